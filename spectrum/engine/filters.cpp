@@ -103,7 +103,9 @@ void applyFilter(SpectrumBuffers& buffers, const image::ImageGeometry& geometry,
 double clampProfileValue(double value) {
     if (!(value >= 0.0)) return 0.0;
     if (value > 255.0) return 255.0;
-    return std::floor(value * 1000.0) * 0.001;
+    // The tiny allowance keeps a stored "4.036" at 4.036: 4.036 x 1000 falls just below 4036 in
+    // binary, and a plain floor would lose 0.001 at every save and load.
+    return std::floor(value * 1000.0 + 1e-6) * 0.001;
 }
 
 double profileValueFromText(std::string_view text) {
