@@ -29,15 +29,6 @@
 
 namespace image {
 
-// Width, height and padded row length of the image as opened, and the normalised file's size
-// (paddedWidth x height + 1078).
-struct ImageGeometry {
-    std::int32_t width = 0;
-    std::int32_t height = 0;
-    std::int32_t paddedWidth = 0;
-    std::uint32_t fileSize = 0;
-};
-
 inline constexpr std::uint32_t kNormalisedOffBits = 1078;
 
 // What the header and palette of an acceptable source say.
