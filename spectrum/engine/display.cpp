@@ -71,6 +71,8 @@ int mapSpectrum(const SpectrumBuffers& buffers, const image::ImageGeometry& geom
     const double logSpan = std::log(span);
     const double logLower = std::log(lowerLevel);
 
+    // Each level is the fraction of the range times 255, so that a value at the top of the range
+    // (the clipping level, or the largest value) gives exactly 255.
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
             const double s = value(frameIndex(x, y)) - vmin + 1.0;
@@ -82,21 +84,21 @@ int mapSpectrum(const SpectrumBuffers& buffers, const image::ImageGeometry& geom
                         clipped = upperLevel;
                     else if (clipped < lowerLevel)
                         clipped = lowerLevel;
-                    out = (clipped - lowerLevel) * 255.0 / (upperLevel - lowerLevel);
+                    out = (clipped - lowerLevel) / (upperLevel - lowerLevel) * 255.0;
                 } else {
                     double clipped = s;
                     if (clipped > upperLevel)
                         clipped = upperLevel;
                     else if (clipped < 1.0)
                         clipped = 1.0;
-                    out = (clipped - 1.0) * 255.0 / (upperLevel - 1.0);
+                    out = (clipped - 1.0) / (upperLevel - 1.0) * 255.0;
                 }
             } else if (display.lowerClipping) {
                 const double clipped = s < lowerLevel ? lowerLevel : s;
-                out = (std::log(clipped) - logLower) * 255.0 / (logSpan - logLower);
+                out = (std::log(clipped) - logLower) / (logSpan - logLower) * 255.0;
             } else {
                 const double clipped = s < 1.0 ? 1.0 : s;
-                out = std::log(clipped) * 255.0 / logSpan;
+                out = std::log(clipped) / logSpan * 255.0;
             }
             if (display.invertedDisplay) out = 255.0 - out;
             pixels.at(x, y) = static_cast<std::uint8_t>(toLevel(out));
