@@ -37,7 +37,12 @@ INSTANTIATE_TEST_SUITE_P(
                       FrameCase{256, 256, false, false, 256, 0, 0},
                       FrameCase{5000, 5000, true, true, 8192, 1596, 1596},
                       FrameCase{8100, 8100, false, false, 8192, 46, 46},
-                      FrameCase{64, 64, true, true, 64, 0, 0}));
+                      FrameCase{64, 64, true, true, 64, 0, 0}),
+    [](const ::testing::TestParamInfo<FrameCase>& info) {
+        const FrameCase& c = info.param;
+        return std::to_string(c.width) + "x" + std::to_string(c.height) +
+               (c.expanded ? "Expanded" : "Plain") + (c.seamless ? "Seamless" : "");
+    });
 
 TEST(FramePlan, RefusesWhatNeedsExponent14AndAsksSeamlessOnlyForSquarePowersOfTwo) {
     int asked = 0;
