@@ -8,7 +8,14 @@
 namespace frame {
 namespace {
 
-std::string driveRoot(const std::string& path) { return path.substr(0, 3); }
+// The first three characters of the full path ("C:\\"); a relative path (from the command line)
+// is made full first.
+std::string driveRoot(const std::string& path) {
+    char full[MAX_PATH * 4];
+    const DWORD length = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
+    if (length == 0 || length >= sizeof full) return path.substr(0, 3);
+    return std::string(full, length).substr(0, 3);
+}
 
 class Win32Disk final : public DiskServices {
 public:
