@@ -10,6 +10,7 @@ namespace {
 
 constexpr std::size_t kBufferSize = 30000;
 constexpr std::uint64_t kMaxFileSize = 0xFFFFFFFFu;
+constexpr int kMaxTempAttempts = 99;  // B_1.bmp ... B_99.bmp
 
 constexpr const char* kFormatText = "Not a bitmap file with correct format.";
 constexpr const char* kOpenText = "Unable to open the bitmap file.";
@@ -355,7 +356,7 @@ std::optional<NormalisedFile> normaliseGreyBitmap(const std::string& sourcePath,
     // Never replace a file of the user's: take the first free name, created exclusively.
     NormalisedFile result{source->geometry, {}};
     FileHandle temp;
-    for (int attempt = 1; attempt <= 999 && !temp; ++attempt) {
+    for (int attempt = 1; attempt <= kMaxTempAttempts && !temp; ++attempt) {
         bool exists = false;
         result.tempPath = temporaryBitmapName(sourcePath, attempt);
         temp.reset(createExclusive(result.tempPath, exists));
