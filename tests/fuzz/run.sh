@@ -19,6 +19,8 @@ mkdir -p "$build/artifacts"
 
 status=0
 found=0
+passed=0
+failed=0
 for exe in "$build"/tests/fuzz/fuzz_*; do
     [ -f "$exe" ] && [ -x "$exe" ] || continue
     found=1
@@ -34,13 +36,16 @@ for exe in "$build"/tests/fuzz/fuzz_*; do
         tail -n 60 "$work/$name.log"
         echo "== $name FAILED (inputs in $build/artifacts/)"
         status=1
+        failed=$((failed + 1))
     else
         grep -E '^(stat::number_of_executed_units|Done)' "$work/$name.log" || true
         echo "== $name passed"
+        passed=$((passed + 1))
     fi
 done
 if [ "$found" = 0 ]; then
     echo "no fuzz targets built" >&2
     exit 1
 fi
+echo "fuzz: $passed passed, $failed failed"
 exit $status
