@@ -18,7 +18,7 @@ std::string driveRoot(const std::string& path) {
 }
 
 class Win32Disk final : public DiskServices {
-public:
+  public:
     bool hasFreeDiskSpace(const std::string& path, std::uint64_t bytes) override {
         ULARGE_INTEGER available{}, total{}, freeTotal{};
         if (!GetDiskFreeSpaceExA(driveRoot(path).c_str(), &available, &total, &freeTotal)) {
@@ -26,7 +26,8 @@ public:
             if (!GetDiskFreeSpaceA(driveRoot(path).c_str(), &sectorsPerCluster, &bytesPerSector,
                                    &freeClusters, &clusters))
                 return false;
-            return static_cast<std::uint64_t>(sectorsPerCluster) * bytesPerSector * freeClusters >= bytes;
+            return static_cast<std::uint64_t>(sectorsPerCluster) * bytesPerSector * freeClusters >=
+                   bytes;
         }
         return available.QuadPart >= bytes;
     }

@@ -69,8 +69,8 @@ int transform2d(double* re, double* im, int n, int rowLength, Direction directio
         }
     }
     for (int r = 0; r < n; ++r)
-        transform1d(re + static_cast<std::size_t>(r) * rowLength, im + static_cast<std::size_t>(r) * rowLength, n,
-                    0, direction);
+        transform1d(re + static_cast<std::size_t>(r) * rowLength,
+                    im + static_cast<std::size_t>(r) * rowLength, n, 0, direction);
     return kTransformOk;
 }
 

@@ -16,7 +16,8 @@ namespace fs = std::filesystem;
 
 struct SaveCommands : ::testing::Test {
     fs::path folder = fs::temp_directory_path() / ("save-test-" + std::to_string(::getpid()));
-    testing::TestPicture picture = testing::makePicture(65, 64, [](int x, int y) { return (x * y) % 256; });
+    testing::TestPicture picture =
+        testing::makePicture(65, 64, [](int x, int y) { return (x * y) % 256; });
     SpectrumBuffers buffers = testing::makeBuffers(
         128, 31, 32, [](int r, int c) { return r + c / 1000.0; }, [](int, int) { return -2.5; });
     frame::RecordingSink sink;
@@ -45,7 +46,8 @@ TEST_F(SaveCommands, BitmapIsTheCurrentPictureWithTheProgramHeader) {
     ASSERT_EQ(bytes.size(), picture.image.dib.block.size() + 14);
     EXPECT_EQ(bytes.substr(0, 2), "BM");
     EXPECT_EQ(image::loadU32(reinterpret_cast<const std::uint8_t*>(bytes.data()) + 10), 1078u);
-    EXPECT_EQ(bytes.substr(14), std::string(picture.image.dib.block.begin(), picture.image.dib.block.end()));
+    EXPECT_EQ(bytes.substr(14),
+              std::string(picture.image.dib.block.begin(), picture.image.dib.block.end()));
     expectOnly(("A bitmap file\n" + out + "\nhas been successfully saved.").c_str(), "Information",
                frame::kIconInformation);
 }
@@ -73,7 +75,8 @@ TEST_F(SaveCommands, ExistingFilesAreOverwrittenOnlyWhenTheUserSaysYes) {
     std::ofstream(out) << "precious";
     sink.questionAnswer = frame::kAnswerNo;
     ASSERT_FALSE(saveBitmapTo(out, picture.image, picture.geometry, sink, disk, true));
-    expectOnly("File already exists.  Do you overwrite it ?", "Warning", frame::kIconWarning | frame::kYesNo);
+    expectOnly("File already exists.  Do you overwrite it ?", "Warning",
+               frame::kIconWarning | frame::kYesNo);
     EXPECT_EQ(contents(out), "precious");
 
     sink.events.clear();
@@ -92,9 +95,10 @@ TEST_F(SaveCommands, FftDataFileAndItsRefusals) {
     const std::string text = contents(out);
     // Width 65: the first sample falls half-way between pixels 0 and 1 and takes 1.
     EXPECT_EQ(text.rfind("Line wave data\r\nAngle : 0.00  \r\nFFT size : 65W x 64H\r\n", 0), 0u);
-    EXPECT_NE(text.find("\r\n 1\t32\t  6.4032000e+01\t -2.5000000e+00\t  6.4080785e+01\r\n"), std::string::npos);
-    expectOnly(("Line wave data file\n" + out + "\nhas been successfully saved.").c_str(), "Information",
-               frame::kIconInformation);
+    EXPECT_NE(text.find("\r\n 1\t32\t  6.4032000e+01\t -2.5000000e+00\t  6.4080785e+01\r\n"),
+              std::string::npos);
+    expectOnly(("Line wave data file\n" + out + "\nhas been successfully saved.").c_str(),
+               "Information", frame::kIconInformation);
 
     sink.events.clear();
     ASSERT_FALSE(saveFftDataTo(path("line.text"), buffers, picture.geometry, 0, sink, disk, true));
@@ -107,7 +111,8 @@ TEST_F(SaveCommands, FftDataFileAndItsRefusals) {
 
     sink.events.clear();
     disk.fixed = true;
-    ASSERT_FALSE(saveFftDataTo(path("no/such/folder/line.txt"), buffers, picture.geometry, 0, sink, disk, true));
+    ASSERT_FALSE(saveFftDataTo(path("no/such/folder/line.txt"), buffers, picture.geometry, 0, sink,
+                               disk, true));
     expectOnly("Unable to create a data file.", "Open Error", frame::kIconError);
 }
 
