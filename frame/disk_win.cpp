@@ -8,10 +8,12 @@
 namespace frame {
 namespace {
 
-std::string driveRoot(const std::string& path) { return path.substr(0, 3); }
+std::string driveRoot(const std::string& path) {
+    return path.substr(0, 3);
+}
 
 class Win32Disk final : public DiskServices {
-public:
+  public:
     bool hasFreeDiskSpace(const std::string& path, std::uint64_t bytes) override {
         ULARGE_INTEGER available{}, total{}, freeTotal{};
         if (!GetDiskFreeSpaceExA(driveRoot(path).c_str(), &available, &total, &freeTotal)) {
@@ -19,7 +21,8 @@ public:
             if (!GetDiskFreeSpaceA(driveRoot(path).c_str(), &sectorsPerCluster, &bytesPerSector,
                                    &freeClusters, &clusters))
                 return false;
-            return static_cast<std::uint64_t>(sectorsPerCluster) * bytesPerSector * freeClusters >= bytes;
+            return static_cast<std::uint64_t>(sectorsPerCluster) * bytesPerSector * freeClusters >=
+                   bytes;
         }
         return available.QuadPart >= bytes;
     }
