@@ -71,6 +71,15 @@ struct CurrentImage {
     bool present() const { return !dib.empty(); }
 };
 
+// The geometry of an image as opened and normalised: every later command on the image works with
+// these values (rows of paddedWidth bytes; fileSize = paddedWidth * height + 1078).
+struct ImageGeometry {
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::int32_t paddedWidth = 0;
+    std::uint32_t fileSize = 0;
+};
+
 // Frees the current block and clears the kept file header.
 void freeBitmap(CurrentImage& image);
 
