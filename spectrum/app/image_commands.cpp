@@ -15,7 +15,9 @@ void strokeSegments(HDC dc, const std::vector<spectrum::Segment>& segments) {
     }
 }
 
-COLORREF colourOf(const spectrum::Rgb& c) { return RGB(c.red, c.green, c.blue); }
+COLORREF colourOf(const spectrum::Rgb& c) {
+    return RGB(c.red, c.green, c.blue);
+}
 
 }  // namespace
 
@@ -40,8 +42,8 @@ void inverseFftCommand(AppState& app, HWND window) {
     app.circlePlacement = false;
     app.dragging = false;
     frame::WaitBox busy(app.frame);
-    const bool done = spectrum::inverseTransform(app.image, app.geometry, app.settings,
-                                                 app.buffers, app.sink, busy);
+    const bool done = spectrum::inverseTransform(app.image, app.geometry, app.settings, app.buffers,
+                                                 app.sink, busy);
     if (done) {
         app.state = ImageState::FilteredShown;
         repaintPicture(window, true);
@@ -56,8 +58,10 @@ void paintOverlays(AppState& app, HDC dc) {
     auto usePen = [&](COLORREF colour) {
         HPEN pen = CreatePen(PS_SOLID, 1, colour);
         HGDIOBJ previous = SelectObject(dc, pen);
-        if (!oldPen) oldPen = previous;
-        else DeleteObject(previous);
+        if (!oldPen)
+            oldPen = previous;
+        else
+            DeleteObject(previous);
     };
 
     if (settings.lineWave.lineWave) {
@@ -84,7 +88,8 @@ void paintOverlays(AppState& app, HDC dc) {
         }
         SelectObject(dc, oldBrush);
     } else {
-        for (const auto& run : spectrum::filterCircleRuns(app.geometry, reduction, settings.filter)) {
+        for (const auto& run :
+             spectrum::filterCircleRuns(app.geometry, reduction, settings.filter)) {
             if (run.size() < 2) continue;
             MoveToEx(dc, run[0].x, run[0].y, nullptr);
             for (std::size_t i = 1; i < run.size(); ++i) LineTo(dc, run[i].x, run[i].y);

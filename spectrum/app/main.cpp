@@ -7,12 +7,24 @@
 namespace voralin {
 
 const frame::ProgramTable& programTable() {
-    static const frame::ProgramTable table{
-        "VORALIN_00",     "FFT_FFTinv_00",  "Orbilux [II]", "VORALIN00.EXE",
-        "VORALIN00.PDF",  "VORALIN0J.PDF",  "ICON_1",       "CURSOR_1",
-        "IBMP_1",         448,              326,            20,
-        "ABOUT_DLG",      "PLEASEWAIT_DLG", &kIconBar,      kCommandsRight,
-        true,             true};
+    static const frame::ProgramTable table{"VORALIN_00",
+                                           "FFT_FFTinv_00",
+                                           "Orbilux [II]",
+                                           "VORALIN00.EXE",
+                                           "VORALIN00.PDF",
+                                           "VORALIN0J.PDF",
+                                           "ICON_1",
+                                           "CURSOR_1",
+                                           "IBMP_1",
+                                           448,
+                                           326,
+                                           20,
+                                           "ABOUT_DLG",
+                                           "PLEASEWAIT_DLG",
+                                           &kIconBar,
+                                           kCommandsRight,
+                                           true,
+                                           true};
     return table;
 }
 

@@ -103,6 +103,19 @@ def quantise16(image):
     return q, [tuple(flat[i:i + 3]) for i in range(0, 48, 3)]
 
 
+def quantise_to(image, colours):
+    """Maps a picture to the 16 colours of its design, so no colour of the design is lost."""
+    colours = (list(colours) + [(0, 0, 0)] * 16)[:16]
+    flat = [v for c in colours for v in c]
+    palette_image = Image.new("P", (1, 1))
+    palette_image.putpalette(flat + [0] * (768 - len(flat)))
+    return image.convert("RGB").quantize(palette=palette_image, dither=Image.Dither.NONE), colours
+
+
+def mix(a, b, t):
+    return tuple(int(a[i] + (b[i] - a[i]) * t) for i in range(3))
+
+
 def dib32(image):
     image = image.convert("RGBA")
     w, h = image.size
@@ -336,8 +349,14 @@ def main(argv):
         "IBMP_2": caption(desc.get("caption2", "Frequency"), (78, 21)),
         "IBMP_3": caption(desc.get("caption3", "W"), (11, 17), rotate=True),
     }
+    navy, blue, sky, warm, white = desc["logo"]["colours"]
+    dim = tuple(int(v * 0.65) for v in navy)
+    logo_colours = [navy, mix(navy, dim, 0.5), dim, blue, sky, warm, white, mix(navy, blue, 0.5),
+                    mix(navy, sky, 0.5), mix(navy, warm, 0.5), mix(navy, white, 0.5),
+                    mix(dim, sky, 0.5), mix(blue, sky, 0.5), mix(sky, white, 0.5),
+                    mix(warm, white, 0.5), mix(dim, warm, 0.5)]
     for name, im in pictures.items():
-        q, palette = quantise16(im)
+        q, palette = quantise_to(im, logo_colours) if name == "IBMP_1" else quantise16(im)
         write_bmp4(out / f"{name}.bmp", q, palette)
         rc.append(f'{name} BITMAP "{name}.bmp"')
     write_icon(out / "ICON_1.ico", [icon_image(32), icon_image(16)])

@@ -6,11 +6,12 @@
 // spaces and \n). Every wait has its own timeout; the first step that fails prints
 // "FAIL line N: reason", ends the programs the script started, and exits 1. All good: "ok", 0.
 //
-//   start EXE [WORKDIR]                  start a program (the programs it started are ended at exit)
-//   run-exits EXE TIMEOUT_MS             start a program that must end by itself in time
+//   start EXE [WORKDIR]                  start a program (the programs it started are ended at
+//   exit) run-exits EXE TIMEOUT_MS             start a program that must end by itself in time
 //   wait-window CLASS TITLE TIMEOUT_MS   wait for a top-level window whose title contains TITLE
 //   expect-title TEXT                    the current window's exact title
 //   expect-enabled ID...  / expect-disabled ID...   icon-bar buttons of the current window
+//   wait-enabled ID TIMEOUT_MS           wait until an icon-bar button is enabled
 //   click ID                             press an icon-bar button (posted BM_CLICK)
 //   command ID                           post WM_COMMAND ID to the current window
 //   syscommand ID                        post WM_SYSCOMMAND ID to the current window
@@ -68,7 +69,9 @@ std::vector<std::string> tokens(const std::string& line) {
     return out;
 }
 
-int number(const std::string& text) { return static_cast<int>(std::strtol(text.c_str(), nullptr, 0)); }
+int number(const std::string& text) {
+    return static_cast<int>(std::strtol(text.c_str(), nullptr, 0));
+}
 
 std::string windowText(HWND window) {
     char text[1024] = {};
@@ -89,10 +92,11 @@ std::string shown(const std::string& text) {
 }
 
 class Driver {
-public:
+  public:
     ~Driver() {
         for (auto& p : processes_) {
-            if (WaitForSingleObject(p.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(p.hProcess, 99);
+            if (WaitForSingleObject(p.hProcess, 0) == WAIT_TIMEOUT)
+                TerminateProcess(p.hProcess, 99);
             CloseHandle(p.hProcess);
             CloseHandle(p.hThread);
         }
@@ -101,7 +105,8 @@ public:
     void step(const std::vector<std::string>& t) {
         const std::string& op = t[0];
         auto need = [&](std::size_t n) {
-            if (t.size() < n + 1) throw Failure{op + ": expects " + std::to_string(n) + " arguments"};
+            if (t.size() < n + 1)
+                throw Failure{op + ": expects " + std::to_string(n) + " arguments"};
         };
         if (op == "start") {
             need(1);
@@ -123,7 +128,8 @@ public:
         } else if (op == "expect-title") {
             need(1);
             const std::string title = windowText(requireCurrent());
-            if (title != t[1]) throw Failure{"title is " + shown(title) + ", expected " + shown(t[1])};
+            if (title != t[1])
+                throw Failure{"title is " + shown(title) + ", expected " + shown(t[1])};
         } else if (op == "expect-enabled" || op == "expect-disabled") {
             const bool wanted = op == "expect-enabled";
             for (std::size_t i = 1; i < t.size(); ++i) {
@@ -131,6 +137,11 @@ public:
                 if ((IsWindowEnabled(button) != 0) != wanted)
                     throw Failure{"button " + t[i] + " is " + (wanted ? "disabled" : "enabled")};
             }
+        } else if (op == "wait-enabled") {
+            need(2);
+            HWND button = iconButton(number(t[1]));
+            if (!waitFor([&] { return IsWindowEnabled(button) ? button : nullptr; }, number(t[2])))
+                throw Failure{"button " + t[1] + " stayed disabled"};
         } else if (op == "click") {
             need(1);
             PostMessageA(iconButton(number(t[1])), BM_CLICK, 0, 0);
@@ -149,7 +160,8 @@ public:
             dialog_ = waitFor([&] { return findTopLevel("#32770", t[1], true); }, number(t[3]));
             if (!dialog_) throw Failure{"no message box " + shown(t[1])};
             const std::string text = windowText(GetDlgItem(dialog_, 0xFFFF));
-            if (text != t[2]) throw Failure{"message is " + shown(text) + ", expected " + shown(t[2])};
+            if (text != t[2])
+                throw Failure{"message is " + shown(text) + ", expected " + shown(t[2])};
             pressDialogButton(IDOK);
         } else if (op == "dialog-button") {
             need(1);
@@ -167,11 +179,14 @@ public:
             if (!edit) throw Failure{"the open dialog has no file name box"};
             SetWindowTextA(edit, t[2].c_str());
             PostMessageA(dialog_, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-            HWND gone = waitFor([&] { return IsWindow(dialog_) ? nullptr : HWND(1); }, number(t[3]));
+            HWND gone =
+                waitFor([&] { return IsWindow(dialog_) ? nullptr : HWND(1); }, number(t[3]));
             if (!gone) throw Failure{"the open dialog stayed open"};
         } else if (op == "mouse") {
             need(3);
-            const UINT message = t[1] == "down" ? WM_LBUTTONDOWN : t[1] == "up" ? WM_LBUTTONUP : WM_MOUSEMOVE;
+            const UINT message = t[1] == "down" ? WM_LBUTTONDOWN
+                                 : t[1] == "up" ? WM_LBUTTONUP
+                                                : WM_MOUSEMOVE;
             const WPARAM keys = t[1] == "up" ? 0 : (t[1] == "down" ? MK_LBUTTON : 0);
             POINT at{number(t[2]), number(t[3])};
             POINT screen = at;
@@ -191,7 +206,8 @@ public:
             need(3);
             const int count = countTopLevel(t[1], t[2]);
             if (count != number(t[3]))
-                throw Failure{std::to_string(count) + " windows " + shown(t[2]) + ", expected " + t[3]};
+                throw Failure{std::to_string(count) + " windows " + shown(t[2]) + ", expected " +
+                              t[3]};
         } else if (op == "close") {
             PostMessageA(requireCurrent(), WM_CLOSE, 0, 0);
         } else if (op == "expect-exit") {
@@ -210,7 +226,7 @@ public:
         }
     }
 
-private:
+  private:
     PROCESS_INFORMATION launch(const std::string& exe, const std::string& workdir) {
         STARTUPINFOA si{};
         si.cb = sizeof si;
@@ -218,7 +234,8 @@ private:
         std::string command = "\"" + exe + "\"";
         if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
                             workdir.empty() ? nullptr : workdir.c_str(), &si, &pi))
-            throw Failure{"cannot start " + exe + " (error " + std::to_string(GetLastError()) + ")"};
+            throw Failure{"cannot start " + exe + " (error " + std::to_string(GetLastError()) +
+                          ")"};
         return pi;
     }
 
@@ -258,7 +275,8 @@ private:
         return TRUE;
     }
 
-    std::vector<HWND> topLevel(const std::string& className, const std::string& title, bool dialog) const {
+    std::vector<HWND> topLevel(const std::string& className, const std::string& title,
+                               bool dialog) const {
         Search s{this, className, title, dialog, dialog, {}};
         EnumWindows(collect, reinterpret_cast<LPARAM>(&s));
         return s.found;
@@ -277,9 +295,12 @@ private:
     }
 
     HWND iconButton(int id) {
-        HWND bar = FindWindowExA(requireCurrent(), nullptr, "IconBarWindow", nullptr);
+        // The strip is created after the window shows its title.
+        HWND main = requireCurrent();
+        HWND bar =
+            waitFor([&] { return FindWindowExA(main, nullptr, "IconBarWindow", nullptr); }, 5000);
         if (!bar) throw Failure{"the window has no icon bar"};
-        HWND button = GetDlgItem(bar, id);
+        HWND button = bar ? waitFor([&] { return GetDlgItem(bar, id); }, 5000) : nullptr;
         if (!button) throw Failure{"no icon-bar button " + std::to_string(id)};
         return button;
     }
