@@ -41,5 +41,7 @@ void openImageCommand(AppState& app, HWND window);
 void fftCommand(AppState& app, HWND window);
 void inverseFftCommand(AppState& app, HWND window);
 void paintOverlays(AppState& app, HDC dc);
+void saveBitmapCommand(AppState& app, HWND window);
+void saveFftDataCommand(AppState& app, HWND window);
 
 }  // namespace voralin

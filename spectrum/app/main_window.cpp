@@ -108,6 +108,12 @@ void OnCommand(AppState& app, HWND window, int id) {
             inverseFftCommand(app, window);
             if (app.state == ImageState::FilteredShown) enableSpecialSetting(window, false);
             break;
+        case IDM_SAVEBMP:
+            saveBitmapCommand(app, window);
+            break;
+        case IDM_SAVEFILE:
+            saveFftDataCommand(app, window);
+            break;
         case IDM_ABOUT:
             leaveCircleMode(app, false);
             frame::showAbout(app.frame, window, app.sink);

@@ -19,7 +19,7 @@
 //   expect-message CAPTION TEXT TIMEOUT_MS   a message box: its caption and its text, then OK
 //   dialog-button ID                     post WM_COMMAND ID to the current dialog, wait until gone
 //   expect-dialog-text ID TEXT           text of a control of the current dialog
-//   open-file TITLE PATH TIMEOUT_MS      fill the open dialog's file name and confirm it
+//   open-file TITLE PATH TIMEOUT_MS      fill a file dialog's name box and confirm it
 //   mouse down|up|move X Y               post a left-button mouse message (client coordinates)
 //   key VK                               post WM_KEYDOWN and WM_KEYUP
 //   expect-no-window CLASS TITLE TIMEOUT_MS
@@ -52,9 +52,10 @@ std::vector<std::string> tokens(const std::string& line) {
         if (line[i] == '"') {
             ++i;
             while (i < line.size() && line[i] != '"') {
-                if (line[i] == '\\' && i + 1 < line.size()) {
-                    const char c = line[i + 1];
-                    word += c == 'n' ? '\n' : c == 't' ? '\t' : c;
+                const char next = i + 1 < line.size() ? line[i + 1] : '\0';
+                if (line[i] == '\\' && (next == 'n' || next == 't' || next == '"')) {
+                    // Only \n, \t and \" are escapes: paths keep their backslashes.
+                    word += next == 'n' ? '\n' : next == 't' ? '\t' : '"';
                     i += 2;
                 } else {
                     word += line[i++];
@@ -175,8 +176,34 @@ class Driver {
             need(3);
             dialog_ = waitFor([&] { return findTopLevel("#32770", t[1], true); }, number(t[3]));
             if (!dialog_) throw Failure{"no open dialog " + shown(t[1])};
-            HWND edit = waitFor([&] { return GetDlgItem(dialog_, 1152); }, number(t[3]));
-            if (!edit) throw Failure{"the open dialog has no file name box"};
+            // The file name box: edit 1152, or the edit inside combo box 1148.
+            HWND edit = waitFor(
+                [&] {
+                    if (HWND e = GetDlgItem(dialog_, 1152)) return e;
+                    HWND found = nullptr;
+                    EnumChildWindows(
+                        dialog_,
+                        [](HWND child, LPARAM param) -> BOOL {
+                            if (GetDlgCtrlID(child) != 1148 || classOf(child) != "Edit")
+                                return TRUE;
+                            *reinterpret_cast<HWND*>(param) = child;
+                            return FALSE;
+                        },
+                        reinterpret_cast<LPARAM>(&found));
+                    return found;
+                },
+                number(t[3]));
+            if (!edit) {
+                EnumChildWindows(
+                    dialog_,
+                    [](HWND child, LPARAM) -> BOOL {
+                        std::printf("  child %d %s %s\n", GetDlgCtrlID(child),
+                                    classOf(child).c_str(), shown(windowText(child)).c_str());
+                        return TRUE;
+                    },
+                    0);
+                throw Failure{"the file dialog has no file name box"};
+            }
             SetWindowTextA(edit, t[2].c_str());
             PostMessageA(dialog_, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
             HWND gone =
