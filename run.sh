@@ -11,7 +11,7 @@ JOBS=${JOBS:-$(nproc)}
 FUZZ_SECONDS=${FUZZ_SECONDS:-30}
 
 BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev python3 python3-pil python3-numpy
-                g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64)
+                g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 fonts-dejavu-core)
 TEST_PACKAGES=(clang libclang-rt-14-dev python3-ase imagemagick wine wine64 xvfb x11-utils)
 BENCH_PACKAGES=(libfftw3-dev pkg-config)
 
@@ -88,7 +88,7 @@ run_tests() {
     ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
     build_native
     build_windows
-    export WINEPREFIX=${WINEPREFIX:-$ROOT/build/windows/wineprefix}
+    export E2E_NATIVE_BUILD="$ROOT/build/native"
     stage "Unit and command-line tests" ctest --test-dir "$ROOT/build/native" --output-on-failure -j "$JOBS"
     if [ -x "$ROOT/tests/fuzz/run.sh" ]; then
         stage "Fuzzing (${FUZZ_SECONDS} s a target)" "$ROOT/tests/fuzz/run.sh" "$FUZZ_SECONDS"

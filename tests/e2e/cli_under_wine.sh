@@ -8,7 +8,8 @@ windows=$2
 root=$(cd "$(dirname "$0")/../.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-export WINEPREFIX=${WINEPREFIX:-$windows/wineprefix}
+# The same private prefix as the end-to-end tests of the programs.
+export WINEPREFIX=$windows/e2e-prefix WINEARCH=win64
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 command -v wine >/dev/null || { echo "wine-cli: 0 passed, 1 failed (wine is not installed)"; exit 1; }
 
