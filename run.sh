@@ -67,7 +67,7 @@ stage() {
     echo "== $name"
     "$@" 2>&1 | tee "$log"
     local status=${PIPESTATUS[0]} passed failed summary
-    summary=$(grep -E '[0-9]+ passed, [0-9]+ failed' "$log" | tail -n 1)
+    summary=$(grep -E '[0-9]+ passed, [0-9]+ failed' "$log" | tail -n 1 || true)
     if [ -n "$summary" ]; then
         passed=$(sed -E 's/(^|.*[^0-9])([0-9]+) passed.*/\2/' <<<"$summary")
         failed=$(sed -E 's/.* ([0-9]+) failed.*/\1/' <<<"$summary")
