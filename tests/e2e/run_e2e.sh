@@ -50,8 +50,6 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
 fi
 
 winpath() { echo "Z:${1//\//\\}"; }
-# The same, escaped for a sed replacement.
-sedpath() { winpath "$1" | sed 's/\\/\\\\/g'; }
 
 # Sample files made here, never downloaded.
 samples="$build/e2e-samples"
@@ -68,9 +66,8 @@ for scenario in "$here"/*.wt; do
   mkdir -p "$work"
   cp "$app" "$work/VORALIN00.EXE"
   cp "$samples"/* "$work/"
-  sed -e "s|@APP@|$(sedpath "$work/VORALIN00.EXE")|g" \
-      -e "s|@WORK@|$(sedpath "$work")|g" \
-      -e "s|@ART@|$(sedpath "$art")|g" "$scenario" > "$work/script.wt"
+  cp "$scenario" "$work/script.wt"
+  export WT_APP="$(winpath "$work/VORALIN00.EXE")" WT_WORK="$(winpath "$work")" WT_ART="$(winpath "$art")"
   start=$(date +%s)
   (cd "$work" && timeout -k 5 "$scenario_timeout" "$wine" "$driver" "$(winpath "$work/script.wt")") \
     > "$work/driver.log" 2>&1

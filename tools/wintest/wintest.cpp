@@ -32,6 +32,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -41,6 +42,22 @@ namespace {
 struct Failure {
     std::string reason;
 };
+
+// @APP@, @WORK@ and @ART@ stand for paths the runner passes in WT_APP, WT_WORK and WT_ART. They are
+// put in after escapes are read, so a path is never taken for an escape.
+std::string expandPlaceholders(std::string word) {
+    static const char* const names[][2] = {{"@APP@", "WT_APP"}, {"@WORK@", "WT_WORK"}, {"@ART@", "WT_ART"}};
+    for (const auto& name : names) {
+        const char* value = std::getenv(name[1]);
+        if (!value) continue;
+        const std::string key = name[0];
+        for (std::size_t at = word.find(key); at != std::string::npos; at = word.find(key, at)) {
+            word.replace(at, key.size(), value);
+            at += std::strlen(value);
+        }
+    }
+    return word;
+}
 
 std::vector<std::string> tokens(const std::string& line) {
     std::vector<std::string> out;
@@ -53,9 +70,9 @@ std::vector<std::string> tokens(const std::string& line) {
             ++i;
             while (i < line.size() && line[i] != '"') {
                 const char next = i + 1 < line.size() ? line[i + 1] : '\0';
-                if (line[i] == '\\' && (next == 'n' || next == 't' || next == '"')) {
-                    // Only \n, \t and \" are escapes: paths keep their backslashes.
-                    word += next == 'n' ? '\n' : next == 't' ? '\t' : '"';
+                if (line[i] == '\\' && (next == 'n' || next == '"')) {
+                    // Only \n and \" are escapes: paths (Z:\tmp\...) keep their backslashes.
+                    word += next == 'n' ? '\n' : '"';
                     i += 2;
                 } else {
                     word += line[i++];
@@ -65,7 +82,7 @@ std::vector<std::string> tokens(const std::string& line) {
         } else {
             while (i < line.size() && line[i] != ' ' && line[i] != '\t') word += line[i++];
         }
-        out.push_back(word);
+        out.push_back(expandPlaceholders(word));
     }
     return out;
 }
@@ -132,12 +149,21 @@ class Driver {
             if (title != t[1])
                 throw Failure{"title is " + shown(title) + ", expected " + shown(t[1])};
         } else if (op == "expect-enabled" || op == "expect-disabled") {
+            // The program sets the buttons one by one while it paints: allow it a moment to finish.
             const bool wanted = op == "expect-enabled";
-            for (std::size_t i = 1; i < t.size(); ++i) {
-                HWND button = iconButton(number(t[i]));
-                if ((IsWindowEnabled(button) != 0) != wanted)
-                    throw Failure{"button " + t[i] + " is " + (wanted ? "disabled" : "enabled")};
-            }
+            std::string wrong;
+            auto allAsWanted = [&]() -> HWND {
+                for (std::size_t i = 1; i < t.size(); ++i) {
+                    HWND button = iconButton(number(t[i]));
+                    if ((IsWindowEnabled(button) != 0) != wanted) {
+                        wrong = t[i];
+                        return nullptr;
+                    }
+                }
+                return reinterpret_cast<HWND>(1);
+            };
+            if (!waitFor(allAsWanted, 3000))
+                throw Failure{"button " + wrong + " is " + (wanted ? "disabled" : "enabled")};
         } else if (op == "wait-enabled") {
             need(2);
             HWND button = iconButton(number(t[1]));
