@@ -25,8 +25,12 @@ inline std::uint32_t loadU32(const std::uint8_t* p) {
     return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
            std::uint32_t(p[3]) << 24;
 }
-inline std::uint16_t loadU16(const std::uint8_t* p) { return std::uint16_t(p[0] | p[1] << 8); }
-inline std::int32_t loadI32(const std::uint8_t* p) { return static_cast<std::int32_t>(loadU32(p)); }
+inline std::uint16_t loadU16(const std::uint8_t* p) {
+    return std::uint16_t(p[0] | p[1] << 8);
+}
+inline std::int32_t loadI32(const std::uint8_t* p) {
+    return static_cast<std::int32_t>(loadU32(p));
+}
 inline void storeU32(std::uint8_t* p, std::uint32_t v) {
     p[0] = std::uint8_t(v);
     p[1] = std::uint8_t(v >> 8);
@@ -69,6 +73,15 @@ struct CurrentImage {
     int viewReduction = 1;
 
     bool present() const { return !dib.empty(); }
+};
+
+// The geometry of an image as opened and normalised: every later command on the image works with
+// these values (rows of paddedWidth bytes; fileSize = paddedWidth * height + 1078).
+struct ImageGeometry {
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::int32_t paddedWidth = 0;
+    std::uint32_t fileSize = 0;
 };
 
 // Frees the current block and clears the kept file header.

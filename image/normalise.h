@@ -1,0 +1,111 @@
+// Validation and normalisation of a grey bitmap the image program opens, and the Open pipeline
+// built on it.
+//
+// Only 8-bit grey-scale BMPs (uncompressed or RLE8) of at least 64 x 64 pixels are accepted. An
+// accepted file is rewritten as a normalised BMP (identity grey ramp of 256 entries, pixel values
+// equal to grey levels, rows padded to 4 bytes, no compression) in a temporary file beside it,
+// which is then loaded and deleted. The core works from a byte source to a byte sink, so tests
+// and the fuzzer run it in memory; the file functions add the disk, the temporary name and the
+// wait state.
+//
+// Sizes from the file are never trusted: the header, palette and pixel rows must really be
+// present, the normalised size must fit the 32-bit bfSize, and RLE8 commands that reach past a
+// row or past the picture are clipped, so at most paddedWidth x height pixel bytes are written.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "frame/busy.h"
+#include "frame/disk.h"
+#include "frame/message_sink.h"
+#include "image/bmp_file.h"
+#include "image/file_io.h"
+#include "image/packed_dib.h"
+
+namespace image {
+
+inline constexpr std::uint32_t kNormalisedOffBits = 1078;
+
+// What the header and palette of an acceptable source say.
+struct GreySource {
+    ImageGeometry geometry;
+    std::uint64_t fileSize = 0;
+    bool rle = false;
+    std::uint32_t sourceColours = 256;
+    std::array<std::uint8_t, 256> grey{};   // pixel index -> grey level
+    bool identity = false;                  // grey[i] == i for every i below sourceColours
+    std::array<std::uint8_t, 54> header{};  // the source's first 54 bytes
+    std::uint64_t pixelStart = 0;           // 54 + 4 x sourceColours
+};
+
+// The first bytes of a file that checkGreyBitmap needs: the header and the largest palette.
+inline constexpr std::size_t kGreyHeadBytes = 54 + 256 * 4;
+
+// Checks the header and palette (`head`: the first min(fileSize, kGreyHeadBytes) bytes of a file
+// of `fileSize` bytes) and reports the first refusal.
+std::optional<GreySource> checkGreyBitmap(std::span<const std::uint8_t> head,
+                                          std::uint64_t fileSize, frame::MessageSink& sink);
+
+// Writes the normalised file for `source`, reading its pixel data from `pixels` (positioned at
+// source.pixelStart). Reports nothing; false when a read or a write failed.
+enum class ConvertResult { Ok, ReadFailed, WriteFailed };
+ConvertResult writeNormalised(const GreySource& source, ByteSource& pixels, ByteSink& out);
+
+// The core on a whole file in memory: checks `file`, begins the wait state in `busy` and writes
+// the normalised file to `out`. On success the wait state stays on for the caller to end. On a
+// failure after it began, it ends before the message.
+std::optional<ImageGeometry> normaliseGreyBytes(std::span<const std::uint8_t> file, ByteSink& out,
+                                                frame::MessageSink& sink,
+                                                frame::BusyIndicator& indicator,
+                                                std::optional<frame::BusyScope>& busy);
+
+// The temporary file's name for `sourcePath` and attempt n (1, 2, ...): the path without its last
+// four characters, then "B_<n>.bmp".
+std::string temporaryBitmapName(const std::string& sourcePath, int attempt);
+
+struct NormalisedFile {
+    ImageGeometry geometry;
+    std::string tempPath;  // a file created by us; the caller deletes it after loading
+};
+
+// The whole step on a file: free-space test, checks, an exclusively created temporary file that
+// never replaces an existing one, the wait state (left on after success), the rewrite.
+std::optional<NormalisedFile> normaliseGreyBitmap(const std::string& sourcePath,
+                                                  frame::MessageSink& sink,
+                                                  frame::BusyIndicator& indicator,
+                                                  frame::DiskServices& disk,
+                                                  std::optional<frame::BusyScope>& busy);
+
+enum class OpenResult {
+    Refused,     // nothing changed: the previous picture and work stay
+    Opened,      // the new picture is current
+    LoadFailed,  // the previous work was forgotten but the normalised file did not load
+};
+
+struct OpenOutcome {
+    OpenResult result = OpenResult::Refused;
+    ImageGeometry geometry;
+};
+
+// Open in the image program, after the file dialog: extension and format tests, normalisation,
+// then `forgetPrevious` (the caller drops its spectrum and circles), freeing the previous picture,
+// ending the wait state, loading the normalised file into `image` and deleting it.
+OpenOutcome openImageFile(const std::string& path, CurrentImage& image, frame::MessageSink& sink,
+                          frame::BusyIndicator& indicator, frame::DiskServices& disk,
+                          int clientWidth, int clientHeight,
+                          const std::function<void()>& forgetPrevious);
+
+// True when the last four characters of `path` are ".bmp" in any letter case.
+bool hasBmpExtension(const std::string& path);
+
+// The one-line description shown in the open dialog, such as
+// "512(W) x 480(H) x 256(Colors) RGB (246838 Bytes)", or nothing for a file that is not a BMP
+// with a 40-byte information header.
+std::optional<std::string> describeBitmapFile(const std::string& path);
+
+}  // namespace image

@@ -1,0 +1,121 @@
+#include "spectrum/engine/display.h"
+
+#include <cmath>
+
+namespace spectrum {
+
+int toLevel(double value) {
+    if (!(value > 0.0)) return 0;  // also NaN
+    if (value >= 255.0) return 255;
+    return static_cast<int>(value);
+}
+
+Rgb rainbowColour(int i) {
+    auto c = [](int v) { return static_cast<std::uint8_t>(v); };
+    if (i <= 51) return {0, 0, c(5 * i)};
+    if (i <= 102) return {0, c(5 * (i - 51)), 255};
+    if (i <= 153) return {0, 255, c(255 - 5 * (i - 102))};
+    if (i <= 204) return {c(5 * (i - 153)), 255, 0};
+    return {255, c(255 - 5 * (i - 204)), 0};
+}
+
+namespace {
+
+struct Quantity {
+    const double* re;
+    const double* im;
+    int kind;
+    double operator()(std::size_t index) const {
+        switch (kind) {
+            case kRealPart:
+                return re[index];
+            case kImaginaryPart:
+                return im[index];
+            default:
+                return std::sqrt(re[index] * re[index] + im[index] * im[index]);
+        }
+    }
+};
+
+}  // namespace
+
+int mapSpectrum(const SpectrumBuffers& buffers, const image::ImageGeometry& geometry,
+                const DisplaySettings& display, image::CurrentImage& image) {
+    GreyPixels pixels;
+    if (!buffers.present() || !greyPixelsOf(image, geometry, pixels)) return 1;
+    const int w = geometry.width, h = geometry.height, n = buffers.n;
+    if (buffers.offsetX + w > n || buffers.offsetY + h > n) return 1;
+    const Quantity value{buffers.real.get(), buffers.imag.get(), display.displayQuantity};
+    auto frameIndex = [&](int x, int y) {
+        return static_cast<std::size_t>(buffers.offsetY + y) * n + (buffers.offsetX + x);
+    };
+
+    double vmin = 0, vmax = 0, sum = 0;
+    bool first = true;
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            const double v = value(frameIndex(x, y));
+            if (first || v < vmin) vmin = v;
+            if (first || v > vmax) vmax = v;
+            first = false;
+            sum += v;
+        }
+    }
+    if (!(vmin < vmax)) return 1;
+    const double vavg = sum / (static_cast<double>(w) * h);
+    const double span = vmax - vmin + 1.0;
+    const double avgShift = vavg - vmin + 1.0;
+    const double upperLevel = std::fmin(span, avgShift * display.upperClipFactor);
+    double lowerLevel = avgShift * 0.9 / display.lowerClipDivisor;
+    if (!(lowerLevel >= 1.0)) lowerLevel = 1.0;
+    const double logSpan = std::log(span);
+    const double logLower = std::log(lowerLevel);
+
+    // Each level is the fraction of the range times 255, so that a value at the top of the range
+    // (the clipping level, or the largest value) gives exactly 255.
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            const double s = value(frameIndex(x, y)) - vmin + 1.0;
+            double out;
+            if (!display.logScale) {
+                if (display.lowerClipping) {
+                    double clipped = s;
+                    if (clipped > upperLevel)
+                        clipped = upperLevel;
+                    else if (clipped < lowerLevel)
+                        clipped = lowerLevel;
+                    out = (clipped - lowerLevel) / (upperLevel - lowerLevel) * 255.0;
+                } else {
+                    double clipped = s;
+                    if (clipped > upperLevel)
+                        clipped = upperLevel;
+                    else if (clipped < 1.0)
+                        clipped = 1.0;
+                    out = (clipped - 1.0) / (upperLevel - 1.0) * 255.0;
+                }
+            } else if (display.lowerClipping) {
+                const double clipped = s < lowerLevel ? lowerLevel : s;
+                out = (std::log(clipped) - logLower) / (logSpan - logLower) * 255.0;
+            } else {
+                const double clipped = s < 1.0 ? 1.0 : s;
+                out = std::log(clipped) / logSpan * 255.0;
+            }
+            if (display.invertedDisplay) out = 255.0 - out;
+            pixels.at(x, y) = static_cast<std::uint8_t>(toLevel(out));
+        }
+    }
+
+    std::uint8_t* table = image.dib.block.data() + image::kInfoHeaderSize;
+    for (int i = 0; i < 256; ++i) {
+        const Rgb c = display.rainbowPalette
+                          ? rainbowColour(i)
+                          : Rgb{static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i),
+                                static_cast<std::uint8_t>(i)};
+        table[4 * i + 0] = c.blue;
+        table[4 * i + 1] = c.green;
+        table[4 * i + 2] = c.red;
+    }
+    return 0;
+}
+
+}  // namespace spectrum

@@ -1,0 +1,246 @@
+#include "spectrum/engine/filters.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "spectrum/engine/parallel.h"
+
+namespace spectrum {
+
+namespace {
+
+// The weight of a radial filter at a distance from the zero frequency.
+struct RadialWeight {
+    const FilterSettings& filter;
+    double reference;  // R
+    double w1, w2;
+
+    double operator()(double dist) const {
+        switch (filter.kind) {
+            case kSpecialFilter: {
+                double j = std::floor(dist * 255.0 / reference + 0.45);
+                if (!(j >= 0.0)) j = 0.0;
+                if (j > 255.0) j = 255.0;
+                return filter.specialProfile[static_cast<int>(j)] / 255.0;
+            }
+            default:
+                break;
+        }
+        switch (filter.standardType) {
+            case kLowPass:
+                return dist <= w1 * reference ? 1.0 : 0.0;
+            case kHighPass:
+                return dist < w1 * reference ? 0.0 : 1.0;
+            case kBandPass:
+                return (w1 * reference <= dist && dist <= w2 * reference) ? 1.0 : 0.0;
+            case kBandCut:
+                return (w1 * reference <= dist && dist <= w2 * reference) ? 0.0 : 1.0;
+            default:
+                return 1.0;
+        }
+    }
+};
+
+bool insideAnyCircle(const std::vector<MaskCircle>& circles, long long row, long long column,
+                     const SpectrumBuffers& buffers) {
+    for (const MaskCircle& c : circles) {
+        const long long dx = column - c.x - buffers.offsetX;
+        const long long dy = row - c.y - buffers.offsetY;
+        if (dx * dx + dy * dy < static_cast<long long>(c.radius) * c.radius) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+void applyFilter(SpectrumBuffers& buffers, const image::ImageGeometry& geometry,
+                 const FilterSettings& filter) {
+    if (!buffers.present()) return;
+    const int n = buffers.n;
+    double* re = buffers.real.get();
+    double* im = buffers.imag.get();
+
+    if (filter.kind == kCirclesCutOutside || filter.kind == kCirclesCutInside) {
+        if (filter.circles.empty()) return;
+        const bool keepInside = filter.kind == kCirclesCutOutside;
+        detail::forEachRowParallel(n, [&](int r) {
+            for (int k = 0; k < n; ++k) {
+                const bool inside = insideAnyCircle(filter.circles, r, k, buffers);
+                if (inside != keepInside) {
+                    const std::size_t i = static_cast<std::size_t>(r) * n + k;
+                    re[i] *= 0.0;
+                    im[i] *= 0.0;
+                }
+            }
+        });
+        return;
+    }
+    if (filter.kind == kStandardFilter && filter.standardType == kNoFilter) return;
+    if (filter.kind != kStandardFilter && filter.kind != kSpecialFilter) return;
+
+    const double reference =
+        std::sqrt(static_cast<double>(geometry.width) * geometry.width +
+                  static_cast<double>(geometry.height) * geometry.height) / 2.0;
+    const RadialWeight weight{filter, reference, std::min(filter.wa, filter.wb),
+                              std::max(filter.wa, filter.wb)};
+    const double half = n / 2.0;
+    detail::forEachRowParallel(n, [&](int r) {
+        const double dr = r - half;
+        for (int k = 0; k < n; ++k) {
+            const double dk = k - half;
+            const double w = weight(std::sqrt(dr * dr + dk * dk));
+            const std::size_t i = static_cast<std::size_t>(r) * n + k;
+            re[i] *= w;
+            im[i] *= w;
+        }
+    });
+}
+
+double clampProfileValue(double value) {
+    if (!(value >= 0.0)) return 0.0;
+    if (value > 255.0) return 255.0;
+    // The tiny allowance keeps a stored "4.036" at 4.036: 4.036 x 1000 falls just below 4036 in
+    // binary, and a plain floor would lose 0.001 at every save and load.
+    return std::floor(value * 1000.0 + 1e-6) * 0.001;
+}
+
+double profileValueFromText(std::string_view text) {
+    const std::string copy(text);
+    return clampProfileValue(std::atof(copy.c_str()));
+}
+
+double defaultSpecialValue(int index) {
+    const double i = index;
+    const double value = 255.0 + (2.0 * i * i * i / 255.0 - 3.0 * i * i) / 255.0;
+    char text[32];
+    std::snprintf(text, sizeof text, "%.5g", value);
+    return profileValueFromText(text);
+}
+
+SpecialProfile defaultSpecialProfile() {
+    SpecialProfile profile{};
+    for (int i = 0; i < kProfileSize; ++i) profile[i] = defaultSpecialValue(i);
+    return profile;
+}
+
+namespace {
+
+std::string_view trim(std::string_view s) {
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
+    return s;
+}
+
+bool equalNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+}  // namespace
+
+SpecialProfile specialProfileFromIni(std::string_view text) {
+    SpecialProfile profile = defaultSpecialProfile();
+    std::array<bool, kProfileSize> seen{};
+    bool inSection = false;
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        std::string_view line = trim(text.substr(0, end));
+        text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
+        if (line.empty() || line.front() == ';') continue;
+        if (line.front() == '[') {
+            const std::size_t close = line.find(']');
+            inSection = close != std::string_view::npos &&
+                        equalNoCase(trim(line.substr(1, close - 1)), "Special Filter");
+            continue;
+        }
+        if (!inSection) continue;
+        const std::size_t eq = line.find('=');
+        if (eq == std::string_view::npos) continue;
+        const std::string_view key = trim(line.substr(0, eq));
+        std::string_view value = trim(line.substr(eq + 1));
+        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+            value.back() == value.front())
+            value = value.substr(1, value.size() - 2);
+        // The program reads each value through a 10-character buffer.
+        if (value.size() > 9) value = value.substr(0, 9);
+        char* stop = nullptr;
+        const std::string keyText(key);
+        const long index = std::strtol(keyText.c_str(), &stop, 10);
+        if (keyText.empty() || *stop != '\0' || index < 0 || index >= kProfileSize) continue;
+        if (seen[index]) continue;  // the first occurrence of a key wins
+        seen[index] = true;
+        profile[index] = profileValueFromText(value);
+    }
+    return profile;
+}
+
+std::string profileValueText(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
+std::string specialProfileIniSection(const SpecialProfile& profile) {
+    std::string out = "[Special Filter]\r\n";
+    for (int i = 0; i < kProfileSize; ++i) {
+        out += std::to_string(i);
+        out += '=';
+        out += profileValueText(clampProfileValue(profile[i]));
+        out += "\r\n";
+    }
+    return out;
+}
+
+void interpolateSpecialProfile(SpecialProfile& p) {
+    // Knots K(1..20) = -15, 0, ..., 270; values V(2..19) are the control points.
+    double v[21];
+    for (int j = 2; j <= 19; ++j) v[j] = p[(j - 2) * kControlPointStep];
+    v[1] = p[15];
+    v[20] = p[240];
+    double d[21];
+    for (int j = 2; j <= 19; ++j) d[j] = (v[j + 1] - v[j - 1]) / 30.0;
+    const double h = 15.0;
+    for (int j = 2; j <= 18; ++j) {
+        const double c1 = h * d[j];
+        const double c2 = 3.0 * (v[j + 1] - v[j]) - 2.0 * h * d[j] - h * d[j + 1];
+        const double c3 = v[j + 1] - v[j] - c1 - c2;
+        const int knot = (j - 2) * kControlPointStep;
+        for (int l = 1; l <= 14; ++l) {
+            const double t = l / 15.0;
+            p[knot + l] = c3 * t * t * t + c2 * t * t + c1 * t + v[j];
+        }
+    }
+    for (double& value : p) value = std::clamp(value, 0.0, 255.0);
+}
+
+void stepSpecialPoint(FilterSettings& filter, int step) {
+    if (step == -kControlPointStep && filter.selectedPoint > 14)
+        filter.selectedPoint -= kControlPointStep;
+    else if (step == kControlPointStep && filter.selectedPoint <= 240)
+        filter.selectedPoint += kControlPointStep;
+}
+
+bool adjustSpecialPoint(FilterSettings& filter, int delta) {
+    double& value = filter.specialProfile[filter.selectedPoint];
+    const bool allowed = (delta == 10 && value <= 245) || (delta == 1 && value <= 254) ||
+                         (delta == -1 && value >= 1) || (delta == -10 && value >= 10);
+    if (!allowed) return false;
+    value += delta;
+    interpolateSpecialProfile(filter.specialProfile);
+    return true;
+}
+
+bool canStartMaskCircle(const FilterSettings& filter, frame::MessageSink& sink) {
+    if (filter.circles.size() < kMaxMaskCircles) return true;
+    sink.ask("Too many FFT masks!", "Warning", frame::kIconWarning);
+    return false;
+}
+
+}  // namespace spectrum

@@ -1,0 +1,143 @@
+#include "spectrum/engine/forward.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <new>
+#include <vector>
+
+#include "spectrum/engine/display.h"
+#include "spectrum/engine/fft.h"
+
+namespace spectrum {
+
+namespace detail {
+// floor(log2(value)) found by doubling as the frame sizing does: the largest b >= 1 with
+// value / 2^b >= 1 (1 for values below 4).
+int floorLog2AtLeast1(int value) {
+    int b = 1;
+    while (b < 30 && value / (1 << (b + 1)) >= 1) ++b;
+    return b;
+}
+}  // namespace detail
+
+int mirrorIndex(long long k, int length) {
+    if (k < 0) k = -k - 1;
+    const long long q = k / length;
+    const long long m = k % length;
+    return static_cast<int>((q % 2 == 0) ? m : length - 1 - m);
+}
+
+bool edgesAreSeamless(const GreyPixels& p) {
+    for (int r = 0; r < p.height; ++r) {
+        if (std::abs(p.at(1, r) + p.at(p.width - 1, r) - 2 * p.at(0, r)) > 3) return false;
+    }
+    for (int k = 0; k < p.width; ++k) {
+        if (std::abs(p.at(k, 1) + p.at(k, p.height - 1) - 2 * p.at(k, 0)) > 3) return false;
+    }
+    return true;
+}
+
+bool greyPixelsOf(image::CurrentImage& image, const image::ImageGeometry& geometry, GreyPixels& out) {
+    out = GreyPixels{};
+    if (geometry.width < 2 || geometry.height < 2 || geometry.fileSize < 1078) return false;
+    const std::size_t stride = (geometry.fileSize - 1078) / static_cast<std::uint32_t>(geometry.height);
+    if (stride < static_cast<std::size_t>(geometry.width)) return false;
+    const std::size_t need = kGreyPixelOffset + stride * static_cast<std::size_t>(geometry.height);
+    if (image.dib.block.size() < need) return false;
+    out.base = image.dib.block.data() + kGreyPixelOffset;
+    out.width = geometry.width;
+    out.height = geometry.height;
+    out.stride = stride;
+    return true;
+}
+
+void writeGreyColourTable(image::CurrentImage& image) {
+    if (image.dib.block.size() < kGreyPixelOffset) return;
+    std::uint8_t* table = image.dib.block.data() + image::kInfoHeaderSize;
+    for (int i = 0; i < 256; ++i) {
+        table[4 * i + 0] = static_cast<std::uint8_t>(i);
+        table[4 * i + 1] = static_cast<std::uint8_t>(i);
+        table[4 * i + 2] = static_cast<std::uint8_t>(i);
+    }
+}
+
+namespace {
+
+void fillFrame(const GreyPixels& pixels, const FramePlan& plan, double* re, double* im) {
+    const int n = plan.n;
+    std::vector<int> sourceColumn(static_cast<std::size_t>(n));
+    for (int c = 0; c < n; ++c) sourceColumn[c] = mirrorIndex(c - plan.offsetX, pixels.width);
+    std::vector<double> row(static_cast<std::size_t>(n));
+    for (int r = 0; r < n; ++r) {
+        const int sourceRow = mirrorIndex(r - plan.offsetY, pixels.height);
+        const std::uint8_t* src =
+            pixels.base + static_cast<std::size_t>(pixels.height - 1 - sourceRow) * pixels.stride;
+        double* outRe = re + static_cast<std::size_t>(r) * n;
+        double* outIm = im + static_cast<std::size_t>(r) * n;
+        const double sign = (r % 2 == 0) ? 1.0 : -1.0;
+        for (int c = 0; c < n; ++c) {
+            const double value = src[sourceColumn[c]];
+            outRe[c] = (c % 2 == 0) ? sign * value : -sign * value;
+            outIm[c] = 0.0;
+        }
+    }
+}
+
+}  // namespace
+
+bool forwardTransform(image::CurrentImage& image, const image::ImageGeometry& geometry,
+                      const SpectrumSettings& settings, SpectrumBuffers& buffers,
+                      frame::MessageSink& sink, frame::BusyIndicator& busy) {
+    GreyPixels pixels;
+    if (!greyPixelsOf(image, geometry, pixels)) {
+        sink.ask("Unable to carry out the FFT.", "Warning", frame::kIconWarning);
+        return false;
+    }
+    const FramePlan plan = planFrame(geometry.width, geometry.height, settings.useExpandedImage,
+                                     [&] { return edgesAreSeamless(pixels); });
+    if (plan.exponent >= 14) {
+        sink.ask("Unable to carry out the FFT.\nbecause of the image size being too large.", "Warning",
+                 frame::kIconWarning);
+        return false;
+    }
+
+    buffers.release();
+    const std::size_t count = static_cast<std::size_t>(plan.n) * plan.n;
+    std::unique_ptr<double[]> re(new (std::nothrow) double[count]);
+    std::unique_ptr<double[]> im(re ? new (std::nothrow) double[count] : nullptr);
+    if (!re || !im) {
+        sink.ask("Unable to allocate the memory for FFT and inverse FFT.", "Memory Error",
+                 frame::kIconError);
+        return false;
+    }
+
+    frame::BusyScope busyScope(busy);
+    int lo = 255, hi = 0;
+    for (int y = 0; y < pixels.height; ++y) {
+        for (int x = 0; x < pixels.width; ++x) {
+            const int v = pixels.at(x, y);
+            lo = std::min(lo, v);
+            hi = std::max(hi, v);
+        }
+    }
+    fillFrame(pixels, plan, re.get(), im.get());
+    if (transform2dRealInput(re.get(), im.get(), plan.n, plan.n, Direction::Forward) != kTransformOk) {
+        busyScope.end();
+        sink.ask("Unable to carry out the FFT.", "Warning", frame::kIconWarning);
+        return false;
+    }
+
+    SpectrumBuffers fresh;
+    fresh.real = std::move(re);
+    fresh.imag = std::move(im);
+    fresh.n = plan.n;
+    fresh.offsetX = plan.offsetX;
+    fresh.offsetY = plan.offsetY;
+    fresh.imageMin = lo;
+    fresh.imageMax = hi;
+    if (mapSpectrum(fresh, geometry, settings.display, image) != 0) return false;
+    buffers = std::move(fresh);
+    return true;
+}
+
+}  // namespace spectrum

@@ -1,0 +1,75 @@
+// The forward-transform command: frame sizing, the wrap-around test, mirror fill with the
+// (-1)^(row + column) modulation that centres the zero frequency, the 2-D transform and the first
+// display mapping.
+#pragma once
+
+#include "frame/busy.h"
+#include "frame/message_sink.h"
+#include "image/packed_dib.h"
+#include "spectrum/engine/spectrum_state.h"
+
+namespace spectrum {
+
+struct FramePlan {
+    int exponent = 0;  // may reach 14, which the command refuses
+    int n = 0;         // 2^exponent when exponent <= 13
+    int offsetX = 0;
+    int offsetY = 0;
+};
+
+// Reflects k into 0..length-1 about the half-sample points (period 2 * length).
+int mirrorIndex(long long k, int length);
+
+// True when the second differences across the left and top edges of the periodically continued
+// picture stay within 3 grey levels.
+bool edgesAreSeamless(const GreyPixels& pixels);
+
+// The frame for an image of the given size. `seamless` is consulted only for square power-of-two
+// images with useExpandedImage on.
+template <typename SeamlessTest>
+FramePlan planFrame(int width, int height, bool useExpandedImage, SeamlessTest seamless);
+
+// Runs the whole forward command on the current picture. On success the spectrum is in `buffers`,
+// the picture holds its display mapping, and true is returned. Every failure is reported through
+// `sink` (after the busy state ended) and leaves the picture and `buffers` empty/unchanged.
+bool forwardTransform(image::CurrentImage& image, const image::ImageGeometry& geometry,
+                      const SpectrumSettings& settings, SpectrumBuffers& buffers,
+                      frame::MessageSink& sink, frame::BusyIndicator& busy);
+
+// --- implementation of the template -----------------------------------------------------------
+
+namespace detail {
+int floorLog2AtLeast1(int value);
+}
+
+template <typename SeamlessTest>
+FramePlan planFrame(int width, int height, bool useExpandedImage, SeamlessTest seamless) {
+    FramePlan plan;
+    if (useExpandedImage) {
+        int bx = detail::floorLog2AtLeast1(width);
+        int by = detail::floorLog2AtLeast1(height);
+        const bool powersOfTwo = (width % (1 << bx)) == 0 && (height % (1 << by)) == 0;
+        const bool unexpanded = powersOfTwo && bx == by && seamless();
+        if (!unexpanded) {
+            ++bx;
+            ++by;
+        }
+        plan.exponent = bx > by ? bx : by;
+        if (!unexpanded && plan.exponent < 14) {
+            const int n = 1 << plan.exponent;
+            if ((n - width) / 2 < 100 || (n - height) / 2 < 100) ++plan.exponent;
+        }
+    } else {
+        const int side = width > height ? width : height;
+        plan.exponent = 1;
+        while (plan.exponent < 30 && (1 << plan.exponent) < side) ++plan.exponent;
+    }
+    if (plan.exponent <= 13) {
+        plan.n = 1 << plan.exponent;
+        plan.offsetX = (plan.n - width) / 2;
+        plan.offsetY = (plan.n - height) / 2;
+    }
+    return plan;
+}
+
+}  // namespace spectrum

@@ -1,0 +1,33 @@
+// The line wave: a straight line through the centre of the spectrum picture at a chosen angle,
+// its profile of shown grey levels, and the spectrum values along it as a text file.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "image/packed_dib.h"
+#include "spectrum/engine/spectrum_state.h"
+
+namespace spectrum {
+
+struct LineSample {
+    int j = 0;        // -halfLength .. halfLength - 1
+    int x = 0, y = 0; // the nearest pixel
+    bool inside = false;
+};
+
+// Half the chord of the line within the ellipse inscribed in the picture.
+int lineHalfLength(int width, int height, double angleDegrees);
+
+// Every sample j = -halfLength .. halfLength - 1 in order, with its nearest pixel.
+std::vector<LineSample> lineSamples(int width, int height, double angleDegrees);
+
+// The shown grey level at each sample's pixel (0 for samples outside the picture).
+std::vector<int> lineProfile(const std::vector<LineSample>& samples, const GreyPixels& picture);
+
+// The whole FFT data text (CR LF line ends) for the current spectrum.
+std::string fftDataText(const SpectrumBuffers& buffers, const image::ImageGeometry& geometry,
+                        double angleDegrees);
+
+}  // namespace spectrum

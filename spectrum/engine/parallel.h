@@ -1,0 +1,31 @@
+// Splits a range of rows between the cores. Work items must be independent.
+#pragma once
+
+#include <algorithm>
+#include <thread>
+#include <vector>
+
+namespace spectrum::detail {
+
+template <typename RowFunction>
+void forEachRowParallel(int rows, RowFunction work) {
+    const unsigned cores = std::max(1u, std::min(4u, std::thread::hardware_concurrency()));
+    if (cores == 1 || rows < 64) {
+        for (int r = 0; r < rows; ++r) work(r);
+        return;
+    }
+    std::vector<std::thread> threads;
+    const int chunk = (rows + static_cast<int>(cores) - 1) / static_cast<int>(cores);
+    for (unsigned t = 1; t < cores; ++t) {
+        const int begin = static_cast<int>(t) * chunk;
+        const int end = std::min(rows, begin + chunk);
+        if (begin >= end) break;
+        threads.emplace_back([=, &work] {
+            for (int r = begin; r < end; ++r) work(r);
+        });
+    }
+    for (int r = 0; r < std::min(rows, chunk); ++r) work(r);
+    for (auto& t : threads) t.join();
+}
+
+}  // namespace spectrum::detail

@@ -1,0 +1,91 @@
+#include "spectrum/engine/save.h"
+
+#include <cctype>
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include "image/bmp_file.h"
+#include "spectrum/engine/line_wave.h"
+
+namespace spectrum {
+
+bool hasExtension(const std::string& path, const char* extension) {
+    const std::size_t length = std::char_traits<char>::length(extension);
+    if (path.size() < length) return false;
+    for (std::size_t i = 0; i < length; ++i) {
+        const char a = static_cast<char>(std::tolower(static_cast<unsigned char>(path[path.size() - length + i])));
+        if (a != std::tolower(static_cast<unsigned char>(extension[i]))) return false;
+    }
+    return true;
+}
+
+namespace {
+
+bool fileExists(const std::string& path) {
+    std::error_code error;
+    return std::filesystem::exists(std::filesystem::u8path(path), error);
+}
+
+bool mayOverwrite(const std::string& path, frame::MessageSink& sink, bool ask) {
+    if (!ask || !fileExists(path)) return true;
+    return sink.ask("File already exists.  Do you overwrite it ?", "Warning",
+                    frame::kIconWarning | frame::kYesNo) == frame::kAnswerYes;
+}
+
+bool onFixedDrive(const std::string& path, frame::MessageSink& sink, frame::DiskServices& disk) {
+    if (disk.isFixedDrive(path)) return true;
+    sink.ask("Able to save the file only to the hard disk.", "Warning", frame::kIconWarning);
+    return false;
+}
+
+}  // namespace
+
+bool saveFftDataTo(const std::string& path, const SpectrumBuffers& buffers,
+                   const image::ImageGeometry& geometry, double angleDegrees,
+                   frame::MessageSink& sink, frame::DiskServices& disk, bool askBeforeOverwrite) {
+    if (!mayOverwrite(path, sink, askBeforeOverwrite)) return false;
+    if (!onFixedDrive(path, sink, disk)) return false;
+    if (!hasExtension(path, ".txt")) {
+        sink.ask("Assign a file with TXT extension.", "Error", frame::kIconWarning);
+        return false;
+    }
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) {
+        sink.ask("Unable to create a data file.", "Open Error", frame::kIconError);
+        return false;
+    }
+    const std::string text = fftDataText(buffers, geometry, angleDegrees);
+    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    const bool closed = std::fclose(file) == 0;
+    if (!written || !closed) {
+        // A short file must not pass for a complete one.
+        std::remove(path.c_str());
+        sink.ask("Unable to write to file.", "Save Error", frame::kIconError);
+        return false;
+    }
+    sink.ask(frame::formatMessage("Line wave data file\n%s\nhas been successfully saved.", path.c_str()),
+             "Information", frame::kIconInformation);
+    return true;
+}
+
+bool saveBitmapTo(const std::string& path, image::CurrentImage& image,
+                  const image::ImageGeometry& geometry, frame::MessageSink& sink,
+                  frame::DiskServices& disk, bool askBeforeOverwrite) {
+    if (!mayOverwrite(path, sink, askBeforeOverwrite)) return false;
+    if (!onFixedDrive(path, sink, disk)) return false;
+    if (!disk.hasFreeDiskSpace(path, geometry.fileSize + frame::kFreeSpaceMargin)) {
+        sink.ask("Not enough free diskspace to save a bitmap file.", "Warning", frame::kIconError);
+        return false;
+    }
+    if (!hasExtension(path, ".bmp")) {
+        sink.ask("Assign a file with BMP extension.", "Error", frame::kIconWarning);
+        return false;
+    }
+    if (!image::writeBitmapFile(path, image, image::BitmapFlavour::Voralin00, sink)) return false;
+    sink.ask(frame::formatMessage("A bitmap file\n%s\nhas been successfully saved.", path.c_str()),
+             "Information", frame::kIconInformation);
+    return true;
+}
+
+}  // namespace spectrum

@@ -1,0 +1,29 @@
+// The two save commands of the image program after their file dialog: the FFT data text file and
+// the current picture as a BMP file, with their overwrite, drive, space and extension rules.
+#pragma once
+
+#include <string>
+
+#include "frame/disk.h"
+#include "frame/message_sink.h"
+#include "image/packed_dib.h"
+#include "spectrum/engine/spectrum_state.h"
+
+namespace spectrum {
+
+// Writes the FFT data file after the checks of the Save File command (overwrite question when
+// `askBeforeOverwrite`, fixed drive, ".txt" extension). Reports success or failure through `sink`.
+bool saveFftDataTo(const std::string& path, const SpectrumBuffers& buffers,
+                   const image::ImageGeometry& geometry, double angleDegrees,
+                   frame::MessageSink& sink, frame::DiskServices& disk, bool askBeforeOverwrite);
+
+// Writes the current picture after the checks of the Save BMP command (overwrite question when
+// `askBeforeOverwrite`, fixed drive, free space for the image's file size, ".bmp" extension).
+bool saveBitmapTo(const std::string& path, image::CurrentImage& image,
+                  const image::ImageGeometry& geometry, frame::MessageSink& sink,
+                  frame::DiskServices& disk, bool askBeforeOverwrite);
+
+// True when `path` ends in `extension` (".txt") in any letter case.
+bool hasExtension(const std::string& path, const char* extension);
+
+}  // namespace spectrum

@@ -1,0 +1,126 @@
+// The state of the image spectrum program that the engine works on: the settings the dialogs edit,
+// the spectrum buffers and the mask circles. One of each lives in the program (or the command-line
+// tool) and is passed to the engine functions; nothing here is process-wide.
+//
+// Coordinates: picture pixels are x from the left and y from the top of the image at full size.
+// Window client coordinates put the picture's top-left pixel at (0, kPictureTop), and divide
+// picture coordinates by the view reduction.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "image/packed_dib.h"
+
+namespace spectrum {
+
+// Client y of the picture's top row, just below the icon bar.
+inline constexpr int kPictureTop = 21;
+
+// Pixel rows of a normalised 8-bit picture start after the 40-byte header and 256 colours.
+inline constexpr std::size_t kGreyPixelOffset = 40 + 256 * 4;
+
+struct Rgb {
+    std::uint8_t red = 0, green = 0, blue = 0;
+    bool operator==(const Rgb&) const = default;
+};
+
+enum DisplayQuantity { kRootPower = 0, kRealPart = 1, kImaginaryPart = 2 };
+
+struct DisplaySettings {
+    int displayQuantity = kRootPower;
+    bool logScale = false;
+    double upperClipFactor = 10.0;
+    bool lowerClipping = false;
+    double lowerClipDivisor = 1.0;
+    bool invertedDisplay = false;
+    bool rainbowPalette = false;
+    bool crossMark = false;
+};
+
+struct LineWaveSettings {
+    bool lineWave = false;
+    double angle = 0.0;  // whole degrees -90..90
+    Rgb colour{255, 0, 255};
+    int averagingPoints = 0;  // 0..15
+    int zoomPercent = 100;    // 100..200
+};
+
+enum FilterKind { kStandardFilter = 0, kSpecialFilter = 1, kCirclesCutOutside = 2, kCirclesCutInside = 3 };
+enum StandardFilterType { kNoFilter = 0, kLowPass = 1, kHighPass = 2, kBandPass = 3, kBandCut = 4 };
+
+inline constexpr int kProfileSize = 256;
+inline constexpr int kControlPointStep = 15;
+inline constexpr std::size_t kMaxMaskCircles = 100;
+
+using SpecialProfile = std::array<double, kProfileSize>;
+
+// A mask circle in picture pixels (centre and radius), so that the mask applied is the one drawn
+// whatever the view reduction.
+struct MaskCircle {
+    int x = 0, y = 0, radius = 0;
+    bool operator==(const MaskCircle&) const = default;
+};
+
+struct FilterSettings {
+    int kind = kStandardFilter;
+    int standardType = kNoFilter;
+    double wa = 0.5, wb = 0.8;
+    bool showFilterCircles = false;
+    SpecialProfile specialProfile{};  // set by the settings file reader (default profile)
+    int selectedPoint = 0;
+    std::vector<MaskCircle> circles;  // at most kMaxMaskCircles
+};
+
+struct BrightnessSettings {
+    bool keepImageBrightness = true;
+    int darkLevel = 30;     // 0..100
+    int brightLevel = 225;  // 155..255
+};
+
+struct SpectrumSettings {
+    bool useExpandedImage = true;
+    DisplaySettings display;
+    LineWaveSettings lineWave;
+    FilterSettings filter;
+    BrightnessSettings brightness;
+};
+
+// The complex spectrum of the framed image: two n x n arrays, row r at index r * n. The image
+// lies at (offsetX, offsetY) in the frame.
+struct SpectrumBuffers {
+    std::unique_ptr<double[]> real;
+    std::unique_ptr<double[]> imag;
+    int n = 0;
+    int offsetX = 0;
+    int offsetY = 0;
+    int imageMin = 255;  // grey range of the image that was transformed
+    int imageMax = 0;
+
+    bool present() const { return real != nullptr && imag != nullptr; }
+    void release() {
+        real.reset();
+        imag.reset();
+        n = 0;
+    }
+};
+
+// Read and write access to the grey pixels of a normalised picture, y counted from the top.
+// Returns false (and leaves the view empty) when the block is too small for the geometry.
+struct GreyPixels {
+    std::uint8_t* base = nullptr;  // bottom row
+    int width = 0, height = 0;
+    std::size_t stride = 0;
+
+    std::uint8_t& at(int x, int y) const {
+        return base[static_cast<std::size_t>(height - 1 - y) * stride + static_cast<std::size_t>(x)];
+    }
+};
+bool greyPixelsOf(image::CurrentImage& image, const image::ImageGeometry& geometry, GreyPixels& out);
+
+// Sets the 256 colour-table entries of a normalised picture to the grey ramp (or the rainbow).
+void writeGreyColourTable(image::CurrentImage& image);
+
+}  // namespace spectrum

@@ -1,0 +1,226 @@
+#include "spectrum/engine/filters.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "test_images.h"
+
+namespace spectrum {
+namespace {
+
+using testing::makeBuffers;
+
+// A frame of ones: after filtering, each element holds its weight.
+struct Frame {
+    image::ImageGeometry geometry{400, 300, 400, 400 * 300 + 1078};  // R = 250
+    SpectrumBuffers buffers = makeBuffers(
+        512, 56, 106, [](int, int) { return 1.0; }, [](int, int) { return -1.0; });
+    FilterSettings filter;
+
+    double weight(int r, int c) const { return buffers.real[static_cast<std::size_t>(r) * 512 + c]; }
+    static double dist(int r, int c) { return std::hypot(r - 256.0, c - 256.0); }
+    void apply() { applyFilter(buffers, geometry, filter); }
+};
+struct FilterFrame : Frame, ::testing::Test {};
+
+TEST_F(FilterFrame, LowPassKeepsTheDiscOfW1TimesR) {
+    filter.standardType = kLowPass;
+    filter.wa = 0.5;
+    filter.wb = 0.9;
+    apply();
+    for (int r = 0; r < 512; r += 3)
+        for (int c = 0; c < 512; c += 5)
+            ASSERT_EQ(weight(r, c), dist(r, c) <= 125.0 ? 1.0 : 0.0) << r << "," << c;
+    EXPECT_EQ(weight(256, 381), 1.0);  // exactly 125 away
+    EXPECT_EQ(weight(256, 382), 0.0);
+    EXPECT_EQ(buffers.imag[256 * 512 + 256], -1.0);  // both parts are weighted
+}
+
+TEST_F(FilterFrame, HighPassIsTheComplement) {
+    filter.standardType = kHighPass;
+    filter.wa = 0.5;
+    apply();
+    EXPECT_EQ(weight(256, 381), 1.0);  // 125 is not below w1 R
+    EXPECT_EQ(weight(256, 380), 0.0);
+    EXPECT_EQ(weight(0, 0), 1.0);
+}
+
+TEST_F(FilterFrame, BandFiltersIgnoreTheOrderOfWaAndWb) {
+    Frame other;
+    filter.standardType = other.filter.standardType = kBandPass;
+    filter.wa = 0.8;
+    filter.wb = 0.5;
+    other.filter.wa = 0.5;
+    other.filter.wb = 0.8;
+    apply();
+    other.apply();
+    for (int r = 0; r < 512; r += 7)
+        for (int c = 0; c < 512; c += 3) ASSERT_EQ(weight(r, c), other.weight(r, c));
+    EXPECT_EQ(weight(256, 256 + 150), 1.0);
+    EXPECT_EQ(weight(256, 256 + 124), 0.0);
+    EXPECT_EQ(weight(256, 256 + 201), 0.0);
+}
+
+TEST_F(FilterFrame, BandPassWithEqualFractionsKeepsOnlyTheExactRadius) {
+    filter.standardType = kBandPass;
+    filter.wa = filter.wb = 0.5;
+    apply();
+    int kept = 0;
+    for (int r = 0; r < 512; ++r)
+        for (int c = 0; c < 512; ++c)
+            if (weight(r, c) != 0.0) {
+                ++kept;
+                ASSERT_EQ(dist(r, c), 125.0);
+            }
+    EXPECT_EQ(kept, 28);  // the lattice points on a circle of radius 125 = 5^3
+}
+
+TEST_F(FilterFrame, BandCutRemovesTheRing) {
+    filter.standardType = kBandCut;
+    filter.wa = 0.5;
+    filter.wb = 0.8;
+    apply();
+    EXPECT_EQ(weight(256, 256), 1.0);
+    EXPECT_EQ(weight(256, 256 + 150), 0.0);
+    EXPECT_EQ(weight(256, 256 + 201), 1.0);
+}
+
+TEST_F(FilterFrame, DefaultSpecialProfileFallsFromOneToZeroAtR) {
+    filter.kind = kSpecialFilter;
+    filter.specialProfile = defaultSpecialProfile();
+    apply();
+    EXPECT_EQ(weight(256, 256), 1.0);
+    EXPECT_EQ(weight(256, 256 + 250), 0.0);  // dist = R -> index 255
+    EXPECT_EQ(weight(0, 0), 0.0);            // beyond R also index 255
+    // At dist 100: j = floor(100 * 255 / 250 + 0.45) = 102.
+    EXPECT_DOUBLE_EQ(weight(256, 356), filter.specialProfile[102] / 255.0);
+}
+
+TEST_F(FilterFrame, CirclesCutOffOutsideKeepsOnlyTheDisc) {
+    filter.kind = kCirclesCutOutside;
+    filter.circles = {{200, 150, 10}};  // picture centre -> frame (256, 256)
+    apply();
+    for (int r = 230; r < 280; ++r)
+        for (int c = 230; c < 280; ++c)
+            ASSERT_EQ(weight(r, c), dist(r, c) < 10.0 ? 1.0 : 0.0) << r << "," << c;
+    EXPECT_EQ(weight(0, 0), 0.0);
+}
+
+TEST_F(FilterFrame, CirclesCutOffInsideAndNoCircles) {
+    filter.kind = kCirclesCutInside;
+    apply();
+    EXPECT_EQ(weight(256, 256), 1.0);  // no circle: unchanged
+    filter.circles = {{200, 150, 10}, {0, 0, 3}};
+    apply();
+    EXPECT_EQ(weight(256, 256), 0.0);
+    EXPECT_EQ(weight(106 + 2, 56), 0.0);  // inside the second circle
+    EXPECT_EQ(weight(106 + 3, 56), 1.0);  // on its rim: not strictly inside
+}
+
+TEST(SpecialProfile, DefaultIsStoredWithFiveDigitsAndCutToThreeDecimals) {
+    const SpecialProfile p = defaultSpecialProfile();
+    EXPECT_EQ(p[0], 255.0);
+    EXPECT_NEAR(p[1], 254.99, 1e-9);
+    EXPECT_EQ(p[255], 0.0);
+    EXPECT_NEAR(p[128], 127.5 - 1.5 * 0.5 / 255 * 0, 1.0);  // mid-way is about half
+}
+
+TEST(SpecialProfile, InterpolationChangesOnlyTheIntervalsBesideAMovedPoint) {
+    SpecialProfile p = defaultSpecialProfile();
+    interpolateSpecialProfile(p);
+    const SpecialProfile before = p;
+    p[0] = 100;
+    interpolateSpecialProfile(p);
+    // The slope at 15 is that of the parabola through 0, 15 and 30, so 16..29 follow too.
+    for (int i = 1; i <= 29; ++i)
+        if (i != 15) EXPECT_NE(p[i], before[i]) << i;
+    EXPECT_EQ(p[15], before[15]);
+    for (int i = 30; i < 256; ++i) ASSERT_EQ(p[i], before[i]) << i;
+    EXPECT_EQ(p[0], 100.0);
+}
+
+TEST(SpecialProfile, InterpolationReproducesAParabolaWithZeroSlopeAtTheEnds) {
+    // Control points on 255 - c x^2 reproduce it inside every interval but the last, where the
+    // mirrored end value bends it to zero slope; at entry 0 the mirror agrees with the parabola.
+    SpecialProfile p{};
+    auto parabola = [](double x) { return 255.0 - x * x / 300.0; };
+    for (int i = 0; i < 256; i += 15) p[i] = parabola(i);
+    interpolateSpecialProfile(p);
+    for (int i = 1; i < 240; ++i) ASSERT_NEAR(p[i], parabola(i), 1e-9) << i;
+    // Zero slope at 255: the last interval ends flat.
+    EXPECT_NEAR(p[254], p[255], std::fabs(p[253] - p[254]));
+}
+
+TEST(SpecialProfile, ControlPointStepsAndAdjustmentsStayInRange) {
+    FilterSettings f;
+    f.specialProfile = defaultSpecialProfile();
+    stepSpecialPoint(f, -15);
+    EXPECT_EQ(f.selectedPoint, 0);
+    for (int i = 0; i < 20; ++i) stepSpecialPoint(f, 15);
+    EXPECT_EQ(f.selectedPoint, 255);
+    stepSpecialPoint(f, -15);
+    EXPECT_EQ(f.selectedPoint, 240);
+
+    f.selectedPoint = 0;  // value 255
+    EXPECT_FALSE(adjustSpecialPoint(f, 10));
+    EXPECT_FALSE(adjustSpecialPoint(f, 1));
+    EXPECT_TRUE(adjustSpecialPoint(f, -10));
+    EXPECT_EQ(f.specialProfile[0], 245.0);
+    EXPECT_TRUE(adjustSpecialPoint(f, 10));
+    EXPECT_FALSE(adjustSpecialPoint(f, 10));
+    f.selectedPoint = 255;  // value 0
+    EXPECT_FALSE(adjustSpecialPoint(f, -1));
+    EXPECT_FALSE(adjustSpecialPoint(f, -10));
+    EXPECT_TRUE(adjustSpecialPoint(f, 1));
+    EXPECT_EQ(f.specialProfile[255], 1.0);
+}
+
+TEST(SpecialProfile, IniValuesAreClampedTruncatedAndDefaultedLikeTheProgramReadsThem) {
+    const SpecialProfile p = specialProfileFromIni(
+        "[Other]\r\n0=1\r\n"
+        "[special filter]\r\n"
+        " 0 = 300\r\n"
+        "1=-4\r\n"
+        "2=abc\r\n"
+        "3=12.34567\r\n"
+        "4=\"17.5\"\r\n"
+        "5=1.000000009\r\n"  // cut to 9 characters: 1.0000000
+        "; 6=1\r\n");
+    EXPECT_EQ(p[0], 255.0);
+    EXPECT_EQ(p[1], 0.0);
+    EXPECT_EQ(p[2], 0.0);
+    EXPECT_NEAR(p[3], 12.345, 1e-12);
+    EXPECT_NEAR(p[4], 17.5, 1e-12);
+    EXPECT_NEAR(p[5], 1.0, 1e-12);
+    EXPECT_EQ(p[6], defaultSpecialValue(6));
+    EXPECT_EQ(p[255], 0.0);
+    EXPECT_EQ(specialProfileFromIni(""), defaultSpecialProfile());
+}
+
+TEST(SpecialProfile, WrittenSectionReadsBackToTheSameValues) {
+    SpecialProfile p = defaultSpecialProfile();
+    p[15] = 123.456;
+    p[16] = 1e-5;
+    const std::string section = specialProfileIniSection(p);
+    EXPECT_NE(section.find("[Special Filter]\r\n0=255\r\n1=254.99\r\n"), std::string::npos);
+    EXPECT_NE(section.find("\r\n15=123.456\r\n16=0\r\n"), std::string::npos);
+    const SpecialProfile back = specialProfileFromIni(section);
+    for (int i = 0; i < 256; ++i) ASSERT_NEAR(back[i], clampProfileValue(p[i]), 1e-9) << i;
+}
+
+TEST(MaskCircles, TheHundredFirstIsRefused) {
+    FilterSettings f;
+    frame::RecordingSink sink;
+    f.circles.assign(99, MaskCircle{1, 1, 1});
+    EXPECT_TRUE(canStartMaskCircle(f, sink));
+    f.circles.push_back({2, 2, 2});
+    EXPECT_FALSE(canStartMaskCircle(f, sink));
+    ASSERT_EQ(sink.messages().size(), 1u);
+    EXPECT_EQ(sink.messages()[0].text, "Too many FFT masks!");
+    EXPECT_EQ(sink.messages()[0].caption, "Warning");
+    EXPECT_EQ(sink.messages()[0].style, frame::kIconWarning);
+}
+
+}  // namespace
+}  // namespace spectrum

@@ -1,0 +1,158 @@
+#include "spectrum/engine/forward.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "test_images.h"
+
+namespace spectrum {
+namespace {
+
+using testing::makePicture;
+
+struct FrameCase {
+    int width, height;
+    bool expanded, seamless;
+    int n, offsetX, offsetY;
+};
+
+class FramePlanTest : public ::testing::TestWithParam<FrameCase> {};
+
+TEST_P(FramePlanTest, SizesTheFrame) {
+    const FrameCase c = GetParam();
+    const FramePlan plan = planFrame(c.width, c.height, c.expanded, [&] { return c.seamless; });
+    EXPECT_EQ(plan.n, c.n);
+    EXPECT_EQ(plan.offsetX, c.offsetX);
+    EXPECT_EQ(plan.offsetY, c.offsetY);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, FramePlanTest,
+    ::testing::Values(FrameCase{256, 256, true, true, 256, 0, 0},       // seamless square
+                      FrameCase{256, 256, true, false, 512, 128, 128},  // an edge differs
+                      FrameCase{300, 200, true, true, 512, 106, 156},
+                      FrameCase{1000, 1000, true, true, 2048, 524, 524},  // margins of 12 double it
+                      FrameCase{300, 200, false, false, 512, 106, 156},
+                      FrameCase{256, 256, false, false, 256, 0, 0},
+                      FrameCase{5000, 5000, true, true, 8192, 1596, 1596},
+                      FrameCase{8100, 8100, false, false, 8192, 46, 46},
+                      FrameCase{64, 64, true, true, 64, 0, 0}));
+
+TEST(FramePlan, RefusesWhatNeedsExponent14AndAsksSeamlessOnlyForSquarePowersOfTwo) {
+    int asked = 0;
+    const FramePlan big = planFrame(8100, 8100, true, [&] { return ++asked, true; });
+    EXPECT_EQ(big.exponent, 14);
+    EXPECT_EQ(big.n, 0);
+    EXPECT_EQ(asked, 0);
+    planFrame(256, 128, true, [&] { return ++asked, true; });
+    EXPECT_EQ(asked, 0);
+    planFrame(256, 256, true, [&] { return ++asked, true; });
+    EXPECT_EQ(asked, 1);
+    planFrame(256, 256, false, [&] { return ++asked, true; });
+    EXPECT_EQ(asked, 1);
+}
+
+TEST(MirrorIndex, ReflectsAboutHalfSamplePoints) {
+    EXPECT_EQ(mirrorIndex(0, 5), 0);
+    EXPECT_EQ(mirrorIndex(4, 5), 4);
+    EXPECT_EQ(mirrorIndex(5, 5), 4);   // the row past the end repeats the last row
+    EXPECT_EQ(mirrorIndex(9, 5), 0);
+    EXPECT_EQ(mirrorIndex(10, 5), 0);  // period 2L
+    EXPECT_EQ(mirrorIndex(-1, 5), 0);  // the row above repeats the top row
+    EXPECT_EQ(mirrorIndex(-2, 5), 1);
+    EXPECT_EQ(mirrorIndex(-6, 5), 4);
+    EXPECT_EQ(mirrorIndex(-11, 5), 0);
+}
+
+TEST(EdgesAreSeamless, WholePeriodsAreSeamlessAndAChangedEdgeIsNot) {
+    auto cosine = [](int x, int) {
+        return static_cast<int>(std::lround(127.5 + 100 * std::cos(2 * M_PI * 4 * x / 256.0)));
+    };
+    auto t = makePicture(256, 256, cosine);
+    EXPECT_TRUE(edgesAreSeamless(t.pixels()));
+    t.pixels().at(0, 17) = static_cast<std::uint8_t>(t.pixels().at(0, 17) - 10);
+    EXPECT_FALSE(edgesAreSeamless(t.pixels()));
+    auto top = makePicture(256, 256, cosine);
+    top.pixels().at(30, 0) = static_cast<std::uint8_t>(top.pixels().at(30, 0) + 10);
+    EXPECT_FALSE(edgesAreSeamless(top.pixels()));
+}
+
+TEST(ForwardTransform, ConstantImageHasOnlyTheCentreElement) {
+    auto t = makePicture(128, 128, [](int, int) { return 77; });
+    SpectrumSettings settings;
+    SpectrumBuffers buffers;
+    frame::RecordingSink sink;
+    frame::RecordingBusy busy(sink);
+    ASSERT_TRUE(forwardTransform(t.image, t.geometry, settings, buffers, sink, busy));
+    ASSERT_EQ(buffers.n, 128);
+    EXPECT_EQ(buffers.offsetX, 0);
+    EXPECT_EQ(buffers.offsetY, 0);
+    const double dc = 77.0 * 128 * 128;
+    for (int r = 0; r < 128; ++r)
+        for (int c = 0; c < 128; ++c) {
+            const std::size_t i = static_cast<std::size_t>(r) * 128 + c;
+            const double expected = (r == 64 && c == 64) ? dc : 0.0;
+            ASSERT_NEAR(buffers.real[i], expected, 1e-9 * dc) << r << "," << c;
+            ASSERT_NEAR(buffers.imag[i], 0.0, 1e-9 * dc) << r << "," << c;
+        }
+    // The picture shows the single bright centre.
+    EXPECT_EQ(t.pixels().at(64, 64), 255);
+    EXPECT_EQ(t.pixels().at(10, 10), 0);
+}
+
+TEST(ForwardTransform, AFlatSpectrumIsRefusedSilently) {
+    auto t = makePicture(64, 64, [](int, int) { return 0; });
+    SpectrumSettings settings;
+    SpectrumBuffers buffers;
+    frame::RecordingSink sink;
+    frame::RecordingBusy busy(sink);
+    EXPECT_FALSE(forwardTransform(t.image, t.geometry, settings, buffers, sink, busy));
+    EXPECT_FALSE(buffers.present());
+    EXPECT_TRUE(sink.messages().empty());
+}
+
+TEST(ForwardTransform, FramesModulatesAndMapsTheSpectrum) {
+    // A bright single pixel on black: |F| is flat in theory, so add a slow ramp.
+    auto t = makePicture(100, 80, [](int x, int y) { return (x + 2 * y) % 256; });
+    SpectrumSettings settings;
+    SpectrumBuffers buffers;
+    frame::RecordingSink sink;
+    frame::RecordingBusy busy(sink);
+    ASSERT_TRUE(forwardTransform(t.image, t.geometry, settings, buffers, sink, busy));
+    ASSERT_TRUE(buffers.present());
+    EXPECT_EQ(buffers.n, 256);  // 100 x 80 -> 2^(6+1) = 128, margins 14 < 100 -> once more
+    EXPECT_EQ(buffers.offsetX, 78);
+    EXPECT_EQ(buffers.offsetY, 88);
+    EXPECT_EQ(buffers.imageMin, 0);
+    EXPECT_EQ(buffers.imageMax, 255);
+    // The zero frequency sits at the frame centre and holds the sum of the mirror-filled frame.
+    double sum = 0;
+    for (int r = 0; r < 256; ++r)
+        for (int c = 0; c < 256; ++c)
+            sum += (mirrorIndex(c - 78, 100) + 2 * mirrorIndex(r - 88, 80)) % 256;
+    const std::size_t centre = 128 * 256 + 128;
+    EXPECT_NEAR(buffers.real[centre], sum, 1e-6 * sum);
+    EXPECT_NEAR(buffers.imag[centre], 0.0, 1e-6 * sum);
+    // The busy state brackets the work and no message was shown.
+    ASSERT_EQ(sink.events.size(), 2u);
+    EXPECT_EQ(sink.events[0].kind, frame::RecordedEvent::BusyBegin);
+    EXPECT_EQ(sink.events[1].kind, frame::RecordedEvent::BusyEnd);
+}
+
+TEST(ForwardTransform, RefusesAFrameBeyond8192) {
+    auto t = makePicture(8100, 64, [](int x, int) { return x % 200; });
+    SpectrumSettings settings;
+    SpectrumBuffers buffers;
+    frame::RecordingSink sink;
+    frame::RecordingBusy busy(sink);
+    EXPECT_FALSE(forwardTransform(t.image, t.geometry, settings, buffers, sink, busy));
+    ASSERT_EQ(sink.events.size(), 1u);
+    EXPECT_EQ(sink.events[0].text, "Unable to carry out the FFT.\nbecause of the image size being too large.");
+    EXPECT_EQ(sink.events[0].caption, "Warning");
+    EXPECT_EQ(sink.events[0].style, frame::kIconWarning);
+    EXPECT_FALSE(buffers.present());
+}
+
+}  // namespace
+}  // namespace spectrum

@@ -1,0 +1,103 @@
+#include "spectrum/engine/inverse.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "spectrum/engine/forward.h"
+#include "test_images.h"
+
+namespace spectrum {
+namespace {
+
+using testing::makePicture;
+
+int texture(int x, int y) { return 40 + (x * 7 + y * 13 + (x * y) % 17) % 180; }
+
+struct RoundTrip : ::testing::Test {
+    testing::TestPicture picture = makePicture(90, 70, texture);
+    SpectrumSettings settings;
+    SpectrumBuffers buffers;
+    frame::RecordingSink sink;
+    frame::RecordingBusy busy{sink};
+
+    void forward() {
+        ASSERT_TRUE(forwardTransform(picture.image, picture.geometry, settings, buffers, sink, busy));
+        sink.events.clear();
+    }
+    bool inverse() { return inverseTransform(picture.image, picture.geometry, settings, buffers, sink, busy); }
+};
+
+TEST_F(RoundTrip, NoFilterReproducesTheImage) {
+    forward();
+    settings.filter.circles = {{10, 10, 5}};  // ignored by the standard filter, emptied afterwards
+    ASSERT_TRUE(inverse());
+    for (int y = 0; y < 70; ++y)
+        for (int x = 0; x < 90; ++x) ASSERT_LE(std::abs(picture.pixels().at(x, y) - texture(x, y)), 1);
+    EXPECT_FALSE(buffers.present());
+    EXPECT_TRUE(settings.filter.circles.empty());
+    const std::uint8_t* table = picture.image.dib.block.data() + 40;
+    EXPECT_EQ(table[4 * 200 + 0], 200);
+    EXPECT_EQ(table[4 * 200 + 2], 200);
+}
+
+TEST_F(RoundTrip, LowPassOfZeroGivesAFlatImageAtTheDarkEnd) {
+    forward();
+    settings.filter.standardType = kLowPass;
+    settings.filter.wa = 0.0;
+    settings.filter.wb = 0.0;
+    ASSERT_TRUE(inverse());
+    for (int y = 0; y < 70; ++y)
+        for (int x = 0; x < 90; ++x) ASSERT_EQ(picture.pixels().at(x, y), 40);  // imageMin
+}
+
+TEST_F(RoundTrip, DarkAndBrightStretchToTheChosenRange) {
+    forward();
+    settings.brightness.keepImageBrightness = false;
+    settings.brightness.darkLevel = 0;
+    settings.brightness.brightLevel = 255;
+    ASSERT_TRUE(inverse());
+    int lo = 255, hi = 0;
+    for (int y = 0; y < 70; ++y)
+        for (int x = 0; x < 90; ++x) {
+            lo = std::min<int>(lo, picture.pixels().at(x, y));
+            hi = std::max<int>(hi, picture.pixels().at(x, y));
+        }
+    EXPECT_EQ(lo, 0);
+    EXPECT_EQ(hi, 255);
+}
+
+TEST_F(RoundTrip, AFailedTransformLosesTheSpectrumAfterTheBusyStateEnded) {
+    forward();
+    settings.filter.circles = {{1, 2, 3}};
+    buffers.n = 3;  // not a power of two: the transform refuses it
+    buffers.offsetX = buffers.offsetY = 0;
+    const auto before = picture.image.dib.block;
+    auto tiny = picture.geometry;
+    tiny.width = tiny.height = 2;
+    tiny.fileSize = 1078 + 2 * 4;
+    EXPECT_FALSE(inverseTransform(picture.image, tiny, settings, buffers, sink, busy));
+    EXPECT_FALSE(buffers.present());
+    EXPECT_TRUE(settings.filter.circles.empty());
+    EXPECT_EQ(picture.image.dib.block, before);
+    ASSERT_EQ(sink.events.size(), 3u);
+    EXPECT_EQ(sink.events[0].kind, frame::RecordedEvent::BusyBegin);
+    EXPECT_EQ(sink.events[1].kind, frame::RecordedEvent::BusyEnd);
+    EXPECT_EQ(sink.events[2].text, "Unable to carry out the inverse FFT.");
+    EXPECT_EQ(sink.events[2].caption, "Warning");
+    EXPECT_EQ(sink.events[2].style, frame::kIconWarning);
+}
+
+TEST_F(RoundTrip, MaskCircleAroundTheCentreKeepsTheAverage) {
+    forward();
+    settings.filter.kind = kCirclesCutOutside;
+    settings.filter.circles = {{45, 35, 1}};  // only the zero frequency lies strictly inside
+    ASSERT_TRUE(inverse());
+    // Only the mean survives: a flat picture at the dark end of the kept range.
+    const int first = picture.pixels().at(0, 0);
+    for (int y = 0; y < 70; ++y)
+        for (int x = 0; x < 90; ++x) ASSERT_EQ(picture.pixels().at(x, y), first);
+}
+
+}  // namespace
+}  // namespace spectrum
