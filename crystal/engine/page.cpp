@@ -9,6 +9,7 @@
 
 #include "crystal/engine/slicing.h"
 #include "crystal/engine/writers.h"
+#include "image/bmp_file.h"
 
 namespace crystal {
 
@@ -222,30 +223,9 @@ image::PackedDib capturePage(const RasterCanvas& canvas) {
     return dib;
 }
 
-bool writePageBitmap(const std::string& path, image::CurrentImage& page, frame::MessageSink& sink) {
-    // The crystal program's form: a 16-entry colour table, so the rows start at 118.
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) {
-        sink.ask("Error: Unable to open file.", "Error", frame::kIconError);
-        return false;
-    }
-    page.fileHeader = {0x4D42, std::uint32_t(page.dib.block.size() + 14), 0, 0, 118};
-    std::uint8_t header[14];
-    image::storeU16(header, page.fileHeader.bfType);
-    image::storeU32(header + 2, page.fileHeader.bfSize);
-    image::storeU16(header + 6, 0);
-    image::storeU16(header + 8, 0);
-    image::storeU32(header + 10, page.fileHeader.bfOffBits);
-    bool ok =
-        std::fwrite(header, 1, 14, f) == 14 &&
-        std::fwrite(page.dib.block.data(), 1, page.dib.block.size(), f) == page.dib.block.size();
-    ok = std::fflush(f) == 0 && ok;
-    ok = std::fclose(f) == 0 && ok;
-    if (!ok) {
-        std::remove(path.c_str());
-        sink.ask("Error: File write error.", "Error", frame::kIconError);
-    }
-    return ok;
+bool writePageBitmap(const std::string& path, image::CurrentImage& page,
+                     frame::MessageSink& sink) {
+    return image::writeBitmapFile(path, page, image::BitmapFlavour::Kestral, sink);
 }
 
 bool RasterPages::capture(image::CurrentImage& page) {
