@@ -67,6 +67,8 @@ class RasterCanvas final : public Canvas {
 
     // Palette index of a pixel (0 outside the surface).
     int indexAt(int x, int y) const;
+    // The palette indices of row y (0 <= y < height), width() of them.
+    const std::uint8_t* row(int y) const { return pixels_.data() + std::size_t(y) * width_; }
     void plot(int x, int y, int index) {
         if (x >= 0 && y >= 0 && x < width_ && y < height_)
             pixels_[std::size_t(y) * width_ + x] = std::uint8_t(index);

@@ -215,16 +215,15 @@ image::PackedDib capturePage(const RasterCanvas& canvas) {
     for (int r = 0; r < Hc; ++r) {
         const int y = kIconBarHeight + (Hc - 1 - r);  // rows are stored bottom row first
         std::uint8_t* row = rows + std::size_t(r) * stride;
-        for (int x = 0; x < W; ++x) {
-            const int index = canvas.indexAt(x, y);
-            row[x / 2] |= std::uint8_t((x % 2 == 0) ? index << 4 : index);
-        }
+        const std::uint8_t* source = canvas.row(y);
+        for (int x = 0; x + 1 < W; x += 2)
+            row[x / 2] = std::uint8_t(source[x] << 4 | source[x + 1]);
+        if (W % 2 != 0) row[W / 2] = std::uint8_t(source[W - 1] << 4);
     }
     return dib;
 }
 
-bool writePageBitmap(const std::string& path, image::CurrentImage& page,
-                     frame::MessageSink& sink) {
+bool writePageBitmap(const std::string& path, image::CurrentImage& page, frame::MessageSink& sink) {
     return image::writeBitmapFile(path, page, image::BitmapFlavour::Kestral, sink);
 }
 

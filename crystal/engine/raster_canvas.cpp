@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 #include "crystal/engine/canvas.h"
 
@@ -151,9 +152,10 @@ void RasterCanvas::fillRect(int left, int top, int right, int bottom, ColourValu
     top = std::max(top, 0);
     right = std::min(right, width_);
     bottom = std::min(bottom, height_);
+    if (right <= left) return;
     for (int y = top; y < bottom; ++y)
-        for (int x = left; x < right; ++x)
-            pixels_[std::size_t(y) * width_ + x] = std::uint8_t(index);
+        std::memset(pixels_.data() + std::size_t(y) * width_ + left, index,
+                    std::size_t(right - left));
 }
 
 void RasterCanvas::line(Point from, Point to, ColourValue pen) {

@@ -166,6 +166,21 @@ namespace {
 
 enum class Kind { Reference, Normal, Convergent };
 
+bool sameOrientation(const Lattice& p, const Rotation& r, const Lattice& q, const Rotation& s) {
+    if (p.a != q.a || p.b != q.b || p.c != q.c || p.alpha != q.alpha || p.beta != q.beta ||
+        p.gamma != q.gamma || p.u != q.u || p.v != q.v || p.w != q.w || p.reversed != q.reversed)
+        return false;
+    if (r.mode != s.mode || r.cosPhi != s.cosPhi || r.sinPhi != s.sinPhi ||
+        r.sinTheta != s.sinTheta || r.cosTheta != s.cosTheta)
+        return false;
+    if (p.sites.size() != q.sites.size()) return false;
+    for (std::size_t i = 0; i < p.sites.size(); ++i)
+        if (p.sites[i].x != q.sites[i].x || p.sites[i].y != q.sites[i].y ||
+            p.sites[i].z != q.sites[i].z)
+            return false;
+    return true;
+}
+
 bool runWriter(CrystalState& cs, const std::string& path, const Seams& seams, Kind kind) {
     SlicingState& st = cs.slicing;
     if (st.superCellX == 0 || st.superCellY == 0) {
@@ -182,12 +197,19 @@ bool runWriter(CrystalState& cs, const std::string& path, const Seams& seams, Ki
     };
 
     // The writers repeat the orientation from the texts and use the layer table as it stands.
-    st.lattice = latticeOf(cs.model);
-    if (orientToBeam(st.lattice, st.rotation)) return refuse(text::kWrongRotation);
+    Lattice lattice = latticeOf(cs.model);
+    Rotation rotation;
+    if (orientToBeam(lattice, rotation)) return refuse(text::kWrongRotation);
+    // The plane lists of the last computation hold as long as the orientation is the same.
+    const bool reuse = sameOrientation(lattice, rotation, st.lattice, st.rotation) &&
+                       static_cast<int>(st.planeImages.size()) == st.layerCount + 1;
+    st.lattice = std::move(lattice);
+    st.rotation = rotation;
 
     std::string success;
     try {
-        const PlaneLists planes = collectPlaneImages(st);
+        const PlaneLists fresh = reuse ? PlaneLists() : collectPlaneImages(st);
+        const PlaneLists& planes = reuse ? st.planeImages : fresh;
         if (kind == Kind::Normal) {
             const std::vector<std::string> files = normalBeamTexts(cs.model, st, planes);
             const int m = static_cast<int>(files.size());
