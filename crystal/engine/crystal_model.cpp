@@ -101,7 +101,8 @@ int integerOf(const std::string& text) {
     const long v = std::strtol(text.c_str(), nullptr, 10);
     // Out-of-range texts saturate instead of overflowing.
     if (v > std::numeric_limits<int>::max()) return std::numeric_limits<int>::max();
-    if (v < std::numeric_limits<int>::min()) return std::numeric_limits<int>::min();
+    // The lowest value is left out so that every result can be negated.
+    if (v < -std::numeric_limits<int>::max()) return -std::numeric_limits<int>::max();
     return static_cast<int>(v);
 }
 

@@ -15,7 +15,9 @@ std::optional<Refusal> sliceLayers(SlicingState& st) {
     const double repeat = st.repeatDistance;
     std::vector<double> bins(kBins, 0.0);
 
-    const long long m = 1LL * l.u * l.u + 1LL * l.v * l.v + 1LL * l.w * l.w;
+    // Saturates instead of overflowing for absurd directions (which would never finish anyway).
+    const double squares = double(l.u) * l.u + double(l.v) * l.v + double(l.w) * l.w;
+    const long long m = squares < 1e15 ? static_cast<long long>(squares) : 1000000000000000LL;
     const long long k1From = -m, k1To = m + l.u;
     const long long k2From = l.v >= 0 ? -m : l.v - m, k2To = l.v >= 0 ? m + l.v : m;
     const long long k3From = l.w >= 0 ? -m : l.w - m, k3To = l.w >= 0 ? m + l.w : m;

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -196,7 +196,7 @@ TEST(Page, SaveAllPagesNumbersThemAndShowsThePageAgain) {
     // A page that cannot be written removes the pages written before it.
     for (int k = 1; k <= 3; ++k) std::remove(numberedName(path, k).c_str());
     const std::string blocked = numberedName(path, 2);
-    ASSERT_EQ(std::system(("mkdir -p '" + blocked + "'").c_str()), 0);
+    ASSERT_TRUE(std::filesystem::create_directory(blocked));
     EXPECT_FALSE(savePlaneBitmaps(state, pages, path, s.disk, s.sink));
     EXPECT_EQ(s.sink.messages().back().text, "Error: Unable to open file.");
     EXPECT_FALSE(exists(numberedName(path, 1)));
