@@ -39,6 +39,12 @@ class Canvas {
     // unless `filled` is false.
     virtual void ellipse(int left, int top, int right, int bottom, ColourValue pen,
                          ColourValue brush, bool filled = true) = 0;
+    // Outline of the box [left, right) x [top, bottom).
+    virtual void rectangle(int left, int top, int right, int bottom, ColourValue pen) = 0;
+    // Part of the outline of the ellipse in the box, counter-clockwise from the ray through
+    // `start` to the ray through `end` (both from the centre), as GDI's Arc draws it.
+    virtual void arc(int left, int top, int right, int bottom, Point start, Point end,
+                     ColourValue pen) = 0;
     // Text with its cell's top-left corner at (x, y), on an opaque white background.
     virtual void text(int x, int y, std::string_view s, ColourValue colour) = 0;
     virtual int textWidth(std::string_view s) const = 0;
@@ -61,6 +67,9 @@ class RasterCanvas final : public Canvas {
     void polyline(const Point* points, int count, ColourValue pen) override;
     void ellipse(int left, int top, int right, int bottom, ColourValue pen, ColourValue brush,
                  bool filled = true) override;
+    void rectangle(int left, int top, int right, int bottom, ColourValue pen) override;
+    void arc(int left, int top, int right, int bottom, Point start, Point end,
+             ColourValue pen) override;
     void text(int x, int y, std::string_view s, ColourValue colour) override;
     int textWidth(std::string_view s) const override;
     FontMetrics fontMetrics() const override;

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -203,6 +204,43 @@ void RasterCanvas::ellipse(int left, int top, int right, int bottom, ColourValue
                 plot(x, y, penIndex);
             else if (filled)
                 plot(x, y, brushIndex);
+        }
+}
+
+void RasterCanvas::rectangle(int left, int top, int right, int bottom, ColourValue pen) {
+    if (right <= left || bottom <= top) return;
+    const Point corners[5] = {
+        {left, top}, {right - 1, top}, {right - 1, bottom - 1}, {left, bottom - 1}, {left, top}};
+    polyline(corners, 5, pen);
+}
+
+void RasterCanvas::arc(int left, int top, int right, int bottom, Point start, Point end,
+                       ColourValue pen) {
+    if (right <= left || bottom <= top) return;
+    const double cx = (left + right - 1) / 2.0, cy = (top + bottom - 1) / 2.0;
+    const double rx = (right - left) / 2.0, ry = (bottom - top) / 2.0;
+    const double twoPi = 2 * std::acos(-1.0);
+    // Angles counted counter-clockwise with y up, as seen on the screen.
+    const auto angleOf = [&](double x, double y) {
+        const double a = std::atan2(cy - y, x - cx);
+        return a < 0 ? a + twoPi : a;
+    };
+    const double from = angleOf(start.x, start.y);
+    double sweep = angleOf(end.x, end.y) - from;
+    if (sweep <= 0) sweep += twoPi;
+    const auto inside = [&](int x, int y) {
+        const double ex = (x - cx) / rx, ey = (y - cy) / ry;
+        return ex * ex + ey * ey <= 1.0;
+    };
+    const int index = paletteIndexOf(pen);
+    for (int y = top; y < bottom; ++y)
+        for (int x = left; x < right; ++x) {
+            if (!inside(x, y) ||
+                (inside(x - 1, y) && inside(x + 1, y) && inside(x, y - 1) && inside(x, y + 1)))
+                continue;
+            double offset = angleOf(x, y) - from;
+            if (offset < 0) offset += twoPi;
+            if (offset <= sweep) plot(x, y, index);
         }
 }
 

@@ -208,3 +208,26 @@ TEST(Page, SaveAllPagesNumbersThemAndShowsThePageAgain) {
     EXPECT_FALSE(savePlaneBitmaps(state, pages, path, s.disk, s.sink));
     EXPECT_EQ(s.sink.messages().back().text, text::kNoSpaceAll);
 }
+
+TEST(RasterCanvas, ShapesFollowGdiConventions) {
+    RasterCanvas c(40, 40);
+    c.line({2, 5}, {10, 5}, rgb(255, 0, 0));
+    EXPECT_EQ(c.indexAt(2, 5), 9);
+    EXPECT_EQ(c.indexAt(9, 5), 9);
+    EXPECT_EQ(c.indexAt(10, 5), 15);  // the end point is left out
+    c.rectangle(20, 20, 30, 26, rgb(0, 0, 0));
+    EXPECT_EQ(c.indexAt(20, 20), 0);
+    EXPECT_EQ(c.indexAt(29, 25), 0);
+    EXPECT_EQ(c.indexAt(30, 25), 15);
+    EXPECT_EQ(c.indexAt(25, 23), 15);  // hollow
+    c.ellipse(0, 30, 6, 36, rgb(0, 0, 255), rgb(0, 255, 0));
+    EXPECT_EQ(c.indexAt(2, 32), 10);  // inside: brush
+    EXPECT_EQ(c.indexAt(0, 32), 12);  // edge: pen
+    EXPECT_EQ(c.indexAt(6, 32), 15);  // right column left out
+    // The upper half of a circle, counter-clockwise from the right to the left.
+    c.arc(10, 10, 20, 20, {20, 15}, {10, 15}, rgb(0, 0, 0));
+    EXPECT_EQ(c.indexAt(14, 10), 0);
+    EXPECT_EQ(c.indexAt(14, 19), 15);
+    EXPECT_EQ(c.textWidth("abc"), 21);
+    EXPECT_EQ(c.fontMetrics().height, 13);
+}
