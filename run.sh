@@ -11,7 +11,7 @@ JOBS=${JOBS:-$(nproc)}
 FUZZ_SECONDS=${FUZZ_SECONDS:-30}
 
 BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev python3 python3-pil python3-numpy
-                g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64)
+                g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 fonts-dejavu-core)
 TEST_PACKAGES=(clang libclang-rt-14-dev python3-ase imagemagick wine wine64 xvfb x11-utils)
 BENCH_PACKAGES=(libfftw3-dev pkg-config)
 
@@ -56,22 +56,50 @@ demo() {
     echo "   spectrum along a 20° line:   $out/linewave.txt"
 }
 
+# Runs one stage of the suite, keeps its output in the log, and adds up its "N passed, M failed"
+# line (ctest's summary is read as well).
+TOTAL_PASSED=0
+TOTAL_FAILED=0
+stage() {
+    local name=$1 log
+    shift
+    log=$(mktemp)
+    echo "== $name"
+    "$@" 2>&1 | tee "$log"
+    local status=${PIPESTATUS[0]} passed failed summary
+    summary=$(grep -E '[0-9]+ passed, [0-9]+ failed' "$log" | tail -n 1)
+    if [ -n "$summary" ]; then
+        passed=$(sed -E 's/(^|.*[^0-9])([0-9]+) passed.*/\2/' <<<"$summary")
+        failed=$(sed -E 's/.* ([0-9]+) failed.*/\1/' <<<"$summary")
+    elif summary=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -n 1); then
+        failed=$(sed -E 's/.*passed, ([0-9]+) tests failed.*/\1/' <<<"$summary")
+        passed=$(( $(sed -E 's/.*out of ([0-9]+).*/\1/' <<<"$summary") - failed ))
+    else
+        passed=0
+        failed=1
+    fi
+    [ "$status" -ne 0 ] && [ "$failed" -eq 0 ] && failed=1
+    rm -f "$log"
+    TOTAL_PASSED=$((TOTAL_PASSED + passed))
+    TOTAL_FAILED=$((TOTAL_FAILED + failed))
+}
+
 run_tests() {
     ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
     build_native
     build_windows
-    local failed=0
-    echo "== Unit and command-line tests"
-    ctest --test-dir "$ROOT/build/native" --output-on-failure -j "$JOBS" || failed=1
+    export E2E_NATIVE_BUILD="$ROOT/build/native"
+    stage "Unit and command-line tests" ctest --test-dir "$ROOT/build/native" --output-on-failure -j "$JOBS"
     if [ -x "$ROOT/tests/fuzz/run.sh" ]; then
-        echo "== Fuzzing (${FUZZ_SECONDS} s a target)"
-        "$ROOT/tests/fuzz/run.sh" "$FUZZ_SECONDS" || failed=1
+        stage "Fuzzing (${FUZZ_SECONDS} s a target)" "$ROOT/tests/fuzz/run.sh" "$FUZZ_SECONDS"
     fi
+    stage "Command-line tools under Wine" "$ROOT/tests/e2e/cli_under_wine.sh" \
+        "$ROOT/build/native" "$ROOT/build/windows"
     if [ -x "$ROOT/tests/e2e/run_e2e.sh" ]; then
-        echo "== Windows programs under Wine"
-        "$ROOT/tests/e2e/run_e2e.sh" "$ROOT/build/windows" || failed=1
+        stage "Windows programs under Wine" "$ROOT/tests/e2e/run_e2e.sh" "$ROOT/build/windows"
     fi
-    return $failed
+    echo "all: $TOTAL_PASSED passed, $TOTAL_FAILED failed"
+    [ "$TOTAL_FAILED" -eq 0 ]
 }
 
 bench() {

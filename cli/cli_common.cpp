@@ -1,8 +1,8 @@
 #include "cli/cli_common.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #if defined(_WIN32)
 #include <io.h>
 #else

@@ -65,7 +65,7 @@ int usageError(const std::string& what) {
 
 // Shows "Please wait a moment." on a terminal while a long step runs.
 class TerminalBusy final : public frame::BusyIndicator {
-public:
+  public:
     void beginBusy() override {
         if (cli::stdoutIsTerminal()) {
             std::fputs("Please wait a moment.", stdout);
@@ -100,24 +100,27 @@ bool parseCircles(const std::string& text, std::vector<spectrum::MaskCircle>& ou
         std::string field;
         int count = 0;
         while (std::getline(fields, field, ',')) {
-            const auto value = cli::parseInteger(field.substr(field.find_first_not_of(" \t") == std::string::npos
-                                                                  ? 0
-                                                                  : field.find_first_not_of(" \t")));
+            const auto value =
+                cli::parseInteger(field.substr(field.find_first_not_of(" \t") == std::string::npos
+                                                   ? 0
+                                                   : field.find_first_not_of(" \t")));
             if (!value || count == 3 || *value < 0 || *value > 100000) return false;
             values[count++] = *value;
         }
         if (count != 3 || values[2] < 1) return false;
-        out.push_back({static_cast<int>(values[0]), static_cast<int>(values[1]), static_cast<int>(values[2])});
+        out.push_back({static_cast<int>(values[0]), static_cast<int>(values[1]),
+                       static_cast<int>(values[2])});
     }
     return !out.empty() && out.size() <= spectrum::kMaxMaskCircles;
 }
 
 // The options each command takes.
 bool optionAllowed(const std::string& command, const std::string& option) {
-    static const char* const display[] = {"--quantity", "--log", "--clip", "--lower-clip", "--invert",
-                                          "--rainbow", "--no-expand"};
-    static const char* const filter[] = {"--filter", "--wa", "--wb", "--special", "--circles-outside",
-                                         "--circles-inside", "--dark", "--bright", "--no-expand"};
+    static const char* const display[] = {"--quantity", "--log",     "--clip",     "--lower-clip",
+                                          "--invert",   "--rainbow", "--no-expand"};
+    static const char* const filter[] = {
+        "--filter",         "--wa",   "--wb",     "--special",  "--circles-outside",
+        "--circles-inside", "--dark", "--bright", "--no-expand"};
     static const char* const linewave[] = {"--angle", "--no-expand"};
     static const char* const adjust[] = {"--contrast", "--brightness"};
     auto in = [&](const auto& list) {
@@ -133,7 +136,8 @@ bool optionAllowed(const std::string& command, const std::string& option) {
 }
 
 // Parses the options after the subcommand; returns an error text or "".
-std::string parseOptions(const std::string& command, const std::vector<std::string>& args, Options& o) {
+std::string parseOptions(const std::string& command, const std::vector<std::string>& args,
+                         Options& o) {
     auto& s = o.settings;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -157,8 +161,8 @@ std::string parseOptions(const std::string& command, const std::vector<std::stri
             if (!text) return a + " needs a value";
             const auto v = cli::parseInteger(*text);
             if (!v || *v < lo || *v > hi)
-                return a + ": '" + *text + "' is not a whole number from " + std::to_string(lo) + " to " +
-                       std::to_string(hi);
+                return a + ": '" + *text + "' is not a whole number from " + std::to_string(lo) +
+                       " to " + std::to_string(hi);
             out = static_cast<int>(*v);
             return "";
         };
@@ -166,10 +170,14 @@ std::string parseOptions(const std::string& command, const std::vector<std::stri
         if (a == "--quantity") {
             const std::string* text = value("--quantity");
             if (!text) return "--quantity needs a value";
-            if (*text == "root") s.display.displayQuantity = spectrum::kRootPower;
-            else if (*text == "real") s.display.displayQuantity = spectrum::kRealPart;
-            else if (*text == "imag") s.display.displayQuantity = spectrum::kImaginaryPart;
-            else return "--quantity must be root, real or imag";
+            if (*text == "root")
+                s.display.displayQuantity = spectrum::kRootPower;
+            else if (*text == "real")
+                s.display.displayQuantity = spectrum::kRealPart;
+            else if (*text == "imag")
+                s.display.displayQuantity = spectrum::kImaginaryPart;
+            else
+                return "--quantity must be root, real or imag";
         } else if (a == "--log") {
             s.display.logScale = true;
         } else if (a == "--clip") {
@@ -207,8 +215,10 @@ std::string parseOptions(const std::string& command, const std::vector<std::stri
         } else if (a == "--circles-outside" || a == "--circles-inside") {
             const std::string* text = value(a.c_str());
             if (!text || !parseCircles(*text, s.filter.circles))
-                return a + " needs \"x,y,r;...\" with 1 to 100 circles of whole, non-negative numbers";
-            s.filter.kind = a == "--circles-outside" ? spectrum::kCirclesCutOutside : spectrum::kCirclesCutInside;
+                return a +
+                       " needs \"x,y,r;...\" with 1 to 100 circles of whole, non-negative numbers";
+            s.filter.kind = a == "--circles-outside" ? spectrum::kCirclesCutOutside
+                                                     : spectrum::kCirclesCutInside;
             ++o.filterChoices;
         } else if (a == "--dark") {
             error = whole(0, 100, s.brightness.darkLevel);
@@ -234,7 +244,8 @@ std::string parseOptions(const std::string& command, const std::vector<std::stri
         }
         if (!error.empty()) return error;
     }
-    if (o.filterChoices > 1) return "choose one of --filter, --special, --circles-outside, --circles-inside";
+    if (o.filterChoices > 1)
+        return "choose one of --filter, --special, --circles-outside, --circles-inside";
     if (o.haveDark || o.haveBright) s.brightness.keepImageBrightness = false;
     return "";
 }
@@ -249,8 +260,8 @@ struct Session {
 };
 
 bool openInput(Session& s, const std::string& path) {
-    const image::OpenOutcome outcome =
-        image::openImageFile(path, s.image, s.sink, s.busy, frame::systemDisk(), 1 << 20, 1 << 20, [] {});
+    const image::OpenOutcome outcome = image::openImageFile(
+        path, s.image, s.sink, s.busy, frame::systemDisk(), 1 << 20, 1 << 20, [] {});
     if (outcome.result != image::OpenResult::Opened) return false;
     s.geometry = outcome.geometry;
     return true;
@@ -274,7 +285,8 @@ int run(const std::string& command, Options& o) {
     if (!o.specialPath.empty()) {
         std::string ini;
         if (!readText(o.specialPath, ini)) {
-            std::fprintf(stderr, "%s: cannot read the profile file '%s'\n", kProgram, o.specialPath.c_str());
+            std::fprintf(stderr, "%s: cannot read the profile file '%s'\n", kProgram,
+                         o.specialPath.c_str());
             return 1;
         }
         o.settings.filter.specialProfile = spectrum::specialProfileFromIni(ini);
@@ -288,7 +300,8 @@ int run(const std::string& command, Options& o) {
         if (!openInput(s, input)) return 1;
         std::printf("Opens as %ld x %ld, rows of %ld bytes, normalised file of %lu bytes\n",
                     static_cast<long>(s.geometry.width), static_cast<long>(s.geometry.height),
-                    static_cast<long>(s.geometry.paddedWidth), static_cast<unsigned long>(s.geometry.fileSize));
+                    static_cast<long>(s.geometry.paddedWidth),
+                    static_cast<unsigned long>(s.geometry.fileSize));
         return 0;
     }
     if (!openInput(s, input)) return 1;
@@ -299,14 +312,17 @@ int run(const std::string& command, Options& o) {
     } else if (command == "adjust") {
         spectrum::adjustContrastBrightness(s.image, s.geometry, o.contrast, o.brightness);
     } else {
-        if (!spectrum::forwardTransform(s.image, s.geometry, o.settings, s.buffers, s.sink, s.busy)) {
+        if (!spectrum::forwardTransform(s.image, s.geometry, o.settings, s.buffers, s.sink,
+                                        s.busy)) {
             if (s.sink.refusals() == 0)
-                std::fprintf(stderr, "%s: the spectrum is flat (a uniform image) and cannot be shown\n", kProgram);
+                std::fprintf(stderr,
+                             "%s: the spectrum is flat (a uniform image) and cannot be shown\n",
+                             kProgram);
             return 1;
         }
         if (command == "linewave") {
-            return spectrum::saveFftDataTo(output, s.buffers, s.geometry, o.settings.lineWave.angle, s.sink,
-                                           frame::systemDisk(), false)
+            return spectrum::saveFftDataTo(output, s.buffers, s.geometry, o.settings.lineWave.angle,
+                                           s.sink, frame::systemDisk(), false)
                        ? 0
                        : 1;
         }
@@ -314,7 +330,9 @@ int run(const std::string& command, Options& o) {
             !spectrum::inverseTransform(s.image, s.geometry, o.settings, s.buffers, s.sink, s.busy))
             return 1;
     }
-    return spectrum::saveBitmapTo(output, s.image, s.geometry, s.sink, frame::systemDisk(), false) ? 0 : 1;
+    return spectrum::saveBitmapTo(output, s.image, s.geometry, s.sink, frame::systemDisk(), false)
+               ? 0
+               : 1;
 }
 
 }  // namespace

@@ -12,7 +12,7 @@
 namespace frame {
 
 class BusyIndicator {
-public:
+  public:
     virtual ~BusyIndicator() = default;
     virtual void beginBusy() = 0;
     virtual void endBusy() = 0;
@@ -20,25 +20,27 @@ public:
 
 // Does nothing: for callers with nothing to show.
 class NoBusyIndicator final : public BusyIndicator {
-public:
+  public:
     void beginBusy() override {}
     void endBusy() override {}
 };
 
 // Records the transitions into a RecordingSink's event log.
 class RecordingBusy final : public BusyIndicator {
-public:
+  public:
     explicit RecordingBusy(RecordingSink& sink) : sink_(sink) {}
     void beginBusy() override;
     void endBusy() override;
 
-private:
+  private:
     RecordingSink& sink_;
 };
 
 class BusyScope {
-public:
-    explicit BusyScope(BusyIndicator& indicator) : indicator_(&indicator) { indicator_->beginBusy(); }
+  public:
+    explicit BusyScope(BusyIndicator& indicator) : indicator_(&indicator) {
+        indicator_->beginBusy();
+    }
     ~BusyScope() { end(); }
     BusyScope(const BusyScope&) = delete;
     BusyScope& operator=(const BusyScope&) = delete;
@@ -50,7 +52,7 @@ public:
         }
     }
 
-private:
+  private:
     BusyIndicator* indicator_;
 };
 

@@ -14,7 +14,7 @@ namespace frame {
 inline constexpr std::uint64_t kFreeSpaceMargin = 1000;
 
 class DiskServices {
-public:
+  public:
     virtual ~DiskServices() = default;
     // True when the drive holding `path` has at least `bytes` free for this user.
     virtual bool hasFreeDiskSpace(const std::string& path, std::uint64_t bytes) = 0;
@@ -27,8 +27,10 @@ DiskServices& systemDisk();
 
 // A disk whose answers a test sets.
 class FakeDisk final : public DiskServices {
-public:
-    bool hasFreeDiskSpace(const std::string&, std::uint64_t bytes) override { return bytes <= freeBytes; }
+  public:
+    bool hasFreeDiskSpace(const std::string&, std::uint64_t bytes) override {
+        return bytes <= freeBytes;
+    }
     bool isFixedDrive(const std::string&) override { return fixed; }
     std::uint64_t freeBytes = UINT64_MAX;
     bool fixed = true;

@@ -18,7 +18,7 @@ std::string folderOf(const std::string& path) {
 }
 
 class PosixDisk final : public DiskServices {
-public:
+  public:
     bool hasFreeDiskSpace(const std::string& path, std::uint64_t bytes) override {
         struct statvfs fs {};
         if (statvfs(folderOf(path).c_str(), &fs) != 0) return false;

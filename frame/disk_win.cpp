@@ -8,10 +8,17 @@
 namespace frame {
 namespace {
 
-std::string driveRoot(const std::string& path) { return path.substr(0, 3); }
+// The first three characters of the full path ("C:\\"); a relative path (from the command line)
+// is made full first.
+std::string driveRoot(const std::string& path) {
+    char full[MAX_PATH * 4];
+    const DWORD length = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
+    if (length == 0 || length >= sizeof full) return path.substr(0, 3);
+    return std::string(full, length).substr(0, 3);
+}
 
 class Win32Disk final : public DiskServices {
-public:
+  public:
     bool hasFreeDiskSpace(const std::string& path, std::uint64_t bytes) override {
         ULARGE_INTEGER available{}, total{}, freeTotal{};
         if (!GetDiskFreeSpaceExA(driveRoot(path).c_str(), &available, &total, &freeTotal)) {
@@ -19,7 +26,8 @@ public:
             if (!GetDiskFreeSpaceA(driveRoot(path).c_str(), &sectorsPerCluster, &bytesPerSector,
                                    &freeClusters, &clusters))
                 return false;
-            return static_cast<std::uint64_t>(sectorsPerCluster) * bytesPerSector * freeClusters >= bytes;
+            return static_cast<std::uint64_t>(sectorsPerCluster) * bytesPerSector * freeClusters >=
+                   bytes;
         }
         return available.QuadPart >= bytes;
     }

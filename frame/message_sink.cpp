@@ -37,8 +37,12 @@ std::vector<RecordedEvent> RecordingSink::messages() const {
     return out;
 }
 
-void RecordingBusy::beginBusy() { sink_.events.push_back({RecordedEvent::BusyBegin, {}, {}, 0}); }
-void RecordingBusy::endBusy() { sink_.events.push_back({RecordedEvent::BusyEnd, {}, {}, 0}); }
+void RecordingBusy::beginBusy() {
+    sink_.events.push_back({RecordedEvent::BusyBegin, {}, {}, 0});
+}
+void RecordingBusy::endBusy() {
+    sink_.events.push_back({RecordedEvent::BusyEnd, {}, {}, 0});
+}
 
 StderrSink::StderrSink(std::string programName, int questionAnswer)
     : programName_(std::move(programName)), questionAnswer_(questionAnswer) {}

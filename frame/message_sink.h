@@ -28,7 +28,7 @@ inline constexpr int kAnswerYes = 6;
 inline constexpr int kAnswerNo = 7;
 
 class MessageSink {
-public:
+  public:
     virtual ~MessageSink() = default;
     // Shows one message and returns the answer (kAnswerOk for a plain message box).
     virtual int ask(std::string_view text, std::string_view caption, unsigned style) = 0;
@@ -51,7 +51,7 @@ struct RecordedEvent {
 };
 
 class RecordingSink : public MessageSink {
-public:
+  public:
     int ask(std::string_view text, std::string_view caption, unsigned style) override;
     // Messages only, in order.
     std::vector<RecordedEvent> messages() const;
@@ -65,12 +65,12 @@ public:
 // answers questions with a fixed answer, and counts errors and warnings so the tool can set its
 // exit status.
 class StderrSink : public MessageSink {
-public:
+  public:
     explicit StderrSink(std::string programName, int questionAnswer = kAnswerNo);
     int ask(std::string_view text, std::string_view caption, unsigned style) override;
     int refusals() const { return refusals_; }
 
-private:
+  private:
     std::string programName_;
     int questionAnswer_;
     int refusals_ = 0;

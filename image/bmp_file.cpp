@@ -208,11 +208,27 @@ bool readBitmapFile(const std::string& path, CurrentImage& image, BitmapFlavour 
     return readFrom(source, size, image, flavour, sink, clientWidth, clientHeight);
 }
 
+namespace {
+
+// The pixel offset written with a picture. Each program writes its fixed offset, which is right
+// for its own pictures (256 colours in the image program, 16 in the crystal program). A picture
+// laid out otherwise, such as an 8-bit file opened in the crystal program, gets the offset of its
+// own rows, so that the file written reads back as the picture it holds.
+std::uint32_t offBitsFor(const CurrentImage& image, BitmapFlavour flavour) {
+    const std::uint32_t fixed = writerOffBits(flavour);
+    DibAccess a;
+    if (planAccess(image, a) != AccessFault::None) return fixed;
+    const std::size_t own = kFileHeaderSize + static_cast<std::size_t>(a.pixels - image.dib.block.data());
+    return own == fixed ? fixed : static_cast<std::uint32_t>(own);
+}
+
+}  // namespace
+
 std::vector<std::uint8_t> encodeBitmap(CurrentImage& image, BitmapFlavour flavour) {
     const std::size_t blockSize = image.dib.block.size();
     image.fileHeader =
         BmpFileHeader{kBmpMagic, static_cast<std::uint32_t>(blockSize + kFileHeaderSize), 0, 0,
-                      writerOffBits(flavour)};
+                      offBitsFor(image, flavour)};
     std::vector<std::uint8_t> bytes;
     try {
         bytes.resize(kFileHeaderSize + blockSize);
@@ -239,7 +255,7 @@ bool writeBitmapFile(const std::string& path, CurrentImage& image, BitmapFlavour
     }
     image.fileHeader =
         BmpFileHeader{kBmpMagic, static_cast<std::uint32_t>(blockSize + kFileHeaderSize), 0, 0,
-                      writerOffBits(flavour)};
+                      offBitsFor(image, flavour)};
     std::uint8_t head[kFileHeaderSize];
     storeFileHeader(head, image.fileHeader);
     FileSink out(file.get());

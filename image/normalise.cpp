@@ -10,6 +10,7 @@ namespace {
 
 constexpr std::size_t kBufferSize = 30000;
 constexpr std::uint64_t kMaxFileSize = 0xFFFFFFFFu;
+constexpr int kMaxTempAttempts = 99;  // B_1.bmp ... B_99.bmp
 
 constexpr const char* kFormatText = "Not a bitmap file with correct format.";
 constexpr const char* kOpenText = "Unable to open the bitmap file.";
@@ -105,13 +106,12 @@ void writeHeader(const GreySource& s, Writer& out) {
     storeU32(h + 10, kNormalisedOffBits);
     // biSize, biWidth, biHeight, biPlanes, biBitCount as the source has them.
     std::memcpy(h + 14, s.header.data() + 14, 16);
-    if (s.rle) {
-        storeU32(h + 30, 0);
-        storeU32(h + 34,
-                 static_cast<std::uint32_t>(g.paddedWidth) * static_cast<std::uint32_t>(g.height));
-    } else {
-        std::memcpy(h + 30, s.header.data() + 30, 8);
-    }
+    // Uncompressed rows of paddedWidth bytes. A valid uncompressed source has these values
+    // already (or a biSizeImage of 0, which loading completes to the same); a hostile one must not
+    // carry its own into a file the program then trusts.
+    storeU32(h + 30, 0);
+    storeU32(h + 34,
+             static_cast<std::uint32_t>(g.paddedWidth) * static_cast<std::uint32_t>(g.height));
     storeU32(h + 46, 256);
     storeU32(h + 50, 256);
     for (int i = 0; i < 256; ++i) {
@@ -228,7 +228,10 @@ std::optional<GreySource> checkGreyBitmap(std::span<const std::uint8_t> head,
                                           std::uint64_t fileSize, frame::MessageSink& sink) {
     using frame::kIconError;
     using frame::kIconWarning;
-    if (fileSize < 54 || head.size() < 54) {
+    // The header is copied into the normalised file, which must load: the whole biSize must be
+    // 40, not only its low byte.
+    if (fileSize < 54 || head.size() < 54 || head[0] != 'B' || head[1] != 'M' ||
+        loadU32(head.data() + 14) != kInfoHeaderSize) {
         refuse(sink, kFormatText, "Error", kIconError);
         return std::nullopt;
     }
@@ -241,7 +244,8 @@ std::optional<GreySource> checkGreyBitmap(std::span<const std::uint8_t> head,
         refuse(sink, "Too small bitmap (less than 64W or 64H)!", "Error", kIconWarning);
         return std::nullopt;
     }
-    if (head[28] != 8) {
+    // The whole biBitCount, not its low byte: the value is copied into the normalised header.
+    if (loadU16(head.data() + 28) != 8) {
         refuse(sink, "Not a 256 color bitmap file.", "Warning", kIconWarning);
         return std::nullopt;
     }
@@ -355,7 +359,7 @@ std::optional<NormalisedFile> normaliseGreyBitmap(const std::string& sourcePath,
     // Never replace a file of the user's: take the first free name, created exclusively.
     NormalisedFile result{source->geometry, {}};
     FileHandle temp;
-    for (int attempt = 1; attempt <= 999 && !temp; ++attempt) {
+    for (int attempt = 1; attempt <= kMaxTempAttempts && !temp; ++attempt) {
         bool exists = false;
         result.tempPath = temporaryBitmapName(sourcePath, attempt);
         temp.reset(createExclusive(result.tempPath, exists));

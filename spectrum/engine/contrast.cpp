@@ -7,8 +7,8 @@
 namespace spectrum {
 
 int adjustedLevel(int p, int contrastStep, int brightnessStep) {
-    const double q = (p - 10.0 * contrastStep) * 127.5 / (127.5 - 10.0 * contrastStep) +
-                     10.0 * brightnessStep;
+    const double q =
+        (p - 10.0 * contrastStep) * 127.5 / (127.5 - 10.0 * contrastStep) + 10.0 * brightnessStep;
     return toLevel(q);
 }
 

@@ -22,8 +22,8 @@ struct PreviewPlacement {
     int top = 0;    // client y offset below the icon bar
 };
 // Reports "Too small bitmap (less than 64W or 64H)!" when the shown picture is smaller than 64.
-std::optional<PreviewPlacement> choosePreview(const image::ImageGeometry& geometry, int viewReduction,
-                                              frame::MessageSink& sink);
+std::optional<PreviewPlacement> choosePreview(const image::ImageGeometry& geometry,
+                                              int viewReduction, frame::MessageSink& sink);
 
 // Rewrites every pixel of the picture with the mapping; the colour table is kept.
 bool adjustContrastBrightness(image::CurrentImage& image, const image::ImageGeometry& geometry,

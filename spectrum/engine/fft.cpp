@@ -1,81 +1,609 @@
-// Plain radix-2 transform, kept until the tuned one lands: decimation in frequency, per-stage
-// twiddles, columns then rows, one column at a time.
+// Split-array FFT. A plan per size holds the twiddle factors of every radix-4 stage and the
+// bit-reversal table. The kernel runs `Lanes` independent transforms side by side: element r of
+// lane k lives at index r * Lanes + k, so the inner loop of every butterfly runs over contiguous
+// lanes with one scalar twiddle and the compiler turns it into vector code (SSE2 is enough). The
+// 2-D driver gathers eight columns (or rows) into that layout, transforms them and scatters them
+// back in natural order; each of the two passes is split between two threads.
 #include "spectrum/engine/fft.h"
 
+#include <atomic>
 #include <cmath>
-#include <utility>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <system_error>
+#include <thread>
 #include <vector>
 
-namespace spectrum {
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
-int transform1d(double* re, double* im, int n, int log2n, Direction direction) {
-    if (n < 2) return kTransformBadSize;
-    if (log2n < 1) {
-        log2n = 0;
-        while ((1 << log2n) < n && log2n < 30) ++log2n;
+// The AVX2 instantiations pass 32-byte vectors only between inlined helpers.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wpsabi"
+#endif
+
+namespace spectrum {
+namespace detail {
+
+// Sizes up to this exponent keep their plan for the life of the process.
+constexpr int kCachedLog2 = 13;
+// Transforms side by side in the 2-D passes. Sixteen doubles are two cache lines of a row: a
+// column batch touches every page of the frame once, so wider batches mean fewer TLB misses,
+// while the batch (2 x 16 x n doubles) still fits a core's L2 cache up to n = 4096.
+constexpr int kBatch = 16;
+// A block of the decimation is finished stage by stage once its lanes fit in the L1 cache.
+constexpr std::size_t kBlockBytes = 32 * 1024;
+constexpr int kWorkers = 2;
+
+struct Plan {
+    std::size_t n = 0;
+    int log2n = 0;
+    std::vector<std::uint32_t> bitReverse;
+    // For the radix-4 stage of block length L (L = n, n/4, ... down to 4) with q = L / 4:
+    // six arrays of q values at stageOffset[log2 L]: cos and -sin of 2 pi m j / L for m = 1, 2, 3
+    // (the forward direction's exp(-2 pi i m j / L)).
+    std::vector<double> twiddles;
+    std::size_t stageOffset[32] = {};
+
+    const double* stage(std::size_t length) const {
+        int k = 0;
+        while ((std::size_t{1} << k) < length) ++k;
+        return twiddles.data() + stageOffset[k];
     }
-    if (log2n > 30 || (1 << log2n) != n) return kTransformNotPowerOfTwo;
-    const double pi = std::acos(-1.0);
-    const double s = direction == Direction::Forward ? -1.0 : 1.0;
-    for (int length = n; length >= 2; length /= 2) {
-        const int half = length / 2;
-        for (int j = 0; j < half; ++j) {
-            const double theta = j * 2 * pi / length;
-            const double cs = std::cos(theta), sn = s * std::sin(theta);
-            for (int b = 0; b < n; b += length) {
-                const int a = b + j, e = a + half;
-                const double tr = re[a], ti = im[a], ur = re[e], ui = im[e];
-                re[a] = tr + ur;
-                im[a] = ti + ui;
-                const double dr = tr - ur, di = ti - ui;
-                re[e] = dr * cs - di * sn;
-                im[e] = di * cs + dr * sn;
+};
+
+std::unique_ptr<Plan> buildPlan(int log2n) {
+    try {
+        auto plan = std::make_unique<Plan>();
+        const std::size_t n = std::size_t{1} << log2n;
+        plan->n = n;
+        plan->log2n = log2n;
+        plan->bitReverse.resize(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            std::uint32_t r = 0;
+            for (int b = 0; b < log2n; ++b) r |= ((i >> b) & 1u) << (log2n - 1 - b);
+            plan->bitReverse[i] = r;
+        }
+        std::size_t total = 0;
+        for (std::size_t length = n; length >= 4; length /= 4) total += 6 * (length / 4);
+        plan->twiddles.resize(total);
+        const double pi = std::acos(-1.0);
+        std::size_t offset = 0;
+        for (std::size_t length = n; length >= 4; length /= 4) {
+            int k = 0;
+            while ((std::size_t{1} << k) < length) ++k;
+            plan->stageOffset[k] = offset;
+            const std::size_t q = length / 4;
+            double* t = plan->twiddles.data() + offset;
+            for (std::size_t j = 0; j < q; ++j) {
+                for (int m = 1; m <= 3; ++m) {
+                    // Reduce m * j modulo the block length exactly before scaling to an angle.
+                    const double theta = 2.0 * pi * static_cast<double>((m * j) % length) /
+                                         static_cast<double>(length);
+                    t[(2 * m - 2) * q + j] = std::cos(theta);
+                    t[(2 * m - 1) * q + j] = -std::sin(theta);
+                }
             }
+            offset += 6 * q;
+        }
+        return plan;
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+std::mutex planMutex;
+std::unique_ptr<Plan> planCache[kCachedLog2 + 1];
+
+// The cached plan for 2^log2n (log2n <= kCachedLog2), or null when it cannot be built.
+const Plan* cachedPlan(int log2n) {
+    std::lock_guard<std::mutex> lock(planMutex);
+    if (!planCache[log2n]) planCache[log2n] = buildPlan(log2n);
+    return planCache[log2n].get();
+}
+
+// Vector types of the kernels. The same source is compiled for SSE2 (two doubles, the x86-64
+// baseline) and, behind a run-time check, for AVX2 (four doubles).
+typedef double Vec2 __attribute__((vector_size(16)));
+typedef double Vec4 __attribute__((vector_size(32)));
+
+#define FFT_INLINE inline __attribute__((always_inline))
+
+template <class V>
+FFT_INLINE V load(const double* p) {
+    V v;
+    std::memcpy(&v, p, sizeof(V));
+    return v;
+}
+
+template <class V>
+FFT_INLINE void store(double* p, V v) {
+    std::memcpy(p, &v, sizeof(V));
+}
+
+// One radix-4 decimation-in-frequency stage over a block of `length` elements of `Lanes`
+// transforms. Outputs are stored in the order two radix-2 stages would leave them (m = 0, 2, 1,
+// 3 in the four quarters), so radix-4 stages and a final radix-2 stage end in plain bit-reversed
+// order.
+template <class V, int Lanes, bool Inverse>
+FFT_INLINE void radix4Stage(double* re, double* im, std::size_t length, const double* tw) {
+    constexpr int kWidth = sizeof(V) / sizeof(double);
+    const std::size_t q = length / 4;
+    const double* c1 = tw;
+    const double* s1 = tw + q;
+    const double* c2 = tw + 2 * q;
+    const double* s2 = tw + 3 * q;
+    const double* c3 = tw + 4 * q;
+    const double* s3 = tw + 5 * q;
+    for (std::size_t j = 0; j < q; ++j) {
+        double* r0 = re + j * Lanes;
+        double* r1 = re + (j + q) * Lanes;
+        double* r2 = re + (j + 2 * q) * Lanes;
+        double* r3 = re + (j + 3 * q) * Lanes;
+        double* i0 = im + j * Lanes;
+        double* i1 = im + (j + q) * Lanes;
+        double* i2 = im + (j + 2 * q) * Lanes;
+        double* i3 = im + (j + 3 * q) * Lanes;
+        const double wc1 = c1[j], wc2 = c2[j], wc3 = c3[j];
+        const double ws1 = Inverse ? -s1[j] : s1[j];
+        const double ws2 = Inverse ? -s2[j] : s2[j];
+        const double ws3 = Inverse ? -s3[j] : s3[j];
+        for (int k = 0; k < Lanes; k += kWidth) {
+            const V x0r = load<V>(r0 + k), x0i = load<V>(i0 + k);
+            const V x1r = load<V>(r1 + k), x1i = load<V>(i1 + k);
+            const V x2r = load<V>(r2 + k), x2i = load<V>(i2 + k);
+            const V x3r = load<V>(r3 + k), x3i = load<V>(i3 + k);
+            const V ar = x0r + x2r, ai = x0i + x2i;
+            const V br = x0r - x2r, bi = x0i - x2i;
+            const V cr = x1r + x3r, ci = x1i + x3i;
+            const V dr = x1r - x3r, di = x1i - x3i;
+            // (x1 - x3) turns by -i forward, +i inverse.
+            const V y1r = Inverse ? br - di : br + di;
+            const V y1i = Inverse ? bi + dr : bi - dr;
+            const V y3r = Inverse ? br + di : br - di;
+            const V y3i = Inverse ? bi - dr : bi + dr;
+            const V y2r = ar - cr, y2i = ai - ci;
+            store(r0 + k, ar + cr);
+            store(i0 + k, ai + ci);
+            store(r1 + k, y2r * wc2 - y2i * ws2);
+            store(i1 + k, y2i * wc2 + y2r * ws2);
+            store(r2 + k, y1r * wc1 - y1i * ws1);
+            store(i2 + k, y1i * wc1 + y1r * ws1);
+            store(r3 + k, y3r * wc3 - y3i * ws3);
+            store(i3 + k, y3i * wc3 + y3r * ws3);
         }
     }
-    for (int i = 0, j = 0; i < n; ++i) {
+}
+
+template <class V, int Lanes>
+FFT_INLINE void radix2Pairs(double* re, double* im, std::size_t length) {
+    constexpr int kWidth = sizeof(V) / sizeof(double);
+    for (std::size_t b = 0; b < length; b += 2) {
+        double* r0 = re + b * Lanes;
+        double* r1 = re + (b + 1) * Lanes;
+        double* i0 = im + b * Lanes;
+        double* i1 = im + (b + 1) * Lanes;
+        for (int k = 0; k < Lanes; k += kWidth) {
+            const V ar = load<V>(r0 + k), ai = load<V>(i0 + k);
+            const V br = load<V>(r1 + k), bi = load<V>(i1 + k);
+            store(r0 + k, ar + br);
+            store(i0 + k, ai + bi);
+            store(r1 + k, ar - br);
+            store(i1 + k, ai - bi);
+        }
+    }
+}
+
+// All stages of the n-element transforms, leaving them in bit-reversed order. The first stages,
+// whose blocks do not fit in the L1 cache, sweep the whole (L2-sized) batch; then each block that
+// fits is finished on its own.
+template <class V, int Lanes, bool Inverse>
+FFT_INLINE void decimate(double* re, double* im, const Plan& plan) {
+    const std::size_t n = plan.n;
+    std::size_t len = n;
+    for (; len >= 16 && len * Lanes * 2 * sizeof(double) > kBlockBytes; len /= 4) {
+        const double* tw = plan.stage(len);
+        for (std::size_t b = 0; b < n; b += len)
+            radix4Stage<V, Lanes, Inverse>(re + b * Lanes, im + b * Lanes, len, tw);
+    }
+    for (std::size_t block = 0; block < n; block += len) {
+        double* bre = re + block * Lanes;
+        double* bim = im + block * Lanes;
+        std::size_t l = len;
+        for (; l >= 4; l /= 4) {
+            const double* tw = plan.stage(l);
+            for (std::size_t b = 0; b < len; b += l)
+                radix4Stage<V, Lanes, Inverse>(bre + b * Lanes, bim + b * Lanes, l, tw);
+        }
+        if (l == 2) radix2Pairs<V, Lanes>(bre, bim, len);
+    }
+}
+
+void decimateVector(double* re, double* im, const Plan& plan, bool inverse) {
+    if (inverse)
+        decimate<double, 1, true>(re, im, plan);
+    else
+        decimate<double, 1, false>(re, im, plan);
+}
+
+void decimateBatchSse2(double* re, double* im, const Plan& plan, bool inverse) {
+    if (inverse)
+        decimate<Vec2, kBatch, true>(re, im, plan);
+    else
+        decimate<Vec2, kBatch, false>(re, im, plan);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+__attribute__((target("avx2"))) void decimateBatchAvx2(double* re, double* im, const Plan& plan,
+                                                       bool inverse) {
+    if (inverse)
+        decimate<Vec4, kBatch, true>(re, im, plan);
+    else
+        decimate<Vec4, kBatch, false>(re, im, plan);
+}
+
+bool cpuHasAvx2() {
+    return __builtin_cpu_supports("avx2");
+}
+#else
+void decimateBatchAvx2(double* re, double* im, const Plan& plan, bool inverse) {
+    decimateBatchSse2(re, im, plan, inverse);
+}
+bool cpuHasAvx2() {
+    return false;
+}
+#endif
+
+std::atomic<int> kernelChoice{static_cast<int>(Kernel::Automatic)};
+
+using BatchKernel = void (*)(double*, double*, const Plan&, bool);
+
+BatchKernel batchKernel() {
+    const auto choice = static_cast<Kernel>(kernelChoice.load());
+    if (choice == Kernel::Sse2) return decimateBatchSse2;
+    return cpuHasAvx2() ? decimateBatchAvx2 : decimateBatchSse2;
+}
+
+// One contiguous vector in place: decimation, bit-reversal swaps, scaling.
+void transformInPlace(double* re, double* im, const Plan& plan, bool inverse) {
+    decimateVector(re, im, plan, inverse);
+    const std::uint32_t* rev = plan.bitReverse.data();
+    for (std::size_t i = 0; i < plan.n; ++i) {
+        const std::size_t j = rev[i];
         if (i < j) {
             std::swap(re[i], re[j]);
             std::swap(im[i], im[j]);
         }
-        int m = n >> 1;
-        while (m >= 1 && j >= m) {
-            j -= m;
-            m >>= 1;
-        }
-        j += m;
     }
-    if (direction == Direction::Inverse)
-        for (int i = 0; i < n; ++i) {
-            re[i] /= n;
-            im[i] /= n;
+    if (inverse) {
+        const double scale = 1.0 / static_cast<double>(plan.n);  // exact: n is a power of two
+        for (std::size_t i = 0; i < plan.n; ++i) {
+            re[i] *= scale;
+            im[i] *= scale;
         }
+    }
+}
+
+// The caller's frame and what every pass needs to address it.
+struct Frame {
+    double* re;
+    double* im;
+    std::size_t n;
+    std::size_t stride;
+    const Plan* plan;
+    bool inverse;
+    double scale;  // 1, or 1/n for the inverse
+    BatchKernel kernel;
+};
+
+// Given a = (a0, a1) and b = (b0, b1), stores (a0, b0) at lo and (a1, b1) at hi, scaled.
+inline void transposePair(const double* a, const double* b, double* lo, double* hi, double scale) {
+#if defined(__SSE2__)
+    const __m128d va = _mm_loadu_pd(a), vb = _mm_loadu_pd(b), vs = _mm_set1_pd(scale);
+    _mm_storeu_pd(lo, _mm_mul_pd(_mm_unpacklo_pd(va, vb), vs));
+    _mm_storeu_pd(hi, _mm_mul_pd(_mm_unpackhi_pd(va, vb), vs));
+#else
+    const double a0 = a[0], a1 = a[1], b0 = b[0], b1 = b[1];
+    lo[0] = a0 * scale;
+    lo[1] = b0 * scale;
+    hi[0] = a1 * scale;
+    hi[1] = b1 * scale;
+#endif
+}
+
+// Walks down columns meet a new page at every row, where the hardware prefetchers stop; asking
+// for the row a few steps ahead keeps many misses in flight instead of one at a time.
+constexpr std::size_t kPrefetchRows = 12;
+
+inline void prefetchRead(const double* p) {
+    __builtin_prefetch(p, 0, 3);
+    __builtin_prefetch(p + 8, 0, 3);
+}
+
+inline void prefetchWrite(const double* p) {
+    __builtin_prefetch(p, 1, 3);
+    __builtin_prefetch(p + 8, 1, 3);
+}
+
+inline std::size_t rowAhead(std::size_t r, std::size_t n) {
+    return r + kPrefetchRows < n ? r + kPrefetchRows : n - 1;
+}
+
+// Columns c0 .. c0 + kBatch - 1.
+void columnBatch(const Frame& f, std::size_t c0, double* sre, double* sim) {
+    const std::size_t n = f.n;
+    for (std::size_t r = 0; r < n; ++r) {
+        prefetchRead(f.re + rowAhead(r, n) * f.stride + c0);
+        prefetchRead(f.im + rowAhead(r, n) * f.stride + c0);
+        const double* __restrict pr = f.re + r * f.stride + c0;
+        const double* __restrict pi = f.im + r * f.stride + c0;
+        for (int k = 0; k < kBatch; ++k) {
+            sre[r * kBatch + k] = pr[k];
+            sim[r * kBatch + k] = pi[k];
+        }
+    }
+    f.kernel(sre, sim, *f.plan, f.inverse);
+    const std::uint32_t* rev = f.plan->bitReverse.data();
+    for (std::size_t r = 0; r < n; ++r) {
+        prefetchWrite(f.re + rowAhead(r, n) * f.stride + c0);
+        prefetchWrite(f.im + rowAhead(r, n) * f.stride + c0);
+        const double* __restrict qr = sre + rev[r] * kBatch;
+        const double* __restrict qi = sim + rev[r] * kBatch;
+        double* __restrict pr = f.re + r * f.stride + c0;
+        double* __restrict pi = f.im + r * f.stride + c0;
+        for (int k = 0; k < kBatch; ++k) {
+            pr[k] = qr[k] * f.scale;
+            pi[k] = qi[k] * f.scale;
+        }
+    }
+}
+
+// Rows r0 .. r0 + kBatch - 1, transposed into the lane layout and back two by two, so that
+// both the rows and the scratch are read and written in 16-byte pieces.
+void rowBatch(const Frame& f, std::size_t r0, double* sre, double* sim) {
+    const std::size_t n = f.n;
+    for (int k = 0; k < kBatch; k += 2) {
+        const double* ar = f.re + (r0 + k) * f.stride;
+        const double* ai = f.im + (r0 + k) * f.stride;
+        const double* br = ar + f.stride;
+        const double* bi = ai + f.stride;
+        for (std::size_t c = 0; c < n; c += 2) {
+            transposePair(ar + c, br + c, sre + c * kBatch + k, sre + (c + 1) * kBatch + k, 1.0);
+            transposePair(ai + c, bi + c, sim + c * kBatch + k, sim + (c + 1) * kBatch + k, 1.0);
+        }
+    }
+    f.kernel(sre, sim, *f.plan, f.inverse);
+    const std::uint32_t* rev = f.plan->bitReverse.data();
+    for (int k = 0; k < kBatch; k += 2) {
+        double* ar = f.re + (r0 + k) * f.stride;
+        double* ai = f.im + (r0 + k) * f.stride;
+        double* br = ar + f.stride;
+        double* bi = ai + f.stride;
+        for (std::size_t c = 0; c < n; c += 2) {
+            const std::size_t p = rev[c] * kBatch + k, q = rev[c + 1] * kBatch + k;
+            transposePair(sre + p, sre + q, ar + c, br + c, f.scale);
+            transposePair(sim + p, sim + q, ai + c, bi + c, f.scale);
+        }
+    }
+}
+
+// Real columns c0 .. c0 + 2 kBatch - 1: the first eight ride in the real parts and the next
+// eight in the imaginary parts of one batch of complex transforms, then the two spectra are
+// separated with Z(n - u) = conj of the other half. Only output rows 0 .. n/2 are written: the
+// rows below follow from them by symmetry after the row pass.
+void realColumnBatch(const Frame& f, std::size_t c0, double* sre, double* sim) {
+    const std::size_t n = f.n;
+    for (std::size_t r = 0; r < n; ++r) {
+        const double* __restrict pr = f.re + r * f.stride + c0;
+        for (int k = 0; k < kBatch; ++k) {
+            sre[r * kBatch + k] = pr[k];
+            sim[r * kBatch + k] = pr[kBatch + k];
+        }
+    }
+    f.kernel(sre, sim, *f.plan, f.inverse);
+    const std::uint32_t* rev = f.plan->bitReverse.data();
+    const double half = 0.5 * f.scale;
+    for (std::size_t u = 0; u <= n / 2; ++u) {
+        const double* __restrict zr = sre + rev[u] * kBatch;
+        const double* __restrict zi = sim + rev[u] * kBatch;
+        const double* __restrict wr = sre + rev[(n - u) & (n - 1)] * kBatch;
+        const double* __restrict wi = sim + rev[(n - u) & (n - 1)] * kBatch;
+        double* __restrict pr = f.re + u * f.stride + c0;
+        double* __restrict pi = f.im + u * f.stride + c0;
+        for (int k = 0; k < kBatch; ++k) {
+            pr[k] = (zr[k] + wr[k]) * half;
+            pi[k] = (zi[k] - wi[k]) * half;
+            pr[kBatch + k] = (zi[k] + wi[k]) * half;
+            pi[kBatch + k] = (wr[k] - zr[k]) * half;
+        }
+    }
+}
+
+// Row n - u of a transform of real data is row u conjugated and reversed: R(n-u, v) = conj
+// R(u, n-v).
+void mirrorRow(const Frame& f, std::size_t u) {
+    const std::size_t n = f.n;
+    const double* __restrict sr = f.re + u * f.stride;
+    const double* __restrict si = f.im + u * f.stride;
+    double* __restrict dr = f.re + (n - u) * f.stride;
+    double* __restrict di = f.im + (n - u) * f.stride;
+    dr[0] = sr[0];
+    di[0] = -si[0];
+    for (std::size_t v = 1; v < n; ++v) {
+        dr[v] = sr[n - v];
+        di[v] = -si[n - v];
+    }
+}
+
+// Runs body(begin, end, worker) over [0, count), split between up to two threads. If a thread
+// cannot be started the calling thread does both halves.
+template <class Body>
+void runSplit(std::size_t count, int workers, const Body& body) {
+    if (workers < 2 || count < 2) {
+        body(std::size_t{0}, count, 0);
+        return;
+    }
+    const std::size_t half = count / 2;
+    std::thread helper;
+    try {
+        helper = std::thread([&body, half, count] { body(half, count, 1); });
+    } catch (const std::system_error&) {
+    }
+    body(std::size_t{0}, half, 0);
+    if (helper.joinable())
+        helper.join();
+    else
+        body(half, count, 1);
+}
+
+int workerCount(std::size_t n) {
+    if (n < 64) return 1;  // thread start-up would cost more than the work
+    const unsigned hw = std::thread::hardware_concurrency();
+    return hw == 1 ? 1 : kWorkers;
+}
+
+// Per-worker scratch of one batch: real lanes then imaginary lanes.
+struct Scratch {
+    std::unique_ptr<double[]> memory;
+    std::size_t perWorker = 0;
+    double* re(int worker) const { return memory.get() + worker * perWorker; }
+    double* im(int worker) const { return re(worker) + perWorker / 2; }
+};
+
+bool allocateScratch(Scratch& s, std::size_t n, int workers) {
+    s.perWorker = 2 * n * kBatch;
+    s.memory.reset(new (std::nothrow) double[s.perWorker * workers]);
+    return s.memory != nullptr;
+}
+
+int checkFrame(double* re, double* im, int n, int rowLength, int& log2n) {
+    if (n < 2 || n > kMaxTransformSize || re == nullptr || im == nullptr || rowLength < n)
+        return kTransformBadSize;
+    if ((n & (n - 1)) != 0) return kTransformNotPowerOfTwo;
+    log2n = 0;
+    while ((1 << log2n) < n) ++log2n;
     return kTransformOk;
 }
 
-int transform2d(double* re, double* im, int n, int rowLength, Direction direction) {
-    if (n < 2 || n > kMaxTransformSize) return kTransformBadSize;
-    if (n & (n - 1)) return kTransformNotPowerOfTwo;
-    std::vector<double> a(n), b(n);
-    for (int c = 0; c < n; ++c) {
-        for (int r = 0; r < n; ++r) {
-            a[r] = re[static_cast<std::size_t>(r) * rowLength + c];
-            b[r] = im[static_cast<std::size_t>(r) * rowLength + c];
+// Frames too small for a batch of lanes go through the one-dimensional routine column by column
+// (through a small gathered vector) and row by row.
+int smallFrame(const Frame& f) {
+    double col[2 * kBatch * 2];
+    for (std::size_t c = 0; c < f.n; ++c) {
+        for (std::size_t r = 0; r < f.n; ++r) {
+            col[r] = f.re[r * f.stride + c];
+            col[f.n + r] = f.im[r * f.stride + c];
         }
-        transform1d(a.data(), b.data(), n, 0, direction);
-        for (int r = 0; r < n; ++r) {
-            re[static_cast<std::size_t>(r) * rowLength + c] = a[r];
-            im[static_cast<std::size_t>(r) * rowLength + c] = b[r];
+        transformInPlace(col, col + f.n, *f.plan, f.inverse);
+        for (std::size_t r = 0; r < f.n; ++r) {
+            f.re[r * f.stride + c] = col[r];
+            f.im[r * f.stride + c] = col[f.n + r];
         }
     }
-    for (int r = 0; r < n; ++r)
-        transform1d(re + static_cast<std::size_t>(r) * rowLength, im + static_cast<std::size_t>(r) * rowLength, n,
-                    0, direction);
+    for (std::size_t r = 0; r < f.n; ++r)
+        transformInPlace(f.re + r * f.stride, f.im + r * f.stride, *f.plan, f.inverse);
     return kTransformOk;
 }
 
-int transform2dRealInput(double* re, double* im, int n, int rowLength, Direction direction) {
-    return transform2d(re, im, n, rowLength, direction);
+int run2d(double* re, double* im, int n, int rowLength, Direction direction, bool realInput) {
+    int log2n = 0;
+    const int check = checkFrame(re, im, n, rowLength, log2n);
+    if (check != kTransformOk) return check;
+    const Plan* plan = cachedPlan(log2n);
+    if (plan == nullptr) return kTransformNoMemory;
+    const bool inverse = direction == Direction::Inverse;
+    const Frame f{re,
+                  im,
+                  plan->n,
+                  static_cast<std::size_t>(rowLength),
+                  plan,
+                  inverse,
+                  inverse ? 1.0 / static_cast<double>(plan->n) : 1.0,
+                  batchKernel()};
+    if (f.n < kBatch) {
+        if (realInput)
+            for (std::size_t r = 0; r < f.n; ++r)
+                for (std::size_t c = 0; c < f.n; ++c) im[r * f.stride + c] = 0.0;
+        return smallFrame(f);
+    }
+    const int workers = workerCount(f.n);
+    Scratch scratch;
+    if (!allocateScratch(scratch, f.n, workers)) return kTransformNoMemory;
+
+    const std::size_t batches = f.n / kBatch;
+    if (realInput && f.n >= 2 * kBatch) {
+        runSplit(f.n / (2 * kBatch), workers, [&](std::size_t b, std::size_t e, int w) {
+            for (std::size_t i = b; i < e; ++i)
+                realColumnBatch(f, i * 2 * kBatch, scratch.re(w), scratch.im(w));
+        });
+        // Rows 0 .. n/2 - 1 in batches, each batch mirrored while still in cache; row n/2 is its
+        // own mirror image and goes through the one-dimensional routine.
+        runSplit(batches / 2, workers, [&](std::size_t b, std::size_t e, int w) {
+            for (std::size_t i = b; i < e; ++i) {
+                rowBatch(f, i * kBatch, scratch.re(w), scratch.im(w));
+                for (int k = 0; k < kBatch; ++k) {
+                    const std::size_t u = i * kBatch + k;
+                    if (u != 0) mirrorRow(f, u);
+                }
+            }
+        });
+        const std::size_t middle = f.n / 2;
+        transformInPlace(re + middle * f.stride, im + middle * f.stride, *plan, inverse);
+        return kTransformOk;
+    }
+    if (realInput)
+        for (std::size_t r = 0; r < f.n; ++r)
+            for (std::size_t c = 0; c < f.n; ++c) im[r * f.stride + c] = 0.0;
+    runSplit(batches, workers, [&](std::size_t b, std::size_t e, int w) {
+        for (std::size_t i = b; i < e; ++i)
+            columnBatch(f, i * kBatch, scratch.re(w), scratch.im(w));
+    });
+    runSplit(batches, workers, [&](std::size_t b, std::size_t e, int w) {
+        for (std::size_t i = b; i < e; ++i) rowBatch(f, i * kBatch, scratch.re(w), scratch.im(w));
+    });
+    return kTransformOk;
+}
+
+void selectKernel(Kernel kernel) {
+    kernelChoice.store(static_cast<int>(kernel));
+}
+
+bool avx2Available() {
+    return cpuHasAvx2();
+}
+
+}  // namespace detail
+
+int transform2d(double* real, double* imag, int n, int rowLength, Direction direction) {
+    return detail::run2d(real, imag, n, rowLength, direction, false);
+}
+
+int transform2dRealInput(double* real, double* imag, int n, int rowLength, Direction direction) {
+    return detail::run2d(real, imag, n, rowLength, direction, true);
+}
+
+int transform1d(double* real, double* imag, int n, int log2n, Direction direction) {
+    if (n < 2 || real == nullptr || imag == nullptr) return kTransformBadSize;
+    if (log2n < 1) {
+        log2n = 0;
+        while (log2n < 30 && (1 << log2n) < n) ++log2n;
+    }
+    if (log2n > 30 || (1 << log2n) != n) return kTransformNotPowerOfTwo;
+    std::unique_ptr<detail::Plan> own;
+    const detail::Plan* plan = nullptr;
+    if (log2n <= detail::kCachedLog2) {
+        plan = detail::cachedPlan(log2n);
+    } else {
+        own = detail::buildPlan(log2n);
+        plan = own.get();
+    }
+    if (plan == nullptr) return kTransformNoMemory;
+    detail::transformInPlace(real, imag, *plan, direction == Direction::Inverse);
+    return kTransformOk;
 }
 
 }  // namespace spectrum

@@ -46,4 +46,14 @@ int transform2dRealInput(double* real, double* imag, int n, int rowLength, Direc
 // the calling thread only and needs no scratch.
 int transform1d(double* real, double* imag, int n, int log2n, Direction direction);
 
+namespace detail {
+
+// Which vector code the batched passes use: the widest the processor offers (AVX2 when present,
+// else SSE2), or SSE2 forced, so tests and benchmarks can exercise both paths on one machine.
+enum class Kernel { Automatic, Sse2 };
+void selectKernel(Kernel kernel);
+bool avx2Available();
+
+}  // namespace detail
+
 }  // namespace spectrum

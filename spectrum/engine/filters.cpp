@@ -82,9 +82,9 @@ void applyFilter(SpectrumBuffers& buffers, const image::ImageGeometry& geometry,
     if (filter.kind == kStandardFilter && filter.standardType == kNoFilter) return;
     if (filter.kind != kStandardFilter && filter.kind != kSpecialFilter) return;
 
-    const double reference =
-        std::sqrt(static_cast<double>(geometry.width) * geometry.width +
-                  static_cast<double>(geometry.height) * geometry.height) / 2.0;
+    const double reference = std::sqrt(static_cast<double>(geometry.width) * geometry.width +
+                                       static_cast<double>(geometry.height) * geometry.height) /
+                             2.0;
     const RadialWeight weight{filter, reference, std::min(filter.wa, filter.wb),
                               std::max(filter.wa, filter.wb)};
     const double half = n / 2.0;
@@ -138,7 +138,8 @@ std::string_view trim(std::string_view s) {
 bool equalNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i])))
             return false;
     return true;
 }

@@ -37,10 +37,12 @@ bool edgesAreSeamless(const GreyPixels& p) {
     return true;
 }
 
-bool greyPixelsOf(image::CurrentImage& image, const image::ImageGeometry& geometry, GreyPixels& out) {
+bool greyPixelsOf(image::CurrentImage& image, const image::ImageGeometry& geometry,
+                  GreyPixels& out) {
     out = GreyPixels{};
     if (geometry.width < 2 || geometry.height < 2 || geometry.fileSize < 1078) return false;
-    const std::size_t stride = (geometry.fileSize - 1078) / static_cast<std::uint32_t>(geometry.height);
+    const std::size_t stride =
+        (geometry.fileSize - 1078) / static_cast<std::uint32_t>(geometry.height);
     if (stride < static_cast<std::size_t>(geometry.width)) return false;
     const std::size_t need = kGreyPixelOffset + stride * static_cast<std::size_t>(geometry.height);
     if (image.dib.block.size() < need) return false;
@@ -96,8 +98,8 @@ bool forwardTransform(image::CurrentImage& image, const image::ImageGeometry& ge
     const FramePlan plan = planFrame(geometry.width, geometry.height, settings.useExpandedImage,
                                      [&] { return edgesAreSeamless(pixels); });
     if (plan.exponent >= 14) {
-        sink.ask("Unable to carry out the FFT.\nbecause of the image size being too large.", "Warning",
-                 frame::kIconWarning);
+        sink.ask("Unable to carry out the FFT.\nbecause of the image size being too large.",
+                 "Warning", frame::kIconWarning);
         return false;
     }
 
@@ -121,7 +123,8 @@ bool forwardTransform(image::CurrentImage& image, const image::ImageGeometry& ge
         }
     }
     fillFrame(pixels, plan, re.get(), im.get());
-    if (transform2dRealInput(re.get(), im.get(), plan.n, plan.n, Direction::Forward) != kTransformOk) {
+    if (transform2dRealInput(re.get(), im.get(), plan.n, plan.n, Direction::Forward) !=
+        kTransformOk) {
         busyScope.end();
         sink.ask("Unable to carry out the FFT.", "Warning", frame::kIconWarning);
         return false;

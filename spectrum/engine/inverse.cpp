@@ -31,7 +31,8 @@ bool inverseTransform(image::CurrentImage& image, const image::ImageGeometry& ge
 
     applyFilter(buffers, geometry, settings.filter);
     const int n = buffers.n;
-    if (transform2d(buffers.real.get(), buffers.imag.get(), n, n, Direction::Inverse) != kTransformOk) {
+    if (transform2d(buffers.real.get(), buffers.imag.get(), n, n, Direction::Inverse) !=
+        kTransformOk) {
         buffers.release();
         busyScope.end();
         sink.ask("Unable to carry out the inverse FFT.", "Warning", frame::kIconWarning);
@@ -40,7 +41,8 @@ bool inverseTransform(image::CurrentImage& image, const image::ImageGeometry& ge
 
     const int w = geometry.width, h = geometry.height;
     auto magnitude = [&](int x, int y) {
-        const std::size_t i = static_cast<std::size_t>(buffers.offsetY + y) * n + (buffers.offsetX + x);
+        const std::size_t i =
+            static_cast<std::size_t>(buffers.offsetY + y) * n + (buffers.offsetX + x);
         const double re = buffers.real[i], im = buffers.imag[i];
         return std::sqrt(re * re + im * im);
     };

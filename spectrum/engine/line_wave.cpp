@@ -53,7 +53,8 @@ std::vector<int> lineProfile(const std::vector<LineSample>& samples, const GreyP
     std::vector<int> profile(samples.size(), 0);
     for (std::size_t i = 0; i < samples.size(); ++i) {
         const LineSample& s = samples[i];
-        if (s.inside && s.x < picture.width && s.y < picture.height) profile[i] = picture.at(s.x, s.y);
+        if (s.inside && s.x < picture.width && s.y < picture.height)
+            profile[i] = picture.at(s.x, s.y);
     }
     return profile;
 }
@@ -65,14 +66,16 @@ std::string fftDataText(const SpectrumBuffers& buffers, const image::ImageGeomet
                   "Line wave data\r\nAngle : %-6.2f\r\nFFT size : %ldW x %-ldH\r\n\r\n"
                   "    Pixel                      FFT data\r\n"
                   "  X      Y        Real part       Imaginary part  Root power\r\n",
-                  angleDegrees, static_cast<long>(geometry.width), static_cast<long>(geometry.height));
+                  angleDegrees, static_cast<long>(geometry.width),
+                  static_cast<long>(geometry.height));
     std::string text = line;
     if (!buffers.present()) return text;
     for (const LineSample& s : lineSamples(geometry.width, geometry.height, angleDegrees)) {
         if (!s.inside) continue;
         const long long row = buffers.offsetY + s.y, column = buffers.offsetX + s.x;
         if (row >= buffers.n || column >= buffers.n) continue;
-        const std::size_t i = static_cast<std::size_t>(row) * buffers.n + static_cast<std::size_t>(column);
+        const std::size_t i =
+            static_cast<std::size_t>(row) * buffers.n + static_cast<std::size_t>(column);
         const double re = buffers.real[i], im = buffers.imag[i];
         std::snprintf(line, sizeof line, " %d\t%d\t%15.7e\t%15.7e\t%15.7e\r\n", s.x, s.y, re, im,
                       std::sqrt(re * re + im * im));

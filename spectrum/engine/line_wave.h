@@ -12,8 +12,8 @@
 namespace spectrum {
 
 struct LineSample {
-    int j = 0;        // -halfLength .. halfLength - 1
-    int x = 0, y = 0; // the nearest pixel
+    int j = 0;         // -halfLength .. halfLength - 1
+    int x = 0, y = 0;  // the nearest pixel
     bool inside = false;
 };
 

@@ -26,7 +26,8 @@ std::vector<std::vector<Point>> filterCircleRuns(const image::ImageGeometry& g, 
     std::vector<std::vector<Point>> runs;
     if (!filter.showFilterCircles || filter.standardType == kNoFilter) return runs;
     const double unit = std::sqrt(static_cast<double>(g.width) * g.width +
-                                  static_cast<double>(g.height) * g.height) / (2.0 * vr);
+                                  static_cast<double>(g.height) * g.height) /
+                        (2.0 * vr);
     std::vector<double> radii{std::min(filter.wa, filter.wb) * unit};
     if (filter.standardType == kBandPass || filter.standardType == kBandCut)
         radii.push_back(std::max(filter.wa, filter.wb) * unit);
@@ -50,8 +51,12 @@ std::vector<std::vector<Point>> filterCircleRuns(const image::ImageGeometry& g, 
     return runs;
 }
 
-Point clientFromPicture(Point p, int vr) { return {p.x / vr, p.y / vr + kPictureTop}; }
-Point pictureFromClient(Point p, int vr) { return {p.x * vr, (p.y - kPictureTop) * vr}; }
+Point clientFromPicture(Point p, int vr) {
+    return {p.x / vr, p.y / vr + kPictureTop};
+}
+Point pictureFromClient(Point p, int vr) {
+    return {p.x * vr, (p.y - kPictureTop) * vr};
+}
 
 std::vector<ArcStroke> maskCircleArcs(const std::vector<MaskCircle>& circles, int vr) {
     std::vector<ArcStroke> arcs;
@@ -80,8 +85,10 @@ bool clipTop(Point& a, Point& b, int top) {
         const double t = static_cast<double>(top - p.y) / (q.y - p.y);
         return Point{static_cast<int>(p.x + t * (q.x - p.x)), top};
     };
-    if (a.y >= top && b.y < top) b = cross(a, b);
-    else if (a.y < top && b.y >= top) a = cross(b, a);
+    if (a.y >= top && b.y < top)
+        b = cross(a, b);
+    else if (a.y < top && b.y >= top)
+        a = cross(b, a);
     return true;
 }
 
@@ -92,8 +99,10 @@ bool clipRight(Point& a, Point& b, int right) {
         const double t = static_cast<double>(right - p.x) / (q.x - p.x);
         return Point{right, static_cast<int>(p.y + t * (q.y - p.y))};
     };
-    if (a.x <= right && b.x > right) b = cross(a, b);
-    else if (a.x > right && b.x <= right) a = cross(b, a);
+    if (a.x <= right && b.x > right)
+        b = cross(a, b);
+    else if (a.x > right && b.x <= right)
+        a = cross(b, a);
     return true;
 }
 

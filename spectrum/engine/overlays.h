@@ -47,8 +47,9 @@ std::vector<ArcStroke> maskCircleArcs(const std::vector<MaskCircle>& circles, in
 
 // The line wave over the shown spectrum picture, clipped at the top of the picture and at
 // x = width - 1.
-std::vector<Segment> lineWaveSegments(const GreyPixels& picture, const image::ImageGeometry& geometry,
-                                      int viewReduction, const LineWaveSettings& wave);
+std::vector<Segment> lineWaveSegments(const GreyPixels& picture,
+                                      const image::ImageGeometry& geometry, int viewReduction,
+                                      const LineWaveSettings& wave);
 
 // Conversions between picture pixels and client coordinates.
 Point clientFromPicture(Point picture, int viewReduction);

@@ -14,7 +14,8 @@ bool hasExtension(const std::string& path, const char* extension) {
     const std::size_t length = std::char_traits<char>::length(extension);
     if (path.size() < length) return false;
     for (std::size_t i = 0; i < length; ++i) {
-        const char a = static_cast<char>(std::tolower(static_cast<unsigned char>(path[path.size() - length + i])));
+        const char a = static_cast<char>(
+            std::tolower(static_cast<unsigned char>(path[path.size() - length + i])));
         if (a != std::tolower(static_cast<unsigned char>(extension[i]))) return false;
     }
     return true;
@@ -64,8 +65,9 @@ bool saveFftDataTo(const std::string& path, const SpectrumBuffers& buffers,
         sink.ask("Unable to write to file.", "Save Error", frame::kIconError);
         return false;
     }
-    sink.ask(frame::formatMessage("Line wave data file\n%s\nhas been successfully saved.", path.c_str()),
-             "Information", frame::kIconInformation);
+    sink.ask(
+        frame::formatMessage("Line wave data file\n%s\nhas been successfully saved.", path.c_str()),
+        "Information", frame::kIconInformation);
     return true;
 }
 

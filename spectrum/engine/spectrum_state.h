@@ -48,7 +48,12 @@ struct LineWaveSettings {
     int zoomPercent = 100;    // 100..200
 };
 
-enum FilterKind { kStandardFilter = 0, kSpecialFilter = 1, kCirclesCutOutside = 2, kCirclesCutInside = 3 };
+enum FilterKind {
+    kStandardFilter = 0,
+    kSpecialFilter = 1,
+    kCirclesCutOutside = 2,
+    kCirclesCutInside = 3
+};
 enum StandardFilterType { kNoFilter = 0, kLowPass = 1, kHighPass = 2, kBandPass = 3, kBandCut = 4 };
 
 inline constexpr int kProfileSize = 256;
@@ -115,10 +120,12 @@ struct GreyPixels {
     std::size_t stride = 0;
 
     std::uint8_t& at(int x, int y) const {
-        return base[static_cast<std::size_t>(height - 1 - y) * stride + static_cast<std::size_t>(x)];
+        return base[static_cast<std::size_t>(height - 1 - y) * stride +
+                    static_cast<std::size_t>(x)];
     }
 };
-bool greyPixelsOf(image::CurrentImage& image, const image::ImageGeometry& geometry, GreyPixels& out);
+bool greyPixelsOf(image::CurrentImage& image, const image::ImageGeometry& geometry,
+                  GreyPixels& out);
 
 // Sets the 256 colour-table entries of a normalised picture to the grey ramp (or the rainbow).
 void writeGreyColourTable(image::CurrentImage& image);

@@ -256,6 +256,28 @@ TEST(BmpWriter, RoundTripKeepsTheBlockAndSetsTheHeader) {
     }
 }
 
+TEST(BmpWriter, AForeignLayoutKeepsTheOffsetOfItsOwnRows) {
+    // An 8-bit grey file opened in the crystal program and saved again: the fixed 118 would point
+    // into its colour table.
+    const auto dir = testbmp::scratchDir("writer_foreign_layout");
+    CurrentImage img;
+    RecordingSink sink;
+    ASSERT_TRUE(readBytes(testbmp::build(testbmp::greyBmp(64, 64)), img, sink));
+    const auto block = img.dib.block;
+    const std::string path = (dir / "grey.bmp").string();
+    ASSERT_TRUE(image::writeBitmapFile(path, img, BitmapFlavour::Kestral, sink));
+    EXPECT_EQ(img.fileHeader.bfOffBits, 1078u);
+    const auto written = testbmp::readAll(path);
+    EXPECT_EQ(image::loadU32(&written[10]), 1078u);
+    CurrentImage back;
+    ASSERT_TRUE(image::readBitmapFile(path, back, BitmapFlavour::Kestral, sink, 1024, 768));
+    const auto a = image::accessBitmap(back, BitmapFlavour::Kestral, sink);
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->at(5, 63), 5);  // bottom row, x = 5
+    EXPECT_EQ(back.dib.block, block);
+    EXPECT_TRUE(sink.messages().empty());
+}
+
 TEST(BmpWriter, ReportsCreateFailureInBothFlavours) {
     CurrentImage img;
     RecordingSink sink;

@@ -92,6 +92,7 @@ TEST(Normalise, IdentityGreyFileIsCopiedUnchanged) {
     EXPECT_EQ(n->geometry->paddedWidth, 64);
     EXPECT_EQ(n->geometry->fileSize, 64u * 64u + 1078u);
     auto expected = source;
+    image::storeU32(&expected[34], 64 * 64);
     image::storeU32(&expected[46], 256);
     image::storeU32(&expected[50], 256);
     EXPECT_EQ(n->file, expected) << "an already normalised file keeps its header and pixels";
@@ -117,6 +118,9 @@ TEST(Normalise, RefusesWhatThePictureCannotBe) {
     rgb.palette.clear();
     rgb.pixels.assign(64 * 64 * 3, 0);
     expectRefusal(testbmp::build(rgb), "Not a 256 color bitmap file.", "Warning", kIconWarning);
+    auto wide = testbmp::build(testbmp::greyBmp(64, 64));
+    wide[29] = 1;  // biBitCount 0x108: the low byte alone says 8
+    expectRefusal(wide, "Not a 256 color bitmap file.", "Warning", kIconWarning);
     auto four = testbmp::greyBmp(64, 64);
     four.bitCount = 4;
     four.palette.resize(16);
@@ -278,6 +282,13 @@ TEST(Normalise, RefusesHostileHeaders) {
     const auto good = testbmp::build(testbmp::greyBmp(64, 64));
     expectRefusal(std::vector<std::uint8_t>(good.begin(), good.begin() + 53), format, "Error",
                   kIconError);
+    // Not "BM", or an info header size whose high bytes are set: the copy would not load.
+    auto notBm = good;
+    notBm[0] = 'X';
+    expectRefusal(notBm, format, "Error", kIconError);
+    auto bigHeader = good;
+    image::storeU32(&bigHeader[14], 0x10028);
+    expectRefusal(bigHeader, format, "Error", kIconError);
     // The palette is cut short.
     expectRefusal(std::vector<std::uint8_t>(good.begin(), good.begin() + 54 + 4 * 255), format,
                   "Error", kIconError);
@@ -301,6 +312,16 @@ TEST(Normalise, RefusesHostileHeaders) {
     EXPECT_EQ(n->geometry->fileSize, 65536u * 65519u + 1078u);
 }
 
+TEST(Normalise, HostileCompressionAndImageSizeAreNotCarriedOver) {
+    auto bytes = testbmp::build(testbmp::greyBmp(64, 64));
+    image::storeU32(&bytes[30], 0x300);  // low byte 0: uncompressed
+    image::storeU32(&bytes[34], 0xFFFFFFFF);
+    const auto n = normalise(bytes);
+    ASSERT_TRUE(n->geometry);
+    EXPECT_EQ(image::loadU32(&n->file[30]), 0u);
+    EXPECT_EQ(image::loadU32(&n->file[34]), 64u * 64u);
+}
+
 TEST(Normalise, OversizedColourCountMeans256) {
     auto bytes = testbmp::build(testbmp::greyBmp(64, 64));
     image::storeU32(&bytes[46], 0xFFFFFFFF);
@@ -308,6 +329,7 @@ TEST(Normalise, OversizedColourCountMeans256) {
     ASSERT_TRUE(n->geometry);
     EXPECT_EQ(n->file, [&] {
         auto expected = bytes;
+        image::storeU32(&expected[34], 64 * 64);
         image::storeU32(&expected[46], 256);
         image::storeU32(&expected[50], 256);
         return expected;

@@ -23,10 +23,12 @@ TEST(ContrastBrightness, MappingFollowsTheWorkedExamples) {
 
 TEST(ContrastBrightness, RewritesPixelsButNotTheColourTable) {
     auto t = testing::makePicture(65, 64, [](int x, int y) { return (x + y) % 256; });
-    const std::vector<std::uint8_t> table(t.image.dib.block.begin() + 40, t.image.dib.block.begin() + 1064);
+    const std::vector<std::uint8_t> table(t.image.dib.block.begin() + 40,
+                                          t.image.dib.block.begin() + 1064);
     ASSERT_TRUE(adjustContrastBrightness(t.image, t.geometry, 5, 1));
     for (int y = 0; y < 64; ++y)
-        for (int x = 0; x < 65; ++x) ASSERT_EQ(t.pixels().at(x, y), adjustedLevel((x + y) % 256, 5, 1));
+        for (int x = 0; x < 65; ++x)
+            ASSERT_EQ(t.pixels().at(x, y), adjustedLevel((x + y) % 256, 5, 1));
     EXPECT_TRUE(std::equal(table.begin(), table.end(), t.image.dib.block.begin() + 40));
     // Row padding stays untouched.
     EXPECT_EQ(t.image.dib.block[1064 + 65], 0);

@@ -69,7 +69,8 @@ TEST_F(PeakWindow, FlatWindowWritesNothing) {
 TEST(DisplayMapping, RealPartMapsTheMostNegativeValueToZero) {
     auto picture = makePicture(64, 64, [](int, int) { return 0; });
     auto buffers = makeBuffers(
-        64, 0, 0, [](int r, int c) { return r == 3 && c == 5 ? -50.0 : (r == 7 && c == 1 ? 20.0 : 0.0); },
+        64, 0, 0,
+        [](int r, int c) { return r == 3 && c == 5 ? -50.0 : (r == 7 && c == 1 ? 20.0 : 0.0); },
         [](int, int) { return 0.0; });
     DisplaySettings display;
     display.displayQuantity = kRealPart;

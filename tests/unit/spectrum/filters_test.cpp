@@ -18,7 +18,9 @@ struct Frame {
         512, 56, 106, [](int, int) { return 1.0; }, [](int, int) { return -1.0; });
     FilterSettings filter;
 
-    double weight(int r, int c) const { return buffers.real[static_cast<std::size_t>(r) * 512 + c]; }
+    double weight(int r, int c) const {
+        return buffers.real[static_cast<std::size_t>(r) * 512 + c];
+    }
     static double dist(int r, int c) { return std::hypot(r - 256.0, c - 256.0); }
     void apply() { applyFilter(buffers, geometry, filter); }
 };

@@ -37,7 +37,12 @@ INSTANTIATE_TEST_SUITE_P(
                       FrameCase{256, 256, false, false, 256, 0, 0},
                       FrameCase{5000, 5000, true, true, 8192, 1596, 1596},
                       FrameCase{8100, 8100, false, false, 8192, 46, 46},
-                      FrameCase{64, 64, true, true, 64, 0, 0}));
+                      FrameCase{64, 64, true, true, 64, 0, 0}),
+    [](const ::testing::TestParamInfo<FrameCase>& info) {
+        const FrameCase& c = info.param;
+        return std::to_string(c.width) + "x" + std::to_string(c.height) +
+               (c.expanded ? "Expanded" : "Plain") + (c.seamless ? "Seamless" : "");
+    });
 
 TEST(FramePlan, RefusesWhatNeedsExponent14AndAsksSeamlessOnlyForSquarePowersOfTwo) {
     int asked = 0;
@@ -56,7 +61,7 @@ TEST(FramePlan, RefusesWhatNeedsExponent14AndAsksSeamlessOnlyForSquarePowersOfTw
 TEST(MirrorIndex, ReflectsAboutHalfSamplePoints) {
     EXPECT_EQ(mirrorIndex(0, 5), 0);
     EXPECT_EQ(mirrorIndex(4, 5), 4);
-    EXPECT_EQ(mirrorIndex(5, 5), 4);   // the row past the end repeats the last row
+    EXPECT_EQ(mirrorIndex(5, 5), 4);  // the row past the end repeats the last row
     EXPECT_EQ(mirrorIndex(9, 5), 0);
     EXPECT_EQ(mirrorIndex(10, 5), 0);  // period 2L
     EXPECT_EQ(mirrorIndex(-1, 5), 0);  // the row above repeats the top row
@@ -148,7 +153,8 @@ TEST(ForwardTransform, RefusesAFrameBeyond8192) {
     frame::RecordingBusy busy(sink);
     EXPECT_FALSE(forwardTransform(t.image, t.geometry, settings, buffers, sink, busy));
     ASSERT_EQ(sink.events.size(), 1u);
-    EXPECT_EQ(sink.events[0].text, "Unable to carry out the FFT.\nbecause of the image size being too large.");
+    EXPECT_EQ(sink.events[0].text,
+              "Unable to carry out the FFT.\nbecause of the image size being too large.");
     EXPECT_EQ(sink.events[0].caption, "Warning");
     EXPECT_EQ(sink.events[0].style, frame::kIconWarning);
     EXPECT_FALSE(buffers.present());

@@ -12,7 +12,9 @@ namespace {
 
 using testing::makePicture;
 
-int texture(int x, int y) { return 40 + (x * 7 + y * 13 + (x * y) % 17) % 180; }
+int texture(int x, int y) {
+    return 40 + (x * 7 + y * 13 + (x * y) % 17) % 180;
+}
 
 struct RoundTrip : ::testing::Test {
     testing::TestPicture picture = makePicture(90, 70, texture);
@@ -22,10 +24,13 @@ struct RoundTrip : ::testing::Test {
     frame::RecordingBusy busy{sink};
 
     void forward() {
-        ASSERT_TRUE(forwardTransform(picture.image, picture.geometry, settings, buffers, sink, busy));
+        ASSERT_TRUE(
+            forwardTransform(picture.image, picture.geometry, settings, buffers, sink, busy));
         sink.events.clear();
     }
-    bool inverse() { return inverseTransform(picture.image, picture.geometry, settings, buffers, sink, busy); }
+    bool inverse() {
+        return inverseTransform(picture.image, picture.geometry, settings, buffers, sink, busy);
+    }
 };
 
 TEST_F(RoundTrip, NoFilterReproducesTheImage) {
@@ -33,7 +38,8 @@ TEST_F(RoundTrip, NoFilterReproducesTheImage) {
     settings.filter.circles = {{10, 10, 5}};  // ignored by the standard filter, emptied afterwards
     ASSERT_TRUE(inverse());
     for (int y = 0; y < 70; ++y)
-        for (int x = 0; x < 90; ++x) ASSERT_LE(std::abs(picture.pixels().at(x, y) - texture(x, y)), 1);
+        for (int x = 0; x < 90; ++x)
+            ASSERT_LE(std::abs(picture.pixels().at(x, y) - texture(x, y)), 1);
     EXPECT_FALSE(buffers.present());
     EXPECT_TRUE(settings.filter.circles.empty());
     const std::uint8_t* table = picture.image.dib.block.data() + 40;

@@ -16,7 +16,8 @@ using testing::makeBuffers;
 using testing::makePicture;
 
 int countInside(const std::vector<LineSample>& samples) {
-    return static_cast<int>(std::count_if(samples.begin(), samples.end(), [](auto& s) { return s.inside; }));
+    return static_cast<int>(
+        std::count_if(samples.begin(), samples.end(), [](auto& s) { return s.inside; }));
 }
 
 TEST(LineWave, HorizontalLineRunsAcrossTheMiddleRow) {
@@ -87,7 +88,8 @@ TEST(LineWaveOverlay, DisplacementScalesWithLevelAndZoom) {
     // 128 / 255 x 256 x 0.5 = 64.25 -> 64 pixels above the middle row.
     EXPECT_EQ(segments.front(), (Segment{{0, 128 - 64 + 21}, {1, 128 - 64 + 21}}));
     wave.zoomPercent = 150;  // 96.4 -> 96
-    EXPECT_EQ(lineWaveSegments(t.pixels(), t.geometry, 1, wave).front().from, (Point{0, 128 - 96 + 21}));
+    EXPECT_EQ(lineWaveSegments(t.pixels(), t.geometry, 1, wave).front().from,
+              (Point{0, 128 - 96 + 21}));
     // Reduced view: coordinates halved.
     wave.zoomPercent = 100;
     EXPECT_EQ(lineWaveSegments(t.pixels(), t.geometry, 2, wave).front().from, (Point{0, 32 + 21}));
@@ -100,7 +102,8 @@ TEST(LineWaveOverlay, AveragingUsesOnlyEntriesWithinTheProfile) {
     LineWaveSettings wave;
     wave.averagingPoints = 2;
     const auto segments = lineWaveSegments(t.pixels(), t.geometry, 1, wave);
-    const int a0 = static_cast<int>(30 / 255.0 * 256 * 0.5), a1 = static_cast<int>(45 / 255.0 * 256 * 0.5);
+    const int a0 = static_cast<int>(30 / 255.0 * 256 * 0.5),
+              a1 = static_cast<int>(45 / 255.0 * 256 * 0.5);
     EXPECT_EQ(segments.front().from, (Point{0, 128 - a0 + 21}));
     EXPECT_EQ(segments.front().to, (Point{1, 128 - a1 + 21}));
 }

@@ -1,0 +1,149 @@
+// The Win32 application frame shared by both programs: program entry helpers, the icon bar with
+// its hover labels, the single-instance and colour-depth checks, the environment probes, the
+// paths beside the program, Help and About, the wait box, dialog placement and a MessageBoxA
+// message sink.
+//
+// Each program describes itself once in a ProgramTable (class name, titles, file names, icon-bar
+// table) and owns one FrameContext for the life of the process; the frame reaches it through the
+// windows' create parameters, never through globals of its own.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "frame/busy.h"
+#include "frame/frame_rules.h"
+#include "frame/message_sink.h"
+
+namespace frame {
+
+struct ProgramTable {
+    const char* className;         // main window class
+    const char* provisionalTitle;  // title while the window is being created
+    const char* finalTitle;        // product title, also the mark of a running copy
+    const char* programFileName;   // as searched for beside the program ("VORALIN00.EXE")
+    const char* readmeName;        // readme beside the program
+    const char* readmeNameJapanese;
+    const char* iconName;
+    const char* cursorName;  // the program's own cursor, or nullptr
+    const char* logoName;
+    int logoWidth;
+    int logoHeight;
+    int logoExtraTop;  // room kept above the centred logo for the icon bar
+    const char* aboutDialog;
+    const char* waitDialog;
+    const std::vector<IconButtonSpec>* iconBar;
+    int commandsRight;       // right end of the last command button
+    bool arrowInButtonBand;  // restore the arrow cursor over the buttons
+    bool refuseFewColours;   // close silently on a display of 16 colours or fewer
+};
+
+struct HoverLabel {
+    int index = 0;  // 0: none; else the command button's position (1-based)
+    LabelPixelStore saved;
+};
+
+struct FrameContext {
+    const ProgramTable* table = nullptr;
+    HINSTANCE instance = nullptr;
+    int screenWidth = 0;
+    int screenHeight = 0;
+    int dialogTopOffset = 0;
+    int winVersionCode = 0;
+    bool japaneseUi = false;
+    bool probesDone = false;
+    COLORREF buttonFaceColour = RGB(192, 192, 192);
+    std::string readmePath;
+    std::string settingsPath;
+    HCURSOR appCursor = nullptr;
+    HCURSOR arrowCursor = nullptr;
+    HCURSOR waitCursor = nullptr;
+    HWND mainWindow = nullptr;
+    HWND iconBar = nullptr;
+    HWND waitBox = nullptr;
+    HBITMAP logo = nullptr;
+    std::vector<HWND> buttons;  // by row of the icon-bar table
+    HoverLabel hover;
+    // Whether the program's own cursor belongs at client (x, y) outside the button band.
+    std::function<bool(int x, int y)> wantsAppCursor;
+};
+
+// ---- program entry ----
+// Keeps the instance and registers the main class; false when registration fails.
+bool registerMainClass(FrameContext& frame, HINSTANCE instance, WNDPROC procedure);
+// Creates the fixed main window, nine tenths of the screen and centred, with the provisional
+// title; `createParam` reaches WM_CREATE. Also computes dialogTopOffset.
+HWND createMainWindow(FrameContext& frame, void* createParam);
+// The loop that serves the wait box through IsDialogMessage; returns the last wParam.
+int runMessageLoop(FrameContext& frame);
+
+// ---- start-up checks, run from WM_CREATE ----
+bool anotherCopyRunning(const char* finalTitle);
+bool displayHasFewColours();
+// Caches the button face colour and runs both probes once.
+void runEnvironmentProbes(FrameContext& frame);
+// readmePath and settingsPath beside the program file (found by name on the search path, else
+// the running module's own path).
+void locateProgramFiles(FrameContext& frame);
+void loadCursors(FrameContext& frame);
+// Loads the logo and keeps it for painting until releaseLogo.
+void loadLogo(FrameContext& frame);
+void paintLogo(const FrameContext& frame, HDC dc, const RECT& client);
+void releaseLogo(FrameContext& frame);
+
+// ---- probes ----
+// Returns the version class, or `previous` when neither registry key can be read.
+int detectWindowsVersion(int previous);
+bool detectUiLanguage();
+
+// ---- icon bar ----
+// Registers "IconBarWindow" and creates the strip across the top of the main window; false (and
+// the program runs without it) when the class cannot be registered.
+bool createIconBar(FrameContext& frame);
+void setButtonEnabled(FrameContext& frame, int controlId, bool enabled);
+HWND buttonWindow(const FrameContext& frame, int controlId);
+// Called on every WM_SETCURSOR of the main window, after DefWindowProc.
+void updateHoverLabel(FrameContext& frame, HWND mainWindow);
+// Called first by every command.
+void removeHoverLabel(FrameContext& frame, HWND mainWindow);
+
+// ---- shell services ----
+void showHelp(FrameContext& frame, HWND mainWindow, MessageSink& sink);
+void showAbout(FrameContext& frame, HWND mainWindow, MessageSink& sink);
+// Releases the logo and posts the quit message; the program frees its own data first.
+void quitApplication(FrameContext& frame);
+
+// ---- wait box and dialogs ----
+void showWaitDialog(FrameContext& frame, HWND mainWindow);
+void closeWaitDialog(FrameContext& frame, HWND mainWindow);
+void placeDialogTopRight(HWND dialog, int dialogTopOffset);
+
+// The wait box as the engines' busy indicator.
+class WaitBox final : public BusyIndicator {
+  public:
+    explicit WaitBox(FrameContext& frame) : frame_(frame) {}
+    void beginBusy() override { showWaitDialog(frame_, frame_.mainWindow); }
+    void endBusy() override { closeWaitDialog(frame_, frame_.mainWindow); }
+
+  private:
+    FrameContext& frame_;
+};
+
+// Message boxes; owner may be null (system errors have none).
+class MessageBoxSink final : public MessageSink {
+  public:
+    explicit MessageBoxSink(HWND owner = nullptr) : owner_(owner) {}
+    int ask(std::string_view text, std::string_view caption, unsigned style) override;
+    void setOwner(HWND owner) { owner_ = owner; }
+
+  private:
+    HWND owner_;
+};
+
+// The message shown when a dialog cannot be created.
+void reportDialogFailure(const char* text);
+
+}  // namespace frame

@@ -1,0 +1,190 @@
+// Program entry helpers, start-up checks, paths beside the program, Help, About and the end.
+#include "frame/app_frame.h"
+
+#include <shellapi.h>
+
+namespace frame {
+namespace {
+
+constexpr int kTitleLength = 256;
+
+struct CopySearch {
+    const char* title;
+    bool found;
+};
+
+BOOL CALLBACK findRunningCopy(HWND window, LPARAM param) {
+    auto* search = reinterpret_cast<CopySearch*>(param);
+    char title[kTitleLength + 1] = {};
+    GetWindowTextA(window, title, kTitleLength);
+    if (titleMarksRunningCopy(title, search->title)) {
+        search->found = true;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+INT_PTR CALLBACK aboutProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+        case WM_INITDIALOG:
+            return TRUE;
+        case WM_CLOSE:
+            EndDialog(dialog, 0);
+            return TRUE;
+        case WM_COMMAND:
+            if (LOWORD(wParam) == IDOK) EndDialog(dialog, 1);
+            return TRUE;
+        default:
+            return FALSE;
+    }
+}
+
+}  // namespace
+
+bool registerMainClass(FrameContext& frame, HINSTANCE instance, WNDPROC procedure) {
+    frame.instance = instance;
+    WNDCLASSA wc{};
+    wc.style = CS_HREDRAW | CS_VREDRAW;
+    wc.lpfnWndProc = procedure;
+    wc.hInstance = instance;
+    wc.hIcon = LoadIconA(instance, frame.table->iconName);
+    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+    wc.lpszClassName = frame.table->className;
+    return RegisterClassA(&wc) != 0;
+}
+
+HWND createMainWindow(FrameContext& frame, void* createParam) {
+    frame.screenWidth = GetSystemMetrics(SM_CXSCREEN);
+    frame.screenHeight = GetSystemMetrics(SM_CYSCREEN);
+    frame.dialogTopOffset = GetSystemMetrics(SM_CYCAPTION) + 25;
+    const PixelRect r = mainWindowRect(frame.screenWidth, frame.screenHeight);
+    HWND window =
+        CreateWindowExA(0, frame.table->className, frame.table->provisionalTitle,
+                        WS_OVERLAPPED | WS_SYSMENU | WS_MINIMIZEBOX, r.left, r.top, r.width(),
+                        r.height(), nullptr, nullptr, frame.instance, createParam);
+    // A window that closed itself during creation is no window.
+    if (window && !IsWindow(window)) return nullptr;
+    return window;
+}
+
+int runMessageLoop(FrameContext& frame) {
+    MSG msg{};
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        if (frame.waitBox && IsDialogMessageA(frame.waitBox, &msg)) continue;
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    return static_cast<int>(msg.wParam);
+}
+
+bool anotherCopyRunning(const char* finalTitle) {
+    CopySearch search{finalTitle, false};
+    EnumWindows(findRunningCopy, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+bool displayHasFewColours() {
+    HDC info = CreateICA("DISPLAY", nullptr, nullptr, nullptr);
+    if (!info) return false;
+    const int bits = GetDeviceCaps(info, BITSPIXEL);
+    DeleteDC(info);
+    return (bits < 0 ? -bits : bits) <= 4;
+}
+
+void runEnvironmentProbes(FrameContext& frame) {
+    frame.buttonFaceColour = GetSysColor(COLOR_BTNFACE);
+    frame.japaneseUi = detectUiLanguage();
+    frame.winVersionCode = detectWindowsVersion(frame.winVersionCode);
+    frame.probesDone = true;
+}
+
+void locateProgramFiles(FrameContext& frame) {
+    char path[MAX_PATH + 1] = {};
+    DWORD length = SearchPathA(nullptr, frame.table->programFileName, nullptr, 256, path, nullptr);
+    if (length == 0 || length >= 256) {
+        // Renamed or started through a link: the running module is the program file.
+        length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+        if (length == 0 || length >= MAX_PATH) path[0] = '\0';
+    }
+    const char* readme =
+        frame.japaneseUi ? frame.table->readmeNameJapanese : frame.table->readmeName;
+    if (auto paths = programPathsFor(path, readme)) {
+        frame.readmePath = paths->readme;
+        frame.settingsPath = paths->settings;
+    } else {
+        frame.readmePath.clear();
+        frame.settingsPath.clear();
+    }
+}
+
+void loadCursors(FrameContext& frame) {
+    if (frame.table->cursorName)
+        frame.appCursor = LoadCursorA(frame.instance, frame.table->cursorName);
+    frame.arrowCursor = LoadCursor(nullptr, IDC_ARROW);
+    frame.waitCursor = LoadCursor(nullptr, IDC_WAIT);
+    if (!frame.appCursor) frame.appCursor = LoadCursor(nullptr, IDC_CROSS);
+}
+
+void loadLogo(FrameContext& frame) {
+    if (!frame.logo) frame.logo = LoadBitmapA(frame.instance, frame.table->logoName);
+}
+
+void paintLogo(const FrameContext& frame, HDC dc, const RECT& client) {
+    if (!frame.logo) return;
+    HDC memory = CreateCompatibleDC(dc);
+    if (!memory) return;
+    HGDIOBJ old = SelectObject(memory, frame.logo);
+    const Point at =
+        logoOrigin(client.right - client.left, client.bottom - client.top, frame.table->logoWidth,
+                   frame.table->logoHeight, frame.table->logoExtraTop);
+    BitBlt(dc, at.x, at.y, frame.table->logoWidth, frame.table->logoHeight, memory, 0, 0, SRCCOPY);
+    SelectObject(memory, old);
+    DeleteDC(memory);
+}
+
+void releaseLogo(FrameContext& frame) {
+    if (frame.logo) DeleteObject(frame.logo);
+    frame.logo = nullptr;
+}
+
+void showHelp(FrameContext& frame, HWND mainWindow, MessageSink& sink) {
+    const char* name = frame.japaneseUi ? frame.table->readmeNameJapanese : frame.table->readmeName;
+    WIN32_FIND_DATAA found{};
+    HANDLE search = frame.readmePath.empty() ? INVALID_HANDLE_VALUE
+                                             : FindFirstFileA(frame.readmePath.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        sink.ask(formatMessage("Install the readme file (%s)\nin the same directory.", name),
+                 "Error", kIconError);
+        return;
+    }
+    const auto result = reinterpret_cast<INT_PTR>(ShellExecuteA(
+        mainWindow, "open", frame.readmePath.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+    if ((result & 0xFFFF) <= 32)
+        sink.ask(formatMessage("Unable to open the readme file (%s)\nbecause of being NO software "
+                               "to read PDF documents.",
+                               name),
+                 "Error", kIconError);
+    FindClose(search);
+}
+
+void showAbout(FrameContext& frame, HWND mainWindow, MessageSink&) {
+    if (DialogBoxParamA(frame.instance, frame.table->aboutDialog, mainWindow, aboutProcedure, 0) ==
+        -1)
+        reportDialogFailure("Unable to open a dialog box.");
+}
+
+void quitApplication(FrameContext& frame) {
+    releaseLogo(frame);
+    PostQuitMessage(0);
+}
+
+int MessageBoxSink::ask(std::string_view text, std::string_view caption, unsigned style) {
+    return MessageBoxA(owner_, std::string(text).c_str(), std::string(caption).c_str(), style);
+}
+
+void reportDialogFailure(const char* text) {
+    MessageBoxA(nullptr, text, "System Error", MB_SYSTEMMODAL | MB_ICONERROR);
+}
+
+}  // namespace frame

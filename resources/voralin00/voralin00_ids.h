@@ -1,0 +1,103 @@
+/* Resource and command ids of voralin00, shared by the .rc files and the C++ code.
+   Only #defines here: windres reads this file too. */
+#ifndef VORALIN00_IDS_H
+#define VORALIN00_IDS_H
+
+/* Icon-bar buttons (control ids) */
+#define IDB_GAP 0x71
+#define IDB_OPEN 0x72
+#define IDB_MODE 0x73
+#define IDB_FFT 0x74
+#define IDB_MASK 0x75
+#define IDB_FFT_1 0x76
+#define IDB_COPY 0x77
+#define IDB_SAVEAS 0x78
+#define IDB_SAVEGR 0x79
+#define IDB_GAMMA 0x7a
+#define IDB_ABOUT 0x7b
+#define IDB_HELP 0x7c
+#define IDB_EXIT 0x7d
+#define IDB_SPACE 0x7e
+
+/* Commands sent by the icon bar */
+#define IDM_OPEN 101
+#define IDM_FFTMODE 102
+#define IDM_FFT 103
+#define IDM_FILTER 104
+#define IDM_INVERSE 105
+#define IDM_COPY 106
+#define IDM_SAVEBMP 107
+#define IDM_SAVEFILE 108
+#define IDM_PROCESS 109
+#define IDM_ABOUT 110
+#define IDM_HELP 111
+#define IDM_EXIT 112
+
+/* System menu */
+#define IDM_SPECIAL 157
+
+/* Open dialog child templates and their information line */
+#define IDD_OPENCHILD 161
+#define IDD_OPENCHILD_J 162
+#define IDC_IMAGEINFO 160
+
+/* About box */
+#define IDC_ABOUTICON 127
+
+/* FFTMODE_DLG */
+#define IDC_LINEAR 128
+#define IDC_LOGSCALE 129
+#define IDC_UPPERCLIP 130
+#define IDC_ROOTPOWER 145
+#define IDC_AMPLITUDE 146
+#define IDC_PHASE 147
+#define IDC_CROSSMARK 148
+#define IDC_LINEWAVE 149
+#define IDC_ANGLE 150
+#define IDC_LOWERCLIPON 151
+#define IDC_LOWERCLIP 152
+#define IDC_NORMAL 153
+#define IDC_INVERTED 154
+#define IDC_RAINBOW 155
+
+/* SPECIALSET_DLG, SPECIALSET_DLG2 */
+#define IDC_EXPANDYES 158
+#define IDC_EXPANDNO 159
+#define IDC_WAVERED 163
+#define IDC_WAVEGREEN 164
+#define IDC_WAVEBLUE 165
+#define IDC_AVERAGING 166
+#define IDC_ZOOM 167
+
+/* SETMASK_DLG, SETMASK_DLG2 */
+#define IDC_NOFILTER 131
+#define IDC_LOWPASS 132
+#define IDC_HIGHPASS 133
+#define IDC_BANDPASS 134
+#define IDC_BANDCUT 135
+#define IDC_DARK 136
+#define IDC_BRIGHT 137
+#define IDC_WA 138
+#define IDC_WB 139
+#define IDC_SHOWCIRCLES 140
+#define IDC_KEEPBRIGHTNESS 156
+#define IDC_STEPBACK 168
+#define IDC_STEPFORWARD 169
+#define IDC_PLUS10 170
+#define IDC_PLUS1 171
+#define IDC_MINUS1 172
+#define IDC_MINUS10 173
+
+/* SETMASKBASE_DLG */
+#define IDC_STANDARD 174
+#define IDC_SPECIAL 175
+#define IDC_CIRCLESOUT 176
+#define IDC_CIRCLESIN 177
+
+/* BMPPROCESS_DLG */
+#define IDC_CONTRASTUP 141
+#define IDC_CONTRASTDOWN 142
+#define IDC_BRIGHTUP 143
+#define IDC_BRIGHTDOWN 144
+
+#endif

@@ -1,0 +1,101 @@
+// The commands that transform the picture, and the overlays drawn over the shown spectrum.
+#include "spectrum/app/app_state.h"
+#include "spectrum/engine/display.h"
+#include "spectrum/engine/forward.h"
+#include "spectrum/engine/inverse.h"
+#include "spectrum/engine/overlays.h"
+
+namespace voralin {
+namespace {
+
+void strokeSegments(HDC dc, const std::vector<spectrum::Segment>& segments) {
+    for (const auto& s : segments) {
+        MoveToEx(dc, s.from.x, s.from.y, nullptr);
+        LineTo(dc, s.to.x, s.to.y);
+    }
+}
+
+COLORREF colourOf(const spectrum::Rgb& c) {
+    return RGB(c.red, c.green, c.blue);
+}
+
+}  // namespace
+
+void fftCommand(AppState& app, HWND window) {
+    if (app.circlePlacement) leaveCircleMode(app, true);
+    if (app.state == ImageState::NoImage) return;
+    if (app.buffers.present()) {
+        if (spectrum::mapSpectrum(app.buffers, app.geometry, app.settings.display, app.image) != 0)
+            return;  // a flat spectrum: nothing new to show
+        repaintPicture(window, true);
+        return;
+    }
+    frame::WaitBox busy(app.frame);
+    if (!spectrum::forwardTransform(app.image, app.geometry, app.settings, app.buffers, app.sink,
+                                    busy))
+        return;
+    app.state = ImageState::SpectrumShown;
+    repaintPicture(window, true);
+}
+
+void inverseFftCommand(AppState& app, HWND window) {
+    app.circlePlacement = false;
+    app.dragging = false;
+    frame::WaitBox busy(app.frame);
+    const bool done = spectrum::inverseTransform(app.image, app.geometry, app.settings, app.buffers,
+                                                 app.sink, busy);
+    if (done) {
+        app.state = ImageState::FilteredShown;
+        repaintPicture(window, true);
+    }
+    app.settings.filter.circles.clear();
+}
+
+void paintOverlays(AppState& app, HDC dc) {
+    const int reduction = app.image.viewReduction > 0 ? app.image.viewReduction : 1;
+    const auto& settings = app.settings;
+    HGDIOBJ oldPen = nullptr;
+    auto usePen = [&](COLORREF colour) {
+        HPEN pen = CreatePen(PS_SOLID, 1, colour);
+        HGDIOBJ previous = SelectObject(dc, pen);
+        if (!oldPen)
+            oldPen = previous;
+        else
+            DeleteObject(previous);
+    };
+
+    if (settings.lineWave.lineWave) {
+        spectrum::GreyPixels picture;
+        if (spectrum::greyPixelsOf(app.image, app.geometry, picture)) {
+            usePen(colourOf(settings.lineWave.colour));
+            strokeSegments(dc, spectrum::lineWaveSegments(picture, app.geometry, reduction,
+                                                          settings.lineWave));
+        }
+    }
+    if (settings.display.crossMark) {
+        usePen(colourOf(spectrum::kCrossMarkColour));
+        strokeSegments(dc, spectrum::crossMarkSegments(app.geometry, reduction));
+    }
+    usePen(colourOf(spectrum::kCircleColour));
+    if (!settings.filter.circles.empty()) {
+        HGDIOBJ oldBrush = SelectObject(dc, GetStockObject(NULL_BRUSH));
+        for (const auto& arc : spectrum::maskCircleArcs(settings.filter.circles, reduction)) {
+            if (arc.whole)
+                Ellipse(dc, arc.left, arc.top, arc.right, arc.bottom);
+            else
+                Arc(dc, arc.left, arc.top, arc.right, arc.bottom, arc.start.x, arc.start.y,
+                    arc.end.x, arc.end.y);
+        }
+        SelectObject(dc, oldBrush);
+    } else {
+        for (const auto& run :
+             spectrum::filterCircleRuns(app.geometry, reduction, settings.filter)) {
+            if (run.size() < 2) continue;
+            MoveToEx(dc, run[0].x, run[0].y, nullptr);
+            for (std::size_t i = 1; i < run.size(); ++i) LineTo(dc, run[i].x, run[i].y);
+        }
+    }
+    if (oldPen) DeleteObject(SelectObject(dc, oldPen));
+}
+
+}  // namespace voralin

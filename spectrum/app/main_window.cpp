@@ -1,0 +1,194 @@
+// The main window "VORALIN_00": its procedure only dispatches; each message has one handler.
+#include "spectrum/app/main_window.h"
+
+#include "spectrum/app/app_state.h"
+
+namespace voralin {
+namespace {
+
+constexpr int kSpecialMenuPosition = 6;
+
+AppState* stateOf(HWND window) {
+    return reinterpret_cast<AppState*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+}
+
+void enableSpecialSetting(HWND window, bool enabled) {
+    EnableMenuItem(GetSystemMenu(window, FALSE), kSpecialMenuPosition,
+                   MF_BYPOSITION | (enabled ? MF_ENABLED : (MF_DISABLED | MF_GRAYED)));
+}
+
+// Start-up inside CreateWindow: refuse a second copy and a display of too few colours, probe
+// the system, extend the system menu, find the files beside the program, show the logo.
+bool OnCreate(HWND window, const CREATESTRUCTA& create) {
+    auto* app = static_cast<AppState*>(create.lpCreateParams);
+    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(app));
+    frame::FrameContext& frame = app->frame;
+    frame.mainWindow = window;
+    if (frame::anotherCopyRunning(frame.table->finalTitle) ||
+        (frame.table->refuseFewColours && frame::displayHasFewColours())) {
+        SendMessageA(window, WM_CLOSE, 0, 0);
+        return true;
+    }
+    frame::runEnvironmentProbes(frame);
+    HMENU system = GetSystemMenu(window, FALSE);
+    InsertMenuA(system, 5, MF_BYPOSITION | MF_SEPARATOR, 0, nullptr);
+    InsertMenuA(system, kSpecialMenuPosition, MF_BYPOSITION | MF_STRING | MF_ENABLED, IDM_SPECIAL,
+                "S&pecial setting...");
+    frame::locateProgramFiles(frame);
+    SetWindowTextA(window, frame.table->finalTitle);
+    app->state = ImageState::NoImage;
+    app->settings.filter.kind = 0;
+    app->settings.filter.selectedPoint = 0;
+    leaveCircleMode(*app, true);
+    frame::loadCursors(frame);
+    frame::loadLogo(frame);
+    app->sink.setOwner(window);
+    frame.wantsAppCursor = [app](int x, int y) {
+        const int n = app->buffers.n;
+        return app->circlePlacement && x >= 0 && x < n && y >= spectrum::kPictureTop &&
+               y < spectrum::kPictureTop + n;
+    };
+    SetCursor(frame.arrowCursor);
+    return true;
+}
+
+void OnDestroy(AppState& app) {
+    image::freeBitmap(app.image);
+    app.buffers.release();
+    frame::quitApplication(app.frame);
+}
+
+void updateButtons(AppState& app) {
+    for (const auto& b : kStateButtons)
+        frame::setButtonEnabled(app.frame, b.id, buttonEnabledIn(app.state, b.id));
+}
+
+void PaintContent(AppState& app, HDC dc, const RECT& client) {
+    if (app.state == ImageState::NoImage) {
+        frame::paintLogo(app.frame, dc, client);
+        updateButtons(app);
+        return;
+    }
+    if (!app.image.present()) return;  // nothing to show: the buttons keep their state
+    const auto& block = app.image.dib.block;
+    const std::uint32_t colours = app.image.dib.u32(image::info::biClrUsed);
+    std::size_t bitsOffset = image::kInfoHeaderSize + std::size_t(colours ? colours : 256) * 4;
+    if (app.image.fileHeader.bfOffBits > image::kFileHeaderSize)
+        bitsOffset = app.image.fileHeader.bfOffBits - image::kFileHeaderSize;
+    if (bitsOffset >= block.size()) return;
+    const int reduction = app.image.viewReduction > 0 ? app.image.viewReduction : 1;
+    const int width = app.image.dib.width(), height = app.image.dib.height();
+    SetStretchBltMode(dc, COLORONCOLOR);
+    StretchDIBits(dc, 0, spectrum::kPictureTop, width / reduction, height / reduction, 0, 0, width,
+                  height, block.data() + bitsOffset,
+                  reinterpret_cast<const BITMAPINFO*>(block.data()), DIB_RGB_COLORS, SRCCOPY);
+    if (app.state == ImageState::SpectrumShown) paintOverlays(app, dc);
+    updateButtons(app);
+}
+
+void OnPaint(AppState& app, HWND window) {
+    PAINTSTRUCT ps{};
+    HDC dc = BeginPaint(window, &ps);
+    RECT client{};
+    GetClientRect(window, &client);
+    PaintContent(app, dc, client);
+    EndPaint(window, &ps);
+}
+
+void OnCommand(AppState& app, HWND window, int id) {
+    frame::removeHoverLabel(app.frame, window);
+    switch (id) {
+        case IDM_OPEN:
+            openImageCommand(app, window);
+            break;
+        case IDM_FFT:
+            fftCommand(app, window);
+            break;
+        case IDM_INVERSE:
+            inverseFftCommand(app, window);
+            if (app.state == ImageState::FilteredShown) enableSpecialSetting(window, false);
+            break;
+        case IDM_SAVEBMP:
+            saveBitmapCommand(app, window);
+            break;
+        case IDM_SAVEFILE:
+            saveFftDataCommand(app, window);
+            break;
+        case IDM_ABOUT:
+            leaveCircleMode(app, false);
+            frame::showAbout(app.frame, window, app.sink);
+            break;
+        case IDM_HELP:
+            leaveCircleMode(app, false);
+            frame::showHelp(app.frame, window, app.sink);
+            break;
+        case IDM_EXIT:
+            image::freeBitmap(app.image);
+            app.buffers.release();
+            frame::quitApplication(app.frame);
+            break;
+        default:
+            break;
+    }
+    if (id == IDM_OPEN && app.state == ImageState::ImageOpened) enableSpecialSetting(window, true);
+}
+
+LRESULT OnSetCursor(AppState& app, HWND window, WPARAM wParam, LPARAM lParam) {
+    DefWindowProcA(window, WM_SETCURSOR, wParam, lParam);
+    frame::updateHoverLabel(app.frame, window);
+    return 0;
+}
+
+LRESULT CALLBACK mainProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_CREATE)
+        return OnCreate(window, *reinterpret_cast<CREATESTRUCTA*>(lParam)) ? 0 : -1;
+    AppState* app = stateOf(window);
+    if (!app) return DefWindowProcA(window, message, wParam, lParam);
+    switch (message) {
+        case WM_DESTROY:
+            OnDestroy(*app);
+            return 0;
+        case WM_PAINT:
+            OnPaint(*app, window);
+            return 0;
+        case WM_SETCURSOR:
+            return OnSetCursor(*app, window, wParam, lParam);
+        case WM_COMMAND:
+            OnCommand(*app, window, LOWORD(wParam));
+            return 0;
+        default:
+            return DefWindowProcA(window, message, wParam, lParam);
+    }
+}
+
+}  // namespace
+
+void leaveCircleMode(AppState& app, bool emptyList) {
+    // Help and About keep the placement mode on while circles exist.
+    app.circlePlacement = !emptyList && !app.settings.filter.circles.empty();
+    app.dragging = false;
+    if (emptyList) app.settings.filter.circles.clear();
+    if (app.frame.arrowCursor) SetCursor(app.frame.arrowCursor);
+}
+
+void repaintPicture(HWND window, bool erase) {
+    RECT client{};
+    GetClientRect(window, &client);
+    client.top = spectrum::kPictureTop;
+    InvalidateRect(window, &client, erase);
+    UpdateWindow(window);
+}
+
+int runVoralin(HINSTANCE instance, int showCommand) {
+    static AppState app;  // lives as long as the process; its windows point at it
+    app.frame.table = &programTable();
+    if (!frame::registerMainClass(app.frame, instance, mainProcedure)) return 0;
+    HWND window = frame::createMainWindow(app.frame, &app);
+    if (!window) return 0;
+    ShowWindow(window, showCommand);
+    UpdateWindow(window);
+    frame::createIconBar(app.frame);
+    return frame::runMessageLoop(app.frame);
+}
+
+}  // namespace voralin

@@ -1,0 +1,142 @@
+// Open BMP: the Explorer-style open dialog with the image-information line, then the engine's
+// Open pipeline (checks, normalising, loading).
+#include "spectrum/app/app_state.h"
+
+#include <commdlg.h>
+
+#include "frame/disk.h"
+#include "image/normalise.h"
+
+namespace voralin {
+namespace {
+
+constexpr char kOpenTitle[] = "Select a bitmap file for FFT.";
+constexpr int kPathChars = 258;
+
+struct HookState {
+    int winVersionCode = 0;
+};
+
+// Widens the information line to the dialog's width and makes it read-only.
+void widenInformationBox(HWND child, int winVersionCode) {
+    HWND dialog = nullptr;
+    for (int i = 0; i < 100 && !dialog; ++i) {
+        dialog = FindWindowExA(nullptr, nullptr, nullptr, kOpenTitle);
+        if (!dialog) Sleep(50);
+    }
+    if (!dialog) return;
+    HWND box = GetDlgItem(child, IDC_IMAGEINFO);
+    if (!box) return;
+    RECT d{}, b{};
+    GetWindowRect(dialog, &d);
+    GetWindowRect(box, &b);
+    POINT at{b.left, b.top};
+    ScreenToClient(child, &at);
+    (void)winVersionCode;
+    MoveWindow(box, at.x, at.y, d.right - 20 - b.left, b.bottom - b.top, TRUE);
+    SetWindowLongA(box, GWL_STYLE, GetWindowLongA(box, GWL_STYLE) | WS_VISIBLE | WS_DISABLED);
+}
+
+UINT_PTR CALLBACK openHook(HWND child, UINT message, WPARAM, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        auto* ofn = reinterpret_cast<OPENFILENAMEA*>(lParam);
+        SetWindowLongPtrA(child, GWLP_USERDATA, ofn->lCustData);
+        return TRUE;
+    }
+    if (message != WM_NOTIFY) return FALSE;
+    const auto* notify = reinterpret_cast<OFNOTIFYA*>(lParam);
+    HWND dialog = GetParent(child);
+    auto* state = reinterpret_cast<HookState*>(GetWindowLongPtrA(child, GWLP_USERDATA));
+    switch (notify->hdr.code) {
+        case CDN_INITDONE:
+            widenInformationBox(child, state ? state->winVersionCode : 0);
+            break;
+        case CDN_SELCHANGE: {
+            char path[kPathChars + 1] = {};
+            const LRESULT length =
+                SendMessageA(dialog, CDM_GETFILEPATH, kPathChars, reinterpret_cast<LPARAM>(path));
+            if (length > 0 && length <= kPathChars) {
+                const auto text = image::describeBitmapFile(path);
+                SetDlgItemTextA(child, IDC_IMAGEINFO, text ? text->c_str() : "");
+            }
+            break;
+        }
+        case CDN_FOLDERCHANGE: {
+            char folder[kPathChars + 1] = {};
+            const LRESULT length = SendMessageA(dialog, CDM_GETFOLDERPATH, kPathChars,
+                                                reinterpret_cast<LPARAM>(folder));
+            if (length > 0 && length <= kPathChars) SetDlgItemTextA(child, IDC_IMAGEINFO, "");
+            break;
+        }
+        default:
+            break;
+    }
+    return FALSE;
+}
+
+void setImageTitle(HWND window, const std::string& path, const image::ImageGeometry& g) {
+    std::string name =
+        path.substr(path.find_last_of('\\') == std::string::npos ? 0 : path.find_last_of('\\') + 1);
+    CharUpperBuffA(name.data(), static_cast<DWORD>(name.size()));
+    const std::string title =
+        frame::formatMessage("Orbilux [II] - %s (%ldW x %ldH)", name.c_str(),
+                             static_cast<long>(g.width), static_cast<long>(g.height));
+    SetWindowTextA(window, title.c_str());
+}
+
+}  // namespace
+
+void openImageCommand(AppState& app, HWND window) {
+    if (app.circlePlacement) leaveCircleMode(app, false);
+
+    char file[kPathChars] = {};
+    HookState hook{app.frame.winVersionCode};
+    OPENFILENAMEA ofn{};
+    // The size without the Windows 2000 fields, as the hook template expects.
+    ofn.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
+    ofn.hwndOwner = window;
+    ofn.hInstance = app.frame.instance;
+    ofn.lpstrFilter = "Bitmap (*.bmp)\0*.bmp\0";
+    ofn.lpstrFile = file;
+    ofn.nMaxFile = kPathChars;
+    ofn.lpstrTitle = kOpenTitle;
+    ofn.Flags =
+        OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_ENABLETEMPLATE | OFN_ENABLEHOOK | OFN_HIDEREADONLY;
+    ofn.lpfnHook = openHook;
+    ofn.lCustData = reinterpret_cast<LPARAM>(&hook);
+    ofn.lpTemplateName = MAKEINTRESOURCEA(app.frame.japaneseUi ? IDD_OPENCHILD_J : IDD_OPENCHILD);
+    const BOOL chosen = GetOpenFileNameA(&ofn);
+    if (!chosen) {
+        if (const DWORD code = CommDlgExtendedError()) {
+            app.sink.ask(frame::formatMessage("GetOpenFileName error 0x%lx",
+                                              static_cast<unsigned long>(code)),
+                         "Open Error", frame::kIconError);
+            return;
+        }
+    }
+    RECT openButton{15, 0, 47, 20};
+    InvalidateRect(window, &openButton, TRUE);
+    UpdateWindow(window);
+    if (!chosen) return;
+
+    RECT client{};
+    GetClientRect(window, &client);
+    frame::WaitBox busy(app.frame);
+    const image::OpenOutcome outcome = image::openImageFile(
+        file, app.image, app.sink, busy, frame::systemDisk(), client.right, client.bottom, [&app] {
+            app.settings.filter.circles.clear();
+            app.buffers.release();
+            if (app.state == ImageState::NoImage) frame::releaseLogo(app.frame);
+        });
+    if (outcome.result == image::OpenResult::Refused) return;
+    // From here the previous work is gone, whether or not the new picture loaded.
+    app.state = ImageState::ImageOpened;
+    repaintPicture(window, false);
+    if (outcome.result != image::OpenResult::Opened) return;
+    app.geometry = outcome.geometry;
+    app.openedPath = file;
+    setImageTitle(window, app.openedPath, app.geometry);
+    repaintPicture(window, true);
+}
+
+}  // namespace voralin

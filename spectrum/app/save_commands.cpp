@@ -1,0 +1,66 @@
+// Save BMP and Save File: the save dialogs, then the engine's checked writers.
+#include "spectrum/app/app_state.h"
+
+#include <commdlg.h>
+
+#include "frame/disk.h"
+#include "spectrum/engine/save.h"
+
+namespace voralin {
+namespace {
+
+constexpr int kPathChars = 258;
+
+// Runs the save dialog; false when cancelled or failed (a failure is reported).
+bool askSavePath(AppState& app, HWND window, const char* filter, const char* title,
+                 const char* extension, const char* errorCaption, std::string& path) {
+    char file[kPathChars] = {};
+    OPENFILENAMEA ofn{};
+    ofn.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
+    ofn.hwndOwner = window;
+    ofn.lpstrFilter = filter;
+    ofn.lpstrFile = file;
+    ofn.nMaxFile = kPathChars;
+    ofn.lpstrTitle = title;
+    ofn.lpstrDefExt = extension;
+    ofn.Flags = OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
+    if (!GetSaveFileNameA(&ofn)) {
+        if (const DWORD code = CommDlgExtendedError())
+            app.sink.ask(frame::formatMessage("GetSaveFileName error 0x%lx",
+                                              static_cast<unsigned long>(code)),
+                         errorCaption, frame::kIconError);
+        return false;
+    }
+    path = file;
+    return true;
+}
+
+void repaintButton(HWND window, int left) {
+    RECT button{left, 0, left + 32, 20};
+    InvalidateRect(window, &button, TRUE);
+    UpdateWindow(window);
+}
+
+}  // namespace
+
+void saveBitmapCommand(AppState& app, HWND window) {
+    std::string path;
+    const bool chosen = askSavePath(app, window, "Bitmap (*.bmp)\0*.bmp\0",
+                                    "Assign a bitmap file to save.", "bmp", "Open Error", path);
+    repaintButton(window, 207);
+    if (!chosen) return;
+    // The dialog has not asked about an existing file, so the writer does.
+    spectrum::saveBitmapTo(path, app.image, app.geometry, app.sink, frame::systemDisk(), true);
+}
+
+void saveFftDataCommand(AppState& app, HWND window) {
+    std::string path;
+    const bool chosen = askSavePath(app, window, "FFT data (*.txt)\0*.txt\0",
+                                    "Assign a FFT data file.", "txt", "Save Error", path);
+    repaintButton(window, 239);
+    if (!chosen) return;
+    spectrum::saveFftDataTo(path, app.buffers, app.geometry, app.settings.lineWave.angle, app.sink,
+                            frame::systemDisk(), true);
+}
+
+}  // namespace voralin

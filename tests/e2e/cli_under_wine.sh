@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# The Windows builds of the command-line tools, run under Wine, must write the same bytes as the
+# native builds for the same steps.
+# Usage: cli_under_wine.sh NATIVE_BUILD_DIR WINDOWS_BUILD_DIR
+set -uo pipefail
+native=$1
+windows=$2
+root=$(cd "$(dirname "$0")/../.." && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+# The same private prefix as the end-to-end tests of the programs.
+export WINEPREFIX=$windows/e2e-prefix WINEARCH=win64
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+command -v wine >/dev/null || { echo "wine-cli: 0 passed, 1 failed (wine is not installed)"; exit 1; }
+
+cp "$root/tests/data/sample/lattice.bmp" "$work/lattice.bmp"
+cd "$work"
+passed=0
+failed=0
+check() {  # check NAME OUTPUT COMMAND ARGS...
+    local name=$1 out=$2
+    shift 2
+    if ! "$native/cli/$1" "${@:2}" "native-$out" 2>/dev/null; then
+        echo "FAIL $name: native run failed"; failed=$((failed + 1)); return
+    fi
+    if ! timeout 300 wine "$windows/cli/$1.exe" "${@:2}" "wine-$out" >/dev/null 2>&1; then
+        echo "FAIL $name: the Windows build failed under Wine"; failed=$((failed + 1)); return
+    fi
+    if cmp -s "native-$out" "wine-$out"; then
+        echo "ok   $name"; passed=$((passed + 1))
+    else
+        echo "FAIL $name: outputs differ"; failed=$((failed + 1))
+    fi
+}
+# The output name comes last, so the commands are written with the input first.
+check "voralin00 normalise" n.bmp voralin00-cli normalise lattice.bmp
+check "voralin00 spectrum" s.bmp voralin00-cli spectrum lattice.bmp --log --rainbow
+check "voralin00 filter" f.bmp voralin00-cli filter lattice.bmp --filter band-pass --wa 0.1 --wb 0.4
+check "voralin00 adjust" a.bmp voralin00-cli adjust lattice.bmp --contrast 3 --brightness -2
+check "voralin00 linewave" l.txt voralin00-cli linewave lattice.bmp --angle 33
+echo "wine-cli: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]

@@ -1,0 +1,21 @@
+#!/usr/bin/python3
+"""Sample bitmaps for the end-to-end tests, drawn here with Pillow."""
+import math
+import sys
+from pathlib import Path
+
+from PIL import Image
+
+out = Path(sys.argv[1])
+size = 200
+grey = Image.new("L", (size, size))
+px = grey.load()
+for y in range(size):
+    for x in range(size):
+        # A lattice of soft spots, like a micrograph of a crystal.
+        v = 128 + 60 * math.cos(2 * math.pi * x / 12.5) * math.cos(2 * math.pi * y / 10.0)
+        px[x, y] = max(0, min(255, int(v + 20 * math.sin(x * 0.05))))
+grey.save(out / "lattice.bmp")
+grey.save(out / "lattice.txt", format="BMP")
+grey.convert("RGB").save(out / "colour.bmp")
+grey.resize((32, 32)).save(out / "small.bmp")

@@ -1,0 +1,97 @@
+#!/bin/bash
+# End-to-end tests of the Win32 programs under Wine on a private X server.
+#
+#   tests/e2e/run_e2e.sh [BUILD_WIN_DIR]      (default: build-win)
+#
+# Needs: wine, wine64, xvfb, imagemagick (import, convert), python3-pil. Each scenario
+# tests/e2e/*.wt is a wintest script run with a hard timeout; screenshots are kept in
+# BUILD_WIN_DIR/e2e-artefacts. Prints "e2e: N passed, M failed" and exits non-zero on a failure.
+set -u
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+build=$(cd "${1:-$root/build-win}" && pwd)
+app="$build/spectrum/app/VORALIN00.exe"
+driver="$build/tools/wintest.exe"
+art="$build/e2e-artefacts"
+scenario_timeout=${E2E_TIMEOUT:-90}
+
+for f in "$app" "$driver"; do
+  [ -f "$f" ] || { echo "e2e: missing $f (build the MinGW tree first)"; echo "e2e: 0 passed, 1 failed"; exit 1; }
+done
+wine=$(command -v wine64 || true)
+[ -n "$wine" ] || wine=/usr/lib/wine/wine64
+[ -x "$wine" ] || wine=$(command -v wine)
+
+export WINEPREFIX="$build/e2e-prefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEARCH=win64
+rm -rf "$art"
+mkdir -p "$art"
+
+# A private X server on a free display.
+exec 5< <(Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp 2>/dev/null & echo "pid $!"; wait)
+read -r _ xvfb_pid <&5
+read -r display <&5 || true
+if [ -z "${display:-}" ]; then
+  echo "e2e: Xvfb did not start"; echo "e2e: 0 passed, 1 failed"; exit 1
+fi
+export DISPLAY=":$display"
+cleanup() {
+  wineserver -k >/dev/null 2>&1 || true
+  kill "$xvfb_pid" >/dev/null 2>&1 || true
+}
+trap cleanup EXIT
+
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  echo "e2e: preparing the Wine prefix (first run only)"
+  timeout 300 "$wine" wineboot -i >/dev/null 2>&1
+  wineserver -w >/dev/null 2>&1 || true
+fi
+
+winpath() { echo "Z:${1//\//\\}"; }
+# The same, escaped for a sed replacement.
+sedpath() { winpath "$1" | sed 's/\\/\\\\/g'; }
+
+# Sample files made here, never downloaded.
+samples="$build/e2e-samples"
+rm -rf "$samples"
+mkdir -p "$samples"
+/usr/bin/python3 "$here/make_samples.py" "$samples" || { echo "e2e: 0 passed, 1 failed"; exit 1; }
+
+passed=0
+failed=0
+for scenario in "$here"/*.wt; do
+  name=$(basename "$scenario" .wt)
+  work="$build/e2e-work/$name"
+  rm -rf "$work"
+  mkdir -p "$work"
+  cp "$app" "$work/VORALIN00.EXE"
+  cp "$samples"/* "$work/"
+  sed -e "s|@APP@|$(sedpath "$work/VORALIN00.EXE")|g" \
+      -e "s|@WORK@|$(sedpath "$work")|g" \
+      -e "s|@ART@|$(sedpath "$art")|g" "$scenario" > "$work/script.wt"
+  start=$(date +%s)
+  (cd "$work" && timeout -k 5 "$scenario_timeout" "$wine" "$driver" "$(winpath "$work/script.wt")") \
+    > "$work/driver.log" 2>&1
+  rc=$?
+  import -window root "$art/$name-end.png" >/dev/null 2>&1 || true
+  wineserver -k >/dev/null 2>&1 || true
+  for bmp in "$art"/*.bmp; do
+    [ -f "$bmp" ] && convert "$bmp" "${bmp%.bmp}.png" >/dev/null 2>&1 && rm -f "$bmp"
+  done
+  if [ -f "$here/$name.check" ] && [ $rc -eq 0 ]; then
+    ( set -e; . "$here/$name.check" ) > "$work/check.log" 2>&1 || rc=$?
+    cat "$work/check.log" >> "$work/driver.log"
+  fi
+  seconds=$(( $(date +%s) - start ))
+  if [ $rc -eq 0 ] && grep -q '^ok' "$work/driver.log"; then
+    passed=$((passed + 1)); echo "e2e: PASS $name (${seconds}s)"
+  else
+    failed=$((failed + 1)); echo "e2e: FAIL $name (${seconds}s, exit $rc)"
+    sed 's/^/    /' "$work/driver.log" | tail -20
+  fi
+done
+
+echo "e2e: $passed passed, $failed failed"
+[ $failed -eq 0 ]

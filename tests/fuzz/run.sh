@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang in build-fuzz and runs each for SECONDS (default 60).
+# Each target's writable corpus is a temporary folder; the repository's corpus
+# (tests/fuzz/corpus/<name without fuzz_>) is read only as seeds, so a run never changes the tree.
+# Exits non-zero when any target finds a crash; its inputs are kept in build-fuzz/artifacts/.
+set -euo pipefail
+
+seconds=${1:-60}
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+build=$root/build-fuzz
+
+CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DSUITE_FUZZ=ON >/dev/null
+cmake --build "$build" -j2
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$build/artifacts"
+
+status=0
+found=0
+passed=0
+failed=0
+for exe in "$build"/tests/fuzz/fuzz_*; do
+    [ -f "$exe" ] && [ -x "$exe" ] || continue
+    found=1
+    name=$(basename "$exe")
+    area=${name#fuzz_}
+    mkdir -p "$work/$area"
+    seeds=()
+    [ -d "$root/tests/fuzz/corpus/$area" ] && seeds=("$root/tests/fuzz/corpus/$area")
+    echo "== $name: $seconds s"
+    if ! "$exe" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=30 \
+            -artifact_prefix="$build/artifacts/$name-" -print_final_stats=1 \
+            "$work/$area" "${seeds[@]}" 2>"$work/$name.log"; then
+        tail -n 60 "$work/$name.log"
+        echo "== $name FAILED (inputs in $build/artifacts/)"
+        status=1
+        failed=$((failed + 1))
+    else
+        grep -E '^(stat::number_of_executed_units|Done)' "$work/$name.log" || true
+        echo "== $name passed"
+        passed=$((passed + 1))
+    fi
+done
+if [ "$found" = 0 ]; then
+    echo "no fuzz targets built" >&2
+    exit 1
+fi
+echo "fuzz: $passed passed, $failed failed"
+exit $status

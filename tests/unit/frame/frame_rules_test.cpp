@@ -1,0 +1,181 @@
+#include "frame/frame_rules.h"
+
+#include <gtest/gtest.h>
+
+#include "spectrum/app/window_rules.h"
+
+namespace {
+
+using frame::ButtonState;
+
+TEST(WindowsVersion, NtVersionsByRegistryText) {
+    EXPECT_EQ(frame::classifyNtCurrentVersion("4.0"), frame::kWinNt4);
+    EXPECT_EQ(frame::classifyNtCurrentVersion("5.0"), frame::kWin2000);
+    EXPECT_EQ(frame::classifyNtCurrentVersion("5.1"), frame::kWinXp);
+    EXPECT_EQ(frame::classifyNtCurrentVersion("5.2"), frame::kWinXp);
+    EXPECT_EQ(frame::classifyNtCurrentVersion("6.0"), frame::kWinVista7);
+    EXPECT_EQ(frame::classifyNtCurrentVersion("6.1"), frame::kWinVista7);
+    EXPECT_EQ(frame::classifyNtCurrentVersion("6.3"), frame::kWinLater);
+    EXPECT_EQ(frame::classifyNtCurrentVersion(""), frame::kWinLater);
+    // Substring tests in order: "4.0" wins over anything later in the text.
+    EXPECT_EQ(frame::classifyNtCurrentVersion("10.0 (4.0 compatible)"), frame::kWinNt4);
+}
+
+TEST(WindowsVersion, NineXProductNames) {
+    EXPECT_EQ(frame::classify9xProductName("Microsoft Windows ME"), frame::kWinMe);
+    EXPECT_EQ(frame::classify9xProductName("Microsoft Windows 98"), frame::kWin98);
+    EXPECT_EQ(frame::classify9xProductName("Microsoft Windows 95"), frame::kWin95);
+    EXPECT_EQ(frame::classify9xProductName("windows me"), frame::kWin95);  // case matters
+}
+
+TEST(WindowsVersion, SkinAndLabelFontFollowTheClass) {
+    const char* skins[8] = {"", "", "9", "", "8", "X", "", ""};
+    for (int code = 0; code < 8; ++code) EXPECT_EQ(frame::buttonSkin(code), skins[code]) << code;
+    for (int code = 0; code < 8; ++code) {
+        const auto font = frame::labelFontFor(code, false);
+        EXPECT_FALSE(font.japanese);
+        EXPECT_EQ(font.height, code <= 2 ? 12 : 14) << code;
+        EXPECT_EQ(font.xOffset, code <= 2 ? 0 : 1) << code;
+        EXPECT_EQ(font.yOffset, -1);
+        EXPECT_EQ(font.extraWidth, 2);
+    }
+    const auto japanese = frame::labelFontFor(frame::kWinXp, true);
+    EXPECT_TRUE(japanese.japanese);
+    EXPECT_EQ(japanese.height, 12);
+    EXPECT_EQ(japanese.yOffset, 0);
+    EXPECT_EQ(japanese.extraWidth, 1);
+    EXPECT_TRUE(frame::isJapaneseCodePage(932));
+    EXPECT_FALSE(frame::isJapaneseCodePage(1252));
+}
+
+TEST(ButtonBitmaps, NamesAndDrawnState) {
+    EXPECT_EQ(frame::buttonBitmapName("Open", "9", ButtonState::Up), "Open9Up");
+    EXPECT_EQ(frame::buttonBitmapName("SaveAs", "X", ButtonState::Dn), "SaveAsXDn");
+    EXPECT_EQ(frame::buttonBitmapName("Exit", "", ButtonState::In), "ExitIn");
+    EXPECT_EQ(frame::drawnButtonState(true, false), ButtonState::Up);
+    EXPECT_EQ(frame::drawnButtonState(true, true), ButtonState::Dn);
+    EXPECT_EQ(frame::drawnButtonState(false, true), ButtonState::In);
+    // Every name fits the 11 characters a button keeps.
+    for (const auto& b : voralin::kIconBar)
+        for (auto skin : {"", "9", "8", "X"})
+            EXPECT_LE(frame::buttonBitmapName(b.stem, skin, ButtonState::Up).size(), 11u) << b.stem;
+}
+
+TEST(IconBar, HoverPositionsCoverEachCommandButton) {
+    const auto& bar = voralin::kIconBar;
+    EXPECT_EQ(frame::hoverButtonAt(bar, voralin::kCommandsRight, 15), 0);
+    EXPECT_EQ(frame::hoverButtonAt(bar, voralin::kCommandsRight, 16), 1);
+    EXPECT_EQ(frame::hoverButtonAt(bar, voralin::kCommandsRight, 47), 1);
+    EXPECT_EQ(frame::hoverButtonAt(bar, voralin::kCommandsRight, 48), 2);
+    EXPECT_EQ(frame::hoverButtonAt(bar, voralin::kCommandsRight, 399), 12);
+    EXPECT_EQ(frame::hoverButtonAt(bar, voralin::kCommandsRight, 400), 0);
+    EXPECT_EQ(frame::hoverButtonAt(bar, voralin::kCommandsRight, 2000), 0);
+}
+
+TEST(IconBar, TableIsContiguousWithCommandsInOrder) {
+    const auto& bar = voralin::kIconBar;
+    ASSERT_EQ(bar.size(), 14u);
+    int x = 0, command = 101;
+    for (const auto& b : bar) {
+        EXPECT_EQ(b.x, x) << b.stem;
+        if (b.command) {
+            EXPECT_EQ(b.command, command++) << b.stem;
+            ASSERT_NE(b.label, nullptr);
+            EXPECT_LE(std::string(b.label).size(), 12u);
+        }
+        x += b.width;
+    }
+    EXPECT_EQ(command, 113);
+}
+
+TEST(IconBar, LabelRectangleAndStore) {
+    const auto r = frame::hoverLabelRect(18, 60, 2, 1, 19, 0, 14);
+    EXPECT_EQ(r.left, 18);
+    EXPECT_EQ(r.top, 52);
+    EXPECT_EQ(r.right, 85);
+    EXPECT_EQ(r.bottom, 72);
+
+    // A label far wider than 130 pixels keeps every pixel, both edges included.
+    frame::LabelPixelStore store;
+    const frame::PixelRect wide{10, 50, 310, 70};
+    ASSERT_TRUE(store.reset(wide));
+    for (int y = wide.top; y <= wide.bottom; ++y)
+        for (int x = wide.left; x <= wide.right; ++x) store.at(x, y) = std::uint32_t(x * 1000 + y);
+    bool intact = true;
+    for (int y = wide.top; y <= wide.bottom; ++y)
+        for (int x = wide.left; x <= wide.right; ++x)
+            intact = intact && store.at(x, y) == std::uint32_t(x * 1000 + y);
+    EXPECT_TRUE(intact);
+    EXPECT_FALSE(store.reset({5, 5, 5, 9}));
+    EXPECT_FALSE(store.holds());
+}
+
+TEST(ProgramFiles, PathsBesideTheProgram) {
+    auto p = frame::programPathsFor("C:\\Tools\\Orb\\VORALIN00.EXE", "VORALIN00.PDF");
+    ASSERT_TRUE(p);
+    EXPECT_EQ(p->readme, "C:\\Tools\\Orb\\VORALIN00.PDF");
+    EXPECT_EQ(p->settings, "C:\\Tools\\Orb\\VORALIN00.INI");
+    // A renamed program keeps its own settings name and the fixed readme name.
+    p = frame::programPathsFor("D:\\x\\voralin00-1.exe", "VORALIN0J.PDF");
+    ASSERT_TRUE(p);
+    EXPECT_EQ(p->readme, "D:\\x\\VORALIN0J.PDF");
+    EXPECT_EQ(p->settings, "D:\\x\\voralin00-1.INI");
+    EXPECT_FALSE(frame::programPathsFor("", "VORALIN00.PDF"));
+    EXPECT_FALSE(frame::programPathsFor("VORALIN00.EXE", "VORALIN00.PDF"));
+    EXPECT_FALSE(frame::programPathsFor("C:\\dir.d\\PROGRAM", "X.PDF"));
+}
+
+TEST(Geometry, MainWindowLogoAndDialogPlacement) {
+    const auto w = frame::mainWindowRect(1024, 768);
+    EXPECT_EQ(w.width(), 921);
+    EXPECT_EQ(w.height(), 691);
+    EXPECT_EQ(w.left, 51);
+    EXPECT_EQ(w.top, 38);
+    const auto logo = frame::logoOrigin(915, 650, 448, 326, 20);
+    EXPECT_EQ(logo.x, 233);
+    EXPECT_EQ(logo.y, 152 + 20);
+    const auto crystal = frame::logoOrigin(915, 650, 384, 288, 0);
+    EXPECT_EQ(crystal.y, 181);
+    const auto at = frame::topRightPlacement({100, 100, 400, 300}, {50, 40, 950, 700}, 44);
+    EXPECT_EQ(at.x, 950 - 3 - 300);
+    EXPECT_EQ(at.y, 40 + 44 - 1);
+}
+
+TEST(DiskChecks, ExtendedFreeSpaceCall) {
+    EXPECT_TRUE(frame::extendedFreeSpaceAvailable(frame::kWinXp, 2, 2600));
+    EXPECT_TRUE(frame::extendedFreeSpaceAvailable(frame::kWin95, 1, 1111));
+    EXPECT_FALSE(frame::extendedFreeSpaceAvailable(frame::kWin95, 1, 950));
+    EXPECT_FALSE(frame::extendedFreeSpaceAvailable(frame::kWin95, 1, 0x04000000 | 950));
+    EXPECT_TRUE(frame::extendedFreeSpaceAvailable(frame::kWin95, 2, 0));
+}
+
+TEST(Startup, RunningCopyIsFoundByTitle) {
+    EXPECT_TRUE(
+        frame::titleMarksRunningCopy("Orbilux [II] - CELL.BMP (512W x 480H)", "Orbilux [II]"));
+    EXPECT_TRUE(frame::titleMarksRunningCopy("Notes on Orbilux [II].txt", "Orbilux [II]"));
+    EXPECT_FALSE(frame::titleMarksRunningCopy("FFT_FFTinv_00", "Orbilux [II]"));
+    EXPECT_FALSE(frame::titleMarksRunningCopy("Orbilux [I]", "Orbilux [II]"));
+}
+
+TEST(MainWindow, ButtonEnablingByState) {
+    using voralin::ImageState;
+    const int stateful[] = {IDB_MODE, IDB_FFT,    IDB_MASK,   IDB_FFT_1,
+                            IDB_COPY, IDB_SAVEAS, IDB_SAVEGR, IDB_GAMMA};
+    const bool expected[4][8] = {
+        {false, false, false, false, false, false, false, false},
+        {true, true, false, false, false, false, false, false},
+        {true, true, true, true, true, true, true, false},
+        {false, false, false, false, true, true, false, true},
+    };
+    for (int s = 0; s < 4; ++s) {
+        for (int i = 0; i < 8; ++i)
+            EXPECT_EQ(voralin::buttonEnabledIn(ImageState(s), stateful[i]), expected[s][i])
+                << "state " << s << " button " << stateful[i];
+        for (int id : {IDB_OPEN, IDB_ABOUT, IDB_HELP, IDB_EXIT})
+            EXPECT_TRUE(voralin::buttonEnabledIn(ImageState(s), id));
+        for (int id : {IDB_GAP, IDB_SPACE})
+            EXPECT_FALSE(voralin::buttonEnabledIn(ImageState(s), id));
+    }
+}
+
+}  // namespace

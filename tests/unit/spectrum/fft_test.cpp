@@ -1,0 +1,393 @@
+// The transform against independent references: a direct DFT summed in long double, and the
+// plain radix-2 algorithm with per-stage cos/sin. Every numeric test runs with both vector
+// kernels (AVX2 where the processor has it, and SSE2 forced).
+#include "spectrum/engine/fft.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <cstddef>
+#include <random>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using spectrum::Direction;
+using spectrum::detail::Kernel;
+using Complex = std::complex<long double>;
+
+struct Field {
+    std::vector<double> re, im;
+    explicit Field(std::size_t count) : re(count, 0.0), im(count, 0.0) {}
+};
+
+Field randomField(std::size_t count, unsigned seed, bool real = false) {
+    std::mt19937 gen(seed);
+    std::uniform_real_distribution<double> value(-1.0, 1.0);
+    Field f(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        f.re[i] = value(gen);
+        f.im[i] = real ? 0.0 : value(gen);
+    }
+    return f;
+}
+
+// Direct DFT of one strided sequence in long double, with the transform's sign and scaling.
+void directDft(Complex* data, std::size_t n, std::size_t step, bool inverse) {
+    const long double pi = std::acos(-1.0L), sign = inverse ? 1.0L : -1.0L;
+    std::vector<Complex> w(n), out(n);
+    for (std::size_t k = 0; k < n; ++k) {
+        const long double angle = sign * 2.0L * pi * static_cast<long double>(k) / n;
+        w[k] = Complex(std::cos(angle), std::sin(angle));
+    }
+    for (std::size_t k = 0; k < n; ++k) {
+        Complex sum = 0;
+        for (std::size_t x = 0; x < n; ++x) sum += data[x * step] * w[(k * x) % n];
+        out[k] = inverse ? sum / static_cast<long double>(n) : sum;
+    }
+    for (std::size_t k = 0; k < n; ++k) data[k * step] = out[k];
+}
+
+std::vector<Complex> toComplex(const Field& f) {
+    std::vector<Complex> c(f.re.size());
+    for (std::size_t i = 0; i < c.size(); ++i) c[i] = Complex(f.re[i], f.im[i]);
+    return c;
+}
+
+struct Errors {
+    double rms = 0, max = 0;  // relative to the RMS magnitude of the reference
+};
+
+Errors compare(const Field& got, const std::vector<Complex>& want) {
+    long double power = 0, err2 = 0, errMax = 0;
+    for (std::size_t i = 0; i < want.size(); ++i) {
+        power += std::norm(want[i]);
+        const long double e = std::abs(Complex(got.re[i], got.im[i]) - want[i]);
+        err2 += e * e;
+        errMax = std::max(errMax, e);
+    }
+    const long double rms = std::sqrt(power / want.size());
+    return Errors{static_cast<double>(std::sqrt(err2 / want.size()) / rms),
+                  static_cast<double>(errMax / rms)};
+}
+
+double maxDifference(const Field& a, const Field& b) {
+    double scale = 0, diff = 0;
+    for (std::size_t i = 0; i < a.re.size(); ++i) {
+        scale = std::max(scale, std::hypot(b.re[i], b.im[i]));
+        diff = std::max(diff, std::hypot(a.re[i] - b.re[i], a.im[i] - b.im[i]));
+    }
+    return diff / scale;
+}
+
+// The plain algorithm: radix 2, decimation in frequency, cos and sin per stage, bit reversal,
+// columns then rows, 1/n per pass for the inverse.
+void plain1d(double* re, double* im, int n, bool inverse) {
+    const double s = inverse ? 1.0 : -1.0, pi = std::acos(-1.0);
+    for (int length = n; length >= 2; length /= 2) {
+        const int half = length / 2;
+        for (int j = 0; j < half; ++j) {
+            const double theta = j * 2.0 * pi / length;
+            const double cs = std::cos(theta), sn = s * std::sin(theta);
+            for (int b = 0; b < n; b += length) {
+                const int a = b + j, e = a + half;
+                const double tr = re[a], ti = im[a], ur = re[e], ui = im[e];
+                re[a] = tr + ur;
+                im[a] = ti + ui;
+                const double dr = tr - ur, di = ti - ui;
+                re[e] = dr * cs - di * sn;
+                im[e] = di * cs + dr * sn;
+            }
+        }
+    }
+    for (int i = 0, j = 0; i < n; ++i) {
+        if (i < j) {
+            std::swap(re[i], re[j]);
+            std::swap(im[i], im[j]);
+        }
+        int m = n >> 1;
+        while (m >= 1 && (j & m)) {
+            j ^= m;
+            m >>= 1;
+        }
+        j |= m;
+    }
+    if (inverse)
+        for (int i = 0; i < n; ++i) {
+            re[i] /= n;
+            im[i] /= n;
+        }
+}
+
+void plain2d(Field& f, int n, bool inverse) {
+    std::vector<double> a(n), b(n);
+    for (int c = 0; c < n; ++c) {
+        for (int r = 0; r < n; ++r) {
+            a[r] = f.re[r * n + c];
+            b[r] = f.im[r * n + c];
+        }
+        plain1d(a.data(), b.data(), n, inverse);
+        for (int r = 0; r < n; ++r) {
+            f.re[r * n + c] = a[r];
+            f.im[r * n + c] = b[r];
+        }
+    }
+    for (int r = 0; r < n; ++r) plain1d(&f.re[r * n], &f.im[r * n], n, inverse);
+}
+
+Direction dir(bool inverse) {
+    return inverse ? Direction::Inverse : Direction::Forward;
+}
+
+// Every numeric test runs once per kernel.
+class KernelTest : public ::testing::TestWithParam<Kernel> {
+  protected:
+    void SetUp() override { spectrum::detail::selectKernel(GetParam()); }
+    void TearDown() override { spectrum::detail::selectKernel(Kernel::Automatic); }
+};
+
+std::string kernelName(const ::testing::TestParamInfo<Kernel>& info) {
+    return info.param == Kernel::Sse2 ? "Sse2" : "Automatic";
+}
+
+TEST_P(KernelTest, OneDimensionalMatchesDirectDft) {
+    for (int n = 2; n <= 64; n *= 2) {
+        for (bool inverse : {false, true}) {
+            SCOPED_TRACE(::testing::Message() << "n=" << n << " inverse=" << inverse);
+            Field f = randomField(n, 100 + n);
+            std::vector<Complex> want = toComplex(f);
+            directDft(want.data(), n, 1, inverse);
+            ASSERT_EQ(spectrum::transform1d(f.re.data(), f.im.data(), n, 0, dir(inverse)), 0);
+            const Errors e = compare(f, want);
+            EXPECT_LT(e.rms, 1e-15);
+            EXPECT_LT(e.max, 4e-15);
+        }
+    }
+}
+
+TEST_P(KernelTest, TwoDimensionalMatchesDirectDft) {
+    for (int n = 2; n <= 64; n *= 2) {
+        for (bool inverse : {false, true}) {
+            for (bool realInput : {false, true}) {
+                SCOPED_TRACE(::testing::Message()
+                             << "n=" << n << " inverse=" << inverse << " real=" << realInput);
+                Field f = randomField(static_cast<std::size_t>(n) * n, 200 + n, realInput);
+                std::vector<Complex> want = toComplex(f);
+                for (int c = 0; c < n; ++c) directDft(&want[c], n, n, inverse);
+                for (int r = 0; r < n; ++r) directDft(&want[r * n], n, 1, inverse);
+                const int rc =
+                    realInput ? spectrum::transform2dRealInput(f.re.data(), f.im.data(), n, n,
+                                                               dir(inverse))
+                              : spectrum::transform2d(f.re.data(), f.im.data(), n, n, dir(inverse));
+                ASSERT_EQ(rc, 0);
+                const Errors e = compare(f, want);
+                EXPECT_LT(e.rms, 1e-15);
+                EXPECT_LT(e.max, 5e-15);
+            }
+        }
+    }
+}
+
+TEST_P(KernelTest, TwoDimensionalMatchesPlainAlgorithm) {
+    for (int n : {256, 1024}) {
+        for (bool inverse : {false, true}) {
+            SCOPED_TRACE(::testing::Message() << "n=" << n << " inverse=" << inverse);
+            Field f = randomField(static_cast<std::size_t>(n) * n, 300 + n);
+            Field want = f;
+            plain2d(want, n, inverse);
+            ASSERT_EQ(spectrum::transform2d(f.re.data(), f.im.data(), n, n, dir(inverse)), 0);
+            EXPECT_LT(maxDifference(f, want), 1e-13);
+        }
+    }
+}
+
+// The real-input variant packs column pairs and fills half the rows by symmetry: it must give
+// the general result for every path (tiny frames, frames of one batch, packed batches).
+TEST_P(KernelTest, RealInputEqualsGeneralTransform) {
+    for (int n : {2, 4, 8, 16, 32, 64, 128, 512}) {
+        for (bool inverse : {false, true}) {
+            SCOPED_TRACE(::testing::Message() << "n=" << n << " inverse=" << inverse);
+            Field general = randomField(static_cast<std::size_t>(n) * n, 400 + n, true);
+            Field real = general;
+            // Whatever the imaginary array holds on entry is never read.
+            std::fill(real.im.begin(), real.im.end(), 12345.0);
+            ASSERT_EQ(
+                spectrum::transform2d(general.re.data(), general.im.data(), n, n, dir(inverse)), 0);
+            ASSERT_EQ(
+                spectrum::transform2dRealInput(real.re.data(), real.im.data(), n, n, dir(inverse)),
+                0);
+            EXPECT_LT(maxDifference(real, general), 1e-14);
+        }
+    }
+}
+
+TEST_P(KernelTest, RoundTripsReturnTheInput) {
+    {
+        const int n = 8192;
+        Field f = randomField(n, 7);
+        const Field input = f;
+        ASSERT_EQ(spectrum::transform1d(f.re.data(), f.im.data(), n, 13, Direction::Forward), 0);
+        ASSERT_EQ(spectrum::transform1d(f.re.data(), f.im.data(), n, 13, Direction::Inverse), 0);
+        EXPECT_LT(maxDifference(f, input), 1e-14);
+    }
+    {
+        // Above the largest cached plan.
+        const int n = 1 << 15;
+        Field f = randomField(n, 8);
+        const Field input = f;
+        ASSERT_EQ(spectrum::transform1d(f.re.data(), f.im.data(), n, 0, Direction::Forward), 0);
+        ASSERT_EQ(spectrum::transform1d(f.re.data(), f.im.data(), n, 0, Direction::Inverse), 0);
+        EXPECT_LT(maxDifference(f, input), 1e-14);
+    }
+    {
+        const int n = 1024;
+        Field f = randomField(static_cast<std::size_t>(n) * n, 9, true);
+        const Field input = f;
+        ASSERT_EQ(
+            spectrum::transform2dRealInput(f.re.data(), f.im.data(), n, n, Direction::Forward), 0);
+        ASSERT_EQ(spectrum::transform2d(f.re.data(), f.im.data(), n, n, Direction::Inverse), 0);
+        EXPECT_LT(maxDifference(f, input), 1e-14);
+        ASSERT_EQ(spectrum::transform2d(f.re.data(), f.im.data(), n, n, Direction::Forward), 0);
+        ASSERT_EQ(spectrum::transform2d(f.re.data(), f.im.data(), n, n, Direction::Inverse), 0);
+        EXPECT_LT(maxDifference(f, input), 1e-14);
+    }
+}
+
+TEST_P(KernelTest, ParsevalHolds) {
+    const int n = 512;
+    Field f = randomField(static_cast<std::size_t>(n) * n, 10);
+    long double before = 0, after = 0;
+    for (std::size_t i = 0; i < f.re.size(); ++i) before += f.re[i] * f.re[i] + f.im[i] * f.im[i];
+    ASSERT_EQ(spectrum::transform2d(f.re.data(), f.im.data(), n, n, Direction::Forward), 0);
+    for (std::size_t i = 0; i < f.re.size(); ++i) after += f.re[i] * f.re[i] + f.im[i] * f.im[i];
+    EXPECT_NEAR(static_cast<double>(after / (before * n * n)), 1.0, 1e-13);
+}
+
+TEST_P(KernelTest, ConstantImageHasOnlyTheZeroFrequency) {
+    const int n = 128;
+    const double g = 77.0;
+    for (bool modulated : {false, true}) {
+        SCOPED_TRACE(modulated ? "modulated" : "plain");
+        Field f(static_cast<std::size_t>(n) * n);
+        for (int r = 0; r < n; ++r)
+            for (int c = 0; c < n; ++c) f.re[r * n + c] = modulated && (r + c) % 2 ? -g : g;
+        ASSERT_EQ(
+            spectrum::transform2dRealInput(f.re.data(), f.im.data(), n, n, Direction::Forward), 0);
+        // (-1)^(row + column) moves the zero frequency to the middle of the frame.
+        const std::size_t peak = modulated ? (n / 2) * n + n / 2 : 0;
+        for (std::size_t i = 0; i < f.re.size(); ++i) {
+            if (i == peak) {
+                EXPECT_DOUBLE_EQ(f.re[i], g * n * n);
+                EXPECT_NEAR(f.im[i], 0.0, 1e-9);
+            } else {
+                ASSERT_NEAR(f.re[i], 0.0, 1e-9) << "at " << i;
+                ASSERT_NEAR(f.im[i], 0.0, 1e-9) << "at " << i;
+            }
+        }
+    }
+}
+
+TEST_P(KernelTest, RowLengthLongerThanTheFrameLeavesPaddingAlone) {
+    const int n = 64, stride = 80;
+    Field packed = randomField(static_cast<std::size_t>(n) * n, 11);
+    Field padded(static_cast<std::size_t>(n) * stride);
+    std::fill(padded.re.begin(), padded.re.end(), -7.0);
+    for (int r = 0; r < n; ++r)
+        for (int c = 0; c < n; ++c) {
+            padded.re[r * stride + c] = packed.re[r * n + c];
+            padded.im[r * stride + c] = packed.im[r * n + c];
+        }
+    ASSERT_EQ(spectrum::transform2d(packed.re.data(), packed.im.data(), n, n, Direction::Forward),
+              0);
+    ASSERT_EQ(
+        spectrum::transform2d(padded.re.data(), padded.im.data(), n, stride, Direction::Forward),
+        0);
+    for (int r = 0; r < n; ++r)
+        for (int c = 0; c < stride; ++c) {
+            const std::size_t i = r * stride + c;
+            if (c >= n) {
+                ASSERT_EQ(padded.re[i], -7.0);
+                ASSERT_EQ(padded.im[i], 0.0);
+            } else {
+                ASSERT_EQ(padded.re[i], packed.re[r * n + c]);
+                ASSERT_EQ(padded.im[i], packed.im[r * n + c]);
+            }
+        }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kernels, KernelTest, ::testing::Values(Kernel::Automatic, Kernel::Sse2),
+                         kernelName);
+
+TEST(FftKernels, VectorPathsAgree) {
+    if (!spectrum::detail::avx2Available()) GTEST_SKIP() << "no AVX2 on this processor";
+    const int n = 256;
+    Field a = randomField(static_cast<std::size_t>(n) * n, 12);
+    Field b = a;
+    spectrum::detail::selectKernel(Kernel::Sse2);
+    ASSERT_EQ(spectrum::transform2d(a.re.data(), a.im.data(), n, n, Direction::Forward), 0);
+    spectrum::detail::selectKernel(Kernel::Automatic);
+    ASSERT_EQ(spectrum::transform2d(b.re.data(), b.im.data(), n, n, Direction::Forward), 0);
+    EXPECT_LT(maxDifference(a, b), 1e-15);
+}
+
+// Plans are built on first use from whichever thread comes first.
+TEST(FftThreads, ConcurrentCallersGetCorrectResults) {
+    std::vector<int> sizes = {32, 64, 128, 256, 1024, 2048, 4096, 8192};
+    std::vector<double> errors(sizes.size(), 1.0);
+    std::vector<std::thread> threads;
+    for (std::size_t t = 0; t < sizes.size(); ++t)
+        threads.emplace_back([&, t] {
+            const int n = sizes[t];
+            Field f = randomField(n, 500 + n);
+            Field want = f;
+            plain1d(want.re.data(), want.im.data(), n, false);
+            if (spectrum::transform1d(f.re.data(), f.im.data(), n, 0, Direction::Forward) == 0)
+                errors[t] = maxDifference(f, want);
+        });
+    for (auto& th : threads) th.join();
+    for (std::size_t t = 0; t < sizes.size(); ++t) EXPECT_LT(errors[t], 1e-13) << sizes[t];
+}
+
+TEST(FftReturnCodes, TwoDimensionalRefusalsLeaveTheArraysAlone) {
+    struct Case {
+        int n, rowLength, expected;
+    };
+    const Case cases[] = {{0, 0, 999}, {1, 1, 999},       {-4, 4, 999},        {3, 3, 1},
+                          {12, 12, 1}, {8193, 8193, 999}, {16384, 16384, 999}, {64, 63, 999}};
+    std::vector<double> re(64 * 64, 3.0), im(64 * 64, 4.0);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "n=" << c.n << " rowLength=" << c.rowLength);
+        EXPECT_EQ(spectrum::transform2d(re.data(), im.data(), c.n, c.rowLength, Direction::Forward),
+                  c.expected);
+        EXPECT_EQ(spectrum::transform2dRealInput(re.data(), im.data(), c.n, c.rowLength,
+                                                 Direction::Inverse),
+                  c.expected);
+    }
+    EXPECT_TRUE(std::all_of(re.begin(), re.end(), [](double v) { return v == 3.0; }));
+    EXPECT_TRUE(std::all_of(im.begin(), im.end(), [](double v) { return v == 4.0; }));
+    EXPECT_EQ(spectrum::transform2d(nullptr, im.data(), 8, 8, Direction::Forward), 999);
+    EXPECT_EQ(spectrum::transform2d(re.data(), nullptr, 8, 8, Direction::Forward), 999);
+    EXPECT_EQ(spectrum::transform2d(re.data(), im.data(), 2, 2, Direction::Forward), 0);
+}
+
+TEST(FftReturnCodes, OneDimensional) {
+    std::vector<double> re(16, 1.0), im(16, 0.0);
+    EXPECT_EQ(spectrum::transform1d(re.data(), im.data(), 1, 0, Direction::Forward), 999);
+    EXPECT_EQ(spectrum::transform1d(re.data(), im.data(), 0, 0, Direction::Forward), 999);
+    EXPECT_EQ(spectrum::transform1d(re.data(), im.data(), 3, 0, Direction::Forward), 1);
+    EXPECT_EQ(spectrum::transform1d(re.data(), im.data(), 12, -1, Direction::Forward), 1);
+    EXPECT_EQ(spectrum::transform1d(re.data(), im.data(), 8, 2, Direction::Forward), 1);
+    EXPECT_EQ(spectrum::transform1d(re.data(), im.data(), 8, 4, Direction::Forward), 1);
+    EXPECT_EQ(spectrum::transform1d(re.data(), im.data(), 8, 40, Direction::Forward), 1);
+    EXPECT_TRUE(std::all_of(re.begin(), re.end(), [](double v) { return v == 1.0; }));
+    EXPECT_EQ(spectrum::transform1d(nullptr, im.data(), 8, 3, Direction::Forward), 999);
+    // An explicit, matching log2n is used as given.
+    EXPECT_EQ(spectrum::transform1d(re.data(), im.data(), 8, 3, Direction::Forward), 0);
+    EXPECT_DOUBLE_EQ(re[0], 8.0);
+    EXPECT_EQ(spectrum::transform1d(re.data(), im.data(), 2, 0, Direction::Forward), 0);
+}
+
+}  // namespace

@@ -1,0 +1,413 @@
+// wintest: a small driver for end-to-end tests of our Win32 programs under Wine.
+//
+//   wintest SCRIPT
+//
+// Runs the script's steps in order, one per line ('#' starts a comment; "quoted words" may hold
+// spaces and \n). Every wait has its own timeout; the first step that fails prints
+// "FAIL line N: reason", ends the programs the script started, and exits 1. All good: "ok", 0.
+//
+//   start EXE [WORKDIR]                  start a program (the programs it started are ended at
+//   exit) run-exits EXE TIMEOUT_MS             start a program that must end by itself in time
+//   wait-window CLASS TITLE TIMEOUT_MS   wait for a top-level window whose title contains TITLE
+//   expect-title TEXT                    the current window's exact title
+//   expect-enabled ID...  / expect-disabled ID...   icon-bar buttons of the current window
+//   wait-enabled ID TIMEOUT_MS           wait until an icon-bar button is enabled
+//   click ID                             press an icon-bar button (posted BM_CLICK)
+//   command ID                           post WM_COMMAND ID to the current window
+//   syscommand ID                        post WM_SYSCOMMAND ID to the current window
+//   wait-dialog CAPTION TIMEOUT_MS       wait for a dialog of our programs with that caption
+//   expect-message CAPTION TEXT TIMEOUT_MS   a message box: its caption and its text, then OK
+//   dialog-button ID                     post WM_COMMAND ID to the current dialog, wait until gone
+//   expect-dialog-text ID TEXT           text of a control of the current dialog
+//   open-file TITLE PATH TIMEOUT_MS      fill a file dialog's name box and confirm it
+//   mouse down|up|move X Y               post a left-button mouse message (client coordinates)
+//   key VK                               post WM_KEYDOWN and WM_KEYUP
+//   expect-no-window CLASS TITLE TIMEOUT_MS
+//   expect-window-count CLASS TITLE N
+//   close                                post WM_CLOSE to the current window
+//   expect-exit TIMEOUT_MS               the first program ends in time
+//   snap FILE.bmp                        save the screen as a 24-bit BMP
+//   sleep MS
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Failure {
+    std::string reason;
+};
+
+std::vector<std::string> tokens(const std::string& line) {
+    std::vector<std::string> out;
+    std::size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+        if (i >= line.size() || line[i] == '#') break;
+        std::string word;
+        if (line[i] == '"') {
+            ++i;
+            while (i < line.size() && line[i] != '"') {
+                const char next = i + 1 < line.size() ? line[i + 1] : '\0';
+                if (line[i] == '\\' && (next == 'n' || next == 't' || next == '"')) {
+                    // Only \n, \t and \" are escapes: paths keep their backslashes.
+                    word += next == 'n' ? '\n' : next == 't' ? '\t' : '"';
+                    i += 2;
+                } else {
+                    word += line[i++];
+                }
+            }
+            ++i;
+        } else {
+            while (i < line.size() && line[i] != ' ' && line[i] != '\t') word += line[i++];
+        }
+        out.push_back(word);
+    }
+    return out;
+}
+
+int number(const std::string& text) {
+    return static_cast<int>(std::strtol(text.c_str(), nullptr, 0));
+}
+
+std::string windowText(HWND window) {
+    char text[1024] = {};
+    GetWindowTextA(window, text, sizeof text);
+    return text;
+}
+
+std::string classOf(HWND window) {
+    char name[256] = {};
+    GetClassNameA(window, name, sizeof name);
+    return name;
+}
+
+std::string shown(const std::string& text) {
+    std::string out;
+    for (char c : text) out += c == '\n' ? std::string("\\n") : std::string(1, c);
+    return "\"" + out + "\"";
+}
+
+class Driver {
+  public:
+    ~Driver() {
+        for (auto& p : processes_) {
+            if (WaitForSingleObject(p.hProcess, 0) == WAIT_TIMEOUT)
+                TerminateProcess(p.hProcess, 99);
+            CloseHandle(p.hProcess);
+            CloseHandle(p.hThread);
+        }
+    }
+
+    void step(const std::vector<std::string>& t) {
+        const std::string& op = t[0];
+        auto need = [&](std::size_t n) {
+            if (t.size() < n + 1)
+                throw Failure{op + ": expects " + std::to_string(n) + " arguments"};
+        };
+        if (op == "start") {
+            need(1);
+            processes_.push_back(launch(t[1], t.size() > 2 ? t[2] : ""));
+        } else if (op == "run-exits") {
+            need(2);
+            PROCESS_INFORMATION p = launch(t[1], "");
+            const DWORD waited = WaitForSingleObject(p.hProcess, number(t[2]));
+            DWORD code = 0;
+            GetExitCodeProcess(p.hProcess, &code);
+            if (waited != WAIT_OBJECT_0) TerminateProcess(p.hProcess, 99);
+            CloseHandle(p.hProcess);
+            CloseHandle(p.hThread);
+            if (waited != WAIT_OBJECT_0) throw Failure{t[1] + " did not end by itself"};
+        } else if (op == "wait-window") {
+            need(3);
+            current_ = waitFor([&] { return findTopLevel(t[1], t[2], false); }, number(t[3]));
+            if (!current_) throw Failure{"no window " + t[1] + " " + shown(t[2])};
+        } else if (op == "expect-title") {
+            need(1);
+            const std::string title = windowText(requireCurrent());
+            if (title != t[1])
+                throw Failure{"title is " + shown(title) + ", expected " + shown(t[1])};
+        } else if (op == "expect-enabled" || op == "expect-disabled") {
+            const bool wanted = op == "expect-enabled";
+            for (std::size_t i = 1; i < t.size(); ++i) {
+                HWND button = iconButton(number(t[i]));
+                if ((IsWindowEnabled(button) != 0) != wanted)
+                    throw Failure{"button " + t[i] + " is " + (wanted ? "disabled" : "enabled")};
+            }
+        } else if (op == "wait-enabled") {
+            need(2);
+            HWND button = iconButton(number(t[1]));
+            if (!waitFor([&] { return IsWindowEnabled(button) ? button : nullptr; }, number(t[2])))
+                throw Failure{"button " + t[1] + " stayed disabled"};
+        } else if (op == "click") {
+            need(1);
+            PostMessageA(iconButton(number(t[1])), BM_CLICK, 0, 0);
+        } else if (op == "command") {
+            need(1);
+            PostMessageA(requireCurrent(), WM_COMMAND, MAKEWPARAM(number(t[1]), 0), 0);
+        } else if (op == "syscommand") {
+            need(1);
+            PostMessageA(requireCurrent(), WM_SYSCOMMAND, number(t[1]), 0);
+        } else if (op == "wait-dialog") {
+            need(2);
+            dialog_ = waitFor([&] { return findTopLevel("#32770", t[1], true); }, number(t[2]));
+            if (!dialog_) throw Failure{"no dialog " + shown(t[1])};
+        } else if (op == "expect-message") {
+            need(3);
+            dialog_ = waitFor([&] { return findTopLevel("#32770", t[1], true); }, number(t[3]));
+            if (!dialog_) throw Failure{"no message box " + shown(t[1])};
+            const std::string text = windowText(GetDlgItem(dialog_, 0xFFFF));
+            if (text != t[2])
+                throw Failure{"message is " + shown(text) + ", expected " + shown(t[2])};
+            pressDialogButton(IDOK);
+        } else if (op == "dialog-button") {
+            need(1);
+            pressDialogButton(number(t[1]));
+        } else if (op == "expect-dialog-text") {
+            need(2);
+            if (!dialog_) throw Failure{"no current dialog"};
+            const std::string text = windowText(GetDlgItem(dialog_, number(t[1])));
+            if (text != t[2]) throw Failure{"control " + t[1] + " shows " + shown(text)};
+        } else if (op == "open-file") {
+            need(3);
+            dialog_ = waitFor([&] { return findTopLevel("#32770", t[1], true); }, number(t[3]));
+            if (!dialog_) throw Failure{"no open dialog " + shown(t[1])};
+            // The file name box: edit 1152, or the edit inside combo box 1148.
+            HWND edit = waitFor(
+                [&] {
+                    if (HWND e = GetDlgItem(dialog_, 1152)) return e;
+                    HWND found = nullptr;
+                    EnumChildWindows(
+                        dialog_,
+                        [](HWND child, LPARAM param) -> BOOL {
+                            if (GetDlgCtrlID(child) != 1148 || classOf(child) != "Edit")
+                                return TRUE;
+                            *reinterpret_cast<HWND*>(param) = child;
+                            return FALSE;
+                        },
+                        reinterpret_cast<LPARAM>(&found));
+                    return found;
+                },
+                number(t[3]));
+            if (!edit) {
+                EnumChildWindows(
+                    dialog_,
+                    [](HWND child, LPARAM) -> BOOL {
+                        std::printf("  child %d %s %s\n", GetDlgCtrlID(child),
+                                    classOf(child).c_str(), shown(windowText(child)).c_str());
+                        return TRUE;
+                    },
+                    0);
+                throw Failure{"the file dialog has no file name box"};
+            }
+            SetWindowTextA(edit, t[2].c_str());
+            PostMessageA(dialog_, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+            HWND gone =
+                waitFor([&] { return IsWindow(dialog_) ? nullptr : HWND(1); }, number(t[3]));
+            if (!gone) throw Failure{"the open dialog stayed open"};
+        } else if (op == "mouse") {
+            need(3);
+            const UINT message = t[1] == "down" ? WM_LBUTTONDOWN
+                                 : t[1] == "up" ? WM_LBUTTONUP
+                                                : WM_MOUSEMOVE;
+            const WPARAM keys = t[1] == "up" ? 0 : (t[1] == "down" ? MK_LBUTTON : 0);
+            POINT at{number(t[2]), number(t[3])};
+            POINT screen = at;
+            ClientToScreen(requireCurrent(), &screen);
+            SetCursorPos(screen.x, screen.y);
+            PostMessageA(requireCurrent(), message, keys, MAKELPARAM(at.x, at.y));
+        } else if (op == "key") {
+            need(1);
+            PostMessageA(requireCurrent(), WM_KEYDOWN, number(t[1]), 0);
+            PostMessageA(requireCurrent(), WM_KEYUP, number(t[1]), 0xC0000001);
+        } else if (op == "expect-no-window") {
+            need(3);
+            HWND gone = waitFor([&] { return findTopLevel(t[1], t[2], false) ? nullptr : HWND(1); },
+                                number(t[3]));
+            if (!gone) throw Failure{"window " + shown(t[2]) + " is still there"};
+        } else if (op == "expect-window-count") {
+            need(3);
+            const int count = countTopLevel(t[1], t[2]);
+            if (count != number(t[3]))
+                throw Failure{std::to_string(count) + " windows " + shown(t[2]) + ", expected " +
+                              t[3]};
+        } else if (op == "close") {
+            PostMessageA(requireCurrent(), WM_CLOSE, 0, 0);
+        } else if (op == "expect-exit") {
+            need(1);
+            if (processes_.empty()) throw Failure{"nothing was started"};
+            if (WaitForSingleObject(processes_[0].hProcess, number(t[1])) != WAIT_OBJECT_0)
+                throw Failure{"the program did not end"};
+        } else if (op == "snap") {
+            need(1);
+            if (!snap(t[1])) throw Failure{"cannot save the screen to " + t[1]};
+        } else if (op == "sleep") {
+            need(1);
+            Sleep(number(t[1]));
+        } else {
+            throw Failure{"unknown step " + op};
+        }
+    }
+
+  private:
+    PROCESS_INFORMATION launch(const std::string& exe, const std::string& workdir) {
+        STARTUPINFOA si{};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi{};
+        std::string command = "\"" + exe + "\"";
+        if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                            workdir.empty() ? nullptr : workdir.c_str(), &si, &pi))
+            throw Failure{"cannot start " + exe + " (error " + std::to_string(GetLastError()) +
+                          ")"};
+        return pi;
+    }
+
+    template <typename Probe>
+    HWND waitFor(Probe probe, int timeoutMs) {
+        const DWORD start = GetTickCount();
+        for (;;) {
+            if (HWND found = probe()) return found;
+            if (static_cast<int>(GetTickCount() - start) >= timeoutMs) return nullptr;
+            Sleep(50);
+        }
+    }
+
+    bool ours(HWND window) const {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(window, &pid);
+        for (const auto& p : processes_)
+            if (p.dwProcessId == pid) return true;
+        return false;
+    }
+
+    struct Search {
+        const Driver* driver;
+        std::string className, title;
+        bool exact, onlyOurs;
+        std::vector<HWND> found;
+    };
+
+    static BOOL CALLBACK collect(HWND window, LPARAM param) {
+        auto* s = reinterpret_cast<Search*>(param);
+        if (!IsWindowVisible(window)) return TRUE;
+        if (s->className != "*" && classOf(window) != s->className) return TRUE;
+        const std::string title = windowText(window);
+        if (s->exact ? title != s->title : title.find(s->title) == std::string::npos) return TRUE;
+        if (s->onlyOurs && !s->driver->ours(window)) return TRUE;
+        s->found.push_back(window);
+        return TRUE;
+    }
+
+    std::vector<HWND> topLevel(const std::string& className, const std::string& title,
+                               bool dialog) const {
+        Search s{this, className, title, dialog, dialog, {}};
+        EnumWindows(collect, reinterpret_cast<LPARAM>(&s));
+        return s.found;
+    }
+    HWND findTopLevel(const std::string& className, const std::string& title, bool dialog) const {
+        auto all = topLevel(className, title, dialog);
+        return all.empty() ? nullptr : all.front();
+    }
+    int countTopLevel(const std::string& className, const std::string& title) const {
+        return static_cast<int>(topLevel(className, title, false).size());
+    }
+
+    HWND requireCurrent() {
+        if (!current_ || !IsWindow(current_)) throw Failure{"no current window"};
+        return current_;
+    }
+
+    HWND iconButton(int id) {
+        // The strip is created after the window shows its title.
+        HWND main = requireCurrent();
+        HWND bar =
+            waitFor([&] { return FindWindowExA(main, nullptr, "IconBarWindow", nullptr); }, 5000);
+        if (!bar) throw Failure{"the window has no icon bar"};
+        HWND button = bar ? waitFor([&] { return GetDlgItem(bar, id); }, 5000) : nullptr;
+        if (!button) throw Failure{"no icon-bar button " + std::to_string(id)};
+        return button;
+    }
+
+    void pressDialogButton(int id) {
+        if (!dialog_ || !IsWindow(dialog_)) throw Failure{"no current dialog"};
+        PostMessageA(dialog_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(dialog_, id)));
+        HWND gone = waitFor([&] { return IsWindow(dialog_) ? nullptr : HWND(1); }, 5000);
+        if (!gone) throw Failure{"the dialog stayed open"};
+        dialog_ = nullptr;
+    }
+
+    static bool snap(const std::string& path) {
+        const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+        HDC screen = GetDC(nullptr);
+        HDC memory = CreateCompatibleDC(screen);
+        BITMAPINFO bi{};
+        bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+        bi.bmiHeader.biWidth = w;
+        bi.bmiHeader.biHeight = h;
+        bi.bmiHeader.biPlanes = 1;
+        bi.bmiHeader.biBitCount = 24;
+        void* bits = nullptr;
+        HBITMAP dib = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+        bool ok = dib != nullptr;
+        if (ok) {
+            HGDIOBJ old = SelectObject(memory, dib);
+            BitBlt(memory, 0, 0, w, h, screen, 0, 0, SRCCOPY);
+            SelectObject(memory, old);
+            const DWORD row = (static_cast<DWORD>(w) * 3 + 3) & ~3u;
+            const DWORD size = row * static_cast<DWORD>(h);
+            BITMAPFILEHEADER fh{};
+            fh.bfType = 0x4D42;
+            fh.bfOffBits = sizeof fh + sizeof bi.bmiHeader;
+            fh.bfSize = fh.bfOffBits + size;
+            FILE* f = std::fopen(path.c_str(), "wb");
+            ok = f && std::fwrite(&fh, sizeof fh, 1, f) == 1 &&
+                 std::fwrite(&bi.bmiHeader, sizeof bi.bmiHeader, 1, f) == 1 &&
+                 std::fwrite(bits, 1, size, f) == size;
+            if (f && std::fclose(f) != 0) ok = false;
+            DeleteObject(dib);
+        }
+        DeleteDC(memory);
+        ReleaseDC(nullptr, screen);
+        return ok;
+    }
+
+    std::vector<PROCESS_INFORMATION> processes_;
+    HWND current_ = nullptr;
+    HWND dialog_ = nullptr;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: wintest SCRIPT\n");
+        return 2;
+    }
+    std::ifstream script(argv[1]);
+    if (!script) {
+        std::fprintf(stderr, "wintest: cannot read %s\n", argv[1]);
+        return 2;
+    }
+    Driver driver;
+    std::string line;
+    int number = 0;
+    try {
+        while (std::getline(script, line)) {
+            ++number;
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            const auto t = tokens(line);
+            if (!t.empty()) driver.step(t);
+        }
+    } catch (const Failure& failure) {
+        std::printf("FAIL line %d: %s\n", number, failure.reason.c_str());
+        std::fflush(stdout);
+        return 1;
+    }
+    std::printf("ok\n");
+    return 0;
+}
