@@ -1,0 +1,212 @@
+// kestral-cli: the crystal slicing engine for batch work.
+//
+// Runs the same checks, orientation, slicing and super cell search (over the first page's
+// drawing box) as the program, then the writers. Pages are drawn at a fixed client size of
+// 1024 x 768 on a 1024-pixel-wide screen. Messages go to stderr; a refusal gives exit status 1,
+// a bad command line 2.
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/cli_common.h"
+#include "crystal/engine/crystal_model.h"
+#include "crystal/engine/page.h"
+#include "crystal/engine/slicing.h"
+#include "crystal/engine/writers.h"
+#include "frame/busy.h"
+#include "frame/disk.h"
+#include "frame/message_sink.h"
+
+namespace {
+
+constexpr int kClientWidth = 1024, kClientHeight = 768, kScreenWidth = 1024;
+
+const char* const kUsage =
+    "usage:\n"
+    "  kestral-cli slice CRYSTAL.txt --uvw U V W [--reference OUT.txt] [--normal STEM.dat]\n"
+    "              [--convergent OUT.xyz] [--pages OUT.bmp] [--crystal-out OUT.txt]\n"
+    "  kestral-cli layers CRYSTAL.txt --uvw U V W\n"
+    "  kestral-cli --help\n"
+    "\n"
+    "slice   slices the crystal along [U V W] and writes the chosen files: the reference\n"
+    "        listing, the normal-beam slice files (STEM1.dat, STEM2.dat, ...), the\n"
+    "        convergent-beam atom list, the page bitmaps (OUT.bmp, or OUT1.bmp, OUT2.bmp, ...\n"
+    "        with five planes or more) and the crystal data file.\n"
+    "layers  prints the repeat distance, the plane heights, the spacing and the super cell.\n";
+
+// Answers the "save all pages" question with Yes without printing it; everything else goes to
+// the stderr sink.
+class BatchSink final : public frame::MessageSink {
+  public:
+    explicit BatchSink(frame::StderrSink& inner) : inner_(inner) {}
+    int ask(std::string_view text, std::string_view caption, unsigned style) override {
+        if (style & frame::kYesNo) return frame::kAnswerYes;
+        return inner_.ask(text, caption, style);
+    }
+
+  private:
+    frame::StderrSink& inner_;
+};
+
+// Shows which page is drawn, on a terminal only.
+class ProgressPages final : public crystal::PageRenderer {
+  public:
+    ProgressPages(crystal::RasterPages& inner, bool show) : inner_(inner), show_(show) {}
+    void runSlicing(crystal::CrystalState& state) override {
+        if (show_) {
+            std::printf("\rdrawing page %d of %d", state.nextPlane / 4 + 1,
+                        (state.slicing.layerCount + 3) / 4);
+            std::fflush(stdout);
+        }
+        inner_.runSlicing(state);
+    }
+    bool capture(image::CurrentImage& page) override { return inner_.capture(page); }
+    ~ProgressPages() override {
+        if (show_) std::printf("\n");
+    }
+
+  private:
+    crystal::RasterPages& inner_;
+    bool show_;
+};
+
+struct Options {
+    std::string command, crystalPath;
+    std::string u, v, w;
+    std::string reference, normal, convergent, pages, crystalOut;
+};
+
+std::optional<Options> parse(const std::vector<std::string>& args, std::string& error) {
+    Options o;
+    if (args.empty()) {
+        error = "no command";
+        return std::nullopt;
+    }
+    o.command = args[0];
+    if (o.command != "slice" && o.command != "layers") {
+        error = "unknown command '" + o.command + "'";
+        return std::nullopt;
+    }
+    std::size_t i = 1;
+    bool haveDirection = false;
+    while (i < args.size()) {
+        const std::string& a = args[i];
+        const auto value = [&](std::string& into) {
+            if (i + 1 >= args.size()) {
+                error = a + " needs a value";
+                return false;
+            }
+            into = args[i + 1];
+            i += 2;
+            return true;
+        };
+        if (a == "--uvw") {
+            if (i + 3 >= args.size()) {
+                error = "--uvw needs three integers";
+                return std::nullopt;
+            }
+            for (int k = 0; k < 3; ++k)
+                if (!cli::parseInteger(args[i + 1 + k])) {
+                    error = "--uvw needs three integers";
+                    return std::nullopt;
+                }
+            o.u = args[i + 1];
+            o.v = args[i + 2];
+            o.w = args[i + 3];
+            haveDirection = true;
+            i += 4;
+        } else if (o.command == "slice" && a == "--reference") {
+            if (!value(o.reference)) return std::nullopt;
+        } else if (o.command == "slice" && a == "--normal") {
+            if (!value(o.normal)) return std::nullopt;
+        } else if (o.command == "slice" && a == "--convergent") {
+            if (!value(o.convergent)) return std::nullopt;
+        } else if (o.command == "slice" && a == "--pages") {
+            if (!value(o.pages)) return std::nullopt;
+        } else if (o.command == "slice" && a == "--crystal-out") {
+            if (!value(o.crystalOut)) return std::nullopt;
+        } else if (a.rfind("--", 0) == 0 || !o.crystalPath.empty()) {
+            error = "unexpected argument '" + a + "'";
+            return std::nullopt;
+        } else {
+            o.crystalPath = a;
+            ++i;
+        }
+    }
+    if (o.crystalPath.empty() || !haveDirection) {
+        error = "a crystal data file and --uvw U V W are required";
+        return std::nullopt;
+    }
+    return o;
+}
+
+void printLayers(const crystal::CrystalState& cs) {
+    const crystal::SlicingState& st = cs.slicing;
+    std::printf("direction: [%s %s %s]%s\n", cs.model.u.c_str(), cs.model.v.c_str(),
+                cs.model.w.c_str(), st.lattice.reversed ? " (reversed)" : "");
+    std::printf("repeat distance: %.7f\n", st.repeatDistance);
+    std::printf("layer spacing: %.7f\n", st.layerSpacing);
+    std::printf("planes: %d\n", st.layerCount);
+    for (int n = 0; n < st.layerCount; ++n)
+        std::printf("plane %d: height %.7f atoms %zu\n", n, crystal::planeHeight(st, n),
+                    n < static_cast<int>(st.planeImages.size()) ? st.planeImages[n].size() : 0u);
+    std::printf("super cell: X=%.7f Y=%.7f\n", st.superCellX, st.superCellY);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args = cli::argumentsOf(argc, argv);
+    for (const std::string& a : args)
+        if (a == "--help" || a == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+    std::string error;
+    const std::optional<Options> options = parse(args, error);
+    if (!options) {
+        std::fprintf(stderr, "kestral-cli: %s\n%s", error.c_str(), kUsage);
+        return 2;
+    }
+
+    frame::StderrSink stderrSink("kestral-cli");
+    BatchSink sink(stderrSink);
+    frame::NoBusyIndicator busy, waitBox;
+    const crystal::Seams seams{sink, busy, waitBox};
+
+    crystal::CrystalState state;
+    if (!crystal::loadCrystalFile(options->crystalPath, state.model, sink, false)) return 1;
+    state.model.u = options->u;
+    state.model.v = options->v;
+    state.model.w = options->w;
+    state.nextPlane = 0;
+    state.revisiting = false;
+    state.slicing.superCellX = state.slicing.superCellY = 0;
+
+    crystal::RasterPages pages(kClientWidth, kClientHeight, kScreenWidth, seams);
+    if (!crystal::runSlicing(state, pages.canvas, kScreenWidth, seams)) return 1;
+
+    if (options->command == "layers") {
+        printLayers(state);
+        return stderrSink.refusals() > 0 ? 1 : 0;
+    }
+
+    bool ok = stderrSink.refusals() == 0;
+    if (!options->reference.empty())
+        ok = crystal::writeReferenceData(state, options->reference, seams) && ok;
+    if (!options->normal.empty())
+        ok = crystal::writeNormalBeamFiles(state, options->normal, seams) && ok;
+    if (!options->convergent.empty())
+        ok = crystal::writeConvergentBeamFile(state, options->convergent, seams) && ok;
+    if (!options->pages.empty()) {
+        ProgressPages progress(pages, cli::stdoutIsTerminal());
+        ok =
+            crystal::savePlaneBitmaps(state, progress, options->pages, frame::systemDisk(), sink) &&
+            ok;
+    }
+    if (!options->crystalOut.empty())
+        ok = crystal::saveCrystalFile(options->crystalOut, state.model, sink) && ok;
+    return ok ? 0 : 1;
+}

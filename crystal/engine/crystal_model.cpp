@@ -1,0 +1,335 @@
+#include "crystal/engine/crystal_model.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <new>
+
+namespace crystal {
+
+const AtomColour kAtomColours[kColourCount] = {
+    {"BLACK", rgb(0, 0, 0)},  {"CYAN", rgb(0, 255, 255)},  {"GREEN", rgb(0, 255, 0)},
+    {"BLUE", rgb(0, 0, 255)}, {"BROWN", rgb(255, 255, 0)}, {"PURPLE", rgb(255, 0, 255)},
+    {"RED", rgb(255, 0, 0)},
+};
+
+const char* const kElementSymbols[kElementCount] = {
+    "H",  "He", "Li", "Be", "B",  "C",  "N",  "O",  "F",  "Ne", "Na", "Mg", "Al", "Si", "P",
+    "S",  "Cl", "Ar", "K",  "Ca", "Sc", "Ti", "V",  "Cr", "Mn", "Fe", "Co", "Ni", "Cu", "Zn",
+    "Ga", "Ge", "As", "Se", "Br", "Kr", "Rb", "Sr", "Y",  "Zr", "Nb", "Mo", "Tc", "Ru", "Rh",
+    "Pd", "Ag", "Cd", "In", "Sn", "Sb", "Te", "I",  "Xe", "Cs", "Ba", "La", "Ce", "Pr", "Nd",
+    "Pm", "Sm", "Eu", "Gd", "Tb", "Dy", "Ho", "Er", "Tm", "Yb", "Lu", "Hf", "Ta", "W",  "Re",
+    "Os", "Ir", "Pt", "Au", "Hg", "Tl", "Pb", "Bi", "Po", "At", "Rn", "Fr", "Ra", "Ac", "Th",
+    "Pa", "U",  "Np", "Pu", "Am", "Cm", "Bk", "Cf", "Es", "Fm", "Md", "No", "Lr",
+};
+
+namespace {
+
+char lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+}
+
+bool equalNoCase(std::string_view p, std::string_view q) {
+    if (p.size() != q.size()) return false;
+    for (std::size_t i = 0; i < p.size(); ++i)
+        if (lower(p[i]) != lower(q[i])) return false;
+    return true;
+}
+
+}  // namespace
+
+int colourIndexOfName(std::string_view name) {
+    for (int i = 0; i < kColourCount; ++i)
+        if (equalNoCase(name, kAtomColours[i].name)) return i;
+    return -1;
+}
+
+int colourIndexOfValue(ColourValue value) {
+    for (int i = 0; i < kColourCount; ++i)
+        if (kAtomColours[i].value == value) return i;
+    return -1;
+}
+
+int atomicNumberOfSymbol(std::string_view symbol) {
+    for (int i = 0; i < kElementCount; ++i)
+        if (equalNoCase(symbol, kElementSymbols[i])) return i + 1;
+    return 0;
+}
+
+const char* symbolOfAtomicNumber(int z) {
+    return (z >= 1 && z <= kElementCount) ? kElementSymbols[z - 1] : "";
+}
+
+CrystalModel presetCrystal() {
+    CrystalModel m;
+    const std::string side("3.905"), right("90");
+    m.a = m.b = m.c = side;
+    m.alpha = m.beta = m.gamma = right;
+    m.u = std::string("1");
+    m.v = std::string("0");
+    m.w = std::string("0");
+    const struct {
+        const char *symbol, *x, *y, *z;
+        int colour;
+    } rows[5] = {{"Sr", "0", "0", "0", 0},
+                 {"O", "0.5", "0.5", "0", 3},
+                 {"O", "0.5", "0", "0.5", 3},
+                 {"O", "0", "0.5", "0.5", 3},
+                 {"Ti", "0.5", "0.5", "0.5", 6}};
+    for (int i = 0; i < 5; ++i) {
+        m.atoms[i] = AtomSite{std::string(rows[i].symbol),
+                              std::string(),
+                              std::string(rows[i].x),
+                              std::string(rows[i].y),
+                              std::string(rows[i].z),
+                              rows[i].colour,
+                              kAtomColours[rows[i].colour].value};
+    }
+    m.atomCount = 1;
+    return m;
+}
+
+double realOf(const std::string& text) {
+    return std::strtod(text.c_str(), nullptr);
+}
+
+int integerOf(const std::string& text) {
+    errno = 0;
+    const long v = std::strtol(text.c_str(), nullptr, 10);
+    // Out-of-range texts saturate instead of overflowing.
+    if (v > std::numeric_limits<int>::max()) return std::numeric_limits<int>::max();
+    // The lowest value is left out so that every result can be negated.
+    if (v < -std::numeric_limits<int>::max()) return -std::numeric_limits<int>::max();
+    return static_cast<int>(v);
+}
+
+// ---- writing -------------------------------------------------------------------------------
+
+std::string crystalDataText(const CrystalModel& m) {
+    std::string out;
+    out += frame::formatMessage("a axis=%s\tb axis=%s\tc axis=%s\r\n", m.a.c_str(), m.b.c_str(),
+                                m.c.c_str());
+    // A short beta gets a second tab so that the gamma column stays aligned.
+    const char* angles = m.beta.size() <= 2 ? "alpha=%s\tbeta=%s\t\tgamma=%s\r\n"
+                                            : "alpha=%s\tbeta=%s\tgamma=%s\r\n";
+    out += frame::formatMessage(angles, m.alpha.c_str(), m.beta.c_str(), m.gamma.c_str());
+    for (int i = 0; i < m.atomCount && i < static_cast<int>(m.atoms.size()); ++i) {
+        const AtomSite& s = m.atoms[i];
+        const int colour = colourIndexOfValue(s.colourValue);
+        out += frame::formatMessage("%-3s\t%-4s\t%9s\t%9s\t%9s\t%7s\r\n", s.symbol.c_str(),
+                                    s.atomicNumber.c_str(), s.x.c_str(), s.y.c_str(), s.z.c_str(),
+                                    colour >= 0 ? kAtomColours[colour].name : "");
+    }
+    return out;
+}
+
+bool writeWholeFile(const std::string& path, std::string_view bytes) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return false;
+    bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    ok = (std::fflush(f) == 0) && ok;
+    ok = (std::fclose(f) == 0) && ok;
+    if (!ok) std::remove(path.c_str());
+    return ok;
+}
+
+bool saveCrystalFile(const std::string& path, const CrystalModel& model, frame::MessageSink& sink) {
+    if (!writeWholeFile(path, crystalDataText(model))) {
+        sink.ask("Unable to create a crystal data file.", "Error", frame::kIconError);
+        return false;
+    }
+    sink.ask(frame::formatMessage("A crystal data file\n%s\nhas been successfully created.",
+                                  path.c_str()),
+             "Success", frame::kIconInformation);
+    return true;
+}
+
+// ---- reading -------------------------------------------------------------------------------
+
+namespace {
+
+// The scanner reads the bytes as a stream that yields -1 past the end; every scan counts what it
+// reads and gives up once the count reaches the length of the data (it ran off the end).
+class Scanner {
+  public:
+    explicit Scanner(std::string_view bytes) : bytes_(bytes) {}
+
+    bool atEnd() const { return pos_ >= bytes_.size(); }
+
+    // Skips to the first character of `starts`, then takes characters of `continues`. The text
+    // is cut to maxLength + 1 characters, enough to tell an over-long token.
+    template <class Start, class Continue>
+    bool token(Start starts, Continue continues, std::size_t maxLength, std::string& text) {
+        text.clear();
+        std::size_t count = 0;
+        int c;
+        do {
+            c = next();
+            if (++count >= bytes_.size()) return false;
+        } while (c < 0 || !starts(char(c)));
+        text.push_back(char(c));
+        for (;;) {
+            c = next();
+            if (++count >= bytes_.size()) return false;
+            if (c < 0 || !continues(char(c))) {
+                // A line feed that ends a token is left for the line skip, so files with bare
+                // LF line ends lose no row.
+                if (c == '\n') --pos_;
+                return true;
+            }
+            if (text.size() <= maxLength) text.push_back(char(c));
+        }
+    }
+
+    // Reads up to and including the next line feed; false when the data ends first.
+    bool skipLine() {
+        std::size_t count = 0;
+        for (;;) {
+            const int c = next();
+            if (++count >= bytes_.size()) return false;
+            if (c == '\n') return true;
+        }
+    }
+
+  private:
+    int next() {
+        if (pos_ >= bytes_.size()) return -1;
+        return static_cast<unsigned char>(bytes_[pos_++]);
+    }
+    std::string_view bytes_;
+    std::size_t pos_ = 0;
+};
+
+bool numberStart(char c) {
+    return c == '-' || c == '.' || (c >= '0' && c <= '9');
+}
+bool numberContinue(char c) {
+    return c == '.' || (c >= '0' && c <= '9');
+}
+bool symbolStart(char c) {
+    return c >= 'A' && c <= 'Z' && c != 'J' && c != 'Q';
+}
+bool symbolContinue(char c) {
+    return (c >= 'a' && c <= 'i') || (c >= 'k' && c <= 'p') || (c >= 'r' && c <= 'u') || c == 'y';
+}
+bool colourStart(char c) {
+    return std::strchr("BCGPR", c) != nullptr && c != '\0';
+}
+bool colourContinue(char c) {
+    return c != '\0' && std::strchr("ACDEKLNOPRUWY", c) != nullptr;
+}
+
+// A number token into `field`; the value must lie in [low, high] (with open ends as flagged).
+bool readNumber(Scanner& in, std::string& field, std::size_t maxLength, double low, bool lowOpen,
+                double high, bool highOpen) {
+    std::string text;
+    const bool found = in.token(numberStart, numberContinue, maxLength, text);
+    field = text.substr(0, maxLength);
+    if (!found || text.size() > maxLength) return false;
+    const double v = realOf(field);
+    if (lowOpen ? !(v > low) : !(v >= low)) return false;
+    if (highOpen ? !(v < high) : !(v <= high)) return false;
+    return true;
+}
+
+}  // namespace
+
+bool parseCrystalData(std::string_view bytes, CrystalModel& model) {
+    Scanner in(bytes);
+    for (std::string* f : {&model.a, &model.b, &model.c})
+        if (!readNumber(in, *f, 14, 0.0, false, 100.0, false)) return false;
+    if (!in.skipLine()) return false;
+    if (!readNumber(in, model.alpha, 14, 0.0, true, 90.0, false)) return false;
+    if (!readNumber(in, model.beta, 14, 0.0, true, 90.0, false)) return false;
+    if (!readNumber(in, model.gamma, 14, 0.0, true, 180.0, true)) return false;
+    if (!in.skipLine()) return false;
+
+    std::size_t row = 0;
+    while (!in.atEnd()) {
+        if (row >= model.atoms.size()) {
+            try {
+                model.atoms.resize(row + 1);
+            } catch (const std::bad_alloc&) {
+                return false;
+            }
+        }
+        AtomSite& site = model.atoms[row];
+        std::string text;
+        bool found = in.token(symbolStart, symbolContinue, 2, text);
+        site.symbol = text.substr(0, 2);
+        if (!found || text.size() > 2 || atomicNumberOfSymbol(site.symbol) == 0) return false;
+
+        found = in.token(numberStart, numberContinue, 3, text);
+        site.atomicNumber = text.substr(0, 3);
+        if (!found || text.size() > 3) return false;
+        const int z = integerOf(site.atomicNumber);
+        if (z < 1 || z > kElementCount || std::ceil(realOf(site.atomicNumber)) != double(z))
+            return false;
+
+        for (std::string* f : {&site.x, &site.y, &site.z})
+            if (!readNumber(in, *f, 14, 0.0, false, 1.0, false)) return false;
+
+        found = in.token(colourStart, colourContinue, 6, text);
+        if (!found || text.size() > 6) return false;
+        const int colour = colourIndexOfName(text);
+        if (colour < 0) return false;
+        site.colourIndex = colour;
+        site.colourValue = kAtomColours[colour].value;
+
+        // A last row without its line feed ends the file and is not counted.
+        if (!in.skipLine()) break;
+        ++row;
+    }
+    model.atomCount = static_cast<int>(row);
+    model.loadedFromFile = true;
+    return true;
+}
+
+bool loadCrystalFile(const std::string& path, CrystalModel& model, frame::MessageSink& sink,
+                     bool announceSuccess) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) {
+        sink.ask("The file does not exist.", "Error", frame::kIconError);
+        return false;
+    }
+    std::string bytes;
+    char buffer[65536];
+    std::size_t got;
+    bool readOk = true;
+    while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
+        try {
+            bytes.append(buffer, got);
+        } catch (const std::bad_alloc&) {
+            readOk = false;
+            break;
+        }
+    }
+    if (std::ferror(f)) readOk = false;
+    std::fclose(f);
+    if (readOk && bytes.empty()) {
+        sink.ask("NO data in the file.", "Error", frame::kIconError);
+        return false;
+    }
+    if (!readOk || !parseCrystalData(bytes, model)) {
+        sink.ask("Wrong data file.", "Error", frame::kIconError);
+        return false;
+    }
+    if (announceSuccess)
+        sink.ask(
+            "Next, press <Crystal> button.\nSet ONLY <u,v,w> value, and then press <OK> button.",
+            "Next procedure", frame::kIconInformation);
+    return true;
+}
+
+bool isForbiddenEdgePosition(double x, double y, double z) {
+    if (z == 1 && (x == 0 || x == 1 || y == 0 || y == 1)) return true;
+    if (z == 0 && (x == 1 || y == 1)) return true;
+    if (x == 1 && (y == 0 || y == 1)) return true;
+    if (x == 0 && y == 1) return true;
+    return false;
+}
+
+}  // namespace crystal

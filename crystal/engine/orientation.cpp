@@ -1,0 +1,186 @@
+#include "crystal/engine/orientation.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+namespace crystal {
+
+long gcd(long a, long b) {
+    while (b != 0) {
+        const long r = a % b;
+        a = b;
+        b = r;
+    }
+    return a;
+}
+
+long gcd3(long a, long b, long c) {
+    long g = gcd(std::labs(a), std::labs(b));
+    if (g == 1) return 1;
+    return gcd(g, std::labs(c));
+}
+
+Vec3 cartesianOf(const Lattice& l, double fa, double fb, double fc) {
+    const Lattice& t = l;
+    Vec3 p;
+    p.x = fa * l.a + fb * l.b * t.cg + fc * l.c * t.cb;
+    p.y = fb * l.b * t.sg + fc * l.c * std::fabs(t.ca - t.cb * t.cg) / t.sg;
+    p.z = fc * l.c * t.volumeTerm / t.sg;
+    return p;
+}
+
+BeamPoint rotateToBeam(const Rotation& r, const Vec3& p) {
+    BeamPoint b;
+    switch (r.mode) {
+        case 1:
+            b.height = p.z;
+            b.planeX = p.y;
+            b.planeY = -p.x;
+            break;
+        case 2:
+            b.height = -p.z;
+            b.planeX = p.y;
+            b.planeY = p.x;
+            break;
+        default:
+            b.height = r.sinTheta * r.cosPhi * p.x + r.sinTheta * r.sinPhi * p.y + r.cosTheta * p.z;
+            b.planeX = r.cosPhi * p.y - r.sinPhi * p.x;
+            b.planeY = r.sinTheta * p.z - r.cosTheta * r.cosPhi * p.x - r.cosTheta * r.sinPhi * p.y;
+            break;
+    }
+    return b;
+}
+
+Lattice latticeOf(const CrystalModel& m) {
+    Lattice l;
+    l.a = realOf(m.a);
+    l.b = realOf(m.b);
+    l.c = realOf(m.c);
+    l.alpha = realOf(m.alpha) * kPi * (1.0 / 180.0);
+    l.beta = realOf(m.beta) * kPi * (1.0 / 180.0);
+    l.gamma = realOf(m.gamma) * kPi * (1.0 / 180.0);
+    l.ca = std::cos(l.alpha);
+    l.cb = std::cos(l.beta);
+    l.cg = std::cos(l.gamma);
+    l.sg = std::sin(l.gamma);
+    l.volumeTerm =
+        std::sqrt(std::fabs(1 - l.ca * l.ca - l.cb * l.cb - l.cg * l.cg + 2 * l.ca * l.cb * l.cg));
+    l.u = integerOf(m.u);
+    l.v = integerOf(m.v);
+    l.w = integerOf(m.w);
+    const double third = realOf("0.3333333"), twoThirds = realOf("0.6666667");
+    const auto exact = [&](double v) {
+        if (v == third) return 1.0 / 3.0;
+        if (v == twoThirds) return 2.0 / 3.0;
+        return v;
+    };
+    const int count = std::min<int>(m.atomCount, static_cast<int>(m.atoms.size()));
+    for (int i = 0; i < count; ++i) {
+        const AtomSite& s = m.atoms[i];
+        l.sites.push_back({exact(realOf(s.x)), exact(realOf(s.y)), exact(realOf(s.z))});
+    }
+    return l;
+}
+
+std::optional<Refusal> checkCrystal(CrystalModel& model, Lattice& lattice) {
+    lattice = latticeOf(model);
+    if (lattice.a < 1.0 || lattice.b < 1.0 || lattice.c < 1.0)
+        return Refusal{text::kNoSuchCrystal, "Error", frame::kIconWarning};
+    long u = lattice.u, v = lattice.v, w = lattice.w;
+    if (u == 0 && v == 0 && w == 0)
+        return Refusal{text::kZeroDirection, "Error", frame::kIconError};
+
+    long g;
+    if (u != 0 && v != 0 && w != 0)
+        g = gcd3(u, v, w);
+    else if (u == 0 && v != 0 && w != 0)
+        g = gcd(std::labs(v), std::labs(w));
+    else if (v == 0 && u != 0 && w != 0)
+        g = gcd(std::labs(u), std::labs(w));
+    else if (w == 0 && u != 0 && v != 0)
+        g = gcd(std::labs(u), std::labs(v));
+    else
+        g = std::labs(u != 0 ? u : (v != 0 ? v : w));
+    if (g > 1) {
+        lattice.u = static_cast<int>(u / g);
+        lattice.v = static_cast<int>(v / g);
+        lattice.w = static_cast<int>(w / g);
+        model.u = std::to_string(lattice.u);
+        model.v = std::to_string(lattice.v);
+        model.w = std::to_string(lattice.w);
+    }
+
+    if (model.atomCount > kMaxAtoms)
+        return Refusal{text::kTooManyAtoms, "Error", frame::kIconError};
+    const auto& s = lattice.sites;
+    for (std::size_t i = 0; i < s.size(); ++i)
+        for (std::size_t j = i + 1; j < s.size(); ++j)
+            if (s[i].x == s[j].x && s[i].y == s[j].y && s[i].z == s[j].z)
+                return Refusal{text::kSameCoordinates, "Error", frame::kIconError};
+    return std::nullopt;
+}
+
+std::optional<Refusal> orientToBeam(Lattice& l, Rotation& r) {
+    l.reversed = l.u < 0;
+    if (l.reversed) {
+        l.u = -l.u;
+        l.v = -l.v;
+        l.w = -l.w;
+    }
+    const Vec3 beam = cartesianOf(l, l.u, l.v, l.w);
+    r = Rotation{};
+    if (std::fabs(beam.x) >= kTolerance || std::fabs(beam.y) >= kTolerance) {
+        const double rho = std::sqrt(beam.x * beam.x + beam.y * beam.y);
+        const double length = std::sqrt(beam.x * beam.x + beam.y * beam.y + beam.z * beam.z);
+        r.mode = 0;
+        r.cosPhi = beam.x / rho;
+        r.sinPhi = beam.y / rho;
+        r.sinTheta = rho / length;
+        r.cosTheta = beam.z / length;
+    } else if (beam.z > kTolerance) {
+        r.mode = 1;
+    } else if (beam.z < -kTolerance) {
+        r.mode = 2;
+        r.cosTheta = -1;
+    } else {
+        return Refusal{text::kWrongRotation, "Error", frame::kIconError};
+    }
+    return std::nullopt;
+}
+
+std::optional<Refusal> measureRepeatDistance(const Lattice& l, const Rotation& r,
+                                             double& repeatDistance) {
+    const Vec3 ref = l.sites.empty() ? Vec3{} : l.sites[0];
+    const BeamPoint p = rotateToBeam(r, cartesianOf(l, l.u + ref.x, l.v + ref.y, l.w + ref.z));
+    if (!(p.height > 0) || !(std::fabs(p.planeX) <= kTolerance) ||
+        !(std::fabs(p.planeY) <= kTolerance))
+        return Refusal{text::kWrongRotation, "Error", frame::kIconError};
+    repeatDistance = p.height;
+    return std::nullopt;
+}
+
+TranslationBox drawingBox(const Lattice& l) {
+    TranslationBox box;
+    box.k1From = -10;
+    box.k1To = l.u + 10LL;
+    box.k2From = l.v >= 0 ? -10 : l.v - 10LL;
+    box.k2To = l.v >= 0 ? l.v + 10LL : 10;
+    box.k3From = l.w >= 0 ? -10 : l.w - 10LL;
+    box.k3To = l.w >= 0 ? l.w + 10LL : 10;
+    return box;
+}
+
+void searchSuperCell(SlicingState& state, const BeamPoint& image) {
+    const double p = std::fabs(image.planeX), q = std::fabs(image.planeY);
+    if (kTolerance < p && p < state.superCellX && q < kTolerance) {
+        state.superCellX = p;
+        state.superCellXFound = true;
+    }
+    if (kTolerance < q && q < state.superCellY && p < kTolerance) {
+        state.superCellY = q;
+        state.superCellYFound = true;
+    }
+}
+
+}  // namespace crystal

@@ -1,0 +1,135 @@
+// Orientation of the crystal along the beam, and the state of the last slicing computation.
+//
+// Frames: the Cartesian frame has x along a, y in the plane of a and b, z completing a
+// right-handed set (Angstrom). The beam frame has `height` along [u v w] (after the direction is
+// made to have u >= 0) and the in-plane coordinates planeX, planeY; (planeX, planeY, height) is
+// right-handed. Every closeness test uses `kTolerance` (Angstrom).
+//
+// Angles use pi as the ten-digit literal 3.141592654, so that heights and the files written from
+// them keep the same digits across versions.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "crystal/engine/crystal_model.h"
+#include "frame/busy.h"
+#include "frame/message_sink.h"
+
+namespace crystal {
+
+inline constexpr double kTolerance = 0.001;
+inline constexpr double kPi = 3.141592654;
+inline constexpr double kSuperCellStart = 10000.0;
+inline constexpr int kLayerTableSize = 1000;
+
+// A refusal to be shown once the busy state has ended.
+struct Refusal {
+    std::string text;
+    std::string caption;
+    unsigned style = 0;
+};
+
+struct Vec3 {
+    double x = 0, y = 0, z = 0;
+};
+struct BeamPoint {
+    double planeX = 0, planeY = 0, height = 0;
+};
+
+// The crystal as numbers, after the conversions and checks of an orientation pass.
+struct Lattice {
+    double a = 0, b = 0, c = 0;
+    double alpha = 0, beta = 0, gamma = 0;  // radians
+    double ca = 1, cb = 1, cg = 1, sg = 0;  // their cosines, and the sine of gamma
+    double volumeTerm = 0;    // sqrt|1 - ca^2 - cb^2 - cg^2 + 2 ca cb cg|, constant per lattice
+    int u = 0, v = 0, w = 0;  // reduced, u >= 0
+    bool reversed = false;
+    std::vector<Vec3> sites;  // fractional coordinates after the one-third replacement
+};
+
+struct Rotation {
+    int mode = 0;  // 0 general, 1 beam along +z, 2 beam along -z
+    double cosPhi = 1, sinPhi = 0, sinTheta = 0, cosTheta = 1;
+};
+
+// One atom image that lies on a plane, in the order the selection rule meets it.
+struct PlaneImage {
+    int atom = 0;
+    double planeX = 0, planeY = 0, height = 0;
+};
+
+struct SlicingState {
+    Lattice lattice;
+    Rotation rotation;
+    double repeatDistance = 0;
+    double superCellX = 0, superCellY = 0;
+    bool superCellXFound = false, superCellYFound = false;
+    std::array<double, kLayerTableSize> layerHeights{};  // highest first, then zeros
+    int layerCount = 0;
+    double layerSpacing = 0;
+    // Atom images of every plane 0..layerCount (the last one is plane 0 one repeat further),
+    // filled by a fresh computation and reused by page turns.
+    std::vector<std::vector<PlaneImage>> planeImages;
+};
+
+// The program's whole crystal state: the model, the last computation and the paging.
+struct CrystalState {
+    CrystalModel model = presetCrystal();
+    SlicingState slicing;
+    int nextPlane = 0;        // first plane of the page after the one drawn last
+    bool revisiting = false;  // a drawing pass that only re-displays
+    bool freshComputation() const { return nextPlane == 0 && !revisiting; }
+};
+
+// The seams of a long computation: messages, the busy state (cursor, priority, topmost window,
+// page buttons) and the please-wait box, which ends first.
+struct Seams {
+    frame::MessageSink& sink;
+    frame::BusyIndicator& busy;
+    frame::BusyIndicator& waitBox;
+};
+
+long gcd(long a, long b);
+long gcd3(long a, long b, long c);
+
+// Plain conversion of the model's texts (no checks); the writers repeat it on their own.
+Lattice latticeOf(const CrystalModel& model);
+
+Vec3 cartesianOf(const Lattice& lattice, double fa, double fb, double fc);
+BeamPoint rotateToBeam(const Rotation& rotation, const Vec3& p);
+
+// Steps before the busy state: lattice and direction checks, lowest terms (the model's u, v, w
+// texts are rewritten), the atom count, the one-third replacement and duplicate positions.
+std::optional<Refusal> checkCrystal(CrystalModel& model, Lattice& lattice);
+
+// Sign normalisation and the rotation mode (the part each file writer repeats).
+std::optional<Refusal> orientToBeam(Lattice& lattice, Rotation& rotation);
+
+// The reference atom translated by [u v w]: its height must lie on the beam axis.
+std::optional<Refusal> measureRepeatDistance(const Lattice& lattice, const Rotation& rotation,
+                                             double& repeatDistance);
+
+// Lattice translations visited by the drawing and the writers.
+struct TranslationBox {
+    long long k1From, k1To, k2From, k2To, k3From, k3To;
+};
+TranslationBox drawingBox(const Lattice& lattice);
+
+// Applies the super cell rule to one image of the reference atom's element on the first plane.
+void searchSuperCell(SlicingState& state, const BeamPoint& image);
+
+// Texts of the refusals, shared with the tests.
+namespace text {
+inline constexpr const char* kNoSuchCrystal = "Such a crystal may not exist on the earth.";
+inline constexpr const char* kZeroDirection = "u=v=w=0 is not allowed.";
+inline constexpr const char* kTooManyAtoms = "Too many atom positions.";
+inline constexpr const char* kSameCoordinates = "Two (or, more) atoms have same coordinates.";
+inline constexpr const char* kWrongRotation = "Wrong calculation for the rotated coordinates.";
+inline constexpr const char* kNoSuperCell =
+    "Unable to determine the super cell rectangle.\nSorry, this data cannot be utilized.";
+}  // namespace text
+
+}  // namespace crystal

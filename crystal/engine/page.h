@@ -1,0 +1,78 @@
+// The slicing run and the pages of sliced planes.
+//
+// A page shows up to four planes in four panels (upper left, lower left, upper right, lower
+// right), each atom image as a small disc seen along the beam, a text column with the crystal
+// parameters and an atom legend on the right, and, once the super cell is known, its rectangle in
+// every shown plane with two scale bars and an info line. The drawing goes through a Canvas of
+// the main window's client size W x H (the icon bar covers rows 0..20, which are not drawn).
+//
+// Captured pages are 4-bit PackedDibs of W x (H - 21) with the 16-colour table of canvas.h.
+#pragma once
+
+#include <string>
+
+#include "crystal/engine/canvas.h"
+#include "crystal/engine/orientation.h"
+#include "frame/disk.h"
+#include "image/packed_dib.h"
+
+namespace crystal {
+
+namespace text {
+inline constexpr const char* kNoBitmap = "Unable to make bitmap file(s),\nbecause of wrong data.";
+inline constexpr const char* kNoSpaceOne = "Not enough free diskspace to save a sliced plane.";
+inline constexpr const char* kNoSpaceAll = "Not enough free diskspace to save all sliced planes.";
+inline constexpr const char* kSaveAllQuestion =
+    "Do you save all sliced planes as bitmaps?\n(NO : Only this sliced plane is saved.)\nWait "
+    "until a success message appears.";
+inline constexpr const char* kOutOfMemory = "Unable to allocate memory.";
+}  // namespace text
+
+// Free space asked for each page file, whatever the window size.
+inline constexpr std::uint64_t kPageBytes = 400000;
+
+// Draws the page that starts at state.nextPlane and advances nextPlane. On a fresh computation
+// the super cell is searched on plane 0 while it is drawn. `screenWidth` sets the scale.
+void drawPage(CrystalState& state, Canvas& canvas, int screenWidth, bool fresh);
+
+// The slicing run: orientation (and on a fresh computation the repeat distance, the layer table
+// and the super cell), then the page, then the super cell warning. Every refusal is reported
+// after the busy state has ended. True when a page was drawn.
+bool runSlicing(CrystalState& state, Canvas& canvas, int screenWidth, const Seams& seams);
+
+// The page picture below the icon bar as a 4-bit PackedDib (header, 16 colours, rows).
+image::PackedDib capturePage(const RasterCanvas& canvas);
+
+// Writes a captured page in the crystal program's BMP form (bfOffBits 118).
+bool writePageBitmap(const std::string& path, image::CurrentImage& page, frame::MessageSink& sink);
+
+// What saving pages needs from the window: drawing the page at state.nextPlane and capturing
+// the picture. The program implements it with GDI; RasterPages draws in memory.
+class PageRenderer {
+  public:
+    virtual ~PageRenderer() = default;
+    virtual void runSlicing(CrystalState& state) = 0;
+    virtual bool capture(image::CurrentImage& page) = 0;
+};
+
+class RasterPages final : public PageRenderer {
+  public:
+    RasterPages(int clientWidth, int clientHeight, int screenWidth, const Seams& seams)
+        : canvas(clientWidth, clientHeight), screenWidth_(screenWidth), seams_(seams) {}
+    void runSlicing(CrystalState& state) override {
+        crystal::runSlicing(state, canvas, screenWidth_, seams_);
+    }
+    bool capture(image::CurrentImage& page) override;
+    RasterCanvas canvas;
+
+  private:
+    int screenWidth_;
+    Seams seams_;
+};
+
+// The "Save BMP" command after the file dialog: the page on screen, or every page in turn
+// (path stem + 1, 2, ... + suffix) when the user answers Yes with five planes or more.
+bool savePlaneBitmaps(CrystalState& state, PageRenderer& pages, const std::string& path,
+                      frame::DiskServices& disk, frame::MessageSink& sink);
+
+}  // namespace crystal
