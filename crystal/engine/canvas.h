@@ -21,6 +21,10 @@ struct Point {
     int x, y;
 };
 
+// Pens other than the plain 1-pixel one: the unit-cell sketch draws its axes 2 pixels wide and
+// the far edges of the cell dotted (2 pixels on, 2 off, counted from the start of each line).
+enum class PenStyle { Solid, Wide, Dotted };
+
 struct FontMetrics {
     int height = 0;           // tmHeight
     int externalLeading = 0;  // tmExternalLeading
@@ -35,6 +39,8 @@ class Canvas {
     virtual void fillRect(int left, int top, int right, int bottom, ColourValue colour) = 0;
     virtual void line(Point from, Point to, ColourValue pen) = 0;
     virtual void polyline(const Point* points, int count, ColourValue pen) = 0;
+    virtual void styledPolyline(const Point* points, int count, ColourValue pen,
+                                PenStyle style) = 0;
     // Ellipse in the box [left, right) x [top, bottom): outline in `pen`, inside in `brush`
     // unless `filled` is false.
     virtual void ellipse(int left, int top, int right, int bottom, ColourValue pen,
@@ -65,6 +71,7 @@ class RasterCanvas final : public Canvas {
     void fillRect(int left, int top, int right, int bottom, ColourValue colour) override;
     void line(Point from, Point to, ColourValue pen) override;
     void polyline(const Point* points, int count, ColourValue pen) override;
+    void styledPolyline(const Point* points, int count, ColourValue pen, PenStyle style) override;
     void ellipse(int left, int top, int right, int bottom, ColourValue pen, ColourValue brush,
                  bool filled = true) override;
     void rectangle(int left, int top, int right, int bottom, ColourValue pen) override;
@@ -84,6 +91,7 @@ class RasterCanvas final : public Canvas {
     }
 
   private:
+    void styledLine(Point from, Point to, int index, PenStyle style);
     int width_, height_;
     std::vector<std::uint8_t> pixels_;
 };

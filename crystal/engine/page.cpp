@@ -193,8 +193,9 @@ bool runSlicing(CrystalState& cs, Canvas& canvas, int screenWidth, const Seams& 
     return true;
 }
 
-image::PackedDib capturePage(const RasterCanvas& canvas) {
-    const int W = canvas.width(), Hc = std::max(canvas.height() - kIconBarHeight, 0);
+image::PackedDib emptyPageDib(int W, int Hc) {
+    W = std::max(W, 0);
+    Hc = std::max(Hc, 0);
     const std::size_t stride = (std::size_t(W) * 4 + 31) / 32 * 4;
     image::PackedDib dib;
     dib.block.assign(image::kInfoHeaderSize + 4 * kPaletteSize + stride * Hc, 0);
@@ -211,7 +212,14 @@ image::PackedDib capturePage(const RasterCanvas& canvas) {
         table[4 * i + 1] = std::uint8_t(c >> 8);   // green
         table[4 * i + 2] = std::uint8_t(c);        // red
     }
-    std::uint8_t* rows = table + 4 * kPaletteSize;
+    return dib;
+}
+
+image::PackedDib capturePage(const RasterCanvas& canvas) {
+    const int W = canvas.width(), Hc = std::max(canvas.height() - kIconBarHeight, 0);
+    const std::size_t stride = (std::size_t(W) * 4 + 31) / 32 * 4;
+    image::PackedDib dib = emptyPageDib(W, Hc);
+    std::uint8_t* rows = dib.block.data() + image::kInfoHeaderSize + 4 * kPaletteSize;
     for (int r = 0; r < Hc; ++r) {
         const int y = kIconBarHeight + (Hc - 1 - r);  // rows are stored bottom row first
         std::uint8_t* row = rows + std::size_t(r) * stride;

@@ -40,6 +40,10 @@ void drawPage(CrystalState& state, Canvas& canvas, int screenWidth, bool fresh);
 // after the busy state has ended. True when a page was drawn.
 bool runSlicing(CrystalState& state, Canvas& canvas, int screenWidth, const Seams& seams);
 
+// A zero-filled captured page of width x rows: header, the 16-colour table, rows of whole
+// 32-bit words. The program fills the rows from its window picture.
+image::PackedDib emptyPageDib(int width, int rows);
+
 // The page picture below the icon bar as a 4-bit PackedDib (header, 16 colours, rows).
 image::PackedDib capturePage(const RasterCanvas& canvas);
 

@@ -160,14 +160,23 @@ void RasterCanvas::fillRect(int left, int top, int right, int bottom, ColourValu
 }
 
 void RasterCanvas::line(Point from, Point to, ColourValue pen) {
-    const int index = paletteIndexOf(pen);
+    styledLine(from, to, paletteIndexOf(pen), PenStyle::Solid);
+}
+
+void RasterCanvas::styledLine(Point from, Point to, int index, PenStyle style) {
     // Bresenham; the end point is left out, as LineTo does.
     long x = from.x, y = from.y;
     const long dx = std::labs(long(to.x) - from.x), dy = -std::labs(long(to.y) - from.y);
     const int sx = from.x < to.x ? 1 : -1, sy = from.y < to.y ? 1 : -1;
+    // A wide pen doubles the line across its main direction.
+    const bool steep = -dy > dx;
     long error = dx + dy;
-    while (x != to.x || y != to.y) {
-        if (x >= 0 && y >= 0 && x < width_ && y < height_) plot(int(x), int(y), index);
+    for (long step = 0; x != to.x || y != to.y; ++step) {
+        if (style != PenStyle::Dotted || step % 4 < 2) {
+            plot(int(x), int(y), index);
+            if (style == PenStyle::Wide)
+                plot(int(x) + (steep ? 1 : 0), int(y) + (steep ? 0 : 1), index);
+        }
         const long e2 = 2 * error;
         if (e2 >= dy) {
             error += dy;
@@ -182,6 +191,11 @@ void RasterCanvas::line(Point from, Point to, ColourValue pen) {
 
 void RasterCanvas::polyline(const Point* points, int count, ColourValue pen) {
     for (int i = 1; i < count; ++i) line(points[i - 1], points[i], pen);
+}
+
+void RasterCanvas::styledPolyline(const Point* points, int count, ColourValue pen, PenStyle style) {
+    const int index = paletteIndexOf(pen);
+    for (int i = 1; i < count; ++i) styledLine(points[i - 1], points[i], index, style);
 }
 
 void RasterCanvas::ellipse(int left, int top, int right, int bottom, ColourValue pen,

@@ -1,6 +1,9 @@
 #!/usr/bin/python3
 """Draws the artwork of a program from its one text description (see voralin00.art).
 
+A description with "logo motif lattice" (kestral.art) gets the crystal logo in the size given by
+"logo size W H" and the crystal icon, and no filter illustration, graph captions or cursor.
+
 Writes into OUTDIR: the icon-bar buttons as 4-bit BMPs (stem + skin + state), the start-up logo
 IBMP_1, the filter illustration IBMP_0, the graph captions IBMP_2 and IBMP_3, the icon ICON_1.ico,
 the cursor CURSOR_1.cur, and artwork.rc, the resource script that names them all.
@@ -251,6 +254,68 @@ def logo(desc):
     return im.resize((448, 326), Image.Resampling.LANCZOS)
 
 
+def lattice_logo(desc):
+    """A cubic cell seen obliquely beside four stacked sliced planes, with the title."""
+    navy, blue, sky, warm, white = desc["logo"]["colours"]
+    width, height = (int(v) for v in desc["logo"].get("size", "384 288").split())
+    scale = 2
+    W, H = width * scale, height * scale
+    im = Image.new("RGB", (W, H), navy)
+    d = ImageDraw.Draw(im)
+    for y in range(H):
+        t = y / H
+        d.line([(0, y), (W, y)], fill=tuple(int(navy[i] * (1 - 0.35 * t)) for i in range(3)))
+    # The unit cell: front and back squares and their joining edges.
+    ox, oy, e, k = 40 * scale, 200 * scale, 110 * scale, 45 * scale
+    front = [(ox, oy), (ox + e, oy), (ox + e, oy - e), (ox, oy - e)]
+    back = [(x + k, y - k) for x, y in front]
+    for poly in (back, front):
+        d.line(poly + [poly[0]], fill=sky, width=2 * scale)
+    for a, b in zip(front, back):
+        d.line([a, b], fill=sky, width=2 * scale)
+    r = 7 * scale
+    for x, y in front + back:
+        d.ellipse([x - r, y - r, x + r, y + r], fill=warm)
+    cx, cy = ox + e / 2 + k / 2, oy - e / 2 - k / 2
+    d.ellipse([cx - r - 3, cy - r - 3, cx + r + 3, cy + r + 3], fill=white)
+    # Sliced planes: four thin parallelograms with dots.
+    for n in range(4):
+        y0 = (92 + 34 * n) * scale
+        x0 = 220 * scale
+        poly = [(x0, y0), (x0 + 120 * scale, y0), (x0 + 140 * scale, y0 - 16 * scale),
+                (x0 + 20 * scale, y0 - 16 * scale)]
+        d.polygon(poly, outline=blue, fill=mix(navy, blue, 0.35))
+        for j in range(5):
+            x = x0 + (18 + 24 * j + (12 if n % 2 else 0)) * scale
+            s = 3 * scale
+            d.ellipse([x - s, y0 - 8 * scale - s, x + s, y0 - 8 * scale + s],
+                      fill=warm if (j + n) % 2 else white)
+    d.text((24 * scale, 18 * scale), desc["logo"]["title"], font=font(30 * scale, True), fill=white)
+    d.text((26 * scale, 228 * scale), desc["logo"]["subtitle"], font=font(10 * scale), fill=sky)
+    d.text((26 * scale, 248 * scale), desc["logo"]["footnote"], font=font(10 * scale), fill=sky)
+    d.rectangle([26 * scale, 270 * scale, 106 * scale, 273 * scale], fill=warm)
+    return im.resize((width, height), Image.Resampling.LANCZOS)
+
+
+def lattice_icon_image(size):
+    big = size * 4
+    im = Image.new("RGBA", (big, big), (0, 0, 0, 0))
+    d = ImageDraw.Draw(im)
+    d.rounded_rectangle([0, 0, big - 1, big - 1], radius=big // 5, fill=(15, 39, 66, 255))
+    lo, hi, k = big * 0.18, big * 0.62, big * 0.2
+    front = [(lo, hi + k), (hi, hi + k), (hi, lo + k), (lo, lo + k)]
+    back = [(x + k, y - k) for x, y in front]
+    w = max(2, big // 24)
+    for poly in (back, front):
+        d.line(poly + [poly[0]], fill=(95, 176, 255, 255), width=w)
+    for a, b in zip(front, back):
+        d.line([a, b], fill=(95, 176, 255, 255), width=w)
+    s = big * 0.06
+    for x, y in front + back:
+        d.ellipse([x - s, y - s, x + s, y + s], fill=(224, 138, 30, 255))
+    return im.resize((size, size), Image.Resampling.LANCZOS)
+
+
 def filter_illustration():
     im = Image.new("RGB", (284 * 2, 142 * 2), (255, 255, 255))
     d = ImageDraw.Draw(im)
@@ -343,12 +408,17 @@ def main(argv):
                 rc.append(f'{name} BITMAP "{name}.bmp"')
                 if stem != "Space":
                     sheet.append((skin, stem, state, im))
-    pictures = {
-        "IBMP_1": logo(desc),
-        "IBMP_0": filter_illustration(),
-        "IBMP_2": caption(desc.get("caption2", "Frequency"), (78, 21)),
-        "IBMP_3": caption(desc.get("caption3", "W"), (11, 17), rotate=True),
-    }
+    lattice = desc["logo"].get("motif") == "lattice"
+    icon = lattice_icon_image if lattice else icon_image
+    if lattice:
+        pictures = {"IBMP_1": lattice_logo(desc)}
+    else:
+        pictures = {
+            "IBMP_1": logo(desc),
+            "IBMP_0": filter_illustration(),
+            "IBMP_2": caption(desc.get("caption2", "Frequency"), (78, 21)),
+            "IBMP_3": caption(desc.get("caption3", "W"), (11, 17), rotate=True),
+        }
     navy, blue, sky, warm, white = desc["logo"]["colours"]
     dim = tuple(int(v * 0.65) for v in navy)
     logo_colours = [navy, mix(navy, dim, 0.5), dim, blue, sky, warm, white, mix(navy, blue, 0.5),
@@ -359,10 +429,11 @@ def main(argv):
         q, palette = quantise_to(im, logo_colours) if name == "IBMP_1" else quantise16(im)
         write_bmp4(out / f"{name}.bmp", q, palette)
         rc.append(f'{name} BITMAP "{name}.bmp"')
-    write_icon(out / "ICON_1.ico", [icon_image(32), icon_image(16)])
+    write_icon(out / "ICON_1.ico", [icon(32), icon(16)])
     rc.append('ICON_1 ICON "ICON_1.ico"')
-    write_icon(out / "CURSOR_1.cur", [cursor_image()], kind=2, hotspot=(15, 15))
-    rc.append('CURSOR_1 CURSOR "CURSOR_1.cur"')
+    if not lattice:
+        write_icon(out / "CURSOR_1.cur", [cursor_image()], kind=2, hotspot=(15, 15))
+        rc.append('CURSOR_1 CURSOR "CURSOR_1.cur"')
     (out / "artwork.rc").write_text("\n".join(rc) + "\n", encoding="ascii")
 
     if len(argv) >= 5 and argv[3] == "--preview":
@@ -375,9 +446,10 @@ def main(argv):
             row = list(desc["palette"]).index(skin) * 3 + s
             board.paste(im.resize((im.size[0] * 3, 60), Image.Resampling.NEAREST), (c * 108, row * 72))
         board.paste(pictures["IBMP_1"], (0, rows * 72))
-        board.paste(pictures["IBMP_0"], (460, rows * 72))
-        board.paste(icon_image(32).resize((96, 96), Image.Resampling.NEAREST), (760, rows * 72))
-        board.paste(pictures["IBMP_2"].resize((234, 63)), (460, rows * 72 + 160))
+        board.paste(icon(32).resize((96, 96), Image.Resampling.NEAREST), (760, rows * 72))
+        if not lattice:
+            board.paste(pictures["IBMP_0"], (460, rows * 72))
+            board.paste(pictures["IBMP_2"].resize((234, 63)), (460, rows * 72 + 160))
         board.save(argv[4])
 
 
