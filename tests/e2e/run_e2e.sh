@@ -11,6 +11,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 build=$(cd "${1:-$root/build-win}" && pwd)
 app="$build/spectrum/app/VORALIN00.exe"
+kestral="$build/crystal/app/KESTRAL.exe"
 driver="$build/tools/wintest.exe"
 art="$build/e2e-artefacts"
 scenario_timeout=${E2E_TIMEOUT:-90}
@@ -61,13 +62,17 @@ passed=0
 failed=0
 for scenario in "$here"/*.wt; do
   name=$(basename "$scenario" .wt)
+  case "$name" in kestral_*) [ -f "$kestral" ] || { failed=$((failed + 1)); echo "e2e: FAIL $name (no $kestral)"; continue; } ;; esac
   work="$build/e2e-work/$name"
   rm -rf "$work"
   mkdir -p "$work"
   cp "$app" "$work/VORALIN00.EXE"
   cp "$samples"/* "$work/"
+  [ -f "$kestral" ] && cp "$kestral" "$work/KESTRAL.EXE"
+  cp "$root"/tests/data/crystal/*.txt "$work/"
   cp "$scenario" "$work/script.wt"
-  export WT_APP="$(winpath "$work/VORALIN00.EXE")" WT_WORK="$(winpath "$work")" WT_ART="$(winpath "$art")"
+  export WT_APP="$(winpath "$work/VORALIN00.EXE")" WT_WORK="$(winpath "$work")" WT_ART="$(winpath "$art")" \
+    WT_KESTRAL="$(winpath "$work/KESTRAL.EXE")"
   start=$(date +%s)
   (cd "$work" && timeout -k 5 "$scenario_timeout" "$wine" "$driver" "$(winpath "$work/script.wt")") \
     > "$work/driver.log" 2>&1

@@ -18,6 +18,11 @@
 //   wait-dialog CAPTION TIMEOUT_MS       wait for a dialog of our programs with that caption
 //   expect-message CAPTION TEXT TIMEOUT_MS   a message box: its caption and its text, then OK
 //   dialog-button ID                     post WM_COMMAND ID to the current dialog, wait until gone
+//   answer-message CAPTION TEXT ID TIMEOUT_MS   a question box: its caption and text, then button
+//   ID dialog-set ID TEXT                   set a control's text as if typed (an editable combo box
+//                                        also gets CBN_EDITCHANGE)
+//   dialog-click ID                      click a control of the current dialog, which stays open
+//   dialog-select ID INDEX               choose a list entry of a combo box (CBN_SELCHANGE)
 //   expect-dialog-text ID TEXT           text of a control of the current dialog
 //   open-file TITLE PATH TIMEOUT_MS      fill a file dialog's name box and confirm it
 //   mouse down|up|move X Y               post a left-button mouse message (client coordinates)
@@ -46,7 +51,10 @@ struct Failure {
 // @APP@, @WORK@ and @ART@ stand for paths the runner passes in WT_APP, WT_WORK and WT_ART. They are
 // put in after escapes are read, so a path is never taken for an escape.
 std::string expandPlaceholders(std::string word) {
-    static const char* const names[][2] = {{"@APP@", "WT_APP"}, {"@WORK@", "WT_WORK"}, {"@ART@", "WT_ART"}};
+    static const char* const names[][2] = {{"@APP@", "WT_APP"},
+                                           {"@WORK@", "WT_WORK"},
+                                           {"@ART@", "WT_ART"},
+                                           {"@KESTRAL@", "WT_KESTRAL"}};
     for (const auto& name : names) {
         const char* value = std::getenv(name[1]);
         if (!value) continue;
@@ -190,13 +198,42 @@ class Driver {
             if (text != t[2])
                 throw Failure{"message is " + shown(text) + ", expected " + shown(t[2])};
             pressDialogButton(IDOK);
+        } else if (op == "answer-message") {
+            need(4);
+            dialog_ = waitFor([&] { return findTopLevel("#32770", t[1], true); }, number(t[4]));
+            if (!dialog_) throw Failure{"no message box " + shown(t[1])};
+            const std::string text = windowText(GetDlgItem(dialog_, 0xFFFF));
+            if (text != t[2])
+                throw Failure{"message is " + shown(text) + ", expected " + shown(t[2])};
+            pressDialogButton(number(t[3]));
+        } else if (op == "dialog-set") {
+            need(2);
+            HWND control = requireControl(number(t[1]));
+            SendMessageA(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(t[2].c_str()));
+            if (classOf(control) == "ComboBox")
+                SendMessageA(dialog_, WM_COMMAND, MAKEWPARAM(number(t[1]), CBN_EDITCHANGE),
+                             reinterpret_cast<LPARAM>(control));
+        } else if (op == "dialog-click") {
+            need(1);
+            PostMessageA(requireControl(number(t[1])), BM_CLICK, 0, 0);
+        } else if (op == "dialog-select") {
+            need(2);
+            HWND control = requireControl(number(t[1]));
+            SendMessageA(control, CB_SETCURSEL, number(t[2]), 0);
+            SendMessageA(dialog_, WM_COMMAND, MAKEWPARAM(number(t[1]), CBN_SELCHANGE),
+                         reinterpret_cast<LPARAM>(control));
         } else if (op == "dialog-button") {
             need(1);
             pressDialogButton(number(t[1]));
         } else if (op == "expect-dialog-text") {
             need(2);
             if (!dialog_) throw Failure{"no current dialog"};
-            const std::string text = windowText(GetDlgItem(dialog_, number(t[1])));
+            // Asked with WM_GETTEXT: GetWindowText does not ask a control of another process.
+            char buffer[1024] = {};
+            DWORD_PTR copied = 0;
+            SendMessageTimeoutA(GetDlgItem(dialog_, number(t[1])), WM_GETTEXT, sizeof buffer,
+                                reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG, 5000, &copied);
+            const std::string text = buffer;
             if (text != t[2]) throw Failure{"control " + t[1] + " shows " + shown(text)};
         } else if (op == "open-file") {
             need(3);
@@ -356,6 +393,13 @@ class Driver {
         HWND button = bar ? waitFor([&] { return GetDlgItem(bar, id); }, 5000) : nullptr;
         if (!button) throw Failure{"no icon-bar button " + std::to_string(id)};
         return button;
+    }
+
+    HWND requireControl(int id) {
+        if (!dialog_ || !IsWindow(dialog_)) throw Failure{"no current dialog"};
+        HWND control = GetDlgItem(dialog_, id);
+        if (!control) throw Failure{"the dialog has no control " + std::to_string(id)};
+        return control;
     }
 
     void pressDialogButton(int id) {
