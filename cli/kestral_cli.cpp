@@ -1,9 +1,9 @@
 // kestral-cli: the crystal slicing engine for batch work.
 //
 // Runs the same checks, orientation, slicing and super cell search (over the first page's
-// drawing box) as the program, then the writers. Pages are drawn at a fixed client size of
-// 1024 x 768 on a 1024-pixel-wide screen. Messages go to stderr; a refusal gives exit status 1,
-// a bad command line 2.
+// drawing box) as the program, then the writers. Pages are drawn at a client size of 1024 x 768
+// (or the one given with --client, to match a program window) on a 1024-pixel-wide screen. Messages
+// go to stderr; a refusal gives exit status 1, a bad command line 2.
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -22,11 +22,14 @@
 namespace {
 
 constexpr int kClientWidth = 1024, kClientHeight = 768, kScreenWidth = 1024;
+// Smallest client area whose four panels still have room (hx, hy > 5).
+constexpr int kMinClientWidth = 300, kMinClientHeight = 110, kMaxClientSide = 8192;
 
 const char* const kUsage =
     "usage:\n"
     "  kestral-cli slice CRYSTAL.txt --uvw U V W [--reference OUT.txt] [--normal STEM.dat]\n"
     "              [--convergent OUT.xyz] [--pages OUT.bmp] [--crystal-out OUT.txt]\n"
+    "              [--client WIDTH HEIGHT]\n"
     "  kestral-cli layers CRYSTAL.txt --uvw U V W\n"
     "  kestral-cli --help\n"
     "\n"
@@ -34,6 +37,7 @@ const char* const kUsage =
     "        listing, the normal-beam slice files (STEM1.dat, STEM2.dat, ...), the\n"
     "        convergent-beam atom list, the page bitmaps (OUT.bmp, or OUT1.bmp, OUT2.bmp, ...\n"
     "        with five planes or more) and the crystal data file.\n"
+    "        --client sets the client area the pages are drawn for (default 1024 768).\n"
     "layers  prints the repeat distance, the plane heights, the spacing and the super cell.\n";
 
 // Answers the "save all pages" question with Yes without printing it; everything else goes to
@@ -76,6 +80,7 @@ struct Options {
     std::string command, crystalPath;
     std::string u, v, w;
     std::string reference, normal, convergent, pages, crystalOut;
+    int clientWidth = kClientWidth, clientHeight = kClientHeight;
 };
 
 std::optional<Options> parse(const std::vector<std::string>& args, std::string& error) {
@@ -117,6 +122,17 @@ std::optional<Options> parse(const std::vector<std::string>& args, std::string& 
             o.w = args[i + 3];
             haveDirection = true;
             i += 4;
+        } else if (o.command == "slice" && a == "--client") {
+            const auto w = i + 2 < args.size() ? cli::parseInteger(args[i + 1]) : std::nullopt;
+            const auto h = i + 2 < args.size() ? cli::parseInteger(args[i + 2]) : std::nullopt;
+            if (!w || !h || *w < kMinClientWidth || *h < kMinClientHeight || *w > kMaxClientSide ||
+                *h > kMaxClientSide) {
+                error = "--client needs a width of 300..8192 and a height of 110..8192";
+                return std::nullopt;
+            }
+            o.clientWidth = static_cast<int>(*w);
+            o.clientHeight = static_cast<int>(*h);
+            i += 3;
         } else if (o.command == "slice" && a == "--reference") {
             if (!value(o.reference)) return std::nullopt;
         } else if (o.command == "slice" && a == "--normal") {
@@ -185,7 +201,7 @@ int main(int argc, char** argv) {
     state.revisiting = false;
     state.slicing.superCellX = state.slicing.superCellY = 0;
 
-    crystal::RasterPages pages(kClientWidth, kClientHeight, kScreenWidth, seams);
+    crystal::RasterPages pages(options->clientWidth, options->clientHeight, kScreenWidth, seams);
     if (!crystal::runSlicing(state, pages.canvas, kScreenWidth, seams)) return 1;
 
     if (options->command == "layers") {

@@ -174,6 +174,22 @@ class KestralCli(unittest.TestCase):
         self.assertEqual(sorted(atoms.numbers), [8, 8, 8, 22, 38])
         self.assertTrue(np.all(atoms.positions[:, 2] >= 0))
 
+    def test_client_size(self):
+        # A page drawn for a program window: W x (H - 21) pixels, the panels where they would be.
+        result = run("slice", SRTIO3, "--uvw", "1", "0", "0", "--client", "901", "648",
+                     "--pages", self.path("small.bmp"))
+        self.assertEqual(result.returncode, 0, result.stderr)
+        with Image.open(self.path("small.bmp")) as im:
+            self.assertEqual(im.size, (901, 627))
+            px = im.convert("RGB").load()
+            hx, hy = (901 - 275) // 4, (648 - 81) // 4
+            cx, cy = (901 - 215) // 2 - hx, (648 - 9) // 2 - hy
+            # The upper-left frame's top edge, in picture rows (the icon bar is not captured).
+            self.assertEqual(px[cx, cy - hy + 2 - 21], (0, 0, 0))
+        for bad in (["10", "648"], ["901"], ["901", "x"], ["9000", "648"]):
+            result = run("slice", SRTIO3, "--uvw", "1", "0", "0", "--client", *bad)
+            self.assertEqual(result.returncode, 2, bad)
+
     def test_refusals(self):
         result = run("slice", SRTIO3, "--uvw", "0", "0", "0", "--reference", self.path("x.txt"))
         self.assertEqual(result.returncode, 1)
