@@ -193,6 +193,7 @@ int main(int argc, char** argv) {
     std::vector<int> sizes = {512, 1024, 2048, 4096, 8192};
     const char* wisdom = nullptr;
     int naiveSize = 2048;
+    bool forceSse2 = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--sizes") == 0 && i + 1 < argc) {
             sizes.clear();
@@ -206,6 +207,7 @@ int main(int argc, char** argv) {
         } else if (std::strcmp(argv[i], "--naive") == 0 && i + 1 < argc) {
             naiveSize = std::atoi(argv[++i]);
         } else if (std::strcmp(argv[i], "--sse2") == 0) {
+            forceSse2 = true;
             spectrum::detail::selectKernel(spectrum::detail::Kernel::Sse2);
         } else {
             std::fprintf(stderr,
@@ -221,7 +223,7 @@ int main(int argc, char** argv) {
     fftw_plan_with_nthreads(2);
     if (wisdom != nullptr) fftw_import_wisdom_from_filename(wisdom);
 
-    const bool avx2 = spectrum::detail::avx2Available();
+    const bool avx2 = spectrum::detail::avx2Available() && !forceSse2;
     std::printf(
         "forward + inverse 2-D transform, seconds (median); FFTW: c2c interleaved, 2 threads,"
         " FFTW_MEASURE\nour kernels: %s\n\n",

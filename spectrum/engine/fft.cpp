@@ -362,31 +362,40 @@ void columnBatch(const Frame& f, std::size_t c0, double* sre, double* sim) {
     }
 }
 
-// Rows r0 .. r0 + kBatch - 1, transposed into the lane layout and back two by two, so that
-// both the rows and the scratch are read and written in 16-byte pieces.
+// Rows r0 .. r0 + kBatch - 1, transposed into the lane layout and back two by two. The work goes
+// in slices of kSlice columns, so the slice of scratch being filled or emptied stays in the L1
+// cache while each pair of rows is walked in order.
+constexpr std::size_t kSlice = 64;
+
 void rowBatch(const Frame& f, std::size_t r0, double* sre, double* sim) {
-    const std::size_t n = f.n;
-    for (int k = 0; k < kBatch; k += 2) {
-        const double* ar = f.re + (r0 + k) * f.stride;
-        const double* ai = f.im + (r0 + k) * f.stride;
-        const double* br = ar + f.stride;
-        const double* bi = ai + f.stride;
-        for (std::size_t c = 0; c < n; c += 2) {
-            transposePair(ar + c, br + c, sre + c * kBatch + k, sre + (c + 1) * kBatch + k, 1.0);
-            transposePair(ai + c, bi + c, sim + c * kBatch + k, sim + (c + 1) * kBatch + k, 1.0);
+    const std::size_t n = f.n, stride = f.stride;
+    double* const re = f.re + r0 * stride;
+    double* const im = f.im + r0 * stride;
+    const std::size_t slice = n < kSlice ? n : kSlice;
+    for (std::size_t c0 = 0; c0 < n; c0 += slice) {
+        for (int k = 0; k < kBatch; k += 2) {
+            const double* ar = re + k * stride;
+            const double* ai = im + k * stride;
+            for (std::size_t c = c0; c < c0 + slice; c += 2) {
+                transposePair(ar + c, ar + stride + c, sre + c * kBatch + k,
+                              sre + (c + 1) * kBatch + k, 1.0);
+                transposePair(ai + c, ai + stride + c, sim + c * kBatch + k,
+                              sim + (c + 1) * kBatch + k, 1.0);
+            }
         }
     }
     f.kernel(sre, sim, *f.plan, f.inverse);
     const std::uint32_t* rev = f.plan->bitReverse.data();
-    for (int k = 0; k < kBatch; k += 2) {
-        double* ar = f.re + (r0 + k) * f.stride;
-        double* ai = f.im + (r0 + k) * f.stride;
-        double* br = ar + f.stride;
-        double* bi = ai + f.stride;
-        for (std::size_t c = 0; c < n; c += 2) {
-            const std::size_t p = rev[c] * kBatch + k, q = rev[c + 1] * kBatch + k;
-            transposePair(sre + p, sre + q, ar + c, br + c, f.scale);
-            transposePair(sim + p, sim + q, ai + c, bi + c, f.scale);
+    const double scale = f.scale;
+    for (std::size_t c0 = 0; c0 < n; c0 += slice) {
+        for (int k = 0; k < kBatch; k += 2) {
+            double* ar = re + k * stride;
+            double* ai = im + k * stride;
+            for (std::size_t c = c0; c < c0 + slice; c += 2) {
+                const std::size_t p = rev[c] * kBatch + k, q = rev[c + 1] * kBatch + k;
+                transposePair(sre + p, sre + q, ar + c, ar + stride + c, scale);
+                transposePair(sim + p, sim + q, ai + c, ai + stride + c, scale);
+            }
         }
     }
 }
