@@ -1,8 +1,9 @@
 // Split-array FFT. A plan per size holds the twiddle factors of every radix-4 stage and the
 // bit-reversal table. The kernel runs `Lanes` independent transforms side by side: element r of
 // lane k lives at index r * Lanes + k, so the inner loop of every butterfly runs over contiguous
-// lanes with one scalar twiddle and the compiler turns it into vector code (SSE2 is enough). The
-// 2-D driver gathers eight columns (or rows) into that layout, transforms them and scatters them
+// lanes with one scalar twiddle, written with the compiler's vector types: SSE2 everywhere, AVX2
+// where the processor has it (checked at run time). The
+// 2-D driver gathers sixteen columns (or rows) into that layout, transforms them and scatters them
 // back in natural order; each of the two passes is split between two threads.
 #include "spectrum/engine/fft.h"
 
@@ -400,8 +401,8 @@ void rowBatch(const Frame& f, std::size_t r0, double* sre, double* sim) {
     }
 }
 
-// Real columns c0 .. c0 + 2 kBatch - 1: the first eight ride in the real parts and the next
-// eight in the imaginary parts of one batch of complex transforms, then the two spectra are
+// Real columns c0 .. c0 + 2 kBatch - 1: the first kBatch ride in the real parts and the next
+// kBatch in the imaginary parts of one batch of complex transforms, then the two spectra are
 // separated with Z(n - u) = conj of the other half. Only output rows 0 .. n/2 are written: the
 // rows below follow from them by symmetry after the row pass.
 void realColumnBatch(const Frame& f, std::size_t c0, double* sre, double* sim) {
