@@ -2,9 +2,9 @@
 // bit-reversal table. The kernel runs `Lanes` independent transforms side by side: element r of
 // lane k lives at index r * Lanes + k, so the inner loop of every butterfly runs over contiguous
 // lanes with one scalar twiddle, written with the compiler's vector types: SSE2 everywhere, AVX2
-// where the processor has it (checked at run time). The
-// 2-D driver gathers sixteen columns (or rows) into that layout, transforms them and scatters them
-// back in natural order; each of the two passes is split between two threads.
+// where the processor has it (checked at run time). The 2-D driver gathers sixteen columns (or
+// rows) into that layout, transforms them and scatters them back in natural order; each of the two
+// passes is split between two threads.
 #include "spectrum/engine/fft.h"
 
 #include <atomic>
