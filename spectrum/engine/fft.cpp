@@ -11,10 +11,10 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <new>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -450,7 +450,7 @@ void mirrorRow(const Frame& f, std::size_t u) {
 }
 
 // Runs body(begin, end, worker) over [0, count), split between up to two threads. If a thread
-// cannot be started the calling thread does both halves.
+// cannot be started (std::thread reports that by throwing) the calling thread does both halves.
 template <class Body>
 void runSplit(std::size_t count, int workers, const Body& body) {
     if (workers < 2 || count < 2) {
@@ -461,7 +461,7 @@ void runSplit(std::size_t count, int workers, const Body& body) {
     std::thread helper;
     try {
         helper = std::thread([&body, half, count] { body(half, count, 1); });
-    } catch (const std::system_error&) {
+    } catch (const std::exception&) {
     }
     body(std::size_t{0}, half, 0);
     if (helper.joinable())
