@@ -130,53 +130,65 @@ FFT_INLINE void store(double* p, V v) {
 // transforms. Outputs are stored in the order two radix-2 stages would leave them (m = 0, 2, 1,
 // 3 in the four quarters), so radix-4 stages and a final radix-2 stage end in plain bit-reversed
 // order.
+template <class V, int Lanes, bool Inverse, bool Twiddled>
+FFT_INLINE void butterfly4(double* r0, double* i0, std::size_t quarter, const double* w) {
+    constexpr int kWidth = sizeof(V) / sizeof(double);
+    double* r1 = r0 + quarter;
+    double* r2 = r0 + 2 * quarter;
+    double* r3 = r0 + 3 * quarter;
+    double* i1 = i0 + quarter;
+    double* i2 = i0 + 2 * quarter;
+    double* i3 = i0 + 3 * quarter;
+    for (int k = 0; k < Lanes; k += kWidth) {
+        const V x0r = load<V>(r0 + k), x0i = load<V>(i0 + k);
+        const V x1r = load<V>(r1 + k), x1i = load<V>(i1 + k);
+        const V x2r = load<V>(r2 + k), x2i = load<V>(i2 + k);
+        const V x3r = load<V>(r3 + k), x3i = load<V>(i3 + k);
+        const V ar = x0r + x2r, ai = x0i + x2i;
+        const V br = x0r - x2r, bi = x0i - x2i;
+        const V cr = x1r + x3r, ci = x1i + x3i;
+        const V dr = x1r - x3r, di = x1i - x3i;
+        // (x1 - x3) turns by -i forward, +i inverse.
+        const V y1r = Inverse ? br - di : br + di;
+        const V y1i = Inverse ? bi + dr : bi - dr;
+        const V y3r = Inverse ? br + di : br - di;
+        const V y3i = Inverse ? bi - dr : bi + dr;
+        const V y2r = ar - cr, y2i = ai - ci;
+        store(r0 + k, ar + cr);
+        store(i0 + k, ai + ci);
+        if (Twiddled) {
+            // w: cos and sin (sign of the direction applied) for m = 1, 2, 3.
+            store(r1 + k, y2r * w[2] - y2i * w[3]);
+            store(i1 + k, y2i * w[2] + y2r * w[3]);
+            store(r2 + k, y1r * w[0] - y1i * w[1]);
+            store(i2 + k, y1i * w[0] + y1r * w[1]);
+            store(r3 + k, y3r * w[4] - y3i * w[5]);
+            store(i3 + k, y3i * w[4] + y3r * w[5]);
+        } else {
+            store(r1 + k, y2r);
+            store(i1 + k, y2i);
+            store(r2 + k, y1r);
+            store(i2 + k, y1i);
+            store(r3 + k, y3r);
+            store(i3 + k, y3i);
+        }
+    }
+}
+
+// One radix-4 decimation-in-frequency stage over a block of `length` elements of `Lanes`
+// transforms. Outputs are stored in the order two radix-2 stages would leave them (m = 0, 2, 1,
+// 3 in the four quarters), so radix-4 stages and a final radix-2 stage end in plain bit-reversed
+// order. The first butterfly has unit twiddles and skips the products (all of the last stage).
 template <class V, int Lanes, bool Inverse>
 FFT_INLINE void radix4Stage(double* re, double* im, std::size_t length, const double* tw) {
-    constexpr int kWidth = sizeof(V) / sizeof(double);
     const std::size_t q = length / 4;
-    const double* c1 = tw;
-    const double* s1 = tw + q;
-    const double* c2 = tw + 2 * q;
-    const double* s2 = tw + 3 * q;
-    const double* c3 = tw + 4 * q;
-    const double* s3 = tw + 5 * q;
-    for (std::size_t j = 0; j < q; ++j) {
-        double* r0 = re + j * Lanes;
-        double* r1 = re + (j + q) * Lanes;
-        double* r2 = re + (j + 2 * q) * Lanes;
-        double* r3 = re + (j + 3 * q) * Lanes;
-        double* i0 = im + j * Lanes;
-        double* i1 = im + (j + q) * Lanes;
-        double* i2 = im + (j + 2 * q) * Lanes;
-        double* i3 = im + (j + 3 * q) * Lanes;
-        const double wc1 = c1[j], wc2 = c2[j], wc3 = c3[j];
-        const double ws1 = Inverse ? -s1[j] : s1[j];
-        const double ws2 = Inverse ? -s2[j] : s2[j];
-        const double ws3 = Inverse ? -s3[j] : s3[j];
-        for (int k = 0; k < Lanes; k += kWidth) {
-            const V x0r = load<V>(r0 + k), x0i = load<V>(i0 + k);
-            const V x1r = load<V>(r1 + k), x1i = load<V>(i1 + k);
-            const V x2r = load<V>(r2 + k), x2i = load<V>(i2 + k);
-            const V x3r = load<V>(r3 + k), x3i = load<V>(i3 + k);
-            const V ar = x0r + x2r, ai = x0i + x2i;
-            const V br = x0r - x2r, bi = x0i - x2i;
-            const V cr = x1r + x3r, ci = x1i + x3i;
-            const V dr = x1r - x3r, di = x1i - x3i;
-            // (x1 - x3) turns by -i forward, +i inverse.
-            const V y1r = Inverse ? br - di : br + di;
-            const V y1i = Inverse ? bi + dr : bi - dr;
-            const V y3r = Inverse ? br + di : br - di;
-            const V y3i = Inverse ? bi - dr : bi + dr;
-            const V y2r = ar - cr, y2i = ai - ci;
-            store(r0 + k, ar + cr);
-            store(i0 + k, ai + ci);
-            store(r1 + k, y2r * wc2 - y2i * ws2);
-            store(i1 + k, y2i * wc2 + y2r * ws2);
-            store(r2 + k, y1r * wc1 - y1i * ws1);
-            store(i2 + k, y1i * wc1 + y1r * ws1);
-            store(r3 + k, y3r * wc3 - y3i * ws3);
-            store(i3 + k, y3i * wc3 + y3r * ws3);
-        }
+    butterfly4<V, Lanes, Inverse, false>(re, im, q * Lanes, nullptr);
+    for (std::size_t j = 1; j < q; ++j) {
+        const double sign = Inverse ? -1.0 : 1.0;
+        const double w[6] = {tw[j],         sign * tw[q + j],
+                             tw[2 * q + j], sign * tw[3 * q + j],
+                             tw[4 * q + j], sign * tw[5 * q + j]};
+        butterfly4<V, Lanes, Inverse, true>(re + j * Lanes, im + j * Lanes, q * Lanes, w);
     }
 }
 
