@@ -348,29 +348,32 @@ inline std::size_t rowAhead(std::size_t r, std::size_t n) {
 
 // Columns c0 .. c0 + kBatch - 1.
 void columnBatch(const Frame& f, std::size_t c0, double* sre, double* sim) {
-    const std::size_t n = f.n;
+    const std::size_t n = f.n, stride = f.stride;
+    double* const re = f.re + c0;
+    double* const im = f.im + c0;
     for (std::size_t r = 0; r < n; ++r) {
-        prefetchRead(f.re + rowAhead(r, n) * f.stride + c0);
-        prefetchRead(f.im + rowAhead(r, n) * f.stride + c0);
-        const double* __restrict pr = f.re + r * f.stride + c0;
-        const double* __restrict pi = f.im + r * f.stride + c0;
-        for (int k = 0; k < kBatch; ++k) {
-            sre[r * kBatch + k] = pr[k];
-            sim[r * kBatch + k] = pi[k];
+        prefetchRead(re + rowAhead(r, n) * stride);
+        prefetchRead(im + rowAhead(r, n) * stride);
+        const double* pr = re + r * stride;
+        const double* pi = im + r * stride;
+        for (int k = 0; k < kBatch; k += 2) {
+            store(sre + r * kBatch + k, load<Vec2>(pr + k));
+            store(sim + r * kBatch + k, load<Vec2>(pi + k));
         }
     }
     f.kernel(sre, sim, *f.plan, f.inverse);
     const std::uint32_t* rev = f.plan->bitReverse.data();
+    const double scale = f.scale;
     for (std::size_t r = 0; r < n; ++r) {
-        prefetchWrite(f.re + rowAhead(r, n) * f.stride + c0);
-        prefetchWrite(f.im + rowAhead(r, n) * f.stride + c0);
-        const double* __restrict qr = sre + rev[r] * kBatch;
-        const double* __restrict qi = sim + rev[r] * kBatch;
-        double* __restrict pr = f.re + r * f.stride + c0;
-        double* __restrict pi = f.im + r * f.stride + c0;
-        for (int k = 0; k < kBatch; ++k) {
-            pr[k] = qr[k] * f.scale;
-            pi[k] = qi[k] * f.scale;
+        prefetchWrite(re + rowAhead(r, n) * stride);
+        prefetchWrite(im + rowAhead(r, n) * stride);
+        const double* qr = sre + rev[r] * kBatch;
+        const double* qi = sim + rev[r] * kBatch;
+        double* pr = re + r * stride;
+        double* pi = im + r * stride;
+        for (int k = 0; k < kBatch; k += 2) {
+            store(pr + k, load<Vec2>(qr + k) * scale);
+            store(pi + k, load<Vec2>(qi + k) * scale);
         }
     }
 }
@@ -418,29 +421,35 @@ void rowBatch(const Frame& f, std::size_t r0, double* sre, double* sim) {
 // separated with Z(n - u) = conj of the other half. Only output rows 0 .. n/2 are written: the
 // rows below follow from them by symmetry after the row pass.
 void realColumnBatch(const Frame& f, std::size_t c0, double* sre, double* sim) {
-    const std::size_t n = f.n;
+    const std::size_t n = f.n, stride = f.stride;
+    double* const re = f.re + c0;
+    double* const im = f.im + c0;
     for (std::size_t r = 0; r < n; ++r) {
-        const double* __restrict pr = f.re + r * f.stride + c0;
-        for (int k = 0; k < kBatch; ++k) {
-            sre[r * kBatch + k] = pr[k];
-            sim[r * kBatch + k] = pr[kBatch + k];
+        prefetchRead(re + rowAhead(r, n) * stride);
+        prefetchRead(re + rowAhead(r, n) * stride + kBatch);
+        const double* pr = re + r * stride;
+        for (int k = 0; k < kBatch; k += 2) {
+            store(sre + r * kBatch + k, load<Vec2>(pr + k));
+            store(sim + r * kBatch + k, load<Vec2>(pr + kBatch + k));
         }
     }
     f.kernel(sre, sim, *f.plan, f.inverse);
     const std::uint32_t* rev = f.plan->bitReverse.data();
     const double half = 0.5 * f.scale;
     for (std::size_t u = 0; u <= n / 2; ++u) {
-        const double* __restrict zr = sre + rev[u] * kBatch;
-        const double* __restrict zi = sim + rev[u] * kBatch;
-        const double* __restrict wr = sre + rev[(n - u) & (n - 1)] * kBatch;
-        const double* __restrict wi = sim + rev[(n - u) & (n - 1)] * kBatch;
-        double* __restrict pr = f.re + u * f.stride + c0;
-        double* __restrict pi = f.im + u * f.stride + c0;
-        for (int k = 0; k < kBatch; ++k) {
-            pr[k] = (zr[k] + wr[k]) * half;
-            pi[k] = (zi[k] - wi[k]) * half;
-            pr[kBatch + k] = (zi[k] + wi[k]) * half;
-            pi[kBatch + k] = (wr[k] - zr[k]) * half;
+        const double* zr = sre + rev[u] * kBatch;
+        const double* zi = sim + rev[u] * kBatch;
+        const double* wr = sre + rev[(n - u) & (n - 1)] * kBatch;
+        const double* wi = sim + rev[(n - u) & (n - 1)] * kBatch;
+        double* pr = re + u * stride;
+        double* pi = im + u * stride;
+        for (int k = 0; k < kBatch; k += 2) {
+            const Vec2 ar = load<Vec2>(zr + k), ai = load<Vec2>(zi + k);
+            const Vec2 br = load<Vec2>(wr + k), bi = load<Vec2>(wi + k);
+            store(pr + k, (ar + br) * half);
+            store(pi + k, (ai - bi) * half);
+            store(pr + kBatch + k, (ai + bi) * half);
+            store(pi + kBatch + k, (br - ar) * half);
         }
     }
 }
