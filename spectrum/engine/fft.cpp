@@ -3,8 +3,8 @@
 // lane k lives at index r * Lanes + k, so the inner loop of every butterfly runs over contiguous
 // lanes with one scalar twiddle, written with the compiler's vector types: SSE2 everywhere, AVX2
 // where the processor has it (checked at run time). The 2-D driver gathers sixteen columns (or
-// rows) into that layout, transforms them and scatters them back in natural order; each of the two
-// passes is split between two threads.
+// eight rows) into that layout, transforms them and scatters them back in natural order; each of
+// the two passes is split between two threads.
 #include "spectrum/engine/fft.h"
 
 #include <atomic>
@@ -36,6 +36,9 @@ constexpr int kCachedLog2 = 13;
 // column batch touches every page of the frame once, so wider batches mean fewer TLB misses,
 // while the batch (2 x 16 x n doubles) still fits a core's L2 cache up to n = 4096.
 constexpr int kBatch = 16;
+// Rows are read in order whatever the batch, so their batches stay narrower and their scratch
+// (2 x 8 x n doubles) stays in L2 up to n = 8192.
+constexpr int kRowBatch = 8;
 // A block of the decimation is finished stage by stage once its lanes fit in the L1 cache.
 constexpr std::size_t kBlockBytes = 32 * 1024;
 constexpr int kWorkers = 2;
@@ -243,28 +246,31 @@ void decimateVector(double* re, double* im, const Plan& plan, bool inverse) {
         decimate<double, 1, false>(re, im, plan);
 }
 
+template <int Lanes>
 void decimateBatchSse2(double* re, double* im, const Plan& plan, bool inverse) {
     if (inverse)
-        decimate<Vec2, kBatch, true>(re, im, plan);
+        decimate<Vec2, Lanes, true>(re, im, plan);
     else
-        decimate<Vec2, kBatch, false>(re, im, plan);
+        decimate<Vec2, Lanes, false>(re, im, plan);
 }
 
 #if defined(__x86_64__) || defined(__i386__)
+template <int Lanes>
 __attribute__((target("avx2"))) void decimateBatchAvx2(double* re, double* im, const Plan& plan,
                                                        bool inverse) {
     if (inverse)
-        decimate<Vec4, kBatch, true>(re, im, plan);
+        decimate<Vec4, Lanes, true>(re, im, plan);
     else
-        decimate<Vec4, kBatch, false>(re, im, plan);
+        decimate<Vec4, Lanes, false>(re, im, plan);
 }
 
 bool cpuHasAvx2() {
     return __builtin_cpu_supports("avx2");
 }
 #else
+template <int Lanes>
 void decimateBatchAvx2(double* re, double* im, const Plan& plan, bool inverse) {
-    decimateBatchSse2(re, im, plan, inverse);
+    decimateBatchSse2<Lanes>(re, im, plan, inverse);
 }
 bool cpuHasAvx2() {
     return false;
@@ -275,10 +281,11 @@ std::atomic<int> kernelChoice{static_cast<int>(Kernel::Automatic)};
 
 using BatchKernel = void (*)(double*, double*, const Plan&, bool);
 
+template <int Lanes>
 BatchKernel batchKernel() {
     const auto choice = static_cast<Kernel>(kernelChoice.load());
-    if (choice == Kernel::Sse2) return decimateBatchSse2;
-    return cpuHasAvx2() ? decimateBatchAvx2 : decimateBatchSse2;
+    if (choice != Kernel::Sse2 && cpuHasAvx2()) return decimateBatchAvx2<Lanes>;
+    return decimateBatchSse2<Lanes>;
 }
 
 // One contiguous vector in place: decimation, bit-reversal swaps, scaling.
@@ -309,8 +316,9 @@ struct Frame {
     std::size_t stride;
     const Plan* plan;
     bool inverse;
-    double scale;  // 1, or 1/n for the inverse
-    BatchKernel kernel;
+    double scale;              // 1, or 1/n for the inverse
+    BatchKernel columnKernel;  // kBatch lanes
+    BatchKernel rowKernel;     // kRowBatch lanes
 };
 
 // Given a = (a0, a1) and b = (b0, b1), stores (a0, b0) at lo and (a1, b1) at hi, scaled.
@@ -361,7 +369,7 @@ void columnBatch(const Frame& f, std::size_t c0, double* sre, double* sim) {
             store(sim + r * kBatch + k, load<Vec2>(pi + k));
         }
     }
-    f.kernel(sre, sim, *f.plan, f.inverse);
+    f.columnKernel(sre, sim, *f.plan, f.inverse);
     const std::uint32_t* rev = f.plan->bitReverse.data();
     const double scale = f.scale;
     for (std::size_t r = 0; r < n; ++r) {
@@ -378,7 +386,7 @@ void columnBatch(const Frame& f, std::size_t c0, double* sre, double* sim) {
     }
 }
 
-// Rows r0 .. r0 + kBatch - 1, transposed into the lane layout and back two by two. The work goes
+// Rows r0 .. r0 + kRowBatch - 1, transposed into the lane layout and back two by two. The work goes
 // in slices of kSlice columns, so the slice of scratch being filled or emptied stays in the L1
 // cache while each pair of rows is walked in order.
 constexpr std::size_t kSlice = 64;
@@ -389,26 +397,35 @@ void rowBatch(const Frame& f, std::size_t r0, double* sre, double* sim) {
     double* const im = f.im + r0 * stride;
     const std::size_t slice = n < kSlice ? n : kSlice;
     for (std::size_t c0 = 0; c0 < n; c0 += slice) {
-        for (int k = 0; k < kBatch; k += 2) {
+        // Sixteen rows are read in short runs, too many streams for the hardware prefetcher:
+        // ask for the next slice of each while this one is copied.
+        const std::size_t ahead = c0 + slice < n ? slice : 0;
+        for (int k = 0; k < kRowBatch; k += 2) {
             const double* ar = re + k * stride;
             const double* ai = im + k * stride;
             for (std::size_t c = c0; c < c0 + slice; c += 2) {
-                transposePair(ar + c, ar + stride + c, sre + c * kBatch + k,
-                              sre + (c + 1) * kBatch + k, 1.0);
-                transposePair(ai + c, ai + stride + c, sim + c * kBatch + k,
-                              sim + (c + 1) * kBatch + k, 1.0);
+                if (ahead != 0 && (c & 7) == 0) {
+                    __builtin_prefetch(ar + c + ahead);
+                    __builtin_prefetch(ar + stride + c + ahead);
+                    __builtin_prefetch(ai + c + ahead);
+                    __builtin_prefetch(ai + stride + c + ahead);
+                }
+                transposePair(ar + c, ar + stride + c, sre + c * kRowBatch + k,
+                              sre + (c + 1) * kRowBatch + k, 1.0);
+                transposePair(ai + c, ai + stride + c, sim + c * kRowBatch + k,
+                              sim + (c + 1) * kRowBatch + k, 1.0);
             }
         }
     }
-    f.kernel(sre, sim, *f.plan, f.inverse);
+    f.rowKernel(sre, sim, *f.plan, f.inverse);
     const std::uint32_t* rev = f.plan->bitReverse.data();
     const double scale = f.scale;
     for (std::size_t c0 = 0; c0 < n; c0 += slice) {
-        for (int k = 0; k < kBatch; k += 2) {
+        for (int k = 0; k < kRowBatch; k += 2) {
             double* ar = re + k * stride;
             double* ai = im + k * stride;
             for (std::size_t c = c0; c < c0 + slice; c += 2) {
-                const std::size_t p = rev[c] * kBatch + k, q = rev[c + 1] * kBatch + k;
+                const std::size_t p = rev[c] * kRowBatch + k, q = rev[c + 1] * kRowBatch + k;
                 transposePair(sre + p, sre + q, ar + c, ar + stride + c, scale);
                 transposePair(sim + p, sim + q, ai + c, ai + stride + c, scale);
             }
@@ -433,7 +450,7 @@ void realColumnBatch(const Frame& f, std::size_t c0, double* sre, double* sim) {
             store(sim + r * kBatch + k, load<Vec2>(pr + kBatch + k));
         }
     }
-    f.kernel(sre, sim, *f.plan, f.inverse);
+    f.columnKernel(sre, sim, *f.plan, f.inverse);
     const std::uint32_t* rev = f.plan->bitReverse.data();
     const double half = 0.5 * f.scale;
     for (std::size_t u = 0; u <= n / 2; ++u) {
@@ -554,7 +571,8 @@ int run2d(double* re, double* im, int n, int rowLength, Direction direction, boo
                   plan,
                   inverse,
                   inverse ? 1.0 / static_cast<double>(plan->n) : 1.0,
-                  batchKernel()};
+                  batchKernel<kBatch>(),
+                  batchKernel<kRowBatch>()};
     if (f.n < kBatch) {
         if (realInput)
             for (std::size_t r = 0; r < f.n; ++r)
@@ -565,7 +583,6 @@ int run2d(double* re, double* im, int n, int rowLength, Direction direction, boo
     Scratch scratch;
     if (!allocateScratch(scratch, f.n, workers)) return kTransformNoMemory;
 
-    const std::size_t batches = f.n / kBatch;
     if (realInput && f.n >= 2 * kBatch) {
         runSplit(f.n / (2 * kBatch), workers, [&](std::size_t b, std::size_t e, int w) {
             for (std::size_t i = b; i < e; ++i)
@@ -573,11 +590,11 @@ int run2d(double* re, double* im, int n, int rowLength, Direction direction, boo
         });
         // Rows 0 .. n/2 - 1 in batches, each batch mirrored while still in cache; row n/2 is its
         // own mirror image and goes through the one-dimensional routine.
-        runSplit(batches / 2, workers, [&](std::size_t b, std::size_t e, int w) {
+        runSplit(f.n / 2 / kRowBatch, workers, [&](std::size_t b, std::size_t e, int w) {
             for (std::size_t i = b; i < e; ++i) {
-                rowBatch(f, i * kBatch, scratch.re(w), scratch.im(w));
-                for (int k = 0; k < kBatch; ++k) {
-                    const std::size_t u = i * kBatch + k;
+                rowBatch(f, i * kRowBatch, scratch.re(w), scratch.im(w));
+                for (int k = 0; k < kRowBatch; ++k) {
+                    const std::size_t u = i * kRowBatch + k;
                     if (u != 0) mirrorRow(f, u);
                 }
             }
@@ -589,12 +606,13 @@ int run2d(double* re, double* im, int n, int rowLength, Direction direction, boo
     if (realInput)
         for (std::size_t r = 0; r < f.n; ++r)
             for (std::size_t c = 0; c < f.n; ++c) im[r * f.stride + c] = 0.0;
-    runSplit(batches, workers, [&](std::size_t b, std::size_t e, int w) {
+    runSplit(f.n / kBatch, workers, [&](std::size_t b, std::size_t e, int w) {
         for (std::size_t i = b; i < e; ++i)
             columnBatch(f, i * kBatch, scratch.re(w), scratch.im(w));
     });
-    runSplit(batches, workers, [&](std::size_t b, std::size_t e, int w) {
-        for (std::size_t i = b; i < e; ++i) rowBatch(f, i * kBatch, scratch.re(w), scratch.im(w));
+    runSplit(f.n / kRowBatch, workers, [&](std::size_t b, std::size_t e, int w) {
+        for (std::size_t i = b; i < e; ++i)
+            rowBatch(f, i * kRowBatch, scratch.re(w), scratch.im(w));
     });
     return kTransformOk;
 }

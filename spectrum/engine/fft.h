@@ -7,11 +7,11 @@
 // two dimensions), so forward then inverse returns the input to rounding.
 //
 // Memory: only the caller's two arrays plus small scratch: per worker thread, a batch of sixteen
-// columns or rows (2 x 16 x n doubles, 2 MiB at n = 8192), and per size a cached plan of O(n)
+// columns or eight rows (2 x 16 x n doubles, 2 MiB at n = 8192), and per size a cached plan of O(n)
 // (twiddle factors and the bit-reversal table) built on first use and kept for the process.
 //
-// Speed: the 2-D transform runs on two threads; every pass gathers sixteen columns (or rows) into
-// contiguous scratch and transforms them side by side with radix-4 decimation in frequency, so
+// Speed: the 2-D transform runs on two threads; every pass gathers sixteen columns (or eight rows)
+// into contiguous scratch and transforms them side by side with radix-4 decimation in frequency, so
 // each butterfly is a vector operation and the caller's arrays are read and written once per
 // pass. Results are in natural order, in place.
 #pragma once
