@@ -23,7 +23,7 @@
 #endif
 
 // The AVX2 instantiations pass 32-byte vectors only between inlined helpers.
-#if defined(__GNUC__) && !defined(__clang__)
+#if defined(__GNUC__)
 #pragma GCC diagnostic ignored "-Wpsabi"
 #endif
 
