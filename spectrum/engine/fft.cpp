@@ -515,17 +515,24 @@ int workerCount(std::size_t n) {
 }
 
 // Per-worker scratch of one batch: real lanes then imaginary lanes.
+// Per-worker scratch of one batch: real lanes then imaginary lanes, each starting on a 64-byte
+// boundary so that no vector load of a lane group straddles two cache lines.
 struct Scratch {
     std::unique_ptr<double[]> memory;
+    double* base = nullptr;
     std::size_t perWorker = 0;
-    double* re(int worker) const { return memory.get() + worker * perWorker; }
+    double* re(int worker) const { return base + worker * perWorker; }
     double* im(int worker) const { return re(worker) + perWorker / 2; }
 };
 
 bool allocateScratch(Scratch& s, std::size_t n, int workers) {
-    s.perWorker = 2 * n * kBatch;
-    s.memory.reset(new (std::nothrow) double[s.perWorker * workers]);
-    return s.memory != nullptr;
+    constexpr std::size_t kAlign = 64 / sizeof(double);
+    s.perWorker = 2 * n * kBatch;  // a multiple of kAlign: n >= kBatch here
+    s.memory.reset(new (std::nothrow) double[s.perWorker * workers + kAlign]);
+    if (s.memory == nullptr) return false;
+    const auto address = reinterpret_cast<std::uintptr_t>(s.memory.get());
+    s.base = s.memory.get() + (kAlign - (address / sizeof(double)) % kAlign) % kAlign;
+    return true;
 }
 
 int checkFrame(double* re, double* im, int n, int rowLength, int& log2n) {
