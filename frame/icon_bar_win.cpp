@@ -18,30 +18,30 @@ void onCreate(HWND bar, FrameContext& frame) {
     const int cxScreen = GetSystemMetrics(SM_CXSCREEN);
     const int cyBorder = GetSystemMetrics(SM_CYBORDER);
     frame.buttons.clear();
-    for (const auto& spec : *frame.table->iconBar) {
-        const int width = spec.width > 0 ? spec.width : cxScreen - spec.x;
-        HWND button = CreateWindowExA(0, "BUTTON", "", WS_CHILD | WS_VISIBLE | BS_OWNERDRAW, spec.x,
+    for (const auto& entry : *frame.table->iconBar) {
+        const int width = entry.width > 0 ? entry.width : cxScreen - entry.x;
+        HWND button = CreateWindowExA(0, "BUTTON", "", WS_CHILD | WS_VISIBLE | BS_OWNERDRAW, entry.x,
                                       cyBorder, width, kButtonHeight, bar,
-                                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)),
+                                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(entry.id)),
                                       frame.instance, nullptr);
-        if (button && !spec.enabledAtStart) EnableWindow(button, FALSE);
+        if (button && !entry.enabledAtStart) EnableWindow(button, FALSE);
         frame.buttons.push_back(button);
     }
 }
 
 const IconButtonSpec* specOf(const FrameContext& frame, int id) {
-    for (const auto& spec : *frame.table->iconBar)
-        if (spec.id == id) return &spec;
+    for (const auto& entry : *frame.table->iconBar)
+        if (entry.id == id) return &entry;
     return nullptr;
 }
 
 void onDrawItem(HWND bar, const FrameContext& frame, const DRAWITEMSTRUCT& item) {
     if (item.CtlType != ODT_BUTTON) return;
-    const IconButtonSpec* spec = specOf(frame, static_cast<int>(item.CtlID));
-    if (!spec) return;
+    const IconButtonSpec* entry = specOf(frame, static_cast<int>(item.CtlID));
+    if (!entry) return;
     const ButtonState state =
         drawnButtonState(IsWindowEnabled(item.hwndItem) != 0, (item.itemState & ODS_SELECTED) != 0);
-    const std::string name = buttonBitmapName(spec->stem, buttonSkin(frame.winVersionCode), state);
+    const std::string name = buttonBitmapName(entry->stem, buttonSkin(frame.winVersionCode), state);
     HBITMAP bitmap = LoadBitmapA(frame.instance, name.c_str());
     if (item.itemAction & (ODA_DRAWENTIRE | ODA_SELECT)) {
         HDC memory = CreateCompatibleDC(item.hDC);
@@ -70,10 +70,10 @@ void onDrawItem(HWND bar, const FrameContext& frame, const DRAWITEMSTRUCT& item)
 }
 
 void onCommand(HWND bar, const FrameContext& frame, WPARAM wParam) {
-    const IconButtonSpec* spec = specOf(frame, LOWORD(wParam));
-    if (!spec || spec->command == 0 || HIWORD(wParam) != BN_CLICKED) return;
-    SendMessageA(GetParent(bar), WM_COMMAND, MAKEWPARAM(spec->command, 0), 0);
-    if (HWND button = buttonWindow(frame, spec->id)) InvalidateRect(button, nullptr, TRUE);
+    const IconButtonSpec* entry = specOf(frame, LOWORD(wParam));
+    if (!entry || entry->command == 0 || HIWORD(wParam) != BN_CLICKED) return;
+    SendMessageA(GetParent(bar), WM_COMMAND, MAKEWPARAM(entry->command, 0), 0);
+    if (HWND button = buttonWindow(frame, entry->id)) InvalidateRect(button, nullptr, TRUE);
 }
 
 LRESULT CALLBACK iconBarProcedure(HWND bar, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -99,11 +99,11 @@ LRESULT CALLBACK iconBarProcedure(HWND bar, UINT message, WPARAM wParam, LPARAM 
 
 // ---- hover label ----
 
-HFONT createLabelFont(const LabelFont& spec) {
-    if (spec.japanese)
-        return CreateFontW(spec.height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET,
+HFONT createLabelFont(const LabelFont& font) {
+    if (font.japanese)
+        return CreateFontW(font.height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET,
                            0, 0, 0, 0, L"\uFF2D\uFF33\u30B4\u30B7\u30C3\u30AF");
-    return CreateFontA(spec.height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, OEM_CHARSET, 0, 0, 0,
+    return CreateFontA(font.height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, OEM_CHARSET, 0, 0, 0,
                        0, "Helv");
 }
 
@@ -135,8 +135,8 @@ void drawLabel(HoverLabel& hover, HDC dc, const LabelFont& font, int left, const
 
 const IconButtonSpec* commandButtonAt(const FrameContext& frame, int position) {
     int n = 0;
-    for (const auto& spec : *frame.table->iconBar)
-        if (spec.command != 0 && ++n == position) return &spec;
+    for (const auto& entry : *frame.table->iconBar)
+        if (entry.command != 0 && ++n == position) return &entry;
     return nullptr;
 }
 
@@ -197,9 +197,9 @@ void updateHoverLabel(FrameContext& frame, HWND mainWindow) {
             if (hover.index != 0) restoreLabel(hover, dc);
         } else if (position != hover.index) {
             if (hover.index != 0) restoreLabel(hover, dc);
-            if (const IconButtonSpec* spec = commandButtonAt(frame, position)) {
-                drawLabel(hover, dc, font, GetSystemMetrics(SM_CXBORDER) + spec->x + 1,
-                          spec->label);
+            if (const IconButtonSpec* entry = commandButtonAt(frame, position)) {
+                drawLabel(hover, dc, font, GetSystemMetrics(SM_CXBORDER) + entry->x + 1,
+                          entry->label);
                 hover.index = position;
             }
         }

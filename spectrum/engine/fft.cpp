@@ -1,19 +1,20 @@
 // Split-array FFT. A plan per size holds the twiddle factors of every radix-4 stage and the
 // bit-reversal table. The kernel runs `Lanes` independent transforms side by side: element r of
 // lane k lives at index r * Lanes + k, so the inner loop of every butterfly runs over contiguous
-// lanes with one scalar twiddle and the compiler turns it into vector code (SSE2 is enough). The
-// 2-D driver gathers eight columns (or rows) into that layout, transforms them and scatters them
-// back in natural order; each of the two passes is split between two threads.
+// lanes with one scalar twiddle, written with the compiler's vector types: SSE2 everywhere, AVX2
+// where the processor has it (checked at run time). The 2-D driver gathers sixteen columns (or
+// eight rows) into that layout, transforms them and scatters them back in natural order; each of
+// the two passes is split between two threads.
 #include "spectrum/engine/fft.h"
 
 #include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <new>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -22,7 +23,7 @@
 #endif
 
 // The AVX2 instantiations pass 32-byte vectors only between inlined helpers.
-#if defined(__GNUC__) && !defined(__clang__)
+#if defined(__GNUC__)
 #pragma GCC diagnostic ignored "-Wpsabi"
 #endif
 
@@ -35,6 +36,9 @@ constexpr int kCachedLog2 = 13;
 // column batch touches every page of the frame once, so wider batches mean fewer TLB misses,
 // while the batch (2 x 16 x n doubles) still fits a core's L2 cache up to n = 4096.
 constexpr int kBatch = 16;
+// Rows are read in order whatever the batch, so their batches stay narrower and their scratch
+// (2 x 8 x n doubles) stays in L2 up to n = 8192.
+constexpr int kRowBatch = 8;
 // A block of the decimation is finished stage by stage once its lanes fit in the L1 cache.
 constexpr std::size_t kBlockBytes = 32 * 1024;
 constexpr int kWorkers = 2;
@@ -129,53 +133,65 @@ FFT_INLINE void store(double* p, V v) {
 // transforms. Outputs are stored in the order two radix-2 stages would leave them (m = 0, 2, 1,
 // 3 in the four quarters), so radix-4 stages and a final radix-2 stage end in plain bit-reversed
 // order.
+template <class V, int Lanes, bool Inverse, bool Twiddled>
+FFT_INLINE void butterfly4(double* r0, double* i0, std::size_t quarter, const double* w) {
+    constexpr int kWidth = sizeof(V) / sizeof(double);
+    double* r1 = r0 + quarter;
+    double* r2 = r0 + 2 * quarter;
+    double* r3 = r0 + 3 * quarter;
+    double* i1 = i0 + quarter;
+    double* i2 = i0 + 2 * quarter;
+    double* i3 = i0 + 3 * quarter;
+    for (int k = 0; k < Lanes; k += kWidth) {
+        const V x0r = load<V>(r0 + k), x0i = load<V>(i0 + k);
+        const V x1r = load<V>(r1 + k), x1i = load<V>(i1 + k);
+        const V x2r = load<V>(r2 + k), x2i = load<V>(i2 + k);
+        const V x3r = load<V>(r3 + k), x3i = load<V>(i3 + k);
+        const V ar = x0r + x2r, ai = x0i + x2i;
+        const V br = x0r - x2r, bi = x0i - x2i;
+        const V cr = x1r + x3r, ci = x1i + x3i;
+        const V dr = x1r - x3r, di = x1i - x3i;
+        // (x1 - x3) turns by -i forward, +i inverse.
+        const V y1r = Inverse ? br - di : br + di;
+        const V y1i = Inverse ? bi + dr : bi - dr;
+        const V y3r = Inverse ? br + di : br - di;
+        const V y3i = Inverse ? bi - dr : bi + dr;
+        const V y2r = ar - cr, y2i = ai - ci;
+        store(r0 + k, ar + cr);
+        store(i0 + k, ai + ci);
+        if (Twiddled) {
+            // w: cos and sin (sign of the direction applied) for m = 1, 2, 3.
+            store(r1 + k, y2r * w[2] - y2i * w[3]);
+            store(i1 + k, y2i * w[2] + y2r * w[3]);
+            store(r2 + k, y1r * w[0] - y1i * w[1]);
+            store(i2 + k, y1i * w[0] + y1r * w[1]);
+            store(r3 + k, y3r * w[4] - y3i * w[5]);
+            store(i3 + k, y3i * w[4] + y3r * w[5]);
+        } else {
+            store(r1 + k, y2r);
+            store(i1 + k, y2i);
+            store(r2 + k, y1r);
+            store(i2 + k, y1i);
+            store(r3 + k, y3r);
+            store(i3 + k, y3i);
+        }
+    }
+}
+
+// One radix-4 decimation-in-frequency stage over a block of `length` elements of `Lanes`
+// transforms. Outputs are stored in the order two radix-2 stages would leave them (m = 0, 2, 1,
+// 3 in the four quarters), so radix-4 stages and a final radix-2 stage end in plain bit-reversed
+// order. The first butterfly has unit twiddles and skips the products (all of the last stage).
 template <class V, int Lanes, bool Inverse>
 FFT_INLINE void radix4Stage(double* re, double* im, std::size_t length, const double* tw) {
-    constexpr int kWidth = sizeof(V) / sizeof(double);
     const std::size_t q = length / 4;
-    const double* c1 = tw;
-    const double* s1 = tw + q;
-    const double* c2 = tw + 2 * q;
-    const double* s2 = tw + 3 * q;
-    const double* c3 = tw + 4 * q;
-    const double* s3 = tw + 5 * q;
-    for (std::size_t j = 0; j < q; ++j) {
-        double* r0 = re + j * Lanes;
-        double* r1 = re + (j + q) * Lanes;
-        double* r2 = re + (j + 2 * q) * Lanes;
-        double* r3 = re + (j + 3 * q) * Lanes;
-        double* i0 = im + j * Lanes;
-        double* i1 = im + (j + q) * Lanes;
-        double* i2 = im + (j + 2 * q) * Lanes;
-        double* i3 = im + (j + 3 * q) * Lanes;
-        const double wc1 = c1[j], wc2 = c2[j], wc3 = c3[j];
-        const double ws1 = Inverse ? -s1[j] : s1[j];
-        const double ws2 = Inverse ? -s2[j] : s2[j];
-        const double ws3 = Inverse ? -s3[j] : s3[j];
-        for (int k = 0; k < Lanes; k += kWidth) {
-            const V x0r = load<V>(r0 + k), x0i = load<V>(i0 + k);
-            const V x1r = load<V>(r1 + k), x1i = load<V>(i1 + k);
-            const V x2r = load<V>(r2 + k), x2i = load<V>(i2 + k);
-            const V x3r = load<V>(r3 + k), x3i = load<V>(i3 + k);
-            const V ar = x0r + x2r, ai = x0i + x2i;
-            const V br = x0r - x2r, bi = x0i - x2i;
-            const V cr = x1r + x3r, ci = x1i + x3i;
-            const V dr = x1r - x3r, di = x1i - x3i;
-            // (x1 - x3) turns by -i forward, +i inverse.
-            const V y1r = Inverse ? br - di : br + di;
-            const V y1i = Inverse ? bi + dr : bi - dr;
-            const V y3r = Inverse ? br + di : br - di;
-            const V y3i = Inverse ? bi - dr : bi + dr;
-            const V y2r = ar - cr, y2i = ai - ci;
-            store(r0 + k, ar + cr);
-            store(i0 + k, ai + ci);
-            store(r1 + k, y2r * wc2 - y2i * ws2);
-            store(i1 + k, y2i * wc2 + y2r * ws2);
-            store(r2 + k, y1r * wc1 - y1i * ws1);
-            store(i2 + k, y1i * wc1 + y1r * ws1);
-            store(r3 + k, y3r * wc3 - y3i * ws3);
-            store(i3 + k, y3i * wc3 + y3r * ws3);
-        }
+    butterfly4<V, Lanes, Inverse, false>(re, im, q * Lanes, nullptr);
+    for (std::size_t j = 1; j < q; ++j) {
+        const double sign = Inverse ? -1.0 : 1.0;
+        const double w[6] = {tw[j],         sign * tw[q + j],
+                             tw[2 * q + j], sign * tw[3 * q + j],
+                             tw[4 * q + j], sign * tw[5 * q + j]};
+        butterfly4<V, Lanes, Inverse, true>(re + j * Lanes, im + j * Lanes, q * Lanes, w);
     }
 }
 
@@ -230,28 +246,31 @@ void decimateVector(double* re, double* im, const Plan& plan, bool inverse) {
         decimate<double, 1, false>(re, im, plan);
 }
 
+template <int Lanes>
 void decimateBatchSse2(double* re, double* im, const Plan& plan, bool inverse) {
     if (inverse)
-        decimate<Vec2, kBatch, true>(re, im, plan);
+        decimate<Vec2, Lanes, true>(re, im, plan);
     else
-        decimate<Vec2, kBatch, false>(re, im, plan);
+        decimate<Vec2, Lanes, false>(re, im, plan);
 }
 
 #if defined(__x86_64__) || defined(__i386__)
+template <int Lanes>
 __attribute__((target("avx2"))) void decimateBatchAvx2(double* re, double* im, const Plan& plan,
                                                        bool inverse) {
     if (inverse)
-        decimate<Vec4, kBatch, true>(re, im, plan);
+        decimate<Vec4, Lanes, true>(re, im, plan);
     else
-        decimate<Vec4, kBatch, false>(re, im, plan);
+        decimate<Vec4, Lanes, false>(re, im, plan);
 }
 
 bool cpuHasAvx2() {
     return __builtin_cpu_supports("avx2");
 }
 #else
+template <int Lanes>
 void decimateBatchAvx2(double* re, double* im, const Plan& plan, bool inverse) {
-    decimateBatchSse2(re, im, plan, inverse);
+    decimateBatchSse2<Lanes>(re, im, plan, inverse);
 }
 bool cpuHasAvx2() {
     return false;
@@ -262,10 +281,11 @@ std::atomic<int> kernelChoice{static_cast<int>(Kernel::Automatic)};
 
 using BatchKernel = void (*)(double*, double*, const Plan&, bool);
 
+template <int Lanes>
 BatchKernel batchKernel() {
     const auto choice = static_cast<Kernel>(kernelChoice.load());
-    if (choice == Kernel::Sse2) return decimateBatchSse2;
-    return cpuHasAvx2() ? decimateBatchAvx2 : decimateBatchSse2;
+    if (choice != Kernel::Sse2 && cpuHasAvx2()) return decimateBatchAvx2<Lanes>;
+    return decimateBatchSse2<Lanes>;
 }
 
 // One contiguous vector in place: decimation, bit-reversal swaps, scaling.
@@ -296,8 +316,9 @@ struct Frame {
     std::size_t stride;
     const Plan* plan;
     bool inverse;
-    double scale;  // 1, or 1/n for the inverse
-    BatchKernel kernel;
+    double scale;              // 1, or 1/n for the inverse
+    BatchKernel columnKernel;  // kBatch lanes
+    BatchKernel rowKernel;     // kRowBatch lanes
 };
 
 // Given a = (a0, a1) and b = (b0, b1), stores (a0, b0) at lo and (a1, b1) at hi, scaled.
@@ -335,90 +356,117 @@ inline std::size_t rowAhead(std::size_t r, std::size_t n) {
 
 // Columns c0 .. c0 + kBatch - 1.
 void columnBatch(const Frame& f, std::size_t c0, double* sre, double* sim) {
-    const std::size_t n = f.n;
+    const std::size_t n = f.n, stride = f.stride;
+    double* const re = f.re + c0;
+    double* const im = f.im + c0;
     for (std::size_t r = 0; r < n; ++r) {
-        prefetchRead(f.re + rowAhead(r, n) * f.stride + c0);
-        prefetchRead(f.im + rowAhead(r, n) * f.stride + c0);
-        const double* __restrict pr = f.re + r * f.stride + c0;
-        const double* __restrict pi = f.im + r * f.stride + c0;
-        for (int k = 0; k < kBatch; ++k) {
-            sre[r * kBatch + k] = pr[k];
-            sim[r * kBatch + k] = pi[k];
+        prefetchRead(re + rowAhead(r, n) * stride);
+        prefetchRead(im + rowAhead(r, n) * stride);
+        const double* pr = re + r * stride;
+        const double* pi = im + r * stride;
+        for (int k = 0; k < kBatch; k += 2) {
+            store(sre + r * kBatch + k, load<Vec2>(pr + k));
+            store(sim + r * kBatch + k, load<Vec2>(pi + k));
         }
     }
-    f.kernel(sre, sim, *f.plan, f.inverse);
+    f.columnKernel(sre, sim, *f.plan, f.inverse);
     const std::uint32_t* rev = f.plan->bitReverse.data();
+    const double scale = f.scale;
     for (std::size_t r = 0; r < n; ++r) {
-        prefetchWrite(f.re + rowAhead(r, n) * f.stride + c0);
-        prefetchWrite(f.im + rowAhead(r, n) * f.stride + c0);
-        const double* __restrict qr = sre + rev[r] * kBatch;
-        const double* __restrict qi = sim + rev[r] * kBatch;
-        double* __restrict pr = f.re + r * f.stride + c0;
-        double* __restrict pi = f.im + r * f.stride + c0;
-        for (int k = 0; k < kBatch; ++k) {
-            pr[k] = qr[k] * f.scale;
-            pi[k] = qi[k] * f.scale;
+        prefetchWrite(re + rowAhead(r, n) * stride);
+        prefetchWrite(im + rowAhead(r, n) * stride);
+        const double* qr = sre + rev[r] * kBatch;
+        const double* qi = sim + rev[r] * kBatch;
+        double* pr = re + r * stride;
+        double* pi = im + r * stride;
+        for (int k = 0; k < kBatch; k += 2) {
+            store(pr + k, load<Vec2>(qr + k) * scale);
+            store(pi + k, load<Vec2>(qi + k) * scale);
         }
     }
 }
 
-// Rows r0 .. r0 + kBatch - 1, transposed into the lane layout and back two by two, so that
-// both the rows and the scratch are read and written in 16-byte pieces.
+// Rows r0 .. r0 + kRowBatch - 1, transposed into the lane layout and back two by two. The work goes
+// in slices of kSlice columns, so the slice of scratch being filled or emptied stays in the L1
+// cache while each pair of rows is walked in order.
+constexpr std::size_t kSlice = 64;
+
 void rowBatch(const Frame& f, std::size_t r0, double* sre, double* sim) {
-    const std::size_t n = f.n;
-    for (int k = 0; k < kBatch; k += 2) {
-        const double* ar = f.re + (r0 + k) * f.stride;
-        const double* ai = f.im + (r0 + k) * f.stride;
-        const double* br = ar + f.stride;
-        const double* bi = ai + f.stride;
-        for (std::size_t c = 0; c < n; c += 2) {
-            transposePair(ar + c, br + c, sre + c * kBatch + k, sre + (c + 1) * kBatch + k, 1.0);
-            transposePair(ai + c, bi + c, sim + c * kBatch + k, sim + (c + 1) * kBatch + k, 1.0);
+    const std::size_t n = f.n, stride = f.stride;
+    double* const re = f.re + r0 * stride;
+    double* const im = f.im + r0 * stride;
+    const std::size_t slice = n < kSlice ? n : kSlice;
+    for (std::size_t c0 = 0; c0 < n; c0 += slice) {
+        // Sixteen rows are read in short runs, too many streams for the hardware prefetcher:
+        // ask for the next slice of each while this one is copied.
+        const std::size_t ahead = c0 + slice < n ? slice : 0;
+        for (int k = 0; k < kRowBatch; k += 2) {
+            const double* ar = re + k * stride;
+            const double* ai = im + k * stride;
+            for (std::size_t c = c0; c < c0 + slice; c += 2) {
+                if (ahead != 0 && (c & 7) == 0) {
+                    __builtin_prefetch(ar + c + ahead);
+                    __builtin_prefetch(ar + stride + c + ahead);
+                    __builtin_prefetch(ai + c + ahead);
+                    __builtin_prefetch(ai + stride + c + ahead);
+                }
+                transposePair(ar + c, ar + stride + c, sre + c * kRowBatch + k,
+                              sre + (c + 1) * kRowBatch + k, 1.0);
+                transposePair(ai + c, ai + stride + c, sim + c * kRowBatch + k,
+                              sim + (c + 1) * kRowBatch + k, 1.0);
+            }
         }
     }
-    f.kernel(sre, sim, *f.plan, f.inverse);
+    f.rowKernel(sre, sim, *f.plan, f.inverse);
     const std::uint32_t* rev = f.plan->bitReverse.data();
-    for (int k = 0; k < kBatch; k += 2) {
-        double* ar = f.re + (r0 + k) * f.stride;
-        double* ai = f.im + (r0 + k) * f.stride;
-        double* br = ar + f.stride;
-        double* bi = ai + f.stride;
-        for (std::size_t c = 0; c < n; c += 2) {
-            const std::size_t p = rev[c] * kBatch + k, q = rev[c + 1] * kBatch + k;
-            transposePair(sre + p, sre + q, ar + c, br + c, f.scale);
-            transposePair(sim + p, sim + q, ai + c, bi + c, f.scale);
+    const double scale = f.scale;
+    for (std::size_t c0 = 0; c0 < n; c0 += slice) {
+        for (int k = 0; k < kRowBatch; k += 2) {
+            double* ar = re + k * stride;
+            double* ai = im + k * stride;
+            for (std::size_t c = c0; c < c0 + slice; c += 2) {
+                const std::size_t p = rev[c] * kRowBatch + k, q = rev[c + 1] * kRowBatch + k;
+                transposePair(sre + p, sre + q, ar + c, ar + stride + c, scale);
+                transposePair(sim + p, sim + q, ai + c, ai + stride + c, scale);
+            }
         }
     }
 }
 
-// Real columns c0 .. c0 + 2 kBatch - 1: the first eight ride in the real parts and the next
-// eight in the imaginary parts of one batch of complex transforms, then the two spectra are
+// Real columns c0 .. c0 + 2 kBatch - 1: the first kBatch ride in the real parts and the next
+// kBatch in the imaginary parts of one batch of complex transforms, then the two spectra are
 // separated with Z(n - u) = conj of the other half. Only output rows 0 .. n/2 are written: the
 // rows below follow from them by symmetry after the row pass.
 void realColumnBatch(const Frame& f, std::size_t c0, double* sre, double* sim) {
-    const std::size_t n = f.n;
+    const std::size_t n = f.n, stride = f.stride;
+    double* const re = f.re + c0;
+    double* const im = f.im + c0;
     for (std::size_t r = 0; r < n; ++r) {
-        const double* __restrict pr = f.re + r * f.stride + c0;
-        for (int k = 0; k < kBatch; ++k) {
-            sre[r * kBatch + k] = pr[k];
-            sim[r * kBatch + k] = pr[kBatch + k];
+        prefetchRead(re + rowAhead(r, n) * stride);
+        prefetchRead(re + rowAhead(r, n) * stride + kBatch);
+        const double* pr = re + r * stride;
+        for (int k = 0; k < kBatch; k += 2) {
+            store(sre + r * kBatch + k, load<Vec2>(pr + k));
+            store(sim + r * kBatch + k, load<Vec2>(pr + kBatch + k));
         }
     }
-    f.kernel(sre, sim, *f.plan, f.inverse);
+    f.columnKernel(sre, sim, *f.plan, f.inverse);
     const std::uint32_t* rev = f.plan->bitReverse.data();
     const double half = 0.5 * f.scale;
     for (std::size_t u = 0; u <= n / 2; ++u) {
-        const double* __restrict zr = sre + rev[u] * kBatch;
-        const double* __restrict zi = sim + rev[u] * kBatch;
-        const double* __restrict wr = sre + rev[(n - u) & (n - 1)] * kBatch;
-        const double* __restrict wi = sim + rev[(n - u) & (n - 1)] * kBatch;
-        double* __restrict pr = f.re + u * f.stride + c0;
-        double* __restrict pi = f.im + u * f.stride + c0;
-        for (int k = 0; k < kBatch; ++k) {
-            pr[k] = (zr[k] + wr[k]) * half;
-            pi[k] = (zi[k] - wi[k]) * half;
-            pr[kBatch + k] = (zi[k] + wi[k]) * half;
-            pi[kBatch + k] = (wr[k] - zr[k]) * half;
+        const double* zr = sre + rev[u] * kBatch;
+        const double* zi = sim + rev[u] * kBatch;
+        const double* wr = sre + rev[(n - u) & (n - 1)] * kBatch;
+        const double* wi = sim + rev[(n - u) & (n - 1)] * kBatch;
+        double* pr = re + u * stride;
+        double* pi = im + u * stride;
+        for (int k = 0; k < kBatch; k += 2) {
+            const Vec2 ar = load<Vec2>(zr + k), ai = load<Vec2>(zi + k);
+            const Vec2 br = load<Vec2>(wr + k), bi = load<Vec2>(wi + k);
+            store(pr + k, (ar + br) * half);
+            store(pi + k, (ai - bi) * half);
+            store(pr + kBatch + k, (ai + bi) * half);
+            store(pi + kBatch + k, (br - ar) * half);
         }
     }
 }
@@ -440,7 +488,7 @@ void mirrorRow(const Frame& f, std::size_t u) {
 }
 
 // Runs body(begin, end, worker) over [0, count), split between up to two threads. If a thread
-// cannot be started the calling thread does both halves.
+// cannot be started (std::thread reports that by throwing) the calling thread does both halves.
 template <class Body>
 void runSplit(std::size_t count, int workers, const Body& body) {
     if (workers < 2 || count < 2) {
@@ -451,7 +499,7 @@ void runSplit(std::size_t count, int workers, const Body& body) {
     std::thread helper;
     try {
         helper = std::thread([&body, half, count] { body(half, count, 1); });
-    } catch (const std::system_error&) {
+    } catch (const std::exception&) {
     }
     body(std::size_t{0}, half, 0);
     if (helper.joinable())
@@ -467,17 +515,24 @@ int workerCount(std::size_t n) {
 }
 
 // Per-worker scratch of one batch: real lanes then imaginary lanes.
+// Per-worker scratch of one batch: real lanes then imaginary lanes, each starting on a 64-byte
+// boundary so that no vector load of a lane group straddles two cache lines.
 struct Scratch {
     std::unique_ptr<double[]> memory;
+    double* base = nullptr;
     std::size_t perWorker = 0;
-    double* re(int worker) const { return memory.get() + worker * perWorker; }
+    double* re(int worker) const { return base + worker * perWorker; }
     double* im(int worker) const { return re(worker) + perWorker / 2; }
 };
 
 bool allocateScratch(Scratch& s, std::size_t n, int workers) {
-    s.perWorker = 2 * n * kBatch;
-    s.memory.reset(new (std::nothrow) double[s.perWorker * workers]);
-    return s.memory != nullptr;
+    constexpr std::size_t kAlign = 64 / sizeof(double);
+    s.perWorker = 2 * n * kBatch;  // a multiple of kAlign: n >= kBatch here
+    s.memory.reset(new (std::nothrow) double[s.perWorker * workers + kAlign]);
+    if (s.memory == nullptr) return false;
+    const auto address = reinterpret_cast<std::uintptr_t>(s.memory.get());
+    s.base = s.memory.get() + (kAlign - (address / sizeof(double)) % kAlign) % kAlign;
+    return true;
 }
 
 int checkFrame(double* re, double* im, int n, int rowLength, int& log2n) {
@@ -523,7 +578,8 @@ int run2d(double* re, double* im, int n, int rowLength, Direction direction, boo
                   plan,
                   inverse,
                   inverse ? 1.0 / static_cast<double>(plan->n) : 1.0,
-                  batchKernel()};
+                  batchKernel<kBatch>(),
+                  batchKernel<kRowBatch>()};
     if (f.n < kBatch) {
         if (realInput)
             for (std::size_t r = 0; r < f.n; ++r)
@@ -534,7 +590,6 @@ int run2d(double* re, double* im, int n, int rowLength, Direction direction, boo
     Scratch scratch;
     if (!allocateScratch(scratch, f.n, workers)) return kTransformNoMemory;
 
-    const std::size_t batches = f.n / kBatch;
     if (realInput && f.n >= 2 * kBatch) {
         runSplit(f.n / (2 * kBatch), workers, [&](std::size_t b, std::size_t e, int w) {
             for (std::size_t i = b; i < e; ++i)
@@ -542,11 +597,11 @@ int run2d(double* re, double* im, int n, int rowLength, Direction direction, boo
         });
         // Rows 0 .. n/2 - 1 in batches, each batch mirrored while still in cache; row n/2 is its
         // own mirror image and goes through the one-dimensional routine.
-        runSplit(batches / 2, workers, [&](std::size_t b, std::size_t e, int w) {
+        runSplit(f.n / 2 / kRowBatch, workers, [&](std::size_t b, std::size_t e, int w) {
             for (std::size_t i = b; i < e; ++i) {
-                rowBatch(f, i * kBatch, scratch.re(w), scratch.im(w));
-                for (int k = 0; k < kBatch; ++k) {
-                    const std::size_t u = i * kBatch + k;
+                rowBatch(f, i * kRowBatch, scratch.re(w), scratch.im(w));
+                for (int k = 0; k < kRowBatch; ++k) {
+                    const std::size_t u = i * kRowBatch + k;
                     if (u != 0) mirrorRow(f, u);
                 }
             }
@@ -558,12 +613,13 @@ int run2d(double* re, double* im, int n, int rowLength, Direction direction, boo
     if (realInput)
         for (std::size_t r = 0; r < f.n; ++r)
             for (std::size_t c = 0; c < f.n; ++c) im[r * f.stride + c] = 0.0;
-    runSplit(batches, workers, [&](std::size_t b, std::size_t e, int w) {
+    runSplit(f.n / kBatch, workers, [&](std::size_t b, std::size_t e, int w) {
         for (std::size_t i = b; i < e; ++i)
             columnBatch(f, i * kBatch, scratch.re(w), scratch.im(w));
     });
-    runSplit(batches, workers, [&](std::size_t b, std::size_t e, int w) {
-        for (std::size_t i = b; i < e; ++i) rowBatch(f, i * kBatch, scratch.re(w), scratch.im(w));
+    runSplit(f.n / kRowBatch, workers, [&](std::size_t b, std::size_t e, int w) {
+        for (std::size_t i = b; i < e; ++i)
+            rowBatch(f, i * kRowBatch, scratch.re(w), scratch.im(w));
     });
     return kTransformOk;
 }

@@ -6,12 +6,12 @@
 // the inverse direction uses exp(+2 pi i ...) and divides by n per one-dimensional pass (n x n in
 // two dimensions), so forward then inverse returns the input to rounding.
 //
-// Memory: only the caller's two arrays plus small scratch: per worker thread, a batch of eight
-// columns or rows (2 x 8 x n doubles, 1 MiB at n = 8192), and per size a cached plan of O(n)
+// Memory: only the caller's two arrays plus small scratch: per worker thread, a batch of sixteen
+// columns or eight rows (2 x 16 x n doubles, 2 MiB at n = 8192), and per size a cached plan of O(n)
 // (twiddle factors and the bit-reversal table) built on first use and kept for the process.
 //
-// Speed: the 2-D transform runs on two threads; every pass gathers eight columns (or rows) into
-// contiguous scratch and transforms them side by side with radix-4 decimation in frequency, so
+// Speed: the 2-D transform runs on two threads; every pass gathers sixteen columns (or eight rows)
+// into contiguous scratch and transforms them side by side with radix-4 decimation in frequency, so
 // each butterfly is a vector operation and the caller's arrays are read and written once per
 // pass. Results are in natural order, in place.
 #pragma once

@@ -7,6 +7,7 @@
 
 #include "spectrum/engine/display.h"
 #include "spectrum/engine/fft.h"
+#include "spectrum/engine/parallel.h"
 
 namespace spectrum {
 
@@ -69,20 +70,19 @@ void fillFrame(const GreyPixels& pixels, const FramePlan& plan, double* re, doub
     const int n = plan.n;
     std::vector<int> sourceColumn(static_cast<std::size_t>(n));
     for (int c = 0; c < n; ++c) sourceColumn[c] = mirrorIndex(c - plan.offsetX, pixels.width);
-    std::vector<double> row(static_cast<std::size_t>(n));
-    for (int r = 0; r < n; ++r) {
+    // (-1)^(row + column): each row alternates its sign, starting with + on even rows.
+    detail::forEachRowParallel(n, [&](int r) {
         const int sourceRow = mirrorIndex(r - plan.offsetY, pixels.height);
         const std::uint8_t* src =
             pixels.base + static_cast<std::size_t>(pixels.height - 1 - sourceRow) * pixels.stride;
         double* outRe = re + static_cast<std::size_t>(r) * n;
-        double* outIm = im + static_cast<std::size_t>(r) * n;
-        const double sign = (r % 2 == 0) ? 1.0 : -1.0;
-        for (int c = 0; c < n; ++c) {
-            const double value = src[sourceColumn[c]];
-            outRe[c] = (c % 2 == 0) ? sign * value : -sign * value;
-            outIm[c] = 0.0;
+        const double even = (r % 2 == 0) ? 1.0 : -1.0;
+        for (int c = 0; c < n; c += 2) {
+            outRe[c] = even * src[sourceColumn[c]];
+            outRe[c + 1] = -even * src[sourceColumn[c + 1]];
         }
-    }
+        std::fill(im + static_cast<std::size_t>(r) * n, im + static_cast<std::size_t>(r + 1) * n, 0.0);
+    });
 }
 
 }  // namespace
@@ -105,8 +105,8 @@ bool forwardTransform(image::CurrentImage& image, const image::ImageGeometry& ge
 
     buffers.release();
     const std::size_t count = static_cast<std::size_t>(plan.n) * plan.n;
-    std::unique_ptr<double[]> re(new (std::nothrow) double[count]);
-    std::unique_ptr<double[]> im(re ? new (std::nothrow) double[count] : nullptr);
+    FrameArray re = allocateFrameArray(count);
+    FrameArray im = re ? allocateFrameArray(count) : FrameArray{};
     if (!re || !im) {
         sink.ask("Unable to allocate the memory for FFT and inverse FFT.", "Memory Error",
                  frame::kIconError);

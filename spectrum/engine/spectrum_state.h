@@ -93,11 +93,20 @@ struct SpectrumSettings {
     BrightnessSettings brightness;
 };
 
+// Memory for one frame-sized array. On Linux it is aligned for and advised to use huge pages:
+// touching 512 MiB in 4 KiB pages costs more than the transform itself.
+struct FrameMemoryDeleter {
+    void operator()(double* memory) const noexcept;
+};
+using FrameArray = std::unique_ptr<double[], FrameMemoryDeleter>;
+// Uninitialised; empty when the memory cannot be had.
+FrameArray allocateFrameArray(std::size_t count);
+
 // The complex spectrum of the framed image: two n x n arrays, row r at index r * n. The image
 // lies at (offsetX, offsetY) in the frame.
 struct SpectrumBuffers {
-    std::unique_ptr<double[]> real;
-    std::unique_ptr<double[]> imag;
+    FrameArray real;
+    FrameArray imag;
     int n = 0;
     int offsetX = 0;
     int offsetY = 0;

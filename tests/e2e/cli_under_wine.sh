@@ -14,6 +14,7 @@ export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 command -v wine >/dev/null || { echo "wine-cli: 0 passed, 1 failed (wine is not installed)"; exit 1; }
 
 cp "$root/tests/data/sample/lattice.bmp" "$work/lattice.bmp"
+cp "$root/tests/data/crystal/srtio3.txt" "$root/tests/data/crystal/zno_hex.txt" "$work/"
 cd "$work"
 passed=0
 failed=0
@@ -38,5 +39,30 @@ check "voralin00 spectrum" s.bmp voralin00-cli spectrum lattice.bmp --log --rain
 check "voralin00 filter" f.bmp voralin00-cli filter lattice.bmp --filter band-pass --wa 0.1 --wb 0.4
 check "voralin00 adjust" a.bmp voralin00-cli adjust lattice.bmp --contrast 3 --brightness -2
 check "voralin00 linewave" l.txt voralin00-cli linewave lattice.bmp --angle 33
+# kestral-cli writes several files a run: compare every file each build wrote.
+check_slice() {  # check_slice NAME CRYSTAL U V W
+    local name=$1 crystal=$2 dir
+    dir=$(tr -c 'A-Za-z0-9\n' '_' <<<"$1")
+    shift 2
+    local ok=1 f
+    for side in native wine; do
+        mkdir -p "$side-$dir"
+        local tool="$native/cli/kestral-cli"
+        local run=()
+        [ "$side" = wine ] && { tool="$windows/cli/kestral-cli.exe"; run=(timeout 300 wine); }
+        if ! (cd "$side-$dir" && "${run[@]}" "$tool" slice "../$crystal" --uvw "$@" --reference ref.txt \
+                --normal slice.dat --convergent beam.xyz --pages page.bmp --crystal-out crystal.txt \
+                >/dev/null 2>&1); then
+            echo "FAIL $name: the $side build failed"; ok=0
+        fi
+    done
+    for f in "native-$dir"/*; do
+        cmp -s "$f" "wine-$dir/$(basename "$f")" || { echo "FAIL $name: $(basename "$f") differs"; ok=0; }
+    done
+    [ "$(ls "native-$dir" | wc -l)" = "$(ls "wine-$dir" | wc -l)" ] || { echo "FAIL $name: file lists differ"; ok=0; }
+    if [ $ok = 1 ]; then echo "ok   $name ($(ls "native-$dir" | wc -l) files)"; passed=$((passed + 1)); else failed=$((failed + 1)); fi
+}
+check_slice "kestral SrTiO3 [0 0 1]" srtio3.txt 0 0 1
+check_slice "kestral ZnO [1 1 0]" zno_hex.txt 1 1 0
 echo "wine-cli: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -291,31 +291,35 @@ TEST_P(KernelTest, ConstantImageHasOnlyTheZeroFrequency) {
 }
 
 TEST_P(KernelTest, RowLengthLongerThanTheFrameLeavesPaddingAlone) {
-    const int n = 64, stride = 80;
-    Field packed = randomField(static_cast<std::size_t>(n) * n, 11);
-    Field padded(static_cast<std::size_t>(n) * stride);
-    std::fill(padded.re.begin(), padded.re.end(), -7.0);
-    for (int r = 0; r < n; ++r)
-        for (int c = 0; c < n; ++c) {
-            padded.re[r * stride + c] = packed.re[r * n + c];
-            padded.im[r * stride + c] = packed.im[r * n + c];
+    for (int n : {8, 64}) {
+        for (bool realInput : {false, true}) {
+            SCOPED_TRACE(::testing::Message() << "n=" << n << " real=" << realInput);
+            const int stride = n + 16;
+            Field packed = randomField(static_cast<std::size_t>(n) * n, 11, realInput);
+            Field padded(static_cast<std::size_t>(n) * stride);
+            std::fill(padded.re.begin(), padded.re.end(), -7.0);
+            std::fill(padded.im.begin(), padded.im.end(), -8.0);
+            for (int r = 0; r < n; ++r)
+                for (int c = 0; c < n; ++c) {
+                    padded.re[r * stride + c] = packed.re[r * n + c];
+                    padded.im[r * stride + c] = packed.im[r * n + c];
+                }
+            auto run = realInput ? spectrum::transform2dRealInput : spectrum::transform2d;
+            ASSERT_EQ(run(packed.re.data(), packed.im.data(), n, n, Direction::Forward), 0);
+            ASSERT_EQ(run(padded.re.data(), padded.im.data(), n, stride, Direction::Forward), 0);
+            for (int r = 0; r < n; ++r)
+                for (int c = 0; c < stride; ++c) {
+                    const std::size_t i = r * stride + c;
+                    if (c >= n) {
+                        ASSERT_EQ(padded.re[i], -7.0);
+                        ASSERT_EQ(padded.im[i], -8.0);
+                    } else {
+                        ASSERT_EQ(padded.re[i], packed.re[r * n + c]);
+                        ASSERT_EQ(padded.im[i], packed.im[r * n + c]);
+                    }
+                }
         }
-    ASSERT_EQ(spectrum::transform2d(packed.re.data(), packed.im.data(), n, n, Direction::Forward),
-              0);
-    ASSERT_EQ(
-        spectrum::transform2d(padded.re.data(), padded.im.data(), n, stride, Direction::Forward),
-        0);
-    for (int r = 0; r < n; ++r)
-        for (int c = 0; c < stride; ++c) {
-            const std::size_t i = r * stride + c;
-            if (c >= n) {
-                ASSERT_EQ(padded.re[i], -7.0);
-                ASSERT_EQ(padded.im[i], 0.0);
-            } else {
-                ASSERT_EQ(padded.re[i], packed.re[r * n + c]);
-                ASSERT_EQ(padded.im[i], packed.im[r * n + c]);
-            }
-        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Kernels, KernelTest, ::testing::Values(Kernel::Automatic, Kernel::Sse2),
