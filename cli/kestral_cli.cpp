@@ -123,15 +123,18 @@ std::optional<Options> parse(const std::vector<std::string>& args, std::string& 
             haveDirection = true;
             i += 4;
         } else if (o.command == "slice" && a == "--client") {
-            const auto w = i + 2 < args.size() ? cli::parseInteger(args[i + 1]) : std::nullopt;
-            const auto h = i + 2 < args.size() ? cli::parseInteger(args[i + 2]) : std::nullopt;
-            if (!w || !h || *w < kMinClientWidth || *h < kMinClientHeight || *w > kMaxClientSide ||
-                *h > kMaxClientSide) {
+            long w = 0, h = 0;
+            if (i + 2 < args.size()) {
+                w = cli::parseInteger(args[i + 1]).value_or(0);
+                h = cli::parseInteger(args[i + 2]).value_or(0);
+            }
+            if (w < kMinClientWidth || h < kMinClientHeight || w > kMaxClientSide ||
+                h > kMaxClientSide) {
                 error = "--client needs a width of 300..8192 and a height of 110..8192";
                 return std::nullopt;
             }
-            o.clientWidth = static_cast<int>(*w);
-            o.clientHeight = static_cast<int>(*h);
+            o.clientWidth = static_cast<int>(w);
+            o.clientHeight = static_cast<int>(h);
             i += 3;
         } else if (o.command == "slice" && a == "--reference") {
             if (!value(o.reference)) return std::nullopt;
