@@ -14,16 +14,26 @@ import sys
 
 import numpy as np
 from PIL import Image
-from scipy import ndimage
 
 WHITE, BLACK = 15, 0
 
 
 def blobs(mask):
-    labels, count = ndimage.label(mask)
-    if count == 0:
-        return np.zeros((0, 2))
-    return np.array(ndimage.center_of_mass(mask, labels, range(1, count + 1)))
+    """Centres (row, column) of the 4-connected shapes of a mask."""
+    todo = set(zip(*np.nonzero(mask)))
+    centres = []
+    while todo:
+        stack = [todo.pop()]
+        members = []
+        while stack:
+            y, x = stack.pop()
+            members.append((y, x))
+            for n in ((y - 1, x), (y + 1, x), (y, x - 1), (y, x + 1)):
+                if n in todo:
+                    todo.remove(n)
+                    stack.append(n)
+        centres.append(np.mean(members, axis=0))
+    return np.array(centres) if centres else np.zeros((0, 2))
 
 
 def main(app_path, cli_path):
