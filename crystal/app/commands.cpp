@@ -332,6 +332,10 @@ void openBitmapCommand(AppState& app, HWND window) {
     const bool read = image::readBitmapFile(path, app.opened, image::BitmapFlavour::Kestral,
                                             app.sink, client.right, client.bottom);
     SetCursor(LoadCursor(nullptr, IDC_ARROW));
+    // The reader keeps a block whose information header has the wrong size after reporting it;
+    // painting it would report it again after every message box, for ever. The reader has said
+    // why: show nothing.
+    if (!read) image::freeBitmap(app.opened);
     if (read) {
         InvalidateRect(window, nullptr, TRUE);
         UpdateWindow(window);

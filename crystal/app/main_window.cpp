@@ -68,7 +68,12 @@ void updateButtons(AppState& app) {
 void paintOpenedImage(AppState& app, HDC dc) {
     if (!app.opened.present()) return;
     const auto access = image::accessBitmap(app.opened, image::BitmapFlavour::Kestral, app.sink);
-    if (!access) return;
+    if (!access) {
+        // Reported once; a picture that cannot be shown is dropped rather than reported again
+        // at every paint.
+        image::freeBitmap(app.opened);
+        return;
+    }
     const int reduction = app.opened.viewReduction > 0 ? app.opened.viewReduction : 1;
     SetStretchBltMode(dc, COLORONCOLOR);
     StretchDIBits(dc, 0, 21, access->width / reduction, access->height / reduction, 0, 0,

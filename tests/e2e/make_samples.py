@@ -19,3 +19,12 @@ grey.save(out / "lattice.bmp")
 grey.save(out / "lattice.txt", format="BMP")
 grey.convert("RGB").save(out / "colour.bmp")
 grey.resize((32, 32)).save(out / "small.bmp")
+
+# An OS/2 bitmap: a 12-byte core header where a 40-byte information header is expected.
+import struct
+core = struct.pack("<IHHHH", 12, 64, 64, 1, 8)
+table = bytes(b for v in range(256) for b in (v, v, v))
+rows = bytes(64 * 64)
+head = struct.pack("<2sIHHI", b"BM", 14 + len(core) + len(table) + len(rows), 0, 0,
+                   14 + len(core) + len(table))
+(out / "os2.bmp").write_bytes(head + core + table + rows)
