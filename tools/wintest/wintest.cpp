@@ -23,6 +23,8 @@
 //                                        dialog has handled it when the step ends)
 //   dialog-select ID INDEX               select an entry of a drop-down list, as a user would
 //   dialog-type ID TEXT                  set the text of an edit box (it notifies its dialog)
+//   expect-clipboard-dib W H TIMEOUT_MS  a CF_DIB of that size on the clipboard
+//   expect-cursor X Y TIMEOUT_MS         the mouse cursor at client (X, Y) of the current window
 //   expect-checked ID 0|1                the mark of a check box or radio button
 //   expect-control-enabled ID 0|1        whether a control of the current dialog is enabled
 //   open-file TITLE PATH TIMEOUT_MS      fill a file dialog's name box and confirm it
@@ -231,7 +233,37 @@ class Driver {
                          reinterpret_cast<LPARAM>(control));
         } else if (op == "dialog-type") {
             need(2);
-            SetWindowTextA(requireControl(t[1]), t[2].c_str());  // sends EN_CHANGE
+            // WM_SETTEXT itself: SetWindowText does not reach a control of another process.
+            SendMessageA(requireControl(t[1]), WM_SETTEXT, 0,
+                         reinterpret_cast<LPARAM>(t[2].c_str()));
+        } else if (op == "expect-clipboard-dib") {
+            need(3);
+            long width = 0, height = 0;
+            auto sized = [&]() -> HWND {
+                if (!OpenClipboard(nullptr)) return nullptr;
+                if (HANDLE data = GetClipboardData(CF_DIB)) {
+                    if (const auto* h = static_cast<const BITMAPINFOHEADER*>(GlobalLock(data))) {
+                        width = h->biWidth;
+                        height = h->biHeight;
+                        GlobalUnlock(data);
+                    }
+                }
+                CloseClipboard();
+                return width == number(t[1]) && height == number(t[2]) ? HWND(1) : nullptr;
+            };
+            if (!waitFor(sized, number(t[3])))
+                throw Failure{"clipboard DIB is " + std::to_string(width) + " x " +
+                              std::to_string(height)};
+        } else if (op == "expect-cursor") {
+            need(3);
+            POINT at{};
+            auto there = [&]() -> HWND {
+                GetCursorPos(&at);
+                ScreenToClient(requireCurrent(), &at);
+                return at.x == number(t[1]) && at.y == number(t[2]) ? HWND(1) : nullptr;
+            };
+            if (!waitFor(there, number(t[3])))
+                throw Failure{"cursor at " + std::to_string(at.x) + ", " + std::to_string(at.y)};
         } else if (op == "expect-checked") {
             need(2);
             const bool checked = IsDlgButtonChecked(dialog_, number(t[1])) == BST_CHECKED;
