@@ -13,7 +13,7 @@ FUZZ_SECONDS=${FUZZ_SECONDS:-30}
 BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev python3 python3-pil python3-numpy
                 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 fonts-dejavu-core
                 python3-reportlab)
-TEST_PACKAGES=(clang libclang-rt-14-dev python3-ase imagemagick wine wine64 xvfb x11-utils)
+TEST_PACKAGES=(clang libclang-rt-14-dev python3-ase imagemagick ghostscript wine wine64 xvfb x11-utils)
 BENCH_PACKAGES=(libfftw3-dev pkg-config)
 
 ensure_packages() {
