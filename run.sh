@@ -13,7 +13,7 @@ FUZZ_SECONDS=${FUZZ_SECONDS:-30}
 BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev python3 python3-pil python3-numpy
                 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 fonts-dejavu-core
                 python3-reportlab)
-TEST_PACKAGES=(clang libclang-rt-14-dev python3-ase imagemagick wine wine64 xvfb x11-utils)
+TEST_PACKAGES=(clang libclang-rt-14-dev python3-ase imagemagick ghostscript wine wine64 xvfb x11-utils)
 BENCH_PACKAGES=(libfftw3-dev pkg-config)
 
 ensure_packages() {
@@ -29,9 +29,9 @@ ensure_packages() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}"
 }
 
-build_native() {
-    cmake -S "$ROOT" -B "$ROOT/build/native" -G Ninja -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
-    cmake --build "$ROOT/build/native" -j "$JOBS"
+build_native() {  # build_native [TARGET...]
+    cmake -S "$ROOT" -B "$ROOT/build/native" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+    cmake --build "$ROOT/build/native" -j "$JOBS" ${1:+--target "$@"}
 }
 
 build_windows() {
@@ -42,7 +42,7 @@ build_windows() {
 
 demo() {
     ensure_packages "${BUILD_PACKAGES[@]}"
-    build_native
+    build_native voralin00-cli
     local cli="$ROOT/build/native/cli/voralin00-cli" sample="$ROOT/tests/data/sample/lattice.bmp"
     local out="$ROOT/out"
     mkdir -p "$out"
@@ -105,8 +105,10 @@ run_tests() {
 
 bench() {
     ensure_packages "${BUILD_PACKAGES[@]}" "${BENCH_PACKAGES[@]}"
-    build_native -DSUITE_BENCH=ON
-    for b in "$ROOT"/build/native/bench/*_bench; do
+    cmake -S "$ROOT" -B "$ROOT/build/bench" -G Ninja -DCMAKE_BUILD_TYPE=Release -DSUITE_BENCH=ON \
+        -DSUITE_TESTS=OFF >/dev/null
+    cmake --build "$ROOT/build/bench" -j "$JOBS"
+    for b in "$ROOT"/build/bench/bench/*_bench; do
         [ -x "$b" ] && "$b"
     done
 }

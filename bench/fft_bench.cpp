@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "spectrum/engine/fft.h"
+#include "tests/reference/plain_fft.h"
 
 namespace {
 
@@ -42,63 +43,6 @@ void fillImage(std::vector<double>& re, int n) {
     std::mt19937 gen(12345);
     std::uniform_int_distribution<int> grey(0, 255);
     for (std::size_t i = 0; i < static_cast<std::size_t>(n) * n; ++i) re[i] = grey(gen);
-}
-
-// The textbook algorithm: per column then per row, radix-2 decimation in frequency with cos and
-// sin evaluated per stage, bit reversal, 1/n per pass for the inverse.
-void naive1d(double* re, double* im, int n, bool inverse) {
-    const double s = inverse ? 1.0 : -1.0, pi = std::acos(-1.0);
-    for (int length = n; length >= 2; length /= 2) {
-        const int half = length / 2;
-        for (int j = 0; j < half; ++j) {
-            const double theta = j * 2.0 * pi / length, cs = std::cos(theta);
-            const double sn = s * std::sin(theta);
-            for (int b = 0; b < n; b += length) {
-                const int a = b + j, e = a + half;
-                const double tr = re[a], ti = im[a], ur = re[e], ui = im[e];
-                re[a] = tr + ur;
-                im[a] = ti + ui;
-                const double dr = tr - ur, di = ti - ui;
-                re[e] = dr * cs - di * sn;
-                im[e] = di * cs + dr * sn;
-            }
-        }
-    }
-    for (int i = 0, j = 0; i < n; ++i) {
-        if (i < j) {
-            std::swap(re[i], re[j]);
-            std::swap(im[i], im[j]);
-        }
-        int m = n >> 1;
-        while (m >= 1 && (j & m)) {
-            j ^= m;
-            m >>= 1;
-        }
-        j |= m;
-    }
-    if (inverse)
-        for (int i = 0; i < n; ++i) {
-            re[i] /= n;
-            im[i] /= n;
-        }
-}
-
-void naive2d(double* re, double* im, int n, bool inverse) {
-    std::vector<double> a(n), b(n);
-    for (int c = 0; c < n; ++c) {
-        for (int r = 0; r < n; ++r) {
-            a[r] = re[static_cast<std::size_t>(r) * n + c];
-            b[r] = im[static_cast<std::size_t>(r) * n + c];
-        }
-        naive1d(a.data(), b.data(), n, inverse);
-        for (int r = 0; r < n; ++r) {
-            re[static_cast<std::size_t>(r) * n + c] = a[r];
-            im[static_cast<std::size_t>(r) * n + c] = b[r];
-        }
-    }
-    for (int r = 0; r < n; ++r)
-        naive1d(re + static_cast<std::size_t>(r) * n, im + static_cast<std::size_t>(r) * n, n,
-                inverse);
 }
 
 // Processor time of the whole process (all threads), which a busy shared machine disturbs far
@@ -253,8 +197,8 @@ int main(int argc, char** argv) {
         std::vector<double> re(count), im(count, 0.0);
         fillImage(re, naiveSize);
         const auto t0 = Clock::now();
-        naive2d(re.data(), im.data(), naiveSize, false);
-        naive2d(re.data(), im.data(), naiveSize, true);
+        reference::plain2d(re.data(), im.data(), naiveSize, false);
+        reference::plain2d(re.data(), im.data(), naiveSize, true);
         std::printf("\nplain radix-2 with per-stage cos/sin, N = %d: %.3f s forward + inverse\n",
                     naiveSize, seconds(t0, Clock::now()));
     }

@@ -9,6 +9,7 @@
 #include "frame/app_frame.h"
 #include "image/packed_dib.h"
 #include "spectrum/app/window_rules.h"
+#include "spectrum/engine/overlays.h"
 #include "spectrum/engine/spectrum_state.h"
 
 namespace voralin {
@@ -23,6 +24,11 @@ struct AppState {
     spectrum::SpectrumBuffers buffers;
     bool circlePlacement = false;
     bool dragging = false;
+    spectrum::Point dragCentre;      // client coordinates of the circle being drawn
+    spectrum::Point lastMousePoint;  // where the rubber band was last drawn
+    // The special profile as last read from or written to the settings file, and its point.
+    spectrum::SpecialProfile savedProfile{};
+    int savedSelectedPoint = 0;
     std::string openedPath;
     std::string imageInfo;
 };
@@ -32,6 +38,9 @@ const frame::ProgramTable& programTable();
 
 // Leaves the circle modes; with `emptyList` also forgets the circles drawn.
 void leaveCircleMode(AppState& app, bool emptyList);
+
+// Enables or greys "S&pecial setting..." in the system menu.
+void enableSpecialSetting(HWND window, bool enabled);
 
 // Invalidates the picture area below the icon bar and repaints it at once.
 void repaintPicture(HWND window, bool erase);
@@ -43,5 +52,28 @@ void inverseFftCommand(AppState& app, HWND window);
 void paintOverlays(AppState& app, HDC dc);
 void saveBitmapCommand(AppState& app, HWND window);
 void saveFftDataCommand(AppState& app, HWND window);
+
+// Redraws the shown spectrum from the buffers with the current display settings; only while the
+// spectrum is shown.
+void redisplaySpectrum(AppState& app, HWND window);
+// Repaints the shown spectrum and its overlays without recomputing it.
+void repaintSpectrumArea(AppState& app, HWND window);
+
+// Dialog commands, one file each.
+void fftModeCommand(AppState& app, HWND window);         // fft_mode_dialog.cpp
+void specialSettingCommand(AppState& app, HWND window);  // special_setting_dialog.cpp
+void filterCommand(AppState& app, HWND window);          // filter_dialogs.cpp
+void processBitmapCommand(AppState& app, HWND window);   // process_dialog.cpp
+void copyBitmapCommand(AppState& app, HWND window);      // clipboard_copy.cpp
+
+// The special profile in the settings file beside the program (settings_file.cpp).
+void readSpecialProfile(AppState& app);
+void writeSpecialProfile(AppState& app);
+
+// Mask circles drawn with the mouse (mouse_circles.cpp).
+void beginCircle(AppState& app, HWND window, spectrum::Point at);
+void trackCircle(AppState& app, HWND window, spectrum::Point at);
+void endCircle(AppState& app, HWND window, spectrum::Point at);
+void nudgeCursor(AppState& app, HWND window, WPARAM key);
 
 }  // namespace voralin

@@ -99,3 +99,19 @@ void paintOverlays(AppState& app, HDC dc) {
 }
 
 }  // namespace voralin
+
+namespace voralin {
+
+void redisplaySpectrum(AppState& app, HWND window) {
+    if (app.state != ImageState::SpectrumShown || !app.buffers.present()) return;
+    if (spectrum::mapSpectrum(app.buffers, app.geometry, app.settings.display, app.image) != 0)
+        return;  // flat: the picture stays
+    repaintPicture(window, true);
+}
+
+void repaintSpectrumArea(AppState& app, HWND window) {
+    if (app.state != ImageState::SpectrumShown) return;
+    repaintPicture(window, true);
+}
+
+}  // namespace voralin

@@ -12,11 +12,6 @@ AppState* stateOf(HWND window) {
     return reinterpret_cast<AppState*>(GetWindowLongPtrA(window, GWLP_USERDATA));
 }
 
-void enableSpecialSetting(HWND window, bool enabled) {
-    EnableMenuItem(GetSystemMenu(window, FALSE), kSpecialMenuPosition,
-                   MF_BYPOSITION | (enabled ? MF_ENABLED : (MF_DISABLED | MF_GRAYED)));
-}
-
 // Start-up inside CreateWindow: refuse a second copy and a display of too few colours, probe
 // the system, extend the system menu, find the files beside the program, show the logo.
 bool OnCreate(HWND window, const CREATESTRUCTA& create) {
@@ -104,14 +99,31 @@ void OnCommand(AppState& app, HWND window, int id) {
         case IDM_FFT:
             fftCommand(app, window);
             break;
-        case IDM_INVERSE:
+        case IDM_FFTMODE:
+            fftModeCommand(app, window);
+            break;
+        case IDM_FILTER:
+            filterCommand(app, window);
+            break;
+        case IDM_INVERSE: {
+            const bool wasFiltered = app.state == ImageState::FilteredShown;
             inverseFftCommand(app, window);
-            if (app.state == ImageState::FilteredShown) enableSpecialSetting(window, false);
+            if (!wasFiltered && app.state == ImageState::FilteredShown)
+                enableSpecialSetting(window, false);
+            break;
+        }
+        case IDM_COPY:
+            copyBitmapCommand(app, window);
+            break;
+        case IDM_PROCESS:
+            processBitmapCommand(app, window);
             break;
         case IDM_SAVEBMP:
+            leaveCircleMode(app, false);
             saveBitmapCommand(app, window);
             break;
         case IDM_SAVEFILE:
+            leaveCircleMode(app, false);
             saveFftDataCommand(app, window);
             break;
         case IDM_ABOUT:
@@ -130,7 +142,17 @@ void OnCommand(AppState& app, HWND window, int id) {
         default:
             break;
     }
-    if (id == IDM_OPEN && app.state == ImageState::ImageOpened) enableSpecialSetting(window, true);
+}
+
+void OnSysCommand(AppState& app, HWND window, WPARAM wParam, LPARAM lParam) {
+    if (LOWORD(wParam) == IDM_SPECIAL)
+        specialSettingCommand(app, window);
+    else
+        DefWindowProcA(window, WM_SYSCOMMAND, wParam, lParam);
+}
+
+spectrum::Point mousePoint(LPARAM lParam) {
+    return {static_cast<int>(LOWORD(lParam)), static_cast<int>(HIWORD(lParam))};
 }
 
 LRESULT OnSetCursor(AppState& app, HWND window, WPARAM wParam, LPARAM lParam) {
@@ -156,12 +178,32 @@ LRESULT CALLBACK mainProcedure(HWND window, UINT message, WPARAM wParam, LPARAM 
         case WM_COMMAND:
             OnCommand(*app, window, LOWORD(wParam));
             return 0;
+        case WM_SYSCOMMAND:
+            OnSysCommand(*app, window, wParam, lParam);
+            return 0;
+        case WM_LBUTTONDOWN:
+            beginCircle(*app, window, mousePoint(lParam));
+            return 0;
+        case WM_MOUSEMOVE:
+            trackCircle(*app, window, mousePoint(lParam));
+            return 0;
+        case WM_LBUTTONUP:
+            endCircle(*app, window, mousePoint(lParam));
+            return 0;
+        case WM_KEYUP:
+            nudgeCursor(*app, window, wParam);
+            return 0;
         default:
             return DefWindowProcA(window, message, wParam, lParam);
     }
 }
 
 }  // namespace
+
+void enableSpecialSetting(HWND window, bool enabled) {
+    EnableMenuItem(GetSystemMenu(window, FALSE), kSpecialMenuPosition,
+                   MF_BYPOSITION | (enabled ? MF_ENABLED : (MF_DISABLED | MF_GRAYED)));
+}
 
 void leaveCircleMode(AppState& app, bool emptyList) {
     // Help and About keep the placement mode on while circles exist.

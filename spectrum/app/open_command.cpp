@@ -130,13 +130,23 @@ void openImageCommand(AppState& app, HWND window) {
         });
     if (outcome.result == image::OpenResult::Refused) return;
     // From here the previous work is gone, whether or not the new picture loaded.
+    if (outcome.result != image::OpenResult::Opened) {
+        // Nothing to show: back to the logo and the plain title, every image button off.
+        image::freeBitmap(app.image);
+        app.state = ImageState::NoImage;
+        app.openedPath.clear();
+        frame::loadLogo(app.frame);
+        SetWindowTextA(window, app.frame.table->finalTitle);
+        InvalidateRect(window, nullptr, TRUE);
+        UpdateWindow(window);
+        return;
+    }
     app.state = ImageState::ImageOpened;
-    repaintPicture(window, false);
-    if (outcome.result != image::OpenResult::Opened) return;
     app.geometry = outcome.geometry;
     app.openedPath = file;
     setImageTitle(window, app.openedPath, app.geometry);
     repaintPicture(window, true);
+    enableSpecialSetting(window, true);
 }
 
 }  // namespace voralin

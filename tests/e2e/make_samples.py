@@ -28,3 +28,16 @@ rows = bytes(64 * 64)
 head = struct.pack("<2sIHHI", b"BM", 14 + len(core) + len(table) + len(rows), 0, 0,
                    14 + len(core) + len(table))
 (out / "os2.bmp").write_bytes(head + core + table + rows)
+
+# A picture too large for the window, shown at half size: circles drawn on it must still land
+# where they were drawn in picture pixels.
+tile = Image.new("L", (80, 80))
+tp = tile.load()
+for y in range(80):
+    for x in range(80):
+        tp[x, y] = int(128 + 50 * math.cos(2 * math.pi * x / 16) + 40 * math.cos(2 * math.pi * y / 10))
+big = Image.new("L", (1024, 1024))
+for y in range(0, 1024, 80):
+    for x in range(0, 1024, 80):
+        big.paste(tile, (x, y))
+big.save(out / "big.bmp")

@@ -83,7 +83,10 @@ for scenario in "$here"/*.wt; do
     [ -f "$bmp" ] && convert "$bmp" "${bmp%.bmp}.png" >/dev/null 2>&1 && rm -f "$bmp"
   done
   if [ -f "$here/$name.check" ] && [ $rc -eq 0 ]; then
-    ( set -e; . "$here/$name.check" ) > "$work/check.log" 2>&1 || rc=$?
+    # Not part of an || list: there set -e would be ignored and only the last line would count.
+    ( set -e; . "$here/$name.check" ) > "$work/check.log" 2>&1
+    check_rc=$?
+    [ $check_rc -eq 0 ] || rc=$check_rc
     cat "$work/check.log" >> "$work/driver.log"
   fi
   seconds=$(( $(date +%s) - start ))

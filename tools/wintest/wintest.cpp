@@ -18,12 +18,19 @@
 //   wait-dialog CAPTION TIMEOUT_MS       wait for a dialog of our programs with that caption
 //   expect-message CAPTION TEXT TIMEOUT_MS   a message box: its caption and its text, then OK
 //   dialog-button ID                     post WM_COMMAND ID to the current dialog, wait until gone
-//   answer-message CAPTION TEXT ID TIMEOUT_MS   a question box: its caption and text, then button
-//   ID dialog-set ID TEXT                   set a control's text as if typed (an editable combo box
-//                                        also gets CBN_EDITCHANGE)
-//   dialog-click ID                      click a control of the current dialog, which stays open
-//   dialog-select ID INDEX               choose a list entry of a combo box (CBN_SELCHANGE)
 //   expect-dialog-text ID TEXT           text of a control of the current dialog
+//   dialog-click ID                      click a control of the current dialog (sent: the
+//                                        dialog has handled it when the step ends)
+//   dialog-select ID INDEX               select an entry of a drop-down list, as a user would
+//   dialog-type ID TEXT                  set the text of an edit box (it notifies its dialog)
+//   dialog-set ID TEXT                   set a control's text as if typed (an editable combo box
+//                                        also gets CBN_EDITCHANGE)
+//   answer-message CAPTION TEXT ID TIMEOUT_MS   a question box: its caption and text, then
+//                                        the button ID
+//   expect-clipboard-dib W H TIMEOUT_MS  a CF_DIB of that size on the clipboard
+//   expect-cursor X Y TIMEOUT_MS         the mouse cursor at client (X, Y) of the current window
+//   expect-checked ID 0|1                the mark of a check box or radio button
+//   expect-control-enabled ID 0|1        whether a control of the current dialog is enabled
 //   open-file TITLE PATH TIMEOUT_MS      fill a file dialog's name box and confirm it
 //   mouse down|up|move X Y               post a left-button mouse message (client coordinates)
 //   key VK                               post WM_KEYDOWN and WM_KEYUP
@@ -48,8 +55,8 @@ struct Failure {
     std::string reason;
 };
 
-// @APP@, @WORK@ and @ART@ stand for paths the runner passes in WT_APP, WT_WORK and WT_ART. They are
-// put in after escapes are read, so a path is never taken for an escape.
+// @APP@, @WORK@, @ART@ and @KESTRAL@ stand for paths the runner passes in WT_APP, WT_WORK, WT_ART
+// and WT_KESTRAL. They are put in after escapes are read, so a path is never taken for an escape.
 std::string expandPlaceholders(std::string word) {
     static const char* const names[][2] = {{"@APP@", "WT_APP"},
                                            {"@WORK@", "WT_WORK"},
@@ -198,6 +205,33 @@ class Driver {
             if (text != t[2])
                 throw Failure{"message is " + shown(text) + ", expected " + shown(t[2])};
             pressDialogButton(IDOK);
+        } else if (op == "dialog-button") {
+            need(1);
+            pressDialogButton(number(t[1]));
+        } else if (op == "expect-dialog-text") {
+            need(2);
+            if (!dialog_) throw Failure{"no current dialog"};
+            HWND control = GetDlgItem(dialog_, number(t[1]));
+            // Asked with WM_GETTEXT: GetWindowText does not ask a control of another process.
+            char own[1024] = {};
+            SendMessageA(control, WM_GETTEXT, sizeof own, reinterpret_cast<LPARAM>(own));
+            std::string text = own;
+            if (classOf(control) == "ComboBox" && text.empty()) {
+                // A drop-down list without text of its own shows its selected entry.
+                const LRESULT at = SendMessageA(control, CB_GETCURSEL, 0, 0);
+                char entry[256] = {};
+                if (at != CB_ERR && SendMessageA(control, CB_GETLBTEXTLEN, at, 0) < 255)
+                    SendMessageA(control, CB_GETLBTEXT, at, reinterpret_cast<LPARAM>(entry));
+                text = entry;
+            }
+            if (text != t[2]) throw Failure{"control " + t[1] + " shows " + shown(text)};
+        } else if (op == "dialog-set") {
+            need(2);
+            HWND control = requireControl(t[1]);
+            SendMessageA(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(t[2].c_str()));
+            if (classOf(control) == "ComboBox")
+                SendMessageA(dialog_, WM_COMMAND, MAKEWPARAM(number(t[1]), CBN_EDITCHANGE),
+                             reinterpret_cast<LPARAM>(control));
         } else if (op == "answer-message") {
             need(4);
             dialog_ = waitFor([&] { return findTopLevel("#32770", t[1], true); }, number(t[4]));
@@ -206,35 +240,61 @@ class Driver {
             if (text != t[2])
                 throw Failure{"message is " + shown(text) + ", expected " + shown(t[2])};
             pressDialogButton(number(t[3]));
-        } else if (op == "dialog-set") {
-            need(2);
-            HWND control = requireControl(number(t[1]));
-            SendMessageA(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(t[2].c_str()));
-            if (classOf(control) == "ComboBox")
-                SendMessageA(dialog_, WM_COMMAND, MAKEWPARAM(number(t[1]), CBN_EDITCHANGE),
-                             reinterpret_cast<LPARAM>(control));
         } else if (op == "dialog-click") {
             need(1);
-            PostMessageA(requireControl(number(t[1])), BM_CLICK, 0, 0);
+            HWND control = requireControl(t[1]);
+            SendMessageA(dialog_, WM_COMMAND, MAKEWPARAM(number(t[1]), BN_CLICKED),
+                         reinterpret_cast<LPARAM>(control));
         } else if (op == "dialog-select") {
             need(2);
-            HWND control = requireControl(number(t[1]));
-            SendMessageA(control, CB_SETCURSEL, number(t[2]), 0);
+            HWND control = requireControl(t[1]);
+            if (SendMessageA(control, CB_SETCURSEL, number(t[2]), 0) == CB_ERR)
+                throw Failure{"list " + t[1] + " has no entry " + t[2]};
             SendMessageA(dialog_, WM_COMMAND, MAKEWPARAM(number(t[1]), CBN_SELCHANGE),
                          reinterpret_cast<LPARAM>(control));
-        } else if (op == "dialog-button") {
-            need(1);
-            pressDialogButton(number(t[1]));
-        } else if (op == "expect-dialog-text") {
+        } else if (op == "dialog-type") {
             need(2);
-            if (!dialog_) throw Failure{"no current dialog"};
-            // Asked with WM_GETTEXT: GetWindowText does not ask a control of another process.
-            char buffer[1024] = {};
-            DWORD_PTR copied = 0;
-            SendMessageTimeoutA(GetDlgItem(dialog_, number(t[1])), WM_GETTEXT, sizeof buffer,
-                                reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG, 5000, &copied);
-            const std::string text = buffer;
-            if (text != t[2]) throw Failure{"control " + t[1] + " shows " + shown(text)};
+            // WM_SETTEXT itself: SetWindowText does not reach a control of another process.
+            SendMessageA(requireControl(t[1]), WM_SETTEXT, 0,
+                         reinterpret_cast<LPARAM>(t[2].c_str()));
+        } else if (op == "expect-clipboard-dib") {
+            need(3);
+            long width = 0, height = 0;
+            auto sized = [&]() -> HWND {
+                if (!OpenClipboard(nullptr)) return nullptr;
+                if (HANDLE data = GetClipboardData(CF_DIB)) {
+                    if (const auto* h = static_cast<const BITMAPINFOHEADER*>(GlobalLock(data))) {
+                        width = h->biWidth;
+                        height = h->biHeight;
+                        GlobalUnlock(data);
+                    }
+                }
+                CloseClipboard();
+                return width == number(t[1]) && height == number(t[2]) ? HWND(1) : nullptr;
+            };
+            if (!waitFor(sized, number(t[3])))
+                throw Failure{"clipboard DIB is " + std::to_string(width) + " x " +
+                              std::to_string(height)};
+        } else if (op == "expect-cursor") {
+            need(3);
+            POINT at{};
+            auto there = [&]() -> HWND {
+                GetCursorPos(&at);
+                ScreenToClient(requireCurrent(), &at);
+                return at.x == number(t[1]) && at.y == number(t[2]) ? HWND(1) : nullptr;
+            };
+            if (!waitFor(there, number(t[3])))
+                throw Failure{"cursor at " + std::to_string(at.x) + ", " + std::to_string(at.y)};
+        } else if (op == "expect-checked") {
+            need(2);
+            const bool checked = IsDlgButtonChecked(dialog_, number(t[1])) == BST_CHECKED;
+            if (checked != (number(t[2]) != 0))
+                throw Failure{"control " + t[1] + (checked ? " is" : " is not") + " checked"};
+        } else if (op == "expect-control-enabled") {
+            need(2);
+            const bool enabled = IsWindowEnabled(requireControl(t[1])) != 0;
+            if (enabled != (number(t[2]) != 0))
+                throw Failure{"control " + t[1] + (enabled ? " is" : " is not") + " enabled"};
         } else if (op == "open-file") {
             need(3);
             dialog_ = waitFor([&] { return findTopLevel("#32770", t[1], true); }, number(t[3]));
@@ -395,10 +455,10 @@ class Driver {
         return button;
     }
 
-    HWND requireControl(int id) {
+    HWND requireControl(const std::string& id) {
         if (!dialog_ || !IsWindow(dialog_)) throw Failure{"no current dialog"};
-        HWND control = GetDlgItem(dialog_, id);
-        if (!control) throw Failure{"the dialog has no control " + std::to_string(id)};
+        HWND control = GetDlgItem(dialog_, number(id));
+        if (!control) throw Failure{"the dialog has no control " + id};
         return control;
     }
 

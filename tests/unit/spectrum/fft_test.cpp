@@ -2,6 +2,7 @@
 // plain radix-2 algorithm with per-stage cos/sin. Every numeric test runs with both vector
 // kernels (AVX2 where the processor has it, and SSE2 forced).
 #include "spectrum/engine/fft.h"
+#include "tests/reference/plain_fft.h"
 
 #include <gtest/gtest.h>
 
@@ -83,60 +84,8 @@ double maxDifference(const Field& a, const Field& b) {
     return diff / scale;
 }
 
-// The plain algorithm: radix 2, decimation in frequency, cos and sin per stage, bit reversal,
-// columns then rows, 1/n per pass for the inverse.
-void plain1d(double* re, double* im, int n, bool inverse) {
-    const double s = inverse ? 1.0 : -1.0, pi = std::acos(-1.0);
-    for (int length = n; length >= 2; length /= 2) {
-        const int half = length / 2;
-        for (int j = 0; j < half; ++j) {
-            const double theta = j * 2.0 * pi / length;
-            const double cs = std::cos(theta), sn = s * std::sin(theta);
-            for (int b = 0; b < n; b += length) {
-                const int a = b + j, e = a + half;
-                const double tr = re[a], ti = im[a], ur = re[e], ui = im[e];
-                re[a] = tr + ur;
-                im[a] = ti + ui;
-                const double dr = tr - ur, di = ti - ui;
-                re[e] = dr * cs - di * sn;
-                im[e] = di * cs + dr * sn;
-            }
-        }
-    }
-    for (int i = 0, j = 0; i < n; ++i) {
-        if (i < j) {
-            std::swap(re[i], re[j]);
-            std::swap(im[i], im[j]);
-        }
-        int m = n >> 1;
-        while (m >= 1 && (j & m)) {
-            j ^= m;
-            m >>= 1;
-        }
-        j |= m;
-    }
-    if (inverse)
-        for (int i = 0; i < n; ++i) {
-            re[i] /= n;
-            im[i] /= n;
-        }
-}
-
-void plain2d(Field& f, int n, bool inverse) {
-    std::vector<double> a(n), b(n);
-    for (int c = 0; c < n; ++c) {
-        for (int r = 0; r < n; ++r) {
-            a[r] = f.re[r * n + c];
-            b[r] = f.im[r * n + c];
-        }
-        plain1d(a.data(), b.data(), n, inverse);
-        for (int r = 0; r < n; ++r) {
-            f.re[r * n + c] = a[r];
-            f.im[r * n + c] = b[r];
-        }
-    }
-    for (int r = 0; r < n; ++r) plain1d(&f.re[r * n], &f.im[r * n], n, inverse);
-}
+void plain2d(Field& f, int n, bool inverse) { reference::plain2d(f.re.data(), f.im.data(), n, inverse); }
+using reference::plain1d;
 
 Direction dir(bool inverse) {
     return inverse ? Direction::Inverse : Direction::Forward;

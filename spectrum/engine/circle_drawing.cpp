@@ -1,0 +1,90 @@
+#include "spectrum/engine/circle_drawing.h"
+
+#include <cmath>
+
+namespace spectrum {
+namespace {
+
+int rootOf(long long square) {
+    return square > 0 ? static_cast<int>(std::sqrt(static_cast<double>(square))) : 0;
+}
+
+int distance(Point a, Point b) {
+    const long long dx = a.x - b.x, dy = a.y - b.y;
+    return rootOf(dx * dx + dy * dy);
+}
+
+}  // namespace
+
+bool startsCircle(Point at, int n) {
+    return at.x >= 0 && at.x < n && at.y > 20 && at.y < n + 21;
+}
+
+bool insideDrawingArea(Point at, int n) {
+    return at.x >= 0 && at.x < n && at.y >= 21 && at.y < n + 21;
+}
+
+RubberBand rubberBand(Point c, Point to, int n) {
+    RubberBand band;
+    const int r = distance(c, to);
+    band.radius = r;
+    const long long rr = static_cast<long long>(r) * r;
+    auto reach = [&](int d) { return rootOf(rr - static_cast<long long>(d) * d); };
+    Point topLeft{c.x, c.y - r}, topRight = topLeft;
+    if (c.y - r <= 20) {
+        const int w = reach(c.y - 21);
+        topLeft = {c.x - w, 21};
+        topRight = {c.x + w, 21};
+    }
+    Point bottomLeft{c.x, c.y + r}, bottomRight = bottomLeft;
+    if (c.y + r >= n + 21) {
+        const int w = reach(n + 21 - c.y);
+        bottomLeft = {c.x - w, n + 21};
+        bottomRight = {c.x + w, n + 21};
+    }
+    Point lowerRight{c.x + r, c.y}, upperRight = lowerRight;
+    if (c.x + r >= n) {
+        const int h = reach(n - c.x);
+        lowerRight = {n, c.y + h};
+        upperRight = {n, c.y - h};
+    }
+    const ArcStroke box{c.x - r, c.y - r, c.x + r, c.y + r, false, {}, {}};
+    auto arc = [&](Point from, Point until) {
+        ArcStroke a = box;
+        a.start = from;
+        a.end = until;
+        band.arcs.push_back(a);
+    };
+    arc(topLeft, bottomLeft);
+    if (bottomRight.x < n && lowerRight.y < n + 21) arc(bottomRight, lowerRight);
+    if (upperRight.y > 21 && topRight.x < n) arc(upperRight, topRight);
+    return band;
+}
+
+MaskCircle circleFromDrag(Point centre, Point release, int viewReduction) {
+    const int vr = viewReduction > 0 ? viewReduction : 1;
+    const Point p = pictureFromClient(centre, vr);
+    return {p.x, p.y, distance(centre, release) * vr};
+}
+
+std::optional<Point> nudgeStep(ArrowKey key, Point at, int n) {
+    const bool rowsInside = at.y >= 21 && at.y <= n + 20;
+    const bool columnsInside = at.x >= 0 && at.x <= n - 1;
+    switch (key) {
+        case ArrowKey::Down:
+            if (at.y >= 22 && at.y <= n + 20 && columnsInside) return Point{0, -1};
+            break;
+        case ArrowKey::Up:
+            if (at.y >= 21 && at.y <= n + 19 && columnsInside) return Point{0, 1};
+            break;
+        case ArrowKey::Right:
+            if (rowsInside && at.x >= 1 && at.x <= n - 1) return Point{-1, 0};
+            break;
+        case ArrowKey::Left:
+            if (rowsInside && at.x >= 0 && at.x <= n - 2) return Point{1, 0};
+            break;
+    }
+    return std::nullopt;
+}
+
+}  // namespace spectrum
