@@ -50,6 +50,11 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wineserver -w >/dev/null 2>&1 || true
 fi
 
+# Windows unmanaged by a window manager: there is none on the private X server, and a managed
+# window that closes makes Wine wait two seconds for a manager's answer.
+"$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
+wineserver -w >/dev/null 2>&1 || true
+
 winpath() { echo "Z:${1//\//\\}"; }
 
 # Sample files made here, never downloaded.
