@@ -171,6 +171,21 @@ TranslationBox drawingBox(const Lattice& l) {
     return box;
 }
 
+bool sameOrientation(const Lattice& p, const Rotation& r, const Lattice& q, const Rotation& s) {
+    if (p.a != q.a || p.b != q.b || p.c != q.c || p.alpha != q.alpha || p.beta != q.beta ||
+        p.gamma != q.gamma || p.u != q.u || p.v != q.v || p.w != q.w || p.reversed != q.reversed)
+        return false;
+    if (r.mode != s.mode || r.cosPhi != s.cosPhi || r.sinPhi != s.sinPhi ||
+        r.sinTheta != s.sinTheta || r.cosTheta != s.cosTheta)
+        return false;
+    if (p.sites.size() != q.sites.size()) return false;
+    for (std::size_t i = 0; i < p.sites.size(); ++i)
+        if (p.sites[i].x != q.sites[i].x || p.sites[i].y != q.sites[i].y ||
+            p.sites[i].z != q.sites[i].z)
+            return false;
+    return true;
+}
+
 void searchSuperCell(SlicingState& state, const BeamPoint& image) {
     const double p = std::fabs(image.planeX), q = std::fabs(image.planeY);
     if (kTolerance < p && p < state.superCellX && q < kTolerance) {

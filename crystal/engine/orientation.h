@@ -112,6 +112,10 @@ std::optional<Refusal> orientToBeam(Lattice& lattice, Rotation& rotation);
 std::optional<Refusal> measureRepeatDistance(const Lattice& lattice, const Rotation& rotation,
                                              double& repeatDistance);
 
+// Whether two orientation passes found the same numbers (lattice, direction, sites, rotation),
+// so that atom images collected for one hold for the other.
+bool sameOrientation(const Lattice& p, const Rotation& r, const Lattice& q, const Rotation& s);
+
 // Lattice translations visited by the drawing and the writers.
 struct TranslationBox {
     long long k1From, k1To, k2From, k2To, k3From, k3To;

@@ -176,9 +176,12 @@ bool runSlicing(CrystalState& cs, Canvas& canvas, int screenWidth, const Seams& 
             st.planeImages = collectPlaneImages(st);
             waitBox.end();
         } else {
+            // Texts changed since the computation (a cancelled dialog, a file read) are drawn as
+            // they now stand, at the heights of the layer table.
+            const bool stale = !sameOrientation(lattice, rotation, st.lattice, st.rotation);
             st.lattice = lattice;
             st.rotation = rotation;
-            if (static_cast<int>(st.planeImages.size()) != st.layerCount + 1)
+            if (stale || static_cast<int>(st.planeImages.size()) != st.layerCount + 1)
                 st.planeImages = collectPlaneImages(st);
         }
     } catch (const std::bad_alloc&) {

@@ -166,21 +166,6 @@ namespace {
 
 enum class Kind { Reference, Normal, Convergent };
 
-bool sameOrientation(const Lattice& p, const Rotation& r, const Lattice& q, const Rotation& s) {
-    if (p.a != q.a || p.b != q.b || p.c != q.c || p.alpha != q.alpha || p.beta != q.beta ||
-        p.gamma != q.gamma || p.u != q.u || p.v != q.v || p.w != q.w || p.reversed != q.reversed)
-        return false;
-    if (r.mode != s.mode || r.cosPhi != s.cosPhi || r.sinPhi != s.sinPhi ||
-        r.sinTheta != s.sinTheta || r.cosTheta != s.cosTheta)
-        return false;
-    if (p.sites.size() != q.sites.size()) return false;
-    for (std::size_t i = 0; i < p.sites.size(); ++i)
-        if (p.sites[i].x != q.sites[i].x || p.sites[i].y != q.sites[i].y ||
-            p.sites[i].z != q.sites[i].z)
-            return false;
-    return true;
-}
-
 bool runWriter(CrystalState& cs, const std::string& path, const Seams& seams, Kind kind) {
     SlicingState& st = cs.slicing;
     if (st.superCellX == 0 || st.superCellY == 0) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -146,6 +147,26 @@ TEST(Page, SuperCellOverlayAndInfoLine) {
     // X scale bar from the left panel centre to the left, at H - 30.
     EXPECT_EQ(run.canvas.indexAt(cx - 20, 768 - 30), 0);
     EXPECT_GT(countColour(run.canvas, 0), 1000);
+}
+
+TEST(Page, PageTurnDrawsTheCrystalAsTheModelNowHoldsIt) {
+    SliceRun run(strontiumTitanate());
+    ASSERT_TRUE(run.slice());
+    // A cancelled parameters dialog keeps the texts typed into it: Ti moves from y = 0.5 to 0.25
+    // and the next page turn (here Previous back to the first page) must show it there.
+    run.state.model.atoms[4].y = "0.25";
+    run.state.nextPlane = 0;
+    run.state.revisiting = true;
+    ASSERT_TRUE(runSlicing(run.state, run.canvas, 1024, run.seams));
+    const auto& plane1 = run.state.slicing.planeImages.at(1);
+    int titanium = 0;
+    for (const PlaneImage& im : plane1) {
+        if (im.atom != 4) continue;
+        ++titanium;
+        const double cells = im.planeX / 3.905;
+        EXPECT_NEAR(cells - std::floor(cells), 0.25, 1e-6);
+    }
+    EXPECT_GT(titanium, 0);
 }
 
 TEST(Page, SaveRefusesWithoutSuperCellAndWithoutSpace) {
