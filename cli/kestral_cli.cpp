@@ -5,6 +5,7 @@
 // (or the one given with --client, to match a program window) on a 1024-pixel-wide screen. Messages
 // go to stderr; a refusal gives exit status 1, a bad command line 2.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -12,6 +13,7 @@
 
 #include "cli/cli_common.h"
 #include "crystal/engine/crystal_model.h"
+#include "crystal/engine/orientation.h"
 #include "crystal/engine/page.h"
 #include "crystal/engine/slicing.h"
 #include "crystal/engine/writers.h"
@@ -24,6 +26,9 @@ namespace {
 constexpr int kClientWidth = 1024, kClientHeight = 768, kScreenWidth = 1024;
 // Smallest client area whose four panels still have room (hx, hy > 5).
 constexpr int kMinClientWidth = 300, kMinClientHeight = 110, kMaxClientSide = 8192;
+// Height evaluations per atom row that slicing may take: the translation box grows with the
+// square of the direction, and [100 1 0] would run for days. [10 7 3] needs about 3.4e7.
+constexpr double kMaxEvaluationsPerAtom = 1e8;
 
 const char* const kUsage =
     "usage:\n"
@@ -82,6 +87,20 @@ struct Options {
     std::string reference, normal, convergent, pages, crystalOut;
     int clientWidth = kClientWidth, clientHeight = kClientHeight;
 };
+
+// Evaluations per atom row of the slicing translation box for a direction, in lowest terms as
+// the computation takes it.
+double slicingEvaluations(const std::string& us, const std::string& vs, const std::string& ws) {
+    long u = crystal::integerOf(us), v = crystal::integerOf(vs), w = crystal::integerOf(ws);
+    const long g = crystal::gcd(crystal::gcd(std::labs(u), std::labs(v)), std::labs(w));
+    if (g > 1) {
+        u /= g;
+        v /= g;
+        w /= g;
+    }
+    const double m = double(u) * u + double(v) * v + double(w) * w;
+    return (2 * m + std::labs(u) + 1) * (2 * m + std::labs(v) + 1) * (2 * m + std::labs(w) + 1);
+}
 
 std::optional<Options> parse(const std::vector<std::string>& args, std::string& error) {
     Options o;
@@ -156,6 +175,12 @@ std::optional<Options> parse(const std::vector<std::string>& args, std::string& 
     }
     if (o.crystalPath.empty() || !haveDirection) {
         error = "a crystal data file and --uvw U V W are required";
+        return std::nullopt;
+    }
+    if (slicingEvaluations(o.u, o.v, o.w) > kMaxEvaluationsPerAtom) {
+        error = "--uvw " + o.u + " " + o.v + " " + o.w +
+                " is too long a direction to slice (keep u*u + v*v + w*w in lowest terms below "
+                "about 230)";
         return std::nullopt;
     }
     return o;

@@ -220,6 +220,18 @@ class KestralCli(unittest.TestCase):
         result = run("slice", SRTIO3, "--uvw", "1", "x", "0")
         self.assertEqual(result.returncode, 2)
 
+    def test_directions_too_long_to_slice(self):
+        # In lowest terms [40 0 0] is [1 0 0]: the bound applies to the reduced direction.
+        result = run("layers", SRTIO3, "--uvw", "40", "0", "0")
+        self.assert_ok(result)
+        self.assertIn("repeat distance: 3.9050000", result.stdout)
+        # [100 1 0] would take some 10^13 height evaluations per atom: refused at once.
+        for uvw in (["100", "1", "0"], ["2147483647", "0", "1"], ["-99999999999", "1", "1"]):
+            result = subprocess.run([CLI, "layers", SRTIO3, "--uvw", *uvw], capture_output=True,
+                                    text=True, timeout=30)
+            self.assertEqual(result.returncode, 2, uvw)
+            self.assertIn("--uvw", result.stderr)
+
 
 if __name__ == "__main__":
     sys.exit(unittest.main(verbosity=2))
