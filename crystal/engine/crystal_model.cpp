@@ -119,7 +119,11 @@ std::string crystalDataText(const CrystalModel& m) {
     for (int i = 0; i < m.atomCount && i < static_cast<int>(m.atoms.size()); ++i) {
         const AtomSite& s = m.atoms[i];
         const int colour = colourIndexOfValue(s.colourValue);
-        out += frame::formatMessage("%-3s\t%-4s\t%9s\t%9s\t%9s\t%7s\r\n", s.symbol.c_str(),
+        // The reader takes a symbol only in its usual capitals: "sr" typed in the dialog is
+        // written "Sr" so that the file loads again.
+        const int element = atomicNumberOfSymbol(s.symbol);
+        const char* symbol = element > 0 ? kElementSymbols[element - 1] : s.symbol.c_str();
+        out += frame::formatMessage("%-3s\t%-4s\t%9s\t%9s\t%9s\t%7s\r\n", symbol,
                                     s.atomicNumber.c_str(), s.x.c_str(), s.y.c_str(), s.z.c_str(),
                                     colour >= 0 ? kAtomColours[colour].name : "");
     }

@@ -53,6 +53,19 @@ TEST(CrystalDataFile, SavedFileReadsBackToTheSameModel) {
     EXPECT_EQ(readAll(dataFile()), crystalDataText(m));
 }
 
+TEST(CrystalDataFile, SymbolsTypedInAnyCaseReadBack) {
+    // The dialog takes "sr" or "TI" as the element; the file must still load.
+    CrystalModel m =
+        makeModel("3.905", "3.905", "3.905", "90", "90", "90",
+                  {{"sr", "38", "0", "0", "0", 0}, {"TI", "22", "0.5", "0.5", "0.5", 6}});
+    CrystalModel back;
+    ASSERT_TRUE(parseCrystalData(crystalDataText(m), back));
+    ASSERT_EQ(back.atomCount, 2);
+    EXPECT_EQ(back.atoms[0].symbol, "Sr");
+    EXPECT_EQ(back.atoms[1].symbol, "Ti");
+    EXPECT_EQ(back.atoms[1].x, "0.5");
+}
+
 TEST(CrystalDataFile, ScannerSkipsLabelsAndTakesTokensWhereTheyStand) {
     CrystalModel m;
     ASSERT_TRUE(parseCrystalData("3.905 4 5\r\n90 90 120\r\nSI 14 0 0 0 BLUE\r\n", m));
