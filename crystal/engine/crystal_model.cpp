@@ -108,14 +108,36 @@ int integerOf(const std::string& text) {
 
 // ---- writing -------------------------------------------------------------------------------
 
+namespace {
+
+// The reader takes a number as an optional '-' and a run of digits and points. A text it cannot
+// take whole (emptied, "1e1", "+5") would come back as another value or shift the fields after
+// it, so it is written as its value in plain decimals: at most 14 characters for the values the
+// fields accept (below 1000).
+std::string readableNumber(const std::string& text) {
+    const std::size_t digits =
+        text.find_first_not_of("0123456789.", text.empty() || text[0] != '-' ? 0 : 1);
+    const bool plain = !text.empty() && text != "-" && digits == std::string::npos;
+    const double v = realOf(text);
+    if (plain || !std::isfinite(v) || std::fabs(v) >= 1000) return text;
+    std::string out = frame::formatMessage("%.10f", v);
+    out.erase(out.find_last_not_of('0') + 1);
+    if (out.back() == '.') out.pop_back();
+    return out == "-0" ? std::string("0") : out;
+}
+
+}  // namespace
+
 std::string crystalDataText(const CrystalModel& m) {
     std::string out;
-    out += frame::formatMessage("a axis=%s\tb axis=%s\tc axis=%s\r\n", m.a.c_str(), m.b.c_str(),
-                                m.c.c_str());
+    out += frame::formatMessage("a axis=%s\tb axis=%s\tc axis=%s\r\n", readableNumber(m.a).c_str(),
+                                readableNumber(m.b).c_str(), readableNumber(m.c).c_str());
     // A short beta gets a second tab so that the gamma column stays aligned.
-    const char* angles = m.beta.size() <= 2 ? "alpha=%s\tbeta=%s\t\tgamma=%s\r\n"
-                                            : "alpha=%s\tbeta=%s\tgamma=%s\r\n";
-    out += frame::formatMessage(angles, m.alpha.c_str(), m.beta.c_str(), m.gamma.c_str());
+    const std::string beta = readableNumber(m.beta);
+    const char* angles =
+        beta.size() <= 2 ? "alpha=%s\tbeta=%s\t\tgamma=%s\r\n" : "alpha=%s\tbeta=%s\tgamma=%s\r\n";
+    out += frame::formatMessage(angles, readableNumber(m.alpha).c_str(), beta.c_str(),
+                                readableNumber(m.gamma).c_str());
     for (int i = 0; i < m.atomCount && i < static_cast<int>(m.atoms.size()); ++i) {
         const AtomSite& s = m.atoms[i];
         const int colour = colourIndexOfValue(s.colourValue);
@@ -124,7 +146,8 @@ std::string crystalDataText(const CrystalModel& m) {
         const int element = atomicNumberOfSymbol(s.symbol);
         const char* symbol = element > 0 ? kElementSymbols[element - 1] : s.symbol.c_str();
         out += frame::formatMessage("%-3s\t%-4s\t%9s\t%9s\t%9s\t%7s\r\n", symbol,
-                                    s.atomicNumber.c_str(), s.x.c_str(), s.y.c_str(), s.z.c_str(),
+                                    s.atomicNumber.c_str(), readableNumber(s.x).c_str(),
+                                    readableNumber(s.y).c_str(), readableNumber(s.z).c_str(),
                                     colour >= 0 ? kAtomColours[colour].name : "");
     }
     return out;

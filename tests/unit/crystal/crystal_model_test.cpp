@@ -66,6 +66,25 @@ TEST(CrystalDataFile, SymbolsTypedInAnyCaseReadBack) {
     EXPECT_EQ(back.atoms[1].x, "0.5");
 }
 
+TEST(CrystalDataFile, NumbersTheReaderCannotTakeWholeAreWrittenPlain) {
+    // The dialog accepts an emptied field (value 0) and exponents; written as typed they would
+    // shift every later field of the file.
+    CrystalModel m =
+        makeModel("", "1e1", "3.905", "9e1", "90", "1.2e2",
+                  {{"Sr", "38", "0", "0", "0", 0}, {"Ti", "22", "5e-1", ".5", "0.5", 6}});
+    CrystalModel back;
+    ASSERT_TRUE(parseCrystalData(crystalDataText(m), back));
+    EXPECT_EQ(realOf(back.a), 0.0);
+    EXPECT_EQ(realOf(back.b), 10.0);
+    EXPECT_EQ(back.c, "3.905");
+    EXPECT_EQ(realOf(back.alpha), 90.0);
+    EXPECT_EQ(back.beta, "90");
+    EXPECT_EQ(realOf(back.gamma), 120.0);
+    ASSERT_EQ(back.atomCount, 2);
+    EXPECT_EQ(realOf(back.atoms[1].x), 0.5);
+    EXPECT_EQ(back.atoms[1].y, ".5");
+}
+
 TEST(CrystalDataFile, ScannerSkipsLabelsAndTakesTokensWhereTheyStand) {
     CrystalModel m;
     ASSERT_TRUE(parseCrystalData("3.905 4 5\r\n90 90 120\r\nSI 14 0 0 0 BLUE\r\n", m));
