@@ -152,7 +152,9 @@ std::string parseOptions(const std::string& command, const std::vector<std::stri
             const std::string* text = value(a.c_str());
             if (!text) return a + " needs a value";
             const auto v = cli::parseNumber(*text);
-            if (!v || *v < lo || *v > hi) return a + ": '" + *text + "' is not a number in range";
+            // Written so that "nan", which strtod accepts, is out of every range.
+            if (!v || !(*v >= lo && *v <= hi))
+                return a + ": '" + *text + "' is not a number in range";
             out = *v;
             return "";
         };

@@ -112,6 +112,11 @@ class Voralin00Cli(unittest.TestCase):
         self.assertEqual(run("spectrum", self.source, self.path("x.bmp"), "--clip", "0").returncode, 2)
         self.assertEqual(run("adjust", self.source, self.path("x.bmp"), "--contrast", "11").returncode, 2)
         self.assertEqual(run("spectrum", self.source, self.path("x.bmp"), "--angle", "3").returncode, 2)
+        # "nan" parses as a number but lies in no range.
+        for option in (("spectrum", "--clip"), ("spectrum", "--lower-clip"), ("filter", "--wa"),
+                       ("filter", "--wb")):
+            result = run(option[0], self.source, self.path("x.bmp"), option[1], "nan")
+            self.assertEqual(result.returncode, 2, option)
         self.assertFalse(os.path.exists(self.path("x.bmp")))
 
     def test_normalise_writes_the_program_layout_and_the_grey_levels(self):
