@@ -265,6 +265,23 @@ class Voralin00Cli(unittest.TestCase):
         self.assertIn("cannot read the profile file", result.stderr)
         self.assertFalse(os.path.exists(self.path("refused.bmp")))
 
+    def test_short_of_memory_the_tool_refuses_or_works_but_never_aborts(self):
+        # Address-space limits around what the spectrum needs: some runs cannot have the frame or
+        # a worker thread's stack. Each must still end with a result or a refusal.
+        import resource
+        codes = {}
+        for megabytes in range(12, 68, 4):
+            limit = megabytes << 20
+            result = subprocess.run(
+                [CLI, "spectrum", self.source, self.path("limited.bmp")], capture_output=True,
+                text=True, timeout=60,
+                preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_AS, (limit, limit)))
+            codes[megabytes] = (result.returncode, result.stderr[-200:])
+        if all(code != 0 for code, _ in codes.values()):
+            self.skipTest("the tool needs more address space than tried (a sanitizer build)")
+        for megabytes, (code, stderr) in codes.items():
+            self.assertIn(code, (0, 1), f"{megabytes} MiB: {stderr}")
+
     def test_a_file_named_like_the_temporary_file_is_kept(self):
         keep = self.path("textureB_1.bmp")
         write_bytes(keep, b"the user's own file")
