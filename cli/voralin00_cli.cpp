@@ -4,8 +4,6 @@
 // written are what the program's Save BMP writes after the same steps.
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -15,6 +13,7 @@
 #include "frame/disk.h"
 #include "frame/message_sink.h"
 #include "image/bmp_file.h"
+#include "image/file_io.h"
 #include "image/normalise.h"
 #include "spectrum/engine/contrast.h"
 #include "spectrum/engine/filters.h"
@@ -152,7 +151,9 @@ std::string parseOptions(const std::string& command, const std::vector<std::stri
             const std::string* text = value(a.c_str());
             if (!text) return a + " needs a value";
             const auto v = cli::parseNumber(*text);
-            if (!v || *v < lo || *v > hi) return a + ": '" + *text + "' is not a number in range";
+            // Written so that "nan", which strtod accepts, is out of every range.
+            if (!v || !(*v >= lo && *v <= hi))
+                return a + ": '" + *text + "' is not a number in range";
             out = *v;
             return "";
         };
@@ -267,11 +268,14 @@ bool openInput(Session& s, const std::string& path) {
     return true;
 }
 
+// Through stdio: a stream iterator throws on a read error (such as a folder given as the file).
 bool readText(const std::string& path, std::string& out) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
+    image::FileHandle file(std::fopen(path.c_str(), "rb"));
+    if (!file) return false;
+    char buffer[4096];
+    std::size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) out.append(buffer, got);
+    return std::ferror(file.get()) == 0;
 }
 
 int run(const std::string& command, Options& o) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <algorithm>
+#include <exception>
 #include <thread>
 #include <vector>
 
@@ -16,15 +17,24 @@ void forEachRowParallel(int rows, RowFunction work) {
     }
     std::vector<std::thread> threads;
     const int chunk = (rows + static_cast<int>(cores) - 1) / static_cast<int>(cores);
+    int handedOut = std::min(rows, chunk);  // rows below this have a thread (or are ours)
     for (unsigned t = 1; t < cores; ++t) {
         const int begin = static_cast<int>(t) * chunk;
         const int end = std::min(rows, begin + chunk);
         if (begin >= end) break;
-        threads.emplace_back([=, &work] {
-            for (int r = begin; r < end; ++r) work(r);
-        });
+        // A thread that cannot be started (no memory for its stack) throws; its rows are then
+        // done here, rather than leaving the started threads unjoined.
+        try {
+            threads.emplace_back([=, &work] {
+                for (int r = begin; r < end; ++r) work(r);
+            });
+        } catch (const std::exception&) {
+            break;
+        }
+        handedOut = end;
     }
     for (int r = 0; r < std::min(rows, chunk); ++r) work(r);
+    for (int r = handedOut; r < rows; ++r) work(r);
     for (auto& t : threads) t.join();
 }
 

@@ -2,10 +2,9 @@
 
 #include <cctype>
 #include <cstdio>
-#include <filesystem>
-#include <system_error>
 
 #include "image/bmp_file.h"
+#include "image/file_io.h"
 #include "spectrum/engine/line_wave.h"
 
 namespace spectrum {
@@ -23,13 +22,10 @@ bool hasExtension(const std::string& path, const char* extension) {
 
 namespace {
 
-bool fileExists(const std::string& path) {
-    std::error_code error;
-    return std::filesystem::exists(std::filesystem::u8path(path), error);
-}
-
 bool mayOverwrite(const std::string& path, frame::MessageSink& sink, bool ask) {
-    if (!ask || !fileExists(path)) return true;
+    // The path is in the ANSI code page, as the file dialog gives it. std::filesystem would read
+    // it as UTF-8 and throw on other bytes; the C runtime takes it as it is.
+    if (!ask || !image::fileExists(path)) return true;
     return sink.ask("File already exists.  Do you overwrite it ?", "Warning",
                     frame::kIconWarning | frame::kYesNo) == frame::kAnswerYes;
 }

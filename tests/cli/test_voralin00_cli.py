@@ -112,6 +112,11 @@ class Voralin00Cli(unittest.TestCase):
         self.assertEqual(run("spectrum", self.source, self.path("x.bmp"), "--clip", "0").returncode, 2)
         self.assertEqual(run("adjust", self.source, self.path("x.bmp"), "--contrast", "11").returncode, 2)
         self.assertEqual(run("spectrum", self.source, self.path("x.bmp"), "--angle", "3").returncode, 2)
+        # "nan" parses as a number but lies in no range.
+        for option in (("spectrum", "--clip"), ("spectrum", "--lower-clip"), ("filter", "--wa"),
+                       ("filter", "--wb")):
+            result = run(option[0], self.source, self.path("x.bmp"), option[1], "nan")
+            self.assertEqual(result.returncode, 2, option)
         self.assertFalse(os.path.exists(self.path("x.bmp")))
 
     def test_normalise_writes_the_program_layout_and_the_grey_levels(self):
@@ -254,6 +259,28 @@ class Voralin00Cli(unittest.TestCase):
         result = run("spectrum", self.source, self.path("spectrum.png"))
         self.assertEqual(result.returncode, 1)
         self.assertIn("Error: Assign a file with BMP extension.", result.stderr)
+        # A profile that cannot be read, here a folder, is reported, not a crash.
+        result = run("filter", self.source, self.path("refused.bmp"), "--special", self.tmp)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertIn("cannot read the profile file", result.stderr)
+        self.assertFalse(os.path.exists(self.path("refused.bmp")))
+
+    def test_short_of_memory_the_tool_refuses_or_works_but_never_aborts(self):
+        # Address-space limits around what the spectrum needs: some runs cannot have the frame or
+        # a worker thread's stack. Each must still end with a result or a refusal.
+        import resource
+        codes = {}
+        for megabytes in range(12, 68, 4):
+            limit = megabytes << 20
+            result = subprocess.run(
+                [CLI, "spectrum", self.source, self.path("limited.bmp")], capture_output=True,
+                text=True, timeout=60,
+                preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_AS, (limit, limit)))
+            codes[megabytes] = (result.returncode, result.stderr[-200:])
+        if all(code != 0 for code, _ in codes.values()):
+            self.skipTest("the tool needs more address space than tried (a sanitizer build)")
+        for megabytes, (code, stderr) in codes.items():
+            self.assertIn(code, (0, 1), f"{megabytes} MiB: {stderr}")
 
     def test_a_file_named_like_the_temporary_file_is_kept(self):
         keep = self.path("textureB_1.bmp")
