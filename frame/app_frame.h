@@ -143,6 +143,22 @@ class MessageBoxSink final : public MessageSink {
     HWND owner_;
 };
 
+// The common open or save dialog without hook or template. `filter` is the usual double-null list;
+// `extension` (may be null) is added to a name typed without one; the name buffer holds
+// `bufferChars` characters. Returns false when cancelled, and when the dialog failed after
+// reporting "GetOpenFileName error 0x%lx" / "GetSaveFileName error 0x%lx" with `errorCaption`.
+struct FileDialogRequest {
+    bool save = false;
+    const char* filter = nullptr;
+    const char* title = nullptr;
+    const char* extension = nullptr;
+    DWORD flags = 0;
+    const char* errorCaption = "Error";
+    int bufferChars = 258;
+};
+bool askFilePath(HWND owner, MessageSink& sink, const FileDialogRequest& request,
+                 std::string& path);
+
 // The message shown when a dialog cannot be created.
 void reportDialogFailure(const char* text);
 

@@ -116,48 +116,20 @@ class GdiPages final : public crystal::PageRenderer {
 // A save-file dialog; false on cancel or failure (reported).
 bool askSavePath(AppState& app, HWND window, const char* filter, const char* title,
                  const char* extension, std::string& path) {
-    char name[256] = {};
-    OPENFILENAMEA ofn{};
-    ofn.lStructSize = sizeof ofn;
-    ofn.hwndOwner = window;
-    ofn.lpstrFilter = filter;
-    ofn.lpstrFile = name;
-    ofn.nMaxFile = sizeof name;
-    ofn.lpstrTitle = title;
-    ofn.lpstrDefExt = extension;
-    ofn.Flags = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST;
-    if (!GetSaveFileNameA(&ofn)) {
-        if (const DWORD error = CommDlgExtendedError())
-            app.sink.ask(frame::formatMessage("GetSaveFileName error 0x%lx",
-                                              static_cast<unsigned long>(error)),
-                         "Error", frame::kIconError);
-        return false;
-    }
-    path = name;
-    return true;
+    return frame::askFilePath(
+        window, app.sink,
+        {true, filter, title, extension, OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST,
+         "Error", 256},
+        path);
 }
 
 // An open-file dialog with the Explorer look; false on cancel or failure (reported).
 bool askOpenPath(AppState& app, HWND window, const char* filter, const char* title,
                  std::string& path) {
-    char name[256] = {};
-    OPENFILENAMEA ofn{};
-    ofn.lStructSize = sizeof ofn;
-    ofn.hwndOwner = window;
-    ofn.lpstrFilter = filter;
-    ofn.lpstrFile = name;
-    ofn.nMaxFile = sizeof name;
-    ofn.lpstrTitle = title;
-    ofn.Flags = OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
-    if (!GetOpenFileNameA(&ofn)) {
-        if (const DWORD error = CommDlgExtendedError())
-            app.sink.ask(frame::formatMessage("GetOpenFileName error 0x%lx",
-                                              static_cast<unsigned long>(error)),
-                         "Error", frame::kIconError);
-        return false;
-    }
-    path = name;
-    return true;
+    return frame::askFilePath(window, app.sink,
+                              {false, filter, title, nullptr,
+                               OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY, "Error", 256},
+                              path);
 }
 
 void redrawBand(HWND window, int left, int right) {

@@ -9,30 +9,12 @@
 namespace voralin {
 namespace {
 
-constexpr int kPathChars = 258;
-
 // Runs the save dialog; false when cancelled or failed (a failure is reported).
 bool askSavePath(AppState& app, HWND window, const char* filter, const char* title,
                  const char* extension, const char* errorCaption, std::string& path) {
-    char file[kPathChars] = {};
-    OPENFILENAMEA ofn{};
-    ofn.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
-    ofn.hwndOwner = window;
-    ofn.lpstrFilter = filter;
-    ofn.lpstrFile = file;
-    ofn.nMaxFile = kPathChars;
-    ofn.lpstrTitle = title;
-    ofn.lpstrDefExt = extension;
-    ofn.Flags = OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
-    if (!GetSaveFileNameA(&ofn)) {
-        if (const DWORD code = CommDlgExtendedError())
-            app.sink.ask(frame::formatMessage("GetSaveFileName error 0x%lx",
-                                              static_cast<unsigned long>(code)),
-                         errorCaption, frame::kIconError);
-        return false;
-    }
-    path = file;
-    return true;
+    return frame::askFilePath(
+        window, app.sink,
+        {true, filter, title, extension, OFN_PATHMUSTEXIST | OFN_HIDEREADONLY, errorCaption}, path);
 }
 
 void repaintButton(HWND window, int left) {
