@@ -1,7 +1,9 @@
 // Shared helpers for the crystal engine tests: small crystals and a recorded slicing run.
 #pragma once
 
+#include <fstream>
 #include <initializer_list>
+#include <sstream>
 #include <string>
 
 #include "crystal/engine/page.h"
@@ -10,6 +12,15 @@
 #include "frame/message_sink.h"
 
 namespace crystal::testing {
+
+inline std::string readAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+inline bool exists(const std::string& path) { return std::ifstream(path).good(); }
 
 struct Row {
     const char* symbol;

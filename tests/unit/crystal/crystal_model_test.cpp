@@ -9,7 +9,9 @@
 #include "crystal_fixture.h"
 
 using namespace crystal;
+using crystal::testing::exists;
 using crystal::testing::makeModel;
+using crystal::testing::readAll;
 using crystal::testing::strontiumTitanate;
 
 namespace {
@@ -19,13 +21,6 @@ const char* const kHeader =
 
 std::string dataFile() {
     return std::string(SUITE_TEST_DATA) + "/crystal/srtio3.txt";
-}
-
-std::string readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 }  // namespace

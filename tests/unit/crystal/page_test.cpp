@@ -12,21 +12,13 @@
 #include "crystal_fixture.h"
 
 using namespace crystal;
+using crystal::testing::exists;
 using crystal::testing::makeModel;
+using crystal::testing::readAll;
 using crystal::testing::SliceRun;
 using crystal::testing::strontiumTitanate;
 
 namespace {
-
-std::string readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-bool exists(const std::string& path) {
-    return std::ifstream(path).good();
-}
 
 // Silicon at every 1/n of c: n planes along [0 0 1].
 CrystalModel planes(int n) {

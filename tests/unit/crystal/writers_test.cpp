@@ -10,22 +10,13 @@
 #include "crystal_fixture.h"
 
 using namespace crystal;
+using crystal::testing::exists;
 using crystal::testing::makeModel;
+using crystal::testing::readAll;
 using crystal::testing::SliceRun;
 using crystal::testing::strontiumTitanate;
 
 namespace {
-
-std::string readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-bool exists(const std::string& path) {
-    return std::ifstream(path).good();
-}
 
 // Silicon at the origin of a 3 x 3 x 4 cell and one atom per given height fraction, along c.
 CrystalModel stack(std::initializer_list<const char*> heights, const char* w = "1") {
