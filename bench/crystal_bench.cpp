@@ -16,8 +16,9 @@
 #include "crystal/engine/page.h"
 #include "crystal/engine/slicing.h"
 #include "crystal/engine/writers.h"
-#include "frame/busy.h"
-#include "frame/disk.h"
+#include "core/busy.h"
+#include "core/disk.h"
+#include "core/stderr_sink.h"
 
 namespace {
 
@@ -66,17 +67,17 @@ int main(int argc, char** argv) {
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
 
-    frame::StderrSink stderrSink("crystal_bench");
-    struct YesSink final : frame::MessageSink {
-        frame::StderrSink& inner;
-        explicit YesSink(frame::StderrSink& s) : inner(s) {}
+    core::StderrSink stderrSink("crystal_bench");
+    struct YesSink final : core::MessageSink {
+        core::StderrSink& inner;
+        explicit YesSink(core::StderrSink& s) : inner(s) {}
         int ask(std::string_view text, std::string_view caption, unsigned style) override {
-            if (style & frame::kYesNo) return frame::kAnswerYes;
-            if (caption == "Success") return frame::kAnswerOk;
+            if (style & core::kYesNo) return core::kAnswerYes;
+            if (caption == "Success") return core::kAnswerOk;
             return inner.ask(text, caption, style);
         }
     } sink(stderrSink);
-    frame::NoBusyIndicator busy, waitBox;
+    core::NoBusyIndicator busy, waitBox;
     const crystal::Seams seams{sink, busy, waitBox};
 
     crystal::CrystalState state;
@@ -91,7 +92,7 @@ int main(int argc, char** argv) {
     ok = crystal::writeNormalBeamFiles(state, out("slab.dat"), seams) && ok;
     ok = crystal::writeConvergentBeamFile(state, out("beam.xyz"), seams) && ok;
     const double written = secondsSince(start);
-    ok = crystal::savePlaneBitmaps(state, pages, out("page.bmp"), frame::systemDisk(), sink) && ok;
+    ok = crystal::savePlaneBitmaps(state, pages, out("page.bmp"), core::systemDisk(), sink) && ok;
     const double total = secondsSince(start);
 
     const crystal::SlicingState& st = state.slicing;

@@ -17,9 +17,11 @@
 #include "crystal/engine/page.h"
 #include "crystal/engine/slicing.h"
 #include "crystal/engine/writers.h"
-#include "frame/busy.h"
-#include "frame/disk.h"
-#include "frame/message_sink.h"
+#include "core/busy.h"
+#include "core/disk.h"
+#include "core/message_sink.h"
+#include "core/stderr_sink.h"
+#include "core/localized.h"
 
 namespace {
 
@@ -47,16 +49,16 @@ const char* const kUsage =
 
 // Answers the "save all pages" question with Yes without printing it; everything else goes to
 // the stderr sink.
-class BatchSink final : public frame::MessageSink {
+class BatchSink final : public core::MessageSink {
   public:
-    explicit BatchSink(frame::StderrSink& inner) : inner_(inner) {}
+    explicit BatchSink(core::StderrSink& inner) : inner_(inner) {}
     int ask(std::string_view text, std::string_view caption, unsigned style) override {
-        if (style & frame::kYesNo) return frame::kAnswerYes;
+        if (style & core::kYesNo) return core::kAnswerYes;
         return inner_.ask(text, caption, style);
     }
 
   private:
-    frame::StderrSink& inner_;
+    core::StderrSink& inner_;
 };
 
 // Shows which page is drawn, on a terminal only.
@@ -202,6 +204,7 @@ void printLayers(const crystal::CrystalState& cs) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    core::setJapaneseTexts(core::environmentAsksJapanese());
     const std::vector<std::string> args = cli::argumentsOf(argc, argv);
     for (const std::string& a : args)
         if (a == "--help" || a == "-h") {
@@ -215,9 +218,9 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    frame::StderrSink stderrSink("kestral-cli");
+    core::StderrSink stderrSink("kestral-cli");
     BatchSink sink(stderrSink);
-    frame::NoBusyIndicator busy, waitBox;
+    core::NoBusyIndicator busy, waitBox;
     const crystal::Seams seams{sink, busy, waitBox};
 
     crystal::CrystalState state;
@@ -247,7 +250,7 @@ int main(int argc, char** argv) {
     if (!options->pages.empty()) {
         ProgressPages progress(pages, cli::stdoutIsTerminal());
         ok =
-            crystal::savePlaneBitmaps(state, progress, options->pages, frame::systemDisk(), sink) &&
+            crystal::savePlaneBitmaps(state, progress, options->pages, core::systemDisk(), sink) &&
             ok;
     }
     if (!options->crystalOut.empty())

@@ -9,9 +9,11 @@
 #include <vector>
 
 #include "cli/cli_common.h"
-#include "frame/busy.h"
-#include "frame/disk.h"
-#include "frame/message_sink.h"
+#include "core/busy.h"
+#include "core/disk.h"
+#include "core/message_sink.h"
+#include "core/stderr_sink.h"
+#include "core/localized.h"
 #include "image/bmp_file.h"
 #include "image/file_io.h"
 #include "image/normalise.h"
@@ -63,7 +65,7 @@ int usageError(const std::string& what) {
 }
 
 // Shows "Please wait a moment." on a terminal while a long step runs.
-class TerminalBusy final : public frame::BusyIndicator {
+class TerminalBusy final : public core::BusyIndicator {
   public:
     void beginBusy() override {
         if (cli::stdoutIsTerminal()) {
@@ -253,7 +255,7 @@ std::string parseOptions(const std::string& command, const std::vector<std::stri
 
 // The program's state for one run: the current picture, its geometry and the spectrum.
 struct Session {
-    frame::StderrSink sink{kProgram};
+    core::StderrSink sink{kProgram};
     TerminalBusy busy;
     image::CurrentImage image;
     image::ImageGeometry geometry;
@@ -262,7 +264,7 @@ struct Session {
 
 bool openInput(Session& s, const std::string& path) {
     const image::OpenOutcome outcome = image::openImageFile(
-        path, s.image, s.sink, s.busy, frame::systemDisk(), 1 << 20, 1 << 20, [] {});
+        path, s.image, s.sink, s.busy, core::systemDisk(), 1 << 20, 1 << 20, [] {});
     if (outcome.result != image::OpenResult::Opened) return false;
     s.geometry = outcome.geometry;
     return true;
@@ -326,7 +328,7 @@ int run(const std::string& command, Options& o) {
         }
         if (command == "linewave") {
             return spectrum::saveFftDataTo(output, s.buffers, s.geometry, o.settings.lineWave.angle,
-                                           s.sink, frame::systemDisk(), false)
+                                           s.sink, core::systemDisk(), false)
                        ? 0
                        : 1;
         }
@@ -334,7 +336,7 @@ int run(const std::string& command, Options& o) {
             !spectrum::inverseTransform(s.image, s.geometry, o.settings, s.buffers, s.sink, s.busy))
             return 1;
     }
-    return spectrum::saveBitmapTo(output, s.image, s.geometry, s.sink, frame::systemDisk(), false)
+    return spectrum::saveBitmapTo(output, s.image, s.geometry, s.sink, core::systemDisk(), false)
                ? 0
                : 1;
 }
@@ -342,6 +344,7 @@ int run(const std::string& command, Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    core::setJapaneseTexts(core::environmentAsksJapanese());
     const std::vector<std::string> args = cli::argumentsOf(argc, argv);
     if (args.empty()) return usageError("no command given");
     if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {

@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "frame/busy.h"
+#include "core/busy.h"
 #include "frame/frame_rules.h"
-#include "frame/message_sink.h"
+#include "core/message_sink.h"
 
 namespace frame {
 
@@ -111,8 +111,8 @@ void updateHoverLabel(FrameContext& frame, HWND mainWindow);
 void removeHoverLabel(FrameContext& frame, HWND mainWindow);
 
 // ---- shell services ----
-void showHelp(FrameContext& frame, HWND mainWindow, MessageSink& sink);
-void showAbout(FrameContext& frame, HWND mainWindow, MessageSink& sink);
+void showHelp(FrameContext& frame, HWND mainWindow, core::MessageSink& sink);
+void showAbout(FrameContext& frame, HWND mainWindow, core::MessageSink& sink);
 // Releases the logo and posts the quit message; the program frees its own data first.
 void quitApplication(FrameContext& frame);
 
@@ -122,7 +122,7 @@ void closeWaitDialog(FrameContext& frame, HWND mainWindow);
 void placeDialogTopRight(HWND dialog, int dialogTopOffset);
 
 // The wait box as the engines' busy indicator.
-class WaitBox final : public BusyIndicator {
+class WaitBox final : public core::BusyIndicator {
   public:
     explicit WaitBox(FrameContext& frame) : frame_(frame) {}
     void beginBusy() override { showWaitDialog(frame_, frame_.mainWindow); }
@@ -133,7 +133,7 @@ class WaitBox final : public BusyIndicator {
 };
 
 // Message boxes; owner may be null (system errors have none).
-class MessageBoxSink final : public MessageSink {
+class MessageBoxSink final : public core::MessageSink {
   public:
     explicit MessageBoxSink(HWND owner = nullptr) : owner_(owner) {}
     int ask(std::string_view text, std::string_view caption, unsigned style) override;
@@ -156,7 +156,7 @@ struct FileDialogRequest {
     const char* errorCaption = "Error";
     int bufferChars = 258;
 };
-bool askFilePath(HWND owner, MessageSink& sink, const FileDialogRequest& request,
+bool askFilePath(HWND owner, core::MessageSink& sink, const FileDialogRequest& request,
                  std::string& path);
 
 // The message shown when a dialog cannot be created.

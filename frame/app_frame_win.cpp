@@ -1,6 +1,8 @@
 // Program entry helpers, start-up checks, paths beside the program, Help, About and the end.
 #include "frame/app_frame.h"
 
+#include "core/localized.h"
+
 #include <shellapi.h>
 
 namespace frame {
@@ -95,6 +97,7 @@ bool displayHasFewColours() {
 void runEnvironmentProbes(FrameContext& frame) {
     frame.buttonFaceColour = GetSysColor(COLOR_BTNFACE);
     frame.japaneseUi = detectUiLanguage();
+    core::setJapaneseTexts(frame.japaneseUi);
     frame.winVersionCode = detectWindowsVersion(frame.winVersionCode);
     frame.probesDone = true;
 }
@@ -148,27 +151,27 @@ void releaseLogo(FrameContext& frame) {
     frame.logo = nullptr;
 }
 
-void showHelp(FrameContext& frame, HWND mainWindow, MessageSink& sink) {
+void showHelp(FrameContext& frame, HWND mainWindow, core::MessageSink& sink) {
     const char* name = frame.japaneseUi ? frame.table->readmeNameJapanese : frame.table->readmeName;
     WIN32_FIND_DATAA found{};
     HANDLE search = frame.readmePath.empty() ? INVALID_HANDLE_VALUE
                                              : FindFirstFileA(frame.readmePath.c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) {
-        sink.ask(formatMessage("Install the readme file (%s)\nin the same directory.", name),
-                 "Error", kIconError);
+        sink.ask(core::formatMessage("Install the readme file (%s)\nin the same directory.", name),
+                 "Error", core::kIconError);
         return;
     }
     const auto result = reinterpret_cast<INT_PTR>(ShellExecuteA(
         mainWindow, "open", frame.readmePath.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
     if ((result & 0xFFFF) <= 32)
-        sink.ask(formatMessage("Unable to open the readme file (%s)\nbecause of being NO software "
+        sink.ask(core::formatMessage("Unable to open the readme file (%s)\nbecause of being NO software "
                                "to read PDF documents.",
                                name),
-                 "Error", kIconError);
+                 "Error", core::kIconError);
     FindClose(search);
 }
 
-void showAbout(FrameContext& frame, HWND mainWindow, MessageSink&) {
+void showAbout(FrameContext& frame, HWND mainWindow, core::MessageSink&) {
     if (DialogBoxParamA(frame.instance, frame.table->aboutDialog, mainWindow, aboutProcedure, 0) ==
         -1)
         reportDialogFailure("Unable to open a dialog box.");
@@ -179,8 +182,22 @@ void quitApplication(FrameContext& frame) {
     PostQuitMessage(0);
 }
 
+namespace {
+// Message texts are UTF-8 (the Japanese ones included); shown through the wide call so they read
+// the same on every code page. ASCII texts come out exactly as before.
+std::wstring widen(std::string_view utf8) {
+    if (utf8.empty()) return {};
+    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
+                                      nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
+    if (n > 0)
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
+    return wide;
+}
+}  // namespace
+
 int MessageBoxSink::ask(std::string_view text, std::string_view caption, unsigned style) {
-    return MessageBoxA(owner_, std::string(text).c_str(), std::string(caption).c_str(), style);
+    return MessageBoxW(owner_, widen(text).c_str(), widen(caption).c_str(), style);
 }
 
 void reportDialogFailure(const char* text) {

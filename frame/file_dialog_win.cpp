@@ -9,7 +9,7 @@
 
 namespace frame {
 
-bool askFilePath(HWND owner, MessageSink& sink, const FileDialogRequest& request,
+bool askFilePath(HWND owner, core::MessageSink& sink, const FileDialogRequest& request,
                  std::string& path) {
     std::vector<char> name(static_cast<std::size_t>(request.bufferChars), '\0');
     OPENFILENAMEA ofn{};
@@ -25,10 +25,10 @@ bool askFilePath(HWND owner, MessageSink& sink, const FileDialogRequest& request
     const BOOL chosen = request.save ? GetSaveFileNameA(&ofn) : GetOpenFileNameA(&ofn);
     if (!chosen) {
         if (const DWORD code = CommDlgExtendedError())
-            sink.ask(formatMessage(request.save ? "GetSaveFileName error 0x%lx"
+            sink.ask(core::formatMessage(request.save ? "GetSaveFileName error 0x%lx"
                                                 : "GetOpenFileName error 0x%lx",
                                    static_cast<unsigned long>(code)),
-                     request.errorCaption, kIconError);
+                     request.errorCaption, core::kIconError);
         return false;
     }
     path = name.data();

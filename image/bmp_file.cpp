@@ -114,10 +114,10 @@ AccessFault planAccess(const CurrentImage& image, DibAccess& a) {
 }
 
 bool readFrom(ByteSource& source, std::uint64_t fileSize, CurrentImage& image,
-              BitmapFlavour flavour, frame::MessageSink& sink, int clientWidth, int clientHeight) {
+              BitmapFlavour flavour, core::MessageSink& sink, int clientWidth, int clientHeight) {
     auto fail = [&](const std::string& text) {
         freeBitmap(image);
-        sink.ask(text, readCaption(flavour), frame::kIconError);
+        sink.ask(text, readCaption(flavour), core::kIconError);
         return false;
     };
     freeBitmap(image);
@@ -127,7 +127,7 @@ bool readFrom(ByteSource& source, std::uint64_t fileSize, CurrentImage& image,
         return fail("Unable to read bitmap file header.");
     const BmpFileHeader header = parseFileHeader(head);
     if (header.bfType != kBmpMagic)
-        return fail(frame::formatMessage("Bad magic number (0x%04x) in bitmap.", header.bfType));
+        return fail(core::formatMessage("Bad magic number (0x%04x) in bitmap.", header.bfType));
 
     // bfSize comes from the file: believe it only as far as the file really reaches, so a hostile
     // header can neither make us allocate gigabytes nor leave the block without an info header.
@@ -166,15 +166,15 @@ std::uint32_t writerOffBits(BitmapFlavour flavour) {
 }
 
 std::optional<DibAccess> accessBitmap(CurrentImage& image, BitmapFlavour flavour,
-                                      frame::MessageSink& sink) {
+                                      core::MessageSink& sink) {
     DibAccess a;
     switch (planAccess(image, a)) {
         case AccessFault::HeaderSize:
             sink.ask("Error: Illegal structure size.found in info header", accessCaption(flavour),
-                     frame::kIconError);
+                     core::kIconError);
             return std::nullopt;
         case AccessFault::Layout:
-            sink.ask(kBadLayoutText, accessCaption(flavour), frame::kIconError);
+            sink.ask(kBadLayoutText, accessCaption(flavour), core::kIconError);
             return std::nullopt;
         case AccessFault::None:
             break;
@@ -188,18 +188,18 @@ std::optional<DibAccess> accessBitmap(CurrentImage& image, BitmapFlavour flavour
 }
 
 bool readBitmapBytes(std::span<const std::uint8_t> file, CurrentImage& image, BitmapFlavour flavour,
-                     frame::MessageSink& sink, int clientWidth, int clientHeight) {
+                     core::MessageSink& sink, int clientWidth, int clientHeight) {
     MemorySource source(file);
     return readFrom(source, file.size(), image, flavour, sink, clientWidth, clientHeight);
 }
 
 bool readBitmapFile(const std::string& path, CurrentImage& image, BitmapFlavour flavour,
-                    frame::MessageSink& sink, int clientWidth, int clientHeight) {
+                    core::MessageSink& sink, int clientWidth, int clientHeight) {
     FileHandle file(std::fopen(path.c_str(), "rb"));
     if (!file) {
         freeBitmap(image);
-        sink.ask(frame::formatMessage("Unable to open file '%s'.", path.c_str()),
-                 openCaption(flavour), frame::kIconError);
+        sink.ask(core::formatMessage("Unable to open file '%s'.", path.c_str()),
+                 openCaption(flavour), core::kIconError);
         return false;
     }
     // An unknown size reads as empty, which the header check then refuses.
@@ -241,16 +241,16 @@ std::vector<std::uint8_t> encodeBitmap(CurrentImage& image, BitmapFlavour flavou
 }
 
 bool writeBitmapFile(const std::string& path, CurrentImage& image, BitmapFlavour flavour,
-                     frame::MessageSink& sink) {
+                     core::MessageSink& sink) {
     const std::size_t blockSize = image.dib.block.size();
     // bfSize is 32 bits: a block that cannot be described is not written at all.
     if (image.dib.empty() || blockSize > 0xFFFFFFFFu - kFileHeaderSize) {
-        sink.ask(writeFailedText(flavour), saveCaption(flavour), frame::kIconError);
+        sink.ask(writeFailedText(flavour), saveCaption(flavour), core::kIconError);
         return false;
     }
     FileHandle file(std::fopen(path.c_str(), "wb"));
     if (!file) {
-        sink.ask(createFailedText(flavour), saveCaption(flavour), frame::kIconError);
+        sink.ask(createFailedText(flavour), saveCaption(flavour), core::kIconError);
         return false;
     }
     image.fileHeader =
@@ -264,7 +264,7 @@ bool writeBitmapFile(const std::string& path, CurrentImage& image, BitmapFlavour
     const bool closed = file.close();
     if (!written || !closed) {
         removeFile(path);
-        sink.ask(writeFailedText(flavour), saveCaption(flavour), frame::kIconError);
+        sink.ask(writeFailedText(flavour), saveCaption(flavour), core::kIconError);
         return false;
     }
     return true;

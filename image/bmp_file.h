@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "frame/message_sink.h"
+#include "core/message_sink.h"
 #include "image/packed_dib.h"
 
 namespace image {
@@ -46,22 +46,22 @@ std::uint64_t dibRowStride(std::int32_t width, std::uint16_t bitCount);
 
 // Checks the block and fills in biClrUsed and biSizeImage when they are 0.
 std::optional<DibAccess> accessBitmap(CurrentImage& image, BitmapFlavour flavour,
-                                      frame::MessageSink& sink);
+                                      core::MessageSink& sink);
 
 // Replaces `image` (which the caller has freed) with the BMP file at `path` and sets its
 // viewReduction for a client area of the given size. On failure `image` holds no picture, except
 // when the access step refuses the information header size: that block stays, as it always has.
 bool readBitmapFile(const std::string& path, CurrentImage& image, BitmapFlavour flavour,
-                    frame::MessageSink& sink, int clientWidth, int clientHeight);
+                    core::MessageSink& sink, int clientWidth, int clientHeight);
 
 // The same on the bytes of a file held in memory.
 bool readBitmapBytes(std::span<const std::uint8_t> file, CurrentImage& image, BitmapFlavour flavour,
-                     frame::MessageSink& sink, int clientWidth, int clientHeight);
+                     core::MessageSink& sink, int clientWidth, int clientHeight);
 
 // Writes the current picture as a BMP file and keeps the written file header in `image`. A file
 // that could not be written completely (including its close) is deleted.
 bool writeBitmapFile(const std::string& path, CurrentImage& image, BitmapFlavour flavour,
-                     frame::MessageSink& sink);
+                     core::MessageSink& sink);
 
 // The bytes writeBitmapFile would write; sets the kept file header the same way.
 std::vector<std::uint8_t> encodeBitmap(CurrentImage& image, BitmapFlavour flavour);

@@ -17,7 +17,7 @@ constexpr const char* kOpenText = "Unable to open the bitmap file.";
 constexpr const char* kTempText = "Unable to create a temporary bitmap file.";
 constexpr const char* kDiskText = "Not enough free diskspace to create a temporary bitmap file.";
 
-bool refuse(frame::MessageSink& sink, const char* text, const char* caption, unsigned style) {
+bool refuse(core::MessageSink& sink, const char* text, const char* caption, unsigned style) {
     sink.ask(text, caption, style);
     return false;
 }
@@ -225,9 +225,9 @@ std::string lowerLastFour(const std::string& path) {
 }  // namespace
 
 std::optional<GreySource> checkGreyBitmap(std::span<const std::uint8_t> head,
-                                          std::uint64_t fileSize, frame::MessageSink& sink) {
-    using frame::kIconError;
-    using frame::kIconWarning;
+                                          std::uint64_t fileSize, core::MessageSink& sink) {
+    using core::kIconError;
+    using core::kIconWarning;
     // The header is copied into the normalised file, which must load: the whole biSize must be
     // 40, not only its low byte.
     if (fileSize < 54 || head.size() < 54 || head[0] != 'B' || head[1] != 'M' ||
@@ -300,9 +300,9 @@ ConvertResult writeNormalised(const GreySource& source, ByteSource& pixels, Byte
 }
 
 std::optional<ImageGeometry> normaliseGreyBytes(std::span<const std::uint8_t> file, ByteSink& out,
-                                                frame::MessageSink& sink,
-                                                frame::BusyIndicator& indicator,
-                                                std::optional<frame::BusyScope>& busy) {
+                                                core::MessageSink& sink,
+                                                core::BusyIndicator& indicator,
+                                                std::optional<core::BusyScope>& busy) {
     const auto source = checkGreyBitmap(
         file.first(std::min<std::size_t>(file.size(), kGreyHeadBytes)), file.size(), sink);
     if (!source) return std::nullopt;
@@ -312,7 +312,7 @@ std::optional<ImageGeometry> normaliseGreyBytes(std::span<const std::uint8_t> fi
     if (result != ConvertResult::Ok) {
         busy.reset();
         refuse(sink, result == ConvertResult::ReadFailed ? kOpenText : kTempText, "Open Error",
-               frame::kIconError);
+               core::kIconError);
         return std::nullopt;
     }
     return source->geometry;
@@ -325,18 +325,18 @@ std::string temporaryBitmapName(const std::string& sourcePath, int attempt) {
 }
 
 std::optional<NormalisedFile> normaliseGreyBitmap(const std::string& sourcePath,
-                                                  frame::MessageSink& sink,
-                                                  frame::BusyIndicator& indicator,
-                                                  frame::DiskServices& disk,
-                                                  std::optional<frame::BusyScope>& busy) {
-    using frame::kIconError;
+                                                  core::MessageSink& sink,
+                                                  core::BusyIndicator& indicator,
+                                                  core::DiskServices& disk,
+                                                  std::optional<core::BusyScope>& busy) {
+    using core::kIconError;
     FileHandle in(std::fopen(sourcePath.c_str(), "rb"));
     const auto size = in ? fileSize(in.get()) : std::nullopt;
     if (!size) {
         refuse(sink, kOpenText, "Open Error", kIconError);
         return std::nullopt;
     }
-    if (!disk.hasFreeDiskSpace(sourcePath, 2 * *size + frame::kFreeSpaceMargin)) {
+    if (!disk.hasFreeDiskSpace(sourcePath, 2 * *size + core::kFreeSpaceMargin)) {
         refuse(sink, kDiskText, "Error", kIconError);
         return std::nullopt;
     }
@@ -351,7 +351,7 @@ std::optional<NormalisedFile> normaliseGreyBitmap(const std::string& sourcePath,
     if (!source) return std::nullopt;
     // An RLE8 source can expand far beyond twice its size; the normalised size is known now.
     if (!disk.hasFreeDiskSpace(
-            sourcePath, std::uint64_t{source->geometry.fileSize} + frame::kFreeSpaceMargin)) {
+            sourcePath, std::uint64_t{source->geometry.fileSize} + core::kFreeSpaceMargin)) {
         refuse(sink, kDiskText, "Error", kIconError);
         return std::nullopt;
     }
@@ -392,29 +392,29 @@ bool hasBmpExtension(const std::string& path) {
     return path.size() >= 4 && lowerLastFour(path) == ".bmp";
 }
 
-OpenOutcome openImageFile(const std::string& path, CurrentImage& image, frame::MessageSink& sink,
-                          frame::BusyIndicator& indicator, frame::DiskServices& disk,
+OpenOutcome openImageFile(const std::string& path, CurrentImage& image, core::MessageSink& sink,
+                          core::BusyIndicator& indicator, core::DiskServices& disk,
                           int clientWidth, int clientHeight,
                           const std::function<void()>& forgetPrevious) {
     OpenOutcome outcome;
     if (!hasBmpExtension(path)) {
-        refuse(sink, "Select a file with BMP extension.", "Error", frame::kIconWarning);
+        refuse(sink, "Select a file with BMP extension.", "Error", core::kIconWarning);
         return outcome;
     }
     {
         FileHandle file(std::fopen(path.c_str(), "rb"));
         if (!file) {
-            refuse(sink, kOpenText, "Open Error", frame::kIconError);
+            refuse(sink, kOpenText, "Open Error", core::kIconError);
             return outcome;
         }
         std::uint8_t head[15];
         if (std::fread(head, 1, sizeof head, file.get()) != sizeof head || head[0] != 'B' ||
             head[1] != 'M' || head[14] != 40) {
-            refuse(sink, kFormatText, "Error", frame::kIconError);
+            refuse(sink, kFormatText, "Error", core::kIconError);
             return outcome;
         }
     }
-    std::optional<frame::BusyScope> busy;
+    std::optional<core::BusyScope> busy;
     const auto normalised = normaliseGreyBitmap(path, sink, indicator, disk, busy);
     if (!normalised) return outcome;
 
@@ -454,7 +454,7 @@ std::optional<std::string> describeBitmapFile(const std::string& path) {
         default:
             break;
     }
-    return frame::formatMessage("%ld(W) x %ld(H) x %s(Colors) %s (%lld Bytes)",
+    return core::formatMessage("%ld(W) x %ld(H) x %s(Colors) %s (%lld Bytes)",
                                 static_cast<long>(loadI32(head + 18)),
                                 static_cast<long>(loadI32(head + 22)), colours,
                                 head[30] != 0 ? "RLE" : "RGB", static_cast<long long>(*size));

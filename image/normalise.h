@@ -20,9 +20,9 @@
 #include <span>
 #include <string>
 
-#include "frame/busy.h"
-#include "frame/disk.h"
-#include "frame/message_sink.h"
+#include "core/busy.h"
+#include "core/disk.h"
+#include "core/message_sink.h"
 #include "image/bmp_file.h"
 #include "image/file_io.h"
 #include "image/packed_dib.h"
@@ -49,7 +49,7 @@ inline constexpr std::size_t kGreyHeadBytes = 54 + 256 * 4;
 // Checks the header and palette (`head`: the first min(fileSize, kGreyHeadBytes) bytes of a file
 // of `fileSize` bytes) and reports the first refusal.
 std::optional<GreySource> checkGreyBitmap(std::span<const std::uint8_t> head,
-                                          std::uint64_t fileSize, frame::MessageSink& sink);
+                                          std::uint64_t fileSize, core::MessageSink& sink);
 
 // Writes the normalised file for `source`, reading its pixel data from `pixels` (positioned at
 // source.pixelStart). Reports nothing; false when a read or a write failed.
@@ -60,9 +60,9 @@ ConvertResult writeNormalised(const GreySource& source, ByteSource& pixels, Byte
 // the normalised file to `out`. On success the wait state stays on for the caller to end. On a
 // failure after it began, it ends before the message.
 std::optional<ImageGeometry> normaliseGreyBytes(std::span<const std::uint8_t> file, ByteSink& out,
-                                                frame::MessageSink& sink,
-                                                frame::BusyIndicator& indicator,
-                                                std::optional<frame::BusyScope>& busy);
+                                                core::MessageSink& sink,
+                                                core::BusyIndicator& indicator,
+                                                std::optional<core::BusyScope>& busy);
 
 // The temporary file's name for `sourcePath` and attempt n (1, 2, ...): the path without its last
 // four characters, then "B_<n>.bmp".
@@ -76,10 +76,10 @@ struct NormalisedFile {
 // The whole step on a file: free-space test, checks, an exclusively created temporary file that
 // never replaces an existing one, the wait state (left on after success), the rewrite.
 std::optional<NormalisedFile> normaliseGreyBitmap(const std::string& sourcePath,
-                                                  frame::MessageSink& sink,
-                                                  frame::BusyIndicator& indicator,
-                                                  frame::DiskServices& disk,
-                                                  std::optional<frame::BusyScope>& busy);
+                                                  core::MessageSink& sink,
+                                                  core::BusyIndicator& indicator,
+                                                  core::DiskServices& disk,
+                                                  std::optional<core::BusyScope>& busy);
 
 enum class OpenResult {
     Refused,     // nothing changed: the previous picture and work stay
@@ -95,8 +95,8 @@ struct OpenOutcome {
 // Open in the image program, after the file dialog: extension and format tests, normalisation,
 // then `forgetPrevious` (the caller drops its spectrum and circles), freeing the previous picture,
 // ending the wait state, loading the normalised file into `image` and deleting it.
-OpenOutcome openImageFile(const std::string& path, CurrentImage& image, frame::MessageSink& sink,
-                          frame::BusyIndicator& indicator, frame::DiskServices& disk,
+OpenOutcome openImageFile(const std::string& path, CurrentImage& image, core::MessageSink& sink,
+                          core::BusyIndicator& indicator, core::DiskServices& disk,
                           int clientWidth, int clientHeight,
                           const std::function<void()>& forgetPrevious);
 

@@ -11,7 +11,7 @@
 #include "crystal/app/gdi_canvas.h"
 #include "crystal/engine/page.h"
 #include "crystal/engine/writers.h"
-#include "frame/disk.h"
+#include "core/disk.h"
 #include "image/bmp_file.h"
 
 namespace kestral {
@@ -21,7 +21,7 @@ constexpr int kIconBarHeight = 21;
 
 // The busy state of a computation: the window topmost, the wait cursor and a raised thread
 // priority; a slicing run also disables Previous and Next. Undone in the reverse order.
-class CrystalBusy final : public frame::BusyIndicator {
+class CrystalBusy final : public core::BusyIndicator {
   public:
     CrystalBusy(AppState& app, HWND window, bool pageButtons)
         : app_(app), window_(window), pageButtons_(pageButtons) {}
@@ -150,7 +150,7 @@ bool runSlicing(AppState& app, HWND window) {
     const int width = client.right, height = client.bottom;
     if (app.crystal.freshComputation() && !app.planes.present() &&
         !createPlanePicture(app, window, width, height)) {
-        app.sink.ask(crystal::text::kOutOfMemory, "Error", frame::kIconError);
+        app.sink.ask(crystal::text::kOutOfMemory, "Error", core::kIconError);
         return false;
     }
     if (!app.planes.present()) return false;
@@ -189,7 +189,7 @@ void nextCommand(AppState& app, HWND window) {
 
 void saveBitmapCommand(AppState& app, HWND window) {
     if (!hasSuperCell(app)) {
-        app.sink.ask(crystal::text::kNoBitmap, "Error", frame::kIconWarning);
+        app.sink.ask(crystal::text::kNoBitmap, "Error", core::kIconWarning);
         return;
     }
     std::string path;
@@ -198,7 +198,7 @@ void saveBitmapCommand(AppState& app, HWND window) {
     redrawBand(window, 143, 175);
     if (!chosen) return;
     GdiPages pages(app, window);
-    crystal::savePlaneBitmaps(app.crystal, pages, path, frame::systemDisk(), app.sink);
+    crystal::savePlaneBitmaps(app.crystal, pages, path, core::systemDisk(), app.sink);
 }
 
 namespace {
@@ -233,7 +233,7 @@ INT_PTR CALLBACK fileSelectProcedure(HWND dialog, UINT message, WPARAM wParam, L
 
 void writeSimulationFile(AppState& app, HWND window, int choice) {
     if (!hasSuperCell(app)) {
-        app.sink.ask(crystal::text::kNoDataFile, "Error", frame::kIconWarning);
+        app.sink.ask(crystal::text::kNoDataFile, "Error", core::kIconWarning);
         return;
     }
     static const struct {
@@ -291,7 +291,7 @@ void openBitmapCommand(AppState& app, HWND window) {
     if (!chosen) return;
     const bool bmp = path.size() >= 4 && _stricmp(path.c_str() + path.size() - 4, ".bmp") == 0;
     if (!bmp) {
-        app.sink.ask("Select a file with BMP extension.", "Error", frame::kIconWarning);
+        app.sink.ask("Select a file with BMP extension.", "Error", core::kIconWarning);
         return;
     }
     releaseDisplay(app);

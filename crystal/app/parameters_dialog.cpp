@@ -350,11 +350,11 @@ void crystalCommand(AppState& app, HWND window) {
     switch (s.outcome) {
         case crystal::DialogOutcome::ForbiddenPosition:
             restore();
-            app.sink.ask(crystal::text::kForbiddenEdge, "Error", frame::kIconWarning);
+            app.sink.ask(crystal::text::kForbiddenEdge, "Error", core::kIconWarning);
             return;
         case crystal::DialogOutcome::ImproperValue:
             restore();
-            app.sink.ask(crystal::text::kImproperValue, "Error", frame::kIconWarning);
+            app.sink.ask(crystal::text::kImproperValue, "Error", core::kIconWarning);
             return;
         case crystal::DialogOutcome::Cancelled:
             restore();
@@ -369,7 +369,7 @@ void crystalCommand(AppState& app, HWND window) {
             break;
         case crystal::RowReuse::Ask:
             if (app.sink.ask(crystal::text::kReuseQuestion, "Question",
-                             frame::kIconQuestion | frame::kYesNo) == frame::kAnswerYes)
+                             core::kIconQuestion | core::kYesNo) == core::kAnswerYes)
                 cs.model.atomCount = rememberedAtomCount;
             break;
         case crystal::RowReuse::None:

@@ -120,7 +120,7 @@ std::string readableNumber(const std::string& text) {
     const bool plain = !text.empty() && text != "-" && digits == std::string::npos;
     const double v = realOf(text);
     if (plain || !std::isfinite(v) || std::fabs(v) >= 1000) return text;
-    std::string out = frame::formatMessage("%.10f", v);
+    std::string out = core::formatMessage("%.10f", v);
     out.erase(out.find_last_not_of('0') + 1);
     if (out.back() == '.') out.pop_back();
     return out == "-0" ? std::string("0") : out;
@@ -130,13 +130,13 @@ std::string readableNumber(const std::string& text) {
 
 std::string crystalDataText(const CrystalModel& m) {
     std::string out;
-    out += frame::formatMessage("a axis=%s\tb axis=%s\tc axis=%s\r\n", readableNumber(m.a).c_str(),
+    out += core::formatMessage("a axis=%s\tb axis=%s\tc axis=%s\r\n", readableNumber(m.a).c_str(),
                                 readableNumber(m.b).c_str(), readableNumber(m.c).c_str());
     // A short beta gets a second tab so that the gamma column stays aligned.
     const std::string beta = readableNumber(m.beta);
     const char* angles =
         beta.size() <= 2 ? "alpha=%s\tbeta=%s\t\tgamma=%s\r\n" : "alpha=%s\tbeta=%s\tgamma=%s\r\n";
-    out += frame::formatMessage(angles, readableNumber(m.alpha).c_str(), beta.c_str(),
+    out += core::formatMessage(angles, readableNumber(m.alpha).c_str(), beta.c_str(),
                                 readableNumber(m.gamma).c_str());
     for (int i = 0; i < m.atomCount && i < static_cast<int>(m.atoms.size()); ++i) {
         const AtomSite& s = m.atoms[i];
@@ -145,7 +145,7 @@ std::string crystalDataText(const CrystalModel& m) {
         // written "Sr" so that the file loads again.
         const int element = atomicNumberOfSymbol(s.symbol);
         const char* symbol = element > 0 ? kElementSymbols[element - 1] : s.symbol.c_str();
-        out += frame::formatMessage("%-3s\t%-4s\t%9s\t%9s\t%9s\t%7s\r\n", symbol,
+        out += core::formatMessage("%-3s\t%-4s\t%9s\t%9s\t%9s\t%7s\r\n", symbol,
                                     s.atomicNumber.c_str(), readableNumber(s.x).c_str(),
                                     readableNumber(s.y).c_str(), readableNumber(s.z).c_str(),
                                     colour >= 0 ? kAtomColours[colour].name : "");
@@ -163,14 +163,14 @@ bool writeWholeFile(const std::string& path, std::string_view bytes) {
     return ok;
 }
 
-bool saveCrystalFile(const std::string& path, const CrystalModel& model, frame::MessageSink& sink) {
+bool saveCrystalFile(const std::string& path, const CrystalModel& model, core::MessageSink& sink) {
     if (!writeWholeFile(path, crystalDataText(model))) {
-        sink.ask("Unable to create a crystal data file.", "Error", frame::kIconError);
+        sink.ask("Unable to create a crystal data file.", "Error", core::kIconError);
         return false;
     }
-    sink.ask(frame::formatMessage("A crystal data file\n%s\nhas been successfully created.",
+    sink.ask(core::formatMessage("A crystal data file\n%s\nhas been successfully created.",
                                   path.c_str()),
-             "Success", frame::kIconInformation);
+             "Success", core::kIconInformation);
     return true;
 }
 
@@ -315,11 +315,11 @@ bool parseCrystalData(std::string_view bytes, CrystalModel& model) {
     return true;
 }
 
-bool loadCrystalFile(const std::string& path, CrystalModel& model, frame::MessageSink& sink,
+bool loadCrystalFile(const std::string& path, CrystalModel& model, core::MessageSink& sink,
                      bool announceSuccess) {
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) {
-        sink.ask("The file does not exist.", "Error", frame::kIconError);
+        sink.ask("The file does not exist.", "Error", core::kIconError);
         return false;
     }
     std::string bytes;
@@ -337,17 +337,17 @@ bool loadCrystalFile(const std::string& path, CrystalModel& model, frame::Messag
     if (std::ferror(f)) readOk = false;
     std::fclose(f);
     if (readOk && bytes.empty()) {
-        sink.ask("NO data in the file.", "Error", frame::kIconError);
+        sink.ask("NO data in the file.", "Error", core::kIconError);
         return false;
     }
     if (!readOk || !parseCrystalData(bytes, model)) {
-        sink.ask("Wrong data file.", "Error", frame::kIconError);
+        sink.ask("Wrong data file.", "Error", core::kIconError);
         return false;
     }
     if (announceSuccess)
         sink.ask(
             "Next, press <Crystal> button.\nSet ONLY <u,v,w> value, and then press <OK> button.",
-            "Next procedure", frame::kIconInformation);
+            "Next procedure", core::kIconInformation);
     return true;
 }
 

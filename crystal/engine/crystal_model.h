@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "frame/message_sink.h"
+#include "core/message_sink.h"
 
 namespace crystal {
 
@@ -82,11 +82,11 @@ bool parseCrystalData(std::string_view bytes, CrystalModel& model);
 
 // Loads a file: refusals as messages ("The file does not exist.", "NO data in the file.",
 // "Wrong data file."). With announceSuccess the "Next procedure" message follows a success.
-bool loadCrystalFile(const std::string& path, CrystalModel& model, frame::MessageSink& sink,
+bool loadCrystalFile(const std::string& path, CrystalModel& model, core::MessageSink& sink,
                      bool announceSuccess = true);
 
 // Writes the data file; a file that cannot be created or written is reported and removed.
-bool saveCrystalFile(const std::string& path, const CrystalModel& model, frame::MessageSink& sink);
+bool saveCrystalFile(const std::string& path, const CrystalModel& model, core::MessageSink& sink);
 
 // Writes bytes to a file, checking every write and the close; on failure the file is removed.
 bool writeWholeFile(const std::string& path, std::string_view bytes);

@@ -86,10 +86,10 @@ Lattice latticeOf(const CrystalModel& m) {
 std::optional<Refusal> checkCrystal(CrystalModel& model, Lattice& lattice) {
     lattice = latticeOf(model);
     if (lattice.a < 1.0 || lattice.b < 1.0 || lattice.c < 1.0)
-        return Refusal{text::kNoSuchCrystal, "Error", frame::kIconWarning};
+        return Refusal{text::kNoSuchCrystal, "Error", core::kIconWarning};
     long u = lattice.u, v = lattice.v, w = lattice.w;
     if (u == 0 && v == 0 && w == 0)
-        return Refusal{text::kZeroDirection, "Error", frame::kIconError};
+        return Refusal{text::kZeroDirection, "Error", core::kIconError};
 
     long g;
     if (u != 0 && v != 0 && w != 0)
@@ -112,12 +112,12 @@ std::optional<Refusal> checkCrystal(CrystalModel& model, Lattice& lattice) {
     }
 
     if (model.atomCount > kMaxAtoms)
-        return Refusal{text::kTooManyAtoms, "Error", frame::kIconError};
+        return Refusal{text::kTooManyAtoms, "Error", core::kIconError};
     const auto& s = lattice.sites;
     for (std::size_t i = 0; i < s.size(); ++i)
         for (std::size_t j = i + 1; j < s.size(); ++j)
             if (s[i].x == s[j].x && s[i].y == s[j].y && s[i].z == s[j].z)
-                return Refusal{text::kSameCoordinates, "Error", frame::kIconError};
+                return Refusal{text::kSameCoordinates, "Error", core::kIconError};
     return std::nullopt;
 }
 
@@ -144,7 +144,7 @@ std::optional<Refusal> orientToBeam(Lattice& l, Rotation& r) {
         r.mode = 2;
         r.cosTheta = -1;
     } else {
-        return Refusal{text::kWrongRotation, "Error", frame::kIconError};
+        return Refusal{text::kWrongRotation, "Error", core::kIconError};
     }
     return std::nullopt;
 }
@@ -155,7 +155,7 @@ std::optional<Refusal> measureRepeatDistance(const Lattice& l, const Rotation& r
     const BeamPoint p = rotateToBeam(r, cartesianOf(l, l.u + ref.x, l.v + ref.y, l.w + ref.z));
     if (!(p.height > 0) || !(std::fabs(p.planeX) <= kTolerance) ||
         !(std::fabs(p.planeY) <= kTolerance))
-        return Refusal{text::kWrongRotation, "Error", frame::kIconError};
+        return Refusal{text::kWrongRotation, "Error", core::kIconError};
     repeatDistance = p.height;
     return std::nullopt;
 }

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "crystal/engine/crystal_model.h"
-#include "frame/busy.h"
-#include "frame/message_sink.h"
+#include "core/busy.h"
+#include "core/message_sink.h"
 
 namespace crystal {
 
@@ -87,9 +87,9 @@ struct CrystalState {
 // The seams of a long computation: messages, the busy state (cursor, priority, topmost window,
 // page buttons) and the please-wait box, which ends first.
 struct Seams {
-    frame::MessageSink& sink;
-    frame::BusyIndicator& busy;
-    frame::BusyIndicator& waitBox;
+    core::MessageSink& sink;
+    core::BusyIndicator& busy;
+    core::BusyIndicator& waitBox;
 };
 
 long gcd(long a, long b);

@@ -99,7 +99,7 @@ void drawPage(CrystalState& cs, Canvas& canvas, int screenWidth, bool fresh) {
         canvas.ellipse(column, top + lh / 2 + 33, column + 6, top + lh / 2 + 39, site.colourValue,
                        site.colourValue);
         canvas.text(column + 8, top + 36,
-                    frame::formatMessage("%s (%.3g,%.3g,%.3g)", site.symbol.c_str(), l.sites[i].x,
+                    core::formatMessage("%s (%.3g,%.3g,%.3g)", site.symbol.c_str(), l.sites[i].x,
                                          l.sites[i].y, l.sites[i].z),
                     kBlack);
         if ((i + 8) * lh + 36 > H - 10 - lh && rows - (i + 1) >= 2) {
@@ -132,9 +132,9 @@ void drawPage(CrystalState& cs, Canvas& canvas, int screenWidth, bool fresh) {
             }
         }
         std::string info =
-            frame::formatMessage("X=%.7g(Ang.)  Y=%.7g(Ang.)", st.superCellX, st.superCellY);
+            core::formatMessage("X=%.7g(Ang.)  Y=%.7g(Ang.)", st.superCellX, st.superCellY);
         if (st.layerCount >= 1)
-            info += frame::formatMessage("  Layer distance=%.7g(Ang.)",
+            info += core::formatMessage("  Layer distance=%.7g(Ang.)",
                                          std::fabs(st.layerHeights[0] - st.layerHeights[1]));
         canvas.text(x0 + 20, H - 25, info, kBlack);
     }
@@ -148,10 +148,10 @@ bool runSlicing(CrystalState& cs, Canvas& canvas, int screenWidth, const Seams& 
         seams.sink.ask(refusal->text, refusal->caption, refusal->style);
         return false;
     }
-    frame::BusyScope busy(seams.busy);
+    core::BusyScope busy(seams.busy);
     // Page turns show no please-wait box.
-    frame::NoBusyIndicator noWaitBox;
-    frame::BusyScope waitBox(fresh ? seams.waitBox : noWaitBox);
+    core::NoBusyIndicator noWaitBox;
+    core::BusyScope waitBox(fresh ? seams.waitBox : noWaitBox);
     const auto fail = [&](const Refusal& r) {
         waitBox.end();
         busy.end();
@@ -185,12 +185,12 @@ bool runSlicing(CrystalState& cs, Canvas& canvas, int screenWidth, const Seams& 
                 st.planeImages = collectPlaneImages(st);
         }
     } catch (const std::bad_alloc&) {
-        return fail({text::kOutOfMemory, "Error", frame::kIconError});
+        return fail({text::kOutOfMemory, "Error", core::kIconError});
     }
     drawPage(cs, canvas, screenWidth, fresh);
     busy.end();
     if (!st.superCellXFound || !st.superCellYFound) {
-        seams.sink.ask(text::kNoSuperCell, "Warning", frame::kIconWarning);
+        seams.sink.ask(text::kNoSuperCell, "Warning", core::kIconWarning);
         st.superCellX = st.superCellY = 0;
     }
     return true;
@@ -234,7 +234,7 @@ image::PackedDib capturePage(const RasterCanvas& canvas) {
     return dib;
 }
 
-bool writePageBitmap(const std::string& path, image::CurrentImage& page, frame::MessageSink& sink) {
+bool writePageBitmap(const std::string& path, image::CurrentImage& page, core::MessageSink& sink) {
     return image::writeBitmapFile(path, page, image::BitmapFlavour::Kestral, sink);
 }
 
@@ -249,41 +249,41 @@ bool RasterPages::capture(image::CurrentImage& page) {
 }
 
 bool savePlaneBitmaps(CrystalState& cs, PageRenderer& pages, const std::string& path,
-                      frame::DiskServices& disk, frame::MessageSink& sink) {
+                      core::DiskServices& disk, core::MessageSink& sink) {
     SlicingState& st = cs.slicing;
     if (st.superCellX == 0 || st.superCellY == 0) {
-        sink.ask(text::kNoBitmap, "Error", frame::kIconWarning);
+        sink.ask(text::kNoBitmap, "Error", core::kIconWarning);
         return false;
     }
     image::CurrentImage page;
     const bool all =
         st.layerCount >= 5 && sink.ask(text::kSaveAllQuestion, "Question",
-                                       frame::kIconQuestion | frame::kYesNo) == frame::kAnswerYes;
+                                       core::kIconQuestion | core::kYesNo) == core::kAnswerYes;
     if (!all) {
         if (!disk.hasFreeDiskSpace(path, kPageBytes)) {
-            sink.ask(text::kNoSpaceOne, "Error", frame::kIconError);
+            sink.ask(text::kNoSpaceOne, "Error", core::kIconError);
             return false;
         }
         if (!pages.capture(page)) {
-            sink.ask(text::kOutOfMemory, "Error", frame::kIconError);
+            sink.ask(text::kOutOfMemory, "Error", core::kIconError);
             return false;
         }
         const bool ok = writePageBitmap(path, page, sink);
         image::freeBitmap(page);
         if (ok)
-            sink.ask(frame::formatMessage("A bitmap file\n%s\nhas been successfully created.",
+            sink.ask(core::formatMessage("A bitmap file\n%s\nhas been successfully created.",
                                           path.c_str()),
-                     "Success", frame::kIconInformation);
+                     "Success", core::kIconInformation);
         return ok;
     }
 
     const int pageCount = (st.layerCount + 3) / 4;
     if (!disk.hasFreeDiskSpace(path, kPageBytes * std::uint64_t(pageCount))) {
-        sink.ask(text::kNoSpaceAll, "Error", frame::kIconError);
+        sink.ask(text::kNoSpaceAll, "Error", core::kIconError);
         return false;
     }
     if (!pages.capture(page)) {
-        sink.ask(text::kOutOfMemory, "Error", frame::kIconError);
+        sink.ask(text::kOutOfMemory, "Error", core::kIconError);
         return false;
     }
     const int rememberedNext = cs.nextPlane;
@@ -310,7 +310,7 @@ bool savePlaneBitmaps(CrystalState& cs, PageRenderer& pages, const std::string& 
         }
         const int number = cs.nextPlane / 4;
         if (!captured || !writePageBitmap(numberedName(path, number), page, sink)) {
-            if (!captured) sink.ask(text::kOutOfMemory, "Error", frame::kIconError);
+            if (!captured) sink.ask(text::kOutOfMemory, "Error", core::kIconError);
             image::freeBitmap(page);
             for (int k = 1; k < number; ++k) std::remove(numberedName(path, k).c_str());
             return false;
@@ -325,10 +325,10 @@ bool savePlaneBitmaps(CrystalState& cs, PageRenderer& pages, const std::string& 
     cs.revisiting = rememberedRevisiting;
     std::string stem = path.substr(0, path.size() >= 4 ? path.size() - 4 : 0);
     std::string suffix = path.substr(stem.size());
-    sink.ask(frame::formatMessage(
+    sink.ask(core::formatMessage(
                  "Bitmap file(s)\n%s%d%s to\n%s%d%s\nhas been successfully created.", stem.c_str(),
                  1, suffix.c_str(), stem.c_str(), pageCount, suffix.c_str()),
-             "Success", frame::kIconInformation);
+             "Success", core::kIconInformation);
     return true;
 }
 

@@ -13,7 +13,7 @@
 
 #include "crystal/engine/canvas.h"
 #include "crystal/engine/orientation.h"
-#include "frame/disk.h"
+#include "core/disk.h"
 #include "image/packed_dib.h"
 
 namespace crystal {
@@ -48,7 +48,7 @@ image::PackedDib emptyPageDib(int width, int rows);
 image::PackedDib capturePage(const RasterCanvas& canvas);
 
 // Writes a captured page in the crystal program's BMP form (bfOffBits 118).
-bool writePageBitmap(const std::string& path, image::CurrentImage& page, frame::MessageSink& sink);
+bool writePageBitmap(const std::string& path, image::CurrentImage& page, core::MessageSink& sink);
 
 // What saving pages needs from the window: drawing the page at state.nextPlane and capturing
 // the picture. The program implements it with GDI; RasterPages draws in memory.
@@ -77,6 +77,6 @@ class RasterPages final : public PageRenderer {
 // The "Save BMP" command after the file dialog: the page on screen, or every page in turn
 // (path stem + 1, 2, ... + suffix) when the user answers Yes with five planes or more.
 bool savePlaneBitmaps(CrystalState& state, PageRenderer& pages, const std::string& path,
-                      frame::DiskServices& disk, frame::MessageSink& sink);
+                      core::DiskServices& disk, core::MessageSink& sink);
 
 }  // namespace crystal

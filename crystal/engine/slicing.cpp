@@ -43,7 +43,7 @@ std::optional<Refusal> sliceLayers(SlicingState& st) {
         if (e > kTolerance && bins[i + 1] - e > kTolerance) {
             lh[entries++] = e;
             if (entries == 999)
-                return Refusal{text::kTooManyLayersFound, "Error", frame::kIconError};
+                return Refusal{text::kTooManyLayersFound, "Error", core::kIconError};
         }
     }
 
@@ -55,21 +55,21 @@ std::optional<Refusal> sliceLayers(SlicingState& st) {
         const double d = lh[j] - lh[j + 1];
         const double r = d / st.layerSpacing;
         if (std::fabs(std::ceil(r - 0.1) - r) > kTolerance)
-            return Refusal{text::kIrregularLayers, "Error", frame::kIconError};
+            return Refusal{text::kIrregularLayers, "Error", core::kIconError};
     }
 
     for (int j = 1; j < kLayerTableSize; ++j) lh[j] = lh[0] - j * st.layerSpacing;
     int count = 0;
     while (count < kLayerTableSize && lh[count] >= kTolerance) ++count;
     st.layerCount = count;
-    if (count == kLayerTableSize) return Refusal{text::kTooManyLayers, "Error", frame::kIconError};
+    if (count == kLayerTableSize) return Refusal{text::kTooManyLayers, "Error", core::kIconError};
     for (int j = count; j < kLayerTableSize; ++j) lh[j] = 0.0;
 
     if (!(std::fabs(lh[0] - repeat) <= kTolerance))
-        return Refusal{frame::formatMessage("Wrong layer number 0 value in calculation.\nMaximum "
+        return Refusal{core::formatMessage("Wrong layer number 0 value in calculation.\nMaximum "
                                             "position value of layer is %.8g instead of %.8g.",
                                             lh[0], repeat),
-                       "Error", frame::kIconError};
+                       "Error", core::kIconError};
     return std::nullopt;
 }
 

@@ -49,7 +49,7 @@ std::string numberedName(const std::string& path, int k) {
 
 std::string referenceDataText(const CrystalModel& m, const SlicingState& st,
                               const PlaneLists& planes) {
-    using frame::formatMessage;
+    using core::formatMessage;
     std::string out;
     out += "a axis=" + m.a + "(Ang.)   b axis=" + m.b + "(Ang.)   c axis=" + m.c + "(Ang.)\r\n";
     out +=
@@ -101,7 +101,7 @@ std::vector<int> elementList(const CrystalModel& m) {
 
 std::vector<std::string> normalBeamTexts(const CrystalModel& m, const SlicingState& st,
                                          const PlaneLists& planes) {
-    using frame::formatMessage;
+    using core::formatMessage;
     const std::vector<int> elements = elementList(m);
     const double spacing = std::fabs(st.layerHeights[0] - st.layerHeights[1]);
     std::vector<std::string> survivors;  // highest file number first
@@ -141,7 +141,7 @@ std::vector<std::string> normalBeamTexts(const CrystalModel& m, const SlicingSta
 
 std::string convergentBeamText(const CrystalModel& m, const SlicingState& st,
                                const PlaneLists& planes) {
-    using frame::formatMessage;
+    using core::formatMessage;
     std::string out = formatMessage("Crystal direction : u=%d   v=%d   w=%d\r\n", integerOf(m.u),
                                     integerOf(m.v), integerOf(m.w));
     out += "      " + m.a + "    " + m.b + "    " + m.c + "\r\n";
@@ -169,15 +169,15 @@ enum class Kind { Reference, Normal, Convergent };
 bool runWriter(CrystalState& cs, const std::string& path, const Seams& seams, Kind kind) {
     SlicingState& st = cs.slicing;
     if (st.superCellX == 0 || st.superCellY == 0) {
-        seams.sink.ask(text::kNoDataFile, "Error", frame::kIconWarning);
+        seams.sink.ask(text::kNoDataFile, "Error", core::kIconWarning);
         return false;
     }
-    frame::BusyScope busy(seams.busy);
-    frame::BusyScope waitBox(seams.waitBox);
+    core::BusyScope busy(seams.busy);
+    core::BusyScope waitBox(seams.waitBox);
     const auto refuse = [&](const char* message) {
         waitBox.end();
         busy.end();
-        seams.sink.ask(message, "Error", frame::kIconError);
+        seams.sink.ask(message, "Error", core::kIconError);
         return false;
     };
 
@@ -210,7 +210,7 @@ bool runWriter(CrystalState& cs, const std::string& path, const Seams& seams, Ki
                 std::remove(numberedName(path, k).c_str());
             std::string stem, suffix;
             splitName(path, stem, suffix);
-            success = frame::formatMessage(
+            success = core::formatMessage(
                 "Input data file(s) for normal beam\n%s%d%s to\n%s%d%s\nhas been successfully "
                 "created.",
                 stem.c_str(), 1, suffix.c_str(), stem.c_str(), m, suffix.c_str());
@@ -219,7 +219,7 @@ bool runWriter(CrystalState& cs, const std::string& path, const Seams& seams, Ki
             const std::string content = reference ? referenceDataText(cs.model, st, planes)
                                                   : convergentBeamText(cs.model, st, planes);
             if (!writeWholeFile(path, content)) return refuse(text::kCannotCreate);
-            success = frame::formatMessage(reference ? "Reference data file\n%s\nhas been "
+            success = core::formatMessage(reference ? "Reference data file\n%s\nhas been "
                                                        "successfully created."
                                                      : "Input data file for convergent beam\n%s\n"
                                                        "has been successfully created.",
@@ -230,7 +230,7 @@ bool runWriter(CrystalState& cs, const std::string& path, const Seams& seams, Ki
     }
     waitBox.end();
     busy.end();
-    seams.sink.ask(success, "Success", frame::kIconInformation);
+    seams.sink.ask(success, "Success", core::kIconInformation);
     return true;
 }
 

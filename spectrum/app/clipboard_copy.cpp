@@ -14,7 +14,7 @@ void copyBitmapCommand(AppState& app, HWND window) {
     if (!bytes) {
         if (copy) GlobalFree(copy);
         SetCursor(app.frame.arrowCursor);
-        app.sink.ask("Unable to allocate clipboard memory.", "Memory Error", frame::kIconError);
+        app.sink.ask("Unable to allocate clipboard memory.", "Memory Error", core::kIconError);
         return;
     }
     std::memcpy(bytes, block.data(), block.size());

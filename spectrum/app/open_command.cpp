@@ -4,7 +4,7 @@
 
 #include <commdlg.h>
 
-#include "frame/disk.h"
+#include "core/disk.h"
 #include "image/normalise.h"
 
 namespace voralin {
@@ -79,7 +79,7 @@ void setImageTitle(HWND window, const std::string& path, const image::ImageGeome
         path.substr(path.find_last_of('\\') == std::string::npos ? 0 : path.find_last_of('\\') + 1);
     CharUpperBuffA(name.data(), static_cast<DWORD>(name.size()));
     const std::string title =
-        frame::formatMessage("Orbilux [II] - %s (%ldW x %ldH)", name.c_str(),
+        core::formatMessage("Orbilux [II] - %s (%ldW x %ldH)", name.c_str(),
                              static_cast<long>(g.width), static_cast<long>(g.height));
     SetWindowTextA(window, title.c_str());
 }
@@ -108,9 +108,9 @@ void openImageCommand(AppState& app, HWND window) {
     const BOOL chosen = GetOpenFileNameA(&ofn);
     if (!chosen) {
         if (const DWORD code = CommDlgExtendedError()) {
-            app.sink.ask(frame::formatMessage("GetOpenFileName error 0x%lx",
+            app.sink.ask(core::formatMessage("GetOpenFileName error 0x%lx",
                                               static_cast<unsigned long>(code)),
-                         "Open Error", frame::kIconError);
+                         "Open Error", core::kIconError);
             return;
         }
     }
@@ -123,7 +123,7 @@ void openImageCommand(AppState& app, HWND window) {
     GetClientRect(window, &client);
     frame::WaitBox busy(app.frame);
     const image::OpenOutcome outcome = image::openImageFile(
-        file, app.image, app.sink, busy, frame::systemDisk(), client.right, client.bottom, [&app] {
+        file, app.image, app.sink, busy, core::systemDisk(), client.right, client.bottom, [&app] {
             app.settings.filter.circles.clear();
             app.buffers.release();
             if (app.state == ImageState::NoImage) frame::releaseLogo(app.frame);

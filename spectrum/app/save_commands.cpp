@@ -3,7 +3,7 @@
 
 #include <commdlg.h>
 
-#include "frame/disk.h"
+#include "core/disk.h"
 #include "spectrum/engine/save.h"
 
 namespace voralin {
@@ -32,7 +32,7 @@ void saveBitmapCommand(AppState& app, HWND window) {
     repaintButton(window, 207);
     if (!chosen) return;
     // The dialog has not asked about an existing file, so the writer does.
-    spectrum::saveBitmapTo(path, app.image, app.geometry, app.sink, frame::systemDisk(), true);
+    spectrum::saveBitmapTo(path, app.image, app.geometry, app.sink, core::systemDisk(), true);
 }
 
 void saveFftDataCommand(AppState& app, HWND window) {
@@ -42,7 +42,7 @@ void saveFftDataCommand(AppState& app, HWND window) {
     repaintButton(window, 239);
     if (!chosen) return;
     spectrum::saveFftDataTo(path, app.buffers, app.geometry, app.settings.lineWave.angle, app.sink,
-                            frame::systemDisk(), true);
+                            core::systemDisk(), true);
 }
 
 }  // namespace voralin

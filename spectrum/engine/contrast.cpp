@@ -13,14 +13,14 @@ int adjustedLevel(int p, int contrastStep, int brightnessStep) {
 }
 
 std::optional<PreviewPlacement> choosePreview(const image::ImageGeometry& g, int vr,
-                                              frame::MessageSink& sink) {
+                                              core::MessageSink& sink) {
     const int shownWidth = g.width / vr, shownHeight = g.height / vr;
     PreviewPlacement p;
     p.size = (shownWidth < 96 || shownHeight < 96) ? 64 : 96;
     p.left = (shownWidth - p.size) / 2;
     p.top = (shownHeight - p.size) / 2;
     if (p.left < 0 || p.top < 0) {
-        sink.ask("Too small bitmap (less than 64W or 64H)!", "Error", frame::kIconWarning);
+        sink.ask("Too small bitmap (less than 64W or 64H)!", "Error", core::kIconWarning);
         return std::nullopt;
     }
     return p;

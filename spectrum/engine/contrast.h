@@ -4,7 +4,7 @@
 
 #include <optional>
 
-#include "frame/message_sink.h"
+#include "core/message_sink.h"
 #include "image/packed_dib.h"
 #include "spectrum/engine/spectrum_state.h"
 
@@ -23,7 +23,7 @@ struct PreviewPlacement {
 };
 // Reports "Too small bitmap (less than 64W or 64H)!" when the shown picture is smaller than 64.
 std::optional<PreviewPlacement> choosePreview(const image::ImageGeometry& geometry,
-                                              int viewReduction, frame::MessageSink& sink);
+                                              int viewReduction, core::MessageSink& sink);
 
 // Rewrites every pixel of the picture with the mapping; the colour table is kept.
 bool adjustContrastBrightness(image::CurrentImage& image, const image::ImageGeometry& geometry,

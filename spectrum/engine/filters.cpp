@@ -238,9 +238,9 @@ bool adjustSpecialPoint(FilterSettings& filter, int delta) {
     return true;
 }
 
-bool canStartMaskCircle(const FilterSettings& filter, frame::MessageSink& sink) {
+bool canStartMaskCircle(const FilterSettings& filter, core::MessageSink& sink) {
     if (filter.circles.size() < kMaxMaskCircles) return true;
-    sink.ask("Too many FFT masks!", "Warning", frame::kIconWarning);
+    sink.ask("Too many FFT masks!", "Warning", core::kIconWarning);
     return false;
 }
 

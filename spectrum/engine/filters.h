@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "frame/message_sink.h"
+#include "core/message_sink.h"
 #include "image/packed_dib.h"
 #include "spectrum/engine/spectrum_state.h"
 
@@ -53,6 +53,6 @@ bool adjustSpecialPoint(FilterSettings& filter, int delta);
 
 // True when another circle may be started; with kMaxMaskCircles drawn already it reports
 // "Too many FFT masks!" and returns false.
-bool canStartMaskCircle(const FilterSettings& filter, frame::MessageSink& sink);
+bool canStartMaskCircle(const FilterSettings& filter, core::MessageSink& sink);
 
 }  // namespace spectrum

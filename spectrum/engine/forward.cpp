@@ -89,17 +89,17 @@ void fillFrame(const GreyPixels& pixels, const FramePlan& plan, double* re, doub
 
 bool forwardTransform(image::CurrentImage& image, const image::ImageGeometry& geometry,
                       const SpectrumSettings& settings, SpectrumBuffers& buffers,
-                      frame::MessageSink& sink, frame::BusyIndicator& busy) {
+                      core::MessageSink& sink, core::BusyIndicator& busy) {
     GreyPixels pixels;
     if (!greyPixelsOf(image, geometry, pixels)) {
-        sink.ask("Unable to carry out the FFT.", "Warning", frame::kIconWarning);
+        sink.ask("Unable to carry out the FFT.", "Warning", core::kIconWarning);
         return false;
     }
     const FramePlan plan = planFrame(geometry.width, geometry.height, settings.useExpandedImage,
                                      [&] { return edgesAreSeamless(pixels); });
     if (plan.exponent >= 14) {
         sink.ask("Unable to carry out the FFT.\nbecause of the image size being too large.",
-                 "Warning", frame::kIconWarning);
+                 "Warning", core::kIconWarning);
         return false;
     }
 
@@ -109,11 +109,11 @@ bool forwardTransform(image::CurrentImage& image, const image::ImageGeometry& ge
     FrameArray im = re ? allocateFrameArray(count) : FrameArray{};
     if (!re || !im) {
         sink.ask("Unable to allocate the memory for FFT and inverse FFT.", "Memory Error",
-                 frame::kIconError);
+                 core::kIconError);
         return false;
     }
 
-    frame::BusyScope busyScope(busy);
+    core::BusyScope busyScope(busy);
     int lo = 255, hi = 0;
     for (int y = 0; y < pixels.height; ++y) {
         for (int x = 0; x < pixels.width; ++x) {
@@ -126,7 +126,7 @@ bool forwardTransform(image::CurrentImage& image, const image::ImageGeometry& ge
     if (transform2dRealInput(re.get(), im.get(), plan.n, plan.n, Direction::Forward) !=
         kTransformOk) {
         busyScope.end();
-        sink.ask("Unable to carry out the FFT.", "Warning", frame::kIconWarning);
+        sink.ask("Unable to carry out the FFT.", "Warning", core::kIconWarning);
         return false;
     }
 

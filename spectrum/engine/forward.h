@@ -3,8 +3,8 @@
 // display mapping.
 #pragma once
 
-#include "frame/busy.h"
-#include "frame/message_sink.h"
+#include "core/busy.h"
+#include "core/message_sink.h"
 #include "image/packed_dib.h"
 #include "spectrum/engine/spectrum_state.h"
 
@@ -34,7 +34,7 @@ FramePlan planFrame(int width, int height, bool useExpandedImage, SeamlessTest s
 // `sink` (after the busy state ended) and leaves the picture and `buffers` empty/unchanged.
 bool forwardTransform(image::CurrentImage& image, const image::ImageGeometry& geometry,
                       const SpectrumSettings& settings, SpectrumBuffers& buffers,
-                      frame::MessageSink& sink, frame::BusyIndicator& busy);
+                      core::MessageSink& sink, core::BusyIndicator& busy);
 
 // --- implementation of the template -----------------------------------------------------------
 

@@ -11,7 +11,7 @@ namespace spectrum {
 
 bool inverseTransform(image::CurrentImage& image, const image::ImageGeometry& geometry,
                       SpectrumSettings& settings, SpectrumBuffers& buffers,
-                      frame::MessageSink& sink, frame::BusyIndicator& busy) {
+                      core::MessageSink& sink, core::BusyIndicator& busy) {
     struct ClearCircles {
         FilterSettings& filter;
         ~ClearCircles() { filter.circles.clear(); }
@@ -21,11 +21,11 @@ bool inverseTransform(image::CurrentImage& image, const image::ImageGeometry& ge
     const bool fits = buffers.present() && greyPixelsOf(image, geometry, pixels) &&
                       buffers.offsetX + geometry.width <= buffers.n &&
                       buffers.offsetY + geometry.height <= buffers.n;
-    frame::BusyScope busyScope(busy);
+    core::BusyScope busyScope(busy);
     if (!fits) {
         buffers.release();
         busyScope.end();
-        sink.ask("Unable to carry out the inverse FFT.", "Warning", frame::kIconWarning);
+        sink.ask("Unable to carry out the inverse FFT.", "Warning", core::kIconWarning);
         return false;
     }
 
@@ -35,7 +35,7 @@ bool inverseTransform(image::CurrentImage& image, const image::ImageGeometry& ge
         kTransformOk) {
         buffers.release();
         busyScope.end();
-        sink.ask("Unable to carry out the inverse FFT.", "Warning", frame::kIconWarning);
+        sink.ask("Unable to carry out the inverse FFT.", "Warning", core::kIconWarning);
         return false;
     }
 

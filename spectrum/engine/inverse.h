@@ -2,8 +2,8 @@
 // stretch the magnitudes over the image window to a brightness range. The spectrum is consumed.
 #pragma once
 
-#include "frame/busy.h"
-#include "frame/message_sink.h"
+#include "core/busy.h"
+#include "core/message_sink.h"
 #include "image/packed_dib.h"
 #include "spectrum/engine/spectrum_state.h"
 
@@ -14,6 +14,6 @@ namespace spectrum {
 // and the picture is unchanged. The mask circles are emptied in every outcome.
 bool inverseTransform(image::CurrentImage& image, const image::ImageGeometry& geometry,
                       SpectrumSettings& settings, SpectrumBuffers& buffers,
-                      frame::MessageSink& sink, frame::BusyIndicator& busy);
+                      core::MessageSink& sink, core::BusyIndicator& busy);
 
 }  // namespace spectrum

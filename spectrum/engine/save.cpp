@@ -22,17 +22,17 @@ bool hasExtension(const std::string& path, const char* extension) {
 
 namespace {
 
-bool mayOverwrite(const std::string& path, frame::MessageSink& sink, bool ask) {
+bool mayOverwrite(const std::string& path, core::MessageSink& sink, bool ask) {
     // The path is in the ANSI code page, as the file dialog gives it. std::filesystem would read
     // it as UTF-8 and throw on other bytes; the C runtime takes it as it is.
     if (!ask || !image::fileExists(path)) return true;
     return sink.ask("File already exists.  Do you overwrite it ?", "Warning",
-                    frame::kIconWarning | frame::kYesNo) == frame::kAnswerYes;
+                    core::kIconWarning | core::kYesNo) == core::kAnswerYes;
 }
 
-bool onFixedDrive(const std::string& path, frame::MessageSink& sink, frame::DiskServices& disk) {
+bool onFixedDrive(const std::string& path, core::MessageSink& sink, core::DiskServices& disk) {
     if (disk.isFixedDrive(path)) return true;
-    sink.ask("Able to save the file only to the hard disk.", "Warning", frame::kIconWarning);
+    sink.ask("Able to save the file only to the hard disk.", "Warning", core::kIconWarning);
     return false;
 }
 
@@ -40,16 +40,16 @@ bool onFixedDrive(const std::string& path, frame::MessageSink& sink, frame::Disk
 
 bool saveFftDataTo(const std::string& path, const SpectrumBuffers& buffers,
                    const image::ImageGeometry& geometry, double angleDegrees,
-                   frame::MessageSink& sink, frame::DiskServices& disk, bool askBeforeOverwrite) {
+                   core::MessageSink& sink, core::DiskServices& disk, bool askBeforeOverwrite) {
     if (!mayOverwrite(path, sink, askBeforeOverwrite)) return false;
     if (!onFixedDrive(path, sink, disk)) return false;
     if (!hasExtension(path, ".txt")) {
-        sink.ask("Assign a file with TXT extension.", "Error", frame::kIconWarning);
+        sink.ask("Assign a file with TXT extension.", "Error", core::kIconWarning);
         return false;
     }
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (!file) {
-        sink.ask("Unable to create a data file.", "Open Error", frame::kIconError);
+        sink.ask("Unable to create a data file.", "Open Error", core::kIconError);
         return false;
     }
     const std::string text = fftDataText(buffers, geometry, angleDegrees);
@@ -58,31 +58,31 @@ bool saveFftDataTo(const std::string& path, const SpectrumBuffers& buffers,
     if (!written || !closed) {
         // A short file must not pass for a complete one.
         std::remove(path.c_str());
-        sink.ask("Unable to write to file.", "Save Error", frame::kIconError);
+        sink.ask("Unable to write to file.", "Save Error", core::kIconError);
         return false;
     }
     sink.ask(
-        frame::formatMessage("Line wave data file\n%s\nhas been successfully saved.", path.c_str()),
-        "Information", frame::kIconInformation);
+        core::formatMessage("Line wave data file\n%s\nhas been successfully saved.", path.c_str()),
+        "Information", core::kIconInformation);
     return true;
 }
 
 bool saveBitmapTo(const std::string& path, image::CurrentImage& image,
-                  const image::ImageGeometry& geometry, frame::MessageSink& sink,
-                  frame::DiskServices& disk, bool askBeforeOverwrite) {
+                  const image::ImageGeometry& geometry, core::MessageSink& sink,
+                  core::DiskServices& disk, bool askBeforeOverwrite) {
     if (!mayOverwrite(path, sink, askBeforeOverwrite)) return false;
     if (!onFixedDrive(path, sink, disk)) return false;
-    if (!disk.hasFreeDiskSpace(path, geometry.fileSize + frame::kFreeSpaceMargin)) {
-        sink.ask("Not enough free diskspace to save a bitmap file.", "Warning", frame::kIconError);
+    if (!disk.hasFreeDiskSpace(path, geometry.fileSize + core::kFreeSpaceMargin)) {
+        sink.ask("Not enough free diskspace to save a bitmap file.", "Warning", core::kIconError);
         return false;
     }
     if (!hasExtension(path, ".bmp")) {
-        sink.ask("Assign a file with BMP extension.", "Error", frame::kIconWarning);
+        sink.ask("Assign a file with BMP extension.", "Error", core::kIconWarning);
         return false;
     }
     if (!image::writeBitmapFile(path, image, image::BitmapFlavour::Voralin00, sink)) return false;
-    sink.ask(frame::formatMessage("A bitmap file\n%s\nhas been successfully saved.", path.c_str()),
-             "Information", frame::kIconInformation);
+    sink.ask(core::formatMessage("A bitmap file\n%s\nhas been successfully saved.", path.c_str()),
+             "Information", core::kIconInformation);
     return true;
 }
 

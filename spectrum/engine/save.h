@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "frame/disk.h"
-#include "frame/message_sink.h"
+#include "core/disk.h"
+#include "core/message_sink.h"
 #include "image/packed_dib.h"
 #include "spectrum/engine/spectrum_state.h"
 
@@ -15,13 +15,13 @@ namespace spectrum {
 // `askBeforeOverwrite`, fixed drive, ".txt" extension). Reports success or failure through `sink`.
 bool saveFftDataTo(const std::string& path, const SpectrumBuffers& buffers,
                    const image::ImageGeometry& geometry, double angleDegrees,
-                   frame::MessageSink& sink, frame::DiskServices& disk, bool askBeforeOverwrite);
+                   core::MessageSink& sink, core::DiskServices& disk, bool askBeforeOverwrite);
 
 // Writes the current picture after the checks of the Save BMP command (overwrite question when
 // `askBeforeOverwrite`, fixed drive, free space for the image's file size, ".bmp" extension).
 bool saveBitmapTo(const std::string& path, image::CurrentImage& image,
-                  const image::ImageGeometry& geometry, frame::MessageSink& sink,
-                  frame::DiskServices& disk, bool askBeforeOverwrite);
+                  const image::ImageGeometry& geometry, core::MessageSink& sink,
+                  core::DiskServices& disk, bool askBeforeOverwrite);
 
 // True when `path` ends in `extension` (".txt") in any letter case.
 bool hasExtension(const std::string& path, const char* extension);

@@ -8,19 +8,19 @@
 #include <optional>
 #include <vector>
 
-#include "frame/busy.h"
-#include "frame/message_sink.h"
+#include "core/busy.h"
+#include "core/message_sink.h"
 #include "image/bmp_file.h"
 #include "image/normalise.h"
 
 namespace {
 
-class QuietSink final : public frame::MessageSink {
+class QuietSink final : public core::MessageSink {
   public:
-    int ask(std::string_view, std::string_view, unsigned) override { return frame::kAnswerOk; }
+    int ask(std::string_view, std::string_view, unsigned) override { return core::kAnswerOk; }
 };
 
-void touch(image::CurrentImage& img, image::BitmapFlavour flavour, frame::MessageSink& sink) {
+void touch(image::CurrentImage& img, image::BitmapFlavour flavour, core::MessageSink& sink) {
     const auto a = image::accessBitmap(img, flavour, sink);
     if (!a) return;
     const std::uint8_t* begin = img.dib.block.data();
@@ -57,8 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         bytes.first(std::min<std::size_t>(size, image::kGreyHeadBytes)), size, sink);
     if (!checked || checked->geometry.fileSize > (8u << 20)) return 0;
 
-    frame::NoBusyIndicator indicator;
-    std::optional<frame::BusyScope> busy;
+    core::NoBusyIndicator indicator;
+    std::optional<core::BusyScope> busy;
     image::VectorSink out;
     const auto geometry = image::normaliseGreyBytes(bytes, out, sink, indicator, busy);
     if (!geometry) return 0;

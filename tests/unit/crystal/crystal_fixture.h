@@ -8,8 +8,9 @@
 
 #include "crystal/engine/page.h"
 #include "crystal/engine/slicing.h"
-#include "frame/busy.h"
-#include "frame/message_sink.h"
+#include "core/busy.h"
+#include "core/message_sink.h"
+#include "tests/doubles/recording.h"
 
 namespace crystal::testing {
 
@@ -69,9 +70,9 @@ inline CrystalModel strontiumTitanate(const char* u = "1", const char* v = "0",
 
 // A slicing run on a 1024 x 768 raster with every message and busy transition recorded.
 struct SliceRun {
-    frame::RecordingSink sink;
-    frame::RecordingBusy busy{sink};
-    frame::RecordingBusy waitBox{sink};
+    core::RecordingSink sink;
+    core::RecordingBusy busy{sink};
+    core::RecordingBusy waitBox{sink};
     Seams seams{sink, busy, waitBox};
     CrystalState state;
     RasterCanvas canvas{1024, 768};

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "crystal_fixture.h"
+#include "tests/doubles/recording.h"
 
 using namespace crystal;
 using crystal::testing::exists;
@@ -157,7 +158,7 @@ TEST(CrystalDataFile, MoreThanAHundredRowsGrowTheTable) {
 }
 
 TEST(CrystalDataFile, LoadReportsMissingEmptyAndWrongFiles) {
-    frame::RecordingSink sink;
+    core::RecordingSink sink;
     CrystalModel m;
     EXPECT_FALSE(loadCrystalFile("/nonexistent/crystal.txt", m, sink));
     const std::string empty = ::testing::TempDir() + "empty_crystal.txt";
@@ -174,7 +175,7 @@ TEST(CrystalDataFile, LoadReportsMissingEmptyAndWrongFiles) {
     EXPECT_EQ(messages[2].text, "Wrong data file.");
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(messages[i].caption, "Error");
-        EXPECT_EQ(messages[i].style, frame::kIconError);
+        EXPECT_EQ(messages[i].style, core::kIconError);
     }
     EXPECT_EQ(messages[3].caption, "Next procedure");
     EXPECT_EQ(messages[3].text,
@@ -184,7 +185,7 @@ TEST(CrystalDataFile, LoadReportsMissingEmptyAndWrongFiles) {
 }
 
 TEST(CrystalDataFile, SaveReportsAFileThatCannotBeWritten) {
-    frame::RecordingSink sink;
+    core::RecordingSink sink;
     EXPECT_FALSE(saveCrystalFile("/nonexistent/dir/out.txt", strontiumTitanate(), sink));
 #if defined(__linux__)
     // The disk fills up after the file was created; nothing must claim success.

@@ -58,10 +58,10 @@ TEST(Orientation, RefusesWithTheExactMessages) {
                                     {"O", "8", "0.3333333", "0.5", "0"},
                                     {"O", "8", "0.3333333", "0.50", "0"}});
     Case cases[] = {
-        {small, text::kNoSuchCrystal, frame::kIconWarning},
-        {cubic("0", "0", "0"), text::kZeroDirection, frame::kIconError},
-        {many, text::kTooManyAtoms, frame::kIconError},
-        {twins, text::kSameCoordinates, frame::kIconError},
+        {small, text::kNoSuchCrystal, core::kIconWarning},
+        {cubic("0", "0", "0"), text::kZeroDirection, core::kIconError},
+        {many, text::kTooManyAtoms, core::kIconError},
+        {twins, text::kSameCoordinates, core::kIconError},
     };
     for (Case& c : cases) {
         SliceRun run(c.model);
@@ -130,10 +130,10 @@ TEST(Orientation, ReferenceAtomOffTheBeamAxisFailsAfterTheBusyState) {
     EXPECT_FALSE(run.slice());
     const auto& e = run.sink.events;
     ASSERT_EQ(e.size(), 5u);
-    EXPECT_EQ(e[0].kind, frame::RecordedEvent::BusyBegin);
-    EXPECT_EQ(e[1].kind, frame::RecordedEvent::BusyBegin);
-    EXPECT_EQ(e[2].kind, frame::RecordedEvent::BusyEnd);
-    EXPECT_EQ(e[3].kind, frame::RecordedEvent::BusyEnd);
+    EXPECT_EQ(e[0].kind, core::RecordedEvent::BusyBegin);
+    EXPECT_EQ(e[1].kind, core::RecordedEvent::BusyBegin);
+    EXPECT_EQ(e[2].kind, core::RecordedEvent::BusyEnd);
+    EXPECT_EQ(e[3].kind, core::RecordedEvent::BusyEnd);
     EXPECT_EQ(e[4].text, text::kWrongRotation);
 }
 
@@ -157,8 +157,8 @@ TEST(Orientation, MissingSuperCellWarnsAndClearsBothSizes) {
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].text, text::kNoSuperCell);
     EXPECT_EQ(messages[0].caption, "Warning");
-    EXPECT_EQ(messages[0].style, frame::kIconWarning);
+    EXPECT_EQ(messages[0].style, core::kIconWarning);
     EXPECT_EQ(run.state.slicing.superCellX, 0);
     EXPECT_EQ(run.state.slicing.superCellY, 0);
-    EXPECT_EQ(run.sink.events.back().kind, frame::RecordedEvent::Message);
+    EXPECT_EQ(run.sink.events.back().kind, core::RecordedEvent::Message);
 }

@@ -10,6 +10,7 @@
 
 #include "crystal/engine/writers.h"
 #include "crystal_fixture.h"
+#include "tests/doubles/recording.h"
 
 using namespace crystal;
 using crystal::testing::exists;
@@ -40,10 +41,10 @@ int countColour(const RasterCanvas& c, int index) {
 
 // Answers the "save all" question and records everything.
 struct Saver {
-    frame::RecordingSink sink;
-    frame::NoBusyIndicator none;
+    core::RecordingSink sink;
+    core::NoBusyIndicator none;
     Seams seams{sink, none, none};
-    frame::FakeDisk disk;
+    core::FakeDisk disk;
 };
 
 }  // namespace
@@ -70,7 +71,7 @@ TEST(Page, PageBitmapFileHasTheSixteenColourOffset) {
     RasterCanvas canvas(64, 85);
     image::CurrentImage page;
     page.dib = capturePage(canvas);
-    frame::RecordingSink sink;
+    core::RecordingSink sink;
     const std::string path = ::testing::TempDir() + "page.bmp";
     ASSERT_TRUE(writePageBitmap(path, page, sink));
     const std::string bytes = readAll(path);
@@ -173,7 +174,7 @@ TEST(Page, SaveRefusesWithoutSuperCellAndWithoutSpace) {
     run.state.slicing.superCellX = 0;
     EXPECT_FALSE(savePlaneBitmaps(run.state, pages, path, s.disk, s.sink));
     EXPECT_EQ(s.sink.messages().back().text, text::kNoBitmap);
-    EXPECT_EQ(s.sink.messages().back().style, frame::kIconWarning);
+    EXPECT_EQ(s.sink.messages().back().style, core::kIconWarning);
     EXPECT_FALSE(exists(path));
 }
 
@@ -201,7 +202,7 @@ TEST(Page, SaveAllPagesNumbersThemAndShowsThePageAgain) {
     const auto messages = s.sink.messages();
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_EQ(messages[0].text, text::kSaveAllQuestion);
-    EXPECT_EQ(messages[0].style, frame::kIconQuestion | frame::kYesNo);
+    EXPECT_EQ(messages[0].style, core::kIconQuestion | core::kYesNo);
     const std::string stem = ::testing::TempDir() + "planes";
     EXPECT_EQ(messages[1].text, "Bitmap file(s)\n" + stem + "1.bmp to\n" + stem +
                                     "3.bmp\nhas been successfully created.");

@@ -100,10 +100,10 @@ TEST(Slicing, RefusesIrregularLaddersAfterTheBusyState) {
     EXPECT_FALSE(run.slice());
     const auto& e = run.sink.events;
     ASSERT_GE(e.size(), 2u);
-    EXPECT_EQ(e[e.size() - 2].kind, frame::RecordedEvent::BusyEnd);
+    EXPECT_EQ(e[e.size() - 2].kind, core::RecordedEvent::BusyEnd);
     EXPECT_EQ(e.back().text, text::kIrregularLayers);
     EXPECT_EQ(e.back().caption, "Error");
-    EXPECT_EQ(e.back().style, frame::kIconError);
+    EXPECT_EQ(e.back().style, core::kIconError);
 }
 
 TEST(Slicing, RefusesTooManyLayers) {

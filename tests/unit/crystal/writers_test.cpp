@@ -181,7 +181,7 @@ TEST(Writers, RefuseWithoutSuperCellBeforeTheBusyState) {
     ASSERT_EQ(run.sink.events.size(), 3u);
     for (const auto& e : run.sink.events) {
         EXPECT_EQ(e.text, text::kNoDataFile);
-        EXPECT_EQ(e.style, frame::kIconWarning);
+        EXPECT_EQ(e.style, core::kIconWarning);
     }
     EXPECT_FALSE(exists(path));
 }
@@ -194,8 +194,8 @@ TEST(Writers, FailedWriteIsReportedAfterTheBusyStateAndLeavesNoFile) {
     EXPECT_FALSE(writeReferenceData(run.state, path, run.seams));
     const auto& e = run.sink.events;
     ASSERT_EQ(e.size(), 5u);
-    EXPECT_EQ(e[2].kind, frame::RecordedEvent::BusyEnd);
-    EXPECT_EQ(e[3].kind, frame::RecordedEvent::BusyEnd);
+    EXPECT_EQ(e[2].kind, core::RecordedEvent::BusyEnd);
+    EXPECT_EQ(e[3].kind, core::RecordedEvent::BusyEnd);
     EXPECT_EQ(e[4].text, text::kCannotCreate);
     EXPECT_EQ(e[4].caption, "Error");
 #if defined(__linux__)

@@ -5,9 +5,10 @@
 #include <filesystem>
 
 #include "bmp_builder.h"
-#include "frame/message_sink.h"
+#include "core/message_sink.h"
+#include "tests/doubles/recording.h"
 
-using frame::RecordingSink;
+using core::RecordingSink;
 using image::BitmapFlavour;
 using image::CurrentImage;
 
@@ -100,7 +101,7 @@ TEST(BmpReader, ReportsEachFailureWithItsTextAndFlavourCaption) {
             EXPECT_FALSE(readBytes(c.bytes, img, sink, flavour));
             expectOneMessage(sink,
                              {c.text, flavour == BitmapFlavour::Kestral ? "Error" : "Read Error",
-                              frame::kIconError});
+                              core::kIconError});
             EXPECT_FALSE(img.present());
             EXPECT_EQ(img.fileHeader.bfType, 0);
         }
@@ -117,7 +118,7 @@ TEST(BmpReader, WrongInfoHeaderSizeKeepsTheBlock) {
         EXPECT_FALSE(readBytes(bytes, img, sink, flavour));
         expectOneMessage(
             sink, {"Error: Illegal structure size.found in info header",
-                   flavour == BitmapFlavour::Kestral ? "Error" : "File Error", frame::kIconError});
+                   flavour == BitmapFlavour::Kestral ? "Error" : "File Error", core::kIconError});
         EXPECT_TRUE(img.present());
         EXPECT_EQ(img.dib.block.size(), bytes.size() - 14);
     }
@@ -130,7 +131,7 @@ TEST(BmpReader, MissingFileNamesThePath) {
         EXPECT_FALSE(image::readBitmapFile("/nonexistent/dir/x.bmp", img, flavour, sink, 800, 600));
         expectOneMessage(
             sink, {"Unable to open file '/nonexistent/dir/x.bmp'.",
-                   flavour == BitmapFlavour::Kestral ? "Error" : "Open Error", frame::kIconError});
+                   flavour == BitmapFlavour::Kestral ? "Error" : "Open Error", core::kIconError});
     }
 }
 
@@ -185,7 +186,7 @@ TEST(BmpReader, RefusesLayoutsThatReachPastTheBlock) {
             EXPECT_FALSE(readBytes(c.bytes, img, sink, flavour));
             expectOneMessage(sink, {"Error: Bitmap sizes found in info header do not fit the file.",
                                     flavour == BitmapFlavour::Kestral ? "Error" : "File Error",
-                                    frame::kIconError});
+                                    core::kIconError});
             EXPECT_FALSE(img.present());
         }
     }
@@ -292,7 +293,7 @@ TEST(BmpWriter, ReportsCreateFailureInBothFlavours) {
     EXPECT_EQ(m[0].caption, "Save Error");
     EXPECT_EQ(m[1].text, "Error: Unable to open file.");
     EXPECT_EQ(m[1].caption, "Error");
-    EXPECT_EQ(m[1].style, frame::kIconError);
+    EXPECT_EQ(m[1].style, core::kIconError);
 }
 
 TEST(BmpWriter, ShortWriteDeletesThePartialFile) {

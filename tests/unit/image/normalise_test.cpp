@@ -5,11 +5,12 @@
 #include <filesystem>
 
 #include "bmp_builder.h"
-#include "frame/busy.h"
-#include "frame/message_sink.h"
+#include "core/busy.h"
+#include "core/message_sink.h"
+#include "tests/doubles/recording.h"
 
-using frame::RecordedEvent;
-using frame::RecordingSink;
+using core::RecordedEvent;
+using core::RecordingSink;
 using image::BitmapFlavour;
 using image::CurrentImage;
 
@@ -25,8 +26,8 @@ struct Normalised {
 // Runs the in-memory core; the wait state is ended afterwards, as the caller would.
 std::unique_ptr<Normalised> normalise(const std::vector<std::uint8_t>& bytes) {
     auto n = std::make_unique<Normalised>();
-    frame::RecordingBusy busy(n->sink);
-    std::optional<frame::BusyScope> scope;
+    core::RecordingBusy busy(n->sink);
+    std::optional<core::BusyScope> scope;
     image::VectorSink out;
     n->geometry = image::normaliseGreyBytes(bytes, out, n->sink, busy, scope);
     n->busyStillOn = scope.has_value();
@@ -104,8 +105,8 @@ TEST(Normalise, IdentityGreyFileIsCopiedUnchanged) {
 }
 
 TEST(Normalise, RefusesWhatThePictureCannotBe) {
-    using frame::kIconError;
-    using frame::kIconWarning;
+    using core::kIconError;
+    using core::kIconWarning;
     const char* small = "Too small bitmap (less than 64W or 64H)!";
     expectRefusal(testbmp::build(testbmp::greyBmp(63, 64)), small, "Error", kIconWarning);
     expectRefusal(testbmp::build(testbmp::greyBmp(64, 63)), small, "Error", kIconWarning);
@@ -277,7 +278,7 @@ TEST(Normalise, Rle8TruncatedCommandsStopDecoding) {
 }
 
 TEST(Normalise, RefusesHostileHeaders) {
-    using frame::kIconError;
+    using core::kIconError;
     const char* format = "Not a bitmap file with correct format.";
     const auto good = testbmp::build(testbmp::greyBmp(64, 64));
     expectRefusal(std::vector<std::uint8_t>(good.begin(), good.begin() + 53), format, "Error",
@@ -349,8 +350,8 @@ TEST(Normalise, WriteFailureEndsTheWaitStateBeforeTheMessage) {
                                   return testbmp::build(b);
                               }()}) {
         RecordingSink sink;
-        frame::RecordingBusy busy(sink);
-        std::optional<frame::BusyScope> scope;
+        core::RecordingBusy busy(sink);
+        std::optional<core::BusyScope> scope;
         FailingSink out;
         EXPECT_FALSE(image::normaliseGreyBytes(bytes, out, sink, busy, scope));
         EXPECT_FALSE(scope);
@@ -359,7 +360,7 @@ TEST(Normalise, WriteFailureEndsTheWaitStateBeforeTheMessage) {
         EXPECT_EQ(sink.events[1].kind, RecordedEvent::BusyEnd);
         EXPECT_EQ(sink.events[2].text, "Unable to create a temporary bitmap file.");
         EXPECT_EQ(sink.events[2].caption, "Open Error");
-        EXPECT_EQ(sink.events[2].style, frame::kIconError);
+        EXPECT_EQ(sink.events[2].style, core::kIconError);
     }
 }
 
@@ -391,9 +392,9 @@ INSTANTIATE_TEST_SUITE_P(Bmp, ForeignFiles,
 TEST(ForeignFilesRefused, ColourAndTrueColourFiles) {
     const std::string dir = std::string(SUITE_TEST_DATA) + "/bmp/";
     expectRefusal(testbmp::readAll(dir + "pil_rgb24_64x64.bmp"), "Not a 256 color bitmap file.",
-                  "Warning", frame::kIconWarning);
+                  "Warning", core::kIconWarning);
     expectRefusal(testbmp::readAll(dir + "pil_colour_palette_64x64.bmp"),
-                  "Not a gray-scale bitmap file.", "Warning", frame::kIconWarning);
+                  "Not a gray-scale bitmap file.", "Warning", core::kIconWarning);
 }
 
 }  // namespace

@@ -3,13 +3,14 @@
 #include <filesystem>
 
 #include "bmp_builder.h"
-#include "frame/busy.h"
-#include "frame/disk.h"
-#include "frame/message_sink.h"
+#include "core/busy.h"
+#include "core/disk.h"
+#include "core/message_sink.h"
 #include "image/normalise.h"
+#include "tests/doubles/recording.h"
 
-using frame::RecordedEvent;
-using frame::RecordingSink;
+using core::RecordedEvent;
+using core::RecordingSink;
 using image::CurrentImage;
 using image::OpenResult;
 
@@ -19,7 +20,7 @@ namespace fs = std::filesystem;
 
 struct OpenRun {
     RecordingSink sink;
-    frame::FakeDisk disk;
+    core::FakeDisk disk;
     CurrentImage image;
     int forgets = 0;
     image::OpenOutcome outcome;
@@ -28,7 +29,7 @@ struct OpenRun {
         image.dib.block.assign(100, 0x55);  // the previous picture
     }
     void open(const std::string& path) {
-        frame::RecordingBusy busy(sink);
+        core::RecordingBusy busy(sink);
         outcome = image::openImageFile(path, image, sink, busy, disk, 1024, 768, [&] {
             ++forgets;
             sink.events.push_back({RecordedEvent::Message, "forget", "", 0});
@@ -87,7 +88,7 @@ TEST(OpenImage, ExtensionMustBeBmpInAnyCase) {
     for (const char* name : {"photo.bmpx", "photo", ""}) {
         OpenRun run;
         run.open(name);
-        run.expectRefused("Select a file with BMP extension.", "Error", frame::kIconWarning);
+        run.expectRefused("Select a file with BMP extension.", "Error", core::kIconWarning);
     }
 }
 
@@ -96,7 +97,7 @@ TEST(OpenImage, RefusesMissingFilesAndOtherHeaders) {
     {
         OpenRun run;
         run.open((dir / "missing.bmp").string());
-        run.expectRefused("Unable to open the bitmap file.", "Open Error", frame::kIconError);
+        run.expectRefused("Unable to open the bitmap file.", "Open Error", core::kIconError);
     }
     auto os2 = testbmp::greyBmp(64, 64);
     os2.infoSize = 12;
@@ -109,7 +110,7 @@ TEST(OpenImage, RefusesMissingFilesAndOtherHeaders) {
         testbmp::writeAll(path, bytes);
         OpenRun run;
         run.open(path);
-        run.expectRefused("Not a bitmap file with correct format.", "Error", frame::kIconError);
+        run.expectRefused("Not a bitmap file with correct format.", "Error", core::kIconError);
         EXPECT_EQ(filesIn(dir), std::vector<fs::path>{"x.bmp"}) << "no temporary file left";
     }
     // A refusal of the normaliser itself leaves everything as it was too.
@@ -117,7 +118,7 @@ TEST(OpenImage, RefusesMissingFilesAndOtherHeaders) {
     testbmp::writeAll(path, testbmp::build(testbmp::greyBmp(63, 64)));
     OpenRun run;
     run.open(path);
-    run.expectRefused("Too small bitmap (less than 64W or 64H)!", "Error", frame::kIconWarning);
+    run.expectRefused("Too small bitmap (less than 64W or 64H)!", "Error", core::kIconWarning);
     EXPECT_EQ(run.sink.events.size(), 1u) << "no wait state for a refused file";
 }
 
@@ -131,7 +132,7 @@ TEST(OpenImage, NeedsTwiceTheFileSizePlusTheMarginFree) {
         run.disk.freeBytes = 2 * bytes.size() + 999;
         run.open(path);
         run.expectRefused("Not enough free diskspace to create a temporary bitmap file.", "Error",
-                          frame::kIconError);
+                          core::kIconError);
     }
     OpenRun run;
     run.disk.freeBytes = 2 * bytes.size() + 1000;
@@ -154,7 +155,7 @@ TEST(OpenImage, RleSourceNeedsRoomForItsExpandedSize) {
     run.disk.freeBytes = 4000u * 4000u + 1078u + 999u;
     run.open(path);
     run.expectRefused("Not enough free diskspace to create a temporary bitmap file.", "Error",
-                      frame::kIconError);
+                      core::kIconError);
 }
 
 TEST(OpenImage, TemporaryFileNeverReplacesAUserFile) {
@@ -169,9 +170,9 @@ TEST(OpenImage, TemporaryFileNeverReplacesAUserFile) {
     testbmp::writeAll((dir / "cellB_2.bmp").string(), mine);
 
     RecordingSink sink;
-    frame::FakeDisk disk;
-    frame::RecordingBusy busy(sink);
-    std::optional<frame::BusyScope> scope;
+    core::FakeDisk disk;
+    core::RecordingBusy busy(sink);
+    std::optional<core::BusyScope> scope;
     const auto done = image::normaliseGreyBitmap(path, sink, busy, disk, scope);
     ASSERT_TRUE(done);
     EXPECT_EQ(done->tempPath, (dir / "cellB_3.bmp").string());
@@ -194,7 +195,7 @@ TEST(OpenImage, AllTemporaryNamesTakenIsReported) {
     for (int i = 1; i <= 99; ++i) testbmp::writeAll(image::temporaryBitmapName(path, i), {'x'});
     OpenRun run;
     run.open(path);
-    run.expectRefused("Unable to create a temporary bitmap file.", "Open Error", frame::kIconError);
+    run.expectRefused("Unable to create a temporary bitmap file.", "Open Error", core::kIconError);
     EXPECT_EQ(filesIn(dir).size(), 100u);
     EXPECT_EQ(fs::file_size(image::temporaryBitmapName(path, 99)), 1u);
 }

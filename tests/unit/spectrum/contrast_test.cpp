@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "test_images.h"
+#include "tests/doubles/recording.h"
 
 namespace spectrum {
 namespace {
@@ -35,7 +36,7 @@ TEST(ContrastBrightness, RewritesPixelsButNotTheColourTable) {
 }
 
 TEST(ContrastBrightness, PreviewSizeAndRefusal) {
-    frame::RecordingSink sink;
+    core::RecordingSink sink;
     auto at = [&](int w, int h, int vr) {
         return choosePreview({w, h, (w + 3) / 4 * 4, 0}, vr, sink);
     };
@@ -53,7 +54,7 @@ TEST(ContrastBrightness, PreviewSizeAndRefusal) {
     ASSERT_EQ(sink.messages().size(), 1u);
     EXPECT_EQ(sink.messages()[0].text, "Too small bitmap (less than 64W or 64H)!");
     EXPECT_EQ(sink.messages()[0].caption, "Error");
-    EXPECT_EQ(sink.messages()[0].style, frame::kIconWarning);
+    EXPECT_EQ(sink.messages()[0].style, core::kIconWarning);
 }
 
 }  // namespace

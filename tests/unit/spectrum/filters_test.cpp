@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "test_images.h"
+#include "tests/doubles/recording.h"
 
 namespace spectrum {
 namespace {
@@ -213,7 +214,7 @@ TEST(SpecialProfile, WrittenSectionReadsBackToTheSameValues) {
 
 TEST(MaskCircles, TheHundredFirstIsRefused) {
     FilterSettings f;
-    frame::RecordingSink sink;
+    core::RecordingSink sink;
     f.circles.assign(99, MaskCircle{1, 1, 1});
     EXPECT_TRUE(canStartMaskCircle(f, sink));
     f.circles.push_back({2, 2, 2});
@@ -221,7 +222,7 @@ TEST(MaskCircles, TheHundredFirstIsRefused) {
     ASSERT_EQ(sink.messages().size(), 1u);
     EXPECT_EQ(sink.messages()[0].text, "Too many FFT masks!");
     EXPECT_EQ(sink.messages()[0].caption, "Warning");
-    EXPECT_EQ(sink.messages()[0].style, frame::kIconWarning);
+    EXPECT_EQ(sink.messages()[0].style, core::kIconWarning);
 }
 
 }  // namespace

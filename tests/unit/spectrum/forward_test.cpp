@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "test_images.h"
+#include "tests/doubles/recording.h"
 
 namespace spectrum {
 namespace {
@@ -87,8 +88,8 @@ TEST(ForwardTransform, ConstantImageHasOnlyTheCentreElement) {
     auto t = makePicture(128, 128, [](int, int) { return 77; });
     SpectrumSettings settings;
     SpectrumBuffers buffers;
-    frame::RecordingSink sink;
-    frame::RecordingBusy busy(sink);
+    core::RecordingSink sink;
+    core::RecordingBusy busy(sink);
     ASSERT_TRUE(forwardTransform(t.image, t.geometry, settings, buffers, sink, busy));
     ASSERT_EQ(buffers.n, 128);
     EXPECT_EQ(buffers.offsetX, 0);
@@ -110,8 +111,8 @@ TEST(ForwardTransform, AFlatSpectrumIsRefusedSilently) {
     auto t = makePicture(64, 64, [](int, int) { return 0; });
     SpectrumSettings settings;
     SpectrumBuffers buffers;
-    frame::RecordingSink sink;
-    frame::RecordingBusy busy(sink);
+    core::RecordingSink sink;
+    core::RecordingBusy busy(sink);
     EXPECT_FALSE(forwardTransform(t.image, t.geometry, settings, buffers, sink, busy));
     EXPECT_FALSE(buffers.present());
     EXPECT_TRUE(sink.messages().empty());
@@ -122,8 +123,8 @@ TEST(ForwardTransform, FramesModulatesAndMapsTheSpectrum) {
     auto t = makePicture(100, 80, [](int x, int y) { return (x + 2 * y) % 256; });
     SpectrumSettings settings;
     SpectrumBuffers buffers;
-    frame::RecordingSink sink;
-    frame::RecordingBusy busy(sink);
+    core::RecordingSink sink;
+    core::RecordingBusy busy(sink);
     ASSERT_TRUE(forwardTransform(t.image, t.geometry, settings, buffers, sink, busy));
     ASSERT_TRUE(buffers.present());
     EXPECT_EQ(buffers.n, 256);  // 100 x 80 -> 2^(6+1) = 128, margins 14 < 100 -> once more
@@ -141,22 +142,22 @@ TEST(ForwardTransform, FramesModulatesAndMapsTheSpectrum) {
     EXPECT_NEAR(buffers.imag[centre], 0.0, 1e-6 * sum);
     // The busy state brackets the work and no message was shown.
     ASSERT_EQ(sink.events.size(), 2u);
-    EXPECT_EQ(sink.events[0].kind, frame::RecordedEvent::BusyBegin);
-    EXPECT_EQ(sink.events[1].kind, frame::RecordedEvent::BusyEnd);
+    EXPECT_EQ(sink.events[0].kind, core::RecordedEvent::BusyBegin);
+    EXPECT_EQ(sink.events[1].kind, core::RecordedEvent::BusyEnd);
 }
 
 TEST(ForwardTransform, RefusesAFrameBeyond8192) {
     auto t = makePicture(8100, 64, [](int x, int) { return x % 200; });
     SpectrumSettings settings;
     SpectrumBuffers buffers;
-    frame::RecordingSink sink;
-    frame::RecordingBusy busy(sink);
+    core::RecordingSink sink;
+    core::RecordingBusy busy(sink);
     EXPECT_FALSE(forwardTransform(t.image, t.geometry, settings, buffers, sink, busy));
     ASSERT_EQ(sink.events.size(), 1u);
     EXPECT_EQ(sink.events[0].text,
               "Unable to carry out the FFT.\nbecause of the image size being too large.");
     EXPECT_EQ(sink.events[0].caption, "Warning");
-    EXPECT_EQ(sink.events[0].style, frame::kIconWarning);
+    EXPECT_EQ(sink.events[0].style, core::kIconWarning);
     EXPECT_FALSE(buffers.present());
 }
 

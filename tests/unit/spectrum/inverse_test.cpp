@@ -6,6 +6,7 @@
 
 #include "spectrum/engine/forward.h"
 #include "test_images.h"
+#include "tests/doubles/recording.h"
 
 namespace spectrum {
 namespace {
@@ -20,8 +21,8 @@ struct RoundTrip : ::testing::Test {
     testing::TestPicture picture = makePicture(90, 70, texture);
     SpectrumSettings settings;
     SpectrumBuffers buffers;
-    frame::RecordingSink sink;
-    frame::RecordingBusy busy{sink};
+    core::RecordingSink sink;
+    core::RecordingBusy busy{sink};
 
     void forward() {
         ASSERT_TRUE(
@@ -87,11 +88,11 @@ TEST_F(RoundTrip, AFailedTransformLosesTheSpectrumAfterTheBusyStateEnded) {
     EXPECT_TRUE(settings.filter.circles.empty());
     EXPECT_EQ(picture.image.dib.block, before);
     ASSERT_EQ(sink.events.size(), 3u);
-    EXPECT_EQ(sink.events[0].kind, frame::RecordedEvent::BusyBegin);
-    EXPECT_EQ(sink.events[1].kind, frame::RecordedEvent::BusyEnd);
+    EXPECT_EQ(sink.events[0].kind, core::RecordedEvent::BusyBegin);
+    EXPECT_EQ(sink.events[1].kind, core::RecordedEvent::BusyEnd);
     EXPECT_EQ(sink.events[2].text, "Unable to carry out the inverse FFT.");
     EXPECT_EQ(sink.events[2].caption, "Warning");
-    EXPECT_EQ(sink.events[2].style, frame::kIconWarning);
+    EXPECT_EQ(sink.events[2].style, core::kIconWarning);
 }
 
 TEST_F(RoundTrip, MaskCircleAroundTheCentreKeepsTheAverage) {

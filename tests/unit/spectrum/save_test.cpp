@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "test_images.h"
+#include "tests/doubles/recording.h"
 
 namespace spectrum {
 namespace {
@@ -20,8 +21,8 @@ struct SaveCommands : ::testing::Test {
         testing::makePicture(65, 64, [](int x, int y) { return (x * y) % 256; });
     SpectrumBuffers buffers = testing::makeBuffers(
         128, 31, 32, [](int r, int c) { return r + c / 1000.0; }, [](int, int) { return -2.5; });
-    frame::RecordingSink sink;
-    frame::FakeDisk disk;
+    core::RecordingSink sink;
+    core::FakeDisk disk;
 
     void SetUp() override { fs::create_directories(folder); }
     void TearDown() override { fs::remove_all(folder); }
@@ -49,34 +50,34 @@ TEST_F(SaveCommands, BitmapIsTheCurrentPictureWithTheProgramHeader) {
     EXPECT_EQ(bytes.substr(14),
               std::string(picture.image.dib.block.begin(), picture.image.dib.block.end()));
     expectOnly(("A bitmap file\n" + out + "\nhas been successfully saved.").c_str(), "Information",
-               frame::kIconInformation);
+               core::kIconInformation);
 }
 
 TEST_F(SaveCommands, BitmapRefusalsComeInTheirOrder) {
     disk.fixed = false;
     ASSERT_FALSE(saveBitmapTo(path("a.txt"), picture.image, picture.geometry, sink, disk, true));
-    expectOnly("Able to save the file only to the hard disk.", "Warning", frame::kIconWarning);
+    expectOnly("Able to save the file only to the hard disk.", "Warning", core::kIconWarning);
 
     sink.events.clear();
     disk.fixed = true;
     disk.freeBytes = picture.geometry.fileSize + 999;  // the margin is 1000 bytes
     ASSERT_FALSE(saveBitmapTo(path("a.txt"), picture.image, picture.geometry, sink, disk, true));
-    expectOnly("Not enough free diskspace to save a bitmap file.", "Warning", frame::kIconError);
+    expectOnly("Not enough free diskspace to save a bitmap file.", "Warning", core::kIconError);
 
     sink.events.clear();
     disk.freeBytes = picture.geometry.fileSize + 1000;
     ASSERT_FALSE(saveBitmapTo(path("a.bmpx"), picture.image, picture.geometry, sink, disk, true));
-    expectOnly("Assign a file with BMP extension.", "Error", frame::kIconWarning);
+    expectOnly("Assign a file with BMP extension.", "Error", core::kIconWarning);
     EXPECT_FALSE(fs::exists(path("a.bmpx")));
 }
 
 TEST_F(SaveCommands, ExistingFilesAreOverwrittenOnlyWhenTheUserSaysYes) {
     const std::string out = path("kept.bmp");
     std::ofstream(out) << "precious";
-    sink.questionAnswer = frame::kAnswerNo;
+    sink.questionAnswer = core::kAnswerNo;
     ASSERT_FALSE(saveBitmapTo(out, picture.image, picture.geometry, sink, disk, true));
     expectOnly("File already exists.  Do you overwrite it ?", "Warning",
-               frame::kIconWarning | frame::kYesNo);
+               core::kIconWarning | core::kYesNo);
     EXPECT_EQ(contents(out), "precious");
 
     sink.events.clear();
@@ -84,7 +85,7 @@ TEST_F(SaveCommands, ExistingFilesAreOverwrittenOnlyWhenTheUserSaysYes) {
     EXPECT_EQ(contents(out), "precious");
 
     sink.events.clear();
-    sink.questionAnswer = frame::kAnswerYes;
+    sink.questionAnswer = core::kAnswerYes;
     ASSERT_TRUE(saveBitmapTo(out, picture.image, picture.geometry, sink, disk, true));
     EXPECT_NE(contents(out), "precious");
 }
@@ -98,22 +99,22 @@ TEST_F(SaveCommands, FftDataFileAndItsRefusals) {
     EXPECT_NE(text.find("\r\n 1\t32\t  6.4032000e+01\t -2.5000000e+00\t  6.4080785e+01\r\n"),
               std::string::npos);
     expectOnly(("Line wave data file\n" + out + "\nhas been successfully saved.").c_str(),
-               "Information", frame::kIconInformation);
+               "Information", core::kIconInformation);
 
     sink.events.clear();
     ASSERT_FALSE(saveFftDataTo(path("line.text"), buffers, picture.geometry, 0, sink, disk, true));
-    expectOnly("Assign a file with TXT extension.", "Error", frame::kIconWarning);
+    expectOnly("Assign a file with TXT extension.", "Error", core::kIconWarning);
 
     sink.events.clear();
     disk.fixed = false;  // the drive is checked before the extension
     ASSERT_FALSE(saveFftDataTo(path("line.text"), buffers, picture.geometry, 0, sink, disk, true));
-    expectOnly("Able to save the file only to the hard disk.", "Warning", frame::kIconWarning);
+    expectOnly("Able to save the file only to the hard disk.", "Warning", core::kIconWarning);
 
     sink.events.clear();
     disk.fixed = true;
     ASSERT_FALSE(saveFftDataTo(path("no/such/folder/line.txt"), buffers, picture.geometry, 0, sink,
                                disk, true));
-    expectOnly("Unable to create a data file.", "Open Error", frame::kIconError);
+    expectOnly("Unable to create a data file.", "Open Error", core::kIconError);
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-namespace frame {
+namespace core {
 
 // Room the image program wants beyond a file's own size.
 inline constexpr std::uint64_t kFreeSpaceMargin = 1000;
@@ -25,15 +25,4 @@ class DiskServices {
 // The services of the machine the code runs on (POSIX or Win32 build).
 DiskServices& systemDisk();
 
-// A disk whose answers a test sets.
-class FakeDisk final : public DiskServices {
-  public:
-    bool hasFreeDiskSpace(const std::string&, std::uint64_t bytes) override {
-        return bytes <= freeBytes;
-    }
-    bool isFixedDrive(const std::string&) override { return fixed; }
-    std::uint64_t freeBytes = UINT64_MAX;
-    bool fixed = true;
-};
-
-}  // namespace frame
+}  // namespace core

@@ -6,9 +6,9 @@
 
 #include <string>
 
-#include "frame/disk.h"
+#include "core/disk.h"
 
-namespace frame {
+namespace core {
 namespace {
 
 std::string folderOf(const std::string& path) {
@@ -62,4 +62,4 @@ DiskServices& systemDisk() {
     return disk;
 }
 
-}  // namespace frame
+}  // namespace core

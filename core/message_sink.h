@@ -8,9 +8,8 @@
 
 #include <string>
 #include <string_view>
-#include <vector>
 
-namespace frame {
+namespace core {
 
 // Message styles (MB_* values).
 inline constexpr unsigned kOkOnly = 0x0;
@@ -41,39 +40,4 @@ std::string formatMessage(const char* format, ...)
 #endif
     ;
 
-// Remembers every message and every busy transition in one ordered log, so a test can assert
-// exact texts and that a busy state ended before the message that followed it.
-struct RecordedEvent {
-    enum Kind { Message, BusyBegin, BusyEnd } kind = Message;
-    std::string text;
-    std::string caption;
-    unsigned style = 0;
-};
-
-class RecordingSink : public MessageSink {
-  public:
-    int ask(std::string_view text, std::string_view caption, unsigned style) override;
-    // Messages only, in order.
-    std::vector<RecordedEvent> messages() const;
-    // Every event, messages and busy transitions, in order.
-    std::vector<RecordedEvent> events;
-    // The answer given to questions (kYesNo); plain messages get kAnswerOk.
-    int questionAnswer = kAnswerYes;
-};
-
-// For the command-line tools: writes "Caption: text" to stderr (line breaks in the text kept),
-// answers questions with a fixed answer, and counts errors and warnings so the tool can set its
-// exit status.
-class StderrSink : public MessageSink {
-  public:
-    explicit StderrSink(std::string programName, int questionAnswer = kAnswerNo);
-    int ask(std::string_view text, std::string_view caption, unsigned style) override;
-    int refusals() const { return refusals_; }
-
-  private:
-    std::string programName_;
-    int questionAnswer_;
-    int refusals_ = 0;
-};
-
-}  // namespace frame
+}  // namespace core

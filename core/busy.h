@@ -4,12 +4,10 @@
 // state has ended, so the engine calls end() before it reports.
 #pragma once
 
-#include "frame/message_sink.h"
-
 #include <cstdint>
 #include <functional>
 
-namespace frame {
+namespace core {
 
 class BusyIndicator {
   public:
@@ -23,17 +21,6 @@ class NoBusyIndicator final : public BusyIndicator {
   public:
     void beginBusy() override {}
     void endBusy() override {}
-};
-
-// Records the transitions into a RecordingSink's event log.
-class RecordingBusy final : public BusyIndicator {
-  public:
-    explicit RecordingBusy(RecordingSink& sink) : sink_(sink) {}
-    void beginBusy() override;
-    void endBusy() override;
-
-  private:
-    RecordingSink& sink_;
 };
 
 class BusyScope {
@@ -59,4 +46,4 @@ class BusyScope {
 // Progress of long work as a fraction 0..1; may be empty.
 using Progress = std::function<void(double fraction)>;
 
-}  // namespace frame
+}  // namespace core

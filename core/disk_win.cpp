@@ -3,9 +3,9 @@
 
 #include <string>
 
-#include "frame/disk.h"
+#include "core/disk.h"
 
-namespace frame {
+namespace core {
 namespace {
 
 // The first three characters of the full path ("C:\\"); a relative path (from the command line)
@@ -54,4 +54,4 @@ DiskServices& systemDisk() {
     return disk;
 }
 
-}  // namespace frame
+}  // namespace core
