@@ -12,8 +12,9 @@ FUZZ_SECONDS=${FUZZ_SECONDS:-30}
 
 BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev python3 python3-pil python3-numpy
                 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 fonts-dejavu-core
-                python3-reportlab)
-TEST_PACKAGES=(clang libclang-rt-14-dev python3-ase imagemagick ghostscript wine wine64 xvfb x11-utils)
+                python3-reportlab fonts-ipafont-gothic)
+TEST_PACKAGES=(clang libclang-rt-14-dev python3-ase imagemagick ghostscript wine wine64 xvfb x11-utils
+               locales poppler-utils)
 BENCH_PACKAGES=(libfftw3-dev pkg-config)
 
 ensure_packages() {
@@ -27,6 +28,21 @@ ensure_packages() {
     [ "$(id -u)" -eq 0 ] || sudo="sudo"
     $sudo apt-get update -q
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}"
+}
+
+# Wine takes the code page from the locale: the Japanese scenarios run under ja_JP.UTF-8, which
+# gives code page 932. Generated once; later runs find it in place.
+ensure_japanese_locale() {
+    locale -a 2>/dev/null | grep -qix 'ja_JP\.utf-\?8' && return 0
+    echo "== Generating the ja_JP.UTF-8 locale"
+    local sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    if grep -q '^# *ja_JP.UTF-8 UTF-8' /etc/locale.gen; then
+        $sudo sed -i 's/^# *\(ja_JP.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+    elif ! grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen; then
+        echo 'ja_JP.UTF-8 UTF-8' | $sudo tee -a /etc/locale.gen >/dev/null
+    fi
+    $sudo locale-gen
 }
 
 build_native() {  # build_native [TARGET...]
@@ -87,6 +103,7 @@ stage() {
 
 run_tests() {
     ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
+    ensure_japanese_locale
     build_native
     build_windows
     export E2E_NATIVE_BUILD="$ROOT/build/native"
