@@ -158,15 +158,16 @@ bool runSlicing(AppState& app, HWND window) {
     CrystalBusy busy(app, window, true);
     frame::WaitBox waitBox(app.frame);
     const crystal::Seams seams{app.sink, busy, waitBox};
-    const bool drawn = crystal::runSlicing(app.crystal, canvas, app.frame.screenWidth, seams);
-    if (!drawn) return false;
-    if (app.mode == DisplayMode::Logo) frame::releaseLogo(app.frame);
-    if (app.mode == DisplayMode::Bitmap) image::freeBitmap(app.opened);
-    app.mode = DisplayMode::Planes;
-    const RECT below{0, kIconBarHeight, width, height};
-    InvalidateRect(window, &below, FALSE);
-    UpdateWindow(window);
-    return true;
+    // The new page goes on screen while the busy state lasts, before any super cell warning.
+    const auto showPage = [&] {
+        if (app.mode == DisplayMode::Logo) frame::releaseLogo(app.frame);
+        if (app.mode == DisplayMode::Bitmap) image::freeBitmap(app.opened);
+        app.mode = DisplayMode::Planes;
+        const RECT below{0, kIconBarHeight, width, height};
+        InvalidateRect(window, &below, FALSE);
+        UpdateWindow(window);
+    };
+    return crystal::runSlicing(app.crystal, canvas, app.frame.screenWidth, seams, showPage);
 }
 
 void readCrystalCommand(AppState& app, HWND window) {

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <new>
 #include <optional>
 
@@ -33,8 +34,22 @@ void disc(Canvas& canvas, int x, int y, ColourValue colour) {
 
 }  // namespace
 
-void drawPage(CrystalState& cs, Canvas& canvas, int screenWidth, bool fresh) {
-    SlicingState& st = cs.slicing;
+void searchFirstPlaneSuperCell(SlicingState& st, const CrystalModel& model) {
+    if (st.layerCount < 1 || st.planeImages.empty()) return;
+    const std::string& referenceSymbol =
+        model.atoms.empty() ? std::string() : model.atoms[0].symbol;
+    for (const PlaneImage& im : st.planeImages[0])
+        if (sameSymbol(model.atoms[im.atom].symbol, referenceSymbol))
+            searchSuperCell(st, {im.planeX, im.planeY, im.height});
+}
+
+int pageStartAfter(int first, int layerCount) {
+    const int last = std::min(layerCount, first + 4) - 1;
+    return last >= first ? pageAfter(last) : (first + 3) / 4 * 4;
+}
+
+void drawPage(const CrystalState& cs, Canvas& canvas, int screenWidth, int first) {
+    const SlicingState& st = cs.slicing;
     const CrystalModel& model = cs.model;
     const Lattice& l = st.lattice;
     const int W = canvas.width(), H = canvas.height();
@@ -51,18 +66,11 @@ void drawPage(CrystalState& cs, Canvas& canvas, int screenWidth, bool fresh) {
 
     canvas.fillRect(0, kIconBarHeight, W, H, kWhite);
 
-    const int first = cs.nextPlane;
-    int last = first - 1;
-    const std::string& referenceSymbol =
-        model.atoms.empty() ? std::string() : model.atoms[0].symbol;
     for (int n = first; n < st.layerCount && n < first + 4; ++n) {
-        last = n;
         if (n >= static_cast<int>(st.planeImages.size())) continue;
         const Point c = centres[n % 4];
         for (const PlaneImage& im : st.planeImages[n]) {
             const AtomSite& site = model.atoms[im.atom];
-            if (fresh && n == 0 && sameSymbol(site.symbol, referenceSymbol))
-                searchSuperCell(st, {im.planeX, im.planeY, im.height});
             const double sx = scale * im.planeX, sy = scale * im.planeY;
             if (!(-32700 < sx && sx < 32700 && -32700 < sy && sy < 32700)) continue;
             const int px = static_cast<int>(sx), py = static_cast<int>(sy);
@@ -71,8 +79,6 @@ void drawPage(CrystalState& cs, Canvas& canvas, int screenWidth, bool fresh) {
                                site.colourValue, site.colourValue);
         }
     }
-    cs.nextPlane = last >= first ? pageAfter(last) : (first + 3) / 4 * 4;
-
     for (const Point& c : centres) {
         const Point frame[5] = {{c.x - hx + 2, c.y - hy + 2},
                                 {c.x + hx - 2, c.y - hy + 2},
@@ -140,7 +146,8 @@ void drawPage(CrystalState& cs, Canvas& canvas, int screenWidth, bool fresh) {
     }
 }
 
-bool runSlicing(CrystalState& cs, Canvas& canvas, int screenWidth, const Seams& seams) {
+bool runSlicing(CrystalState& cs, Canvas& canvas, int screenWidth, const Seams& seams,
+                const std::function<void()>& pageDrawn) {
     const bool fresh = cs.freshComputation();
     SlicingState& st = cs.slicing;
     Lattice lattice;
@@ -187,7 +194,12 @@ bool runSlicing(CrystalState& cs, Canvas& canvas, int screenWidth, const Seams& 
     } catch (const std::bad_alloc&) {
         return fail({text::kOutOfMemory, "Error", core::kIconError});
     }
-    drawPage(cs, canvas, screenWidth, fresh);
+    // Compute first (the super cell, the paging), then draw.
+    const int first = cs.nextPlane;
+    if (fresh) searchFirstPlaneSuperCell(st, cs.model);
+    cs.nextPlane = pageStartAfter(first, st.layerCount);
+    drawPage(cs, canvas, screenWidth, first);
+    if (pageDrawn) pageDrawn();
     busy.end();
     if (!st.superCellXFound || !st.superCellYFound) {
         seams.sink.ask(text::kNoSuperCell, "Warning", core::kIconWarning);

@@ -9,6 +9,7 @@
 // Captured pages are 4-bit PackedDibs of W x (H - 21) with the 16-colour table of canvas.h.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "crystal/engine/canvas.h"
@@ -31,14 +32,23 @@ inline constexpr const char* kOutOfMemory = "Unable to allocate memory.";
 // Free space asked for each page file, whatever the window size.
 inline constexpr std::uint64_t kPageBytes = 400000;
 
-// Draws the page that starts at state.nextPlane and advances nextPlane. On a fresh computation
-// the super cell is searched on plane 0 while it is drawn. `screenWidth` sets the scale.
-void drawPage(CrystalState& state, Canvas& canvas, int screenWidth, bool fresh);
+// The super cell of a fresh computation: the rule of searchSuperCell applied to every image on
+// plane 0 of an atom with the first row's element.
+void searchFirstPlaneSuperCell(SlicingState& state, const CrystalModel& model);
+
+// nextPlane after drawing the page that starts at `first`: the next multiple of 4.
+int pageStartAfter(int first, int layerCount);
+
+// Draws the page that starts at plane `first`; reads the state, changes nothing. `screenWidth`
+// sets the scale.
+void drawPage(const CrystalState& state, Canvas& canvas, int screenWidth, int first);
 
 // The slicing run: orientation (and on a fresh computation the repeat distance, the layer table
-// and the super cell), then the page, then the super cell warning. Every refusal is reported
-// after the busy state has ended. True when a page was drawn.
-bool runSlicing(CrystalState& state, Canvas& canvas, int screenWidth, const Seams& seams);
+// and the super cell), the paging, then the page, then the super cell warning. `pageDrawn` runs
+// once the page is drawn and before the busy state ends, so the program shows it before any
+// warning. Every refusal is reported after the busy state has ended. True when a page was drawn.
+bool runSlicing(CrystalState& state, Canvas& canvas, int screenWidth, const Seams& seams,
+                const std::function<void()>& pageDrawn = {});
 
 // A zero-filled captured page of width x rows: header, the 16-colour table, rows of whole
 // 32-bit words. The program fills the rows from its window picture.

@@ -245,3 +245,78 @@ TEST(RasterCanvas, ShapesFollowGdiConventions) {
     EXPECT_EQ(c.textWidth("abc"), 21);
     EXPECT_EQ(c.fontMetrics().height, 13);
 }
+
+namespace {
+
+TEST(Page, ThePageIsShownBeforeTheBusyStateEndsAndBeforeTheSuperCellWarning) {
+    SliceRun run(makeModel("3", "4", "5", "90", "90", "90", {{"Si", "14", "0", "0", "0"}}, "1",
+                           "1", "1"));
+    run.state.nextPlane = 0;
+    run.state.revisiting = false;
+    std::size_t eventsWhenShown = 0;
+    int shown = 0;
+    ASSERT_TRUE(runSlicing(run.state, run.canvas, 1024, run.seams, [&] {
+        ++shown;
+        eventsWhenShown = run.sink.events.size();
+    }));
+    EXPECT_EQ(shown, 1);
+    // Shown after the wait box and the busy state began and the wait box ended, before the
+    // busy state ends and the warning comes.
+    ASSERT_GE(run.sink.events.size(), eventsWhenShown + 2);
+    EXPECT_EQ(run.sink.events[eventsWhenShown].kind, core::RecordedEvent::BusyEnd);
+    EXPECT_EQ(run.sink.events.back().text, text::kNoSuperCell);
+    for (std::size_t i = 0; i < eventsWhenShown; ++i)
+        EXPECT_NE(run.sink.events[i].kind, core::RecordedEvent::Message);
+}
+
+TEST(Page, NoPageIsShownWhenTheRunStopsBeforeDrawing) {
+    SliceRun run(makeModel("3", "4", "5", "90", "90", "90", {{"Si", "14", "0", "0", "0"}}, "0",
+                           "0", "0"));
+    int shown = 0;
+    EXPECT_FALSE(runSlicing(run.state, run.canvas, 1024, run.seams, [&] { ++shown; }));
+    EXPECT_EQ(shown, 0);
+}
+
+TEST(Page, DrawingAPageChangesNothingAndDrawsTheSameTwice) {
+    SliceRun run(strontiumTitanate("1", "1", "0"));
+    ASSERT_TRUE(run.slice());
+    const CrystalState before = run.state;
+    RasterCanvas again(1024, 768);
+    drawPage(run.state, again, 1024, 0);
+    EXPECT_EQ(run.state.nextPlane, before.nextPlane);
+    EXPECT_EQ(run.state.slicing.superCellX, before.slicing.superCellX);
+    for (int y = 21; y < 768; y += 7)
+        for (int x = 0; x < 1024; x += 5)
+            ASSERT_EQ(again.indexAt(x, y), run.canvas.indexAt(x, y)) << x << "," << y;
+}
+
+TEST(Page, PagingStepsByFourAndStopsAtTheLastPlane) {
+    EXPECT_EQ(pageStartAfter(0, 9), 4);
+    EXPECT_EQ(pageStartAfter(4, 9), 8);
+    EXPECT_EQ(pageStartAfter(8, 9), 12);
+    EXPECT_EQ(pageStartAfter(0, 2), 4);
+    EXPECT_EQ(pageStartAfter(0, 0), 0);  // nothing drawn stays at a multiple of 4
+    EXPECT_EQ(pageStartAfter(5, 3), 8);
+}
+
+TEST(Page, TheSuperCellIsSearchedOverTheFirstPlane) {
+    SliceRun run(strontiumTitanate());
+    ASSERT_TRUE(run.slice());
+    SlicingState st = run.state.slicing;
+    st.superCellX = st.superCellY = kSuperCellStart;
+    st.superCellXFound = st.superCellYFound = false;
+    searchFirstPlaneSuperCell(st, run.state.model);
+    EXPECT_TRUE(st.superCellXFound);
+    EXPECT_TRUE(st.superCellYFound);
+    EXPECT_NEAR(st.superCellX, 3.905, 1e-9);
+    EXPECT_NEAR(st.superCellY, 3.905, 1e-9);
+    // No layer table, no search.
+    SlicingState none = run.state.slicing;
+    none.layerCount = 0;
+    none.superCellX = none.superCellY = kSuperCellStart;
+    none.superCellXFound = none.superCellYFound = false;
+    searchFirstPlaneSuperCell(none, run.state.model);
+    EXPECT_FALSE(none.superCellXFound || none.superCellYFound);
+}
+
+}  // namespace
