@@ -12,16 +12,16 @@
 #include <vector>
 
 #include "cli/cli_common.h"
+#include "core/busy.h"
+#include "core/disk.h"
+#include "core/localized.h"
+#include "core/message_sink.h"
+#include "core/stderr_sink.h"
 #include "crystal/engine/crystal_model.h"
 #include "crystal/engine/orientation.h"
 #include "crystal/engine/page.h"
 #include "crystal/engine/slicing.h"
 #include "crystal/engine/writers.h"
-#include "core/busy.h"
-#include "core/disk.h"
-#include "core/message_sink.h"
-#include "core/stderr_sink.h"
-#include "core/localized.h"
 
 namespace {
 
@@ -104,6 +104,43 @@ double slicingEvaluations(const std::string& us, const std::string& vs, const st
     return (2 * m + std::labs(u) + 1) * (2 * m + std::labs(v) + 1) * (2 * m + std::labs(w) + 1);
 }
 
+// The commands; the crystal data file is their one file name.
+const std::vector<cli::Command> kCommands = {{"slice", 1}, {"layers", 1}};
+
+// Every option, with the commands that take it (see cli/cli_common.h).
+std::vector<cli::Option> optionTable(Options& o, bool& haveDirection) {
+    const auto direction = [&o, &haveDirection](const std::string&,
+                                                const std::vector<std::string>& values) {
+        for (const std::string& value : values)
+            if (!cli::parseInteger(value)) return std::string("--uvw needs three integers");
+        o.u = values[0];
+        o.v = values[1];
+        o.w = values[2];
+        haveDirection = true;
+        return std::string();
+    };
+    const char* const clientRange = "--client needs a width of 300..8192 and a height of 110..8192";
+    const auto client = [&o, clientRange](const std::string&,
+                                          const std::vector<std::string>& values) {
+        const long w = cli::parseInteger(values[0]).value_or(0);
+        const long h = cli::parseInteger(values[1]).value_or(0);
+        if (w < kMinClientWidth || h < kMinClientHeight || w > kMaxClientSide || h > kMaxClientSide)
+            return std::string(clientRange);
+        o.clientWidth = static_cast<int>(w);
+        o.clientHeight = static_cast<int>(h);
+        return std::string();
+    };
+    return {
+        {"--uvw", "slice layers", 3, "U V W", direction, "--uvw needs three integers"},
+        {"--client", "slice", 2, "WIDTH HEIGHT", client, clientRange},
+        {"--reference", "slice", 1, "OUT.txt", cli::text(o.reference)},
+        {"--normal", "slice", 1, "STEM.dat", cli::text(o.normal)},
+        {"--convergent", "slice", 1, "OUT.xyz", cli::text(o.convergent)},
+        {"--pages", "slice", 1, "OUT.bmp", cli::text(o.pages)},
+        {"--crystal-out", "slice", 1, "OUT.txt", cli::text(o.crystalOut)},
+    };
+}
+
 std::optional<Options> parse(const std::vector<std::string>& args, std::string& error) {
     Options o;
     if (args.empty()) {
@@ -111,74 +148,24 @@ std::optional<Options> parse(const std::vector<std::string>& args, std::string& 
         return std::nullopt;
     }
     o.command = args[0];
-    if (o.command != "slice" && o.command != "layers") {
+    if (!cli::findCommand(kCommands, o.command)) {
         error = "unknown command '" + o.command + "'";
         return std::nullopt;
     }
-    std::size_t i = 1;
     bool haveDirection = false;
-    while (i < args.size()) {
-        const std::string& a = args[i];
-        const auto value = [&](std::string& into) {
-            if (i + 1 >= args.size()) {
-                error = a + " needs a value";
-                return false;
-            }
-            into = args[i + 1];
-            i += 2;
-            return true;
-        };
-        if (a == "--uvw") {
-            if (i + 3 >= args.size()) {
-                error = "--uvw needs three integers";
-                return std::nullopt;
-            }
-            for (int k = 0; k < 3; ++k)
-                if (!cli::parseInteger(args[i + 1 + k])) {
-                    error = "--uvw needs three integers";
-                    return std::nullopt;
-                }
-            o.u = args[i + 1];
-            o.v = args[i + 2];
-            o.w = args[i + 3];
-            haveDirection = true;
-            i += 4;
-        } else if (o.command == "slice" && a == "--client") {
-            long w = 0, h = 0;
-            if (i + 2 < args.size()) {
-                w = cli::parseInteger(args[i + 1]).value_or(0);
-                h = cli::parseInteger(args[i + 2]).value_or(0);
-            }
-            if (w < kMinClientWidth || h < kMinClientHeight || w > kMaxClientSide ||
-                h > kMaxClientSide) {
-                error = "--client needs a width of 300..8192 and a height of 110..8192";
-                return std::nullopt;
-            }
-            o.clientWidth = static_cast<int>(w);
-            o.clientHeight = static_cast<int>(h);
-            i += 3;
-        } else if (o.command == "slice" && a == "--reference") {
-            if (!value(o.reference)) return std::nullopt;
-        } else if (o.command == "slice" && a == "--normal") {
-            if (!value(o.normal)) return std::nullopt;
-        } else if (o.command == "slice" && a == "--convergent") {
-            if (!value(o.convergent)) return std::nullopt;
-        } else if (o.command == "slice" && a == "--pages") {
-            if (!value(o.pages)) return std::nullopt;
-        } else if (o.command == "slice" && a == "--crystal-out") {
-            if (!value(o.crystalOut)) return std::nullopt;
-        } else if (a.rfind("--", 0) == 0 || !o.crystalPath.empty()) {
-            error = "unexpected argument '" + a + "'";
-            return std::nullopt;
-        } else {
-            o.crystalPath = a;
-            ++i;
-        }
-    }
-    if (o.crystalPath.empty() || !haveDirection) {
+    const auto stray = [](const std::string& a, const std::vector<std::string>& files) {
+        if (a.rfind("--", 0) == 0 || !files.empty()) return "unexpected argument '" + a + "'";
+        return std::string();
+    };
+    std::vector<std::string> files;
+    error = cli::parseOptions(optionTable(o, haveDirection), o.command,
+                              {args.begin() + 1, args.end()}, files, stray);
+    if (!error.empty()) return std::nullopt;
+    if (files.empty() || !haveDirection) {
         error = "a crystal data file and --uvw U V W are required";
         return std::nullopt;
     }
+    o.crystalPath = files[0];
     if (slicingEvaluations(o.u, o.v, o.w) > kMaxEvaluationsPerAtom) {
         error = "--uvw " + o.u + " " + o.v + " " + o.w +
                 " is too long a direction to slice (keep u*u + v*v + w*w in lowest terms below "
@@ -249,9 +236,8 @@ int main(int argc, char** argv) {
         ok = crystal::writeConvergentBeamFile(state, options->convergent, seams) && ok;
     if (!options->pages.empty()) {
         ProgressPages progress(pages, cli::stdoutIsTerminal());
-        ok =
-            crystal::savePlaneBitmaps(state, progress, options->pages, core::systemDisk(), sink) &&
-            ok;
+        ok = crystal::savePlaneBitmaps(state, progress, options->pages, core::systemDisk(), sink) &&
+             ok;
     }
     if (!options->crystalOut.empty())
         ok = crystal::saveCrystalFile(options->crystalOut, state.model, sink) && ok;

@@ -11,9 +11,9 @@
 #include "cli/cli_common.h"
 #include "core/busy.h"
 #include "core/disk.h"
+#include "core/localized.h"
 #include "core/message_sink.h"
 #include "core/stderr_sink.h"
-#include "core/localized.h"
 #include "image/bmp_file.h"
 #include "image/file_io.h"
 #include "image/normalise.h"
@@ -85,7 +85,7 @@ struct Options {
     std::vector<std::string> positional;
     spectrum::SpectrumSettings settings;
     bool haveAngle = false, haveContrast = false, haveBrightness = false;
-    int contrast = 0, brightness = 0;
+    int contrast = 0, brightness = 0, angle = 0;
     bool haveDark = false, haveBright = false;
     std::string specialPath;
     int filterChoices = 0;
@@ -115,141 +115,94 @@ bool parseCircles(const std::string& text, std::vector<spectrum::MaskCircle>& ou
     return !out.empty() && out.size() <= spectrum::kMaxMaskCircles;
 }
 
-// The options each command takes.
-bool optionAllowed(const std::string& command, const std::string& option) {
-    static const char* const display[] = {"--quantity", "--log",     "--clip",     "--lower-clip",
-                                          "--invert",   "--rainbow", "--no-expand"};
-    static const char* const filter[] = {
-        "--filter",         "--wa",   "--wb",     "--special",  "--circles-outside",
-        "--circles-inside", "--dark", "--bright", "--no-expand"};
-    static const char* const linewave[] = {"--angle", "--no-expand"};
-    static const char* const adjust[] = {"--contrast", "--brightness"};
-    auto in = [&](const auto& list) {
-        for (const char* name : list)
-            if (option == name) return true;
-        return false;
+// The commands and the file names each takes.
+const std::vector<cli::Command> kCommands = {
+    {"info", 1}, {"normalise", 2}, {"spectrum", 2}, {"filter", 2}, {"linewave", 2}, {"adjust", 2},
+};
+
+// Every option, with the commands that take it (see cli/cli_common.h).
+std::vector<cli::Option> optionTable(Options& o) {
+    auto& s = o.settings;
+    const char* const circlesHelp =
+        " needs \"x,y,r;...\" with 1 to 100 circles of whole, non-negative numbers";
+    auto circles = [&o, circlesHelp](int kind) -> cli::Apply {
+        return [&o, circlesHelp, kind](const std::string& name,
+                                       const std::vector<std::string>& values) {
+            if (!parseCircles(values[0], o.settings.filter.circles)) return name + circlesHelp;
+            o.settings.filter.kind = kind;
+            ++o.filterChoices;
+            return std::string();
+        };
     };
-    if (command == "spectrum") return in(display);
-    if (command == "filter") return in(filter);
-    if (command == "linewave") return in(linewave);
-    if (command == "adjust") return in(adjust);
-    return false;
+    return {
+        {"--quantity", "spectrum", 1, "root|real|imag",
+         cli::oneOf({"root", "real", "imag"}, s.display.displayQuantity)},
+        {"--log", "spectrum", 0, "", cli::flag(s.display.logScale)},
+        {"--clip", "spectrum", 1, "C", cli::numberIn(1, 10000, s.display.upperClipFactor)},
+        {"--lower-clip", "spectrum", 1, "D",
+         cli::also(cli::numberIn(1, 10000, s.display.lowerClipDivisor),
+                   [&s] { s.display.lowerClipping = true; })},
+        {"--invert", "spectrum", 0, "", cli::flag(s.display.invertedDisplay)},
+        {"--rainbow", "spectrum", 0, "", cli::flag(s.display.rainbowPalette)},
+        {"--no-expand", "spectrum filter linewave", 0, "",
+         [&s](const std::string&, const std::vector<std::string>&) {
+             s.useExpandedImage = false;
+             return std::string();
+         }},
+        {"--filter", "filter", 1, "none|low|high|band-pass|band-cut",
+         cli::also(
+             cli::oneOf({"none", "low", "high", "band-pass", "band-cut"}, s.filter.standardType),
+             [&o] {
+                 o.settings.filter.kind = spectrum::kStandardFilter;
+                 ++o.filterChoices;
+             })},
+        {"--wa", "filter", 1, "X", cli::numberIn(0, 1, s.filter.wa)},
+        {"--wb", "filter", 1, "X", cli::numberIn(0, 1, s.filter.wb)},
+        {"--special", "filter", 1, "PROFILE.ini",
+         cli::also(cli::text(o.specialPath),
+                   [&o] {
+                       o.settings.filter.kind = spectrum::kSpecialFilter;
+                       ++o.filterChoices;
+                   }),
+         "--special needs a file"},
+        {"--circles-outside", "filter", 1, "\"x,y,r;...\"", circles(spectrum::kCirclesCutOutside),
+         "--circles-outside needs \"x,y,r;...\" with 1 to 100 circles of whole, non-negative "
+         "numbers"},
+        {"--circles-inside", "filter", 1, "\"x,y,r;...\"", circles(spectrum::kCirclesCutInside),
+         "--circles-inside needs \"x,y,r;...\" with 1 to 100 circles of whole, non-negative "
+         "numbers"},
+        {"--dark", "filter", 1, "D",
+         cli::also(cli::wholeIn(0, 100, s.brightness.darkLevel), [&o] { o.haveDark = true; })},
+        {"--bright", "filter", 1, "B",
+         cli::also(cli::wholeIn(155, 255, s.brightness.brightLevel),
+                   [&o] { o.haveBright = true; })},
+        {"--angle", "linewave", 1, "DEG",
+         cli::also(cli::wholeIn(-90, 90, o.angle),
+                   [&o] {
+                       o.settings.lineWave.angle = o.angle;
+                       o.haveAngle = true;
+                   })},
+        {"--contrast", "adjust", 1, "K",
+         cli::also(cli::wholeIn(-10, 10, o.contrast), [&o] { o.haveContrast = true; })},
+        {"--brightness", "adjust", 1, "K",
+         cli::also(cli::wholeIn(-10, 10, o.brightness), [&o] { o.haveBrightness = true; })},
+    };
 }
 
 // Parses the options after the subcommand; returns an error text or "".
 std::string parseOptions(const std::string& command, const std::vector<std::string>& args,
                          Options& o) {
-    auto& s = o.settings;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a.size() > 2 && a.compare(0, 2, "--") == 0 && !optionAllowed(command, a))
+    const auto stray = [&command](const std::string& a, const std::vector<std::string>&) {
+        if (a.size() > 2 && a.compare(0, 2, "--") == 0)
             return "option " + a + " does not apply to " + command;
-        auto value = [&](const char* name) -> const std::string* {
-            if (i + 1 >= args.size()) return nullptr;
-            (void)name;
-            return &args[++i];
-        };
-        auto number = [&](double lo, double hi, double& out) -> std::string {
-            const std::string* text = value(a.c_str());
-            if (!text) return a + " needs a value";
-            const auto v = cli::parseNumber(*text);
-            // Written so that "nan", which strtod accepts, is out of every range.
-            if (!v || !(*v >= lo && *v <= hi))
-                return a + ": '" + *text + "' is not a number in range";
-            out = *v;
-            return "";
-        };
-        auto whole = [&](long lo, long hi, int& out) -> std::string {
-            const std::string* text = value(a.c_str());
-            if (!text) return a + " needs a value";
-            const auto v = cli::parseInteger(*text);
-            if (!v || *v < lo || *v > hi)
-                return a + ": '" + *text + "' is not a whole number from " + std::to_string(lo) +
-                       " to " + std::to_string(hi);
-            out = static_cast<int>(*v);
-            return "";
-        };
-        std::string error;
-        if (a == "--quantity") {
-            const std::string* text = value("--quantity");
-            if (!text) return "--quantity needs a value";
-            if (*text == "root")
-                s.display.displayQuantity = spectrum::kRootPower;
-            else if (*text == "real")
-                s.display.displayQuantity = spectrum::kRealPart;
-            else if (*text == "imag")
-                s.display.displayQuantity = spectrum::kImaginaryPart;
-            else
-                return "--quantity must be root, real or imag";
-        } else if (a == "--log") {
-            s.display.logScale = true;
-        } else if (a == "--clip") {
-            error = number(1, 10000, s.display.upperClipFactor);
-        } else if (a == "--lower-clip") {
-            error = number(1, 10000, s.display.lowerClipDivisor);
-            s.display.lowerClipping = true;
-        } else if (a == "--invert") {
-            s.display.invertedDisplay = true;
-        } else if (a == "--rainbow") {
-            s.display.rainbowPalette = true;
-        } else if (a == "--no-expand") {
-            s.useExpandedImage = false;
-        } else if (a == "--filter") {
-            const std::string* text = value("--filter");
-            if (!text) return "--filter needs a value";
-            const char* names[] = {"none", "low", "high", "band-pass", "band-cut"};
-            int found = -1;
-            for (int k = 0; k < 5; ++k)
-                if (*text == names[k]) found = k;
-            if (found < 0) return "--filter must be none, low, high, band-pass or band-cut";
-            s.filter.kind = spectrum::kStandardFilter;
-            s.filter.standardType = found;
-            ++o.filterChoices;
-        } else if (a == "--wa") {
-            error = number(0, 1, s.filter.wa);
-        } else if (a == "--wb") {
-            error = number(0, 1, s.filter.wb);
-        } else if (a == "--special") {
-            const std::string* text = value("--special");
-            if (!text) return "--special needs a file";
-            o.specialPath = *text;
-            s.filter.kind = spectrum::kSpecialFilter;
-            ++o.filterChoices;
-        } else if (a == "--circles-outside" || a == "--circles-inside") {
-            const std::string* text = value(a.c_str());
-            if (!text || !parseCircles(*text, s.filter.circles))
-                return a +
-                       " needs \"x,y,r;...\" with 1 to 100 circles of whole, non-negative numbers";
-            s.filter.kind = a == "--circles-outside" ? spectrum::kCirclesCutOutside
-                                                     : spectrum::kCirclesCutInside;
-            ++o.filterChoices;
-        } else if (a == "--dark") {
-            error = whole(0, 100, s.brightness.darkLevel);
-            o.haveDark = true;
-        } else if (a == "--bright") {
-            error = whole(155, 255, s.brightness.brightLevel);
-            o.haveBright = true;
-        } else if (a == "--angle") {
-            int angle = 0;
-            error = whole(-90, 90, angle);
-            s.lineWave.angle = angle;
-            o.haveAngle = true;
-        } else if (a == "--contrast") {
-            error = whole(-10, 10, o.contrast);
-            o.haveContrast = true;
-        } else if (a == "--brightness") {
-            error = whole(-10, 10, o.brightness);
-            o.haveBrightness = true;
-        } else if (a.size() > 1 && a[0] == '-' && a != "-") {
-            return "unknown option " + a;
-        } else {
-            o.positional.push_back(a);
-        }
-        if (!error.empty()) return error;
-    }
+        if (a.size() > 1 && a[0] == '-' && a != "-") return "unknown option " + a;
+        return std::string();
+    };
+    const std::string error = cli::parseOptions(optionTable(o), command, args, o.positional, stray);
+    if (!error.empty()) return error;
     if (o.filterChoices > 1)
         return "choose one of --filter, --special, --circles-outside, --circles-inside";
-    if (o.haveDark || o.haveBright) s.brightness.keepImageBrightness = false;
+    if (o.haveDark || o.haveBright) o.settings.brightness.keepImageBrightness = false;
     return "";
 }
 
@@ -281,7 +234,7 @@ bool readText(const std::string& path, std::string& out) {
 }
 
 int run(const std::string& command, Options& o) {
-    const std::size_t wantPositional = command == "info" ? 1 : 2;
+    const std::size_t wantPositional = cli::findCommand(kCommands, command)->files;
     if (o.positional.size() != wantPositional)
         return usageError(command + " takes " + std::to_string(wantPositional) + " file name" +
                           (wantPositional > 1 ? "s" : ""));
@@ -352,10 +305,8 @@ int main(int argc, char** argv) {
         return 0;
     }
     const std::string command = args[0];
-    const char* commands[] = {"info", "normalise", "spectrum", "filter", "linewave", "adjust"};
-    bool known = false;
-    for (const char* c : commands) known |= command == c;
-    if (!known) return usageError("unknown command '" + command + "'");
+    if (!cli::findCommand(kCommands, command))
+        return usageError("unknown command '" + command + "'");
     for (const std::string& a : args)
         if (a == "--help" || a == "-h") {
             std::fputs(kUsage, stdout);
