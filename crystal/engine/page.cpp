@@ -335,8 +335,8 @@ bool savePlaneBitmaps(CrystalState& cs, PageRenderer& pages, const std::string& 
         pages.runSlicing(cs);
     }
     cs.revisiting = rememberedRevisiting;
-    std::string stem = path.substr(0, path.size() >= 4 ? path.size() - 4 : 0);
-    std::string suffix = path.substr(stem.size());
+    std::string stem, suffix;
+    splitNumberedName(path, stem, suffix);
     sink.ask(core::formatMessage(
                  "Bitmap file(s)\n%s%d%s to\n%s%d%s\nhas been successfully created.", stem.c_str(),
                  1, suffix.c_str(), stem.c_str(), pageCount, suffix.c_str()),

@@ -33,17 +33,23 @@ const AtomSite& siteOf(const CrystalModel& m, const PlaneImage& im) {
     return m.atoms[im.atom];
 }
 
-void splitName(const std::string& path, std::string& stem, std::string& suffix) {
-    const std::size_t cut = path.size() >= 4 ? path.size() - 4 : 0;
+}  // namespace
+
+void splitNumberedName(const std::string& path, std::string& stem, std::string& suffix) {
+    // The number goes before the extension of the file's own name (from its last dot), so a
+    // dot in a folder name or a name without an extension is left whole.
+    const std::size_t nameStart = path.find_last_of("/\\");
+    const std::size_t dot = path.find_last_of('.');
+    const bool hasExtension =
+        dot != std::string::npos && (nameStart == std::string::npos || dot > nameStart);
+    const std::size_t cut = hasExtension ? dot : path.size();
     stem = path.substr(0, cut);
     suffix = path.substr(cut);
 }
 
-}  // namespace
-
 std::string numberedName(const std::string& path, int k) {
     std::string stem, suffix;
-    splitName(path, stem, suffix);
+    splitNumberedName(path, stem, suffix);
     return stem + std::to_string(k) + suffix;
 }
 
@@ -209,7 +215,7 @@ bool runWriter(CrystalState& cs, const std::string& path, const Seams& seams, Ki
             for (int k = m + 1; k <= st.layerCount + 1; ++k)
                 std::remove(numberedName(path, k).c_str());
             std::string stem, suffix;
-            splitName(path, stem, suffix);
+            splitNumberedName(path, stem, suffix);
             success = core::formatMessage(
                 "Input data file(s) for normal beam\n%s%d%s to\n%s%d%s\nhas been successfully "
                 "created.",

@@ -46,7 +46,9 @@ bool writeReferenceData(CrystalState& state, const std::string& path, const Seam
 bool writeNormalBeamFiles(CrystalState& state, const std::string& path, const Seams& seams);
 bool writeConvergentBeamFile(CrystalState& state, const std::string& path, const Seams& seams);
 
-// Name of slice or page file k: the path's last four characters are the suffix.
+// Name of slice or page file k: the number goes before the extension of the file name ("p.bmp"
+// gives "p1.bmp", "run.v2/p" gives "run.v2/p1"); stem + number + suffix.
 std::string numberedName(const std::string& path, int k);
+void splitNumberedName(const std::string& path, std::string& stem, std::string& suffix);
 
 }  // namespace crystal

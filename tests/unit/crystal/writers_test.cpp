@@ -219,3 +219,34 @@ TEST(Writers, FailedWriteIsReportedAfterTheBusyStateAndLeavesNoFile) {
     EXPECT_FALSE(exists(numberedName(slab, 2)));
 #endif
 }
+
+TEST(Writers, NumberedNamesPutTheNumberBeforeTheExtensionOfTheFileName) {
+    // Four-character extensions as ever.
+    EXPECT_EQ(numberedName("slab.dat", 3), "slab3.dat");
+    EXPECT_EQ(numberedName("out/a.b.bmp", 12), "out/a.b12.bmp");
+    EXPECT_EQ(numberedName(".dat", 1), "1.dat");
+    // Names without an extension, or with a longer or shorter one.
+    EXPECT_EQ(numberedName("STEM", 1), "STEM1");
+    EXPECT_EQ(numberedName("run.v2/p", 1), "run.v2/p1");
+    EXPECT_EQ(numberedName("C:\\run.v2\\p", 2), "C:\\run.v2\\p2");
+    EXPECT_EQ(numberedName("p.tiff", 2), "p2.tiff");
+    EXPECT_EQ(numberedName("p.x", 2), "p2.x");
+    EXPECT_EQ(numberedName("abc", 4), "abc4");
+    std::string stem, suffix;
+    splitNumberedName("dir.d/slab.dat", stem, suffix);
+    EXPECT_EQ(stem, "dir.d/slab");
+    EXPECT_EQ(suffix, ".dat");
+}
+
+TEST(Writers, NormalBeamFilesWithoutAnExtensionAreNumberedAtTheEnd) {
+    SliceRun run(strontiumTitanate());
+    ASSERT_TRUE(run.slice());
+    const std::string path = ::testing::TempDir() + "stem";
+    ASSERT_TRUE(writeNormalBeamFiles(run.state, path, run.seams));
+    EXPECT_TRUE(exists(path + "1"));
+    EXPECT_TRUE(exists(path + "2"));
+    EXPECT_EQ(run.sink.messages().back().text, "Input data file(s) for normal beam\n" + path +
+                                                   "1 to\n" + path +
+                                                   "2\nhas been successfully created.");
+    for (int k = 1; k <= 2; ++k) std::remove(numberedName(path, k).c_str());
+}
