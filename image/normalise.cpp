@@ -5,11 +5,13 @@
 #include <cstring>
 #include <memory>
 
+#include "core/localized.h"
+#include "image/limits.h"
+
 namespace image {
 namespace {
 
 constexpr std::size_t kBufferSize = 30000;
-constexpr std::uint64_t kMaxFileSize = 0xFFFFFFFFu;
 constexpr int kMaxTempAttempts = 99;  // B_1.bmp ... B_99.bmp
 
 constexpr const char* kFormatText = "Not a bitmap file with correct format.";
@@ -104,8 +106,10 @@ void writeHeader(const GreySource& s, Writer& out) {
     h[1] = 'M';
     storeU32(h + 2, g.fileSize);
     storeU32(h + 10, kNormalisedOffBits);
-    // biSize, biWidth, biHeight, biPlanes, biBitCount as the source has them.
-    std::memcpy(h + 14, s.header.data() + 14, 16);
+    // biWidth, biHeight, biPlanes, biBitCount as the source has them, in a 40-byte header
+    // whatever the source's length.
+    storeU32(h + 14, kInfoHeaderSize);
+    std::memcpy(h + 18, s.header.data() + 18, 12);
     // Uncompressed rows of paddedWidth bytes. A valid uncompressed source has these values
     // already (or a biSizeImage of 0, which loading completes to the same); a hostile one must not
     // carry its own into a file the program then trusts.
@@ -215,6 +219,12 @@ ConvertResult convertRle8(const GreySource& s, ByteSource& in, Writer& out) {
     return out.ok() ? ConvertResult::Ok : ConvertResult::WriteFailed;
 }
 
+// The first 15 bytes of a file say "BM" and an accepted information header size (its low byte;
+// the whole size is checked with the palette).
+bool looksLikeBitmap(const std::uint8_t* head) {
+    return head[0] == 'B' && head[1] == 'M' && isAcceptedInfoSize(head[14]);
+}
+
 std::string lowerLastFour(const std::string& path) {
     std::string tail = path.substr(path.size() - 4);
     for (char& c : tail)
@@ -224,20 +234,25 @@ std::string lowerLastFour(const std::string& path) {
 
 }  // namespace
 
+bool isAcceptedInfoSize(std::uint32_t size) {
+    return size == 40 || size == 108 || size == 124;
+}
+
 std::optional<GreySource> checkGreyBitmap(std::span<const std::uint8_t> head,
                                           std::uint64_t fileSize, core::MessageSink& sink) {
     using core::kIconError;
     using core::kIconWarning;
     // The header is copied into the normalised file, which must load: the whole biSize must be
-    // 40, not only its low byte.
+    // one of the known sizes, not only its low byte.
     if (fileSize < 54 || head.size() < 54 || head[0] != 'B' || head[1] != 'M' ||
-        loadU32(head.data() + 14) != kInfoHeaderSize) {
+        !isAcceptedInfoSize(loadU32(head.data() + 14))) {
         refuse(sink, kFormatText, "Error", kIconError);
         return std::nullopt;
     }
     GreySource s;
     s.fileSize = fileSize;
     std::memcpy(s.header.data(), head.data(), 54);
+    s.infoSize = loadU32(head.data() + 14);
     const std::int32_t width = loadI32(head.data() + 18);
     const std::int32_t height = loadI32(head.data() + 22);
     if (width < 64 || height < 64) {
@@ -252,15 +267,16 @@ std::optional<GreySource> checkGreyBitmap(std::span<const std::uint8_t> head,
     s.rle = head[30] != 0;
     const std::uint32_t clrUsed = loadU32(head.data() + 46);
     s.sourceColours = (clrUsed == 0 || clrUsed > 256) ? 256 : clrUsed;
-    s.pixelStart = 54 + 4 * std::uint64_t{s.sourceColours};
+    const std::uint64_t tableStart = kFileHeaderSize + std::uint64_t{s.infoSize};
+    const std::uint64_t tableEnd = tableStart + 4 * std::uint64_t{s.sourceColours};
     // The palette must be in the file before it can be judged.
-    if (fileSize < s.pixelStart || head.size() < s.pixelStart) {
+    if (fileSize < tableEnd || head.size() < tableEnd) {
         refuse(sink, kFormatText, "Error", kIconError);
         return std::nullopt;
     }
     s.identity = true;
     for (std::uint32_t i = 0; i < s.sourceColours; ++i) {
-        const std::uint8_t* e = head.data() + 54 + 4 * i;
+        const std::uint8_t* e = head.data() + tableStart + 4 * i;
         if (e[0] != e[1] || e[1] != e[2] || e[2] != e[0]) {
             refuse(sink, "Not a gray-scale bitmap file.", "Warning", kIconWarning);
             return std::nullopt;
@@ -268,15 +284,23 @@ std::optional<GreySource> checkGreyBitmap(std::span<const std::uint8_t> head,
         s.grey[i] = e[0];
         if (e[0] != i) s.identity = false;
     }
-
-    // The normalised file must be describable by a 32-bit bfSize.
-    const std::uint64_t padded = (static_cast<std::uint64_t>(width) + 3) / 4 * 4;
-    const std::uint64_t normalised =
-        padded * static_cast<std::uint64_t>(height) + kNormalisedOffBits;
-    if (normalised > kMaxFileSize) {
+    // The pixels start where bfOffBits says, which writers may leave a gap before; an offset
+    // inside the headers or the colour table, or past the end, is no bitmap.
+    s.pixelStart = loadU32(head.data() + 10);
+    if (s.pixelStart < tableEnd || s.pixelStart > fileSize) {
         refuse(sink, kFormatText, "Error", kIconError);
         return std::nullopt;
     }
+
+    // A size no micrograph reaches (an RLE8 bomb of a few bytes claims gigabytes) is refused
+    // before any memory or disk is spent on it.
+    const std::uint64_t padded = (static_cast<std::uint64_t>(width) + 3) / 4 * 4;
+    const std::uint64_t pixelBytes = padded * static_cast<std::uint64_t>(height);
+    if (width > kMaxImageSide || height > kMaxImageSide || pixelBytes > kMaxNormalisedBytes) {
+        refuse(sink, core::text(kTooLargeText), "Error", kIconWarning);
+        return std::nullopt;
+    }
+    const std::uint64_t normalised = pixelBytes + kNormalisedOffBits;
     // Uncompressed rows must all be present.
     if (!s.rle && (fileSize - s.pixelStart) / static_cast<std::uint64_t>(height) <
                       static_cast<std::uint64_t>(width)) {
@@ -408,8 +432,7 @@ OpenOutcome openImageFile(const std::string& path, CurrentImage& image, core::Me
             return outcome;
         }
         std::uint8_t head[15];
-        if (std::fread(head, 1, sizeof head, file.get()) != sizeof head || head[0] != 'B' ||
-            head[1] != 'M' || head[14] != 40) {
+        if (std::fread(head, 1, sizeof head, file.get()) != sizeof head || !looksLikeBitmap(head)) {
             refuse(sink, kFormatText, "Error", core::kIconError);
             return outcome;
         }
@@ -436,7 +459,7 @@ std::optional<std::string> describeBitmapFile(const std::string& path) {
     const auto size = fileSize(file.get());
     std::uint8_t head[31];
     if (!size || std::fread(head, 1, sizeof head, file.get()) != sizeof head) return std::nullopt;
-    if (head[0] != 'B' || head[1] != 'M' || head[14] != 40) return std::nullopt;
+    if (!looksLikeBitmap(head)) return std::nullopt;
     const char* colours = "";
     switch (head[28]) {
         case 1:

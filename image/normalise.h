@@ -8,9 +8,11 @@
 // and the fuzzer run it in memory; the file functions add the disk, the temporary name and the
 // wait state.
 //
-// Sizes from the file are never trusted: the header, palette and pixel rows must really be
-// present, the normalised size must fit the 32-bit bfSize, and RLE8 commands that reach past a
-// row or past the picture are clipped, so at most paddedWidth x height pixel bytes are written.
+// The colour table starts right after the information header (14 + biSize), the pixels at
+// bfOffBits. Sizes from the file are never trusted: the header, palette and pixel rows must
+// really be present, the picture must stay within the limits of image/limits.h (checked before
+// anything is written), and RLE8 commands that reach past a row or past the picture are clipped,
+// so at most paddedWidth x height pixel bytes are written.
 #pragma once
 
 #include <array>
@@ -40,11 +42,17 @@ struct GreySource {
     std::array<std::uint8_t, 256> grey{};   // pixel index -> grey level
     bool identity = false;                  // grey[i] == i for every i below sourceColours
     std::array<std::uint8_t, 54> header{};  // the source's first 54 bytes
-    std::uint64_t pixelStart = 0;           // 54 + 4 x sourceColours
+    std::uint32_t infoSize = 40;            // 40, 108 or 124: the table starts at 14 + infoSize
+    std::uint64_t pixelStart = 0;           // bfOffBits
 };
 
-// The first bytes of a file that checkGreyBitmap needs: the header and the largest palette.
-inline constexpr std::size_t kGreyHeadBytes = 54 + 256 * 4;
+// Information header sizes accepted: the classic one and the two longer ones that common tools
+// write by default; the fields a grey bitmap needs sit at the same offsets in all three.
+bool isAcceptedInfoSize(std::uint32_t size);
+
+// The first bytes of a file that checkGreyBitmap needs: the longest header and the largest
+// palette.
+inline constexpr std::size_t kGreyHeadBytes = 14 + 124 + 256 * 4;
 
 // Checks the header and palette (`head`: the first min(fileSize, kGreyHeadBytes) bytes of a file
 // of `fileSize` bytes) and reports the first refusal.

@@ -90,6 +90,45 @@ def main():
                 sys.exit(f"{name}: convert did not write RLE8 (compression {head[30]})")
             accepted.append((name, path))
 
+    # ImageMagick's default BMP: the 124-byte information header, RLE8 and uncompressed.
+    with tempfile.TemporaryDirectory() as tmp:
+        for name, w, h, seed, compress in (("im_v5_rle8_80x64", 80, 64, 9, "RLE"),
+                                           ("im_v5_66x65", 66, 65, 10, "None")):
+            png = os.path.join(tmp, name + ".png")
+            Image.fromarray(pattern(w, h, seed), "L").save(png)
+            path = os.path.join(OUT, name + ".bmp")
+            subprocess.run([CONVERT, png, "-type", "Palette", "-depth", "8", "-compress", compress,
+                            path], check=True)
+            with open(path, "rb") as f:
+                head = f.read(34)
+            if int.from_bytes(head[14:18], "little") != 124:
+                sys.exit(f"{name}: convert did not write a 124-byte information header")
+            accepted.append((name, path))
+
+    # The 108-byte form of the same uncompressed file: the last 16 header bytes cut out.
+    with open(os.path.join(OUT, "im_v5_66x65.bmp"), "rb") as f:
+        v5 = bytearray(f.read())
+    v4 = v5[:14 + 108] + v5[14 + 124:]
+    v4[2:6] = len(v4).to_bytes(4, "little")
+    v4[10:14] = (int.from_bytes(v5[10:14], "little") - 16).to_bytes(4, "little")
+    v4[14:18] = (108).to_bytes(4, "little")
+    path = os.path.join(OUT, "v4_header_66x65.bmp")
+    with open(path, "wb") as f:
+        f.write(v4)
+    accepted.append(("v4_header_66x65", path))
+
+    # A gap of 16 bytes between the colour table and the pixels, which bfOffBits accounts for.
+    with open(os.path.join(OUT, "pil_grey_64x64.bmp"), "rb") as f:
+        plain = bytearray(f.read())
+    offset = int.from_bytes(plain[10:14], "little")
+    gap = plain[:offset] + bytes(range(1, 17)) + plain[offset:]
+    gap[2:6] = len(gap).to_bytes(4, "little")
+    gap[10:14] = (offset + 16).to_bytes(4, "little")
+    path = os.path.join(OUT, "gap16_64x64.bmp")
+    with open(path, "wb") as f:
+        f.write(gap)
+    accepted.append(("gap16_64x64", path))
+
     for name, path in accepted:
         save_expected(name, path)
     total = sum(os.path.getsize(os.path.join(OUT, f)) for f in os.listdir(OUT))

@@ -187,21 +187,27 @@ class Scanner {
     bool atEnd() const { return pos_ >= bytes_.size(); }
 
     // Skips to the first character of `starts`, then takes characters of `continues`. The text
-    // is cut to maxLength + 1 characters, enough to tell an over-long token.
+    // is cut to maxLength + 1 characters, enough to tell an over-long token. Afterwards
+    // crossedLine() tells whether a line feed was skipped before the token, and endedBy() the
+    // character that ended it (-1 at the end of the data).
     template <class Start, class Continue>
     bool token(Start starts, Continue continues, std::size_t maxLength, std::string& text) {
         text.clear();
+        crossedLine_ = false;
+        endedBy_ = -1;
         std::size_t count = 0;
         int c;
         do {
             c = next();
             if (++count >= bytes_.size()) return false;
+            if (c == '\n') crossedLine_ = true;
         } while (c < 0 || !starts(char(c)));
         text.push_back(char(c));
         for (;;) {
             c = next();
             if (++count >= bytes_.size()) return false;
             if (c < 0 || !continues(char(c))) {
+                endedBy_ = c;
                 // A line feed that ends a token is left for the line skip, so files with bare
                 // LF line ends lose no row.
                 if (c == '\n') --pos_;
@@ -209,6 +215,16 @@ class Scanner {
             }
             if (text.size() <= maxLength) text.push_back(char(c));
         }
+    }
+
+    bool crossedLine() const { return crossedLine_; }
+    int endedBy() const { return endedBy_; }
+
+    // True when a digit stands before the next line feed (or the end of the data); reads nothing.
+    bool digitBeforeLineEnd() const {
+        for (std::size_t p = pos_; p < bytes_.size() && bytes_[p] != '\n'; ++p)
+            if (bytes_[p] >= '0' && bytes_[p] <= '9') return true;
+        return false;
     }
 
     // Reads up to and including the next line feed; false when the data ends first.
@@ -228,6 +244,8 @@ class Scanner {
     }
     std::string_view bytes_;
     std::size_t pos_ = 0;
+    bool crossedLine_ = false;
+    int endedBy_ = -1;
 };
 
 bool numberStart(char c) {
@@ -248,14 +266,22 @@ bool colourStart(char c) {
 bool colourContinue(char c) {
     return c != '\0' && std::strchr("ACDEKLNOPRUWY", c) != nullptr;
 }
+bool runsOn(int c) {
+    return c == 'e' || c == 'E' || c == '+' || c == '-';
+}
 
-// A number token into `field`; the value must lie in [low, high] (with open ends as flagged).
+// A number token into `field`, on the line of the token before it; the value must lie in
+// [low, high] (with open ends as flagged).
+// A number that runs on into an exponent or a sign ("1e1", "3-9") is refused: the scanner would
+// take its tail as the next field and shift every value after it.
 bool readNumber(Scanner& in, std::string& field, std::size_t maxLength, double low, bool lowOpen,
                 double high, bool highOpen) {
     std::string text;
     const bool found = in.token(numberStart, numberContinue, maxLength, text);
     field = text.substr(0, maxLength);
     if (!found || text.size() > maxLength) return false;
+    if (in.crossedLine()) return false;
+    if (runsOn(in.endedBy())) return false;
     const double v = realOf(field);
     if (lowOpen ? !(v > low) : !(v >= low)) return false;
     if (highOpen ? !(v < high) : !(v <= high)) return false;
@@ -266,13 +292,16 @@ bool readNumber(Scanner& in, std::string& field, std::size_t maxLength, double l
 
 bool parseCrystalData(std::string_view bytes, CrystalModel& model) {
     Scanner in(bytes);
+    // The first line holds exactly the three lengths, the second exactly the three angles: a
+    // missing or unreadable value ("alpha=", "alpha=nan") must not pull the next line's number
+    // into its field.
     for (std::string* f : {&model.a, &model.b, &model.c})
         if (!readNumber(in, *f, 14, 0.0, false, 100.0, false)) return false;
-    if (!in.skipLine()) return false;
+    if (in.digitBeforeLineEnd() || !in.skipLine()) return false;
     if (!readNumber(in, model.alpha, 14, 0.0, true, 90.0, false)) return false;
     if (!readNumber(in, model.beta, 14, 0.0, true, 90.0, false)) return false;
     if (!readNumber(in, model.gamma, 14, 0.0, true, 180.0, true)) return false;
-    if (!in.skipLine()) return false;
+    if (in.digitBeforeLineEnd() || !in.skipLine()) return false;
 
     std::size_t row = 0;
     while (!in.atEnd()) {
@@ -289,26 +318,31 @@ bool parseCrystalData(std::string_view bytes, CrystalModel& model) {
         site.symbol = text.substr(0, 2);
         if (!found || text.size() > 2 || atomicNumberOfSymbol(site.symbol) == 0) return false;
 
+        // The other five fields of a row stand on the symbol's line.
         found = in.token(numberStart, numberContinue, 3, text);
         site.atomicNumber = text.substr(0, 3);
-        if (!found || text.size() > 3) return false;
+        if (!found || text.size() > 3 || in.crossedLine() || runsOn(in.endedBy())) return false;
         const int z = integerOf(site.atomicNumber);
         if (z < 1 || z > kElementCount || std::ceil(realOf(site.atomicNumber)) != double(z))
             return false;
 
         for (std::string* f : {&site.x, &site.y, &site.z})
             if (!readNumber(in, *f, 14, 0.0, false, 1.0, false)) return false;
+        // An image of another row on the cell's far edges (1, 1, 1 repeats the origin atom)
+        // would stand twice in every plane; the dialog refuses these positions too.
+        if (row > 0 && isForbiddenEdgePosition(realOf(site.x), realOf(site.y), realOf(site.z)))
+            return false;
 
         found = in.token(colourStart, colourContinue, 6, text);
-        if (!found || text.size() > 6) return false;
+        if (!found || text.size() > 6 || in.crossedLine()) return false;
         const int colour = colourIndexOfName(text);
         if (colour < 0) return false;
         site.colourIndex = colour;
         site.colourValue = kAtomColours[colour].value;
 
-        // A last row without its line feed ends the file and is not counted.
-        if (!in.skipLine()) break;
         ++row;
+        // A complete last row without its line feed counts like any other.
+        if (!in.skipLine()) break;
     }
     model.atomCount = static_cast<int>(row);
     model.loadedFromFile = true;

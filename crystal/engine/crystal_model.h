@@ -6,9 +6,12 @@
 //
 // Crystal data file: CR LF text. Line 1 holds a, b, c, line 2 alpha, beta, gamma, then one row per
 // atom: symbol, atomic number, x, y, z (fractions of a, b, c) and a colour name. The reader is a
-// token scanner over the bytes (labels and blanks between numbers are skipped); it refuses any
-// value out of range with one message, and never writes past its tables: the atom table grows,
-// so a file with more than 100 rows loads and the computation refuses it later.
+// token scanner over the bytes (labels and blanks between numbers are skipped). So that no value
+// lands in another's field, the lengths must stand on line 1 and the angles on line 2 with no
+// further number there, each row's six fields on one line, and no number may run on into an
+// exponent or sign ("1e1", "3-9"). It refuses any value out of range, and a row on the far-edge
+// positions the dialog refuses, with one message, and never writes past its tables: the atom
+// table grows, so a file with more than 100 rows loads and the computation refuses it later.
 #pragma once
 
 #include <cstdint>

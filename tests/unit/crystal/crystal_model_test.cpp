@@ -90,15 +90,77 @@ TEST(CrystalDataFile, ScannerSkipsLabelsAndTakesTokensWhereTheyStand) {
     EXPECT_EQ(m.atoms[0].atomicNumber, "14");
     EXPECT_EQ(m.atoms[0].colourIndex, 3);
 
-    // No rows at all, and a last row without its line feed, which is not counted.
+    // No rows at all.
     CrystalModel none;
     EXPECT_TRUE(parseCrystalData(kHeader, none));
     EXPECT_EQ(none.atomCount, 0);
-    CrystalModel open;
-    EXPECT_TRUE(
-        parseCrystalData(std::string(kHeader) + "Sr 38 0 0 0 BLACK\r\nO 8 0.5 0.5 0 BLUE", open));
-    EXPECT_EQ(open.atomCount, 1);
-    EXPECT_EQ(open.atoms[1].symbol, "O");
+}
+
+TEST(CrystalDataFile, LastRowWithoutLineEndIsLoaded) {
+    for (const char* end : {"", "\r", " ", "\t  "}) {
+        CrystalModel open;
+        EXPECT_TRUE(parseCrystalData(
+            std::string(kHeader) + "Sr 38 0 0 0 BLACK\r\nO 8 0.5 0.5 0 BLUE" + end, open))
+            << "ending '" << end << "'";
+        ASSERT_EQ(open.atomCount, 2) << "ending '" << end << "'";
+        EXPECT_EQ(open.atoms[1].symbol, "O");
+        EXPECT_EQ(open.atoms[1].colourIndex, 3);
+    }
+}
+
+// Files the bare scanner read with values in the wrong fields, status 0: each must be refused.
+TEST(CrystalDataFile, RefusesValuesThatWouldLandInAnotherField) {
+    const std::string row = "Sr 38 0 0 0 BLACK\r\n";
+    const std::string rows = row + "O 8 0.5 0.5 0 BLUE\r\n";
+    const struct {
+        const char* what;
+        std::string bytes;
+    } cases[] = {
+        {"alpha with nothing after it",
+         "a axis=3.905\tb axis=3.905\tc axis=3.905\r\nalpha=\tbeta=90\t\tgamma=90\r\n" + rows},
+        {"alpha=nan", "a axis=3.905\tb axis=3.905\tc axis=3.905\r\nalpha=nan\tbeta=90\t\tgamma=90\r\n" +
+                          rows},
+        {"a axis=1e1", "a axis=1e1\tb axis=3.905\tc axis=3.905\r\nalpha=90\tbeta=90\t\tgamma=90\r\n" +
+                           rows},
+        {"3-9 as a length", "3-9 3 3\r\n90 90 90\r\n" + rows},
+        {"exponent in an angle", "3 3 3\r\n90 9E1 90\r\n" + rows},
+        {"plus after a coordinate", std::string(kHeader) + "Sr 38 0+ 0 0 BLACK\r\n"},
+        {"exponent in Z", std::string(kHeader) + "Sr 3e8 0 0 0 BLACK\r\n"},
+        {"two lengths on the first line", "3 3\r\n3 90 90 90\r\n" + rows},
+        {"four lengths on the first line", "3 3 3 3\r\n90 90 90\r\n" + rows},
+        {"four angles on the second line", "3 3 3\r\n90 90 90 90\r\n" + rows},
+        {"a comment line first", "SrTiO3\r\n3 3 3\r\n90 90 90\r\n" + rows},
+        {"a row split over two lines", std::string(kHeader) + "Sr 38 0 0\r\n0 BLACK\r\n"},
+        {"a row without its colour", std::string(kHeader) + "Sr 38 0 0 0\r\nO 8 0.5 0.5 0 BLUE\r\n"},
+        {"a row without its Z", std::string(kHeader) + "Sr\r\n38 0 0 0 BLACK\r\n"},
+    };
+    for (const auto& c : cases) {
+        CrystalModel m = strontiumTitanate();
+        m.loadedFromFile = false;
+        EXPECT_FALSE(parseCrystalData(c.bytes, m)) << c.what;
+        EXPECT_FALSE(m.loadedFromFile) << c.what;
+    }
+    // Labels, blank lines between rows and files without labels still load.
+    CrystalModel m;
+    EXPECT_TRUE(parseCrystalData("3.905 3.905 3.905\n90 90 90\n\n" + rows + "\r\n" + row, m));
+    EXPECT_EQ(m.atomCount, 3);
+}
+
+TEST(CrystalDataFile, RefusesRowsOnTheFarEdgesAsTheDialogDoes) {
+    for (const char* position : {"1 1 1", "0.5 1 0", "0.3 0 1", "1 1 0.2", "0 1 0.7", "1 0 0"}) {
+        CrystalModel m;
+        EXPECT_FALSE(parseCrystalData(std::string(kHeader) + "Sr 38 0 0 0 BLACK\r\nSr 38 " +
+                                          position + " BLACK\r\n",
+                                      m))
+            << position;
+    }
+    // The reference row may stand anywhere; allowed edge positions stay allowed.
+    CrystalModel m;
+    EXPECT_TRUE(parseCrystalData(std::string(kHeader) +
+                                     "Sr 38 0 0 1 BLACK\r\nO 8 0.5 0 0 BLUE\r\nTi 22 1 0.5 0.5 "
+                                     "RED\r\n",
+                                 m));
+    EXPECT_EQ(m.atomCount, 3);
 }
 
 TEST(CrystalDataFile, BareLineFeedsLoseNoRow) {

@@ -6,6 +6,7 @@
 
 #include "bmp_builder.h"
 #include "core/busy.h"
+#include "core/localized.h"
 #include "core/message_sink.h"
 #include "tests/doubles/recording.h"
 
@@ -297,20 +298,122 @@ TEST(Normalise, RefusesHostileHeaders) {
     expectRefusal(std::vector<std::uint8_t>(good.begin(), good.end() - 65), format, "Error",
                   kIconError);
 
+}
+
+// An RLE8 file of a few bytes can claim any size; the limits refuse it before anything is
+// written, whatever the format of the rest.
+TEST(Normalise, RefusesPicturesBeyondTheSizeLimits) {
+    const char* tooLarge =
+        "The picture is too large: at most 32768 pixels on a side and 1 GiB of pixels can be "
+        "opened.";
+    // RLE8 data of one run and an end of bitmap: not limited by the file's own size.
+    const auto good = rleFile({64, 9, 0, 1});
     auto huge = [&](std::uint32_t w, std::uint32_t h) {
         auto b = good;
         image::storeU32(&b[18], w);
         image::storeU32(&b[22], h);
-        image::storeU32(&b[30], 1);  // RLE8: not limited by the file's own size
         return b;
     };
-    expectRefusal(huge(0x7FFFFFFF, 64), format, "Error", kIconError);
-    expectRefusal(huge(0x7FFFFFFD, 0x7FFFFFFF), format, "Error", kIconError);
-    expectRefusal(huge(65536, 65536), format, "Error", kIconError);  // exactly 2^32 pixel bytes
-    // The largest picture whose normalised size still fits 32 bits is accepted (and clipped).
-    const auto n = normalise(huge(65536, 65519));
+    for (const auto& [w, h] : std::vector<std::pair<std::uint32_t, std::uint32_t>>{
+             {65532, 65535},       // the bomb: 2,112 bytes claiming 4.29 GB
+             {0x7FFFFFFF, 64},     // more than 32 bits of normalised size
+             {0x7FFFFFFD, 0x7FFFFFFF},
+             {32769, 64},          // one pixel past the side limit
+             {64, 32769},
+             {32768, 32769}})
+        expectRefusal(huge(w, h), tooLarge, "Error", core::kIconWarning);
+    // The largest accepted: 32768 a side, exactly 1 GiB of pixels.
+    const auto n = normalise(huge(32768, 32768));
     ASSERT_TRUE(n->geometry);
-    EXPECT_EQ(n->geometry->fileSize, 65536u * 65519u + 1078u);
+    EXPECT_EQ(n->geometry->paddedWidth, 32768);
+    EXPECT_EQ(n->geometry->fileSize, (1u << 30) + 1078u);
+    EXPECT_EQ(n->file.size(), 1078u + 32768u) << "one row decoded";
+    // Japanese where the language asks for it.
+    core::setJapaneseTexts(true);
+    const auto ja = normalise(huge(65532, 65535));
+    core::setJapaneseTexts(false);
+    ASSERT_EQ(ja->sink.events.size(), 1u);
+    EXPECT_EQ(ja->sink.events[0].text,
+              "画像が大きすぎます。開けるのは一辺 32768 ピクセル、画素 1 GiB までの画像です。");
+}
+
+TEST(Normalise, PixelsAreReadFromBfOffBits) {
+    // A gap of 16 bytes after the colour table: the rows start where bfOffBits says.
+    const auto plain = testbmp::build(testbmp::greyBmp(64, 64));
+    auto gap = plain;
+    gap.insert(gap.begin() + 1078, 16, 0xAB);
+    image::storeU32(&gap[2], static_cast<std::uint32_t>(gap.size()));
+    image::storeU32(&gap[10], 1078 + 16);
+    const auto fromPlain = normalise(plain);
+    const auto fromGap = normalise(gap);
+    ASSERT_TRUE(fromPlain->geometry);
+    ASSERT_TRUE(fromGap->geometry);
+    EXPECT_EQ(fromGap->file, fromPlain->file);
+
+    // The same with a non-identity palette (the row-by-row path) and with RLE8 data.
+    auto reversed = testbmp::greyBmp(64, 64);
+    for (int i = 0; i < 256; ++i) reversed.palette[i] = static_cast<std::uint8_t>(255 - i);
+    auto reversedGap = testbmp::build(reversed);
+    reversedGap.insert(reversedGap.begin() + 1078, 16, 0xAB);
+    image::storeU32(&reversedGap[10], 1078 + 16);
+    EXPECT_EQ(normalise(reversedGap)->file, normalise(testbmp::build(reversed))->file);
+    std::vector<std::uint8_t> coded;
+    for (int row = 0; row < 64; ++row) coded.insert(coded.end(), {64, std::uint8_t(row), 0, 0});
+    auto rle = rleFile(coded);
+    auto rleGap = rle;
+    rleGap.insert(rleGap.begin() + 1078, {0, 1, 0, 1});  // would end the bitmap at once
+    image::storeU32(&rleGap[10], 1078 + 4);
+    EXPECT_EQ(normalise(rleGap)->file, normalise(rle)->file);
+}
+
+TEST(Normalise, RefusesBfOffBitsOutsideTheFileOrInsideTheHeaders) {
+    const char* format = "Not a bitmap file with correct format.";
+    const auto good = testbmp::build(testbmp::greyBmp(64, 64));
+    auto with = [&](std::uint32_t offBits, bool rle = false) {
+        auto b = good;
+        image::storeU32(&b[10], offBits);
+        if (rle) image::storeU32(&b[30], 1);
+        return b;
+    };
+    for (const bool rle : {false, true}) {
+        expectRefusal(with(1000000, rle), format, "Error", core::kIconError);  // 10^6 on 5 KB
+        expectRefusal(with(static_cast<std::uint32_t>(good.size()) + 1, rle), format, "Error",
+                      core::kIconError);
+        expectRefusal(with(0, rle), format, "Error", core::kIconError);
+        expectRefusal(with(20, rle), format, "Error", core::kIconError);    // in the file header
+        expectRefusal(with(54 + 4 * 100, rle), format, "Error", core::kIconError);  // in the table
+        expectRefusal(with(1077, rle), format, "Error", core::kIconError);
+    }
+    // Uncompressed rows that would run past the end from where bfOffBits puts them.
+    expectRefusal(with(1078 + 64), format, "Error", core::kIconError);
+    // An RLE8 file whose data starts at its very end decodes nothing but is a bitmap.
+    EXPECT_TRUE(normalise(with(static_cast<std::uint32_t>(good.size()), true))->geometry);
+}
+
+TEST(Normalise, LongerInformationHeadersReadLikeTheClassicOne) {
+    auto b = testbmp::greyBmp(65, 64);
+    b.palette[7] = 200;  // not an identity palette: the row-by-row path
+    const auto classic = testbmp::build(b);
+    const auto expected = normalise(classic);
+    ASSERT_TRUE(expected->geometry);
+    for (const std::uint32_t size : {108u, 124u}) {
+        // The extra header bytes (masks, colour space) sit between the classic header and the
+        // table; writers fill them with anything.
+        auto longer = classic;
+        longer.insert(longer.begin() + 54, size - 40, 0x5A);
+        image::storeU32(&longer[2], static_cast<std::uint32_t>(longer.size()));
+        image::storeU32(&longer[10], 1078 + size - 40);
+        image::storeU32(&longer[14], size);
+        const auto n = normalise(longer);
+        ASSERT_TRUE(n->geometry) << size;
+        EXPECT_EQ(n->file, expected->file) << size;
+    }
+    // The OS/2 form and other sizes stay refused.
+    for (const std::uint32_t size : {12u, 16u, 52u, 56u, 64u, 125u}) {
+        auto other = classic;
+        image::storeU32(&other[14], size);
+        expectRefusal(other, "Not a bitmap file with correct format.", "Error", core::kIconError);
+    }
 }
 
 TEST(Normalise, HostileCompressionAndImageSizeAreNotCarriedOver) {
@@ -387,7 +490,9 @@ TEST_P(ForeignFiles, DecodeLikePillow) {
 
 INSTANTIATE_TEST_SUITE_P(Bmp, ForeignFiles,
                          testing::Values("pil_grey_64x64", "pil_grey_65x70", "pil_reversed_67x64",
-                                         "pil_grey16_72x64", "im_rle8_80x64", "im_rle8_66x65"));
+                                         "pil_grey16_72x64", "im_rle8_80x64", "im_rle8_66x65",
+                                         "im_v5_rle8_80x64", "im_v5_66x65", "v4_header_66x65",
+                                         "gap16_64x64"));
 
 TEST(ForeignFilesRefused, ColourAndTrueColourFiles) {
     const std::string dir = std::string(SUITE_TEST_DATA) + "/bmp/";
