@@ -1,13 +1,21 @@
 #include "cli/cli_common.h"
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cwctype>
+#include <filesystem>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #if defined(_WIN32)
 #include <io.h>
 #else
 #include <unistd.h>
 #endif
+
+#include "cli/cli_texts.h"
 
 namespace cli {
 
@@ -18,6 +26,7 @@ const Command* findCommand(const std::vector<Command>& commands, const std::stri
 }
 
 bool listHolds(const char* list, const std::string& word) {
+    if (std::string(list) == "*") return !word.empty();
     const std::string all = std::string(" ") + list + " ";
     return !word.empty() && all.find(" " + word + " ") != std::string::npos;
 }
@@ -47,6 +56,14 @@ std::string parseOptions(const std::vector<Option>& table, const std::string& co
     return "";
 }
 
+std::string notAnOption(const std::vector<Option>& table, const std::string& command,
+                        const std::string& argument) {
+    for (const Option& o : table)
+        if (argument == o.name) return "option " + argument + " does not apply to " + command;
+    if (argument.size() > 1 && argument[0] == '-') return "unknown option " + argument;
+    return "";
+}
+
 Apply flag(bool& target) {
     return [&target](const std::string&, const std::vector<std::string>&) {
         target = true;
@@ -66,7 +83,7 @@ Apply numberIn(double lo, double hi, double& target) {
         const auto v = parseNumber(values[0]);
         // Written so that "nan", which strtod accepts, is out of every range.
         if (!v || !(*v >= lo && *v <= hi))
-            return name + ": '" + values[0] + "' is not a number in range";
+            return fill(texts::kNumberRange, {name, shown(lo), shown(hi), values[0]});
         target = *v;
         return std::string();
     };
@@ -76,8 +93,7 @@ Apply wholeIn(long lo, long hi, int& target) {
     return [lo, hi, &target](const std::string& name, const std::vector<std::string>& values) {
         const auto v = parseInteger(values[0]);
         if (!v || *v < lo || *v > hi)
-            return name + ": '" + values[0] + "' is not a whole number from " + std::to_string(lo) +
-                   " to " + std::to_string(hi);
+            return fill(texts::kWholeRange, {name, shown(lo), shown(hi), values[0]});
         target = static_cast<int>(*v);
         return std::string();
     };
@@ -106,6 +122,167 @@ Apply also(Apply apply, std::function<void()> then) {
     };
 }
 
+std::string fill(const core::Localized& text, std::initializer_list<std::string> values) {
+    const std::string pattern = core::text(text);
+    std::string out;
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        const char next = i + 1 < pattern.size() ? pattern[i + 1] : '\0';
+        if (pattern[i] == '%' && next >= '1' && next <= '9' &&
+            static_cast<std::size_t>(next - '1') < values.size()) {
+            out += *(values.begin() + (next - '1'));
+            ++i;
+        } else {
+            out += pattern[i];
+        }
+    }
+    return out;
+}
+
+std::string shown(double value) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%g", value);
+    return buffer;
+}
+
+void printCommandHelp(const char* program, const Command& command) {
+    if (command.help.english) std::fputs(core::text(command.help), stdout);
+    std::printf("%s\n", fill(texts::kMoreHelp, {program}).c_str());
+}
+
+int ToolSink::ask(std::string_view text, std::string_view caption, unsigned style) {
+    if (quiet_ && (style & 0xF0) == core::kIconInformation && !(style & core::kYesNo))
+        return core::kAnswerOk;
+    return inner_.ask(text, caption, style);
+}
+
+namespace {
+
+namespace fs = std::filesystem;
+
+void say(const char* program, const std::string& line) {
+    std::fprintf(stderr, "%s: %s\n", program, line.c_str());
+}
+
+bool readable(const std::string& path) {
+#if defined(_WIN32)
+    return _access(path.c_str(), 4) == 0;
+#else
+    return access(path.c_str(), R_OK) == 0;
+#endif
+}
+
+bool writableFolder(const fs::path& folder) {
+#if defined(_WIN32)
+    return _access(folder.string().c_str(), 2) == 0;
+#else
+    return access(folder.c_str(), W_OK) == 0;
+#endif
+}
+
+}  // namespace
+
+void explainInput(const char* program, const std::string& path) {
+    std::error_code error;
+    const fs::file_status status = fs::status(path, error);
+    if (!fs::exists(status))
+        say(program, fill(texts::kNoSuchFile, {path}));
+    else if (fs::is_directory(status))
+        say(program, fill(texts::kIsFolder, {path}));
+    else if (!readable(path))
+        say(program, fill(texts::kCannotRead, {path}));
+    else
+        say(program, fill(texts::kInputRefused, {path}));
+}
+
+void explainOutput(const char* program, const std::string& path) {
+    std::error_code error;
+    fs::path folder = fs::path(path).parent_path();
+    if (folder.empty()) folder = ".";
+    if (fs::is_directory(path, error))
+        say(program, fill(texts::kIsFolder, {path}));
+    else if (!fs::is_directory(folder, error))
+        say(program, fill(texts::kNoFolder, {path, folder.string()}));
+    else if (!writableFolder(folder))
+        say(program, fill(texts::kFolderNotWritable, {path, folder.string()}));
+    else
+        say(program, fill(texts::kOutputNotWritten, {path}));
+}
+
+bool samePath(const std::string& a, const std::string& b) {
+    std::error_code error;
+    const fs::path x = fs::weakly_canonical(fs::absolute(a, error), error);
+    const fs::path y = fs::weakly_canonical(fs::absolute(b, error), error);
+    if (error) return a == b;
+#if defined(_WIN32)
+    // File names on Windows ignore case.
+    std::wstring wx = x.wstring(), wy = y.wstring();
+    for (auto* w : {&wx, &wy})
+        for (wchar_t& c : *w) c = static_cast<wchar_t>(std::towlower(c));
+    return wx == wy;
+#else
+    return x == y;
+#endif
+}
+
+// The waiting thread of DelayedBusy: prints the wait text when a second passes before the end.
+struct DelayedBusy::Waiter {
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool done = false, shown = false;
+    std::thread thread;
+};
+
+DelayedBusy::DelayedBusy() : waiter_(nullptr), enabled_(stderrIsTerminal()) {}
+
+DelayedBusy::~DelayedBusy() {
+    endBusy();
+}
+
+void DelayedBusy::beginBusy() {
+    if (!enabled_ || waiter_) return;
+    waiter_ = new Waiter;
+    Waiter* w = waiter_;
+    w->thread = std::thread([w] {
+        std::unique_lock<std::mutex> lock(w->mutex);
+        if (!w->ended.wait_for(lock, std::chrono::seconds(1), [w] { return w->done; })) {
+            std::fputs("Please wait a moment.", stderr);
+            std::fflush(stderr);
+            w->shown = true;
+        }
+    });
+}
+
+void DelayedBusy::endBusy() {
+    if (!waiter_) return;
+    {
+        std::lock_guard<std::mutex> lock(waiter_->mutex);
+        waiter_->done = true;
+    }
+    waiter_->ended.notify_all();
+    waiter_->thread.join();
+    if (waiter_->shown) {
+        std::fputs(" done\n", stderr);
+        std::fflush(stderr);
+    }
+    delete waiter_;
+    waiter_ = nullptr;
+}
+
+ProgressLine::ProgressLine()
+    : start_(std::chrono::steady_clock::now()), enabled_(stderrIsTerminal()) {}
+
+ProgressLine::~ProgressLine() {
+    if (shown_) std::fputs("\n", stderr);
+}
+
+void ProgressLine::show(const std::string& line) {
+    if (!enabled_) return;
+    if (!shown_ && std::chrono::steady_clock::now() - start_ < std::chrono::seconds(1)) return;
+    std::fprintf(stderr, "\r%s", line.c_str());
+    std::fflush(stderr);
+    shown_ = true;
+}
+
 std::optional<double> parseNumber(const std::string& text) {
     if (text.empty()) return std::nullopt;
     char* end = nullptr;
@@ -122,6 +299,23 @@ std::optional<long> parseInteger(const std::string& text) {
     const long value = std::strtol(text.c_str(), &end, 10);
     if (errno != 0 || end == text.c_str() || *end != '\0') return std::nullopt;
     return value;
+}
+
+std::optional<long long> parseLongInteger(const std::string& text) {
+    if (text.empty()) return std::nullopt;
+    char* end = nullptr;
+    errno = 0;
+    const long long value = std::strtoll(text.c_str(), &end, 10);
+    if (errno != 0 || end == text.c_str() || *end != '\0') return std::nullopt;
+    return value;
+}
+
+bool stderrIsTerminal() {
+#if defined(_WIN32)
+    return _isatty(_fileno(stderr)) != 0;
+#else
+    return isatty(fileno(stderr)) != 0;
+#endif
 }
 
 bool stdoutIsTerminal() {

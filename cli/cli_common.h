@@ -1,27 +1,38 @@
-// Helpers shared by the command-line tools: the option table, argument scanning and number
-// parsing.
+// Helpers shared by the command-line tools: the option table, the commands' help, messages that
+// name files, quiet output, progress on a terminal, and number parsing.
 //
 // Each tool describes its options in one table of cli::Option entries and hands it, with the
 // command and the arguments after it, to cli::parseOptions. Adding an option is one entry:
 //
 //     {"--wa", "filter", 1, "X", cli::numberIn(0, 1, settings.filter.wa)},
 //
-// name, the commands that take it (space separated), how many words follow it, how they are
-// shown in the usage, and what to do with them. The value helpers below (flag, text, numberIn,
-// wholeIn, oneOf) check the words and word the usage errors the same way in both tools; an
-// option that sets more than one thing wraps one of them with cli::also. An entry may give its
-// own text for missing words (`missing`); otherwise it is "<name> needs a value".
+// name, the commands that take it (space separated, "*" for every command), how many words
+// follow it, how they are shown in the usage, and what to do with them. The value helpers below
+// (flag, text, numberIn, wholeIn, oneOf) check the words and word the usage errors the same way
+// in both tools ("--wa must be between 0 and 1 (given: 2)"); an option that sets more than one
+// thing wraps one of them with cli::also. An entry may give its own text for missing words
+// (`missing`); otherwise it is "<name> needs a value". Options that only make sense together
+// with another are checked after parsing, where the tool checks its commands' needs: an option
+// that would do nothing is a usage error, never silently ignored.
 //
-// Adding a command is one cli::Command entry in the tool's command table (its name and the
-// number of file names it takes) plus its branch where the tool runs the commands; options
-// reach it by naming it in their `commands` field.
+// Adding a command is one cli::Command entry in the tool's command table (its name, the number
+// of file names it takes, its help in English and Japanese with an example) plus its branch
+// where the tool runs the commands; options reach it by naming it in their `commands` field.
+// `TOOL COMMAND --help` prints the entry's help. New texts go into cli/cli_texts.h (or next to
+// the command) as core::Localized pairs.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <initializer_list>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "core/busy.h"
+#include "core/localized.h"
+#include "core/message_sink.h"
+#include "core/stderr_sink.h"
 
 namespace cli {
 
@@ -32,7 +43,7 @@ using Apply =
 
 struct Option {
     const char* name;        // "--wa"
-    const char* commands;    // the commands that take it, space separated
+    const char* commands;    // the commands that take it, space separated, or "*"
     int values;              // words that follow it
     const char* valueNames;  // the words as the usage shows them ("X", "U V W"), "" for a flag
     Apply apply;
@@ -41,13 +52,14 @@ struct Option {
 
 struct Command {
     const char* name;
-    int files;  // file names (positional arguments) it takes
+    int files;                  // file names (positional arguments) it takes
+    core::Localized help = {};  // what `TOOL COMMAND --help` prints: synopsis, options, example
 };
 
 // Finds a command by name, or nullptr.
 const Command* findCommand(const std::vector<Command>& commands, const std::string& name);
 
-// True when `list` (space separated) holds `word`.
+// True when `list` (space separated) holds `word`, or is "*".
 bool listHolds(const char* list, const std::string& word);
 
 // Decides about an argument that is not an option of the command: returns "" to take it as a
@@ -61,6 +73,12 @@ std::string parseOptions(const std::vector<Option>& table, const std::string& co
                          const std::vector<std::string>& args, std::vector<std::string>& files,
                          const Stray& stray);
 
+// The usual answer for an argument that is not an option of the command: "option X does not
+// apply to C" for another command's option, "unknown option X" for anything else that begins
+// with "-" (a lone "-" is a file name), "" for a file name.
+std::string notAnOption(const std::vector<Option>& table, const std::string& command,
+                        const std::string& argument);
+
 // Value helpers for table entries.
 Apply flag(bool& target);
 Apply text(std::string& target);
@@ -72,12 +90,75 @@ Apply oneOf(std::initializer_list<const char*> words, int& target);
 // checks does not matter then).
 Apply also(Apply apply, std::function<void()> then);
 
+// The text in the chosen language with %1, %2, ... replaced by the values.
+std::string fill(const core::Localized& text, std::initializer_list<std::string> values);
+
+// A number as the messages show it: 0.5, 10000, -90.
+std::string shown(double value);
+
+// Prints a command's help (its entry's text, then the pointer to the full usage) to stdout.
+void printCommandHelp(const char* program, const Command& command);
+
+// The tools' message sink: the stderr sink, which with --quiet drops the success messages
+// (information boxes); refusals, warnings and questions always show.
+class ToolSink final : public core::MessageSink {
+  public:
+    ToolSink(const char* program, bool quiet) : inner_(program), quiet_(quiet) {}
+    int ask(std::string_view text, std::string_view caption, unsigned style) override;
+    int refusals() const { return inner_.refusals(); }
+
+  private:
+    core::StderrSink inner_;
+    bool quiet_;
+};
+
+// Says on stderr, after the engine's own message, which file was refused and why as far as the
+// file system tells: missing, a folder, unreadable; for an output: a missing or read-only
+// folder. The engines' fixed texts stay as they are; this line only adds the name.
+void explainInput(const char* program, const std::string& path);
+void explainOutput(const char* program, const std::string& path);
+
+// True when two paths name the same file (after resolving ".", "..", links and the current
+// folder); a file need not exist yet.
+bool samePath(const std::string& a, const std::string& b);
+
+// Progress on stderr for work that takes longer than a second, and only when stderr is a
+// terminal: "Please wait a moment." appears after a second of one long step and " done" ends
+// it.
+class DelayedBusy final : public core::BusyIndicator {
+  public:
+    DelayedBusy();
+    ~DelayedBusy() override;
+    void beginBusy() override;
+    void endBusy() override;
+
+  private:
+    struct Waiter;
+    Waiter* waiter_;
+    bool enabled_;
+};
+
+// A line of progress ("drawing page 2 of 5") rewritten in place on stderr, shown once the work
+// has run for a second and only on a terminal; ended with a line break when it was shown.
+class ProgressLine {
+  public:
+    ProgressLine();
+    ~ProgressLine();
+    void show(const std::string& line);
+
+  private:
+    std::chrono::steady_clock::time_point start_;
+    bool enabled_, shown_ = false;
+};
+
 // Reads a whole decimal or floating number; nothing else may follow.
 std::optional<double> parseNumber(const std::string& text);
 std::optional<long> parseInteger(const std::string& text);
+std::optional<long long> parseLongInteger(const std::string& text);
 
-// True when standard output is a terminal (progress is shown only then).
+// True when standard output or standard error is a terminal.
 bool stdoutIsTerminal();
+bool stderrIsTerminal();
 
 // Command-line arguments as UTF-8/ANSI strings, past the program name.
 std::vector<std::string> argumentsOf(int argc, char** argv);

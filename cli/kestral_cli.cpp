@@ -7,11 +7,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/cli_common.h"
+#include "cli/cli_texts.h"
 #include "core/busy.h"
 #include "core/disk.h"
 #include "core/localized.h"
@@ -31,6 +34,8 @@ constexpr int kMinClientWidth = 300, kMinClientHeight = 110, kMaxClientSide = 81
 // Height evaluations per atom row that slicing may take: the translation box grows with the
 // square of the direction, and [100 1 0] would run for days. [10 7 3] needs about 3.4e7.
 constexpr double kMaxEvaluationsPerAtom = 1e8;
+// The release of the crystal program whose steps the tool repeats.
+constexpr const char* kVersion = "1.30";
 
 const char* const kUsage =
     "usage:\n"
@@ -38,49 +43,44 @@ const char* const kUsage =
     "              [--convergent OUT.xyz] [--pages OUT.bmp] [--crystal-out OUT.txt]\n"
     "              [--client WIDTH HEIGHT]\n"
     "  kestral-cli layers CRYSTAL.txt --uvw U V W\n"
-    "  kestral-cli --help\n"
+    "  kestral-cli --help | --version | COMMAND --help\n"
     "\n"
     "slice   slices the crystal along [U V W] and writes the chosen files: the reference\n"
     "        listing, the normal-beam slice files (STEM1.dat, STEM2.dat, ...), the\n"
     "        convergent-beam atom list, the page bitmaps (OUT.bmp, or OUT1.bmp, OUT2.bmp, ...\n"
     "        with five planes or more) and the crystal data file.\n"
     "        --client sets the client area the pages are drawn for (default 1024 768).\n"
+    "        --quiet leaves out the success messages.\n"
     "layers  prints the repeat distance, the plane heights, the spacing and the super cell.\n";
 
 // Answers the "save all pages" question with Yes without printing it; everything else goes to
 // the stderr sink.
 class BatchSink final : public core::MessageSink {
   public:
-    explicit BatchSink(core::StderrSink& inner) : inner_(inner) {}
+    explicit BatchSink(cli::ToolSink& inner) : inner_(inner) {}
     int ask(std::string_view text, std::string_view caption, unsigned style) override {
         if (style & core::kYesNo) return core::kAnswerYes;
         return inner_.ask(text, caption, style);
     }
 
   private:
-    core::StderrSink& inner_;
+    cli::ToolSink& inner_;
 };
 
-// Shows which page is drawn, on a terminal only.
+// Shows which page is drawn, on a terminal and once the pages take longer than a second.
 class ProgressPages final : public crystal::PageRenderer {
   public:
-    ProgressPages(crystal::RasterPages& inner, bool show) : inner_(inner), show_(show) {}
+    explicit ProgressPages(crystal::RasterPages& inner) : inner_(inner) {}
     void runSlicing(crystal::CrystalState& state) override {
-        if (show_) {
-            std::printf("\rdrawing page %d of %d", state.nextPlane / 4 + 1,
-                        (state.slicing.layerCount + 3) / 4);
-            std::fflush(stdout);
-        }
+        progress_.show(core::formatMessage("drawing page %d of %d", state.nextPlane / 4 + 1,
+                                           (state.slicing.layerCount + 3) / 4));
         inner_.runSlicing(state);
     }
     bool capture(image::CurrentImage& page) override { return inner_.capture(page); }
-    ~ProgressPages() override {
-        if (show_) std::printf("\n");
-    }
 
   private:
     crystal::RasterPages& inner_;
-    bool show_;
+    cli::ProgressLine progress_;
 };
 
 struct Options {
@@ -88,6 +88,7 @@ struct Options {
     std::string u, v, w;
     std::string reference, normal, convergent, pages, crystalOut;
     int clientWidth = kClientWidth, clientHeight = kClientHeight;
+    bool haveClient = false, quiet = false;
 };
 
 // Evaluations per atom row of the slicing translation box for a direction, in lowest terms as
@@ -105,14 +106,61 @@ double slicingEvaluations(const std::string& us, const std::string& vs, const st
 }
 
 // The commands; the crystal data file is their one file name.
-const std::vector<cli::Command> kCommands = {{"slice", 1}, {"layers", 1}};
+const std::vector<cli::Command> kCommands = {
+    {"slice",
+     1,
+     {"Usage: kestral-cli slice CRYSTAL.txt --uvw U V W OUTPUTS... [--client WIDTH HEIGHT] "
+      "[--quiet]\n"
+      "Slices the crystal along [U V W] and writes the outputs given (at least one):\n"
+      "  --reference OUT.txt   the reference listing: super cell, planes and atoms\n"
+      "  --normal STEM.dat     the normal-beam slice files STEM1.dat, STEM2.dat, ...\n"
+      "  --convergent OUT.xyz  the convergent-beam atom list\n"
+      "  --pages OUT.bmp       the pages of sliced planes (OUT1.bmp, ... with five planes or "
+      "more)\n"
+      "  --crystal-out OUT.txt the crystal data file\n"
+      "  --client W H          the window size the pages are drawn for (default 1024 768)\n"
+      "Example:\n"
+      "  kestral-cli slice srtio3.txt --uvw 1 1 0 --reference ref.txt --normal slab.dat "
+      "--pages page.bmp\n",
+      "使い方: kestral-cli slice 結晶.txt --uvw U V W 出力... [--client 幅 高さ] [--quiet]\n"
+      "結晶を [U V W] 方向にスライスし、指定した出力を書き出します（1 つ以上）:\n"
+      "  --reference OUT.txt   参照リスト: スーパーセル、面、原子\n"
+      "  --normal STEM.dat     平行ビーム用のスライスファイル STEM1.dat, STEM2.dat, ...\n"
+      "  --convergent OUT.xyz  収束ビーム用の原子リスト\n"
+      "  --pages OUT.bmp       スライス面のページ（面が 5 つ以上なら OUT1.bmp, ...）\n"
+      "  --crystal-out OUT.txt 結晶データファイル\n"
+      "  --client W H          ページを描くウィンドウの大きさ（既定 1024 768）\n"
+      "例:\n"
+      "  kestral-cli slice srtio3.txt --uvw 1 1 0 --reference ref.txt --normal slab.dat "
+      "--pages page.bmp\n"}},
+    {"layers",
+     1,
+     {"Usage: kestral-cli layers CRYSTAL.txt --uvw U V W\n"
+      "Prints the repeat distance, the layer spacing, the plane heights and the super cell.\n"
+      "Example:\n"
+      "  kestral-cli layers srtio3.txt --uvw 1 1 0\n",
+      "使い方: kestral-cli layers 結晶.txt --uvw U V W\n"
+      "繰り返し距離、層の間隔、各面の高さとスーパーセルを表示します。\n"
+      "例:\n"
+      "  kestral-cli layers srtio3.txt --uvw 1 1 0\n"}},
+};
 
 // Every option, with the commands that take it (see cli/cli_common.h).
 std::vector<cli::Option> optionTable(Options& o, bool& haveDirection) {
     const auto direction = [&o, &haveDirection](const std::string&,
                                                 const std::vector<std::string>& values) {
-        for (const std::string& value : values)
-            if (!cli::parseInteger(value)) return std::string("--uvw needs three integers");
+        for (const std::string& value : values) {
+            // The same bound natively and in the Windows build, whose long has 32 bits; the
+            // lowest value is left out as the engine negates directions.
+            const auto number = cli::parseLongInteger(value);
+            const std::size_t digits = value.find_first_not_of("+-") == 1 ? 1 : 0;
+            const bool integerText =
+                value.size() > digits &&
+                value.find_first_not_of("0123456789", digits) == std::string::npos;
+            if (!number && !integerText) return std::string("--uvw needs three integers");
+            if (!number || *number > 2147483647LL || *number < -2147483647LL)
+                return cli::fill(cli::texts::kDirectionRange, {value});
+        }
         o.u = values[0];
         o.v = values[1];
         o.w = values[2];
@@ -128,6 +176,7 @@ std::vector<cli::Option> optionTable(Options& o, bool& haveDirection) {
             return std::string(clientRange);
         o.clientWidth = static_cast<int>(w);
         o.clientHeight = static_cast<int>(h);
+        o.haveClient = true;
         return std::string();
     };
     return {
@@ -138,6 +187,7 @@ std::vector<cli::Option> optionTable(Options& o, bool& haveDirection) {
         {"--convergent", "slice", 1, "OUT.xyz", cli::text(o.convergent)},
         {"--pages", "slice", 1, "OUT.bmp", cli::text(o.pages)},
         {"--crystal-out", "slice", 1, "OUT.txt", cli::text(o.crystalOut)},
+        {"--quiet", "*", 0, "", cli::flag(o.quiet)},
     };
 }
 
@@ -153,13 +203,14 @@ std::optional<Options> parse(const std::vector<std::string>& args, std::string& 
         return std::nullopt;
     }
     bool haveDirection = false;
-    const auto stray = [](const std::string& a, const std::vector<std::string>& files) {
-        if (a.rfind("--", 0) == 0 || !files.empty()) return "unexpected argument '" + a + "'";
-        return std::string();
+    const std::vector<cli::Option> table = optionTable(o, haveDirection);
+    const auto stray = [&](const std::string& a, const std::vector<std::string>& files) {
+        std::string why = cli::notAnOption(table, o.command, a);
+        if (why.empty() && !files.empty()) why = "unexpected argument '" + a + "'";
+        return why;
     };
     std::vector<std::string> files;
-    error = cli::parseOptions(optionTable(o, haveDirection), o.command,
-                              {args.begin() + 1, args.end()}, files, stray);
+    error = cli::parseOptions(table, o.command, {args.begin() + 1, args.end()}, files, stray);
     if (!error.empty()) return std::nullopt;
     if (files.empty() || !haveDirection) {
         error = "a crystal data file and --uvw U V W are required";
@@ -172,6 +223,30 @@ std::optional<Options> parse(const std::vector<std::string>& args, std::string& 
                 "about 230)";
         return std::nullopt;
     }
+    // Options that would write or change nothing, and outputs that would overwrite each other.
+    const std::pair<const char*, const std::string*> outputs[] = {{"--reference", &o.reference},
+                                                                  {"--normal", &o.normal},
+                                                                  {"--convergent", &o.convergent},
+                                                                  {"--pages", &o.pages},
+                                                                  {"--crystal-out", &o.crystalOut}};
+    bool anyOutput = false;
+    for (const auto& [name, path] : outputs) anyOutput |= !path->empty();
+    if (o.command == "slice" && !anyOutput) {
+        error = core::text(cli::texts::kSliceNeedsOutput);
+        return std::nullopt;
+    }
+    if (o.haveClient && o.pages.empty()) {
+        error = core::text(cli::texts::kClientNeedsPages);
+        return std::nullopt;
+    }
+    for (std::size_t i = 0; i < std::size(outputs); ++i)
+        for (std::size_t j = 0; j < i; ++j)
+            if (!outputs[i].second->empty() && !outputs[j].second->empty() &&
+                cli::samePath(*outputs[i].second, *outputs[j].second)) {
+                error = cli::fill(cli::texts::kSameOutput,
+                                  {outputs[j].first, outputs[i].first, *outputs[i].second});
+                return std::nullopt;
+            }
     return o;
 }
 
@@ -193,9 +268,17 @@ void printLayers(const crystal::CrystalState& cs) {
 int main(int argc, char** argv) {
     core::setJapaneseTexts(core::environmentAsksJapanese());
     const std::vector<std::string> args = cli::argumentsOf(argc, argv);
+    if (!args.empty() && args[0] == "--version") {
+        std::printf("kestral-cli %s\n", kVersion);
+        return 0;
+    }
+    const cli::Command* entry = args.empty() ? nullptr : cli::findCommand(kCommands, args[0]);
     for (const std::string& a : args)
         if (a == "--help" || a == "-h") {
-            std::fputs(kUsage, stdout);
+            if (entry)
+                cli::printCommandHelp("kestral-cli", *entry);
+            else
+                std::fputs(kUsage, stdout);
             return 0;
         }
     std::string error;
@@ -205,13 +288,16 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    core::StderrSink stderrSink("kestral-cli");
+    cli::ToolSink stderrSink("kestral-cli", options->quiet);
     BatchSink sink(stderrSink);
     core::NoBusyIndicator busy, waitBox;
     const crystal::Seams seams{sink, busy, waitBox};
 
     crystal::CrystalState state;
-    if (!crystal::loadCrystalFile(options->crystalPath, state.model, sink, false)) return 1;
+    if (!crystal::loadCrystalFile(options->crystalPath, state.model, sink, false)) {
+        cli::explainInput("kestral-cli", options->crystalPath);
+        return 1;
+    }
     state.model.u = options->u;
     state.model.v = options->v;
     state.model.w = options->w;
@@ -228,18 +314,25 @@ int main(int argc, char** argv) {
     }
 
     bool ok = stderrSink.refusals() == 0;
+    // Each output that failed is named after the engine's own message.
+    const auto wrote = [&ok](bool written, const std::string& path) {
+        if (!written) cli::explainOutput("kestral-cli", path);
+        ok = written && ok;
+    };
     if (!options->reference.empty())
-        ok = crystal::writeReferenceData(state, options->reference, seams) && ok;
+        wrote(crystal::writeReferenceData(state, options->reference, seams), options->reference);
     if (!options->normal.empty())
-        ok = crystal::writeNormalBeamFiles(state, options->normal, seams) && ok;
+        wrote(crystal::writeNormalBeamFiles(state, options->normal, seams), options->normal);
     if (!options->convergent.empty())
-        ok = crystal::writeConvergentBeamFile(state, options->convergent, seams) && ok;
+        wrote(crystal::writeConvergentBeamFile(state, options->convergent, seams),
+              options->convergent);
     if (!options->pages.empty()) {
-        ProgressPages progress(pages, cli::stdoutIsTerminal());
-        ok = crystal::savePlaneBitmaps(state, progress, options->pages, core::systemDisk(), sink) &&
-             ok;
+        ProgressPages progress(pages);
+        wrote(crystal::savePlaneBitmaps(state, progress, options->pages, core::systemDisk(), sink),
+              options->pages);
     }
     if (!options->crystalOut.empty())
-        ok = crystal::saveCrystalFile(options->crystalOut, state.model, sink) && ok;
+        wrote(crystal::saveCrystalFile(options->crystalOut, state.model, sink),
+              options->crystalOut);
     return ok ? 0 : 1;
 }

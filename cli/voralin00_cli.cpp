@@ -4,11 +4,14 @@
 // written are what the program's Save BMP writes after the same steps.
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <sstream>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "cli/cli_common.h"
+#include "cli/cli_texts.h"
 #include "core/busy.h"
 #include "core/disk.h"
 #include "core/localized.h"
@@ -26,6 +29,8 @@
 namespace {
 
 constexpr const char* kProgram = "voralin00-cli";
+// The release of the image program whose steps the tool repeats.
+constexpr const char* kVersion = "1.20";
 
 constexpr const char* kUsage =
     "Usage:\n"
@@ -38,6 +43,8 @@ constexpr const char* kUsage =
     "                [--circles-inside \"x,y,r;...\"] [--dark D --bright B] [--no-expand]\n"
     "  voralin00-cli linewave IN.bmp OUT.txt --angle DEG [--no-expand]\n"
     "  voralin00-cli adjust IN.bmp OUT.bmp --contrast K --brightness K\n"
+    "  voralin00-cli COMMAND [options] --out-dir DIR IN.bmp...\n"
+    "  voralin00-cli COMMAND --help | --version\n"
     "\n"
     "Opens an 8-bit grey BMP (uncompressed or RLE8, at least 64 x 64) as the image program does,\n"
     "and writes what its Save BMP or Save File would write after the same steps.\n"
@@ -56,6 +63,9 @@ constexpr const char* kUsage =
     "  linewave   write the spectrum values along the line through the centre at --angle\n"
     "             (whole degrees -90..90) as the FFT data text file\n"
     "  adjust     change contrast and brightness in steps (-10..10 each)\n"
+    "Every command but info takes --out-dir DIR with one or more inputs: each result goes to DIR\n"
+    "under its input's name (.txt for linewave), one summary line per file follows, and the exit\n"
+    "status is 1 when any file was refused. --quiet leaves out the success messages.\n"
     "Messages go to standard error; the exit status is 0 on success, 1 when the input or an\n"
     "output was refused, 2 for a usage error.\n";
 
@@ -64,31 +74,15 @@ int usageError(const std::string& what) {
     return 2;
 }
 
-// Shows "Please wait a moment." on a terminal while a long step runs.
-class TerminalBusy final : public core::BusyIndicator {
-  public:
-    void beginBusy() override {
-        if (cli::stdoutIsTerminal()) {
-            std::fputs("Please wait a moment.", stdout);
-            std::fflush(stdout);
-        }
-    }
-    void endBusy() override {
-        if (cli::stdoutIsTerminal()) {
-            std::fputs(" done\n", stdout);
-            std::fflush(stdout);
-        }
-    }
-};
-
 struct Options {
     std::vector<std::string> positional;
     spectrum::SpectrumSettings settings;
     bool haveAngle = false, haveContrast = false, haveBrightness = false;
     int contrast = 0, brightness = 0, angle = 0;
     bool haveDark = false, haveBright = false;
-    std::string specialPath;
+    std::string specialPath, outDir;
     int filterChoices = 0;
+    bool haveWa = false, haveWb = false, haveClip = false, haveFilter = false, quiet = false;
 };
 
 bool parseCircles(const std::string& text, std::vector<spectrum::MaskCircle>& out) {
@@ -115,9 +109,109 @@ bool parseCircles(const std::string& text, std::vector<spectrum::MaskCircle>& ou
     return !out.empty() && out.size() <= spectrum::kMaxMaskCircles;
 }
 
-// The commands and the file names each takes.
+// The commands, the file names each takes and their help.
 const std::vector<cli::Command> kCommands = {
-    {"info", 1}, {"normalise", 2}, {"spectrum", 2}, {"filter", 2}, {"linewave", 2}, {"adjust", 2},
+    {"info",
+     1,
+     {"Usage: voralin00-cli info FILE\n"
+      "Describes the bitmap file and checks that it opens as the image program opens it.\n"
+      "Example:\n"
+      "  voralin00-cli info lattice.bmp\n",
+      "使い方: voralin00-cli info ファイル\n"
+      "ビットマップファイルの内容を表示し、画像プログラムと同じように開けるか確かめます。\n"
+      "例:\n"
+      "  voralin00-cli info lattice.bmp\n"}},
+    {"normalise",
+     2,
+     {"Usage: voralin00-cli normalise IN.bmp OUT.bmp [--quiet] | --out-dir DIR IN.bmp...\n"
+      "Writes the opened image: 8-bit grey, bottom-up, rows padded to four bytes.\n"
+      "Example:\n"
+      "  voralin00-cli normalise lattice.bmp opened.bmp\n",
+      "使い方: voralin00-cli normalise 入力.bmp 出力.bmp [--quiet] | --out-dir フォルダー "
+      "入力.bmp...\n"
+      "開いた画像（8 ビットグレー、下から上、行は 4 バイト境界）を書き出します。\n"
+      "例:\n"
+      "  voralin00-cli normalise lattice.bmp opened.bmp\n"}},
+    {"spectrum",
+     2,
+     {"Usage: voralin00-cli spectrum IN.bmp OUT.bmp [options] | --out-dir DIR IN.bmp...\n"
+      "Writes the spectrum picture (the Fourier transform of the image).\n"
+      "  --quantity root|real|imag  root power (default), real or imaginary part\n"
+      "  --log                      logarithmic scale\n"
+      "  --clip C                   upper clipping at average x C (1..10000, default 10; linear\n"
+      "                             scale only)\n"
+      "  --lower-clip D             lower clipping at average x 0.9 / D (1..10000)\n"
+      "  --invert, --rainbow        inverted grey levels, rainbow colours\n"
+      "  --no-expand                the frame without margins\n"
+      "  --quiet                    no success messages\n"
+      "Example:\n"
+      "  voralin00-cli spectrum lattice.bmp spectrum.bmp --log\n",
+      "使い方: voralin00-cli spectrum 入力.bmp 出力.bmp [オプション] | --out-dir フォルダー "
+      "入力.bmp...\n"
+      "スペクトル画像（画像のフーリエ変換）を書き出します。\n"
+      "  --quantity root|real|imag  パワーの平方根（既定）、実部、虚部\n"
+      "  --log                      対数表示\n"
+      "  --clip C                   平均 x C で上限を切る（1..10000、既定 10。線形表示のみ）\n"
+      "  --lower-clip D             平均 x 0.9 / D で下限を切る（1..10000）\n"
+      "  --invert, --rainbow        階調の反転、虹色表示\n"
+      "  --no-expand                余白なしの枠\n"
+      "  --quiet                    成功のメッセージを出さない\n"
+      "例:\n"
+      "  voralin00-cli spectrum lattice.bmp spectrum.bmp --log\n"}},
+    {"filter",
+     2,
+     {"Usage: voralin00-cli filter IN.bmp OUT.bmp [options] | --out-dir DIR IN.bmp...\n"
+      "Filters the spectrum and writes the inverse transform (the filtered image).\n"
+      "  --filter none|low|high|band-pass|band-cut  a standard radial filter\n"
+      "  --wa X, --wb X             its radii as fractions of half the image diagonal (0..1,\n"
+      "                             defaults 0.5 and 0.8); they need --filter\n"
+      "  --special PROFILE.ini      the radial profile of an INI file's [Special Filter]\n"
+      "  --circles-outside \"x,y,r;...\"  keep only the spots inside the circles (mask)\n"
+      "  --circles-inside \"x,y,r;...\"   cut the spots inside the circles\n"
+      "                             (picture pixels of the spectrum: x from the left, y from\n"
+      "                             the top, radius; 1 to 100 circles)\n"
+      "  --dark D --bright B        new brightness range (0..100, 155..255) instead of the\n"
+      "                             original one\n"
+      "  --no-expand, --quiet\n"
+      "Example:\n"
+      "  voralin00-cli filter lattice.bmp filtered.bmp --circles-outside \"300,240,12\"\n",
+      "使い方: voralin00-cli filter 入力.bmp 出力.bmp [オプション] | --out-dir フォルダー "
+      "入力.bmp...\n"
+      "スペクトルにフィルターをかけ、逆変換した画像（フィルター後の画像）を書き出します。\n"
+      "  --filter none|low|high|band-pass|band-cut  標準の同心円フィルター\n"
+      "  --wa X, --wb X             その半径（画像の対角線の半分に対する比、0..1、既定 0.5 と\n"
+      "                             0.8）。--filter と一緒に指定します\n"
+      "  --special PROFILE.ini      INI ファイルの [Special Filter] の動径プロファイル\n"
+      "  --circles-outside \"x,y,r;...\"  円の内側のスポットだけを残す（マスク）\n"
+      "  --circles-inside \"x,y,r;...\"   円の内側のスポットを除く\n"
+      "                             （スペクトル画像の画素: x は左から、y は上から、半径。\n"
+      "                             1 から 100 個の円）\n"
+      "  --dark D --bright B        元の明るさの範囲の代わりに使う範囲（0..100、155..255）\n"
+      "  --no-expand, --quiet\n"
+      "例:\n"
+      "  voralin00-cli filter lattice.bmp filtered.bmp --circles-outside \"300,240,12\"\n"}},
+    {"linewave",
+     2,
+     {"Usage: voralin00-cli linewave IN.bmp OUT.txt --angle DEG [--no-expand] [--quiet]\n"
+      "Writes the spectrum values along the line through the centre at the angle (whole degrees\n"
+      "-90..90) as the FFT data text file.\n"
+      "Example:\n"
+      "  voralin00-cli linewave lattice.bmp line.txt --angle 20\n",
+      "使い方: voralin00-cli linewave 入力.bmp 出力.txt --angle 角度 [--no-expand] [--quiet]\n"
+      "中心を通る指定角度（-90..90 の整数の度）の線に沿ったスペクトルの値を FFT データの\n"
+      "テキストファイルに書き出します。\n"
+      "例:\n"
+      "  voralin00-cli linewave lattice.bmp line.txt --angle 20\n"}},
+    {"adjust",
+     2,
+     {"Usage: voralin00-cli adjust IN.bmp OUT.bmp [--contrast K] [--brightness K] [--quiet]\n"
+      "Changes contrast and brightness in steps (-10..10 each; at least one of them).\n"
+      "Example:\n"
+      "  voralin00-cli adjust lattice.bmp brighter.bmp --brightness 2\n",
+      "使い方: voralin00-cli adjust 入力.bmp 出力.bmp [--contrast K] [--brightness K] [--quiet]\n"
+      "コントラストと明るさを段階で変えます（それぞれ -10..10。少なくとも一方を指定）。\n"
+      "例:\n"
+      "  voralin00-cli adjust lattice.bmp brighter.bmp --brightness 2\n"}},
 };
 
 // Every option, with the commands that take it (see cli/cli_common.h).
@@ -138,7 +232,9 @@ std::vector<cli::Option> optionTable(Options& o) {
         {"--quantity", "spectrum", 1, "root|real|imag",
          cli::oneOf({"root", "real", "imag"}, s.display.displayQuantity)},
         {"--log", "spectrum", 0, "", cli::flag(s.display.logScale)},
-        {"--clip", "spectrum", 1, "C", cli::numberIn(1, 10000, s.display.upperClipFactor)},
+        {"--clip", "spectrum", 1, "C",
+         cli::also(cli::numberIn(1, 10000, s.display.upperClipFactor),
+                   [&o] { o.haveClip = true; })},
         {"--lower-clip", "spectrum", 1, "D",
          cli::also(cli::numberIn(1, 10000, s.display.lowerClipDivisor),
                    [&s] { s.display.lowerClipping = true; })},
@@ -154,10 +250,13 @@ std::vector<cli::Option> optionTable(Options& o) {
              cli::oneOf({"none", "low", "high", "band-pass", "band-cut"}, s.filter.standardType),
              [&o] {
                  o.settings.filter.kind = spectrum::kStandardFilter;
+                 o.haveFilter = true;
                  ++o.filterChoices;
              })},
-        {"--wa", "filter", 1, "X", cli::numberIn(0, 1, s.filter.wa)},
-        {"--wb", "filter", 1, "X", cli::numberIn(0, 1, s.filter.wb)},
+        {"--wa", "filter", 1, "X",
+         cli::also(cli::numberIn(0, 1, s.filter.wa), [&o] { o.haveWa = true; })},
+        {"--wb", "filter", 1, "X",
+         cli::also(cli::numberIn(0, 1, s.filter.wb), [&o] { o.haveWb = true; })},
         {"--special", "filter", 1, "PROFILE.ini",
          cli::also(cli::text(o.specialPath),
                    [&o] {
@@ -186,30 +285,37 @@ std::vector<cli::Option> optionTable(Options& o) {
          cli::also(cli::wholeIn(-10, 10, o.contrast), [&o] { o.haveContrast = true; })},
         {"--brightness", "adjust", 1, "K",
          cli::also(cli::wholeIn(-10, 10, o.brightness), [&o] { o.haveBrightness = true; })},
+        {"--quiet", "*", 0, "", cli::flag(o.quiet)},
+        {"--out-dir", "normalise spectrum filter linewave adjust", 1, "DIR", cli::text(o.outDir)},
     };
 }
 
 // Parses the options after the subcommand; returns an error text or "".
 std::string parseOptions(const std::string& command, const std::vector<std::string>& args,
                          Options& o) {
-    const auto stray = [&command](const std::string& a, const std::vector<std::string>&) {
-        if (a.size() > 2 && a.compare(0, 2, "--") == 0)
-            return "option " + a + " does not apply to " + command;
-        if (a.size() > 1 && a[0] == '-' && a != "-") return "unknown option " + a;
-        return std::string();
+    const std::vector<cli::Option> table = optionTable(o);
+    const auto stray = [&](const std::string& a, const std::vector<std::string>&) {
+        return cli::notAnOption(table, command, a);
     };
-    const std::string error = cli::parseOptions(optionTable(o), command, args, o.positional, stray);
+    const std::string error = cli::parseOptions(table, command, args, o.positional, stray);
     if (!error.empty()) return error;
     if (o.filterChoices > 1)
         return "choose one of --filter, --special, --circles-outside, --circles-inside";
+    // Options that would change nothing are refused rather than ignored.
+    const bool standardFilter =
+        o.haveFilter && o.settings.filter.standardType != spectrum::kNoFilter;
+    if ((o.haveWa || o.haveWb) && !standardFilter)
+        return cli::fill(cli::texts::kNeedsFilter, {o.haveWa ? "--wa" : "--wb"});
+    if (o.haveClip && o.settings.display.logScale) return core::text(cli::texts::kClipNeedsLinear);
     if (o.haveDark || o.haveBright) o.settings.brightness.keepImageBrightness = false;
     return "";
 }
 
 // The program's state for one run: the current picture, its geometry and the spectrum.
 struct Session {
-    core::StderrSink sink{kProgram};
-    TerminalBusy busy;
+    explicit Session(bool quiet) : sink(kProgram, quiet) {}
+    cli::ToolSink sink;
+    cli::DelayedBusy busy;
     image::CurrentImage image;
     image::ImageGeometry geometry;
     spectrum::SpectrumBuffers buffers;
@@ -218,7 +324,10 @@ struct Session {
 bool openInput(Session& s, const std::string& path) {
     const image::OpenOutcome outcome = image::openImageFile(
         path, s.image, s.sink, s.busy, core::systemDisk(), 1 << 20, 1 << 20, [] {});
-    if (outcome.result != image::OpenResult::Opened) return false;
+    if (outcome.result != image::OpenResult::Opened) {
+        cli::explainInput(kProgram, path);
+        return false;
+    }
     s.geometry = outcome.geometry;
     return true;
 }
@@ -233,26 +342,11 @@ bool readText(const std::string& path, std::string& out) {
     return std::ferror(file.get()) == 0;
 }
 
-int run(const std::string& command, Options& o) {
-    const std::size_t wantPositional = cli::findCommand(kCommands, command)->files;
-    if (o.positional.size() != wantPositional)
-        return usageError(command + " takes " + std::to_string(wantPositional) + " file name" +
-                          (wantPositional > 1 ? "s" : ""));
-    if (command == "linewave" && !o.haveAngle) return usageError("linewave needs --angle DEG");
-    if (command == "adjust" && !(o.haveContrast || o.haveBrightness))
-        return usageError("adjust needs --contrast K and/or --brightness K");
-    if (!o.specialPath.empty()) {
-        std::string ini;
-        if (!readText(o.specialPath, ini)) {
-            std::fprintf(stderr, "%s: cannot read the profile file '%s'\n", kProgram,
-                         o.specialPath.c_str());
-            return 1;
-        }
-        o.settings.filter.specialProfile = spectrum::specialProfileFromIni(ini);
-    }
-
-    Session s;
-    const std::string& input = o.positional[0];
+// One input to one output; 0 when it was written, 1 when something was refused. The options
+// are a copy: the steps may change the settings, and each file of a batch starts afresh.
+int runOne(const std::string& command, Options o, const std::string& input,
+           const std::string& output) {
+    Session s(o.quiet);
     if (command == "info") {
         const auto description = image::describeBitmapFile(input);
         if (description) std::printf("%s\n", description->c_str());
@@ -264,8 +358,8 @@ int run(const std::string& command, Options& o) {
         return 0;
     }
     if (!openInput(s, input)) return 1;
-    const std::string& output = o.positional[1];
 
+    bool written = false;
     if (command == "normalise") {
         // nothing between Open and Save BMP
     } else if (command == "adjust") {
@@ -280,18 +374,85 @@ int run(const std::string& command, Options& o) {
             return 1;
         }
         if (command == "linewave") {
-            return spectrum::saveFftDataTo(output, s.buffers, s.geometry, o.settings.lineWave.angle,
-                                           s.sink, core::systemDisk(), false)
-                       ? 0
-                       : 1;
+            written =
+                spectrum::saveFftDataTo(output, s.buffers, s.geometry, o.settings.lineWave.angle,
+                                        s.sink, core::systemDisk(), false);
+            if (!written) cli::explainOutput(kProgram, output);
+            return written ? 0 : 1;
         }
         if (command == "filter" &&
             !spectrum::inverseTransform(s.image, s.geometry, o.settings, s.buffers, s.sink, s.busy))
             return 1;
     }
-    return spectrum::saveBitmapTo(output, s.image, s.geometry, s.sink, core::systemDisk(), false)
-               ? 0
-               : 1;
+    written =
+        spectrum::saveBitmapTo(output, s.image, s.geometry, s.sink, core::systemDisk(), false);
+    if (!written) cli::explainOutput(kProgram, output);
+    return written ? 0 : 1;
+}
+
+// Several inputs, each result in the output folder under its input's name.
+int runBatch(const std::string& command, const Options& o) {
+    namespace fs = std::filesystem;
+    std::vector<std::string> outputs;
+    for (const std::string& input : o.positional) {
+        fs::path name = fs::path(input).filename();
+        if (command == "linewave") name.replace_extension(".txt");
+        outputs.push_back((fs::path(o.outDir) / name).string());
+    }
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+        for (std::size_t j = 0; j < o.positional.size(); ++j)
+            if (cli::samePath(outputs[i], o.positional[j]))
+                return usageError(
+                    cli::fill(cli::texts::kOutputIsInput, {o.positional[i], o.positional[j]}));
+        for (std::size_t j = 0; j < i; ++j)
+            if (cli::samePath(outputs[i], outputs[j]))
+                return usageError(cli::fill(cli::texts::kTwoInputsOneOutput,
+                                            {o.positional[j], o.positional[i], outputs[i]}));
+    }
+    std::error_code error;
+    fs::create_directories(o.outDir, error);
+    if (!fs::is_directory(o.outDir, error)) {
+        std::fprintf(stderr, "%s: %s\n", kProgram,
+                     cli::fill(cli::texts::kCannotMakeFolder, {o.outDir}).c_str());
+        return 1;
+    }
+    std::vector<std::string> summary;
+    int written = 0;
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+        const bool ok = runOne(command, o, o.positional[i], outputs[i]) == 0;
+        written += ok ? 1 : 0;
+        summary.push_back(ok ? cli::fill(cli::texts::kSummaryWritten, {o.positional[i], outputs[i]})
+                             : cli::fill(cli::texts::kSummaryRefused, {o.positional[i]}));
+    }
+    for (const std::string& line : summary) std::printf("%s\n", line.c_str());
+    std::printf("%s\n", cli::fill(cli::texts::kSummaryTotal,
+                                  {std::to_string(written), std::to_string(outputs.size())})
+                            .c_str());
+    return written == static_cast<int>(outputs.size()) ? 0 : 1;
+}
+
+int run(const std::string& command, Options& o) {
+    const bool batch = !o.outDir.empty();
+    const std::size_t wantPositional = cli::findCommand(kCommands, command)->files;
+    if (batch && o.positional.empty())
+        return usageError(cli::fill(cli::texts::kOutDirNeedsInputs, {command}));
+    if (!batch && o.positional.size() != wantPositional)
+        return usageError(command + " takes " + std::to_string(wantPositional) + " file name" +
+                          (wantPositional > 1 ? "s" : ""));
+    if (command == "linewave" && !o.haveAngle) return usageError("linewave needs --angle DEG");
+    if (command == "adjust" && !(o.haveContrast || o.haveBrightness))
+        return usageError("adjust needs --contrast K and/or --brightness K");
+    if (!o.specialPath.empty()) {
+        std::string ini;
+        if (!readText(o.specialPath, ini)) {
+            std::fprintf(stderr, "%s: cannot read the profile file '%s'\n", kProgram,
+                         o.specialPath.c_str());
+            return 1;
+        }
+        o.settings.filter.specialProfile = spectrum::specialProfileFromIni(ini);
+    }
+    if (batch) return runBatch(command, o);
+    return runOne(command, o, o.positional[0], wantPositional > 1 ? o.positional[1] : "");
 }
 
 }  // namespace
@@ -304,12 +465,16 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, stdout);
         return 0;
     }
+    if (args[0] == "--version") {
+        std::printf("%s %s\n", kProgram, kVersion);
+        return 0;
+    }
     const std::string command = args[0];
-    if (!cli::findCommand(kCommands, command))
-        return usageError("unknown command '" + command + "'");
+    const cli::Command* entry = cli::findCommand(kCommands, command);
+    if (!entry) return usageError("unknown command '" + command + "'");
     for (const std::string& a : args)
         if (a == "--help" || a == "-h") {
-            std::fputs(kUsage, stdout);
+            cli::printCommandHelp(kProgram, *entry);
             return 0;
         }
     Options options;

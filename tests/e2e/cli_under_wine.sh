@@ -64,5 +64,38 @@ check_slice() {  # check_slice NAME CRYSTAL U V W
 }
 check_slice "kestral SrTiO3 [0 0 1]" srtio3.txt 0 0 1
 check_slice "kestral ZnO [1 1 0]" zno_hex.txt 1 1 0
+# Usage errors and refusals: the same status and the same stderr from both builds.
+check_refusal() {  # check_refusal NAME TOOL ARGS...
+    local name=$1 tool=$2 nstatus wstatus
+    shift 2
+    "$native/cli/$tool" "$@" >/dev/null 2>native-err.txt; nstatus=$?
+    timeout 300 wine "$windows/cli/$tool.exe" "$@" >/dev/null 2>wine-err.txt; wstatus=$?
+    if [ "$nstatus" = "$wstatus" ] && [ "$nstatus" != 0 ] && \
+        cmp -s native-err.txt <(tr -d '\r' <wine-err.txt); then
+        echo "ok   $name (status $nstatus)"; passed=$((passed + 1))
+    else
+        echo "FAIL $name: status $nstatus natively, $wstatus under Wine"; failed=$((failed + 1))
+        diff native-err.txt <(tr -d '\r' <wine-err.txt) | head -5
+    fi
+}
+check_refusal "kestral --uvw beyond 32 bits" kestral-cli slice srtio3.txt --uvw 99999999999 0 0 --reference r.txt
+check_refusal "kestral --uvw beyond 64 bits" kestral-cli slice srtio3.txt --uvw 1 -99999999999999999999 0 --reference r.txt
+check_refusal "kestral slice without outputs" kestral-cli slice srtio3.txt --uvw 1 1 0
+check_refusal "kestral same output twice" kestral-cli slice srtio3.txt --uvw 1 1 0 --reference x.txt --convergent x.txt
+check_refusal "voralin00 --wa without --filter" voralin00-cli filter lattice.bmp o.bmp --wa 0.3
+check_refusal "voralin00 out of range" voralin00-cli filter lattice.bmp o.bmp --filter low --wa 2
+check_refusal "voralin00 unknown option" voralin00-cli spectrum lattice.bmp o.bmp --logscale
+check_refusal "voralin00 missing input" voralin00-cli spectrum missing.bmp o.bmp
+[ ! -e r.txt ] && [ ! -e x.txt ] && [ ! -e o.bmp ] || { echo "FAIL a refused run wrote a file"; failed=$((failed + 1)); }
+# Batch work: the same files from both builds.
+mkdir -p native-batch wine-batch
+cp lattice.bmp second.bmp
+"$native/cli/voralin00-cli" spectrum --quiet --out-dir native-batch lattice.bmp second.bmp >/dev/null 2>&1
+timeout 300 wine "$windows/cli/voralin00-cli.exe" spectrum --quiet --out-dir wine-batch lattice.bmp second.bmp >/dev/null 2>&1
+if cmp -s native-batch/lattice.bmp wine-batch/lattice.bmp && cmp -s native-batch/second.bmp wine-batch/second.bmp; then
+    echo "ok   voralin00 batch"; passed=$((passed + 1))
+else
+    echo "FAIL voralin00 batch: outputs differ or are missing"; failed=$((failed + 1))
+fi
 echo "wine-cli: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

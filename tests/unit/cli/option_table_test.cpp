@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "cli/cli_common.h"
+#include "core/localized.h"
 
 namespace {
 
@@ -84,18 +85,54 @@ TEST(OptionTable, ValueHelpersNameTheRangeAndKeepTheOldValueOnRefusal) {
     std::vector<std::string> files;
     for (const char* bad : {"1.5", "-0.1", "nan", "inf", "0.3x", "", "--log"})
         EXPECT_EQ(parse(v, "filter", {"--wa", bad}, files),
-                  std::string("--wa: '") + bad + "' is not a number in range")
+                  std::string("--wa must be between 0 and 1 (given: ") + bad + ")")
             << bad;
     EXPECT_DOUBLE_EQ(v.wa, 0.5);
     EXPECT_EQ(parse(v, "filter", {"--wa", "1"}, files), "");
     EXPECT_DOUBLE_EQ(v.wa, 1.0);
     for (const char* bad : {"101", "-1", "2.5", "1e2", "99999999999999999999"})
-        EXPECT_EQ(parse(v, "filter", {"--dark", bad}, files),
-                  std::string("--dark: '") + bad + "' is not a whole number from 0 to 100")
+        EXPECT_EQ(
+            parse(v, "filter", {"--dark", bad}, files),
+            std::string("--dark must be a whole number between 0 and 100 (given: ") + bad + ")")
             << bad;
     EXPECT_EQ(v.dark, 0);
     EXPECT_EQ(parse(v, "filter", {"--kind", "d"}, files), "--kind must be a, b or c");
     EXPECT_EQ(v.kind, -1);
+}
+
+TEST(OptionTable, RangesSpeakJapaneseWhenAsked) {
+    Values v;
+    std::vector<std::string> files;
+    core::setJapaneseTexts(true);
+    const std::string error = parse(v, "filter", {"--wa", "2"}, files);
+    core::setJapaneseTexts(false);
+    EXPECT_EQ(error, "--wa は 0 から 1 の範囲で指定してください（指定値: 2）");
+}
+
+TEST(OptionTable, StrayArgumentsAreUnknownMisplacedOrFiles) {
+    Values v;
+    const std::vector<cli::Option> options = table(v);
+    EXPECT_EQ(cli::notAnOption(options, "spectrum", "--wa"),
+              "option --wa does not apply to spectrum");
+    EXPECT_EQ(cli::notAnOption(options, "spectrum", "--logscale"), "unknown option --logscale");
+    EXPECT_EQ(cli::notAnOption(options, "spectrum", "-x"), "unknown option -x");
+    EXPECT_EQ(cli::notAnOption(options, "spectrum", "--"), "unknown option --");
+    EXPECT_EQ(cli::notAnOption(options, "spectrum", "-"), "");
+    EXPECT_EQ(cli::notAnOption(options, "spectrum", "in.bmp"), "");
+    // "*" reaches every command.
+    bool quiet = false;
+    std::vector<std::string> files;
+    const std::vector<cli::Option> everywhere = {{"--quiet", "*", 0, "", cli::flag(quiet)}};
+    EXPECT_EQ(cli::parseOptions(everywhere, "layers", {"--quiet"}, files, nullptr), "");
+    EXPECT_TRUE(quiet);
+}
+
+TEST(OptionTable, FillReplacesNumberedPlaces) {
+    EXPECT_EQ(cli::fill({"%2 before %1, %3 stays", ""}, {"a", "b"}), "b before a, %3 stays");
+    EXPECT_EQ(cli::fill({"100% sure: %1", ""}, {"x"}), "100% sure: x");
+    EXPECT_EQ(cli::shown(0.5), "0.5");
+    EXPECT_EQ(cli::shown(10000), "10000");
+    EXPECT_EQ(cli::shown(-90), "-90");
 }
 
 TEST(OptionTable, FindsCommandsAndListWords) {
