@@ -6,6 +6,8 @@
 # Needs: wine, wine64, xvfb, imagemagick (import, convert), python3-pil. Each scenario
 # tests/e2e/*.wt is a wintest script run with a hard timeout; screenshots are kept in
 # BUILD_WIN_DIR/e2e-artefacts. Prints "e2e: N passed, M failed" and exits non-zero on a failure.
+# A scenario with a line "# locale: NAME" runs under that locale (ja_JP.UTF-8: code page 932);
+# E2E_ONLY=PATTERN runs only the scenarios whose name matches the shell pattern.
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
@@ -53,6 +55,15 @@ fi
 # Windows unmanaged by a window manager: there is none on the private X server, and a managed
 # window that closes makes Wine wait two seconds for a manager's answer.
 "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
+# A document the programs open through the shell (Help's readme) is copied to NAME.opened rather
+# than handed to the host's browser: a scenario sees which file the shell was asked to open.
+"$wine" reg add 'HKLM\Software\Classes\pdffile\shell\open\command' /ve \
+  /d 'C:\windows\system32\cmd.exe /c copy "%1" "%1.opened"' /f >/dev/null 2>&1 || true
+# The Japanese faces the programs ask for, as a Japanese Windows has them (fonts-ipafont-gothic).
+for face in 'ＭＳゴシック:IPAGothic' 'ＭＳ Ｐゴシック:IPAPGothic'; do
+  LC_ALL=C.UTF-8 "$wine" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
+    /v "${face%%:*}" /d "${face#*:}" /f >/dev/null 2>&1 || true
+done
 wineserver -w >/dev/null 2>&1 || true
 
 winpath() { echo "Z:${1//\//\\}"; }
@@ -67,6 +78,12 @@ passed=0
 failed=0
 for scenario in "$here"/*.wt; do
   name=$(basename "$scenario" .wt)
+  # shellcheck disable=SC2254
+  case "$name" in ${E2E_ONLY:-*}) ;; *) continue ;; esac
+  locale=$(sed -n 's/^# locale: *//p' "$scenario" | head -n 1)
+  if [ -n "$locale" ] && ! locale -a 2>/dev/null | tr -d - | grep -qixF "$(tr -d - <<<"$locale")"; then
+    failed=$((failed + 1)); echo "e2e: FAIL $name (locale $locale missing: ./run.sh test generates it)"; continue
+  fi
   case "$name" in kestral_*) [ -f "$kestral" ] || { failed=$((failed + 1)); echo "e2e: FAIL $name (no $kestral)"; continue; } ;; esac
   work="$build/e2e-work/$name"
   rm -rf "$work"
@@ -75,11 +92,17 @@ for scenario in "$here"/*.wt; do
   cp "$samples"/* "$work/"
   [ -f "$kestral" ] && cp "$kestral" "$work/KESTRAL.EXE"
   cp "$root"/tests/data/crystal/*.txt "$work/"
+  # The readmes one folder down: a scenario copies one beside the program when Help should find it.
+  mkdir -p "$work/guides"
+  for pdf in "$build"/spectrum/app/*.PDF "$build"/crystal/app/*.PDF; do
+    [ -f "$pdf" ] && cp "$pdf" "$work/guides/"
+  done
   cp "$scenario" "$work/script.wt"
   export WT_APP="$(winpath "$work/VORALIN00.EXE")" WT_WORK="$(winpath "$work")" WT_ART="$(winpath "$art")" \
     WT_KESTRAL="$(winpath "$work/KESTRAL.EXE")"
   start=$(date +%s)
-  (cd "$work" && timeout -k 5 "$scenario_timeout" "$wine" "$driver" "$(winpath "$work/script.wt")") \
+  (cd "$work" && [ -n "$locale" ] && export LC_ALL="$locale"
+   timeout -k 5 "$scenario_timeout" "$wine" "$driver" "$(winpath "$work/script.wt")") \
     > "$work/driver.log" 2>&1
   rc=$?
   import -window root "$art/$name-end.png" >/dev/null 2>&1 || true

@@ -30,6 +30,11 @@
 //   expect-clipboard-dib W H TIMEOUT_MS  a CF_DIB of that size on the clipboard
 //   expect-cursor X Y TIMEOUT_MS         the mouse cursor at client (X, Y) of the current window
 //   expect-checked ID 0|1                the mark of a check box or radio button
+//   expect-child-text TEXT TIMEOUT_MS    a window inside the current dialog (at any depth, the
+//                                        child template of a file dialog too) shows TEXT; read
+//                                        as Unicode, so the script's UTF-8 matches on any code page
+//   child-key CLASS VK                   post a key to the first window of that class inside the
+//                                        current dialog (a file dialog's list: select a file)
 //   expect-control-enabled ID 0|1        whether a control of the current dialog is enabled
 //   open-file TITLE PATH TIMEOUT_MS      fill a file dialog's name box and confirm it
 //   mouse down|up|move X Y               post a left-button mouse message (client coordinates)
@@ -39,6 +44,8 @@
 //   close                                post WM_CLOSE to the current window
 //   expect-exit TIMEOUT_MS               the first program ends in time
 //   snap FILE.bmp                        save the screen as a 24-bit BMP
+//   copy-file FROM TO                    copy a file (put a readme in place between two steps)
+//   expect-file PATH TIMEOUT_MS          a file appears (for example one another program writes)
 //   sleep MS
 #include <windows.h>
 
@@ -117,6 +124,23 @@ std::string classOf(HWND window) {
     GetClassNameA(window, name, sizeof name);
     return name;
 }
+
+// The text of a window of any process, as UTF-8 (WM_GETTEXT is carried across processes).
+std::string unicodeText(HWND window) {
+    wchar_t wide[1024] = {};
+    DWORD_PTR ignored = 0;
+    if (!SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(wide),
+                             SMTO_ABORTIFHUNG, 2000, &ignored))
+        return {};
+    char utf8[4096] = {};
+    WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8, sizeof utf8, nullptr, nullptr);
+    return utf8;
+}
+
+struct ChildSearch {
+    std::string className, text;
+    HWND found;
+};
 
 std::string shown(const std::string& text) {
     std::string out;
@@ -290,6 +314,43 @@ class Driver {
             const bool checked = IsDlgButtonChecked(dialog_, number(t[1])) == BST_CHECKED;
             if (checked != (number(t[2]) != 0))
                 throw Failure{"control " + t[1] + (checked ? " is" : " is not") + " checked"};
+        } else if (op == "expect-child-text") {
+            need(2);
+            if (!dialog_) throw Failure{"no current dialog"};
+            ChildSearch search{"", t[1], nullptr};
+            auto find = [&]() -> HWND {
+                EnumChildWindows(
+                    dialog_,
+                    [](HWND child, LPARAM param) -> BOOL {
+                        auto* s = reinterpret_cast<ChildSearch*>(param);
+                        if (unicodeText(child) != s->text) return TRUE;
+                        s->found = child;
+                        return FALSE;
+                    },
+                    reinterpret_cast<LPARAM>(&search));
+                return search.found;
+            };
+            if (!waitFor(find, number(t[2]))) throw Failure{"no window shows " + shown(t[1])};
+        } else if (op == "child-key") {
+            need(2);
+            if (!dialog_) throw Failure{"no current dialog"};
+            ChildSearch search{t[1], "", nullptr};
+            auto find = [&]() -> HWND {
+                EnumChildWindows(
+                    dialog_,
+                    [](HWND child, LPARAM param) -> BOOL {
+                        auto* s = reinterpret_cast<ChildSearch*>(param);
+                        if (classOf(child) != s->className) return TRUE;
+                        s->found = child;
+                        return FALSE;
+                    },
+                    reinterpret_cast<LPARAM>(&search));
+                return search.found;
+            };
+            HWND target = waitFor(find, 5000);
+            if (!target) throw Failure{"the dialog has no " + t[1]};
+            PostMessageA(target, WM_KEYDOWN, number(t[2]), 1);
+            PostMessageA(target, WM_KEYUP, number(t[2]), 0xC0000001);
         } else if (op == "expect-control-enabled") {
             need(2);
             const bool enabled = IsWindowEnabled(requireControl(t[1])) != 0;
@@ -368,6 +429,17 @@ class Driver {
         } else if (op == "snap") {
             need(1);
             if (!snap(t[1])) throw Failure{"cannot save the screen to " + t[1]};
+        } else if (op == "copy-file") {
+            need(2);
+            if (!CopyFileA(t[1].c_str(), t[2].c_str(), FALSE))
+                throw Failure{"cannot copy " + t[1] + " to " + t[2]};
+        } else if (op == "expect-file") {
+            need(2);
+            auto there = [&]() -> HWND {
+                return GetFileAttributesA(t[1].c_str()) != INVALID_FILE_ATTRIBUTES ? HWND(1)
+                                                                                  : nullptr;
+            };
+            if (!waitFor(there, number(t[2]))) throw Failure{"no file " + t[1]};
         } else if (op == "sleep") {
             need(1);
             Sleep(number(t[1]));
