@@ -7,9 +7,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <iterator>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -42,6 +44,7 @@ const char* const kUsage =
     "  kestral-cli slice CRYSTAL.txt --uvw U V W [--reference OUT.txt] [--normal STEM.dat]\n"
     "              [--convergent OUT.xyz] [--pages OUT.bmp] [--crystal-out OUT.txt]\n"
     "              [--client WIDTH HEIGHT]\n"
+    "  kestral-cli slice --uvw U V W OUTPUTS... --out-dir DIR CRYSTAL.txt...\n"
     "  kestral-cli layers CRYSTAL.txt --uvw U V W\n"
     "  kestral-cli --help | --version | COMMAND --help\n"
     "\n"
@@ -50,7 +53,9 @@ const char* const kUsage =
     "        convergent-beam atom list, the page bitmaps (OUT.bmp, or OUT1.bmp, OUT2.bmp, ...\n"
     "        with five planes or more) and the crystal data file.\n"
     "        --client sets the client area the pages are drawn for (default 1024 768).\n"
-    "        --quiet leaves out the success messages.\n"
+    "        --quiet leaves out the success messages. With --out-dir several crystals are\n"
+    "        sliced, each output going to DIR under the crystal's name: --normal s.dat for\n"
+    "        si.txt gives DIR/si-s1.dat, ...; one summary line per crystal follows.\n"
     "layers  prints the repeat distance, the plane heights, the spacing and the super cell.\n";
 
 // Answers the "save all pages" question with Yes without printing it; everything else goes to
@@ -83,10 +88,23 @@ class ProgressPages final : public crystal::PageRenderer {
     cli::ProgressLine progress_;
 };
 
-struct Options {
-    std::string command, crystalPath;
-    std::string u, v, w;
+// The files a slice writes; an empty name is an output not asked for.
+struct Outputs {
     std::string reference, normal, convergent, pages, crystalOut;
+    std::vector<std::pair<const char*, std::string>> named() const {
+        return {{"--reference", reference},
+                {"--normal", normal},
+                {"--convergent", convergent},
+                {"--pages", pages},
+                {"--crystal-out", crystalOut}};
+    }
+};
+
+struct Options {
+    std::string command, outDir;
+    std::vector<std::string> crystals;
+    std::string u, v, w;
+    Outputs out;
     int clientWidth = kClientWidth, clientHeight = kClientHeight;
     bool haveClient = false, quiet = false;
 };
@@ -119,6 +137,9 @@ const std::vector<cli::Command> kCommands = {
       "more)\n"
       "  --crystal-out OUT.txt the crystal data file\n"
       "  --client W H          the window size the pages are drawn for (default 1024 768)\n"
+      "  --out-dir DIR         several crystals at once: each output goes to DIR, its name led\n"
+      "                        by the crystal's (--convergent beam.xyz for si.txt gives\n"
+      "                        DIR/si-beam.xyz)\n"
       "Example:\n"
       "  kestral-cli slice srtio3.txt --uvw 1 1 0 --reference ref.txt --normal slab.dat "
       "--pages page.bmp\n",
@@ -130,6 +151,9 @@ const std::vector<cli::Command> kCommands = {
       "  --pages OUT.bmp       スライス面のページ（面が 5 つ以上なら OUT1.bmp, ...）\n"
       "  --crystal-out OUT.txt 結晶データファイル\n"
       "  --client W H          ページを描くウィンドウの大きさ（既定 1024 768）\n"
+      "  --out-dir DIR         複数の結晶をまとめて処理: 各出力を DIR に、結晶ファイルの名前を\n"
+      "                        先頭に付けて書きます（si.txt の --convergent beam.xyz は\n"
+      "                        DIR/si-beam.xyz）\n"
       "例:\n"
       "  kestral-cli slice srtio3.txt --uvw 1 1 0 --reference ref.txt --normal slab.dat "
       "--pages page.bmp\n"}},
@@ -182,13 +206,32 @@ std::vector<cli::Option> optionTable(Options& o, bool& haveDirection) {
     return {
         {"--uvw", "slice layers", 3, "U V W", direction, "--uvw needs three integers"},
         {"--client", "slice", 2, "WIDTH HEIGHT", client, clientRange},
-        {"--reference", "slice", 1, "OUT.txt", cli::text(o.reference)},
-        {"--normal", "slice", 1, "STEM.dat", cli::text(o.normal)},
-        {"--convergent", "slice", 1, "OUT.xyz", cli::text(o.convergent)},
-        {"--pages", "slice", 1, "OUT.bmp", cli::text(o.pages)},
-        {"--crystal-out", "slice", 1, "OUT.txt", cli::text(o.crystalOut)},
+        {"--reference", "slice", 1, "OUT.txt", cli::text(o.out.reference)},
+        {"--normal", "slice", 1, "STEM.dat", cli::text(o.out.normal)},
+        {"--convergent", "slice", 1, "OUT.xyz", cli::text(o.out.convergent)},
+        {"--pages", "slice", 1, "OUT.bmp", cli::text(o.out.pages)},
+        {"--crystal-out", "slice", 1, "OUT.txt", cli::text(o.out.crystalOut)},
         {"--quiet", "*", 0, "", cli::flag(o.quiet)},
+        {"--out-dir", "slice", 1, "DIR", cli::text(o.outDir)},
     };
+}
+
+// With --out-dir each output goes into the folder, its name led by the crystal file's own name:
+// --convergent beam.xyz for si.txt gives DIR/si-beam.xyz.
+Outputs outputsInFolder(const Options& o, const std::string& crystalFile) {
+    namespace fs = std::filesystem;
+    const std::string stem = fs::path(crystalFile).stem().string();
+    const auto place = [&](const std::string& name) {
+        if (name.empty()) return name;
+        return (fs::path(o.outDir) / (stem + "-" + fs::path(name).filename().string())).string();
+    };
+    Outputs out;
+    out.reference = place(o.out.reference);
+    out.normal = place(o.out.normal);
+    out.convergent = place(o.out.convergent);
+    out.pages = place(o.out.pages);
+    out.crystalOut = place(o.out.crystalOut);
+    return out;
 }
 
 std::optional<Options> parse(const std::vector<std::string>& args, std::string& error) {
@@ -204,49 +247,65 @@ std::optional<Options> parse(const std::vector<std::string>& args, std::string& 
     }
     bool haveDirection = false;
     const std::vector<cli::Option> table = optionTable(o, haveDirection);
-    const auto stray = [&](const std::string& a, const std::vector<std::string>& files) {
-        std::string why = cli::notAnOption(table, o.command, a);
-        if (why.empty() && !files.empty()) why = "unexpected argument '" + a + "'";
-        return why;
+    const auto stray = [&](const std::string& a, const std::vector<std::string>&) {
+        return cli::notAnOption(table, o.command, a);
     };
-    std::vector<std::string> files;
-    error = cli::parseOptions(table, o.command, {args.begin() + 1, args.end()}, files, stray);
+    error = cli::parseOptions(table, o.command, {args.begin() + 1, args.end()}, o.crystals, stray);
     if (!error.empty()) return std::nullopt;
-    if (files.empty() || !haveDirection) {
+    if (o.outDir.empty() && o.crystals.size() > 1) {
+        error = "unexpected argument '" + o.crystals[1] + "'";
+        return std::nullopt;
+    }
+    if (o.crystals.empty() || !haveDirection) {
         error = "a crystal data file and --uvw U V W are required";
         return std::nullopt;
     }
-    o.crystalPath = files[0];
     if (slicingEvaluations(o.u, o.v, o.w) > kMaxEvaluationsPerAtom) {
         error = "--uvw " + o.u + " " + o.v + " " + o.w +
                 " is too long a direction to slice (keep u*u + v*v + w*w in lowest terms below "
                 "about 230)";
         return std::nullopt;
     }
-    // Options that would write or change nothing, and outputs that would overwrite each other.
-    const std::pair<const char*, const std::string*> outputs[] = {{"--reference", &o.reference},
-                                                                  {"--normal", &o.normal},
-                                                                  {"--convergent", &o.convergent},
-                                                                  {"--pages", &o.pages},
-                                                                  {"--crystal-out", &o.crystalOut}};
+    // Options that would write or change nothing, and outputs that would overwrite each other
+    // or a crystal file being read.
     bool anyOutput = false;
-    for (const auto& [name, path] : outputs) anyOutput |= !path->empty();
+    for (const auto& [name, path] : o.out.named()) anyOutput |= !path.empty();
     if (o.command == "slice" && !anyOutput) {
         error = core::text(cli::texts::kSliceNeedsOutput);
         return std::nullopt;
     }
-    if (o.haveClient && o.pages.empty()) {
+    if (o.haveClient && o.out.pages.empty()) {
         error = core::text(cli::texts::kClientNeedsPages);
         return std::nullopt;
     }
-    for (std::size_t i = 0; i < std::size(outputs); ++i)
+    const auto outputs = o.out.named();
+    for (std::size_t i = 0; i < outputs.size(); ++i)
         for (std::size_t j = 0; j < i; ++j)
-            if (!outputs[i].second->empty() && !outputs[j].second->empty() &&
-                cli::samePath(*outputs[i].second, *outputs[j].second)) {
+            if (!outputs[i].second.empty() && !outputs[j].second.empty() &&
+                cli::samePath(outputs[i].second, outputs[j].second)) {
                 error = cli::fill(cli::texts::kSameOutput,
-                                  {outputs[j].first, outputs[i].first, *outputs[i].second});
+                                  {outputs[j].first, outputs[i].first, outputs[i].second});
                 return std::nullopt;
             }
+    if (!o.outDir.empty()) {
+        std::vector<std::pair<std::string, std::string>> written;  // output, its crystal
+        for (const std::string& crystalFile : o.crystals)
+            for (const auto& [name, path] : outputsInFolder(o, crystalFile).named()) {
+                if (path.empty()) continue;
+                for (const std::string& input : o.crystals)
+                    if (cli::samePath(path, input)) {
+                        error = cli::fill(cli::texts::kOutputIsInput, {crystalFile, input});
+                        return std::nullopt;
+                    }
+                for (const auto& [earlier, from] : written)
+                    if (cli::samePath(path, earlier)) {
+                        error =
+                            cli::fill(cli::texts::kTwoInputsOneOutput, {from, crystalFile, path});
+                        return std::nullopt;
+                    }
+                written.emplace_back(path, crystalFile);
+            }
+    }
     return o;
 }
 
@@ -261,6 +320,83 @@ void printLayers(const crystal::CrystalState& cs) {
         std::printf("plane %d: height %.7f atoms %zu\n", n, crystal::planeHeight(st, n),
                     n < static_cast<int>(st.planeImages.size()) ? st.planeImages[n].size() : 0u);
     std::printf("super cell: X=%.7f Y=%.7f\n", st.superCellX, st.superCellY);
+}
+
+// Loads and slices one crystal and writes its outputs; 0 when everything was written.
+int sliceOne(const Options& o, const std::string& crystalFile, const Outputs& out) {
+    cli::ToolSink stderrSink("kestral-cli", o.quiet);
+    BatchSink sink(stderrSink);
+    core::NoBusyIndicator busy, waitBox;
+    const crystal::Seams seams{sink, busy, waitBox};
+
+    crystal::CrystalState state;
+    if (!crystal::loadCrystalFile(crystalFile, state.model, sink, false)) {
+        cli::explainInput("kestral-cli", crystalFile);
+        return 1;
+    }
+    state.model.u = o.u;
+    state.model.v = o.v;
+    state.model.w = o.w;
+    state.nextPlane = 0;
+    state.revisiting = false;
+    state.slicing.superCellX = state.slicing.superCellY = 0;
+
+    crystal::RasterPages pages(o.clientWidth, o.clientHeight, kScreenWidth, seams);
+    if (!crystal::runSlicing(state, pages.canvas, kScreenWidth, seams)) return 1;
+
+    if (o.command == "layers") {
+        printLayers(state);
+        return stderrSink.refusals() > 0 ? 1 : 0;
+    }
+
+    bool ok = stderrSink.refusals() == 0;
+    // Each output that failed is named after the engine's own message.
+    const auto wrote = [&ok](bool written, const std::string& path) {
+        if (!written) cli::explainOutput("kestral-cli", path);
+        ok = written && ok;
+    };
+    if (!out.reference.empty())
+        wrote(crystal::writeReferenceData(state, out.reference, seams), out.reference);
+    if (!out.normal.empty())
+        wrote(crystal::writeNormalBeamFiles(state, out.normal, seams), out.normal);
+    if (!out.convergent.empty())
+        wrote(crystal::writeConvergentBeamFile(state, out.convergent, seams), out.convergent);
+    if (!out.pages.empty()) {
+        ProgressPages progress(pages);
+        wrote(crystal::savePlaneBitmaps(state, progress, out.pages, core::systemDisk(), sink),
+              out.pages);
+    }
+    if (!out.crystalOut.empty())
+        wrote(crystal::saveCrystalFile(out.crystalOut, state.model, sink), out.crystalOut);
+    return ok ? 0 : 1;
+}
+
+// Several crystals into the output folder, with one summary line each.
+int sliceAll(const Options& o) {
+    std::error_code error;
+    std::filesystem::create_directories(o.outDir, error);
+    if (!std::filesystem::is_directory(o.outDir, error)) {
+        std::fprintf(stderr, "kestral-cli: %s\n",
+                     cli::fill(cli::texts::kCannotMakeFolder, {o.outDir}).c_str());
+        return 1;
+    }
+    std::vector<std::string> summary;
+    int written = 0;
+    for (const std::string& crystalFile : o.crystals) {
+        const Outputs out = outputsInFolder(o, crystalFile);
+        const bool ok = sliceOne(o, crystalFile, out) == 0;
+        written += ok ? 1 : 0;
+        std::string names;
+        for (const auto& [name, path] : out.named())
+            if (!path.empty()) names += (names.empty() ? "" : ", ") + path;
+        summary.push_back(ok ? cli::fill(cli::texts::kSummaryWritten, {crystalFile, names})
+                             : cli::fill(cli::texts::kSummaryRefused, {crystalFile}));
+    }
+    for (const std::string& line : summary) std::printf("%s\n", line.c_str());
+    std::printf("%s\n", cli::fill(cli::texts::kSummaryTotal,
+                                  {std::to_string(written), std::to_string(o.crystals.size())})
+                            .c_str());
+    return written == static_cast<int>(o.crystals.size()) ? 0 : 1;
 }
 
 }  // namespace
@@ -288,51 +424,6 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    cli::ToolSink stderrSink("kestral-cli", options->quiet);
-    BatchSink sink(stderrSink);
-    core::NoBusyIndicator busy, waitBox;
-    const crystal::Seams seams{sink, busy, waitBox};
-
-    crystal::CrystalState state;
-    if (!crystal::loadCrystalFile(options->crystalPath, state.model, sink, false)) {
-        cli::explainInput("kestral-cli", options->crystalPath);
-        return 1;
-    }
-    state.model.u = options->u;
-    state.model.v = options->v;
-    state.model.w = options->w;
-    state.nextPlane = 0;
-    state.revisiting = false;
-    state.slicing.superCellX = state.slicing.superCellY = 0;
-
-    crystal::RasterPages pages(options->clientWidth, options->clientHeight, kScreenWidth, seams);
-    if (!crystal::runSlicing(state, pages.canvas, kScreenWidth, seams)) return 1;
-
-    if (options->command == "layers") {
-        printLayers(state);
-        return stderrSink.refusals() > 0 ? 1 : 0;
-    }
-
-    bool ok = stderrSink.refusals() == 0;
-    // Each output that failed is named after the engine's own message.
-    const auto wrote = [&ok](bool written, const std::string& path) {
-        if (!written) cli::explainOutput("kestral-cli", path);
-        ok = written && ok;
-    };
-    if (!options->reference.empty())
-        wrote(crystal::writeReferenceData(state, options->reference, seams), options->reference);
-    if (!options->normal.empty())
-        wrote(crystal::writeNormalBeamFiles(state, options->normal, seams), options->normal);
-    if (!options->convergent.empty())
-        wrote(crystal::writeConvergentBeamFile(state, options->convergent, seams),
-              options->convergent);
-    if (!options->pages.empty()) {
-        ProgressPages progress(pages);
-        wrote(crystal::savePlaneBitmaps(state, progress, options->pages, core::systemDisk(), sink),
-              options->pages);
-    }
-    if (!options->crystalOut.empty())
-        wrote(crystal::saveCrystalFile(options->crystalOut, state.model, sink),
-              options->crystalOut);
-    return ok ? 0 : 1;
+    if (options->outDir.empty()) return sliceOne(*options, options->crystals[0], options->out);
+    return sliceAll(*options);
 }

@@ -338,6 +338,50 @@ class Batch(Base):
         self.assert_usage_error(r, "normalise takes 2 file names")
 
 
+class CrystalBatch(Base):
+    def test_several_crystals_with_an_output_folder(self):
+        zno = os.path.join(DATA, "crystal", "zno_hex.txt")
+        r = run(KESTRAL, "slice", "--uvw", "0", "0", "1", "--quiet", "--out-dir", "res", SRTIO3,
+                zno, "--normal", "s.dat", "--convergent", "beam.xyz", cwd=self.tmp)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(r.stderr, "")
+        self.assertEqual(sorted(os.listdir(self.path("res"))),
+                         ["srtio3-beam.xyz", "srtio3-s1.dat", "srtio3-s2.dat", "zno_hex-beam.xyz",
+                          "zno_hex-s1.dat", "zno_hex-s2.dat", "zno_hex-s3.dat", "zno_hex-s4.dat"])
+        self.assertEqual(r.stdout.splitlines(), [
+            "written  %s -> res/srtio3-s.dat, res/srtio3-beam.xyz" % SRTIO3,
+            "written  %s -> res/zno_hex-s.dat, res/zno_hex-beam.xyz" % zno,
+            "2 of 2 files written"])
+        # The same bytes as a single run.
+        single = self.path("single.xyz")
+        run(KESTRAL, "slice", zno, "--uvw", "0", "0", "1", "--convergent", single)
+        with open(single, "rb") as a, open(self.path("res", "zno_hex-beam.xyz"), "rb") as b:
+            self.assertEqual(a.read(), b.read())
+
+    def test_a_refused_crystal_is_listed_and_sets_the_status(self):
+        bad = self.path("bad.txt")
+        with open(bad, "w") as f:
+            f.write("a axis=\n")
+        r = run(KESTRAL, "slice", "--uvw", "1", "0", "0", "--out-dir", self.path("res"), bad,
+                SRTIO3, "--reference", "ref.txt")
+        self.assertEqual(r.returncode, 1)
+        self.assertEqual(r.stdout.splitlines()[0], "refused  " + bad)
+        self.assertEqual(r.stdout.splitlines()[2], "1 of 2 files written")
+        self.assertEqual(os.listdir(self.path("res")), ["srtio3-ref.txt"])
+
+    def test_batch_names_may_not_collide(self):
+        os.mkdir(self.path("other"))
+        twin = self.path("other", "srtio3.txt")
+        shutil.copy(SRTIO3, twin)
+        r = run(KESTRAL, "slice", "--uvw", "1", "0", "0", "--out-dir", self.path("res"), SRTIO3,
+                twin, "--reference", "ref.txt")
+        self.assert_usage_error(r, "would both be written to")
+        self.assertFalse(os.path.exists(self.path("res")))
+        # Without --out-dir one crystal only, as before.
+        r = run(KESTRAL, "slice", "--uvw", "1", "0", "0", SRTIO3, twin, "--reference", "r.txt")
+        self.assert_usage_error(r, "unexpected argument '%s'" % twin)
+
+
 class NumberedNames(Base):
     def test_numbers_go_before_the_extension_of_the_file_name(self):
         os.mkdir(self.path("run.v2"))
