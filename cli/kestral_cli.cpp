@@ -326,7 +326,8 @@ void printLayers(const crystal::CrystalState& cs) {
 int sliceOne(const Options& o, const std::string& crystalFile, const Outputs& out) {
     cli::ToolSink stderrSink("kestral-cli", o.quiet);
     BatchSink sink(stderrSink);
-    core::NoBusyIndicator busy, waitBox;
+    core::NoBusyIndicator busy;
+    cli::DelayedBusy waitBox;  // "Please wait a moment." on a terminal when slicing is slow
     const crystal::Seams seams{sink, busy, waitBox};
 
     crystal::CrystalState state;

@@ -271,6 +271,11 @@ class Progress(Base):
         # Not a terminal: never.
         r = run(VORALIN, "spectrum", big, self.path("u.bmp"), "--quiet")
         self.assertEqual((r.returncode, r.stderr), (0, ""))
+        # A long slicing; the wait ends before the engine's warning.
+        status, text, seconds = on_terminal([KESTRAL, "layers", SRTIO3, "--uvw", "10", "7", "3"])
+        if seconds > 2.5:
+            self.assertTrue(text.startswith("Please wait a moment. done\r\nkestral-cli: Warning:"),
+                            text)
 
 
 class Batch(Base):
