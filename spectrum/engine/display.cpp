@@ -1,6 +1,8 @@
 #include "spectrum/engine/display.h"
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace spectrum {
 
@@ -49,12 +51,38 @@ int mapSpectrum(const SpectrumBuffers& buffers, const image::ImageGeometry& geom
     auto frameIndex = [&](int x, int y) {
         return static_cast<std::size_t>(buffers.offsetY + y) * n + (buffers.offsetX + x);
     };
+    // The whole frame binned to the picture: each pixel shows the element of its bin that lies
+    // farthest from zero, so a sharp spot survives the binning.
+    std::vector<double> binned;
+    if (display.wholeFrame) {
+        binned.resize(static_cast<std::size_t>(w) * h);
+        for (int y = 0; y < h; ++y) {
+            const int r0 = static_cast<int>(static_cast<long long>(y) * n / h);
+            const int r1 = std::max(r0 + 1, static_cast<int>(static_cast<long long>(y + 1) * n / h));
+            for (int x = 0; x < w; ++x) {
+                const int c0 = static_cast<int>(static_cast<long long>(x) * n / w);
+                const int c1 =
+                    std::max(c0 + 1, static_cast<int>(static_cast<long long>(x + 1) * n / w));
+                double best = 0.0;
+                for (int r = r0; r < r1; ++r)
+                    for (int c = c0; c < c1; ++c) {
+                        const double v = value(static_cast<std::size_t>(r) * n + c);
+                        if ((r == r0 && c == c0) || std::fabs(v) > std::fabs(best)) best = v;
+                    }
+                binned[static_cast<std::size_t>(y) * w + x] = best;
+            }
+        }
+    }
+    auto shown = [&](int x, int y) {
+        return display.wholeFrame ? binned[static_cast<std::size_t>(y) * w + x]
+                                  : value(frameIndex(x, y));
+    };
 
     double vmin = 0, vmax = 0, sum = 0;
     bool first = true;
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
-            const double v = value(frameIndex(x, y));
+            const double v = shown(x, y);
             if (first || v < vmin) vmin = v;
             if (first || v > vmax) vmax = v;
             first = false;
@@ -75,7 +103,7 @@ int mapSpectrum(const SpectrumBuffers& buffers, const image::ImageGeometry& geom
     // (the clipping level, or the largest value) gives exactly 255.
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
-            const double s = value(frameIndex(x, y)) - vmin + 1.0;
+            const double s = shown(x, y) - vmin + 1.0;
             double out;
             if (!display.logScale) {
                 if (display.lowerClipping) {

@@ -7,7 +7,9 @@
 #include <cstdlib>
 #include <string>
 
+#include "spectrum/engine/lattice_mask.h"
 #include "spectrum/engine/parallel.h"
+#include "spectrum/engine/radial.h"
 
 namespace spectrum {
 
@@ -20,6 +22,7 @@ struct RadialWeight {
     double w1, w2;
 
     double operator()(double dist) const {
+        if (filter.kind == kStandardFilter && filter.edgeSigma > 0.0) return soft(dist);
         switch (filter.kind) {
             case kSpecialFilter: {
                 double j = std::floor(dist * 255.0 / reference + 0.45);
@@ -43,7 +46,39 @@ struct RadialWeight {
                 return 1.0;
         }
     }
+
+    // The standard filters with Gaussian edges: each edge of the hard filter blurred alike.
+    double soft(double dist) const {
+        const double sigma = filter.edgeSigma;
+        const double inner = softDisc(dist, w1 * reference, sigma);
+        switch (filter.standardType) {
+            case kLowPass:
+                return inner;
+            case kHighPass:
+                return 1.0 - inner;
+            case kBandPass:
+                return softDisc(dist, w2 * reference, sigma) * (1.0 - inner);
+            case kBandCut:
+                return 1.0 - softDisc(dist, w2 * reference, sigma) * (1.0 - inner);
+            default:
+                return 1.0;
+        }
+    }
 };
+
+// The strongest soft-disc weight of the circles at an element (their union).
+double softCircles(const std::vector<MaskCircle>& circles, double sigma, long long row,
+                   long long column, const SpectrumBuffers& buffers) {
+    double best = 0.0;
+    for (const MaskCircle& c : circles) {
+        const double dx = static_cast<double>(column - c.x - buffers.offsetX);
+        const double dy = static_cast<double>(row - c.y - buffers.offsetY);
+        const double dist = std::sqrt(dx * dx + dy * dy);
+        if (dist > c.radius + 40.0 * sigma) continue;  // erfc(28) is far below any rounding
+        best = std::max(best, softDisc(dist, c.radius, sigma));
+    }
+    return best;
+}
 
 bool insideAnyCircle(const std::vector<MaskCircle>& circles, long long row, long long column,
                      const SpectrumBuffers& buffers) {
@@ -64,6 +99,42 @@ void applyFilter(SpectrumBuffers& buffers, const image::ImageGeometry& geometry,
     double* re = buffers.real.get();
     double* im = buffers.imag.get();
 
+    if (filter.kind == kWienerFilter || filter.kind == kAbsfFilter) {
+        applyNoiseFilter(buffers, filter.noise, filter.kind == kWienerFilter);
+        return;
+    }
+    if (filter.kind == kLatticeKeep || filter.kind == kLatticeRemove) {
+        // An unchecked lattice changes nothing (the callers check it and say why first).
+        if (checkLattice(filter.lattice, n) != LatticeCheck::kOk) return;
+        const LatticeWeight spots(filter.lattice, filter.edgeSigma);
+        const bool keep = filter.kind == kLatticeKeep;
+        const double half = n / 2.0;
+        detail::forEachRowParallel(n, [&](int r) {
+            for (int k = 0; k < n; ++k) {
+                const double inside = spots(k - half, r - half);
+                const double w = keep ? inside : 1.0 - inside;
+                const std::size_t i = static_cast<std::size_t>(r) * n + k;
+                re[i] *= w;
+                im[i] *= w;
+            }
+        });
+        return;
+    }
+    if ((filter.kind == kCirclesCutOutside || filter.kind == kCirclesCutInside) &&
+        filter.edgeSigma > 0.0) {
+        if (filter.circles.empty()) return;
+        const bool keepInside = filter.kind == kCirclesCutOutside;
+        detail::forEachRowParallel(n, [&](int r) {
+            for (int k = 0; k < n; ++k) {
+                const double inside = softCircles(filter.circles, filter.edgeSigma, r, k, buffers);
+                const double w = keepInside ? inside : 1.0 - inside;
+                const std::size_t i = static_cast<std::size_t>(r) * n + k;
+                re[i] *= w;
+                im[i] *= w;
+            }
+        });
+        return;
+    }
     if (filter.kind == kCirclesCutOutside || filter.kind == kCirclesCutInside) {
         if (filter.circles.empty()) return;
         const bool keepInside = filter.kind == kCirclesCutOutside;

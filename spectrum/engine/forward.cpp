@@ -1,6 +1,7 @@
 #include "spectrum/engine/forward.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <new>
 #include <vector>
@@ -64,9 +65,32 @@ void writeGreyColourTable(image::CurrentImage& image) {
     }
 }
 
-namespace {
+double hannWeight(int i, int length) {
+    const double s = std::sin(3.14159265358979323846 * (i + 0.5) / length);
+    return s * s;
+}
 
-void fillFrame(const GreyPixels& pixels, const FramePlan& plan, double* re, double* im) {
+void fillWindowedFrame(const GreyPixels& pixels, const FramePlan& plan, double* re, double* im) {
+    const int n = plan.n;
+    std::vector<double> across(static_cast<std::size_t>(pixels.width));
+    for (int x = 0; x < pixels.width; ++x) across[x] = hannWeight(x, pixels.width);
+    detail::forEachRowParallel(n, [&](int r) {
+        double* outRe = re + static_cast<std::size_t>(r) * n;
+        std::fill(outRe, outRe + n, 0.0);
+        std::fill(im + static_cast<std::size_t>(r) * n, im + static_cast<std::size_t>(r + 1) * n,
+                  0.0);
+        const int y = r - plan.offsetY;
+        if (y < 0 || y >= pixels.height) return;
+        const double down = hannWeight(y, pixels.height);
+        for (int x = 0; x < pixels.width; ++x) {
+            const int c = plan.offsetX + x;
+            const double sign = ((r + c) % 2 == 0) ? 1.0 : -1.0;
+            outRe[c] = sign * pixels.at(x, y) * across[x] * down;
+        }
+    });
+}
+
+void fillMirrorFrame(const GreyPixels& pixels, const FramePlan& plan, double* re, double* im) {
     const int n = plan.n;
     std::vector<int> sourceColumn(static_cast<std::size_t>(n));
     for (int c = 0; c < n; ++c) sourceColumn[c] = mirrorIndex(c - plan.offsetX, pixels.width);
@@ -84,8 +108,6 @@ void fillFrame(const GreyPixels& pixels, const FramePlan& plan, double* re, doub
         std::fill(im + static_cast<std::size_t>(r) * n, im + static_cast<std::size_t>(r + 1) * n, 0.0);
     });
 }
-
-}  // namespace
 
 bool forwardTransform(image::CurrentImage& image, const image::ImageGeometry& geometry,
                       const SpectrumSettings& settings, SpectrumBuffers& buffers,
@@ -122,7 +144,11 @@ bool forwardTransform(image::CurrentImage& image, const image::ImageGeometry& ge
             hi = std::max(hi, v);
         }
     }
-    fillFrame(pixels, plan, re.get(), im.get());
+    const bool windowed = settings.frame == kWindowedFrame;
+    if (windowed)
+        fillWindowedFrame(pixels, plan, re.get(), im.get());
+    else
+        fillMirrorFrame(pixels, plan, re.get(), im.get());
     if (transform2dRealInput(re.get(), im.get(), plan.n, plan.n, Direction::Forward) !=
         kTransformOk) {
         busyScope.end();
@@ -138,6 +164,12 @@ bool forwardTransform(image::CurrentImage& image, const image::ImageGeometry& ge
     fresh.offsetY = plan.offsetY;
     fresh.imageMin = lo;
     fresh.imageMax = hi;
+    fresh.windowed = windowed;
+    fresh.sourceStride = pixels.stride;
+    fresh.sourceWidth = pixels.width;
+    fresh.sourceHeight = pixels.height;
+    const std::uint8_t* first = pixels.base;
+    fresh.source.assign(first, first + pixels.stride * static_cast<std::size_t>(pixels.height));
     if (mapSpectrum(fresh, geometry, settings.display, image) != 0) return false;
     buffers = std::move(fresh);
     return true;

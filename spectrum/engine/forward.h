@@ -29,7 +29,18 @@ bool edgesAreSeamless(const GreyPixels& pixels);
 template <typename SeamlessTest>
 FramePlan planFrame(int width, int height, bool useExpandedImage, SeamlessTest seamless);
 
-// Runs the whole forward command on the current picture. On success the spectrum is in `buffers`,
+// The frame of the classic transform: mirror copies of the image around it, every sample times
+// (-1)^(row + column) so that the zero frequency lands at (n/2, n/2).
+void fillMirrorFrame(const GreyPixels& pixels, const FramePlan& plan, double* re, double* im);
+
+// The frame without mirror ghosts: the image times a Hann window (sin^2 of pi (x + 1/2) / width
+// across, the same down), zeros around it, with the same modulation.
+void fillWindowedFrame(const GreyPixels& pixels, const FramePlan& plan, double* re, double* im);
+
+// The Hann weight of sample i of a run of `length` samples.
+double hannWeight(int i, int length);
+
+// Runs the whole forward command on the current picture, in the frame `settings.frame` chooses. On success the spectrum is in `buffers`,
 // the picture holds its display mapping, and true is returned. Every failure is reported through
 // `sink` (after the busy state ended) and leaves the picture and `buffers` empty/unchanged.
 bool forwardTransform(image::CurrentImage& image, const image::ImageGeometry& geometry,

@@ -1,17 +1,25 @@
 #include "spectrum/engine/inverse.h"
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
 #include "spectrum/engine/display.h"
 #include "spectrum/engine/fft.h"
 #include "spectrum/engine/filters.h"
+#include "spectrum/engine/forward.h"
 
 namespace spectrum {
 
 bool inverseTransform(image::CurrentImage& image, const image::ImageGeometry& geometry,
                       SpectrumSettings& settings, SpectrumBuffers& buffers,
                       core::MessageSink& sink, core::BusyIndicator& busy) {
+    return inverseTransform(image, geometry, settings, buffers, sink, busy, nullptr);
+}
+
+bool inverseTransform(image::CurrentImage& image, const image::ImageGeometry& geometry,
+                      SpectrumSettings& settings, SpectrumBuffers& buffers,
+                      core::MessageSink& sink, core::BusyIndicator& busy, InverseParts* parts) {
     struct ClearCircles {
         FilterSettings& filter;
         ~ClearCircles() { filter.circles.clear(); }
@@ -29,8 +37,25 @@ bool inverseTransform(image::CurrentImage& image, const image::ImageGeometry& ge
         return false;
     }
 
-    applyFilter(buffers, geometry, settings.filter);
     const int n = buffers.n;
+    const GreyPixels source = sourcePixelsOf(buffers);
+    if (buffers.windowed) {
+        FramePlan plan;
+        plan.n = n;
+        plan.offsetX = buffers.offsetX;
+        plan.offsetY = buffers.offsetY;
+        if (source.base == nullptr ||
+            (fillMirrorFrame(source, plan, buffers.real.get(), buffers.imag.get()),
+             transform2dRealInput(buffers.real.get(), buffers.imag.get(), n, n,
+                                  Direction::Forward) != kTransformOk)) {
+            buffers.release();
+            busyScope.end();
+            sink.ask("Unable to carry out the inverse FFT.", "Warning", core::kIconWarning);
+            return false;
+        }
+        buffers.windowed = false;
+    }
+    applyFilter(buffers, geometry, settings.filter);
     if (transform2d(buffers.real.get(), buffers.imag.get(), n, n, Direction::Inverse) !=
         kTransformOk) {
         buffers.release();
@@ -66,9 +91,43 @@ bool inverseTransform(image::CurrentImage& image, const image::ImageGeometry& ge
             pixels.at(x, y) = static_cast<std::uint8_t>(toLevel(value));
         }
     }
+    if (parts != nullptr && source.base != nullptr) {
+        parts->width = w;
+        parts->height = h;
+        parts->filtered.assign(static_cast<std::size_t>(w) * h, 0.0);
+        parts->removed.assign(static_cast<std::size_t>(w) * h, 0.0);
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x) {
+                const int r = buffers.offsetY + y, c = buffers.offsetX + x;
+                const double sign = ((r + c) % 2 == 0) ? 1.0 : -1.0;
+                const double f = sign * buffers.real[static_cast<std::size_t>(r) * n + c];
+                const std::size_t i = static_cast<std::size_t>(y) * w + x;
+                parts->filtered[i] = f;
+                parts->removed[i] = source.at(x, y) - f;
+            }
+        }
+    }
     writeGreyColourTable(image);
     buffers.release();
     return true;
+}
+
+void renderRemovedPart(const InverseParts& parts, image::CurrentImage& image,
+                       const image::ImageGeometry& geometry) {
+    GreyPixels pixels;
+    if (parts.removed.empty() || !greyPixelsOf(image, geometry, pixels) ||
+        parts.width != pixels.width || parts.height != pixels.height)
+        return;
+    const auto [lo, hi] = std::minmax_element(parts.removed.begin(), parts.removed.end());
+    const double low = *lo, span = *hi - *lo;
+    for (int y = 0; y < parts.height; ++y) {
+        for (int x = 0; x < parts.width; ++x) {
+            const double v = parts.removed[static_cast<std::size_t>(y) * parts.width + x];
+            const int level = span > 0.0 ? toLevel((v - low) / span * 255.0) : 128;
+            pixels.at(x, y) = static_cast<std::uint8_t>(level);
+        }
+    }
+    writeGreyColourTable(image);
 }
 
 }  // namespace spectrum

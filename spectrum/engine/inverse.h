@@ -5,6 +5,8 @@
 #include "core/busy.h"
 #include "core/message_sink.h"
 #include "image/packed_dib.h"
+#include <vector>
+
 #include "spectrum/engine/spectrum_state.h"
 
 namespace spectrum {
@@ -15,5 +17,26 @@ namespace spectrum {
 bool inverseTransform(image::CurrentImage& image, const image::ImageGeometry& geometry,
                       SpectrumSettings& settings, SpectrumBuffers& buffers,
                       core::MessageSink& sink, core::BusyIndicator& busy);
+
+// What the inverse can hand back besides the picture, over the image window (top row first,
+// the (-1)^(row + column) modulation removed): the real part of the filtered frame, and the
+// removed part, the inverse of the spectrum weighted by one minus the filter. By linearity the
+// removed part is the mirror frame less the filtered one, so it costs no second transform.
+struct InverseParts {
+    int width = 0, height = 0;
+    std::vector<double> filtered;
+    std::vector<double> removed;
+};
+
+// The same command; when `parts` is given it is filled on success. A spectrum of the windowed
+// frame is first replaced by that of the mirror frame (the filtered image is never vignetted).
+bool inverseTransform(image::CurrentImage& image, const image::ImageGeometry& geometry,
+                      SpectrumSettings& settings, SpectrumBuffers& buffers,
+                      core::MessageSink& sink, core::BusyIndicator& busy, InverseParts* parts);
+
+// Writes the removed part into the picture as 8-bit grey, its range stretched to 0..255 (a part
+// that is the same everywhere shows as 128).
+void renderRemovedPart(const InverseParts& parts, image::CurrentImage& image,
+                       const image::ImageGeometry& geometry);
 
 }  // namespace spectrum

@@ -38,6 +38,9 @@ struct DisplaySettings {
     bool invertedDisplay = false;
     bool rainbowPalette = false;
     bool crossMark = false;
+    // Shows the whole frame up to the sampling limit, binned to the picture, instead of its
+    // central window at one sample per pixel.
+    bool wholeFrame = false;
 };
 
 struct LineWaveSettings {
@@ -52,7 +55,17 @@ enum FilterKind {
     kStandardFilter = 0,
     kSpecialFilter = 1,
     kCirclesCutOutside = 2,
-    kCirclesCutInside = 3
+    kCirclesCutInside = 3,
+    kLatticeKeep = 4,    // keep the spots of the lattice n g1 + m g2, cut the rest
+    kLatticeRemove = 5,  // cut the spots of the lattice, keep the rest
+    kWienerFilter = 6,   // signal / (signal + noise), signal from the locally averaged power
+    kAbsfFilter = 7      // average background subtraction
+};
+
+// How the frame around the image is filled for the forward transform.
+enum FrameKind {
+    kMirrorFrame = 0,    // mirror copies of the image (the classic frame)
+    kWindowedFrame = 1   // the image times a Hann window, zeros around it
 };
 enum StandardFilterType { kNoFilter = 0, kLowPass = 1, kHighPass = 2, kBandPass = 3, kBandCut = 4 };
 
@@ -69,6 +82,26 @@ struct MaskCircle {
     bool operator==(const MaskCircle&) const = default;
 };
 
+// A point or vector in frame samples relative to the zero frequency: x to the right, y down.
+struct Vec2 {
+    double x = 0, y = 0;
+    bool operator==(const Vec2&) const = default;
+};
+
+// The lattice n g1 + m g2 whose spots the lattice mask keeps or cuts, each spot a disc of
+// `radius` frame samples.
+struct LatticeSettings {
+    Vec2 g1{}, g2{};
+    double radius = 3.0;
+};
+
+// The noise floor of the Wiener and average-background filters is the radially averaged power
+// times `noiseScale`; the Wiener filter averages the power over (2 smoothing + 1)^2 elements.
+struct NoiseFilterSettings {
+    double noiseScale = 1.0;
+    int smoothing = 1;
+};
+
 struct FilterSettings {
     int kind = kStandardFilter;
     int standardType = kNoFilter;
@@ -77,6 +110,13 @@ struct FilterSettings {
     SpecialProfile specialProfile{};  // set by the settings file reader (default profile)
     int selectedPoint = 0;
     std::vector<MaskCircle> circles;  // at most kMaxMaskCircles
+    // Gaussian width (frame samples) of the edges of the circles, the lattice spots and the
+    // standard filters; 0 is the hard edge.
+    double edgeSigma = 0.0;
+    // Every circle drawn also places its centro-symmetric mate.
+    bool symmetricCircles = false;
+    LatticeSettings lattice;
+    NoiseFilterSettings noise;
 };
 
 struct BrightnessSettings {
@@ -87,6 +127,7 @@ struct BrightnessSettings {
 
 struct SpectrumSettings {
     bool useExpandedImage = true;
+    int frame = kMirrorFrame;
     DisplaySettings display;
     LineWaveSettings lineWave;
     FilterSettings filter;
@@ -112,12 +153,22 @@ struct SpectrumBuffers {
     int offsetY = 0;
     int imageMin = 255;  // grey range of the image that was transformed
     int imageMax = 0;
+    // The image that was transformed (rows bottom first, `sourceStride` bytes each), kept so
+    // that the inverse can rebuild the mirror frame after a windowed display and the removed
+    // part can be formed.
+    std::vector<std::uint8_t> source;
+    std::size_t sourceStride = 0;
+    int sourceWidth = 0, sourceHeight = 0;
+    bool windowed = false;  // the spectrum is of the windowed frame
 
     bool present() const { return real != nullptr && imag != nullptr; }
     void release() {
         real.reset();
         imag.reset();
         n = 0;
+        source.clear();
+        source.shrink_to_fit();
+        windowed = false;
     }
 };
 
@@ -135,6 +186,19 @@ struct GreyPixels {
 };
 bool greyPixelsOf(image::CurrentImage& image, const image::ImageGeometry& geometry,
                   GreyPixels& out);
+
+// The image the spectrum was made from (empty view when none was kept).
+inline GreyPixels sourcePixelsOf(SpectrumBuffers& buffers) {
+    GreyPixels p;
+    if (buffers.source.empty() ||
+        buffers.source.size() < buffers.sourceStride * static_cast<std::size_t>(buffers.sourceHeight))
+        return p;
+    p.base = buffers.source.data();
+    p.width = buffers.sourceWidth;
+    p.height = buffers.sourceHeight;
+    p.stride = buffers.sourceStride;
+    return p;
+}
 
 // Sets the 256 colour-table entries of a normalised picture to the grey ramp (or the rainbow).
 void writeGreyColourTable(image::CurrentImage& image);

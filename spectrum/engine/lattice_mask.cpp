@@ -1,0 +1,90 @@
+#include "spectrum/engine/lattice_mask.h"
+
+#include <cmath>
+
+namespace spectrum {
+
+double softDisc(double dist, double radius, double sigma) {
+    if (!(sigma > 0.0)) return dist < radius ? 1.0 : 0.0;
+    return 0.5 * std::erfc((dist - radius) / (std::sqrt(2.0) * sigma));
+}
+
+namespace {
+double cross(const Vec2& a, const Vec2& b) { return a.x * b.y - a.y * b.x; }
+double dot(const Vec2& a, const Vec2& b) { return a.x * b.x + a.y * b.y; }
+}  // namespace
+
+LatticeCheck checkLattice(const LatticeSettings& lattice, int n) {
+    const double la = std::hypot(lattice.g1.x, lattice.g1.y);
+    const double lb = std::hypot(lattice.g2.x, lattice.g2.y);
+    if (!(la > 0.0) || !(lb > 0.0) || !std::isfinite(la) || !std::isfinite(lb))
+        return LatticeCheck::kCollinear;
+    const double area = std::fabs(cross(lattice.g1, lattice.g2));
+    if (!(area >= std::sin(3.14159265358979323846 / 180.0) * la * lb))
+        return LatticeCheck::kCollinear;
+    if (!(lattice.radius > 0.0) || !(lattice.radius <= n / 2.0)) return LatticeCheck::kBadRadius;
+    // The frame holds about n^2 / area spots (one per cell).
+    if (static_cast<double>(n) * n / area > kMaxLatticePoints) return LatticeCheck::kTooManyPoints;
+    return LatticeCheck::kOk;
+}
+
+core::Localized latticeCheckText(LatticeCheck check) {
+    switch (check) {
+        case LatticeCheck::kCollinear:
+            return {"The two lattice vectors must be non-zero and point in different directions.",
+                    "2 つの格子ベクトルは 0 でなく、互いに異なる向きでなければなりません。"};
+        case LatticeCheck::kBadRadius:
+            return {"The spot radius must be greater than 0 and at most half the spectrum.",
+                    "スポットの半径は 0 より大きく、スペクトルの半分以下にしてください。"};
+        case LatticeCheck::kTooManyPoints:
+            return {"The lattice vectors are so short that more lattice spots fall inside the "
+                    "spectrum than can be masked (at most 200000).",
+                    "格子ベクトルが短すぎて、スペクトル内の格子スポットがマスクできる数 (最大 "
+                    "200000) を超えます。"};
+        default:
+            return {"", ""};
+    }
+}
+
+void reduceBasis(Vec2& a, Vec2& b) {
+    if (dot(a, a) > dot(b, b)) std::swap(a, b);
+    for (int step = 0; step < 100; ++step) {
+        const double mu = std::round(dot(a, b) / dot(a, a));
+        b.x -= mu * a.x;
+        b.y -= mu * a.y;
+        if (dot(b, b) >= dot(a, a)) break;
+        std::swap(a, b);
+    }
+}
+
+LatticeWeight::LatticeWeight(const LatticeSettings& lattice, double sigma)
+    : a_(lattice.g1), b_(lattice.g2), radius_(lattice.radius), sigma_(sigma) {
+    reduceBasis(a_, b_);
+    const double det = cross(a_, b_);
+    // (fx, fy) = u a + v b
+    inv00_ = b_.y / det;
+    inv01_ = -b_.x / det;
+    inv10_ = -a_.y / det;
+    inv11_ = a_.x / det;
+}
+
+double LatticeWeight::operator()(double fx, double fy) const {
+    const double u = std::round(inv00_ * fx + inv01_ * fy);
+    const double v = std::round(inv10_ * fx + inv11_ * fy);
+    double best = -1.0;
+    for (int du = -1; du <= 1; ++du) {
+        for (int dv = -1; dv <= 1; ++dv) {
+            const double px = (u + du) * a_.x + (v + dv) * b_.x;
+            const double py = (u + du) * a_.y + (v + dv) * b_.y;
+            const double d2 = (fx - px) * (fx - px) + (fy - py) * (fy - py);
+            if (best < 0.0 || d2 < best) best = d2;
+        }
+    }
+    return softDisc(std::sqrt(best), radius_, sigma_);
+}
+
+MaskCircle symmetricMate(const MaskCircle& circle, int n, int offsetX, int offsetY) {
+    return {2 * (n / 2 - offsetX) - circle.x, 2 * (n / 2 - offsetY) - circle.y, circle.radius};
+}
+
+}  // namespace spectrum

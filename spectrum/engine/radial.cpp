@@ -1,0 +1,182 @@
+#include "spectrum/engine/radial.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace spectrum {
+
+namespace {
+
+int binOf(double dist) { return static_cast<int>(std::floor(dist + 0.5)); }
+
+double powerAt(const SpectrumBuffers& b, std::size_t i) {
+    return b.real[i] * b.real[i] + b.imag[i] * b.imag[i];
+}
+
+}  // namespace
+
+RadialProfile radialProfile(const SpectrumBuffers& buffers) {
+    RadialProfile profile;
+    if (!buffers.present()) return profile;
+    const int n = buffers.n;
+    profile.n = n;
+    const int bins = binOf(n / std::sqrt(2.0)) + 1;
+    std::vector<double> sum(static_cast<std::size_t>(bins), 0.0);
+    profile.count.assign(static_cast<std::size_t>(bins), 0);
+    const double half = n / 2.0;
+    for (int r = 0; r < n; ++r) {
+        const double dr = r - half;
+        for (int k = 0; k < n; ++k) {
+            const double dk = k - half;
+            const int j = binOf(std::sqrt(dr * dr + dk * dk));
+            sum[j] += powerAt(buffers, static_cast<std::size_t>(r) * n + k);
+            ++profile.count[j];
+        }
+    }
+    profile.power.resize(static_cast<std::size_t>(bins));
+    for (int j = 0; j < bins; ++j)
+        profile.power[j] = profile.count[j] ? sum[j] / static_cast<double>(profile.count[j]) : 0.0;
+    return profile;
+}
+
+std::string radialProfileCsv(const RadialProfile& profile, double nmPerPixel) {
+    std::string out = nmPerPixel > 0.0 ? "bin,g_per_pixel,g_per_nm,power,count\r\n"
+                                       : "bin,g_per_pixel,power,count\r\n";
+    char line[160];
+    const int last = std::min<int>(profile.n / 2, static_cast<int>(profile.power.size()) - 1);
+    for (int j = 0; j <= last; ++j) {
+        const double g = static_cast<double>(j) / profile.n;
+        if (nmPerPixel > 0.0)
+            std::snprintf(line, sizeof line, "%d,%.9g,%.9g,%.17g,%lld\r\n", j, g, g / nmPerPixel,
+                          profile.power[j], profile.count[j]);
+        else
+            std::snprintf(line, sizeof line, "%d,%.9g,%.17g,%lld\r\n", j, g, profile.power[j],
+                          profile.count[j]);
+        out += line;
+    }
+    return out;
+}
+
+void applyNoiseFilter(SpectrumBuffers& buffers, const NoiseFilterSettings& settings, bool wiener) {
+    if (!buffers.present()) return;
+    const RadialProfile profile = radialProfile(buffers);
+    const int n = buffers.n;
+    const double half = n / 2.0;
+    const double c = settings.noiseScale;
+    auto floorAt = [&](int r, int k) {
+        const double dr = r - half, dk = k - half;
+        return c * profile.power[binOf(std::sqrt(dr * dr + dk * dk))];
+    };
+    double* re = buffers.real.get();
+    double* im = buffers.imag.get();
+    if (!wiener) {
+        for (int r = 0; r < n; ++r) {
+            for (int k = 0; k < n; ++k) {
+                const std::size_t i = static_cast<std::size_t>(r) * n + k;
+                const double p = powerAt(buffers, i);
+                const double nf = floorAt(r, k);
+                const double w = p > nf ? (p - nf) / p : 0.0;
+                re[i] *= w;
+                im[i] *= w;
+            }
+        }
+        return;
+    }
+    // The local average needs the power of rows r - h .. r + h before any of them is weighted:
+    // a ring of 2h + 1 rows of power, each row's column sums kept alongside.
+    const int h = std::max(0, std::min(settings.smoothing, n / 2));
+    const int span = 2 * h + 1;
+    std::vector<double> ring(static_cast<std::size_t>(span) * n);
+    auto ringRow = [&](int r) { return ring.data() + static_cast<std::size_t>(r % span) * n; };
+    auto loadRow = [&](int r) {
+        double* row = ringRow(r);
+        for (int k = 0; k < n; ++k) row[k] = powerAt(buffers, static_cast<std::size_t>(r) * n + k);
+    };
+    for (int r = 0; r < std::min(h, n); ++r) loadRow(r);
+    std::vector<double> columnSum(static_cast<std::size_t>(n));
+    std::vector<double> weights(static_cast<std::size_t>(n));
+    for (int r = 0; r < n; ++r) {
+        if (r + h < n) loadRow(r + h);
+        const int top = std::max(0, r - h), bottom = std::min(n - 1, r + h);
+        std::fill(columnSum.begin(), columnSum.end(), 0.0);
+        for (int q = top; q <= bottom; ++q) {
+            const double* row = ringRow(q);
+            for (int k = 0; k < n; ++k) columnSum[k] += row[k];
+        }
+        const int rows = bottom - top + 1;
+        for (int k = 0; k < n; ++k) {
+            const int left = std::max(0, k - h), right = std::min(n - 1, k + h);
+            double s = 0.0;
+            for (int q = left; q <= right; ++q) s += columnSum[q];
+            const double mean = s / (static_cast<double>(rows) * (right - left + 1));
+            const double nf = floorAt(r, k);
+            const double signal = std::max(0.0, mean - nf);
+            weights[k] = signal + nf > 0.0 ? signal / (signal + nf) : 0.0;
+        }
+        for (int k = 0; k < n; ++k) {
+            const std::size_t i = static_cast<std::size_t>(r) * n + k;
+            re[i] *= weights[k];
+            im[i] *= weights[k];
+        }
+    }
+}
+
+Plot plotRadialProfile(const RadialProfile& profile, int width, int height) {
+    Plot plot;
+    plot.width = width;
+    plot.height = height;
+    plot.rgb.assign(static_cast<std::size_t>(width) * height * 3, 255);
+    auto put = [&](int x, int y, std::uint8_t r, std::uint8_t g, std::uint8_t b) {
+        if (x < 0 || y < 0 || x >= width || y >= height) return;
+        std::uint8_t* p = plot.rgb.data() + (static_cast<std::size_t>(y) * width + x) * 3;
+        p[0] = r;
+        p[1] = g;
+        p[2] = b;
+    };
+    const int left = 40, right = width - 10, top = 10, bottom = height - 30;
+    if (right - left < 10 || bottom - top < 10) return plot;
+    for (int x = left; x <= right; ++x) put(x, bottom, 0, 0, 0);
+    for (int y = top; y <= bottom; ++y) put(left, y, 0, 0, 0);
+    // Ticks at every 0.1 per pixel along |g|, and at every decade of power.
+    const int last = std::min<int>(profile.n / 2, static_cast<int>(profile.power.size()) - 1);
+    for (int t = 0; t <= 5; ++t) {
+        const int x = left + (right - left) * t / 5;
+        for (int y = bottom; y < bottom + 5; ++y) put(x, y, 0, 0, 0);
+    }
+    double lo = 0, hi = 0;
+    bool first = true;
+    for (int j = 1; j <= last; ++j) {
+        if (!(profile.power[j] > 0.0)) continue;
+        const double v = std::log10(profile.power[j]);
+        if (first || v < lo) lo = v;
+        if (first || v > hi) hi = v;
+        first = false;
+    }
+    if (first) return plot;
+    lo = std::floor(lo);
+    hi = std::ceil(hi);
+    if (hi <= lo) hi = lo + 1;
+    for (double d = lo; d <= hi; d += 1.0) {
+        const int y = bottom - static_cast<int>((d - lo) / (hi - lo) * (bottom - top));
+        for (int x = left - 5; x < left; ++x) put(x, y, 0, 0, 0);
+    }
+    int px = -1, py = -1;
+    for (int j = 1; j <= last; ++j) {
+        if (!(profile.power[j] > 0.0)) continue;
+        const int x = left + static_cast<int>(static_cast<double>(j) / last * (right - left));
+        const int y = bottom - static_cast<int>((std::log10(profile.power[j]) - lo) / (hi - lo) *
+                                                (bottom - top));
+        if (px >= 0) {
+            const int steps = std::max(std::abs(x - px), std::abs(y - py));
+            for (int s = 0; s <= steps; ++s)
+                put(px + (x - px) * s / std::max(1, steps), py + (y - py) * s / std::max(1, steps),
+                    200, 0, 0);
+        }
+        px = x;
+        py = y;
+    }
+    return plot;
+}
+
+}  // namespace spectrum

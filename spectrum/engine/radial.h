@@ -1,0 +1,44 @@
+// The rotationally averaged power spectrum, and the two filters whose noise floor it gives:
+//
+//  - the average background subtraction filter: weight max(0, P - c N(|g|)) / P, where P is the
+//    power of the element and N the radially averaged power at its distance (the background);
+//  - the Wiener filter: weight S / (S + c N(|g|)), where the signal power S = max(0, <P> - c N)
+//    and <P> is the power averaged over the (2h + 1) x (2h + 1) elements around the element
+//    (fewer at the frame's border).
+//
+// c is the noise scale and h the smoothing half-width of NoiseFilterSettings. An element whose
+// power and floor are both zero gets weight 0. Distances are counted from (n/2, n/2) in frame
+// samples and binned to the nearest whole sample: bin j = floor(d + 0.5).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "spectrum/engine/spectrum_state.h"
+
+namespace spectrum {
+
+struct RadialProfile {
+    int n = 0;                   // frame size: |g| of bin j is j / n per pixel
+    std::vector<double> power;   // mean |F|^2 of bin j
+    std::vector<long long> count;
+};
+
+// Every bin up to the frame's corner (floor(n / sqrt 2 + 0.5)).
+RadialProfile radialProfile(const SpectrumBuffers& buffers);
+
+// The profile as CSV up to the sampling limit (bin n/2): a header row, then bin, |g| per pixel
+// (and per nm when nmPerPixel > 0), mean power, count. CR LF line ends.
+std::string radialProfileCsv(const RadialProfile& profile, double nmPerPixel);
+
+// Multiplies the spectrum by the Wiener (wiener = true) or average-background weights.
+void applyNoiseFilter(SpectrumBuffers& buffers, const NoiseFilterSettings& settings, bool wiener);
+
+// A small line plot of log10(power) against |g| as a 24-bit picture (rows top first, RGB).
+struct Plot {
+    int width = 0, height = 0;
+    std::vector<std::uint8_t> rgb;
+};
+Plot plotRadialProfile(const RadialProfile& profile, int width, int height);
+
+}  // namespace spectrum

@@ -1,0 +1,290 @@
+#include "spectrum/engine/spot_finder.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <new>
+
+#include "spectrum/engine/fft.h"
+#include "spectrum/engine/forward.h"
+#include "spectrum/engine/parallel.h"
+
+namespace spectrum {
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+// Complex float pairs, half spectrum, row-major, (n/2 + 1) per row.
+struct HalfSpectrum {
+    std::vector<float> data;
+    int n = 0;
+    int columns = 0;
+    float* at(int row, int column) {
+        return data.data() + (static_cast<std::size_t>(row) * columns + column) * 2;
+    }
+};
+
+bool transformWindowed(const GreyPixels& pixels, int n, HalfSpectrum& half) {
+    const int w = pixels.width, h = pixels.height;
+    half.n = n;
+    half.columns = n / 2 + 1;
+    try {
+        half.data.assign(static_cast<std::size_t>(n) * half.columns * 2, 0.0f);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    std::vector<double> across(static_cast<std::size_t>(w)), down(static_cast<std::size_t>(h));
+    for (int x = 0; x < w; ++x) across[x] = hannWeight(x, w);
+    for (int y = 0; y < h; ++y) down[y] = hannWeight(y, h);
+    // The window-weighted mean leaves the zero frequency empty, so its leakage never shows.
+    double sum = 0.0, weights = 0.0;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            sum += across[x] * down[y] * pixels.at(x, y);
+            weights += across[x] * down[y];
+        }
+    const double mean = sum / weights;
+
+    // Rows: two real rows as one complex transform, split by symmetry.
+    bool ok = true;
+    detail::forEachRowParallel((h + 1) / 2, [&](int pair) {
+        std::vector<double> re(static_cast<std::size_t>(n), 0.0), im(static_cast<std::size_t>(n), 0.0);
+        const int y0 = 2 * pair, y1 = 2 * pair + 1;
+        for (int x = 0; x < w; ++x) {
+            re[x] = (pixels.at(x, y0) - mean) * across[x] * down[y0];
+            if (y1 < h) im[x] = (pixels.at(x, y1) - mean) * across[x] * down[y1];
+        }
+        if (transform1d(re.data(), im.data(), n, 0, Direction::Forward) != kTransformOk) {
+            ok = false;
+            return;
+        }
+        for (int k = 0; k <= n / 2; ++k) {
+            const int m = (n - k) % n;
+            const double zr = re[k], zi = im[k], cr = re[m], ci = -im[m];
+            float* a = half.at(y0, k);
+            a[0] = static_cast<float>((zr + cr) / 2);
+            a[1] = static_cast<float>((zi + ci) / 2);
+            if (y1 < h) {
+                float* b = half.at(y1, k);
+                // (Z - conj Z(-k)) / 2i
+                b[0] = static_cast<float>((zi - ci) / 2);
+                b[1] = static_cast<float>(-(zr - cr) / 2);
+            }
+        }
+    });
+    if (!ok) return false;
+    // Columns: eight at a time, every row (the rows below the image are zero on entry).
+    constexpr int kBatch = 8;
+    const int batches = (half.columns + kBatch - 1) / kBatch;
+    detail::forEachRowParallel(batches, [&](int batch) {
+        std::vector<double> re(static_cast<std::size_t>(n)), im(static_cast<std::size_t>(n));
+        for (int c = batch * kBatch; c < std::min(half.columns, (batch + 1) * kBatch); ++c) {
+            for (int r = 0; r < n; ++r) {
+                const float* v = half.at(r, c);
+                re[r] = v[0];
+                im[r] = v[1];
+            }
+            if (transform1d(re.data(), im.data(), n, 0, Direction::Forward) != kTransformOk) {
+                ok = false;
+                return;
+            }
+            for (int r = 0; r < n; ++r) {
+                float* v = half.at(r, c);
+                v[0] = static_cast<float>(re[r]);
+                v[1] = static_cast<float>(im[r]);
+            }
+        }
+    });
+    return ok;
+}
+
+// Power over the whole plane from the half plane, frequency (fx, fy) in -n/2 .. n/2 - 1.
+struct PowerView {
+    const float* power;
+    int n, columns;
+    double operator()(int fx, int fy) const {
+        if (fx < 0) {
+            fx = -fx;
+            fy = -fy;
+        }
+        if (fx > n / 2) return 0.0;
+        const int row = ((fy % n) + n) % n;
+        return power[static_cast<std::size_t>(row) * columns + fx];
+    }
+};
+
+}  // namespace
+
+std::vector<float> windowedHalfPower(const GreyPixels& pixels, int n) {
+    HalfSpectrum half;
+    if (n < 4 || pixels.width < 2 || pixels.height < 2 || pixels.width > n || pixels.height > n)
+        return {};
+    if (!transformWindowed(pixels, n, half)) return {};
+    const std::size_t count = static_cast<std::size_t>(n) * half.columns;
+    // Power into the front of the same block: entry i is read (2i, 2i + 1) before it is written.
+    for (std::size_t i = 0; i < count; ++i) {
+        const double re = half.data[2 * i], im = half.data[2 * i + 1];
+        half.data[i] = static_cast<float>(re * re + im * im);
+    }
+    half.data.resize(count);
+    half.data.shrink_to_fit();
+    return std::move(half.data);
+}
+
+SpotResult findSpots(const GreyPixels& pixels, int n, const SpotOptions& options) {
+    SpotResult result;
+    result.n = n;
+    if (n < 4 || pixels.width < 2 || pixels.height < 2 || pixels.width > n || pixels.height > n)
+        return result;
+    const std::vector<float> power = windowedHalfPower(pixels, n);
+    if (power.empty()) {
+        result.status = SpotStatus::kNoMemory;
+        return result;
+    }
+    const int columns = n / 2 + 1;
+    const PowerView P{power.data(), n, columns};
+    const int w = pixels.width, h = pixels.height;
+    const double binX = static_cast<double>(n) / w, binY = static_cast<double>(n) / h;
+    result.minRadius = options.minRadius > 0.0 ? options.minRadius : 4.0 * std::max(binX, binY);
+
+    // Background per whole-sample distance: the mean, then twice the mean of what lies below
+    // ten times the previous estimate (a spot must not raise its own background).
+    const int bins = static_cast<int>(n / std::sqrt(2.0) + 0.5) + 2;
+    std::vector<double> background(static_cast<std::size_t>(bins), 0.0);
+    auto distanceBin = [](int fx, int fy) {
+        return static_cast<int>(std::floor(std::sqrt(double(fx) * fx + double(fy) * fy) + 0.5));
+    };
+    for (int pass = 0; pass < 3; ++pass) {
+        std::vector<double> sum(static_cast<std::size_t>(bins), 0.0);
+        std::vector<double> count(static_cast<std::size_t>(bins), 0.0);
+        for (int row = 0; row < n; ++row) {
+            const int fy = row < n / 2 ? row : row - n;
+            for (int fx = 0; fx < columns; ++fx) {
+                const double p = power[static_cast<std::size_t>(row) * columns + fx];
+                const int j = distanceBin(fx, fy);
+                if (pass > 0 && p > 10.0 * background[j]) continue;
+                sum[j] += p;
+                count[j] += 1.0;
+            }
+        }
+        for (int j = 0; j < bins; ++j) background[j] = count[j] > 0 ? sum[j] / count[j] : 0.0;
+    }
+
+    const double threshold = std::log(static_cast<double>(w) * h) + 10.0;
+    struct Candidate {
+        int fx, fy;
+        double power, significance;
+    };
+    std::vector<Candidate> candidates;
+    double total = 0.0;
+    for (float p : power) total += p;
+    const double minRadius2 = result.minRadius * result.minRadius;
+    // The half plane: fy < 0, or fy = 0 with fx > 0.
+    for (int fy = -n / 2; fy <= 0; ++fy) {
+        for (int fx = (fy == 0 ? 1 : -n / 2 + 1); fx < n / 2; ++fx) {
+            if (double(fx) * fx + double(fy) * fy < minRadius2) continue;
+            const double p = P(fx, fy);
+            if (!(p > 0.0) || !(p > 1e-12 * total)) continue;
+            const double bg = background[distanceBin(fx, fy)];
+            if (!(p > threshold * bg)) continue;
+            bool peak = true;
+            for (int dy = -1; dy <= 1 && peak; ++dy)
+                for (int dx = -1; dx <= 1 && peak; ++dx) {
+                    if (dx == 0 && dy == 0) continue;
+                    const double q = P(fx + dx, fy + dy);
+                    // Ties go to the first in scan order.
+                    peak = (dy < 0 || (dy == 0 && dx < 0)) ? p > q : p >= q;
+                }
+            if (peak) candidates.push_back({fx, fy, p, bg > 0 ? p / bg : INFINITY});
+        }
+    }
+    std::sort(candidates.begin(), candidates.end(),
+              [](const Candidate& a, const Candidate& b) { return a.power > b.power; });
+
+    std::vector<Candidate> accepted;
+    for (const Candidate& c : candidates) {
+        if (static_cast<int>(accepted.size()) >= std::max(0, options.pairs)) break;
+        bool keep = true;
+        for (const Candidate& a : accepted) {
+            for (int s = -1; s <= 1 && keep; s += 2) {
+                const double dx = std::fabs(c.fx - s * a.fx), dy = std::fabs(c.fy - s * a.fy);
+                if (dx <= 2 * binX && dy <= 2 * binY) keep = false;  // inside its main lobe
+                if ((dx <= 2 * binX || dy <= 2 * binY) && c.power < 1e-3 * a.power) keep = false;
+            }
+            if (!keep) break;
+        }
+        if (keep) accepted.push_back(c);
+    }
+    if (accepted.empty()) {
+        result.status = SpotStatus::kNoneFound;
+        return result;
+    }
+
+    auto refine = [&](double m, double p0, double p1) {
+        if (!(m > 0.0 && p0 > 0.0 && p1 > 0.0)) return 0.0;
+        const double a = std::log(m), b = std::log(p0), c = std::log(p1);
+        const double curvature = b - 2 * a + c;
+        if (!(curvature < 0.0)) return 0.0;
+        return std::clamp(0.5 * (b - c) / curvature, -0.5, 0.5);
+    };
+    const double scale = options.nmPerPixel > 0.0 ? options.nmPerPixel : 1.0;
+    int number = 1;
+    for (const Candidate& c : accepted) {
+        const double p = c.power;
+        const double x = c.fx + refine(p, P(c.fx - 1, c.fy), P(c.fx + 1, c.fy));
+        const double y = c.fy + refine(p, P(c.fx, c.fy - 1), P(c.fx, c.fy + 1));
+        for (int s = 1; s >= -1; s -= 2) {
+            Spot spot;
+            spot.number = number;
+            spot.mate = s > 0 ? number + 1 : number - 1;
+            spot.position = {s * x, s * y};
+            const double k = std::hypot(x, y);
+            spot.g = k / n / scale;
+            spot.d = n * scale / k;
+            spot.angleDegrees = std::atan2(-spot.position.y, spot.position.x) * 180.0 / kPi;
+            spot.power = p;
+            spot.significance = c.significance;
+            result.spots.push_back(spot);
+            ++number;
+        }
+    }
+    result.status = SpotStatus::kFound;
+
+    // Basis: the shortest spot, then the shortest one at least 5 degrees off its line.
+    const Spot* first = nullptr;
+    for (const Spot& s : result.spots)
+        if (!first || s.g < first->g - 1e-12) first = &s;
+    const Spot* second = nullptr;
+    const double la = std::hypot(first->position.x, first->position.y);
+    for (const Spot& s : result.spots) {
+        const double lb = std::hypot(s.position.x, s.position.y);
+        const double cross = first->position.x * s.position.y - first->position.y * s.position.x;
+        if (std::fabs(cross) < std::sin(5.0 * kPi / 180.0) * la * lb) continue;
+        const double dot = first->position.x * s.position.x + first->position.y * s.position.y;
+        if (dot < 0) continue;  // its mate makes the angle of at most 90 degrees
+        if (!second || s.g < second->g - 1e-12) second = &s;
+    }
+    if (second) {
+        result.haveBasis = true;
+        result.g1 = first->position;
+        result.g2 = second->position;
+    }
+    return result;
+}
+
+std::string spotsCsv(const SpotResult& result, double nmPerPixel) {
+    const bool nm = nmPerPixel > 0.0;
+    std::string out = nm ? "number,mate,x_px,y_px,g_per_nm,d_nm,angle_deg,power,significance\r\n"
+                         : "number,mate,x_px,y_px,g_per_pixel,d_px,angle_deg,power,significance\r\n";
+    char line[256];
+    for (const Spot& s : result.spots) {
+        std::snprintf(line, sizeof line, "%d,%d,%.4f,%.4f,%.8g,%.6f,%.4f,%.6g,%.4g\r\n", s.number,
+                      s.mate, s.position.x, s.position.y, s.g, s.d, s.angleDegrees, s.power,
+                      s.significance);
+        out += line;
+    }
+    return out;
+}
+
+}  // namespace spectrum

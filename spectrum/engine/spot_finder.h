@@ -1,0 +1,65 @@
+// The lattice spot finder.
+//
+// It looks at the power spectrum of the windowed frame (the image less its window-weighted mean,
+// times a Hann window, zeros around it), so mirror ghosts are never reported whatever frame the
+// display uses. The frame has the display's size n, so positions are in the same frame samples
+// as the circles and the lattice mask: relative to the zero frequency, x to the right, y down.
+//
+// A spot is a local maximum of the power outside a central radius whose power exceeds
+// (ln(width x height) + 10) times the background (the radially averaged power at its distance,
+// with outliers trimmed): pure noise passes that test about once in 40000 images. Maxima on the
+// window's leakage lines of a stronger spot (its row or column band, below 1/1000 of its power)
+// are dropped. Each maximum is refined to sub-sample precision by a parabola through the log
+// power of its neighbours across and down. A real image's spectrum is centro-symmetric, so each
+// spot comes with its Friedel mate at -g.
+//
+// Memory: the transform is single precision and keeps only the half spectrum,
+// 8 n (n/2 + 1) bytes (268 MB at n = 8192); the work is one real-input transform.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "spectrum/engine/spectrum_state.h"
+
+namespace spectrum {
+
+struct SpotOptions {
+    int pairs = 8;            // at most this many Friedel pairs
+    double minRadius = 0.0;   // frame samples; 0 = four window widths (4 n / min(width, height))
+    double nmPerPixel = 0.0;  // calibration; 0 = work in 1/pixel
+};
+
+struct Spot {
+    int number = 0;  // 1-based; the mate of 2i+1 is 2i+2
+    int mate = 0;
+    Vec2 position;            // frame samples from the zero frequency
+    double g = 0.0;           // |g| in 1/pixel, or 1/nm when calibrated
+    double d = 0.0;           // 1/|g|: pixels, or nm
+    double angleDegrees = 0;  // counter-clockwise from the x axis as seen, -180 .. 180
+    double power = 0.0;       // |F|^2 at the maximum
+    double significance = 0;  // power over the background at its distance
+};
+
+enum class SpotStatus { kFound, kNoneFound, kNoMemory, kBadImage };
+
+struct SpotResult {
+    SpotStatus status = SpotStatus::kBadImage;
+    int n = 0;
+    std::vector<Spot> spots;  // strongest pair first
+    bool haveBasis = false;
+    Vec2 g1, g2;  // the shortest spot and the shortest one not on its line (angle <= 90 deg)
+    double minRadius = 0.0;
+};
+
+// Finds the spots of `pixels` for a frame of size n.
+SpotResult findSpots(const GreyPixels& pixels, int n, const SpotOptions& options);
+
+// The spot list as CSV: a header row naming the columns, CR LF line ends.
+std::string spotsCsv(const SpotResult& result, double nmPerPixel);
+
+// The power spectrum of the windowed frame, half plane only: entry (row ky mod n, column kx) for
+// kx = 0 .. n/2, as floats. Empty when the memory cannot be had. Exposed for the tests.
+std::vector<float> windowedHalfPower(const GreyPixels& pixels, int n);
+
+}  // namespace spectrum
