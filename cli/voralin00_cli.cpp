@@ -24,7 +24,11 @@
 #include "spectrum/engine/filters.h"
 #include "spectrum/engine/forward.h"
 #include "spectrum/engine/inverse.h"
+#include "spectrum/engine/lattice_mask.h"
+#include "spectrum/engine/png_writer.h"
+#include "spectrum/engine/radial.h"
 #include "spectrum/engine/save.h"
+#include "spectrum/engine/spot_finder.h"
 
 namespace {
 
@@ -43,6 +47,15 @@ constexpr const char* kUsage =
     "                [--circles-inside \"x,y,r;...\"] [--dark D --bright B] [--no-expand]\n"
     "  voralin00-cli linewave IN.bmp OUT.txt --angle DEG [--no-expand]\n"
     "  voralin00-cli adjust IN.bmp OUT.bmp --contrast K --brightness K\n"
+    "  voralin00-cli spots IN.bmp [--count N] [--min-radius PX] [--csv OUT.csv]\n"
+    "                [--pixel-size NM] [--no-expand]\n"
+    "  voralin00-cli radial IN.bmp OUT.csv [--plot OUT.png] [--frame mirror|windowed]\n"
+    "                [--pixel-size NM] [--no-expand]\n"
+    "Lattice and frame options:\n"
+    "  spectrum, filter, linewave: [--frame mirror|windowed]; spectrum: [--whole-frame]\n"
+    "  filter: [--lattice-mask keep|remove --radius PX [--basis \"x1,y1;x2,y2\"]]\n"
+    "          [--wiener | --absf] [--noise-scale C] [--smoothing H] [--edge-sigma PX]\n"
+    "          [--symmetric] [--difference OUT.bmp] [--npy OUT.npy] [--difference-npy OUT.npy]\n"
     "  voralin00-cli COMMAND [options] --out-dir DIR IN.bmp...\n"
     "  voralin00-cli COMMAND --help | --version\n"
     "\n"
@@ -63,6 +76,26 @@ constexpr const char* kUsage =
     "  linewave   write the spectrum values along the line through the centre at --angle\n"
     "             (whole degrees -90..90) as the FFT data text file\n"
     "  adjust     change contrast and brightness in steps (-10..10 each)\n"
+    "  spots      find the lattice spots in the spectrum of the Hann-windowed image: the --count\n"
+    "             strongest Friedel pairs (default 8) outside --min-radius frame samples, with\n"
+    "             position (samples from the centre, x right, y down), |g|, d-spacing, angle\n"
+    "             (degrees counter-clockwise from x) and power; the lattice basis g1, g2; --csv\n"
+    "             writes the list; --pixel-size (nm per pixel) gives |g| in 1/nm and d in nm\n"
+    "  radial     write the rotationally averaged power spectrum as CSV, --plot as a PNG\n"
+    "  --frame windowed: the image times a Hann window in zeros instead of mirror copies (the\n"
+    "             inverse transform always uses the mirror frame); --whole-frame: show the whole\n"
+    "             frame up to the sampling limit, binned to the picture\n"
+    "  --lattice-mask keep|remove: keep or cut discs of --radius frame samples at every point\n"
+    "             n g1 + m g2 of the lattice (--basis in samples of the shown spectrum from its\n"
+    "             centre; without it the spot finder's basis); --edge-sigma: Gaussian edges of\n"
+    "             that width for circles, lattice and standard filters (0: hard edges)\n"
+    "  --wiener, --absf: Wiener and average background subtraction filters, noise floor the\n"
+    "             radially averaged power times --noise-scale (default 1); --smoothing: Wiener\n"
+    "             power averaged over (2H+1)^2 elements (default 1)\n"
+    "  --symmetric: every circle also gets its centro-symmetric mate (counts as two circles)\n"
+    "  --difference: write the removed part (the inverse of the spectrum times one minus the\n"
+    "             filter) as a picture; --npy, --difference-npy: the filtered image and the\n"
+    "             removed part as float64 arrays\n"
     "Every command but info takes --out-dir DIR with one or more inputs: each result goes to DIR\n"
     "under its input's name (.txt for linewave), one summary line per file follows, and the exit\n"
     "status is 1 when any file was refused. --quiet leaves out the success messages.\n"
@@ -83,7 +116,40 @@ struct Options {
     std::string specialPath, outDir;
     int filterChoices = 0;
     bool haveWa = false, haveWb = false, haveClip = false, haveFilter = false, quiet = false;
+    // lattice tools
+    int pairs = 8;
+    double minRadius = 0.0, pixelSize = 0.0;
+    std::string csvPath, plotPath, differencePath, npyPath, differenceNpyPath;
+    bool haveLattice = false, haveRadius = false, haveBasis = false, haveEdge = false;
+    bool haveNoiseScale = false, haveSmoothing = false;
+    int latticeMode = 0;
 };
+
+// "x1,y1;x2,y2": two vectors in frame samples.
+bool parseBasis(const std::string& text, spectrum::LatticeSettings& lattice) {
+    double v[4];
+    int count = 0;
+    std::string field;
+    for (std::size_t i = 0; i <= text.size(); ++i) {
+        const char c = i < text.size() ? text[i] : ';';
+        if (c == ',' || c == ';') {
+            const std::size_t a = field.find_first_not_of(" \t");
+            const std::size_t b = field.find_last_not_of(" \t");
+            const auto value = a == std::string::npos ? std::nullopt
+                                                      : cli::parseNumber(field.substr(a, b - a + 1));
+            if (!value || count == 4 || !(*value >= -100000 && *value <= 100000)) return false;
+            if ((count % 2 == 0) != (c == ',')) return false;
+            v[count++] = *value;
+            field.clear();
+        } else {
+            field += c;
+        }
+    }
+    if (count != 4) return false;
+    lattice.g1 = {v[0], v[1]};
+    lattice.g2 = {v[2], v[3]};
+    return true;
+}
 
 bool parseCircles(const std::string& text, std::vector<spectrum::MaskCircle>& out) {
     std::stringstream all(text);
@@ -143,6 +209,9 @@ const std::vector<cli::Command> kCommands = {
       "  --lower-clip D             lower clipping at average x 0.9 / D (1..10000)\n"
       "  --invert, --rainbow        inverted grey levels, rainbow colours\n"
       "  --no-expand                the frame without margins\n"
+      "  --frame mirror|windowed    mirror copies around the image (default), or the image\n"
+      "                             times a Hann window in zeros (no mirror ghosts)\n"
+      "  --whole-frame              the whole frame up to the sampling limit, binned\n"
       "  --quiet                    no success messages\n"
       "Example:\n"
       "  voralin00-cli spectrum lattice.bmp spectrum.bmp --log\n",
@@ -155,6 +224,9 @@ const std::vector<cli::Command> kCommands = {
       "  --lower-clip D             平均 x 0.9 / D で下限を切る（1..10000）\n"
       "  --invert, --rainbow        階調の反転、虹色表示\n"
       "  --no-expand                余白なしの枠\n"
+      "  --frame mirror|windowed    画像の周りを鏡像で埋める（既定）か、ハン窓をかけた画像の\n"
+      "                             周りを 0 で埋める（鏡像のゴーストなし）\n"
+      "  --whole-frame              サンプリングの限界までのフレーム全体を縮小して表示\n"
       "  --quiet                    成功のメッセージを出さない\n"
       "例:\n"
       "  voralin00-cli spectrum lattice.bmp spectrum.bmp --log\n"}},
@@ -172,9 +244,22 @@ const std::vector<cli::Command> kCommands = {
       "                             the top, radius; 1 to 100 circles)\n"
       "  --dark D --bright B        new brightness range (0..100, 155..255) instead of the\n"
       "                             original one\n"
+      "  --symmetric                every circle also gets its centro-symmetric mate\n"
+      "  --lattice-mask keep|remove --radius PX [--basis \"x1,y1;x2,y2\"]\n"
+      "                             keep or cut discs at every lattice point n g1 + m g2 (basis\n"
+      "                             in samples from the centre; default: the spot finder's)\n"
+      "  --edge-sigma PX            Gaussian edges for circles, lattice and standard filters\n"
+      "  --wiener, --absf           Wiener or average background subtraction filter\n"
+      "  --noise-scale C            their noise floor: radial mean power x C (default 1)\n"
+      "  --smoothing H              Wiener: power averaged over (2H+1)^2 elements (default 1)\n"
+      "  --frame mirror|windowed    the frame of the spectrum (the inverse uses the mirror frame)\n"
+      "  --difference OUT.bmp       also write the removed part\n"
+      "  --npy OUT.npy, --difference-npy OUT.npy  the filtered image, the removed part as\n"
+      "                             float64 arrays\n"
       "  --no-expand, --quiet\n"
       "Example:\n"
-      "  voralin00-cli filter lattice.bmp filtered.bmp --circles-outside \"300,240,12\"\n",
+      "  voralin00-cli filter lattice.bmp filtered.bmp --circles-outside \"300,240,12\"\n"
+      "  voralin00-cli filter lattice.bmp bragg.bmp --lattice-mask keep --radius 4 --edge-sigma 1\n",
       "使い方: voralin00-cli filter 入力.bmp 出力.bmp [オプション] | --out-dir フォルダー "
       "入力.bmp...\n"
       "スペクトルにフィルターをかけ、逆変換した画像（フィルター後の画像）を書き出します。\n"
@@ -187,9 +272,22 @@ const std::vector<cli::Command> kCommands = {
       "                             （スペクトル画像の画素: x は左から、y は上から、半径。\n"
       "                             1 から 100 個の円）\n"
       "  --dark D --bright B        元の明るさの範囲の代わりに使う範囲（0..100、155..255）\n"
+      "  --symmetric                各円に中心対称の相方の円も置く\n"
+      "  --lattice-mask keep|remove --radius PX [--basis \"x1,y1;x2,y2\"]\n"
+      "                             格子点 n g1 + m g2 ごとの円を残す／除く（基本ベクトルは\n"
+      "                             中心からのサンプル。既定はスポット探索の結果）\n"
+      "  --edge-sigma PX            円・格子・標準フィルターの縁をガウス型でぼかす幅\n"
+      "  --wiener, --absf           ウィーナーフィルター、平均背景差分フィルター\n"
+      "  --noise-scale C            その雑音レベル: 動径平均パワー x C（既定 1）\n"
+      "  --smoothing H              ウィーナー: (2H+1)^2 要素で平均したパワー（既定 1）\n"
+      "  --frame mirror|windowed    スペクトルのフレーム（逆変換は常に鏡像フレーム）\n"
+      "  --difference 出力.bmp      除いた部分も書き出す\n"
+      "  --npy 出力.npy, --difference-npy 出力.npy  フィルター後の画像と除いた部分を\n"
+      "                             float64 配列で書き出す\n"
       "  --no-expand, --quiet\n"
       "例:\n"
-      "  voralin00-cli filter lattice.bmp filtered.bmp --circles-outside \"300,240,12\"\n"}},
+      "  voralin00-cli filter lattice.bmp filtered.bmp --circles-outside \"300,240,12\"\n"
+      "  voralin00-cli filter lattice.bmp bragg.bmp --lattice-mask keep --radius 4 --edge-sigma 1\n"}},
     {"linewave",
      2,
      {"Usage: voralin00-cli linewave IN.bmp OUT.txt --angle DEG [--no-expand] [--quiet]\n"
@@ -212,6 +310,47 @@ const std::vector<cli::Command> kCommands = {
       "コントラストと明るさを段階で変えます（それぞれ -10..10。少なくとも一方を指定）。\n"
       "例:\n"
       "  voralin00-cli adjust lattice.bmp brighter.bmp --brightness 2\n"}},
+    {"spots",
+     1,
+     {"Usage: voralin00-cli spots IN.bmp [--count N] [--min-radius PX] [--csv OUT.csv]\n"
+      "                           [--pixel-size NM] [--no-expand] [--quiet]\n"
+      "Finds the lattice spots in the spectrum of the image times a Hann window (no mirror\n"
+      "ghosts), lists them with their Friedel mates and gives the lattice basis g1, g2.\n"
+      "  --count N          at most N pairs of spots (1..1000, default 8)\n"
+      "  --min-radius PX    leave out the centre up to PX frame samples (default: four widths\n"
+      "                     of the window's resolution)\n"
+      "  --csv OUT.csv      write the list with a header row: number, mate, x and y (frame\n"
+      "                     samples from the centre, x right, y down), |g|, d-spacing, angle\n"
+      "                     (degrees counter-clockwise from x), power, significance\n"
+      "  --pixel-size NM    nm per pixel: |g| in 1/nm and d in nm instead of per pixel\n"
+      "Example:\n"
+      "  voralin00-cli spots lattice.bmp --csv spots.csv\n",
+      "使い方: voralin00-cli spots 入力.bmp [--count N] [--min-radius PX] [--csv 出力.csv]\n"
+      "                           [--pixel-size NM] [--no-expand] [--quiet]\n"
+      "画像にハン窓をかけたスペクトル（鏡像のゴーストなし）から格子スポットを探し、\n"
+      "フリーデル対とともに一覧にし、格子の基本ベクトル g1, g2 を示します。\n"
+      "  --count N          スポットの対を最大 N 組（1..1000、既定 8）\n"
+      "  --min-radius PX    中心から PX サンプルまでを除く（既定: 窓の分解能の 4 倍）\n"
+      "  --csv 出力.csv     見出し行付きで一覧を書き出す: 番号、対、x と y（中心からの\n"
+      "                     フレームサンプル、x は右、y は下）、|g|、面間隔、角度（x から\n"
+      "                     反時計回りの度）、パワー、有意度\n"
+      "  --pixel-size NM    1 画素の nm: |g| を 1/nm、d を nm で示す\n"
+      "例:\n"
+      "  voralin00-cli spots lattice.bmp --csv spots.csv\n"}},
+    {"radial",
+     2,
+     {"Usage: voralin00-cli radial IN.bmp OUT.csv [--plot OUT.png] [--frame mirror|windowed]\n"
+      "                            [--pixel-size NM] [--no-expand] [--quiet]\n"
+      "Writes the rotationally averaged power spectrum against |g| as CSV (bins of one frame\n"
+      "sample up to the sampling limit), and with --plot a PNG plot of it.\n"
+      "Example:\n"
+      "  voralin00-cli radial lattice.bmp profile.csv --plot profile.png --frame windowed\n",
+      "使い方: voralin00-cli radial 入力.bmp 出力.csv [--plot 出力.png] [--frame mirror|windowed]\n"
+      "                            [--pixel-size NM] [--no-expand] [--quiet]\n"
+      "回転平均したパワースペクトルを |g| に対して CSV に書き出します（1 サンプル幅の区間、\n"
+      "サンプリングの限界まで）。--plot でその PNG のグラフも書き出します。\n"
+      "例:\n"
+      "  voralin00-cli radial lattice.bmp profile.csv --plot profile.png --frame windowed\n"}},
 };
 
 // Every option, with the commands that take it (see cli/cli_common.h).
@@ -240,7 +379,7 @@ std::vector<cli::Option> optionTable(Options& o) {
                    [&s] { s.display.lowerClipping = true; })},
         {"--invert", "spectrum", 0, "", cli::flag(s.display.invertedDisplay)},
         {"--rainbow", "spectrum", 0, "", cli::flag(s.display.rainbowPalette)},
-        {"--no-expand", "spectrum filter linewave", 0, "",
+        {"--no-expand", "spectrum filter linewave spots radial", 0, "",
          [&s](const std::string&, const std::vector<std::string>&) {
              s.useExpandedImage = false;
              return std::string();
@@ -281,6 +420,56 @@ std::vector<cli::Option> optionTable(Options& o) {
                        o.settings.lineWave.angle = o.angle;
                        o.haveAngle = true;
                    })},
+        {"--frame", "spectrum filter linewave radial", 1, "mirror|windowed",
+         cli::oneOf({"mirror", "windowed"}, s.frame)},
+        {"--whole-frame", "spectrum", 0, "", cli::flag(s.display.wholeFrame)},
+        {"--count", "spots", 1, "N", cli::wholeIn(1, 1000, o.pairs)},
+        {"--min-radius", "spots", 1, "PX", cli::numberIn(0, 8192, o.minRadius)},
+        {"--csv", "spots", 1, "OUT.csv", cli::text(o.csvPath)},
+        {"--pixel-size", "spots radial", 1, "NM", cli::numberIn(1e-9, 1e9, o.pixelSize)},
+        {"--plot", "radial", 1, "OUT.png", cli::text(o.plotPath)},
+        {"--symmetric", "filter", 0, "", cli::flag(s.filter.symmetricCircles)},
+        {"--lattice-mask", "filter", 1, "keep|remove",
+         cli::also(cli::oneOf({"keep", "remove"}, o.latticeMode),
+                   [&o] {
+                       o.settings.filter.kind =
+                           o.latticeMode == 0 ? spectrum::kLatticeKeep : spectrum::kLatticeRemove;
+                       o.haveLattice = true;
+                       ++o.filterChoices;
+                   })},
+        {"--radius", "filter", 1, "PX",
+         cli::also(cli::numberIn(-1e9, 1e9, s.filter.lattice.radius),
+                   [&o] { o.haveRadius = true; })},
+        {"--basis", "filter", 1, "\"x1,y1;x2,y2\"",
+         [&o](const std::string& name, const std::vector<std::string>& values) {
+             if (!parseBasis(values[0], o.settings.filter.lattice))
+                 return name + " needs \"x1,y1;x2,y2\": two vectors in samples of the spectrum";
+             o.haveBasis = true;
+             return std::string();
+         }},
+        {"--edge-sigma", "filter", 1, "PX",
+         cli::also(cli::numberIn(0, 1000, s.filter.edgeSigma), [&o] { o.haveEdge = true; })},
+        {"--wiener", "filter", 0, "",
+         [&o](const std::string&, const std::vector<std::string>&) {
+             o.settings.filter.kind = spectrum::kWienerFilter;
+             ++o.filterChoices;
+             return std::string();
+         }},
+        {"--absf", "filter", 0, "",
+         [&o](const std::string&, const std::vector<std::string>&) {
+             o.settings.filter.kind = spectrum::kAbsfFilter;
+             ++o.filterChoices;
+             return std::string();
+         }},
+        {"--noise-scale", "filter", 1, "C",
+         cli::also(cli::numberIn(0, 1000, s.filter.noise.noiseScale),
+                   [&o] { o.haveNoiseScale = true; })},
+        {"--smoothing", "filter", 1, "H",
+         cli::also(cli::wholeIn(0, 10, s.filter.noise.smoothing),
+                   [&o] { o.haveSmoothing = true; })},
+        {"--difference", "filter", 1, "OUT.bmp", cli::text(o.differencePath)},
+        {"--npy", "filter", 1, "OUT.npy", cli::text(o.npyPath)},
+        {"--difference-npy", "filter", 1, "OUT.npy", cli::text(o.differenceNpyPath)},
         {"--contrast", "adjust", 1, "K",
          cli::also(cli::wholeIn(-10, 10, o.contrast), [&o] { o.haveContrast = true; })},
         {"--brightness", "adjust", 1, "K",
@@ -300,7 +489,25 @@ std::string parseOptions(const std::string& command, const std::vector<std::stri
     const std::string error = cli::parseOptions(table, command, args, o.positional, stray);
     if (!error.empty()) return error;
     if (o.filterChoices > 1)
-        return "choose one of --filter, --special, --circles-outside, --circles-inside";
+        return "choose one of --filter, --special, --circles-outside, --circles-inside, "
+               "--lattice-mask, --wiener, --absf";
+    const int kind = o.settings.filter.kind;
+    const bool circles = kind == spectrum::kCirclesCutOutside || kind == spectrum::kCirclesCutInside;
+    if ((o.haveRadius || o.haveBasis) && !o.haveLattice)
+        return "--radius and --basis belong to --lattice-mask";
+    if (o.haveLattice && !o.haveRadius) return "--lattice-mask needs --radius PX";
+    if (o.haveEdge && !(circles || o.haveLattice || (o.haveFilter && kind == spectrum::kStandardFilter)))
+        return "--edge-sigma needs --filter, --circles-outside, --circles-inside or --lattice-mask";
+    if ((o.haveNoiseScale || o.haveSmoothing) && kind != spectrum::kWienerFilter &&
+        kind != spectrum::kAbsfFilter)
+        return std::string(o.haveNoiseScale ? "--noise-scale" : "--smoothing") +
+               (o.haveNoiseScale ? " needs --wiener or --absf" : " needs --wiener");
+    if (o.haveSmoothing && kind != spectrum::kWienerFilter) return "--smoothing needs --wiener";
+    if (o.settings.filter.symmetricCircles && !circles)
+        return "--symmetric needs --circles-outside or --circles-inside";
+    if (o.settings.filter.symmetricCircles &&
+        o.settings.filter.circles.size() * 2 > spectrum::kMaxMaskCircles)
+        return "--symmetric: with their mates the circles would be more than 100";
     // Options that would change nothing are refused rather than ignored.
     const bool standardFilter =
         o.haveFilter && o.settings.filter.standardType != spectrum::kNoFilter;
@@ -342,6 +549,117 @@ bool readText(const std::string& path, std::string& out) {
     return std::ferror(file.get()) == 0;
 }
 
+// Writes a whole output file; reports a failure on stderr.
+bool writeBytes(const std::string& path, const void* data, std::size_t size) {
+    image::FileHandle file(std::fopen(path.c_str(), "wb"));
+    bool ok = file && std::fwrite(data, 1, size, file.get()) == size;
+    if (file) ok = file.close() && ok;
+    if (!ok)
+        std::fprintf(stderr, "%s: %s '%s'\n", kProgram,
+                     core::text({"cannot write", "書き込めません:"}), path.c_str());
+    return ok;
+}
+
+// A float64 array in the .npy format (version 1.0), rows top first.
+bool writeNpy(const std::string& path, const std::vector<double>& values, int width, int height) {
+    std::string header = "{'descr': '<f8', 'fortran_order': False, 'shape': (" +
+                         std::to_string(height) + ", " + std::to_string(width) + "), }";
+    while ((10 + header.size() + 1) % 64 != 0) header += ' ';
+    header += '\n';
+    std::string out = "\x93NUMPY";
+    out += '\x01';
+    out += '\x00';
+    out += static_cast<char>(header.size() & 0xFF);
+    out += static_cast<char>(header.size() >> 8);
+    out += header;
+    for (double v : values) {
+        unsigned char bytes[8];
+        std::memcpy(bytes, &v, 8);  // the build targets are little-endian
+        out.append(reinterpret_cast<const char*>(bytes), 8);
+    }
+    return writeBytes(path, out.data(), out.size());
+}
+
+const core::Localized kNoSpots{
+    "No lattice spots found: the spectrum shows no peak clearly above its background.",
+    "格子スポットは見つかりませんでした。スペクトルに背景からはっきり突き出たピークがありません。"};
+const core::Localized kNoSpotMemory{"Not enough memory to look for lattice spots.",
+                                    "格子スポットを探すためのメモリが足りません。"};
+const core::Localized kNoBasis{
+    "The spot finder found no two spots in different directions, so it gives no lattice basis.",
+    "異なる向きの 2 つのスポットが見つからないため、格子の基本ベクトルを決められません。"};
+
+// The frame size the spectrum of this picture gets.
+int frameSizeOf(const spectrum::GreyPixels& pixels, const spectrum::SpectrumSettings& settings) {
+    const spectrum::FramePlan plan =
+        spectrum::planFrame(pixels.width, pixels.height, settings.useExpandedImage,
+                            [&] { return spectrum::edgesAreSeamless(pixels); });
+    return plan.exponent >= 14 ? 0 : plan.n;
+}
+
+// The spot finder over the opened picture; reports why it found nothing.
+bool runFinder(image::CurrentImage& picture, const image::ImageGeometry& geometry,
+               const Options& o, spectrum::SpotResult& result) {
+    spectrum::GreyPixels pixels;
+    if (!spectrum::greyPixelsOf(picture, geometry, pixels)) return false;
+    const int n = frameSizeOf(pixels, o.settings);
+    if (n == 0) {
+        std::fprintf(stderr, "%s: Unable to carry out the FFT.\nbecause of the image size being too large.\n", kProgram);
+        return false;
+    }
+    spectrum::SpotOptions options;
+    options.pairs = o.pairs;
+    options.minRadius = o.minRadius;
+    options.nmPerPixel = o.pixelSize;
+    result = spectrum::findSpots(pixels, n, options);
+    if (result.status == spectrum::SpotStatus::kNoMemory) {
+        std::fprintf(stderr, "%s: %s\n", kProgram, core::text(kNoSpotMemory));
+        return false;
+    }
+    return result.status == spectrum::SpotStatus::kFound ||
+           result.status == spectrum::SpotStatus::kNoneFound;
+}
+
+int runSpots(Session& s, const Options& o) {
+    spectrum::SpotResult result;
+    if (!runFinder(s.image, s.geometry, o, result)) return 1;
+    const bool nm = o.pixelSize > 0.0;
+    if (result.status == spectrum::SpotStatus::kNoneFound) {
+        std::printf("%s\n", core::text(kNoSpots));
+    } else {
+        std::printf("Frame %d x %d, central radius %.2f samples\n", result.n, result.n,
+                    result.minRadius);
+        std::printf("  #  mate        x        y  %s  %s     angle      power\n",
+                    nm ? "    |g| 1/nm" : "   |g| 1/px", nm ? "      d nm" : "      d px");
+        for (const spectrum::Spot& spot : result.spots)
+            std::printf("%3d  %4d %8.3f %8.3f  %11.6f  %10.4f  %8.3f  %9.4g\n", spot.number,
+                        spot.mate, spot.position.x, spot.position.y, spot.g, spot.d,
+                        spot.angleDegrees, spot.power);
+        if (result.haveBasis)
+            std::printf("Basis g1 = (%.3f, %.3f), g2 = (%.3f, %.3f)\n", result.g1.x, result.g1.y,
+                        result.g2.x, result.g2.y);
+        else
+            std::printf("%s\n", core::text(kNoBasis));
+    }
+    if (!o.csvPath.empty()) {
+        const std::string csv = spectrum::spotsCsv(result, o.pixelSize);
+        if (!writeBytes(o.csvPath, csv.data(), csv.size())) return 1;
+    }
+    return 0;
+}
+
+int runRadial(Session& s, const Options& o, const std::string& output) {
+    const spectrum::RadialProfile profile = spectrum::radialProfile(s.buffers);
+    const std::string csv = spectrum::radialProfileCsv(profile, o.pixelSize);
+    if (!writeBytes(output, csv.data(), csv.size())) return 1;
+    if (!o.plotPath.empty()) {
+        const spectrum::Plot plot = spectrum::plotRadialProfile(profile, 480, 320);
+        const std::vector<std::uint8_t> png = spectrum::encodePng(plot.width, plot.height, plot.rgb);
+        if (!writeBytes(o.plotPath, png.data(), png.size())) return 1;
+    }
+    return 0;
+}
+
 // One input to one output; 0 when it was written, 1 when something was refused. The options
 // are a copy: the steps may change the settings, and each file of a batch starts afresh.
 int runOne(const std::string& command, Options o, const std::string& input,
@@ -358,6 +676,22 @@ int runOne(const std::string& command, Options o, const std::string& input,
         return 0;
     }
     if (!openInput(s, input)) return 1;
+    if (command == "spots") return runSpots(s, o);
+    if (command == "radial") o.settings.display = spectrum::DisplaySettings{};
+    // A lattice mask without a basis takes the finder's, found before the transform replaces
+    // the picture with the spectrum.
+    if (o.haveLattice && !o.haveBasis) {
+        spectrum::SpotResult found;
+        if (!runFinder(s.image, s.geometry, o, found)) return 1;
+        if (found.status != spectrum::SpotStatus::kFound || !found.haveBasis) {
+            std::fprintf(stderr, "%s: %s\n", kProgram,
+                         core::text(found.status == spectrum::SpotStatus::kFound ? kNoBasis
+                                                                                 : kNoSpots));
+            return 1;
+        }
+        o.settings.filter.lattice.g1 = found.g1;
+        o.settings.filter.lattice.g2 = found.g2;
+    }
 
     bool written = false;
     if (command == "normalise") {
@@ -380,9 +714,43 @@ int runOne(const std::string& command, Options o, const std::string& input,
             if (!written) cli::explainOutput(kProgram, output);
             return written ? 0 : 1;
         }
-        if (command == "filter" &&
-            !spectrum::inverseTransform(s.image, s.geometry, o.settings, s.buffers, s.sink, s.busy))
-            return 1;
+        if (command == "radial") return runRadial(s, o, output);
+        if (command == "filter") {
+            auto& filter = o.settings.filter;
+            if (filter.symmetricCircles) {
+                const std::size_t drawn = filter.circles.size();
+                for (std::size_t i = 0; i < drawn; ++i)
+                    filter.circles.push_back(spectrum::symmetricMate(
+                        filter.circles[i], s.buffers.n, s.buffers.offsetX, s.buffers.offsetY));
+            }
+            if (o.haveLattice) {
+                const spectrum::LatticeCheck check = spectrum::checkLattice(filter.lattice, s.buffers.n);
+                if (check != spectrum::LatticeCheck::kOk) {
+                    std::fprintf(stderr, "%s: %s\n", kProgram,
+                                 core::text(spectrum::latticeCheckText(check)));
+                    return 1;
+                }
+            }
+            spectrum::InverseParts parts;
+            if (!spectrum::inverseTransform(s.image, s.geometry, o.settings, s.buffers, s.sink,
+                                            s.busy, &parts))
+                return 1;
+            if (!o.npyPath.empty() &&
+                !writeNpy(o.npyPath, parts.filtered, parts.width, parts.height))
+                return 1;
+            if (!o.differenceNpyPath.empty() &&
+                !writeNpy(o.differenceNpyPath, parts.removed, parts.width, parts.height))
+                return 1;
+            if (!o.differencePath.empty()) {
+                image::CurrentImage removed = s.image;
+                spectrum::renderRemovedPart(parts, removed, s.geometry);
+                if (!spectrum::saveBitmapTo(o.differencePath, removed, s.geometry, s.sink,
+                                            core::systemDisk(), false)) {
+                    cli::explainOutput(kProgram, o.differencePath);
+                    return 1;
+                }
+            }
+        }
     }
     written =
         spectrum::saveBitmapTo(output, s.image, s.geometry, s.sink, core::systemDisk(), false);

@@ -149,7 +149,8 @@ SpotResult findSpots(const GreyPixels& pixels, int n, const SpotOptions& options
     result.minRadius = options.minRadius > 0.0 ? options.minRadius : 4.0 * std::max(binX, binY);
 
     // Background per whole-sample distance: the mean, then twice the mean of what lies below
-    // ten times the previous estimate (a spot must not raise its own background).
+    // ten times the previous estimate (a spot must not raise its own background),
+    // never below the rounding of the grey levels.
     const int bins = static_cast<int>(n / std::sqrt(2.0) + 0.5) + 2;
     std::vector<double> background(static_cast<std::size_t>(bins), 0.0);
     auto distanceBin = [](int fx, int fy) {
@@ -171,21 +172,29 @@ SpotResult findSpots(const GreyPixels& pixels, int n, const SpotOptions& options
         for (int j = 0; j < bins; ++j) background[j] = count[j] > 0 ? sum[j] / count[j] : 0.0;
     }
 
+    // No background is taken below the rounding of the grey levels to whole numbers (variance
+    // 1/12 a pixel), so a flat image's last bits never pass for spots.
+    double windowSquares = 0.0;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const double wt = hannWeight(x, w) * hannWeight(y, h);
+            windowSquares += wt * wt;
+        }
+    const double quantisationFloor = windowSquares / 12.0;
+    for (double& b : background) b = std::max(b, quantisationFloor);
     const double threshold = std::log(static_cast<double>(w) * h) + 10.0;
     struct Candidate {
         int fx, fy;
         double power, significance;
     };
     std::vector<Candidate> candidates;
-    double total = 0.0;
-    for (float p : power) total += p;
     const double minRadius2 = result.minRadius * result.minRadius;
     // The half plane: fy < 0, or fy = 0 with fx > 0.
     for (int fy = -n / 2; fy <= 0; ++fy) {
         for (int fx = (fy == 0 ? 1 : -n / 2 + 1); fx < n / 2; ++fx) {
             if (double(fx) * fx + double(fy) * fy < minRadius2) continue;
             const double p = P(fx, fy);
-            if (!(p > 0.0) || !(p > 1e-12 * total)) continue;
+            if (!(p > 0.0)) continue;
             const double bg = background[distanceBin(fx, fy)];
             if (!(p > threshold * bg)) continue;
             bool peak = true;
