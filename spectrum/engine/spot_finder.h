@@ -9,7 +9,8 @@
 // (ln(width x height) + 10) times the background (the radially averaged power at its distance,
 // with outliers trimmed): pure noise passes that test about once in 40000 images. Maxima on the
 // window's leakage lines of a stronger spot (its row or column band, below 1/1000 of its power)
-// are dropped. Each maximum is refined to sub-sample precision by a parabola through the log
+// are dropped, as is anything below 2e-5 of the strongest spot (what rounding to whole grey
+// levels can make of a strong fringe). Each maximum is refined to sub-sample precision by a parabola through the log
 // power of its neighbours across and down. A real image's spectrum is centro-symmetric, so each
 // spot comes with its Friedel mate at -g.
 //

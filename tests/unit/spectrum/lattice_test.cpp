@@ -1,0 +1,205 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+#include "spectrum/engine/display.h"
+#include "spectrum/engine/forward.h"
+#include "spectrum/engine/inverse.h"
+#include "spectrum/engine/lattice_mask.h"
+#include "spectrum/engine/spot_finder.h"
+#include "test_images.h"
+#include "tests/doubles/recording.h"
+
+namespace spectrum {
+namespace {
+
+using testing::makePicture;
+
+int texture(int x, int y) { return 40 + (x * 7 + y * 13 + (x * y) % 17) % 180; }
+
+TEST(SoftDisc, ZeroWidthIsTheStrictHardEdgeAndTheSoftEdgeIsHalfOnTheOldOne) {
+    EXPECT_EQ(softDisc(2.999, 3.0, 0.0), 1.0);
+    EXPECT_EQ(softDisc(3.0, 3.0, 0.0), 0.0);  // strictly inside, as the circles are
+    EXPECT_DOUBLE_EQ(softDisc(3.0, 3.0, 1.5), 0.5);
+    EXPECT_NEAR(softDisc(0.0, 10.0, 1.0), 1.0, 1e-15);
+    EXPECT_NEAR(softDisc(20.0, 10.0, 1.0), 0.0, 1e-15);
+    // One sigma outside: 0.5 erfc(1 / sqrt 2) = 0.1587.
+    EXPECT_NEAR(softDisc(4.0, 3.0, 1.0), 0.158655, 1e-6);
+}
+
+TEST(Lattice, ChecksRefuseCollinearZeroRadiusTooLargeAndTooDense) {
+    LatticeSettings l;
+    l.g1 = {30, 0};
+    l.g2 = {0, 25};
+    l.radius = 4;
+    EXPECT_EQ(checkLattice(l, 512), LatticeCheck::kOk);
+    l.g2 = {60, 0.5};  // half a degree off the line of g1
+    EXPECT_EQ(checkLattice(l, 512), LatticeCheck::kCollinear);
+    l.g2 = {0, 0};
+    EXPECT_EQ(checkLattice(l, 512), LatticeCheck::kCollinear);
+    l.g2 = {0, NAN};
+    EXPECT_EQ(checkLattice(l, 512), LatticeCheck::kCollinear);
+    l.g2 = {0, 25};
+    l.radius = 0;
+    EXPECT_EQ(checkLattice(l, 512), LatticeCheck::kBadRadius);
+    l.radius = 256.5;
+    EXPECT_EQ(checkLattice(l, 512), LatticeCheck::kBadRadius);
+    l.radius = 256;
+    EXPECT_EQ(checkLattice(l, 512), LatticeCheck::kOk);
+    l.radius = 1;
+    l.g1 = {1, 0};
+    l.g2 = {0, 1};
+    EXPECT_EQ(checkLattice(l, 512), LatticeCheck::kTooManyPoints);
+    EXPECT_STRNE(latticeCheckText(LatticeCheck::kTooManyPoints).japanese, "");
+}
+
+// The nearest point among the nine around the rounded coordinates is the nearest of all, even
+// for a badly skewed basis, once it is reduced.
+TEST(Lattice, WeightIsThatOfTheNearestPointForSkewedBases) {
+    LatticeSettings l;
+    l.g1 = {17.3, -4.1};
+    l.g2 = {17.3 * 5 + 3.2, -4.1 * 5 + 11.7};  // g1 five times over plus a short step
+    l.radius = 5.0;
+    const LatticeWeight weight(l, 1.2);
+    std::mt19937 random(4);
+    std::uniform_real_distribution<double> place(-256, 256);
+    for (int trial = 0; trial < 500; ++trial) {
+        const double fx = place(random), fy = place(random);
+        double best = 1e300;
+        for (int i = -150; i <= 150; ++i)
+            for (int j = -40; j <= 40; ++j) {
+                const double px = i * l.g1.x + j * l.g2.x, py = i * l.g1.y + j * l.g2.y;
+                best = std::min(best, std::hypot(fx - px, fy - py));
+            }
+        ASSERT_NEAR(weight(fx, fy), softDisc(best, 5.0, 1.2), 1e-12) << fx << "," << fy;
+    }
+    Vec2 a = l.g1, b = l.g2;
+    reduceBasis(a, b);
+    EXPECT_NEAR(std::fabs(a.x * b.y - a.y * b.x), std::fabs(l.g1.x * l.g2.y - l.g1.y * l.g2.x),
+                1e-9);  // same cell area: the same lattice
+    EXPECT_LE(std::hypot(b.x, b.y), std::hypot(l.g2.x, l.g2.y));
+}
+
+TEST(Lattice, SymmetricMateMirrorsAboutTheZeroFrequency) {
+    // 300 x 250 in a 512 frame: offsets 106 and 131, zero frequency at picture (150, 125).
+    const MaskCircle mate = symmetricMate({170, 100, 6}, 512, 106, 131);
+    EXPECT_EQ(mate, (MaskCircle{130, 150, 6}));
+    EXPECT_EQ(symmetricMate(mate, 512, 106, 131), (MaskCircle{170, 100, 6}));
+}
+
+struct Frames : ::testing::Test {
+    SpectrumSettings settings;
+    core::RecordingSink sink;
+    core::RecordingBusy busy{sink};
+};
+
+// The inverse never sees the windowed frame: after a windowed display the filtered picture is
+// the one the mirror frame gives.
+TEST_F(Frames, InverseAfterAWindowedDisplayUsesTheMirrorFrame) {
+    settings.filter.standardType = kLowPass;
+    settings.filter.wa = 0.3;
+    std::vector<std::uint8_t> pictures[2];
+    for (int frame : {kMirrorFrame, kWindowedFrame}) {
+        auto picture = makePicture(90, 70, texture);
+        SpectrumBuffers buffers;
+        settings.frame = frame;
+        ASSERT_TRUE(forwardTransform(picture.image, picture.geometry, settings, buffers, sink, busy));
+        EXPECT_EQ(buffers.windowed, frame == kWindowedFrame);
+        InverseParts parts;
+        ASSERT_TRUE(inverseTransform(picture.image, picture.geometry, settings, buffers, sink, busy,
+                                     &parts));
+        pictures[frame] = picture.image.dib.block;
+        // The two parts add up to the image.
+        auto original = makePicture(90, 70, texture);
+        const GreyPixels p = original.pixels();
+        for (int y = 0; y < 70; y += 7)
+            for (int x = 0; x < 90; x += 9)
+                ASSERT_NEAR(parts.filtered[y * 90 + x] + parts.removed[y * 90 + x], p.at(x, y),
+                            1e-9 * 255);
+    }
+    EXPECT_EQ(pictures[0], pictures[1]);
+}
+
+TEST_F(Frames, WindowedFrameIsTheHannWeightedImageInZeros) {
+    auto picture = makePicture(70, 64, texture);
+    const GreyPixels p = picture.pixels();
+    FramePlan plan{8, 256, 93, 96};
+    std::vector<double> re(256 * 256, -1.0), im(256 * 256, -1.0);
+    fillWindowedFrame(p, plan, re.data(), im.data());
+    for (int r = 0; r < 256; ++r)
+        for (int c = 0; c < 256; ++c) {
+            const int x = c - 93, y = r - 96;
+            double want = 0.0;
+            if (x >= 0 && x < 70 && y >= 0 && y < 64)
+                want = ((r + c) % 2 ? -1.0 : 1.0) * p.at(x, y) *
+                       std::pow(std::sin(M_PI * (x + 0.5) / 70), 2) *
+                       std::pow(std::sin(M_PI * (y + 0.5) / 64), 2);
+            ASSERT_NEAR(re[r * 256 + c], want, 1e-12);
+            ASSERT_EQ(im[r * 256 + c], 0.0);
+        }
+}
+
+// With the frame as large as the picture each bin is one element: the same picture as before.
+TEST_F(Frames, WholeFrameOfAnUnexpandedImageIsTheUsualPicture) {
+    auto a = makePicture(128, 128, [](int x, int y) { return 100 + ((x * 3 + y * 5) % 7) * 10; });
+    auto b = a;
+    settings.useExpandedImage = false;
+    SpectrumBuffers buffers;
+    ASSERT_TRUE(forwardTransform(a.image, a.geometry, settings, buffers, sink, busy));
+    settings.display.wholeFrame = true;
+    ASSERT_EQ(mapSpectrum(buffers, b.geometry, settings.display, b.image), 0);
+    EXPECT_EQ(a.image.dib.block, b.image.dib.block);
+}
+
+TEST(SpotFinder, FindsAFringeAndItsMateAndNothingInAFlatImage) {
+    auto fringe = makePicture(120, 100, [](int x, int y) {
+        return static_cast<int>(128 + 80 * std::cos(2 * M_PI * (x / 6.0 + y / 15.0)));
+    });
+    const SpotResult found = findSpots(fringe.pixels(), 256, SpotOptions{});
+    ASSERT_EQ(found.status, SpotStatus::kFound);
+    ASSERT_GE(found.spots.size(), 2u);
+    const Spot& s = found.spots[0];
+    EXPECT_NEAR(std::fabs(s.position.x), 256 / 6.0, 0.2);
+    EXPECT_NEAR(std::fabs(s.position.y), 256 / 15.0, 0.2);
+    EXPECT_EQ(found.spots[1].mate, 1);
+    EXPECT_DOUBLE_EQ(found.spots[1].position.x, -s.position.x);
+    EXPECT_LT(s.position.y, 0.0);  // the first of a pair lies above the centre
+    EXPECT_FALSE(found.haveBasis);  // one direction only
+
+    auto flat = makePicture(100, 80, [](int, int) { return 90; });
+    EXPECT_EQ(findSpots(flat.pixels(), 256, SpotOptions{}).status, SpotStatus::kNoneFound);
+}
+
+TEST(SpotFinder, HalfPowerIsThatOfTheWindowedFrameLessItsMean) {
+    auto picture = makePicture(40, 36, texture);
+    const GreyPixels p = picture.pixels();
+    const int n = 64;
+    const std::vector<float> half = windowedHalfPower(p, n);
+    ASSERT_EQ(half.size(), static_cast<std::size_t>(n) * (n / 2 + 1));
+    double sum = 0, weights = 0;
+    for (int y = 0; y < 36; ++y)
+        for (int x = 0; x < 40; ++x) {
+            sum += hannWeight(x, 40) * hannWeight(y, 36) * p.at(x, y);
+            weights += hannWeight(x, 40) * hannWeight(y, 36);
+        }
+    const double mean = sum / weights;
+    // A direct DFT at a few frequencies.
+    for (auto [ky, kx] : {std::pair{0, 0}, {3, 5}, {63, 32}, {40, 1}, {17, 0}}) {
+        double re = 0, im = 0;
+        for (int y = 0; y < 36; ++y)
+            for (int x = 0; x < 40; ++x) {
+                const double v = (p.at(x, y) - mean) * hannWeight(x, 40) * hannWeight(y, 36);
+                const double a = -2 * M_PI * (double(kx) * x + double(ky) * y) / n;
+                re += v * std::cos(a);
+                im += v * std::sin(a);
+            }
+        const double want = re * re + im * im;
+        EXPECT_NEAR(half[static_cast<std::size_t>(ky) * (n / 2 + 1) + kx], want,
+                    1e-5 * want + 1e-3)
+            << ky << "," << kx;
+    }
+}
+
+}  // namespace
+}  // namespace spectrum
