@@ -430,6 +430,11 @@ class LatticeTools(unittest.TestCase):
             ["--basis", "1,2;3", "--lattice-mask", "keep", "--radius", "3"],
             ["--lattice-mask", "keep", "--radius", "3", "--wiener"],
             ["--circles-outside", ";".join(["10,10,3"] * 51), "--symmetric"],
+            ["--symmetric"],
+            ["--edge-sigma", "2"],
+            ["--wiener", "--edge-sigma", "2"],
+            ["--absf", "--smoothing", "2"],
+            ["--noise-scale", "2"],
         ]
         for extra in usage:
             with self.subTest(usage=extra):
