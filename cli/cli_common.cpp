@@ -1,5 +1,12 @@
 #include "cli/cli_common.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#include <shellapi.h>
+
+#include "core/wide_path.h"
+#endif
+
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
@@ -328,6 +335,16 @@ bool stdoutIsTerminal() {
 
 std::vector<std::string> argumentsOf(int argc, char** argv) {
     std::vector<std::string> out;
+#if defined(_WIN32)
+    // argv is in the ANSI code page, which cannot hold every file name: take the wide command
+    // line and carry it as UTF-8, as the engines open files.
+    int count = 0;
+    if (wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count)) {
+        for (int i = 1; i < count; ++i) out.push_back(core::utf8Path(wide[i]));
+        LocalFree(wide);
+        return out;
+    }
+#endif
     for (int i = 1; i < argc; ++i) out.emplace_back(argv[i]);
     return out;
 }

@@ -160,7 +160,8 @@ std::optional<long long> parseLongInteger(const std::string& text);
 bool stdoutIsTerminal();
 bool stderrIsTerminal();
 
-// Command-line arguments as UTF-8/ANSI strings, past the program name.
+// Command-line arguments past the program name, as UTF-8 (on Windows from the wide command
+// line, so any file name arrives whole).
 std::vector<std::string> argumentsOf(int argc, char** argv);
 
 }  // namespace cli

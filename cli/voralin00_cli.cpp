@@ -541,7 +541,7 @@ bool openInput(Session& s, const std::string& path) {
 
 // Through stdio: a stream iterator throws on a read error (such as a folder given as the file).
 bool readText(const std::string& path, std::string& out) {
-    image::FileHandle file(std::fopen(path.c_str(), "rb"));
+    image::FileHandle file(image::openFile(path, "rb"));
     if (!file) return false;
     char buffer[4096];
     std::size_t got = 0;

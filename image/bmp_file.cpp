@@ -195,7 +195,7 @@ bool readBitmapBytes(std::span<const std::uint8_t> file, CurrentImage& image, Bi
 
 bool readBitmapFile(const std::string& path, CurrentImage& image, BitmapFlavour flavour,
                     core::MessageSink& sink, int clientWidth, int clientHeight) {
-    FileHandle file(std::fopen(path.c_str(), "rb"));
+    FileHandle file(openFile(path, "rb"));
     if (!file) {
         freeBitmap(image);
         sink.ask(core::formatMessage("Unable to open file '%s'.", path.c_str()),
@@ -241,15 +241,18 @@ std::vector<std::uint8_t> encodeBitmap(CurrentImage& image, BitmapFlavour flavou
 }
 
 bool writeBitmapFile(const std::string& path, CurrentImage& image, BitmapFlavour flavour,
-                     core::MessageSink& sink) {
+                     core::MessageSink& sink, ReplacingSet* set) {
     const std::size_t blockSize = image.dib.block.size();
     // bfSize is 32 bits: a block that cannot be described is not written at all.
     if (image.dib.empty() || blockSize > 0xFFFFFFFFu - kFileHeaderSize) {
         sink.ask(writeFailedText(flavour), saveCaption(flavour), core::kIconError);
         return false;
     }
-    FileHandle file(std::fopen(path.c_str(), "wb"));
-    if (!file) {
+    // The old file stays until the new one is complete.
+    ReplacingFile single;
+    ReplacingFile* out = set ? set->add(path) : (single.open(path) ? &single : nullptr);
+    if (!out) {
+        if (set) set->discard();
         sink.ask(createFailedText(flavour), saveCaption(flavour), core::kIconError);
         return false;
     }
@@ -258,12 +261,10 @@ bool writeBitmapFile(const std::string& path, CurrentImage& image, BitmapFlavour
                       offBitsFor(image, flavour)};
     std::uint8_t head[kFileHeaderSize];
     storeFileHeader(head, image.fileHeader);
-    FileSink out(file.get());
-    const bool written =
-        out.write(head, sizeof head) && out.write(image.dib.block.data(), blockSize);
-    const bool closed = file.close();
-    if (!written || !closed) {
-        removeFile(path);
+    bool written = out->write(head, sizeof head) && out->write(image.dib.block.data(), blockSize);
+    if (written && !set) written = single.commit();
+    if (!written) {
+        if (set) set->discard();
         sink.ask(writeFailedText(flavour), saveCaption(flavour), core::kIconError);
         return false;
     }

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "core/message_sink.h"
+#include "image/file_io.h"
 #include "image/packed_dib.h"
 
 namespace image {
@@ -58,10 +59,12 @@ bool readBitmapFile(const std::string& path, CurrentImage& image, BitmapFlavour 
 bool readBitmapBytes(std::span<const std::uint8_t> file, CurrentImage& image, BitmapFlavour flavour,
                      core::MessageSink& sink, int clientWidth, int clientHeight);
 
-// Writes the current picture as a BMP file and keeps the written file header in `image`. A file
-// that could not be written completely (including its close) is deleted.
+// Writes the current picture as a BMP file and keeps the written file header in `image`. The
+// file replaces `path` only when it was written completely (including its close); until then an
+// old file of that name stays as it was. With a `set`, the file joins it and is moved into place
+// with the set's commit; a failure then discards the whole set.
 bool writeBitmapFile(const std::string& path, CurrentImage& image, BitmapFlavour flavour,
-                     core::MessageSink& sink);
+                     core::MessageSink& sink, ReplacingSet* set = nullptr);
 
 // The bytes writeBitmapFile would write; sets the kept file header the same way.
 std::vector<std::uint8_t> encodeBitmap(CurrentImage& image, BitmapFlavour flavour);

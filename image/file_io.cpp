@@ -41,8 +41,91 @@ bool FileHandle::close() {
     return ok;
 }
 
-bool removeFile(const std::string& path) {
-    return std::remove(path.c_str()) == 0;
+bool ReplacingFile::open(const std::string& target) {
+    discard();
+    target_ = platform::resolveTarget(target);
+    if (!platform::mayReplace(target_)) return false;
+    file_ = platform::createTemporaryBeside(target_, temp_);
+    written_ = 0;
+    finished_ = false;
+    ok_ = file_ != nullptr;
+    if (!ok_) temp_.clear();
+    return ok_;
+}
+
+bool ReplacingFile::write(const std::uint8_t* data, std::size_t n) {
+    if (!ok_ || !file_) return false;
+    if (n > 0 && std::fwrite(data, 1, n, file_) != n) ok_ = false;
+    written_ += n;
+    return ok_;
+}
+
+bool ReplacingFile::finish() {
+    if (finished_) return ok_;
+    finished_ = true;
+    if (!file_) return ok_ = false;
+    const bool closed = platform::flushAndClose(file_);
+    file_ = nullptr;
+    // The size on disk, not the counts the runtime returned, says whether the data is there.
+    ok_ = ok_ && closed && platform::sizeOnDisk(temp_) == written_;
+    return ok_;
+}
+
+bool ReplacingFile::replaceTarget() {
+    if (!finished_ || !ok_ || temp_.empty()) return false;
+    if (!platform::moveOver(temp_, target_)) return false;
+    temp_.clear();  // it is the target now
+    return true;
+}
+
+bool ReplacingFile::commit() {
+    const bool done = finish() && replaceTarget();
+    if (!done) discard();
+    return done;
+}
+
+void ReplacingFile::discard() {
+    if (file_) std::fclose(file_);
+    file_ = nullptr;
+    if (!temp_.empty()) removeFile(temp_);
+    temp_.clear();
+    ok_ = false;
+}
+
+bool replaceFileContents(const std::string& path, std::string_view bytes) {
+    ReplacingFile file;
+    return file.open(path) && file.write(bytes) && file.commit();
+}
+
+ReplacingFile* ReplacingSet::add(const std::string& target) {
+    try {
+        files_.push_back(std::make_unique<ReplacingFile>());
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    if (!files_.back()->open(target)) {
+        files_.pop_back();
+        return nullptr;
+    }
+    return files_.back().get();
+}
+
+bool ReplacingSet::commit() {
+    for (const auto& f : files_)
+        if (!f->finish()) {
+            discard();
+            return false;
+        }
+    // Every file is complete: from here only renames within their folders remain.
+    bool all = true;
+    for (const auto& f : files_) all = f->replaceTarget() && all;
+    discard();
+    return all;
+}
+
+void ReplacingSet::discard() {
+    for (const auto& f : files_) f->discard();
+    files_.clear();
 }
 
 }  // namespace image

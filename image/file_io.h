@@ -1,14 +1,21 @@
-// Small file helpers shared by the BMP reader, writer and normaliser: byte sources and sinks, so
-// the codecs run on memory in tests and the fuzzer and on FILE streams in the programs, plus the
-// few calls that differ between POSIX and Win32 (64-bit sizes, exclusive creation).
+// Small file helpers shared by every reader and writer of the engines: byte sources and sinks, so
+// the codecs run on memory in tests and the fuzzer and on FILE streams in the programs, the few
+// calls that differ between POSIX and Win32 (64-bit sizes, exclusive creation, names), and the
+// safe replacement of an output file.
+//
+// Paths are UTF-8. The Windows build opens them by their wide form, so any file name works; a
+// path that is not valid UTF-8 is taken in the ANSI code page, as the programs' older callers
+// pass it.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace image {
@@ -92,5 +99,84 @@ std::FILE* createExclusive(const std::string& path, bool& exists);
 
 bool fileExists(const std::string& path);
 bool removeFile(const std::string& path);
+
+// The system's folder for temporary files, ending in a separator; "" when there is none.
+std::string systemTemporaryFolder();
+
+// fopen by a UTF-8 path.
+std::FILE* openFile(const std::string& path, const char* mode);
+
+// An output file written under a temporary name in its target's folder and moved over the target
+// only after every byte was written, flushed and closed, and the size on disk checked (some C
+// runtimes report a short write on a full disk as complete). Until then the target stays as it
+// was, and a failure removes only the temporary file. A target that is a symbolic link is
+// resolved, so the file it points at is replaced and the link stays; a replaced file keeps its
+// permissions. A target that exists but may not be written (read-only, a folder) is refused at
+// open(), as opening it for writing would be.
+class ReplacingFile final : public ByteSink {
+  public:
+    ReplacingFile() = default;
+    ~ReplacingFile() { discard(); }
+    ReplacingFile(const ReplacingFile&) = delete;
+    ReplacingFile& operator=(const ReplacingFile&) = delete;
+
+    // Creates the temporary file for `target`; false when that cannot be done.
+    bool open(const std::string& target);
+    bool write(const std::uint8_t* data, std::size_t n) override;
+    bool write(std::string_view bytes) {
+        return write(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    }
+    // Flushes, closes and checks the temporary file: true when every byte written is on disk.
+    bool finish();
+    // Moves the finished temporary file over the target.
+    bool replaceTarget();
+    // finish() and replaceTarget(); on failure the temporary file is removed.
+    bool commit();
+    // Closes and removes the temporary file unless it replaced the target.
+    void discard();
+
+    const std::string& temporaryPath() const { return temp_; }
+
+  private:
+    std::string target_;  // resolved through symbolic links
+    std::string temp_;
+    std::FILE* file_ = nullptr;
+    std::uint64_t written_ = 0;
+    bool ok_ = false;
+    bool finished_ = false;
+};
+
+// Writes `bytes` to `path` through a ReplacingFile.
+bool replaceFileContents(const std::string& path, std::string_view bytes);
+
+// Several output files that belong together (slice files, pages): each is written to its own
+// temporary file; only when all were written are they moved into place, and a failure before
+// that removes every temporary file and leaves all targets as they were.
+class ReplacingSet {
+  public:
+    // A new member for `target`, open for writing, or nullptr when it cannot be created.
+    ReplacingFile* add(const std::string& target);
+    // Finishes every member, then moves them all into place.
+    bool commit();
+    void discard();
+
+  private:
+    std::vector<std::unique_ptr<ReplacingFile>> files_;
+};
+
+// Where the pieces of a safe replacement differ between POSIX and Win32.
+namespace platform {
+// The file a write to `path` must replace: symbolic links followed.
+std::string resolveTarget(const std::string& path);
+// False when `path` exists but is not a regular file this process may write.
+bool mayReplace(const std::string& path);
+// Creates a new temporary file in the folder of `target`, with the permissions of `target` when
+// it exists.
+std::FILE* createTemporaryBeside(const std::string& target, std::string& temp);
+// Flushes the stream to the disk and closes it.
+bool flushAndClose(std::FILE* file);
+std::optional<std::uint64_t> sizeOnDisk(const std::string& path);
+bool moveOver(const std::string& temp, const std::string& target);
+}  // namespace platform
 
 }  // namespace image

@@ -225,6 +225,12 @@ bool looksLikeBitmap(const std::uint8_t* head) {
     return head[0] == 'B' && head[1] == 'M' && isAcceptedInfoSize(head[14]);
 }
 
+// The last component of a path ("cell.bmp" of "D:\\img\\cell.bmp" or "/img/cell.bmp").
+std::string fileNameOf(const std::string& path) {
+    const auto slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 std::string lowerLastFour(const std::string& path) {
     std::string tail = path.substr(path.size() - 4);
     for (char& c : tail)
@@ -354,13 +360,24 @@ std::optional<NormalisedFile> normaliseGreyBitmap(const std::string& sourcePath,
                                                   core::DiskServices& disk,
                                                   std::optional<core::BusyScope>& busy) {
     using core::kIconError;
-    FileHandle in(std::fopen(sourcePath.c_str(), "rb"));
+    FileHandle in(openFile(sourcePath, "rb"));
     const auto size = in ? fileSize(in.get()) : std::nullopt;
     if (!size) {
         refuse(sink, kOpenText, "Open Error", kIconError);
         return std::nullopt;
     }
-    if (!disk.hasFreeDiskSpace(sourcePath, 2 * *size + core::kFreeSpaceMargin)) {
+    // The temporary file goes beside the image or, where that folder cannot take it (a full
+    // or read-only medium), into the system's temporary folder; free space is asked for the
+    // folder the file goes to.
+    const std::string besideName = temporaryBitmapName(sourcePath, 1);
+    const std::string fallbackFolder = systemTemporaryFolder();
+    const std::string fallbackName =
+        fallbackFolder.empty() ? std::string()
+                               : fallbackFolder + temporaryBitmapName(fileNameOf(sourcePath), 1);
+    auto roomFor = [&](const std::string& name, std::uint64_t bytes) {
+        return !name.empty() && disk.hasFreeDiskSpace(name, bytes + core::kFreeSpaceMargin);
+    };
+    if (!roomFor(besideName, 2 * *size) && !roomFor(fallbackName, 2 * *size)) {
         refuse(sink, kDiskText, "Error", kIconError);
         return std::nullopt;
     }
@@ -374,8 +391,10 @@ std::optional<NormalisedFile> normaliseGreyBitmap(const std::string& sourcePath,
     const auto source = checkGreyBitmap(std::span(head, headSize), *size, sink);
     if (!source) return std::nullopt;
     // An RLE8 source can expand far beyond twice its size; the normalised size is known now.
-    if (!disk.hasFreeDiskSpace(
-            sourcePath, std::uint64_t{source->geometry.fileSize} + core::kFreeSpaceMargin)) {
+    const std::uint64_t needed = source->geometry.fileSize;
+    const bool roomBeside = roomFor(besideName, needed);
+    const bool roomFallback = roomFor(fallbackName, needed);
+    if (!roomBeside && !roomFallback) {
         refuse(sink, kDiskText, "Error", kIconError);
         return std::nullopt;
     }
@@ -383,12 +402,16 @@ std::optional<NormalisedFile> normaliseGreyBitmap(const std::string& sourcePath,
     // Never replace a file of the user's: take the first free name, created exclusively.
     NormalisedFile result{source->geometry, {}};
     FileHandle temp;
-    for (int attempt = 1; attempt <= kMaxTempAttempts && !temp; ++attempt) {
-        bool exists = false;
-        result.tempPath = temporaryBitmapName(sourcePath, attempt);
-        temp.reset(createExclusive(result.tempPath, exists));
-        if (!temp && !exists) break;
-    }
+    auto createIn = [&](const std::string& stemPath) {
+        for (int attempt = 1; attempt <= kMaxTempAttempts && !temp; ++attempt) {
+            bool exists = false;
+            result.tempPath = temporaryBitmapName(stemPath, attempt);
+            temp.reset(createExclusive(result.tempPath, exists));
+            if (!temp && !exists) break;
+        }
+    };
+    if (roomBeside) createIn(sourcePath);
+    if (!temp && roomFallback) createIn(fallbackFolder + fileNameOf(sourcePath));
     if (!temp) {
         refuse(sink, kTempText, "Open Error", kIconError);
         return std::nullopt;
@@ -426,7 +449,7 @@ OpenOutcome openImageFile(const std::string& path, CurrentImage& image, core::Me
         return outcome;
     }
     {
-        FileHandle file(std::fopen(path.c_str(), "rb"));
+        FileHandle file(openFile(path, "rb"));
         if (!file) {
             refuse(sink, kOpenText, "Open Error", core::kIconError);
             return outcome;
@@ -441,12 +464,16 @@ OpenOutcome openImageFile(const std::string& path, CurrentImage& image, core::Me
     const auto normalised = normaliseGreyBitmap(path, sink, indicator, disk, busy);
     if (!normalised) return outcome;
 
+    // The temporary file goes on every way out of here, an exception included.
+    struct RemoveOnExit {
+        const std::string& path;
+        ~RemoveOnExit() { removeFile(path); }
+    } removeTemporary{normalised->tempPath};
     if (forgetPrevious) forgetPrevious();
     freeBitmap(image);
     busy.reset();
     const bool loaded = readBitmapFile(normalised->tempPath, image, BitmapFlavour::Voralin00, sink,
                                        clientWidth, clientHeight);
-    removeFile(normalised->tempPath);
     outcome.result = loaded ? OpenResult::Opened : OpenResult::LoadFailed;
     outcome.geometry = normalised->geometry;
     return outcome;
@@ -454,7 +481,7 @@ OpenOutcome openImageFile(const std::string& path, CurrentImage& image, core::Me
 
 std::optional<std::string> describeBitmapFile(const std::string& path) {
     if (path.size() < 5 || !hasBmpExtension(path)) return std::nullopt;
-    FileHandle file(std::fopen(path.c_str(), "rb"));
+    FileHandle file(openFile(path, "rb"));
     if (!file) return std::nullopt;
     const auto size = fileSize(file.get());
     std::uint8_t head[31];

@@ -3,7 +3,9 @@
 //
 // Only 8-bit grey-scale BMPs (uncompressed or RLE8) of at least 64 x 64 pixels are accepted. An
 // accepted file is rewritten as a normalised BMP (identity grey ramp of 256 entries, pixel values
-// equal to grey levels, rows padded to 4 bytes, no compression) in a temporary file beside it,
+// equal to grey levels, rows padded to 4 bytes, no compression) in a temporary file beside it
+// (or in the system's temporary folder when the image's folder cannot take it: a read-only or
+// full medium),
 // which is then loaded and deleted. The core works from a byte source to a byte sink, so tests
 // and the fuzzer run it in memory; the file functions add the disk, the temporary name and the
 // wait state.

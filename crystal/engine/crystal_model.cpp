@@ -8,6 +8,8 @@
 #include <limits>
 #include <new>
 
+#include "image/file_io.h"
+
 namespace crystal {
 
 const AtomColour kAtomColours[kColourCount] = {
@@ -154,13 +156,7 @@ std::string crystalDataText(const CrystalModel& m) {
 }
 
 bool writeWholeFile(const std::string& path, std::string_view bytes) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
-    bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    ok = (std::fflush(f) == 0) && ok;
-    ok = (std::fclose(f) == 0) && ok;
-    if (!ok) std::remove(path.c_str());
-    return ok;
+    return image::replaceFileContents(path, bytes);
 }
 
 bool saveCrystalFile(const std::string& path, const CrystalModel& model, core::MessageSink& sink) {
@@ -351,7 +347,7 @@ bool parseCrystalData(std::string_view bytes, CrystalModel& model) {
 
 bool loadCrystalFile(const std::string& path, CrystalModel& model, core::MessageSink& sink,
                      bool announceSuccess) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
+    std::FILE* f = image::openFile(path, "rb");
     if (!f) {
         sink.ask("The file does not exist.", "Error", core::kIconError);
         return false;

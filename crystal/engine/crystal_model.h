@@ -88,10 +88,11 @@ bool parseCrystalData(std::string_view bytes, CrystalModel& model);
 bool loadCrystalFile(const std::string& path, CrystalModel& model, core::MessageSink& sink,
                      bool announceSuccess = true);
 
-// Writes the data file; a file that cannot be created or written is reported and removed.
+// Writes the data file; a file that cannot be created or written is reported, and an old file of
+// that name stays as it was.
 bool saveCrystalFile(const std::string& path, const CrystalModel& model, core::MessageSink& sink);
 
-// Writes bytes to a file, checking every write and the close; on failure the file is removed.
+// Writes bytes to a file through a temporary file that replaces it only when complete.
 bool writeWholeFile(const std::string& path, std::string_view bytes);
 
 // The edge positions that the dialog refuses for every row but the reference atom.

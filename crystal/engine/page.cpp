@@ -246,8 +246,9 @@ image::PackedDib capturePage(const RasterCanvas& canvas) {
     return dib;
 }
 
-bool writePageBitmap(const std::string& path, image::CurrentImage& page, core::MessageSink& sink) {
-    return image::writeBitmapFile(path, page, image::BitmapFlavour::Kestral, sink);
+bool writePageBitmap(const std::string& path, image::CurrentImage& page, core::MessageSink& sink,
+                     image::ReplacingSet* set) {
+    return image::writeBitmapFile(path, page, image::BitmapFlavour::Kestral, sink, set);
 }
 
 bool RasterPages::capture(image::CurrentImage& page) {
@@ -300,6 +301,8 @@ bool savePlaneBitmaps(CrystalState& cs, PageRenderer& pages, const std::string& 
     }
     const int rememberedNext = cs.nextPlane;
     const bool rememberedRevisiting = cs.revisiting;
+    // All pages are one set: they replace older files only when every page was written.
+    image::ReplacingSet pageFiles;
     cs.nextPlane = 0;
     bool firstPage = true;
     while (cs.nextPlane < st.layerCount) {
@@ -321,10 +324,10 @@ bool savePlaneBitmaps(CrystalState& cs, PageRenderer& pages, const std::string& 
             captured = pages.capture(page);
         }
         const int number = cs.nextPlane / 4;
-        if (!captured || !writePageBitmap(numberedName(path, number), page, sink)) {
+        if (!captured || !writePageBitmap(numberedName(path, number), page, sink, &pageFiles)) {
             if (!captured) sink.ask(text::kOutOfMemory, "Error", core::kIconError);
             image::freeBitmap(page);
-            for (int k = 1; k < number; ++k) std::remove(numberedName(path, k).c_str());
+            pageFiles.discard();
             return false;
         }
         image::freeBitmap(page);
@@ -335,6 +338,10 @@ bool savePlaneBitmaps(CrystalState& cs, PageRenderer& pages, const std::string& 
         pages.runSlicing(cs);
     }
     cs.revisiting = rememberedRevisiting;
+    if (!pageFiles.commit()) {
+        sink.ask("Error: File write error.", "Error", core::kIconError);
+        return false;
+    }
     std::string stem, suffix;
     splitNumberedName(path, stem, suffix);
     sink.ask(core::formatMessage(

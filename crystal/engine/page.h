@@ -14,6 +14,7 @@
 
 #include "crystal/engine/canvas.h"
 #include "crystal/engine/orientation.h"
+#include "image/file_io.h"
 #include "core/disk.h"
 #include "image/packed_dib.h"
 
@@ -58,7 +59,8 @@ image::PackedDib emptyPageDib(int width, int rows);
 image::PackedDib capturePage(const RasterCanvas& canvas);
 
 // Writes a captured page in the crystal program's BMP form (bfOffBits 118).
-bool writePageBitmap(const std::string& path, image::CurrentImage& page, core::MessageSink& sink);
+bool writePageBitmap(const std::string& path, image::CurrentImage& page, core::MessageSink& sink,
+                     image::ReplacingSet* set = nullptr);
 
 // What saving pages needs from the window: drawing the page at state.nextPlane and capturing
 // the picture. The program implements it with GDI; RasterPages draws in memory.

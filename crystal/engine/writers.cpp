@@ -7,6 +7,7 @@
 #include <new>
 
 #include "crystal/engine/slicing.h"
+#include "image/file_io.h"
 
 namespace crystal {
 
@@ -204,16 +205,21 @@ bool runWriter(CrystalState& cs, const std::string& path, const Seams& seams, Ki
         if (kind == Kind::Normal) {
             const std::vector<std::string> files = normalBeamTexts(cs.model, st, planes);
             const int m = static_cast<int>(files.size());
+            // The slices are one set: the empty planes were dropped and the survivors numbered
+            // before anything reaches the disk, and the files move into place only when all were
+            // written, so a failure leaves every older file as it was.
+            image::ReplacingSet set;
             for (int k = 1; k <= m; ++k) {
-                if (!writeWholeFile(numberedName(path, k), files[k - 1])) {
-                    // An incomplete set of slices would pass for a complete one.
-                    for (int j = 1; j < k; ++j) std::remove(numberedName(path, j).c_str());
+                image::ReplacingFile* file = set.add(numberedName(path, k));
+                if (!file || !file->write(files[k - 1])) {
+                    set.discard();
                     return refuse(text::kCannotCreate);
                 }
             }
-            // Names past the survivors were emptied planes of this run.
-            for (int k = m + 1; k <= st.layerCount + 1; ++k)
-                std::remove(numberedName(path, k).c_str());
+            if (!set.commit()) return refuse(text::kCannotCreate);
+            // Names past the survivors were emptied planes of this run: a file of an earlier,
+            // longer run there would pass for part of this set.
+            for (int k = m + 1; k <= st.layerCount + 1; ++k) image::removeFile(numberedName(path, k));
             std::string stem, suffix;
             splitNumberedName(path, stem, suffix);
             success = core::formatMessage(

@@ -47,17 +47,14 @@ bool saveFftDataTo(const std::string& path, const SpectrumBuffers& buffers,
         sink.ask("Assign a file with TXT extension.", "Error", core::kIconWarning);
         return false;
     }
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) {
+    // The old file stays until the new one is complete.
+    image::ReplacingFile file;
+    if (!file.open(path)) {
         sink.ask("Unable to create a data file.", "Open Error", core::kIconError);
         return false;
     }
     const std::string text = fftDataText(buffers, geometry, angleDegrees);
-    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-    const bool closed = std::fclose(file) == 0;
-    if (!written || !closed) {
-        // A short file must not pass for a complete one.
-        std::remove(path.c_str());
+    if (!file.write(text) || !file.commit()) {
         sink.ask("Unable to write to file.", "Save Error", core::kIconError);
         return false;
     }

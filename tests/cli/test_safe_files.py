@@ -181,5 +181,114 @@ class CrystalReader(Base):
         self.assertIn("Wrong data file.", result.stderr)
 
 
+class SafeWrites(Base):
+    """A write that fails, or a process killed while writing, leaves the old file as it was."""
+
+    def leftovers(self):
+        return [f for f in os.listdir(self.tmp) if f.endswith(".tmp")]
+
+    def test_filter_onto_its_own_input_killed_while_writing(self):
+        source = self.pillow_bmp("b.bmp", texture(300, 300))
+        before = read_bytes(source)
+        result = run(VORALIN, "filter", source, source, "--filter", "low", "--wa", "0.2",
+                     limit_bytes=64 * 1024)
+        self.assertNotEqual(result.returncode, 0)
+        self.assertEqual(read_bytes(source), before, "the input is intact")
+        # Without the limit the same command replaces the file with the filtered picture.
+        self.assert_ok(run(VORALIN, "filter", source, source, "--filter", "low", "--wa", "0.2"))
+        self.assertEqual(Image.open(source).size, (300, 300))
+        self.assertNotEqual(read_bytes(source), before)
+
+    def mount_tmpfs(self, name, size="1m"):
+        folder = self.path(name)
+        os.mkdir(folder)
+        if os.geteuid() != 0 or subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size}",
+                                                "tmpfs", folder], capture_output=True).returncode:
+            self.skipTest("cannot mount a small file system here")
+        self.addCleanup(subprocess.run, ["umount", "-l", folder], capture_output=True)
+        return folder
+
+    def test_filter_onto_its_own_input_on_a_full_disk(self):
+        tiny = self.mount_tmpfs("tiny", "160k")
+        source = os.path.join(tiny, "b.bmp")
+        Image.fromarray(texture(300, 300), mode="L").save(source)  # 91 KB of 160
+        before = read_bytes(source)
+        temp = self.path("temp")
+        os.mkdir(temp)
+        env = dict(os.environ, TMPDIR=temp)
+        result = run(VORALIN, "filter", source, source, env=env)
+        self.assertEqual(result.returncode, 1)
+        # The free-space check asks the output's own file system, and refuses before writing.
+        self.assertIn("Warning: Not enough free diskspace to save a bitmap file.", result.stderr)
+        self.assertEqual(read_bytes(source), before, "the input is intact")
+        self.assertEqual(os.listdir(tiny), ["b.bmp"])
+        self.assertEqual(os.listdir(temp), [], "the temporary bitmap went there and was removed")
+
+    def test_an_image_on_a_read_only_medium_opens(self):
+        medium = self.mount_tmpfs("medium")
+        source = os.path.join(medium, "cell.bmp")
+        Image.fromarray(texture(100, 80), mode="L").save(source)
+        subprocess.run(["mount", "-o", "remount,ro", medium], check=True)
+        temp = self.path("temp")
+        os.mkdir(temp)
+        env = dict(os.environ, TMPDIR=temp)
+        out = self.path("n.bmp")
+        self.assert_ok(run(VORALIN, "normalise", source, out, env=env))
+        np.testing.assert_array_equal(np.asarray(Image.open(out)), texture(100, 80))
+        self.assertEqual(os.listdir(temp), [])
+        self.assertEqual(os.listdir(medium), ["cell.bmp"])
+
+    def test_crystal_written_over_its_input_with_a_full_disk(self):
+        source = self.path("c.txt")
+        shutil.copy(SRTIO3, source)
+        before = read_bytes(source)
+        for handler in (signal.SIG_DFL, signal.SIG_IGN):
+            def limit(handler=handler):
+                signal.signal(signal.SIGXFSZ, handler)
+                resource.setrlimit(resource.RLIMIT_FSIZE, (100, 100))
+            result = subprocess.run([KESTRAL, "slice", source, "--uvw", "1", "1", "0",
+                                     "--crystal-out", source], capture_output=True, text=True,
+                                    timeout=300, preexec_fn=limit)
+            self.assertNotEqual(result.returncode, 0)
+            self.assertEqual(read_bytes(source), before, handler)
+            if handler == signal.SIG_IGN:
+                self.assertIn("Unable to create a crystal data file.", result.stderr)
+                self.assertEqual(self.leftovers(), [], "a reported failure cleans up")
+            for leftover in self.leftovers():  # of the killed run
+                os.remove(self.path(leftover))
+
+    def test_a_linked_output_is_replaced_through_the_link_keeping_its_mode(self):
+        source = self.pillow_bmp("in.bmp", texture(128, 128))
+        os.mkdir(self.path("real"))
+        real = self.path("real/out.bmp")
+        write_bytes(real, b"old")
+        os.chmod(real, 0o640)
+        os.symlink("real/out.bmp", self.path("link.bmp"))
+        self.assert_ok(run(VORALIN, "normalise", source, self.path("link.bmp")))
+        self.assertTrue(os.path.islink(self.path("link.bmp")))
+        self.assertEqual(Image.open(real).size, (128, 128))
+        self.assertEqual(os.stat(real).st_mode & 0o7777, 0o640)
+
+    def test_slice_files_are_one_set(self):
+        stem = self.path("slice.dat")
+        # An earlier run's files, and the disk full in the middle of the new set.
+        old = {k: f"old slice {k}".encode() for k in (1, 2, 3)}
+        for k, data in old.items():
+            write_bytes(self.path(f"slice{k}.dat"), data)
+        result = run(KESTRAL, "slice", SRTIO3, "--uvw", "1", "1", "0", "--normal", stem,
+                     "--reference", self.path("ref.txt"), limit_bytes=150)
+        self.assertNotEqual(result.returncode, 0)
+        for k, data in old.items():
+            self.assertEqual(read_bytes(self.path(f"slice{k}.dat")), data)
+        for leftover in self.leftovers():  # of the killed run
+            os.remove(self.path(leftover))
+        self.assert_ok(run(KESTRAL, "slice", SRTIO3, "--uvw", "1", "1", "0", "--normal", stem))
+        written = sorted(f for f in os.listdir(self.tmp) if f.startswith("slice"))
+        self.assertGreaterEqual(len(written), 2)
+        for name in written:
+            self.assertNotIn(b"old slice", read_bytes(self.path(name)), name)
+        self.assertEqual(self.leftovers(), [])
+
+
 if __name__ == "__main__":
     sys.exit(unittest.main(verbosity=2))

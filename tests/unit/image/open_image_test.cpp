@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
 
 #include "bmp_builder.h"
 #include "core/busy.h"
@@ -188,16 +191,96 @@ TEST(OpenImage, TemporaryFileNeverReplacesAUserFile) {
     EXPECT_EQ(filesIn(dir), (std::vector<fs::path>{"cell.bmp", "cellB_1.bmp", "cellB_2.bmp"}));
 }
 
+// Points the system's temporary folder at a folder of the test while it lives.
+class TemporaryFolder {
+  public:
+    explicit TemporaryFolder(const fs::path& dir) {
+        if (const char* old = std::getenv("TMPDIR")) saved_ = old;
+        ::setenv("TMPDIR", dir.c_str(), 1);
+    }
+    ~TemporaryFolder() {
+        if (saved_) ::setenv("TMPDIR", saved_->c_str(), 1);
+        else ::unsetenv("TMPDIR");
+    }
+
+  private:
+    std::optional<std::string> saved_;
+};
+
 TEST(OpenImage, AllTemporaryNamesTakenIsReported) {
     const auto dir = testbmp::scratchDir("open_temp_taken");
+    const auto temp = testbmp::scratchDir("open_temp_taken_system");
+    TemporaryFolder redirect(temp);
     const std::string path = (dir / "cell.bmp").string();
     testbmp::writeAll(path, testbmp::build(testbmp::greyBmp(64, 64)));
-    for (int i = 1; i <= 99; ++i) testbmp::writeAll(image::temporaryBitmapName(path, i), {'x'});
+    for (int i = 1; i <= 99; ++i) {
+        testbmp::writeAll(image::temporaryBitmapName(path, i), {'x'});
+        testbmp::writeAll(image::temporaryBitmapName((temp / "cell.bmp").string(), i), {'y'});
+    }
     OpenRun run;
     run.open(path);
     run.expectRefused("Unable to create a temporary bitmap file.", "Open Error", core::kIconError);
     EXPECT_EQ(filesIn(dir).size(), 100u);
+    EXPECT_EQ(filesIn(temp).size(), 99u);
     EXPECT_EQ(fs::file_size(image::temporaryBitmapName(path, 99)), 1u);
+
+    // With the system's folder free, the picture opens from there; nothing is left anywhere.
+    fs::remove_all(temp);
+    fs::create_directories(temp);
+    OpenRun second;
+    second.open(path);
+    EXPECT_EQ(second.outcome.result, OpenResult::Opened);
+    EXPECT_EQ(filesIn(dir).size(), 100u);
+    EXPECT_TRUE(filesIn(temp).empty());
+}
+
+// A disk whose free space depends on the folder: the image's own folder is full (or read-only,
+// where the free space shows as 0), the system's temporary folder has room.
+class FolderDisk final : public core::DiskServices {
+  public:
+    explicit FolderDisk(fs::path full) : full_(std::move(full)) {}
+    bool hasFreeDiskSpace(const std::string& path, std::uint64_t) override {
+        asked.push_back(fs::path(path).parent_path());
+        return fs::path(path).parent_path() != full_;
+    }
+    bool isFixedDrive(const std::string&) override { return true; }
+    std::vector<fs::path> asked;
+
+  private:
+    fs::path full_;
+};
+
+TEST(OpenImage, AFolderThatCannotTakeTheTemporaryFileFallsBackToTheSystemFolder) {
+    const auto dir = testbmp::scratchDir("open_fallback");
+    const auto temp = testbmp::scratchDir("open_fallback_system");
+    TemporaryFolder redirect(temp);
+    const std::string path = (dir / "cell.bmp").string();
+    testbmp::writeAll(path, testbmp::build(testbmp::greyBmp(64, 64)));
+    RecordingSink sink;
+    core::RecordingBusy busy(sink);
+    FolderDisk disk(dir);
+    CurrentImage image;
+    const auto outcome = image::openImageFile(path, image, sink, busy, disk, 1024, 768, {});
+    EXPECT_EQ(outcome.result, OpenResult::Opened);
+    EXPECT_TRUE(sink.messages().empty());
+    EXPECT_EQ(filesIn(dir), std::vector<fs::path>{"cell.bmp"});
+    EXPECT_TRUE(filesIn(temp).empty()) << "the temporary file is removed after loading";
+    // Free space was asked for the folder the file went to, not only for the image's.
+    EXPECT_NE(std::find(disk.asked.begin(), disk.asked.end(), temp), disk.asked.end());
+    EXPECT_NE(std::find(disk.asked.begin(), disk.asked.end(), dir), disk.asked.end());
+
+    // Neither folder has room: the old refusal.
+    RecordingSink refusedSink;
+    core::RecordingBusy refusedBusy(refusedSink);
+    core::FakeDisk full;
+    full.freeBytes = 0;
+    CurrentImage untouched;
+    EXPECT_EQ(image::openImageFile(path, untouched, refusedSink, refusedBusy, full, 1024, 768, {})
+                  .result,
+              OpenResult::Refused);
+    ASSERT_EQ(refusedSink.messages().size(), 1u);
+    EXPECT_EQ(refusedSink.messages()[0].text,
+              "Not enough free diskspace to create a temporary bitmap file.");
 }
 
 TEST(OpenImage, FailedTemporaryWriteEndsTheWaitStateFirstAndLeavesNoFile) {
