@@ -132,6 +132,7 @@ run_tests() {
     stage "Unit and command-line tests" ctest --test-dir "$ROOT/build/native" --output-on-failure -j "$JOBS"
     if [ -x "$ROOT/tests/fuzz/run.sh" ]; then
         stage "Fuzzing (${FUZZ_SECONDS} s a target)" "$ROOT/tests/fuzz/run.sh" "$FUZZ_SECONDS"
+        stage "Sanitized command-line tools over the fuzz corpora" "$ROOT/tests/fuzz/sanitized_clis.sh"
     fi
     stage "Command-line tools under Wine" "$ROOT/tests/e2e/cli_under_wine.sh" \
         "$ROOT/build/native" "$ROOT/build/windows"

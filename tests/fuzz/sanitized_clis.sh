@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Runs the command-line tools built with AddressSanitizer and UndefinedBehaviorSanitizer (the
+# fuzzing build, build-fuzz) over every file of the fuzz corpora, as a user would hand them over:
+# each run must end with a result or a refusal (status 0, 1 or 2) and no sanitizer report.
+# Usage: sanitized_clis.sh   (builds the two tools in build-fuzz when they are missing)
+set -uo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+build=$root/build-fuzz
+if [ ! -x "$build/cli/voralin00-cli" ] || [ ! -x "$build/cli/kestral-cli" ]; then
+    CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DSUITE_FUZZ=ON >/dev/null
+    cmake --build "$build" -j2 --target voralin00-cli kestral-cli >/dev/null || {
+        echo "sanitized-cli: 0 passed, 1 failed (build)"; exit 1; }
+fi
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export ASAN_OPTIONS=detect_leaks=0:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1
+passed=0
+failed=0
+try() {  # try LABEL COMMAND...
+    local label=$1 status
+    shift
+    (cd "$work" && ulimit -v 4000000 && timeout 60 "$@") >"$work/out.log" 2>&1
+    status=$?
+    if [ $status -gt 2 ] || grep -qE 'ERROR: AddressSanitizer|runtime error:' "$work/out.log"; then
+        echo "FAIL $label (status $status)"
+        grep -m 5 -E 'ERROR|runtime error|SUMMARY' "$work/out.log"
+        failed=$((failed + 1))
+    else
+        passed=$((passed + 1))
+    fi
+}
+for f in "$root"/tests/fuzz/corpus/bmp/*; do
+    cp "$f" "$work/in.bmp"
+    try "voralin00-cli info $(basename "$f")" "$build/cli/voralin00-cli" info in.bmp
+    try "voralin00-cli spectrum $(basename "$f")" "$build/cli/voralin00-cli" spectrum in.bmp out.bmp
+done
+for f in "$root"/tests/fuzz/corpus/crystal/*; do
+    cp "$f" "$work/in.txt"
+    try "kestral-cli slice $(basename "$f")" "$build/cli/kestral-cli" slice in.txt --uvw 1 1 0 \
+        --reference ref.txt --crystal-out back.txt
+done
+echo "sanitized-cli: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
