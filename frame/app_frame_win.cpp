@@ -2,6 +2,7 @@
 #include "frame/app_frame.h"
 
 #include "core/localized.h"
+#include "frame/window_support.h"
 
 #include <shellapi.h>
 
@@ -15,7 +16,7 @@ struct CopySearch {
     bool found;
 };
 
-BOOL CALLBACK findRunningCopy(HWND window, LPARAM param) {
+BOOL findRunningCopy(HWND window, LPARAM param) {
     auto* search = reinterpret_cast<CopySearch*>(param);
     char title[kTitleLength + 1] = {};
     GetWindowTextA(window, title, kTitleLength);
@@ -26,7 +27,7 @@ BOOL CALLBACK findRunningCopy(HWND window, LPARAM param) {
     return TRUE;
 }
 
-INT_PTR CALLBACK aboutProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+INT_PTR aboutProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
         case WM_INITDIALOG:
             return TRUE;
@@ -45,6 +46,7 @@ INT_PTR CALLBACK aboutProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM
 
 bool registerMainClass(FrameContext& frame, HINSTANCE instance, WNDPROC procedure) {
     frame.instance = instance;
+    setFailureReporter(showCallbackFailure);
     WNDCLASSA wc{};
     wc.style = CS_HREDRAW | CS_VREDRAW;
     wc.lpfnWndProc = procedure;
@@ -82,7 +84,7 @@ int runMessageLoop(FrameContext& frame) {
 
 bool anotherCopyRunning(const char* finalTitle) {
     CopySearch search{finalTitle, false};
-    EnumWindows(findRunningCopy, reinterpret_cast<LPARAM>(&search));
+    EnumWindows(guardedEnumCallback<findRunningCopy>, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
@@ -172,8 +174,8 @@ void showHelp(FrameContext& frame, HWND mainWindow, core::MessageSink& sink) {
 }
 
 void showAbout(FrameContext& frame, HWND mainWindow, core::MessageSink&) {
-    if (DialogBoxParamA(frame.instance, frame.table->aboutDialog, mainWindow, aboutProcedure, 0) ==
-        -1)
+    if (DialogBoxParamA(frame.instance, frame.table->aboutDialog, mainWindow,
+                        guardedDialogProcedure<aboutProcedure>, 0) == -1)
         reportDialogFailure("Unable to open a dialog box.");
 }
 
@@ -187,8 +189,8 @@ namespace {
 // the same on every code page. ASCII texts come out exactly as before.
 std::wstring widen(std::string_view utf8) {
     if (utf8.empty()) return {};
-    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                      nullptr, 0);
+    const int n =
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
     if (n > 0)
         MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);

@@ -1,5 +1,7 @@
 #include "frame/frame_rules.h"
 
+#include "core/icon_bar.h"
+
 namespace frame {
 namespace {
 
@@ -132,6 +134,13 @@ bool extendedFreeSpaceAvailable(int code, unsigned platformId, unsigned buildNum
     // The NT family always has the call, even when the registry gave no answer.
     if (platformId == 2) return true;
     return platformId == 1 && (buildNumber & 0xFFFF) > 1000;
+}
+
+PixelRect buttonBand(const std::vector<IconButtonSpec>& table, int id) {
+    for (const IconButtonSpec& entry : table)
+        if (entry.id == id && entry.width > 0)
+            return {entry.x - 1, 0, entry.x + entry.width - 1, core::kIconBarHeight - 1};
+    return {};
 }
 
 }  // namespace frame

@@ -76,6 +76,12 @@ struct PixelRect {
 PixelRect hoverLabelRect(int left, int textWidth, int extraWidth, int cyBorder, int cyCaption,
                          int externalLeading, int textHeight);
 
+// The band of the main window's client area that the button with control id `id` covers, as a
+// RECT-style rectangle: from one pixel left of the button to its right end, rows 0 to the last
+// row of the icon bar. Repainted after a common dialog closed over the button. Empty for an id
+// not in the table or a button that runs to the screen's edge.
+PixelRect buttonBand(const std::vector<IconButtonSpec>& table, int id);
+
 // The pixels saved under a hover label, rows top..bottom and columns left..right inclusive. The
 // store takes the size of the rectangle, so a wide label never writes past its end.
 class LabelPixelStore {

@@ -3,15 +3,15 @@
 // saves and restores the pixels under it one by one, so the picture beneath is never repainted.
 #include "frame/app_frame.h"
 
+#include "core/icon_bar.h"
+#include "frame/window_support.h"
+
 namespace frame {
 namespace {
 
 constexpr char kIconBarClass[] = "IconBarWindow";
-constexpr int kButtonHeight = 20;
-
-FrameContext* contextOf(HWND window) {
-    return reinterpret_cast<FrameContext*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-}
+// The buttons fill the bar below its one-pixel separator line.
+constexpr int kButtonHeight = core::kIconBarHeight - 1;
 
 void onCreate(HWND bar, FrameContext& frame) {
     if (!frame.probesDone) frame.winVersionCode = detectWindowsVersion(frame.winVersionCode);
@@ -20,8 +20,8 @@ void onCreate(HWND bar, FrameContext& frame) {
     frame.buttons.clear();
     for (const auto& entry : *frame.table->iconBar) {
         const int width = entry.width > 0 ? entry.width : cxScreen - entry.x;
-        HWND button = CreateWindowExA(0, "BUTTON", "", WS_CHILD | WS_VISIBLE | BS_OWNERDRAW, entry.x,
-                                      cyBorder, width, kButtonHeight, bar,
+        HWND button = CreateWindowExA(0, "BUTTON", "", WS_CHILD | WS_VISIBLE | BS_OWNERDRAW,
+                                      entry.x, cyBorder, width, kButtonHeight, bar,
                                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(entry.id)),
                                       frame.instance, nullptr);
         if (button && !entry.enabledAtStart) EnableWindow(button, FALSE);
@@ -60,7 +60,7 @@ void onDrawItem(HWND bar, const FrameContext& frame, const DRAWITEMSTRUCT& item)
     HDC dc = GetDC(bar);
     RECT client{};
     GetClientRect(bar, &client);
-    HPEN pen = CreatePen(PS_SOLID, 1, frame.buttonFaceColour);
+    HPEN pen = CreatePen(PS_SOLID, 1, GetSysColor(COLOR_BTNFACE));
     HGDIOBJ oldPen = SelectObject(dc, pen);
     MoveToEx(dc, 0, 0, nullptr);
     LineTo(dc, client.right, 0);
@@ -76,21 +76,21 @@ void onCommand(HWND bar, const FrameContext& frame, WPARAM wParam) {
     if (HWND button = buttonWindow(frame, entry->id)) InvalidateRect(button, nullptr, TRUE);
 }
 
-LRESULT CALLBACK iconBarProcedure(HWND bar, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT iconBarProcedure(HWND bar, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_CREATE: {
             auto* frame = static_cast<FrameContext*>(
                 reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
-            SetWindowLongPtrA(bar, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(frame));
+            keepState(bar, frame);
             onCreate(bar, *frame);
             return 0;
         }
         case WM_DRAWITEM:
-            if (FrameContext* frame = contextOf(bar))
+            if (FrameContext* frame = stateOf<FrameContext>(bar))
                 onDrawItem(bar, *frame, *reinterpret_cast<DRAWITEMSTRUCT*>(lParam));
             return TRUE;
         case WM_COMMAND:
-            if (FrameContext* frame = contextOf(bar)) onCommand(bar, *frame, wParam);
+            if (FrameContext* frame = stateOf<FrameContext>(bar)) onCommand(bar, *frame, wParam);
             return 0;
         default:
             return DefWindowProcA(bar, message, wParam, lParam);
@@ -145,7 +145,7 @@ const IconButtonSpec* commandButtonAt(const FrameContext& frame, int position) {
 bool createIconBar(FrameContext& frame) {
     WNDCLASSA wc{};
     wc.style = CS_HREDRAW | CS_VREDRAW | CS_PARENTDC;
-    wc.lpfnWndProc = iconBarProcedure;
+    wc.lpfnWndProc = guardedWindowProcedure<iconBarProcedure>;
     wc.hInstance = frame.instance;
     wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
     wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(NULL_BRUSH));

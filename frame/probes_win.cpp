@@ -1,5 +1,6 @@
 // The environment probes, the wait box and the placement of settings dialogs.
 #include "frame/app_frame.h"
+#include "frame/window_support.h"
 
 namespace frame {
 namespace {
@@ -18,7 +19,7 @@ bool readRegistryText(const char* keyPath, const char* valueName, char (&buffer)
     return status == ERROR_SUCCESS;
 }
 
-INT_PTR CALLBACK waitProcedure(HWND dialog, UINT message, WPARAM, LPARAM lParam) {
+INT_PTR waitProcedure(HWND dialog, UINT message, WPARAM, LPARAM lParam) {
     switch (message) {
         case WM_INITDIALOG:
             SetWindowLongPtrA(dialog, GWLP_USERDATA, lParam);
@@ -59,7 +60,8 @@ void showWaitDialog(FrameContext& frame, HWND mainWindow) {
     setTopmost(mainWindow, HWND_TOPMOST);
     if (!frame.waitBox)
         frame.waitBox = CreateDialogParamA(frame.instance, frame.table->waitDialog, mainWindow,
-                                           waitProcedure, reinterpret_cast<LPARAM>(&frame));
+                                           guardedDialogProcedure<waitProcedure>,
+                                           reinterpret_cast<LPARAM>(&frame));
     // Painted once now: the work that follows runs on this thread.
     if (frame.waitBox) UpdateWindow(frame.waitBox);
     SetCursor(frame.waitCursor ? frame.waitCursor : LoadCursor(nullptr, IDC_WAIT));

@@ -1,5 +1,7 @@
 #include "image/packed_dib.h"
 
+#include "core/icon_bar.h"
+
 namespace image {
 
 void freeBitmap(CurrentImage& image) {
@@ -13,7 +15,8 @@ int viewReduction(int clientWidth, int clientHeight, std::int32_t biWidth, std::
     int byWidth = 1;
     while (byWidth < (1 << 30) && clientWidth < biWidth / byWidth) byWidth *= 2;
     int byHeight = 1;
-    while (byHeight < (1 << 30) && clientHeight - 21 < biHeight / byHeight) byHeight *= 2;
+    while (byHeight < (1 << 30) && clientHeight - core::kIconBarHeight < biHeight / byHeight)
+        byHeight *= 2;
     return byWidth > byHeight ? byWidth : byHeight;
 }
 

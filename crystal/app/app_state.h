@@ -1,9 +1,11 @@
-// The whole state of kestral, in one struct owned by WinMain and reached by the windows through
-// GWLP_USERDATA: the frame, the crystal and its last computation, what the client area shows and
-// the remembered Save File choice.
+// The whole state of kestral, in one struct that lives as long as the process (a static of
+// runKestral) and that the windows reach through GWLP_USERDATA: the frame, the crystal and its
+// last computation, what the client area shows and the remembered Save File choice.
 #pragma once
 
 #include <windows.h>
+
+#include <string>
 
 #include "crystal/app/window_rules.h"
 #include "crystal/engine/orientation.h"
@@ -35,17 +37,19 @@ struct AppState {
 
 const frame::ProgramTable& programTable();
 
-// Invalidates the client area below the icon bar and repaints it at once.
-void repaintPicture(HWND window, bool erase);
+// Sets Previous, Next, Save BMP and Save File for the display mode and the page shown; called
+// wherever either changes (the logo keeps the buttons' start state).
+void updatePageButtons(AppState& app);
 
 // Releases what the current display mode holds (logo, plane picture or opened image).
 void releaseDisplay(AppState& app);
 
-// A slicing run drawn into the plane picture; switches the display to the pages when a page was
-// drawn. True when it was.
+// A slicing run drawn into the plane picture; switches the display to the pages and shows the
+// page when one was drawn (before any super cell warning). True when it was.
 bool runSlicing(AppState& app, HWND window);
 
-// The commands (commands.cpp, parameters_dialog.cpp).
+// The commands (commands.cpp; Crystal in parameters_dialog.cpp, Save File in
+// file_select_dialog.cpp).
 void readCrystalCommand(AppState& app, HWND window);
 void crystalCommand(AppState& app, HWND window);
 void previousCommand(AppState& app, HWND window);
@@ -54,9 +58,10 @@ void saveBitmapCommand(AppState& app, HWND window);
 void saveFileCommand(AppState& app, HWND window);
 void openBitmapCommand(AppState& app, HWND window);
 
-enum class CrystalDialogResult { Shown, Unavailable };
-// Runs "PARAMETERS_DLG" with the crystal window beside it; the outcome and the edit row come back.
-CrystalDialogResult runParametersDialog(AppState& app, HWND window, int rememberedAtomCount,
-                                        int& outcome, int& editRow);
+// A save-file dialog; false on cancel or failure (reported).
+bool askSavePath(AppState& app, HWND window, const char* filter, const char* title,
+                 const char* extension, std::string& path);
+// Writes the output file of `choice` (0..2) after its save dialog, or refuses without a super cell.
+void writeSimulationFile(AppState& app, HWND window, int choice);
 
 }  // namespace kestral

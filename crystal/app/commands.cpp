@@ -7,17 +7,19 @@
 #include <cstring>
 #include <string>
 
+#include "core/disk.h"
+#include "core/icon_bar.h"
 #include "crystal/app/app_state.h"
 #include "crystal/app/gdi_canvas.h"
 #include "crystal/engine/page.h"
 #include "crystal/engine/writers.h"
-#include "core/disk.h"
+#include "frame/window_support.h"
 #include "image/bmp_file.h"
 
 namespace kestral {
 namespace {
 
-constexpr int kIconBarHeight = 21;
+using core::kIconBarHeight;
 
 // The busy state of a computation: the window topmost, the wait cursor and a raised thread
 // priority; a slicing run also disables Previous and Next. Undone in the reverse order.
@@ -113,16 +115,6 @@ class GdiPages final : public crystal::PageRenderer {
     HWND window_;
 };
 
-// A save-file dialog; false on cancel or failure (reported).
-bool askSavePath(AppState& app, HWND window, const char* filter, const char* title,
-                 const char* extension, std::string& path) {
-    return frame::askFilePath(
-        window, app.sink,
-        {true, filter, title, extension, OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST,
-         "Error", 256},
-        path);
-}
-
 // An open-file dialog with the Explorer look; false on cancel or failure (reported).
 bool askOpenPath(AppState& app, HWND window, const char* filter, const char* title,
                  std::string& path) {
@@ -132,17 +124,20 @@ bool askOpenPath(AppState& app, HWND window, const char* filter, const char* tit
                               path);
 }
 
-void redrawBand(HWND window, int left, int right) {
-    const RECT band{left, 0, right, 20};
-    InvalidateRect(window, &band, FALSE);
-    UpdateWindow(window);
-}
-
 bool hasSuperCell(const AppState& app) {
     return app.crystal.slicing.superCellX != 0 && app.crystal.slicing.superCellY != 0;
 }
 
 }  // namespace
+
+bool askSavePath(AppState& app, HWND window, const char* filter, const char* title,
+                 const char* extension, std::string& path) {
+    return frame::askFilePath(
+        window, app.sink,
+        {true, filter, title, extension, OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST,
+         "Error", 256},
+        path);
+}
 
 bool runSlicing(AppState& app, HWND window) {
     RECT client{};
@@ -163,11 +158,16 @@ bool runSlicing(AppState& app, HWND window) {
         if (app.mode == DisplayMode::Logo) frame::releaseLogo(app.frame);
         if (app.mode == DisplayMode::Bitmap) image::freeBitmap(app.opened);
         app.mode = DisplayMode::Planes;
+        updatePageButtons(app);
         const RECT below{0, kIconBarHeight, width, height};
         InvalidateRect(window, &below, FALSE);
         UpdateWindow(window);
     };
-    return crystal::runSlicing(app.crystal, canvas, app.frame.screenWidth, seams, showPage);
+    const bool drawn =
+        crystal::runSlicing(app.crystal, canvas, app.frame.screenWidth, seams, showPage);
+    // The busy state turned Previous and Next off; a run that drew nothing gives them back.
+    updatePageButtons(app);
+    return drawn;
 }
 
 void readCrystalCommand(AppState& app, HWND window) {
@@ -196,40 +196,10 @@ void saveBitmapCommand(AppState& app, HWND window) {
     std::string path;
     const bool chosen =
         askSavePath(app, window, "Bitmaps (*.bmp)\0*.bmp\0", "Assign a bitmap file.", "bmp", path);
-    redrawBand(window, 143, 175);
+    frame::repaintButtonBand(app.frame, window, IDB_K_SAVEAS, false);
     if (!chosen) return;
     GdiPages pages(app, window);
     crystal::savePlaneBitmaps(app.crystal, pages, path, core::systemDisk(), app.sink);
-}
-
-namespace {
-
-INT_PTR CALLBACK fileSelectProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    switch (message) {
-        case WM_INITDIALOG: {
-            SetWindowLongPtrA(dialog, GWLP_USERDATA, lParam);
-            const int choice = *reinterpret_cast<int*>(lParam);
-            CheckRadioButton(dialog, IDC_REFERENCE, IDC_CRYSTALFILE, IDC_REFERENCE + choice);
-            return TRUE;
-        }
-        case WM_COMMAND: {
-            auto* choice = reinterpret_cast<int*>(GetWindowLongPtrA(dialog, GWLP_USERDATA));
-            const int id = LOWORD(wParam);
-            if (id >= IDC_REFERENCE && id <= IDC_CRYSTALFILE) {
-                // Remembered at once, so the choice stays even when the dialog is cancelled.
-                CheckRadioButton(dialog, IDC_REFERENCE, IDC_CRYSTALFILE, id);
-                if (choice) *choice = id - IDC_REFERENCE;
-            } else if (id == IDOK || id == IDCANCEL) {
-                EndDialog(dialog, id);
-            }
-            return TRUE;
-        }
-        case WM_CLOSE:
-            EndDialog(dialog, IDCANCEL);
-            return TRUE;
-        default:
-            return FALSE;
-    }
 }
 
 void writeSimulationFile(AppState& app, HWND window, int choice) {
@@ -263,32 +233,11 @@ void writeSimulationFile(AppState& app, HWND window, int choice) {
         crystal::writeConvergentBeamFile(app.crystal, path, seams);
 }
 
-}  // namespace
-
-void saveFileCommand(AppState& app, HWND window) {
-    const INT_PTR answer =
-        DialogBoxParamA(app.frame.instance, "FILESELECT_DLG", window, fileSelectProcedure,
-                        reinterpret_cast<LPARAM>(&app.outputChoice));
-    if (answer == -1 || answer == 0) {
-        frame::reportDialogFailure("Unable to display dialog");
-        return;
-    }
-    if (answer != IDOK) return;
-    if (app.outputChoice == 3) {
-        std::string path;
-        if (askSavePath(app, window, "Crystal data (*.txt)\0*.txt\0", "Assign a crystal data file.",
-                        "txt", path))
-            crystal::saveCrystalFile(path, app.crystal.model, app.sink);
-        return;
-    }
-    writeSimulationFile(app, window, app.outputChoice);
-}
-
 void openBitmapCommand(AppState& app, HWND window) {
     std::string path;
     const bool chosen =
         askOpenPath(app, window, "Bitmap (*.bmp)\0*.bmp\0", "Select a bitmap file.", path);
-    redrawBand(window, 207, 239);
+    frame::repaintButtonBand(app.frame, window, IDB_K_OPENBMP, false);
     if (!chosen) return;
     const bool bmp = path.size() >= 4 && _stricmp(path.c_str() + path.size() - 4, ".bmp") == 0;
     if (!bmp) {
@@ -296,9 +245,12 @@ void openBitmapCommand(AppState& app, HWND window) {
         return;
     }
     releaseDisplay(app);
+    // The bitmap display from here, even when the file fails to load: its page buttons go off
+    // at once.
+    app.mode = DisplayMode::Bitmap;
+    updatePageButtons(app);
     InvalidateRect(window, nullptr, FALSE);
     UpdateWindow(window);
-    app.mode = DisplayMode::Bitmap;
     SetCursor(LoadCursor(nullptr, IDC_WAIT));
     RECT client{};
     GetClientRect(window, &client);

@@ -14,7 +14,7 @@ const frame::ProgramTable& programTable() {
                                            288,           0,
                                            "ABOUT_DLG",   "PLEASEWAIT_DLG",
                                            &kIconBar,     kCommandsRight,
-                                           true,          false};
+                                           false,         false};  // the arrow rule is voralin00's
     return table;
 }
 

@@ -1,16 +1,14 @@
 // The main window "KESTRAL": its procedure only dispatches; each message has one handler.
 #include <cstring>
 
+#include "core/icon_bar.h"
 #include "crystal/app/app_state.h"
 #include "crystal/app/gdi_canvas.h"
+#include "frame/window_support.h"
 #include "image/bmp_file.h"
 
 namespace kestral {
 namespace {
-
-AppState* stateOf(HWND window) {
-    return reinterpret_cast<AppState*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-}
 
 // The desktop's list view: the grandchild of a "Progman" window. It is looked for as the program
 // always has, but nothing uses it, and on current systems (and under Wine) it often lives under
@@ -19,7 +17,7 @@ struct ListViewSearch {
     HWND found = nullptr;
 };
 
-BOOL CALLBACK findDesktopListView(HWND window, LPARAM param) {
+BOOL findDesktopListView(HWND window, LPARAM param) {
     auto* search = reinterpret_cast<ListViewSearch*>(param);
     char name[256] = {};
     GetClassNameA(window, name, sizeof name - 1);
@@ -32,8 +30,7 @@ BOOL CALLBACK findDesktopListView(HWND window, LPARAM param) {
 }
 
 bool OnCreate(HWND window, const CREATESTRUCTA& create) {
-    auto* app = static_cast<AppState*>(create.lpCreateParams);
-    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(app));
+    auto* app = frame::keepState(window, static_cast<AppState*>(create.lpCreateParams));
     frame::FrameContext& frame = app->frame;
     frame.mainWindow = window;
     // A running copy is known by its exact final title; this window still has the provisional one.
@@ -43,7 +40,7 @@ bool OnCreate(HWND window, const CREATESTRUCTA& create) {
     }
     frame::runEnvironmentProbes(frame);
     ListViewSearch search;
-    EnumWindows(findDesktopListView, reinterpret_cast<LPARAM>(&search));
+    EnumWindows(frame::guardedEnumCallback<findDesktopListView>, reinterpret_cast<LPARAM>(&search));
     frame::locateProgramFiles(frame);
     SetWindowTextA(window, kTitle);
     app->crystal = crystal::CrystalState{};
@@ -55,29 +52,21 @@ bool OnCreate(HWND window, const CREATESTRUCTA& create) {
     return true;
 }
 
-void updateButtons(AppState& app) {
-    const auto buttons =
-        pageButtonsFor(app.mode, app.crystal.nextPlane, app.crystal.slicing.layerCount);
-    if (!buttons) return;
-    frame::setButtonEnabled(app.frame, IDB_K_PREV, buttons->previous);
-    frame::setButtonEnabled(app.frame, IDB_K_NEXT, buttons->next);
-    frame::setButtonEnabled(app.frame, IDB_K_SAVEAS, buttons->saveBmp);
-    frame::setButtonEnabled(app.frame, IDB_K_SAVEGR, buttons->saveFile);
-}
+// Painting reports nothing: Open BMP has checked the picture it keeps.
+class SilentSink final : public core::MessageSink {
+  public:
+    int ask(std::string_view, std::string_view, unsigned) override { return core::kAnswerOk; }
+};
 
 void paintOpenedImage(AppState& app, HDC dc) {
     if (!app.opened.present()) return;
-    const auto access = image::accessBitmap(app.opened, image::BitmapFlavour::Kestral, app.sink);
-    if (!access) {
-        // Reported once; a picture that cannot be shown is dropped rather than reported again
-        // at every paint.
-        image::freeBitmap(app.opened);
-        return;
-    }
+    SilentSink silent;
+    const auto access = image::accessBitmap(app.opened, image::BitmapFlavour::Kestral, silent);
+    if (!access) return;
     const int reduction = app.opened.viewReduction > 0 ? app.opened.viewReduction : 1;
     SetStretchBltMode(dc, COLORONCOLOR);
-    StretchDIBits(dc, 0, 21, access->width / reduction, access->height / reduction, 0, 0,
-                  access->width, access->height, access->pixels,
+    StretchDIBits(dc, 0, core::kIconBarHeight, access->width / reduction,
+                  access->height / reduction, 0, 0, access->width, access->height, access->pixels,
                   reinterpret_cast<const BITMAPINFO*>(app.opened.dib.block.data()), DIB_RGB_COLORS,
                   SRCCOPY);
 }
@@ -90,24 +79,15 @@ void PaintContent(AppState& app, HDC dc, const RECT& client) {
         case DisplayMode::Planes:
             if (app.planes.present()) {
                 SetStretchBltMode(dc, COLORONCOLOR);
-                StretchBlt(dc, 0, 21, client.right, client.bottom - 21, app.planes.dc, 0, 21,
-                           client.right, client.bottom - 21, SRCCOPY);
+                const int top = core::kIconBarHeight;
+                StretchBlt(dc, 0, top, client.right, client.bottom - top, app.planes.dc, 0, top,
+                           client.right, client.bottom - top, SRCCOPY);
             }
             break;
         case DisplayMode::Bitmap:
             paintOpenedImage(app, dc);
             break;
     }
-    updateButtons(app);
-}
-
-void OnPaint(AppState& app, HWND window) {
-    PAINTSTRUCT ps{};
-    HDC dc = BeginPaint(window, &ps);
-    RECT client{};
-    GetClientRect(window, &client);
-    PaintContent(app, dc, client);
-    EndPaint(window, &ps);
 }
 
 void releaseAndQuit(AppState& app) {
@@ -156,26 +136,26 @@ void OnCommand(AppState& app, HWND window, int id) {
     }
 }
 
-LRESULT OnSetCursor(AppState& app, HWND window, WPARAM wParam, LPARAM lParam) {
-    DefWindowProcA(window, WM_SETCURSOR, wParam, lParam);
-    frame::updateHoverLabel(app.frame, window);
-    return 0;
-}
-
-LRESULT CALLBACK mainProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT mainProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_CREATE)
         return OnCreate(window, *reinterpret_cast<CREATESTRUCTA*>(lParam)) ? 0 : -1;
-    AppState* app = stateOf(window);
+    AppState* app = frame::stateOf<AppState>(window);
     if (!app) return DefWindowProcA(window, message, wParam, lParam);
     switch (message) {
         case WM_DESTROY:
             releaseAndQuit(*app);
             return 0;
         case WM_PAINT:
-            OnPaint(*app, window);
+            frame::OnPaint(window,
+                           [app](HDC dc, const RECT& client) { PaintContent(*app, dc, client); });
+            return 0;
+        case WM_PRINTCLIENT:
+            frame::OnPrintClient(
+                window, reinterpret_cast<HDC>(wParam),
+                [app](HDC dc, const RECT& client) { PaintContent(*app, dc, client); });
             return 0;
         case WM_SETCURSOR:
-            return OnSetCursor(*app, window, wParam, lParam);
+            return frame::OnSetCursor(app->frame, window, wParam, lParam);
         case WM_COMMAND:
             OnCommand(*app, window, LOWORD(wParam));
             return 0;
@@ -186,12 +166,14 @@ LRESULT CALLBACK mainProcedure(HWND window, UINT message, WPARAM wParam, LPARAM 
 
 }  // namespace
 
-void repaintPicture(HWND window, bool erase) {
-    RECT client{};
-    GetClientRect(window, &client);
-    client.top = 21;
-    InvalidateRect(window, &client, erase);
-    UpdateWindow(window);
+void updatePageButtons(AppState& app) {
+    const auto buttons =
+        pageButtonsFor(app.mode, app.crystal.nextPlane, app.crystal.slicing.layerCount);
+    if (!buttons) return;
+    frame::setButtonEnabled(app.frame, IDB_K_PREV, buttons->previous);
+    frame::setButtonEnabled(app.frame, IDB_K_NEXT, buttons->next);
+    frame::setButtonEnabled(app.frame, IDB_K_SAVEAS, buttons->saveBmp);
+    frame::setButtonEnabled(app.frame, IDB_K_SAVEGR, buttons->saveFile);
 }
 
 void releaseDisplay(AppState& app) {
@@ -217,7 +199,9 @@ void releaseDisplay(AppState& app) {
 int runKestral(HINSTANCE instance, int) {
     static AppState app;  // lives as long as the process; its windows point at it
     app.frame.table = &programTable();
-    if (!frame::registerMainClass(app.frame, instance, mainProcedure)) return 0;
+    if (!frame::registerMainClass(app.frame, instance,
+                                  frame::guardedWindowProcedure<mainProcedure>))
+        return 0;
     HWND window = frame::createMainWindow(app.frame, &app);
     if (!window) return 0;
     ShowWindow(window, SW_SHOWNORMAL);

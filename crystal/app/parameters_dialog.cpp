@@ -7,6 +7,7 @@
 #include "crystal/app/gdi_canvas.h"
 #include "crystal/engine/cell_sketch.h"
 #include "crystal/engine/parameters.h"
+#include "frame/dialog_support.h"
 
 namespace kestral {
 namespace {
@@ -23,10 +24,6 @@ struct DialogState {
     bool ready = false;   // notifications during WM_INITDIALOG are not the user's
     bool ending = false;  // nothing more is checked once the dialog is ending
 };
-
-DialogState* dialogStateOf(HWND window) {
-    return reinterpret_cast<DialogState*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-}
 
 std::string controlText(HWND dialog, int id, std::size_t limit) {
     char text[64] = {};
@@ -229,15 +226,18 @@ void OnDrawItem(const DRAWITEMSTRUCT& item) {
     }
 }
 
-INT_PTR CALLBACK parametersProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_INITDIALOG) {
-        SetWindowLongPtrA(dialog, GWLP_USERDATA, lParam);
-        OnInitDialog(dialog, *reinterpret_cast<DialogState*>(lParam));
+INT_PTR parametersProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    // The colour list asks for its item height before WM_INITDIALOG: answered without the state.
+    if (message == WM_MEASUREITEM) {
+        reinterpret_cast<MEASUREITEMSTRUCT*>(lParam)->itemHeight = 14;
         return TRUE;
     }
-    DialogState* s = dialogStateOf(dialog);
+    DialogState* s = frame::dialogState<DialogState>(dialog, message, lParam);
     if (!s) return FALSE;
     switch (message) {
+        case WM_INITDIALOG:
+            OnInitDialog(dialog, *s);
+            return TRUE;
         case WM_COMMAND:
             OnCommand(dialog, *s, LOWORD(wParam), HIWORD(wParam));
             return TRUE;
@@ -246,9 +246,6 @@ INT_PTR CALLBACK parametersProcedure(HWND dialog, UINT message, WPARAM wParam, L
                 storeRow(dialog, *s);
                 repaintSketch(*s);
             }
-            return TRUE;
-        case WM_MEASUREITEM:
-            reinterpret_cast<MEASUREITEMSTRUCT*>(lParam)->itemHeight = 14;
             return TRUE;
         case WM_DRAWITEM:
             OnDrawItem(*reinterpret_cast<DRAWITEMSTRUCT*>(lParam));
@@ -263,9 +260,7 @@ INT_PTR CALLBACK parametersProcedure(HWND dialog, UINT message, WPARAM wParam, L
 
 // ---- the crystal window ----
 
-void paintSketch(HWND window, const DialogState& s) {
-    PAINTSTRUCT ps{};
-    HDC dc = BeginPaint(window, &ps);
+void paintSketch(HDC dc, const DialogState& s) {
     SetMapperFlags(dc, 1);
     HFONT font = CreateFontA(16, 10, 0, 0, 700, FALSE, FALSE, FALSE, ANSI_CHARSET,
                              OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
@@ -278,19 +273,17 @@ void paintSketch(HWND window, const DialogState& s) {
     }
     if (oldFont) SelectObject(dc, oldFont);
     if (font) DeleteObject(font);
-    EndPaint(window, &ps);
 }
 
-LRESULT CALLBACK crystalWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT crystalWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_CREATE) {
         const auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
-        SetWindowLongPtrA(window, GWLP_USERDATA,
-                          reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+        frame::keepState(window, static_cast<DialogState*>(create->lpCreateParams));
         return 0;
     }
-    const DialogState* s = dialogStateOf(window);
+    const DialogState* s = frame::stateOf<DialogState>(window);
     if (message == WM_PAINT && s) {
-        paintSketch(window, *s);
+        frame::OnPaint(window, [s](HDC dc, const RECT&) { paintSketch(dc, *s); });
         return 0;
     }
     return DefWindowProcA(window, message, wParam, lParam);
@@ -299,7 +292,7 @@ LRESULT CALLBACK crystalWindowProcedure(HWND window, UINT message, WPARAM wParam
 HWND createCrystalWindow(AppState& app, HWND owner, DialogState& s) {
     WNDCLASSA wc{};
     wc.style = CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS;
-    wc.lpfnWndProc = crystalWindowProcedure;
+    wc.lpfnWndProc = frame::guardedWindowProcedure<crystalWindowProcedure>;
     wc.hInstance = app.frame.instance;
     wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
     wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
@@ -335,17 +328,19 @@ void crystalCommand(AppState& app, HWND window) {
     cs.revisiting = false;
     cs.nextPlane = 0;
 
-    const INT_PTR shown = DialogBoxParamA(app.frame.instance, "PARAMETERS_DLG", window,
-                                          parametersProcedure, reinterpret_cast<LPARAM>(&s));
-    destroyCrystalWindow(app, s);
-    if (shown == -1 || shown == 0) {
-        frame::reportDialogFailure("Unable to display dialog");
+    // The crystal window goes before a failure is reported.
+    const INT_PTR shown = frame::runDialog<parametersProcedure>(
+        app.frame.instance, window, "PARAMETERS_DLG", s, "Unable to display dialog",
+        [&] { destroyCrystalWindow(app, s); });
+    if (shown == -1) {
+        updatePageButtons(app);
         return;
     }
     const auto restore = [&] {
         cs.revisiting = rememberedRevisiting;
         cs.model.atomCount = rememberedAtomCount;
         cs.nextPlane = rememberedNextPlane;
+        updatePageButtons(app);
     };
     switch (s.outcome) {
         case crystal::DialogOutcome::ForbiddenPosition:

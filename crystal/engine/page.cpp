@@ -8,6 +8,7 @@
 #include <new>
 #include <optional>
 
+#include "core/icon_bar.h"
 #include "crystal/engine/slicing.h"
 #include "crystal/engine/writers.h"
 #include "image/bmp_file.h"
@@ -17,7 +18,7 @@ namespace crystal {
 namespace {
 
 constexpr ColourValue kBlack = rgb(0, 0, 0), kWhite = rgb(255, 255, 255);
-constexpr int kIconBarHeight = 21;
+using core::kIconBarHeight;
 
 bool sameSymbol(const std::string& p, const std::string& q) {
     if (p.size() != q.size()) return false;
@@ -106,7 +107,7 @@ void drawPage(const CrystalState& cs, Canvas& canvas, int screenWidth, int first
                        site.colourValue);
         canvas.text(column + 8, top + 36,
                     core::formatMessage("%s (%.3g,%.3g,%.3g)", site.symbol.c_str(), l.sites[i].x,
-                                         l.sites[i].y, l.sites[i].z),
+                                        l.sites[i].y, l.sites[i].z),
                     kBlack);
         if ((i + 8) * lh + 36 > H - 10 - lh && rows - (i + 1) >= 2) {
             canvas.text(column, (i + 8) * lh + 36, "Following omitted.", kBlack);
@@ -141,7 +142,7 @@ void drawPage(const CrystalState& cs, Canvas& canvas, int screenWidth, int first
             core::formatMessage("X=%.7g(Ang.)  Y=%.7g(Ang.)", st.superCellX, st.superCellY);
         if (st.layerCount >= 1)
             info += core::formatMessage("  Layer distance=%.7g(Ang.)",
-                                         std::fabs(st.layerHeights[0] - st.layerHeights[1]));
+                                        std::fabs(st.layerHeights[0] - st.layerHeights[1]));
         canvas.text(x0 + 20, H - 25, info, kBlack);
     }
 }
@@ -285,7 +286,7 @@ bool savePlaneBitmaps(CrystalState& cs, PageRenderer& pages, const std::string& 
         image::freeBitmap(page);
         if (ok)
             sink.ask(core::formatMessage("A bitmap file\n%s\nhas been successfully created.",
-                                          path.c_str()),
+                                         path.c_str()),
                      "Success", core::kIconInformation);
         return ok;
     }

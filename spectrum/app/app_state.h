@@ -1,5 +1,5 @@
-// The whole state of voralin00, in one struct owned by WinMain and reached by the window
-// procedure through GWLP_USERDATA.
+// The whole state of voralin00, in one struct that lives as long as the process (a static of
+// runVoralin) and that the window procedure reaches through GWLP_USERDATA.
 #pragma once
 
 #include <windows.h>
@@ -36,16 +36,18 @@ struct AppState {
 // The program's description for the shared frame.
 const frame::ProgramTable& programTable();
 
+// Sets the window state and the buttons that follow it; the only place the state changes.
+void setImageState(AppState& app, ImageState state);
+
 // Leaves the circle modes; with `emptyList` also forgets the circles drawn.
 void leaveCircleMode(AppState& app, bool emptyList);
 
 // Enables or greys "S&pecial setting..." in the system menu.
 void enableSpecialSetting(HWND window, bool enabled);
 
-// Invalidates the picture area below the icon bar and repaints it at once.
-void repaintPicture(HWND window, bool erase);
-
-// The commands that work on the image (image_commands.cpp).
+// The commands that work on the image: Open BMP (open_command.cpp), FFT, Inverse FFT and the
+// overlays drawn over the spectrum (image_commands.cpp), Save BMP and Save File
+// (save_commands.cpp).
 void openImageCommand(AppState& app, HWND window);
 void fftCommand(AppState& app, HWND window);
 void inverseFftCommand(AppState& app, HWND window);
@@ -62,7 +64,7 @@ void repaintSpectrumArea(AppState& app, HWND window);
 // Dialog commands, one file each.
 void fftModeCommand(AppState& app, HWND window);         // fft_mode_dialog.cpp
 void specialSettingCommand(AppState& app, HWND window);  // special_setting_dialog.cpp
-void filterCommand(AppState& app, HWND window);          // filter_dialogs.cpp
+void filterCommand(AppState& app, HWND window);          // filter_kind_dialog.cpp
 void processBitmapCommand(AppState& app, HWND window);   // process_dialog.cpp
 void copyBitmapCommand(AppState& app, HWND window);      // clipboard_copy.cpp
 

@@ -2,11 +2,16 @@
 // settings the dialog opened with.
 #include <string>
 
+#include "frame/dialog_support.h"
 #include "spectrum/app/app_state.h"
-#include "spectrum/app/dialog_support.h"
 #include "spectrum/engine/dialog_values.h"
 
 namespace voralin {
+
+using frame::fillList;
+using frame::numberText;
+using frame::selectedEntry;
+using frame::setMark;
 namespace {
 
 // The ten settings this dialog edits.
@@ -146,8 +151,8 @@ void OnModeCommand(HWND dialog, ModeDialog& d, int id, int code) {
     }
 }
 
-INT_PTR CALLBACK modeProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    ModeDialog* d = dialogState<ModeDialog>(dialog, message, lParam);
+INT_PTR modeProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    ModeDialog* d = frame::dialogState<ModeDialog>(dialog, message, lParam);
     if (!d) return FALSE;
     switch (message) {
         case WM_INITDIALOG:
@@ -169,8 +174,8 @@ INT_PTR CALLBACK modeProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM 
 
 void fftModeCommand(AppState& app, HWND window) {
     ModeDialog d{&app, window, currentValues(app), currentValues(app)};
-    const INT_PTR result = runDialog(app.frame.instance, window, "FFTMODE_DLG", modeProcedure, d,
-                                     "Unable to display dialog");
+    const INT_PTR result = frame::runDialog<modeProcedure>(
+        app.frame.instance, window, "FFTMODE_DLG", d, "Unable to display dialog");
     if (result != IDCANCEL) return;
     storeValues(app, d.snapshot);
     InvalidateRect(window, nullptr, TRUE);

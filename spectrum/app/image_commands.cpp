@@ -1,4 +1,5 @@
 // The commands that transform the picture, and the overlays drawn over the shown spectrum.
+#include "frame/window_support.h"
 #include "spectrum/app/app_state.h"
 #include "spectrum/engine/display.h"
 #include "spectrum/engine/forward.h"
@@ -27,15 +28,15 @@ void fftCommand(AppState& app, HWND window) {
     if (app.buffers.present()) {
         if (spectrum::mapSpectrum(app.buffers, app.geometry, app.settings.display, app.image) != 0)
             return;  // a flat spectrum: nothing new to show
-        repaintPicture(window, true);
+        frame::repaintPicture(window, true);
         return;
     }
     frame::WaitBox busy(app.frame);
     if (!spectrum::forwardTransform(app.image, app.geometry, app.settings, app.buffers, app.sink,
                                     busy))
         return;
-    app.state = ImageState::SpectrumShown;
-    repaintPicture(window, true);
+    setImageState(app, ImageState::SpectrumShown);
+    frame::repaintPicture(window, true);
 }
 
 void inverseFftCommand(AppState& app, HWND window) {
@@ -45,8 +46,8 @@ void inverseFftCommand(AppState& app, HWND window) {
     const bool done = spectrum::inverseTransform(app.image, app.geometry, app.settings, app.buffers,
                                                  app.sink, busy);
     if (done) {
-        app.state = ImageState::FilteredShown;
-        repaintPicture(window, true);
+        setImageState(app, ImageState::FilteredShown);
+        frame::repaintPicture(window, true);
     }
     app.settings.filter.circles.clear();
 }
@@ -106,12 +107,12 @@ void redisplaySpectrum(AppState& app, HWND window) {
     if (app.state != ImageState::SpectrumShown || !app.buffers.present()) return;
     if (spectrum::mapSpectrum(app.buffers, app.geometry, app.settings.display, app.image) != 0)
         return;  // flat: the picture stays
-    repaintPicture(window, true);
+    frame::repaintPicture(window, true);
 }
 
 void repaintSpectrumArea(AppState& app, HWND window) {
     if (app.state != ImageState::SpectrumShown) return;
-    repaintPicture(window, true);
+    frame::repaintPicture(window, true);
 }
 
 }  // namespace voralin

@@ -3,20 +3,17 @@
 
 #include "spectrum/app/app_state.h"
 
+#include "frame/window_support.h"
+
 namespace voralin {
 namespace {
 
 constexpr int kSpecialMenuPosition = 6;
 
-AppState* stateOf(HWND window) {
-    return reinterpret_cast<AppState*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-}
-
 // Start-up inside CreateWindow: refuse a second copy and a display of too few colours, probe
 // the system, extend the system menu, find the files beside the program, show the logo.
 bool OnCreate(HWND window, const CREATESTRUCTA& create) {
-    auto* app = static_cast<AppState*>(create.lpCreateParams);
-    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(app));
+    auto* app = frame::keepState(window, static_cast<AppState*>(create.lpCreateParams));
     frame::FrameContext& frame = app->frame;
     frame.mainWindow = window;
     if (frame::anotherCopyRunning(frame.table->finalTitle) ||
@@ -31,7 +28,7 @@ bool OnCreate(HWND window, const CREATESTRUCTA& create) {
                 "S&pecial setting...");
     frame::locateProgramFiles(frame);
     SetWindowTextA(window, frame.table->finalTitle);
-    app->state = ImageState::NoImage;
+    setImageState(*app, ImageState::NoImage);
     app->settings.filter.kind = 0;
     app->settings.filter.selectedPoint = 0;
     leaveCircleMode(*app, true);
@@ -53,18 +50,12 @@ void OnDestroy(AppState& app) {
     frame::quitApplication(app.frame);
 }
 
-void updateButtons(AppState& app) {
-    for (const auto& b : kStateButtons)
-        frame::setButtonEnabled(app.frame, b.id, buttonEnabledIn(app.state, b.id));
-}
-
 void PaintContent(AppState& app, HDC dc, const RECT& client) {
     if (app.state == ImageState::NoImage) {
         frame::paintLogo(app.frame, dc, client);
-        updateButtons(app);
         return;
     }
-    if (!app.image.present()) return;  // nothing to show: the buttons keep their state
+    if (!app.image.present()) return;
     const auto& block = app.image.dib.block;
     const std::uint32_t colours = app.image.dib.u32(image::info::biClrUsed);
     std::size_t bitsOffset = image::kInfoHeaderSize + std::size_t(colours ? colours : 256) * 4;
@@ -78,16 +69,6 @@ void PaintContent(AppState& app, HDC dc, const RECT& client) {
                   height, block.data() + bitsOffset,
                   reinterpret_cast<const BITMAPINFO*>(block.data()), DIB_RGB_COLORS, SRCCOPY);
     if (app.state == ImageState::SpectrumShown) paintOverlays(app, dc);
-    updateButtons(app);
-}
-
-void OnPaint(AppState& app, HWND window) {
-    PAINTSTRUCT ps{};
-    HDC dc = BeginPaint(window, &ps);
-    RECT client{};
-    GetClientRect(window, &client);
-    PaintContent(app, dc, client);
-    EndPaint(window, &ps);
 }
 
 void OnCommand(AppState& app, HWND window, int id) {
@@ -155,26 +136,26 @@ spectrum::Point mousePoint(LPARAM lParam) {
     return {static_cast<int>(LOWORD(lParam)), static_cast<int>(HIWORD(lParam))};
 }
 
-LRESULT OnSetCursor(AppState& app, HWND window, WPARAM wParam, LPARAM lParam) {
-    DefWindowProcA(window, WM_SETCURSOR, wParam, lParam);
-    frame::updateHoverLabel(app.frame, window);
-    return 0;
-}
-
-LRESULT CALLBACK mainProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT mainProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_CREATE)
         return OnCreate(window, *reinterpret_cast<CREATESTRUCTA*>(lParam)) ? 0 : -1;
-    AppState* app = stateOf(window);
+    AppState* app = frame::stateOf<AppState>(window);
     if (!app) return DefWindowProcA(window, message, wParam, lParam);
     switch (message) {
         case WM_DESTROY:
             OnDestroy(*app);
             return 0;
         case WM_PAINT:
-            OnPaint(*app, window);
+            frame::OnPaint(window,
+                           [app](HDC dc, const RECT& client) { PaintContent(*app, dc, client); });
+            return 0;
+        case WM_PRINTCLIENT:
+            frame::OnPrintClient(
+                window, reinterpret_cast<HDC>(wParam),
+                [app](HDC dc, const RECT& client) { PaintContent(*app, dc, client); });
             return 0;
         case WM_SETCURSOR:
-            return OnSetCursor(*app, window, wParam, lParam);
+            return frame::OnSetCursor(app->frame, window, wParam, lParam);
         case WM_COMMAND:
             OnCommand(*app, window, LOWORD(wParam));
             return 0;
@@ -200,6 +181,12 @@ LRESULT CALLBACK mainProcedure(HWND window, UINT message, WPARAM wParam, LPARAM 
 
 }  // namespace
 
+void setImageState(AppState& app, ImageState state) {
+    app.state = state;
+    for (const auto& b : kStateButtons)
+        frame::setButtonEnabled(app.frame, b.id, buttonEnabledIn(state, b.id));
+}
+
 void enableSpecialSetting(HWND window, bool enabled) {
     EnableMenuItem(GetSystemMenu(window, FALSE), kSpecialMenuPosition,
                    MF_BYPOSITION | (enabled ? MF_ENABLED : (MF_DISABLED | MF_GRAYED)));
@@ -213,18 +200,12 @@ void leaveCircleMode(AppState& app, bool emptyList) {
     if (app.frame.arrowCursor) SetCursor(app.frame.arrowCursor);
 }
 
-void repaintPicture(HWND window, bool erase) {
-    RECT client{};
-    GetClientRect(window, &client);
-    client.top = spectrum::kPictureTop;
-    InvalidateRect(window, &client, erase);
-    UpdateWindow(window);
-}
-
 int runVoralin(HINSTANCE instance, int showCommand) {
     static AppState app;  // lives as long as the process; its windows point at it
     app.frame.table = &programTable();
-    if (!frame::registerMainClass(app.frame, instance, mainProcedure)) return 0;
+    if (!frame::registerMainClass(app.frame, instance,
+                                  frame::guardedWindowProcedure<mainProcedure>))
+        return 0;
     HWND window = frame::createMainWindow(app.frame, &app);
     if (!window) return 0;
     ShowWindow(window, showCommand);

@@ -1,5 +1,6 @@
 // Open BMP: the Explorer-style open dialog with the image-information line, then the engine's
 // Open pipeline (checks, normalising, loading).
+#include "frame/window_support.h"
 #include "spectrum/app/app_state.h"
 
 #include <commdlg.h>
@@ -13,12 +14,8 @@ namespace {
 constexpr char kOpenTitle[] = "Select a bitmap file for FFT.";
 constexpr int kPathChars = 258;
 
-struct HookState {
-    int winVersionCode = 0;
-};
-
 // Widens the information line to the dialog's width and makes it read-only.
-void widenInformationBox(HWND child, int winVersionCode) {
+void widenInformationBox(HWND child) {
     HWND dialog = nullptr;
     for (int i = 0; i < 100 && !dialog; ++i) {
         dialog = FindWindowExA(nullptr, nullptr, nullptr, kOpenTitle);
@@ -32,24 +29,18 @@ void widenInformationBox(HWND child, int winVersionCode) {
     GetWindowRect(box, &b);
     POINT at{b.left, b.top};
     ScreenToClient(child, &at);
-    (void)winVersionCode;
     MoveWindow(box, at.x, at.y, d.right - 20 - b.left, b.bottom - b.top, TRUE);
     SetWindowLongA(box, GWL_STYLE, GetWindowLongA(box, GWL_STYLE) | WS_VISIBLE | WS_DISABLED);
 }
 
-UINT_PTR CALLBACK openHook(HWND child, UINT message, WPARAM, LPARAM lParam) {
-    if (message == WM_INITDIALOG) {
-        auto* ofn = reinterpret_cast<OPENFILENAMEA*>(lParam);
-        SetWindowLongPtrA(child, GWLP_USERDATA, ofn->lCustData);
-        return TRUE;
-    }
+UINT_PTR openHook(HWND child, UINT message, WPARAM, LPARAM lParam) {
+    if (message == WM_INITDIALOG) return TRUE;
     if (message != WM_NOTIFY) return FALSE;
     const auto* notify = reinterpret_cast<OFNOTIFYA*>(lParam);
     HWND dialog = GetParent(child);
-    auto* state = reinterpret_cast<HookState*>(GetWindowLongPtrA(child, GWLP_USERDATA));
     switch (notify->hdr.code) {
         case CDN_INITDONE:
-            widenInformationBox(child, state ? state->winVersionCode : 0);
+            widenInformationBox(child);
             break;
         case CDN_SELCHANGE: {
             char path[kPathChars + 1] = {};
@@ -80,17 +71,20 @@ void setImageTitle(HWND window, const std::string& path, const image::ImageGeome
     CharUpperBuffA(name.data(), static_cast<DWORD>(name.size()));
     const std::string title =
         core::formatMessage("Orbilux [II] - %s (%ldW x %ldH)", name.c_str(),
-                             static_cast<long>(g.width), static_cast<long>(g.height));
+                            static_cast<long>(g.width), static_cast<long>(g.height));
     SetWindowTextA(window, title.c_str());
 }
 
 }  // namespace
 
 void openImageCommand(AppState& app, HWND window) {
-    if (app.circlePlacement) leaveCircleMode(app, false);
+    // Open ends the placement of mask circles, whether or not circles exist.
+    if (app.circlePlacement) {
+        leaveCircleMode(app, false);
+        app.circlePlacement = false;
+    }
 
     char file[kPathChars] = {};
-    HookState hook{app.frame.winVersionCode};
     OPENFILENAMEA ofn{};
     // The size without the Windows 2000 fields, as the hook template expects.
     ofn.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
@@ -102,21 +96,18 @@ void openImageCommand(AppState& app, HWND window) {
     ofn.lpstrTitle = kOpenTitle;
     ofn.Flags =
         OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_ENABLETEMPLATE | OFN_ENABLEHOOK | OFN_HIDEREADONLY;
-    ofn.lpfnHook = openHook;
-    ofn.lCustData = reinterpret_cast<LPARAM>(&hook);
+    ofn.lpfnHook = frame::guardedHook<openHook>;
     ofn.lpTemplateName = MAKEINTRESOURCEA(app.frame.japaneseUi ? IDD_OPENCHILD_J : IDD_OPENCHILD);
     const BOOL chosen = GetOpenFileNameA(&ofn);
     if (!chosen) {
         if (const DWORD code = CommDlgExtendedError()) {
             app.sink.ask(core::formatMessage("GetOpenFileName error 0x%lx",
-                                              static_cast<unsigned long>(code)),
+                                             static_cast<unsigned long>(code)),
                          "Open Error", core::kIconError);
             return;
         }
     }
-    RECT openButton{15, 0, 47, 20};
-    InvalidateRect(window, &openButton, TRUE);
-    UpdateWindow(window);
+    frame::repaintButtonBand(app.frame, window, IDB_OPEN, true);
     if (!chosen) return;
 
     RECT client{};
@@ -133,19 +124,20 @@ void openImageCommand(AppState& app, HWND window) {
     if (outcome.result != image::OpenResult::Opened) {
         // Nothing to show: back to the logo and the plain title, every image button off.
         image::freeBitmap(app.image);
-        app.state = ImageState::NoImage;
+        setImageState(app, ImageState::NoImage);
         app.openedPath.clear();
         frame::loadLogo(app.frame);
         SetWindowTextA(window, app.frame.table->finalTitle);
+        enableSpecialSetting(window, true);
         InvalidateRect(window, nullptr, TRUE);
         UpdateWindow(window);
         return;
     }
-    app.state = ImageState::ImageOpened;
+    setImageState(app, ImageState::ImageOpened);
     app.geometry = outcome.geometry;
     app.openedPath = file;
     setImageTitle(window, app.openedPath, app.geometry);
-    repaintPicture(window, true);
+    frame::repaintPicture(window, true);
     enableSpecialSetting(window, true);
 }
 

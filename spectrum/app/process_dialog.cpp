@@ -3,8 +3,8 @@
 // table, which is what the screen shows for the grey pictures this command works on.
 #include <vector>
 
+#include "frame/dialog_support.h"
 #include "spectrum/app/app_state.h"
-#include "spectrum/app/dialog_support.h"
 #include "spectrum/engine/contrast.h"
 
 namespace voralin {
@@ -105,8 +105,8 @@ void OnProcessCommand(HWND dialog, ProcessDialog& d, int id) {
     SetCursor(d.app->frame.arrowCursor);
 }
 
-INT_PTR CALLBACK processProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    ProcessDialog* d = dialogState<ProcessDialog>(dialog, message, lParam);
+INT_PTR processProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    ProcessDialog* d = frame::dialogState<ProcessDialog>(dialog, message, lParam);
     if (!d) return FALSE;
     switch (message) {
         case WM_INITDIALOG:
@@ -142,13 +142,13 @@ void processBitmapCommand(AppState& app, HWND window) {
     if (!place) return;
     ProcessDialog d{&app};
     if (!takePreview(app, *place, d)) return;
-    const INT_PTR result = runDialog(app.frame.instance, window, "BMPPROCESS_DLG", processProcedure,
-                                     d, "Unable to display dialog");
+    const INT_PTR result = frame::runDialog<processProcedure>(
+        app.frame.instance, window, "BMPPROCESS_DLG", d, "Unable to display dialog");
     if (result != IDOK) return;
     SetCursor(app.frame.waitCursor);
     spectrum::adjustContrastBrightness(app.image, app.geometry, d.contrast, d.brightness);
     SetCursor(app.frame.arrowCursor);
-    repaintPicture(window, false);
+    frame::repaintPicture(window, false);
 }
 
 }  // namespace voralin

@@ -1,4 +1,5 @@
 // Save BMP and Save File: the save dialogs, then the engine's checked writers.
+#include "frame/window_support.h"
 #include "spectrum/app/app_state.h"
 
 #include <commdlg.h>
@@ -17,19 +18,13 @@ bool askSavePath(AppState& app, HWND window, const char* filter, const char* tit
         {true, filter, title, extension, OFN_PATHMUSTEXIST | OFN_HIDEREADONLY, errorCaption}, path);
 }
 
-void repaintButton(HWND window, int left) {
-    RECT button{left, 0, left + 32, 20};
-    InvalidateRect(window, &button, TRUE);
-    UpdateWindow(window);
-}
-
 }  // namespace
 
 void saveBitmapCommand(AppState& app, HWND window) {
     std::string path;
     const bool chosen = askSavePath(app, window, "Bitmap (*.bmp)\0*.bmp\0",
                                     "Assign a bitmap file to save.", "bmp", "Open Error", path);
-    repaintButton(window, 207);
+    frame::repaintButtonBand(app.frame, window, IDB_SAVEAS, true);
     if (!chosen) return;
     // The dialog has not asked about an existing file, so the writer does.
     spectrum::saveBitmapTo(path, app.image, app.geometry, app.sink, core::systemDisk(), true);
@@ -39,7 +34,7 @@ void saveFftDataCommand(AppState& app, HWND window) {
     std::string path;
     const bool chosen = askSavePath(app, window, "FFT data (*.txt)\0*.txt\0",
                                     "Assign a FFT data file.", "txt", "Save Error", path);
-    repaintButton(window, 239);
+    frame::repaintButtonBand(app.frame, window, IDB_SAVEGR, true);
     if (!chosen) return;
     spectrum::saveFftDataTo(path, app.buffers, app.geometry, app.settings.lineWave.angle, app.sink,
                             core::systemDisk(), true);

@@ -1,10 +1,14 @@
 // "Special setting" from the system menu: the expanded-image choice (before the spectrum exists),
 // the line-wave colour, averaging and zoom. Values take effect on OK; Cancel restores them.
+#include "frame/dialog_support.h"
 #include "spectrum/app/app_state.h"
-#include "spectrum/app/dialog_support.h"
 #include "spectrum/engine/dialog_values.h"
 
 namespace voralin {
+
+using frame::fillList;
+using frame::numberText;
+using frame::selectedEntry;
 namespace {
 
 struct SpecialValues {
@@ -78,8 +82,8 @@ void OnSpecialCommand(HWND dialog, AppState& app, int id, int code) {
     }
 }
 
-INT_PTR CALLBACK specialProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    SpecialDialog* d = dialogState<SpecialDialog>(dialog, message, lParam);
+INT_PTR specialProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    SpecialDialog* d = frame::dialogState<SpecialDialog>(dialog, message, lParam);
     if (!d) return FALSE;
     switch (message) {
         case WM_INITDIALOG:
@@ -103,9 +107,9 @@ void specialSettingCommand(AppState& app, HWND window) {
         app.state == ImageState::NoImage || app.state == ImageState::ImageOpened;
     const SpecialValues snapshot = currentValues(app);
     SpecialDialog d{&app};
-    const INT_PTR result =
-        runDialog(app.frame.instance, window, beforeSpectrum ? "SPECIALSET_DLG" : "SPECIALSET_DLG2",
-                  specialProcedure, d, "Unable to display dialog");
+    const INT_PTR result = frame::runDialog<specialProcedure>(
+        app.frame.instance, window, beforeSpectrum ? "SPECIALSET_DLG" : "SPECIALSET_DLG2", d,
+        "Unable to display dialog");
     if (result != IDOK) {
         storeValues(app, snapshot);
         return;

@@ -17,11 +17,11 @@ int distance(Point a, Point b) {
 }  // namespace
 
 bool startsCircle(Point at, int n) {
-    return at.x >= 0 && at.x < n && at.y > 20 && at.y < n + 21;
+    return at.x >= 0 && at.x < n && at.y >= kPictureTop && at.y < n + kPictureTop;
 }
 
 bool insideDrawingArea(Point at, int n) {
-    return at.x >= 0 && at.x < n && at.y >= 21 && at.y < n + 21;
+    return at.x >= 0 && at.x < n && at.y >= kPictureTop && at.y < n + kPictureTop;
 }
 
 RubberBand rubberBand(Point c, Point to, int n) {
@@ -31,16 +31,16 @@ RubberBand rubberBand(Point c, Point to, int n) {
     const long long rr = static_cast<long long>(r) * r;
     auto reach = [&](int d) { return rootOf(rr - static_cast<long long>(d) * d); };
     Point topLeft{c.x, c.y - r}, topRight = topLeft;
-    if (c.y - r <= 20) {
-        const int w = reach(c.y - 21);
-        topLeft = {c.x - w, 21};
-        topRight = {c.x + w, 21};
+    if (c.y - r < kPictureTop) {
+        const int w = reach(c.y - kPictureTop);
+        topLeft = {c.x - w, kPictureTop};
+        topRight = {c.x + w, kPictureTop};
     }
     Point bottomLeft{c.x, c.y + r}, bottomRight = bottomLeft;
-    if (c.y + r >= n + 21) {
-        const int w = reach(n + 21 - c.y);
-        bottomLeft = {c.x - w, n + 21};
-        bottomRight = {c.x + w, n + 21};
+    if (c.y + r >= n + kPictureTop) {
+        const int w = reach(n + kPictureTop - c.y);
+        bottomLeft = {c.x - w, n + kPictureTop};
+        bottomRight = {c.x + w, n + kPictureTop};
     }
     Point lowerRight{c.x + r, c.y}, upperRight = lowerRight;
     if (c.x + r >= n) {
@@ -56,8 +56,8 @@ RubberBand rubberBand(Point c, Point to, int n) {
         band.arcs.push_back(a);
     };
     arc(topLeft, bottomLeft);
-    if (bottomRight.x < n && lowerRight.y < n + 21) arc(bottomRight, lowerRight);
-    if (upperRight.y > 21 && topRight.x < n) arc(upperRight, topRight);
+    if (bottomRight.x < n && lowerRight.y < n + kPictureTop) arc(bottomRight, lowerRight);
+    if (upperRight.y > kPictureTop && topRight.x < n) arc(upperRight, topRight);
     return band;
 }
 
@@ -68,14 +68,16 @@ MaskCircle circleFromDrag(Point centre, Point release, int viewReduction) {
 }
 
 std::optional<Point> nudgeStep(ArrowKey key, Point at, int n) {
-    const bool rowsInside = at.y >= 21 && at.y <= n + 20;
+    const bool rowsInside = at.y >= kPictureTop && at.y <= n + kPictureTop - 1;
     const bool columnsInside = at.x >= 0 && at.x <= n - 1;
     switch (key) {
         case ArrowKey::Down:
-            if (at.y >= 22 && at.y <= n + 20 && columnsInside) return Point{0, -1};
+            if (at.y >= kPictureTop + 1 && at.y <= n + kPictureTop - 1 && columnsInside)
+                return Point{0, -1};
             break;
         case ArrowKey::Up:
-            if (at.y >= 21 && at.y <= n + 19 && columnsInside) return Point{0, 1};
+            if (at.y >= kPictureTop && at.y <= n + kPictureTop - 2 && columnsInside)
+                return Point{0, 1};
             break;
         case ArrowKey::Right:
             if (rowsInside && at.x >= 1 && at.x <= n - 1) return Point{-1, 0};

@@ -33,7 +33,9 @@ std::vector<std::vector<Point>> filterCircleRuns(const image::ImageGeometry& g, 
         radii.push_back(std::max(filter.wa, filter.wb) * unit);
     const Point c = pictureCentre(g, vr);
     const int right = g.width / vr, bottom = g.height / vr + kPictureTop;
-    auto inside = [&](Point p) { return p.x >= 0 && p.x < right && p.y > 20 && p.y < bottom; };
+    auto inside = [&](Point p) {
+        return p.x >= 0 && p.x < right && p.y >= kPictureTop && p.y < bottom;
+    };
     for (const double r : radii) {
         std::optional<Point> previous;
         for (int k = 0; k < 3600; ++k) {
@@ -64,12 +66,12 @@ std::vector<ArcStroke> maskCircleArcs(const std::vector<MaskCircle>& circles, in
         const Point c = clientFromPicture({circle.x, circle.y}, vr);
         const int r = circle.radius / vr;
         ArcStroke arc{c.x - r, c.y - r, c.x + r, c.y + r, true, {}, {}};
-        if (c.y - r <= 20) {
-            const double dy = c.y - 21;
+        if (c.y - r < kPictureTop) {
+            const double dy = c.y - kPictureTop;
             const double reach = std::sqrt(std::max(0.0, static_cast<double>(r) * r - dy * dy));
             arc.whole = false;
-            arc.start = {c.x - static_cast<int>(reach), 21};
-            arc.end = {c.x + static_cast<int>(reach), 21};
+            arc.start = {c.x - static_cast<int>(reach), kPictureTop};
+            arc.end = {c.x + static_cast<int>(reach), kPictureTop};
         }
         arcs.push_back(arc);
     }

@@ -12,12 +12,13 @@
 #include <memory>
 #include <vector>
 
+#include "core/icon_bar.h"
 #include "image/packed_dib.h"
 
 namespace spectrum {
 
 // Client y of the picture's top row, just below the icon bar.
-inline constexpr int kPictureTop = 21;
+inline constexpr int kPictureTop = core::kIconBarHeight;
 
 // Pixel rows of a normalised 8-bit picture start after the 40-byte header and 256 colours.
 inline constexpr std::size_t kGreyPixelOffset = 40 + 256 * 4;

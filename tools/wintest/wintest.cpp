@@ -25,6 +25,10 @@
 //   dialog-type ID TEXT                  set the text of an edit box (it notifies its dialog)
 //   dialog-set ID TEXT                   set a control's text as if typed (an editable combo box
 //                                        also gets CBN_EDITCHANGE)
+//   wait-message CAPTION TEXT TIMEOUT_MS a message box with that caption and text, left open
+//                                        (the current dialog: dialog-button 1 closes it)
+//   expect-item-height ID INDEX HEIGHT   CB_GETITEMHEIGHT of a combo box of the current dialog
+//                                        (INDEX -1: its selection field)
 //   answer-message CAPTION TEXT ID TIMEOUT_MS   a question box: its caption and text, then
 //                                        the button ID
 //   expect-clipboard-dib W H TIMEOUT_MS  a CF_DIB of that size on the clipboard
@@ -221,6 +225,19 @@ class Driver {
             need(2);
             dialog_ = waitFor([&] { return findTopLevel("#32770", t[1], true); }, number(t[2]));
             if (!dialog_) throw Failure{"no dialog " + shown(t[1])};
+        } else if (op == "wait-message") {
+            need(3);
+            dialog_ = waitFor([&] { return findTopLevel("#32770", t[1], true); }, number(t[3]));
+            if (!dialog_) throw Failure{"no message box " + shown(t[1])};
+            const std::string text = windowText(GetDlgItem(dialog_, 0xFFFF));
+            if (text != t[2])
+                throw Failure{"message is " + shown(text) + ", expected " + shown(t[2])};
+        } else if (op == "expect-item-height") {
+            need(3);
+            const LRESULT height =
+                SendMessageA(requireControl(t[1]), CB_GETITEMHEIGHT, number(t[2]), 0);
+            if (height != number(t[3]))
+                throw Failure{"item height of " + t[1] + " is " + std::to_string(height)};
         } else if (op == "expect-message") {
             need(3);
             dialog_ = waitFor([&] { return findTopLevel("#32770", t[1], true); }, number(t[3]));

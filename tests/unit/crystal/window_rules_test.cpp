@@ -50,5 +50,17 @@ TEST(KestralPageButtons, FollowTheDisplayMode) {
     EXPECT_FALSE(bitmap->previous || bitmap->next || bitmap->saveBmp || bitmap->saveFile);
 }
 
+TEST(KestralIconBar, ButtonBandsFollowTheTable) {
+    // The bands repainted after the save and open dialogs closed over Save BMP and Open BMP.
+    const frame::PixelRect save = frame::buttonBand(kIconBar, IDB_K_SAVEAS);
+    const frame::PixelRect open = frame::buttonBand(kIconBar, IDB_K_OPENBMP);
+    EXPECT_EQ(save.left, 143);
+    EXPECT_EQ(save.right, 175);
+    EXPECT_EQ(open.left, 207);
+    EXPECT_EQ(open.right, 239);
+    EXPECT_EQ(open.top, 0);
+    EXPECT_EQ(open.bottom, 20);
+}
+
 }  // namespace
 }  // namespace kestral

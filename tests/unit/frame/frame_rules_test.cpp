@@ -179,3 +179,24 @@ TEST(MainWindow, ButtonEnablingByState) {
 }
 
 }  // namespace
+
+namespace {
+
+void expectBand(const frame::PixelRect& r, int left, int right) {
+    EXPECT_EQ(r.left, left);
+    EXPECT_EQ(r.top, 0);
+    EXPECT_EQ(r.right, right);
+    EXPECT_EQ(r.bottom, 20);
+}
+
+TEST(IconBar, ButtonBandsFollowTheTable) {
+    // The bands the programs repaint after a common dialog closed over a button.
+    expectBand(frame::buttonBand(voralin::kIconBar, IDB_OPEN), 15, 47);
+    expectBand(frame::buttonBand(voralin::kIconBar, IDB_SAVEAS), 207, 239);
+    expectBand(frame::buttonBand(voralin::kIconBar, IDB_SAVEGR), 239, 271);
+    // The filler that runs to the screen's edge and an unknown id give nothing.
+    EXPECT_TRUE(frame::buttonBand(voralin::kIconBar, IDB_SPACE).empty());
+    EXPECT_TRUE(frame::buttonBand(voralin::kIconBar, 9999).empty());
+}
+
+}  // namespace
