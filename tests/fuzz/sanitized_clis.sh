@@ -14,13 +14,15 @@ if [ ! -x "$build/cli/voralin00-cli" ] || [ ! -x "$build/cli/kestral-cli" ]; the
 fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-export ASAN_OPTIONS=detect_leaks=0:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1
+# Allocations past 2 GiB fail as std::bad_alloc would (the tools then refuse), instead of aborting.
+export ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1:max_allocation_size_mb=2048
+export UBSAN_OPTIONS=print_stacktrace=1
 passed=0
 failed=0
 try() {  # try LABEL COMMAND...
     local label=$1 status
     shift
-    (cd "$work" && ulimit -v 4000000 && timeout 60 "$@") >"$work/out.log" 2>&1
+    (cd "$work" && timeout 60 "$@") >"$work/out.log" 2>&1
     status=$?
     if [ $status -gt 2 ] || grep -qE 'ERROR: AddressSanitizer|runtime error:' "$work/out.log"; then
         echo "FAIL $label (status $status)"
