@@ -172,7 +172,7 @@ void say(const char* program, const std::string& line) {
 
 bool readable(const std::string& path) {
 #if defined(_WIN32)
-    return _access(path.c_str(), 4) == 0;
+    return _waccess(core::widePath(path).c_str(), 4) == 0;
 #else
     return access(path.c_str(), R_OK) == 0;
 #endif
@@ -180,7 +180,7 @@ bool readable(const std::string& path) {
 
 bool writableFolder(const fs::path& folder) {
 #if defined(_WIN32)
-    return _access(folder.string().c_str(), 2) == 0;
+    return _waccess(folder.wstring().c_str(), 2) == 0;
 #else
     return access(folder.c_str(), W_OK) == 0;
 #endif
@@ -190,7 +190,7 @@ bool writableFolder(const fs::path& folder) {
 
 void explainInput(const char* program, const std::string& path) {
     std::error_code error;
-    const fs::file_status status = fs::status(path, error);
+    const fs::file_status status = fs::status(fsPath(path), error);
     if (!fs::exists(status))
         say(program, fill(texts::kNoSuchFile, {path}));
     else if (fs::is_directory(status))
@@ -203,22 +203,22 @@ void explainInput(const char* program, const std::string& path) {
 
 void explainOutput(const char* program, const std::string& path) {
     std::error_code error;
-    fs::path folder = fs::path(path).parent_path();
+    fs::path folder = fsPath(path).parent_path();
     if (folder.empty()) folder = ".";
-    if (fs::is_directory(path, error))
+    if (fs::is_directory(fsPath(path), error))
         say(program, fill(texts::kIsFolder, {path}));
     else if (!fs::is_directory(folder, error))
-        say(program, fill(texts::kNoFolder, {path, folder.string()}));
+        say(program, fill(texts::kNoFolder, {path, utf8Of(folder)}));
     else if (!writableFolder(folder))
-        say(program, fill(texts::kFolderNotWritable, {path, folder.string()}));
+        say(program, fill(texts::kFolderNotWritable, {path, utf8Of(folder)}));
     else
         say(program, fill(texts::kOutputNotWritten, {path}));
 }
 
 bool samePath(const std::string& a, const std::string& b) {
     std::error_code error;
-    const fs::path x = fs::weakly_canonical(fs::absolute(a, error), error);
-    const fs::path y = fs::weakly_canonical(fs::absolute(b, error), error);
+    const fs::path x = fs::weakly_canonical(fs::absolute(fsPath(a), error), error);
+    const fs::path y = fs::weakly_canonical(fs::absolute(fsPath(b), error), error);
     if (error) return a == b;
 #if defined(_WIN32)
     // File names on Windows ignore case.
@@ -331,6 +331,15 @@ bool stdoutIsTerminal() {
 #else
     return isatty(fileno(stdout)) != 0;
 #endif
+}
+
+std::filesystem::path fsPath(const std::string& utf8) {
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::string utf8Of(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
 }
 
 std::vector<std::string> argumentsOf(int argc, char** argv) {

@@ -23,6 +23,7 @@
 #pragma once
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <initializer_list>
 #include <optional>
@@ -159,6 +160,11 @@ std::optional<long long> parseLongInteger(const std::string& text);
 // True when standard output or standard error is a terminal.
 bool stdoutIsTerminal();
 bool stderrIsTerminal();
+
+// std::filesystem paths from and to the UTF-8 strings the tools carry (a plain std::string would
+// be taken in the ANSI code page on Windows, losing names in other scripts).
+std::filesystem::path fsPath(const std::string& utf8);
+std::string utf8Of(const std::filesystem::path& path);
 
 // Command-line arguments past the program name, as UTF-8 (on Windows from the wide command
 // line, so any file name arrives whole).

@@ -219,11 +219,11 @@ std::vector<cli::Option> optionTable(Options& o, bool& haveDirection) {
 // With --out-dir each output goes into the folder, its name led by the crystal file's own name:
 // --convergent beam.xyz for si.txt gives DIR/si-beam.xyz.
 Outputs outputsInFolder(const Options& o, const std::string& crystalFile) {
-    namespace fs = std::filesystem;
-    const std::string stem = fs::path(crystalFile).stem().string();
+    const std::string stem = cli::utf8Of(cli::fsPath(crystalFile).stem());
     const auto place = [&](const std::string& name) {
         if (name.empty()) return name;
-        return (fs::path(o.outDir) / (stem + "-" + fs::path(name).filename().string())).string();
+        return cli::utf8Of(cli::fsPath(o.outDir) /
+                           cli::fsPath(stem + "-" + cli::utf8Of(cli::fsPath(name).filename())));
     };
     Outputs out;
     out.reference = place(o.out.reference);
@@ -375,8 +375,8 @@ int sliceOne(const Options& o, const std::string& crystalFile, const Outputs& ou
 // Several crystals into the output folder, with one summary line each.
 int sliceAll(const Options& o) {
     std::error_code error;
-    std::filesystem::create_directories(o.outDir, error);
-    if (!std::filesystem::is_directory(o.outDir, error)) {
+    std::filesystem::create_directories(cli::fsPath(o.outDir), error);
+    if (!std::filesystem::is_directory(cli::fsPath(o.outDir), error)) {
         std::fprintf(stderr, "kestral-cli: %s\n",
                      cli::fill(cli::texts::kCannotMakeFolder, {o.outDir}).c_str());
         return 1;

@@ -763,9 +763,9 @@ int runBatch(const std::string& command, const Options& o) {
     namespace fs = std::filesystem;
     std::vector<std::string> outputs;
     for (const std::string& input : o.positional) {
-        fs::path name = fs::path(input).filename();
+        fs::path name = cli::fsPath(input).filename();
         if (command == "linewave") name.replace_extension(".txt");
-        outputs.push_back((fs::path(o.outDir) / name).string());
+        outputs.push_back(cli::utf8Of(cli::fsPath(o.outDir) / name));
     }
     for (std::size_t i = 0; i < outputs.size(); ++i) {
         for (std::size_t j = 0; j < o.positional.size(); ++j)
@@ -778,8 +778,8 @@ int runBatch(const std::string& command, const Options& o) {
                                             {o.positional[j], o.positional[i], outputs[i]}));
     }
     std::error_code error;
-    fs::create_directories(o.outDir, error);
-    if (!fs::is_directory(o.outDir, error)) {
+    fs::create_directories(cli::fsPath(o.outDir), error);
+    if (!fs::is_directory(cli::fsPath(o.outDir), error)) {
         std::fprintf(stderr, "%s: %s\n", kProgram,
                      cli::fill(cli::texts::kCannotMakeFolder, {o.outDir}).c_str());
         return 1;

@@ -113,6 +113,10 @@ ok=0
 LC_ALL=C.UTF-8 timeout 300 wine "$windows/cli/kestral-cli.exe" slice "結晶.txt" --uvw 0 0 1 \
     --crystal-out "結晶2.txt" >/dev/null 2>&1 && cmp -s "結晶2.txt" srtio3.txt && ok=1
 result "kestral wide file names" $ok
+ok=0
+LC_ALL=C.UTF-8 timeout 300 wine "$windows/cli/voralin00-cli.exe" spectrum --quiet --out-dir "結果" \
+    "画像.bmp" >/dev/null 2>&1 && cmp -s "結果/画像.bmp" native-batch/lattice.bmp && ok=1
+result "voralin00 wide names in batch work" $ok
 
 # A write the file system cuts short: the C runtime under Wine reports full counts, so the tools
 # check the size on disk. The old file must stay as it was and the failure must be reported.
