@@ -12,14 +12,14 @@
 namespace spectrum {
 
 bool inverseTransform(image::CurrentImage& image, const image::ImageGeometry& geometry,
-                      SpectrumSettings& settings, SpectrumBuffers& buffers,
-                      core::MessageSink& sink, core::BusyIndicator& busy) {
+                      SpectrumSettings& settings, SpectrumBuffers& buffers, core::MessageSink& sink,
+                      core::BusyIndicator& busy) {
     return inverseTransform(image, geometry, settings, buffers, sink, busy, nullptr);
 }
 
 bool inverseTransform(image::CurrentImage& image, const image::ImageGeometry& geometry,
-                      SpectrumSettings& settings, SpectrumBuffers& buffers,
-                      core::MessageSink& sink, core::BusyIndicator& busy, InverseParts* parts) {
+                      SpectrumSettings& settings, SpectrumBuffers& buffers, core::MessageSink& sink,
+                      core::BusyIndicator& busy, InverseParts* parts) {
     struct ClearCircles {
         FilterSettings& filter;
         ~ClearCircles() { filter.circles.clear(); }
@@ -86,9 +86,8 @@ bool inverseTransform(image::CurrentImage& image, const image::ImageGeometry& ge
     const double hi = keep ? buffers.imageMax : settings.brightness.brightLevel;
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
-            const double m = magnitude(x, y);
-            const double value = (m * (hi - lo) + mmax * lo - mmin * hi) / (mmax - mmin) + 0.000001;
-            pixels.at(x, y) = static_cast<std::uint8_t>(toLevel(value));
+            pixels.at(x, y) =
+                static_cast<std::uint8_t>(restoredLevel(magnitude(x, y), mmin, mmax, lo, hi));
         }
     }
     if (parts != nullptr && source.base != nullptr) {
@@ -110,6 +109,12 @@ bool inverseTransform(image::CurrentImage& image, const image::ImageGeometry& ge
     writeGreyColourTable(image);
     buffers.release();
     return true;
+}
+
+int restoredLevel(double m, double mmin, double mmax, double lo, double hi) {
+    // Not m(hi - lo) + mmax lo - mmin hi over the span, equal on paper: for a flat result its
+    // terms cancel to within rounding of 0.000001 lo and it truncates to lo - 1.
+    return toLevel(lo + (m - mmin) * (hi - lo) / (mmax - mmin) + 0.000001);
 }
 
 void renderRemovedPart(const InverseParts& parts, image::CurrentImage& image,

@@ -2,10 +2,10 @@
 // stretch the magnitudes over the image window to a brightness range. The spectrum is consumed.
 #pragma once
 
+#include <vector>
 #include "core/busy.h"
 #include "core/message_sink.h"
 #include "image/packed_dib.h"
-#include <vector>
 
 #include "spectrum/engine/spectrum_state.h"
 
@@ -15,8 +15,8 @@ namespace spectrum {
 // On a transform failure the spectrum is freed too, the message comes after the busy state ended,
 // and the picture is unchanged. The mask circles are emptied in every outcome.
 bool inverseTransform(image::CurrentImage& image, const image::ImageGeometry& geometry,
-                      SpectrumSettings& settings, SpectrumBuffers& buffers,
-                      core::MessageSink& sink, core::BusyIndicator& busy);
+                      SpectrumSettings& settings, SpectrumBuffers& buffers, core::MessageSink& sink,
+                      core::BusyIndicator& busy);
 
 // What the inverse can hand back besides the picture, over the image window (top row first,
 // the (-1)^(row + column) modulation removed): the real part of the filtered frame, and the
@@ -31,8 +31,13 @@ struct InverseParts {
 // The same command; when `parts` is given it is filled on success. A spectrum of the windowed
 // frame is first replaced by that of the mirror frame (the filtered image is never vignetted).
 bool inverseTransform(image::CurrentImage& image, const image::ImageGeometry& geometry,
-                      SpectrumSettings& settings, SpectrumBuffers& buffers,
-                      core::MessageSink& sink, core::BusyIndicator& busy, InverseParts* parts);
+                      SpectrumSettings& settings, SpectrumBuffers& buffers, core::MessageSink& sink,
+                      core::BusyIndicator& busy, InverseParts* parts);
+
+// The grey level of magnitude m with the magnitudes mmin..mmax (mmax > mmin) stretched to lo..hi:
+// lo + (m - mmin)(hi - lo) / (mmax - mmin) + 0.000001, truncated toward zero and limited to
+// 0..255. Written from lo, so a flat result (mmax = mmin + 0.000001) gives lo itself.
+int restoredLevel(double m, double mmin, double mmax, double lo, double hi);
 
 // Writes the removed part into the picture as 8-bit grey, its range stretched to 0..255 (a part
 // that is the same everywhere shows as 128).

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "spectrum/engine/display.h"
 #include "spectrum/engine/forward.h"
 #include "test_images.h"
 #include "tests/doubles/recording.h"
@@ -104,6 +105,38 @@ TEST_F(RoundTrip, MaskCircleAroundTheCentreKeepsTheAverage) {
     const int first = picture.pixels().at(0, 0);
     for (int y = 0; y < 70; ++y)
         for (int x = 0; x < 90; ++x) ASSERT_EQ(picture.pixels().at(x, y), first);
+}
+
+}  // namespace
+}  // namespace spectrum
+
+namespace spectrum {
+namespace {
+
+// The guard's case: every magnitude equal, the span made 0.000001. Every pixel is lo, where the
+// expanded form m(hi - lo) + mmax lo - mmin hi over the span lost it to rounding for many mmin.
+TEST(RestoredLevel, AFlatResultIsLoForEveryRangeAndMagnitude) {
+    int oldFormBelow = 0;
+    for (int lo = 0; lo <= 100; lo += 5)
+        for (int hi = 155; hi <= 255; hi += 25)
+            for (double m : {0.0, 0.3, 1.0, 17.25, 40.0, 99.9, 128.5, 200.0, 1234.5}) {
+                const double mmax = m + 0.000001;
+                EXPECT_EQ(restoredLevel(m, m, mmax, lo, hi), lo) << lo << " " << hi << " " << m;
+                const double old = (m * (hi - lo) + mmax * lo - m * hi) / (mmax - m) + 0.000001;
+                oldFormBelow += toLevel(old) < lo;
+            }
+    // The fault the second form mends does occur over this grid.
+    EXPECT_GT(oldFormBelow, 0);
+}
+
+TEST(RestoredLevel, TheEndsOfTheSpanMapToTheEndsOfTheRange) {
+    EXPECT_EQ(restoredLevel(3.0, 3.0, 7.0, 30, 225), 30);
+    EXPECT_EQ(restoredLevel(7.0, 3.0, 7.0, 30, 225), 225);
+    EXPECT_EQ(restoredLevel(5.0, 3.0, 7.0, 30, 225), 127);  // 127.5 truncated
+    EXPECT_EQ(restoredLevel(5.0, 3.0, 7.0, 0, 255), 127);
+    // Limited to 0..255 when the kept range is wider than a byte (never from the lists).
+    EXPECT_EQ(restoredLevel(7.0, 3.0, 7.0, 0, 400), 255);
+    EXPECT_EQ(restoredLevel(3.0, 3.0, 7.0, -20, 200), 0);
 }
 
 }  // namespace
