@@ -49,9 +49,34 @@
 //   expect-exit TIMEOUT_MS               the first program ends in time
 //   snap FILE.bmp                        save the screen as a 24-bit BMP
 //   copy-file FROM TO                    copy a file (put a readme in place between two steps)
-//   expect-file PATH TIMEOUT_MS          a file appears (for example one another program writes)
+//   expect-file PATH [TIMEOUT_MS]        a file is there, or appears in time (for example one
+//                                        another program writes)
 //   sleep MS
+//
+// For the installer (texts are UTF-8 in the script, paths may be Japanese):
+//   start-args EXE ARGS [WORKDIR]        start a program with arguments
+//   dialog-post ID                       click a control of the current dialog without waiting
+//                                        (it opens a modal dialog of its own)
+//   any-process                          dialogs and messages of any process count from now on
+//                                        (the uninstaller starts a copy of itself)
+//   wizard CAPTION TIMEOUT_MS            wait for a wizard; its current page is the dialog
+//   wizard-page                          the wizard's current page becomes the dialog
+//   wizard-press next|back|finish|cancel press a wizard button
+//   expect-wizard-buttons BACK NEXT FINISH   each 0 or 1: shown and enabled
+//   answer-message-start CAPTION PREFIX ID TIMEOUT_MS   a question whose text starts with PREFIX
+//   expect-exit-last TIMEOUT_MS          the program started last ends in time
+//   expect-no-file PATH
+//   write-file PATH TEXT                 make a file (a user's own file)
+//   set-file-date PATH YYYY MM DD        last-write time at local noon of that day
+//   expect-file-date PATH YYYY MM DD     the calendar day of the last write
+//   expect-reg KEY VALUE DATA            a string value (KEY: HKLM\..., HKCU\..., HKCR\...)
+//   expect-no-key KEY / make-key KEY
+//   expect-link LNK TARGET ARGS WORKDIR  a shell link read back through IShellLink
 #include <windows.h>
+#include <objbase.h>
+#include <prsht.h>
+#include <shlguid.h>
+#include <shobjidl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -68,7 +93,29 @@ struct Failure {
 
 // @APP@, @WORK@, @ART@ and @KESTRAL@ stand for paths the runner passes in WT_APP, WT_WORK, WT_ART
 // and WT_KESTRAL. They are put in after escapes are read, so a path is never taken for an escape.
+std::string expandOwn(std::string word);
+
+// Any other @NAME@ stands for the value of WT_NAME when that is set.
 std::string expandPlaceholders(std::string word) {
+    for (std::size_t at = word.find('@'); at != std::string::npos;) {
+        const std::size_t end = word.find('@', at + 1);
+        if (end == std::string::npos) break;
+        const std::string name = word.substr(at + 1, end - at - 1);
+        const char* value = name.empty() || name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ_") !=
+                                                std::string::npos
+                                ? nullptr
+                                : std::getenv(("WT_" + name).c_str());
+        if (value) {
+            word.replace(at, end - at + 1, value);
+            at = word.find('@', at + std::strlen(value));
+        } else {
+            at = word.find('@', at + 1);
+        }
+    }
+    return expandOwn(word);
+}
+
+std::string expandOwn(std::string word) {
     static const char* const names[][2] = {{"@APP@", "WT_APP"},
                                            {"@WORK@", "WT_WORK"},
                                            {"@ART@", "WT_ART"},
@@ -117,10 +164,38 @@ int number(const std::string& text) {
     return static_cast<int>(std::strtol(text.c_str(), nullptr, 0));
 }
 
+std::wstring wide(const std::string& utf8) {
+    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
+    std::wstring out(n > 0 ? n : 1, L'\0');
+    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, out.data(), n);
+    out.resize(out.size() - 1);
+    return out;
+}
+
+std::string utf8(const wchar_t* text) {
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    std::string out(n > 0 ? n : 1, '\0');
+    if (n > 0) WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), n, nullptr, nullptr);
+    out.resize(out.size() - 1);
+    return out;
+}
+
+// Window texts in UTF-8, whatever the code page of the program that owns the window.
 std::string windowText(HWND window) {
-    char text[1024] = {};
-    GetWindowTextA(window, text, sizeof text);
-    return text;
+    wchar_t text[1024] = {};
+    GetWindowTextW(window, text, 1024);
+    return utf8(text);
+}
+
+bool parseKey(const std::string& path, HKEY& root, std::string& sub) {
+    const std::size_t slash = path.find('\\');
+    const std::string head = path.substr(0, slash);
+    sub = slash == std::string::npos ? std::string() : path.substr(slash + 1);
+    if (head == "HKLM") root = HKEY_LOCAL_MACHINE;
+    else if (head == "HKCU") root = HKEY_CURRENT_USER;
+    else if (head == "HKCR") root = HKEY_CLASSES_ROOT;
+    else return false;
+    return true;
 }
 
 std::string classOf(HWND window) {
@@ -254,9 +329,9 @@ class Driver {
             if (!dialog_) throw Failure{"no current dialog"};
             HWND control = GetDlgItem(dialog_, number(t[1]));
             // Asked with WM_GETTEXT: GetWindowText does not ask a control of another process.
-            char own[1024] = {};
-            SendMessageA(control, WM_GETTEXT, sizeof own, reinterpret_cast<LPARAM>(own));
-            std::string text = own;
+            wchar_t own[1024] = {};
+            SendMessageW(control, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(own));
+            std::string text = utf8(own);
             if (classOf(control) == "ComboBox" && text.empty()) {
                 // A drop-down list without text of its own shows its selected entry.
                 const LRESULT at = SendMessageA(control, CB_GETCURSEL, 0, 0);
@@ -296,8 +371,9 @@ class Driver {
         } else if (op == "dialog-type") {
             need(2);
             // WM_SETTEXT itself: SetWindowText does not reach a control of another process.
-            SendMessageA(requireControl(t[1]), WM_SETTEXT, 0,
-                         reinterpret_cast<LPARAM>(t[2].c_str()));
+            const std::wstring text = wide(t[2]);
+            SendMessageW(requireControl(t[1]), WM_SETTEXT, 0,
+                         reinterpret_cast<LPARAM>(text.c_str()));
         } else if (op == "expect-clipboard-dib") {
             need(3);
             long width = 0, height = 0;
@@ -451,12 +527,140 @@ class Driver {
             if (!CopyFileA(t[1].c_str(), t[2].c_str(), FALSE))
                 throw Failure{"cannot copy " + t[1] + " to " + t[2]};
         } else if (op == "expect-file") {
-            need(2);
+            need(1);
             auto there = [&]() -> HWND {
-                return GetFileAttributesA(t[1].c_str()) != INVALID_FILE_ATTRIBUTES ? HWND(1)
-                                                                                  : nullptr;
+                return GetFileAttributesW(wide(t[1]).c_str()) != INVALID_FILE_ATTRIBUTES ? HWND(1)
+                                                                                         : nullptr;
             };
-            if (!waitFor(there, number(t[2]))) throw Failure{"no file " + t[1]};
+            if (!waitFor(there, t.size() > 2 ? number(t[2]) : 0)) throw Failure{"no file " + t[1]};
+        } else if (op == "start-args") {
+            need(2);
+            processes_.push_back(launch(t[1], t.size() > 3 ? t[3] : "", t[2]));
+        } else if (op == "dialog-post") {
+            need(1);
+            HWND control = requireControl(t[1]);
+            PostMessageA(dialog_, WM_COMMAND, MAKEWPARAM(number(t[1]), BN_CLICKED),
+                         reinterpret_cast<LPARAM>(control));
+        } else if (op == "any-process") {
+            anyProcess_ = true;
+        } else if (op == "wizard") {
+            need(2);
+            sheet_ = waitFor([&] { return findTopLevel("#32770", t[1], true); }, number(t[2]));
+            if (!sheet_) throw Failure{"no wizard " + shown(t[1])};
+            currentPage();
+        } else if (op == "wizard-page") {
+            currentPage();
+        } else if (op == "wizard-press") {
+            need(1);
+            if (!sheet_ || !IsWindow(sheet_)) throw Failure{"no wizard"};
+            const int button = t[1] == "next"     ? PSBTN_NEXT
+                               : t[1] == "back"   ? PSBTN_BACK
+                               : t[1] == "finish" ? PSBTN_FINISH
+                                                  : PSBTN_CANCEL;
+            PostMessageA(sheet_, PSM_PRESSBUTTON, button, 0);
+            Sleep(200);
+        } else if (op == "expect-wizard-buttons") {
+            need(3);
+            if (!sheet_ || !IsWindow(sheet_)) throw Failure{"no wizard"};
+            const int ids[] = {0x3023, 0x3024, 0x3025};
+            std::string state;
+            auto asWanted = [&]() -> HWND {
+                state.clear();
+                bool all = true;
+                for (int i = 0; i < 3; ++i) {
+                    HWND b = GetDlgItem(sheet_, ids[i]);
+                    const bool on = b && IsWindowVisible(b) && IsWindowEnabled(b);
+                    state += on ? '1' : '0';
+                    if (on != (number(t[i + 1]) != 0)) all = false;
+                }
+                return all ? HWND(1) : nullptr;
+            };
+            if (!waitFor(asWanted, 5000)) throw Failure{"wizard buttons are " + state};
+        } else if (op == "answer-message-start") {
+            need(4);
+            dialog_ = waitFor([&] { return findTopLevel("#32770", t[1], true); }, number(t[4]));
+            if (!dialog_) throw Failure{"no message box " + shown(t[1])};
+            const std::string text = windowText(GetDlgItem(dialog_, 0xFFFF));
+            if (text.compare(0, t[2].size(), t[2]) != 0)
+                throw Failure{"message is " + shown(text) + ", expected a start " + shown(t[2])};
+            pressDialogButton(number(t[3]));
+        } else if (op == "expect-exit-last") {
+            need(1);
+            if (processes_.empty()) throw Failure{"nothing was started"};
+            if (WaitForSingleObject(processes_.back().hProcess, number(t[1])) != WAIT_OBJECT_0)
+                throw Failure{"the program did not end"};
+        } else if (op == "expect-no-file") {
+            need(1);
+            if (GetFileAttributesW(wide(t[1]).c_str()) != INVALID_FILE_ATTRIBUTES)
+                throw Failure{t[1] + " exists"};
+        } else if (op == "write-file") {
+            need(2);
+            HANDLE f = CreateFileW(wide(t[1]).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+            DWORD written = 0;
+            const bool ok = f != INVALID_HANDLE_VALUE &&
+                            WriteFile(f, t[2].data(), static_cast<DWORD>(t[2].size()), &written,
+                                      nullptr);
+            if (f != INVALID_HANDLE_VALUE) CloseHandle(f);
+            if (!ok) throw Failure{"cannot write " + t[1]};
+        } else if (op == "set-file-date" || op == "expect-file-date") {
+            need(4);
+            HANDLE f = CreateFileW(wide(t[1]).c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                   nullptr);
+            if (f == INVALID_HANDLE_VALUE) throw Failure{"cannot open " + t[1]};
+            FILETIME local{}, utc{};
+            bool ok = true;
+            if (op == "set-file-date") {
+                SYSTEMTIME day{};
+                day.wYear = static_cast<WORD>(number(t[2]));
+                day.wMonth = static_cast<WORD>(number(t[3]));
+                day.wDay = static_cast<WORD>(number(t[4]));
+                day.wHour = 12;
+                ok = SystemTimeToFileTime(&day, &local) && LocalFileTimeToFileTime(&local, &utc) &&
+                     SetFileTime(f, nullptr, nullptr, &utc);
+            } else {
+                SYSTEMTIME day{};
+                ok = GetFileTime(f, nullptr, nullptr, &utc) && FileTimeToLocalFileTime(&utc, &local) &&
+                     FileTimeToSystemTime(&local, &day);
+                if (ok && (day.wYear != number(t[2]) || day.wMonth != number(t[3]) ||
+                           day.wDay != number(t[4]))) {
+                    CloseHandle(f);
+                    throw Failure{t[1] + " is of " + std::to_string(day.wYear) + "-" +
+                                  std::to_string(day.wMonth) + "-" + std::to_string(day.wDay)};
+                }
+            }
+            CloseHandle(f);
+            if (!ok) throw Failure{op + " failed on " + t[1]};
+        } else if (op == "expect-reg") {
+            need(3);
+            HKEY root{};
+            std::string sub;
+            if (!parseKey(t[1], root, sub)) throw Failure{"bad key " + t[1]};
+            wchar_t data[1024] = {};
+            DWORD size = sizeof data - sizeof(wchar_t);
+            const LONG rc = RegGetValueW(root, wide(sub).c_str(), wide(t[2]).c_str(), RRF_RT_REG_SZ,
+                                         nullptr, data, &size);
+            if (rc != ERROR_SUCCESS) throw Failure{"no value " + t[1] + " " + t[2]};
+            if (utf8(data) != t[3])
+                throw Failure{t[2] + " is " + shown(utf8(data)) + ", expected " + shown(t[3])};
+        } else if (op == "expect-no-key" || op == "make-key") {
+            need(1);
+            HKEY root{}, key{};
+            std::string sub;
+            if (!parseKey(t[1], root, sub)) throw Failure{"bad key " + t[1]};
+            if (op == "make-key") {
+                if (RegCreateKeyExW(root, wide(sub).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                    &key, nullptr) != ERROR_SUCCESS)
+                    throw Failure{"cannot make " + t[1]};
+                RegCloseKey(key);
+            } else if (RegOpenKeyExW(root, wide(sub).c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {
+                RegCloseKey(key);
+                throw Failure{t[1] + " is still there"};
+            }
+        } else if (op == "expect-link") {
+            need(4);
+            expectLink(t[1], t[2], t[3], t[4]);
         } else if (op == "sleep") {
             need(1);
             Sleep(number(t[1]));
@@ -465,14 +669,21 @@ class Driver {
         }
     }
 
+    // The screen at a failure, before the programs are ended (WT_FAILSHOT names the file).
+    void failureShot() {
+        if (const char* path = std::getenv("WT_FAILSHOT")) snap(path);
+    }
+
   private:
-    PROCESS_INFORMATION launch(const std::string& exe, const std::string& workdir) {
-        STARTUPINFOA si{};
+    PROCESS_INFORMATION launch(const std::string& exe, const std::string& workdir,
+                               const std::string& arguments = "") {
+        STARTUPINFOW si{};
         si.cb = sizeof si;
         PROCESS_INFORMATION pi{};
-        std::string command = "\"" + exe + "\"";
-        if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                            workdir.empty() ? nullptr : workdir.c_str(), &si, &pi))
+        std::wstring command = wide("\"" + exe + "\"" + (arguments.empty() ? "" : " " + arguments));
+        const std::wstring dir = wide(workdir);
+        if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                            workdir.empty() ? nullptr : dir.c_str(), &si, &pi))
             throw Failure{"cannot start " + exe + " (error " + std::to_string(GetLastError()) +
                           ")"};
         return pi;
@@ -488,7 +699,45 @@ class Driver {
         }
     }
 
+    void currentPage() {
+        if (!sheet_ || !IsWindow(sheet_)) throw Failure{"no wizard"};
+        dialog_ = reinterpret_cast<HWND>(SendMessageA(sheet_, PSM_GETCURRENTPAGEHWND, 0, 0));
+        if (!dialog_) throw Failure{"the wizard shows no page"};
+    }
+
+    static void expectLink(const std::string& file, const std::string& target,
+                           const std::string& arguments, const std::string& workdir) {
+        CoInitialize(nullptr);
+        IShellLinkW* link = nullptr;
+        IPersistFile* persist = nullptr;
+        std::string failure;
+        if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                    reinterpret_cast<void**>(&link)))) {
+            failure = "no shell link object";
+        } else if (FAILED(link->QueryInterface(IID_IPersistFile,
+                                               reinterpret_cast<void**>(&persist))) ||
+                   FAILED(persist->Load(wide(file).c_str(), STGM_READ))) {
+            failure = "cannot read the link " + file;
+        } else {
+            wchar_t path[MAX_PATH] = {}, args[MAX_PATH] = {}, dir[MAX_PATH] = {};
+            link->GetPath(path, MAX_PATH, nullptr, SLGP_RAWPATH);
+            link->GetArguments(args, MAX_PATH);
+            link->GetWorkingDirectory(dir, MAX_PATH);
+            if (_wcsicmp(path, wide(target).c_str()) != 0)
+                failure = "link target is " + shown(utf8(path));
+            else if (utf8(args) != arguments)
+                failure = "link arguments are " + shown(utf8(args));
+            else if (_wcsicmp(dir, wide(workdir).c_str()) != 0)
+                failure = "link working folder is " + shown(utf8(dir));
+        }
+        if (persist) persist->Release();
+        if (link) link->Release();
+        CoUninitialize();
+        if (!failure.empty()) throw Failure{failure};
+    }
+
     bool ours(HWND window) const {
+        if (anyProcess_) return true;
         DWORD pid = 0;
         GetWindowThreadProcessId(window, &pid);
         for (const auto& p : processes_)
@@ -598,6 +847,8 @@ class Driver {
     std::vector<PROCESS_INFORMATION> processes_;
     HWND current_ = nullptr;
     HWND dialog_ = nullptr;
+    HWND sheet_ = nullptr;
+    bool anyProcess_ = false;
 };
 
 }  // namespace
@@ -623,6 +874,7 @@ int main(int argc, char** argv) {
             if (!t.empty()) driver.step(t);
         }
     } catch (const Failure& failure) {
+        driver.failureShot();
         std::printf("FAIL line %d: %s\n", number, failure.reason.c_str());
         std::fflush(stdout);
         return 1;

@@ -1,0 +1,298 @@
+// The three-page wizard: destination, shortcut options, copying.
+#include <windows.h>
+#include <commctrl.h>
+#include <commdlg.h>
+#include <prsht.h>
+
+#include "install/program/installer.h"
+#include "install/texts.h"
+
+namespace install {
+
+namespace {
+
+Installer& stateOf(HWND page) {
+    return *reinterpret_cast<Installer*>(GetWindowLongPtrA(page, GWLP_USERDATA));
+}
+
+void keepState(HWND page, LPARAM lParam) {
+    const auto* sheetPage = reinterpret_cast<const PROPSHEETPAGEA*>(lParam);
+    SetWindowLongPtrA(page, GWLP_USERDATA, sheetPage->lParam);
+}
+
+// Answers a notification: -1 keeps the page, a template id jumps to that page, 0 goes on.
+INT_PTR answer(HWND page, LONG_PTR result) {
+    SetWindowLongPtrA(page, DWLP_MSGRESULT, result);
+    return TRUE;
+}
+
+void centreOnScreen(HWND window) {
+    RECT r{};
+    GetWindowRect(window, &r);
+    const int w = r.right - r.left, h = r.bottom - r.top;
+    SetWindowPos(window, nullptr, (GetSystemMetrics(SM_CXSCREEN) - w) / 2,
+                 (GetSystemMetrics(SM_CYSCREEN) - h) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+}
+
+// ---- destination ----
+
+void browse(HWND page, Installer& state) {
+    char windows[MAX_PATH] = {};
+    GetWindowsDirectoryA(windows, MAX_PATH);
+    SetCurrentDirectoryA(std::string(windows).substr(0, 3).c_str());
+    char file[260] = "dummy";
+    OPENFILENAMEA ofn{};
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = page;
+    ofn.hInstance = state.instance;
+    ofn.lpstrFilter = "*.*\0*.*\0";
+    ofn.lpstrFile = file;
+    ofn.nMaxFile = sizeof file;
+    ofn.lpTemplateName = MAKEINTRESOURCEA(state.japanese ? IDD_BROWSE_J : IDD_BROWSE);
+    ofn.Flags = OFN_ENABLETEMPLATE | OFN_NOCHANGEDIR;
+    if (GetSaveFileNameA(&ofn))
+        SetDlgItemTextA(page, IDC_PATH, folderOf(file, state.japanese).c_str());
+    SetCurrentDirectoryA(state.sourceDir.c_str());
+}
+
+INT_PTR CALLBACK aboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    if (message == WM_INITDIALOG) return TRUE;
+    if (message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
+        EndDialog(dialog, LOWORD(wParam));
+        return TRUE;
+    }
+    return FALSE;
+}
+
+// The checks of Next, in order; the page stays on the first that fails.
+bool destinationAccepted(HWND page, Installer& state) {
+    char typed[260] = {};
+    GetDlgItemTextA(page, IDC_PATH, typed, sizeof typed);
+    state.installDir = typed;
+    switch (checkDestination(state.installDir, state.japanese)) {
+        case Destination::Root: error(page, texts::root()); return false;
+        case Destination::DriveAndPath: error(page, texts::driveAndPath()); return false;
+        case Destination::SubFolder: error(nullptr, texts::subFolder()); return false;
+        case Destination::Ok: break;
+    }
+    std::string folder = state.installDir;
+    folder.pop_back();
+    const DWORD attributes = GetFileAttributesA(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        // Only whether it can be made: a cancelled wizard leaves nothing behind. A file of that
+        // name is refused here with the folder message, not found out file by file while copying.
+        if (!createFolderWithParents(page, state.installDir, state.japanese)) return false;
+        RemoveDirectoryA(folder.c_str());
+    }
+    const unsigned megabytes = freeMegabytes(state);
+    if (lowOnSpace(megabytes) &&
+        message(page, texts::freeSpace(megabytes), state.title, MB_ICONQUESTION | MB_YESNO) !=
+            IDYES)
+        return false;
+    if (GetFileAttributesA((state.installDir + "install.inf").c_str()) != INVALID_FILE_ATTRIBUTES) {
+        if (equalNoCase(state.installDir, state.previousDir)) {
+            state.upgrade = true;
+        } else if (message(page, texts::destroysUninstall(), state.title,
+                           MB_ICONQUESTION | MB_YESNO) == IDYES) {
+            state.upgrade = false;
+            return false;
+        } else {
+            state.upgrade = true;
+        }
+    }
+    return true;
+}
+
+INT_PTR CALLBACK destinationProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_INITDIALOG: {
+            keepState(page, lParam);
+            Installer& state = stateOf(page);
+            SendDlgItemMessageA(page, IDC_PATH, EM_LIMITTEXT, 259, 0);
+            SetDlgItemTextA(page, IDC_PROMPT, texts::prompt(state.title).c_str());
+            HWND sheet = GetParent(page);
+            SetWindowTextA(sheet, texts::sheetTitle(state.title).c_str());
+            centreOnScreen(sheet);
+            return TRUE;
+        }
+        case WM_COMMAND:
+            if (LOWORD(wParam) == IDC_BROWSE) {
+                browse(page, stateOf(page));
+            } else if (LOWORD(wParam) == IDC_ABOUT) {
+                const Installer& state = stateOf(page);
+                DialogBoxParamA(state.instance, state.japanese ? "ABOUT_DLG_J" : "ABOUT_DLG", page,
+                                aboutProc, 0);
+            }
+            return TRUE;
+        case WM_NOTIFY: {
+            Installer& state = stateOf(page);
+            switch (reinterpret_cast<NMHDR*>(lParam)->code) {
+                case PSN_SETACTIVE:
+                    PropSheet_SetWizButtons(GetParent(page), PSWIZB_NEXT);
+                    SetDlgItemTextA(page, IDC_PATH, state.installDir.c_str());
+                    return answer(page, 0);
+                case PSN_WIZNEXT:
+                    if (!destinationAccepted(page, state)) return answer(page, -1);
+                    if (state.resident)
+                        return answer(page, state.japanese ? IDD_COPYING_J : IDD_COPYING);
+                    return answer(page, 0);
+                default: return FALSE;
+            }
+        }
+        default: return FALSE;
+    }
+}
+
+// ---- options ----
+
+INT_PTR CALLBACK optionsProc(HWND page, UINT message, WPARAM, LPARAM lParam) {
+    switch (message) {
+        case WM_INITDIALOG:
+            keepState(page, lParam);
+            CheckDlgButton(page, IDC_STARTMENU, stateOf(page).upgrade ? BST_UNCHECKED : BST_CHECKED);
+            CheckDlgButton(page, IDC_DESKTOP, BST_UNCHECKED);
+            return TRUE;
+        case WM_NOTIFY: {
+            Installer& state = stateOf(page);
+            switch (reinterpret_cast<NMHDR*>(lParam)->code) {
+                case PSN_SETACTIVE:
+                    PropSheet_SetWizButtons(GetParent(page), PSWIZB_BACK | PSWIZB_NEXT);
+                    return answer(page, 0);
+                case PSN_WIZNEXT:
+                    state.wantStartMenu = IsDlgButtonChecked(page, IDC_STARTMENU) == BST_CHECKED;
+                    state.wantDesktop = IsDlgButtonChecked(page, IDC_DESKTOP) == BST_CHECKED;
+                    return answer(page, 0);
+                case PSN_WIZBACK:
+                    CheckDlgButton(page, IDC_STARTMENU, BST_CHECKED);
+                    CheckDlgButton(page, IDC_DESKTOP, BST_UNCHECKED);
+                    return answer(page, 0);
+                default: return FALSE;
+            }
+        }
+        default: return FALSE;
+    }
+}
+
+// ---- copying ----
+
+struct Copying {
+    int step = 0;
+};
+Copying g_copying;  // one copying page per process
+
+void runStep(HWND page, Installer& state, int step) {
+    const int files = static_cast<int>(state.description.files.size());
+    if (step == 0) {
+        SendDlgItemMessageA(page, IDC_PROGRESS, PBM_SETRANGE32, 0, files + 3);
+        createFolderWithParents(page, state.installDir, state.japanese);
+    } else if (step == 1) {
+        copyOne(page, state, state.installerName, state.installerName);
+    } else if (step == 2) {
+        const std::string name = lastComponent(state.descriptionFile, state.japanese);
+        copyOne(page, state, name, name);
+    } else if (step <= files + 2) {
+        const FileEntry& entry = state.description.files[static_cast<std::size_t>(step - 3)];
+        copyOne(page, state, entry.source, entry.destination);
+    } else {
+        if (state.resident) {
+            makeShortcuts(page, state, Place::Startup);
+        } else {
+            if (state.wantStartMenu) makeShortcuts(page, state, Place::Menu);
+            if (state.wantDesktop) makeShortcuts(page, state, Place::Desktop);
+        }
+        registerUninstall(state);
+    }
+    SendDlgItemMessageA(page, IDC_PROGRESS, PBM_DELTAPOS, 1, 0);
+}
+
+void copyingDone(HWND page, Installer& state) {
+    ShowWindow(GetDlgItem(page, IDC_PROGRESS), SW_HIDE);
+    SetDlgItemTextA(page, IDC_COPYING, texts::succeeded().c_str());
+    state.installed = true;
+    PropSheet_SetWizButtons(GetParent(page), PSWIZB_FINISH);
+}
+
+INT_PTR CALLBACK copyingProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_INITDIALOG:
+            keepState(page, lParam);
+            PropSheet_CancelToClose(GetParent(page));
+            return TRUE;
+        case WM_TIMER:
+            KillTimer(page, 1);
+            g_copying.step = 0;
+            PostMessageA(page, WM_COMMAND, IDM_NEXTSTEP, 0);
+            return TRUE;
+        case WM_COMMAND:
+            if (LOWORD(wParam) == IDM_NEXTSTEP) {
+                Installer& state = stateOf(page);
+                const int last = static_cast<int>(state.description.files.size()) + 3;
+                runStep(page, state, g_copying.step);
+                if (g_copying.step < last) {
+                    ++g_copying.step;
+                    PostMessageA(page, WM_COMMAND, IDM_NEXTSTEP, 0);
+                } else {
+                    copyingDone(page, state);
+                }
+            }
+            return TRUE;
+        case WM_NOTIFY: {
+            Installer& state = stateOf(page);
+            switch (reinterpret_cast<NMHDR*>(lParam)->code) {
+                case PSN_SETACTIVE:
+                    PropSheet_SetWizButtons(GetParent(page), 0);
+                    SetTimer(page, 1, 300, nullptr);
+                    return answer(page, 0);
+                case PSN_WIZFINISH: {
+                    SetCurrentDirectoryA(state.installDir.c_str());
+                    char open[260] = {};
+                    GetPrivateProfileStringA("Install", "Open", "", open, sizeof open,
+                                             state.descriptionFile.c_str());
+                    state.openAfter = open;
+                    return answer(page, 0);
+                }
+                case PSN_QUERYCANCEL:
+                    // Nothing to cancel once copying has begun.
+                    return answer(page, state.installed ? FALSE : TRUE);
+                default: return FALSE;
+            }
+        }
+        default: return FALSE;
+    }
+}
+
+}  // namespace
+
+void runWizard(Installer& state) {
+    const bool ja = state.japanese;
+    const struct {
+        int id;
+        DLGPROC proc;
+    } pages[] = {{ja ? IDD_DESTINATION_J : IDD_DESTINATION, destinationProc},
+                 {ja ? IDD_OPTIONS_J : IDD_OPTIONS, optionsProc},
+                 {ja ? IDD_COPYING_J : IDD_COPYING, copyingProc}};
+    // A wizard shows the current page's title: every page carries the sheet's.
+    const std::string caption = texts::sheetTitle(state.title);
+    PROPSHEETPAGEA sheetPages[3]{};
+    for (int i = 0; i < 3; ++i) {
+        sheetPages[i].dwSize = sizeof sheetPages[i];
+        sheetPages[i].dwFlags = PSP_USETITLE;
+        sheetPages[i].pszTitle = caption.c_str();
+        sheetPages[i].hInstance = state.instance;
+        sheetPages[i].pszTemplate = MAKEINTRESOURCEA(pages[i].id);
+        sheetPages[i].pfnDlgProc = pages[i].proc;
+        sheetPages[i].lParam = reinterpret_cast<LPARAM>(&state);
+    }
+    PROPSHEETHEADERA header{};
+    header.dwSize = sizeof header;
+    header.dwFlags = PSH_WIZARD | PSH_PROPSHEETPAGE | PSH_NOAPPLYNOW;
+    header.hwndParent = nullptr;
+    header.hInstance = state.instance;
+    header.pszCaption = caption.c_str();
+    header.nPages = 3;
+    header.nStartPage = 0;
+    header.ppsp = sheetPages;
+    PropertySheetA(&header);
+}
+
+}  // namespace install

@@ -1,0 +1,115 @@
+#!/bin/bash
+# End-to-end tests of install.exe under Wine: the distribution folder installed, upgraded and
+# uninstalled in a private Wine prefix on a private X server, in English and under a Japanese
+# locale (code page 932).
+#
+#   tests/e2e/run_install_e2e.sh [BUILD_WIN_DIR]      (default: build/windows)
+#
+# The scenarios tests/e2e/install/*.wt run in name order in one prefix and build on each other
+# (install, upgrade, uninstall); those named *_ja run under LC_ALL=ja_JP.UTF-8. HOME and the XDG
+# folders point into the test folder and winemenubuilder is off, so saving shell links never
+# touches the host's menus or home. Screenshots go to BUILD_WIN_DIR/e2e-artefacts/install.
+# Prints "install-e2e: N passed, M failed" and exits non-zero on a failure.
+set -u
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+build=$(cd "${1:-$root/build/windows}" && pwd)
+dist="$build/dist"
+driver="$build/tools/wintest.exe"
+scenario_timeout=${E2E_TIMEOUT:-120}
+test="$build/install-e2e"
+art="$build/e2e-artefacts/install"
+
+for f in "$dist/install.exe" "$dist/installE.INF" "$driver"; do
+  [ -f "$f" ] || { echo "install-e2e: missing $f (build the MinGW tree first)"; echo "install-e2e: 0 passed, 1 failed"; exit 1; }
+done
+wine=$(command -v wine64 || true)
+[ -n "$wine" ] || wine=/usr/lib/wine/wine64
+[ -x "$wine" ] || wine=$(command -v wine)
+wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
+
+rm -rf "$test" "$art"
+mkdir -p "$test/home/Desktop" "$test/home/.config" "$test/home/.local/share" "$art"
+export WINEPREFIX="$test/prefix" HOME="$test/home" XDG_CONFIG_HOME="$test/home/.config" \
+  XDG_DATA_HOME="$test/home/.local/share" XDG_CACHE_HOME="$test/home/.cache" \
+  XDG_DESKTOP_DIR="$test/home/Desktop" XDG_RUNTIME_DIR="$test/home/.run"
+mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+export WINEDEBUG=-all WINEARCH=win64
+export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree,mshtml="
+
+exec 5< <(Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp 2>/dev/null & echo "pid $!"; wait)
+read -r _ xvfb_pid <&5
+read -r display <&5 || true
+if [ -z "${display:-}" ]; then
+  echo "install-e2e: Xvfb did not start"; echo "install-e2e: 0 passed, 1 failed"; exit 1
+fi
+export DISPLAY=":$display"
+cleanup() {
+  "$wineserver" -k >/dev/null 2>&1 || true
+  kill "$xvfb_pid" >/dev/null 2>&1 || true
+}
+trap cleanup EXIT
+
+echo "install-e2e: preparing a fresh Wine prefix"
+timeout 300 "$wine" wineboot -i >/dev/null 2>&1
+"$wineserver" -w >/dev/null 2>&1 || true
+"$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
+"$wineserver" -w >/dev/null 2>&1 || true
+
+winpath() { echo "Z:${1//\//\\}"; }
+
+# The user's download of the distribution, and a small resident product beside it.
+cp -r "$dist" "$test/download"
+mkdir -p "$test/resident"
+cp "$dist/install.exe" "$test/resident/"
+cp "$dist/kestral-cli.exe" "$test/resident/clock.exe"
+printf '[Install]\r\nTitle=Resident Clock\r\nFolder=ResClock\r\nTSR=1\r\n1=clock.exe\r\n[Reg]\r\n1=HKEY_CURRENT_USER\\Software\\ResClockTest\r\n2=HKEY_LOCAL_MACHINE\\SOFTWARE\r\n3=HKEY_CURRENT_USER\r\n' \
+  > "$test/resident/install.INF"
+export WT_DL="$(winpath "$test/download")" WT_RES="$(winpath "$test/resident")" \
+  WT_ART="$(winpath "$art")" WT_DESKTOP="$(winpath "$test/home/Desktop")"
+
+japanese_ok=0
+locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$' && japanese_ok=1
+
+passed=0
+failed=0
+for scenario in "$here"/install/*.wt; do
+  name=$(basename "$scenario" .wt)
+  locale_env=()
+  case "$name" in
+    *_ja)
+      if [ $japanese_ok = 0 ]; then
+        failed=$((failed + 1)); echo "install-e2e: FAIL $name (no ja_JP.UTF-8 locale: run.sh test makes it)"; continue
+      fi
+      locale_env=(LC_ALL=ja_JP.UTF-8 LANG=ja_JP.UTF-8) ;;
+  esac
+  # A new wineserver for every scenario: the code page follows the locale it starts with.
+  "$wineserver" -k >/dev/null 2>&1 || true
+  "$wineserver" -w >/dev/null 2>&1 || true
+  log="$test/$name.log"
+  export WT_FAILSHOT="$(winpath "$art/$name-failed.bmp")"
+  start=$(date +%s)
+  (cd "$test" && env "${locale_env[@]}" timeout -k 5 "$scenario_timeout" "$wine" "$driver" "$(winpath "$scenario")") \
+    > "$log" 2>&1
+  rc=$?
+  "$wineserver" -k >/dev/null 2>&1 || true
+  for bmp in "$art"/*.bmp; do
+    [ -f "$bmp" ] && convert "$bmp" "${bmp%.bmp}.png" >/dev/null 2>&1 && rm -f "$bmp"
+  done
+  seconds=$(( $(date +%s) - start ))
+  if [ $rc -eq 0 ] && grep -q '^ok' "$log"; then
+    passed=$((passed + 1)); echo "install-e2e: PASS $name (${seconds}s)"
+  else
+    failed=$((failed + 1)); echo "install-e2e: FAIL $name (${seconds}s, exit $rc)"
+    sed 's/^/    /' "$log" | tail -20
+  fi
+done
+
+# Nothing may reach the host's menus or home: the test HOME holds only what Wine made there.
+if [ -d "$test/home/.local/share/applications" ] && \
+   find "$test/home/.local/share/applications" -name '*.desktop' | grep -q .; then
+  failed=$((failed + 1)); echo "install-e2e: FAIL menu entries were written for the host"
+fi
+
+echo "install-e2e: $passed passed, $failed failed"
+[ $failed -eq 0 ]

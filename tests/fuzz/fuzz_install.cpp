@@ -1,0 +1,29 @@
+// Installation descriptions: read as the installer reads them, in both code pages, then every
+// rule that takes their values (the load checks, shortcut items, removal order, Reg entries).
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "install/ini_text.h"
+#include "install/rules.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    const install::IniText ini(text);
+    for (const bool dbcs : {false, true}) {
+        const install::Description d = install::readDescription(ini.reader(), dbcs);
+        install::checkDescription(d, "C:\\Start Menu\\StartUp", dbcs);
+        for (auto place : {install::Place::Menu, install::Place::Desktop, install::Place::Startup})
+            install::linkItems(d, "C:\\Soft\\", place, dbcs);
+        install::removalTargets(d, "C:\\Soft\\", "install.INF", "install.exe", dbcs);
+        for (const auto& reg : d.regs) install::protectedRegKey(install::parseRegEntry(reg));
+        std::string dir = d.open;
+        install::checkDestination(dir, dbcs);
+        install::foldersToCreate(dir, dbcs);
+        for (const auto& f : d.files) install::subFoldersOf("C:\\Soft\\", f.destination, dbcs);
+        install::upper(d.title, dbcs);
+        install::uninstallFolder(d.title, dbcs);
+    }
+    return 0;
+}
