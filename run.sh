@@ -139,6 +139,9 @@ run_tests() {
     if [ -x "$ROOT/tests/e2e/run_e2e.sh" ]; then
         stage "Windows programs under Wine" "$ROOT/tests/e2e/run_e2e.sh" "$ROOT/build/windows"
     fi
+    if [ -x "$ROOT/tests/e2e/run_install_e2e.sh" ]; then
+        stage "Installer under Wine" "$ROOT/tests/e2e/run_install_e2e.sh" "$ROOT/build/windows"
+    fi
     echo "all: $TOTAL_PASSED passed, $TOTAL_FAILED failed"
     [ "$TOTAL_FAILED" -eq 0 ]
 }

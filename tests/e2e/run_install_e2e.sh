@@ -54,16 +54,32 @@ echo "install-e2e: preparing a fresh Wine prefix"
 timeout 300 "$wine" wineboot -i >/dev/null 2>&1
 "$wineserver" -w >/dev/null 2>&1 || true
 "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
+# Title bars are drawn with the caption font: link it to a Japanese face for the *_ja scenarios.
+for face in Tahoma "Microsoft Sans Serif" "MS Shell Dlg"; do
+  "$wine" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v "$face" \
+    /t REG_MULTI_SZ /d 'ipagp.ttf,IPAPGothic' /f >/dev/null 2>&1 || true
+done
 "$wineserver" -w >/dev/null 2>&1 || true
 
 winpath() { echo "Z:${1//\//\\}"; }
+# The user's shell folders as the installer reads them.
+shell_folder() {
+  sed -n '/^\[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Explorer\\\\Shell Folders\]/,/^\[/p' \
+    "$WINEPREFIX/user.reg" | sed -n "s/^\"$1\"=\"\(.*\)\"$/\1/Ip" | sed 's/\\\\/\\/g'
+}
+export WT_PROGRAMS="$(shell_folder Programs)" WT_STARTUP="$(shell_folder Startup)" \
+  WT_DESKTOPDIR="$(shell_folder Desktop)" WT_YEAR=$(date +%Y) WT_MONTH=$(date +%-m) WT_DAY=$(date +%-d)
+echo "install-e2e: start menu $WT_PROGRAMS"
 
 # The user's download of the distribution, and a small resident product beside it.
 cp -r "$dist" "$test/download"
 mkdir -p "$test/resident"
 cp "$dist/install.exe" "$test/resident/"
 cp "$dist/kestral-cli.exe" "$test/resident/clock.exe"
-printf '[Install]\r\nTitle=Resident Clock\r\nFolder=ResClock\r\nTSR=1\r\n1=clock.exe\r\n[Reg]\r\n1=HKEY_CURRENT_USER\\Software\\ResClockTest\r\n2=HKEY_LOCAL_MACHINE\\SOFTWARE\r\n3=HKEY_CURRENT_USER\r\n' \
+printf '%s\r\n' '[Install]' 'Title=Resident Clock' 'Folder=ResClock' 'TSR=1' 'Uninstall=Uninstall.exe' \
+  '1=clock.exe' '2=install.exe,Uninstall.exe' '3=install.INF,Uninstall.INF' '[Reg]' \
+  '1=HKEY_LOCAL_MACHINE\SOFTWARE' '2=HKEY_CURRENT_USER\Software\ResClockTest' \
+  '3=HKEY_CURRENT_USER' '4=hkey_current_user\Software\ResClockTest' \
   > "$test/resident/install.INF"
 export WT_DL="$(winpath "$test/download")" WT_RES="$(winpath "$test/resident")" \
   WT_ART="$(winpath "$art")" WT_DESKTOP="$(winpath "$test/home/Desktop")"
