@@ -57,6 +57,8 @@
 //   start-args EXE ARGS [WORKDIR]        start a program with arguments
 //   dialog-post ID                       click a control of the current dialog without waiting
 //                                        (it opens a modal dialog of its own)
+//   dialog-check ID 0|1                  set or clear a check box
+//   wait-dialog-text ID TEXT TIMEOUT_MS  wait until a control of the current dialog shows TEXT
 //   any-process                          dialogs and messages of any process count from now on
 //                                        (the uninstaller starts a copy of itself)
 //   wizard CAPTION TIMEOUT_MS            wait for a wizard; its current page is the dialog
@@ -70,7 +72,7 @@
 //   set-file-date PATH YYYY MM DD        last-write time at local noon of that day
 //   expect-file-date PATH YYYY MM DD     the calendar day of the last write
 //   expect-reg KEY VALUE DATA            a string value (KEY: HKLM\..., HKCU\..., HKCR\...)
-//   expect-no-key KEY / make-key KEY
+//   expect-key KEY / expect-no-key KEY / make-key KEY
 //   expect-link LNK TARGET ARGS WORKDIR  a shell link read back through IShellLink
 #include <windows.h>
 #include <objbase.h>
@@ -541,6 +543,21 @@ class Driver {
             HWND control = requireControl(t[1]);
             PostMessageA(dialog_, WM_COMMAND, MAKEWPARAM(number(t[1]), BN_CLICKED),
                          reinterpret_cast<LPARAM>(control));
+        } else if (op == "dialog-check") {
+            need(2);
+            SendMessageA(requireControl(t[1]), BM_SETCHECK,
+                         number(t[2]) ? BST_CHECKED : BST_UNCHECKED, 0);
+        } else if (op == "wait-dialog-text") {
+            need(3);
+            std::string text;
+            auto showing = [&]() -> HWND {
+                wchar_t own[1024] = {};
+                SendMessageW(requireControl(t[1]), WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(own));
+                text = utf8(own);
+                return text == t[2] ? HWND(1) : nullptr;
+            };
+            if (!waitFor(showing, number(t[3])))
+                throw Failure{"control " + t[1] + " shows " + shown(text)};
         } else if (op == "any-process") {
             anyProcess_ = true;
         } else if (op == "wizard") {
@@ -644,7 +661,7 @@ class Driver {
             if (rc != ERROR_SUCCESS) throw Failure{"no value " + t[1] + " " + t[2]};
             if (utf8(data) != t[3])
                 throw Failure{t[2] + " is " + shown(utf8(data)) + ", expected " + shown(t[3])};
-        } else if (op == "expect-no-key" || op == "make-key") {
+        } else if (op == "expect-no-key" || op == "make-key" || op == "expect-key") {
             need(1);
             HKEY root{}, key{};
             std::string sub;
@@ -654,9 +671,12 @@ class Driver {
                                     &key, nullptr) != ERROR_SUCCESS)
                     throw Failure{"cannot make " + t[1]};
                 RegCloseKey(key);
-            } else if (RegOpenKeyExW(root, wide(sub).c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {
-                RegCloseKey(key);
-                throw Failure{t[1] + " is still there"};
+            } else {
+                const bool there =
+                    RegOpenKeyExW(root, wide(sub).c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS;
+                if (there) RegCloseKey(key);
+                if (there != (op == "expect-key"))
+                    throw Failure{t[1] + (there ? " is still there" : " is missing")};
             }
         } else if (op == "expect-link") {
             need(4);
