@@ -41,3 +41,7 @@ for y in range(0, 1024, 80):
     for x in range(0, 1024, 80):
         big.paste(tile, (x, y))
 big.save(out / "big.bmp")
+
+# A crystal data file named outside the ANSI code page (the SrTiO3 cell of the test data).
+crystal = Path(__file__).resolve().parents[1] / "data" / "crystal" / "srtio3.txt"
+(out / "結晶.txt").write_bytes(crystal.read_bytes())

@@ -483,7 +483,10 @@ class Driver {
                     0);
                 throw Failure{"the file dialog has no file name box"};
             }
-            SetWindowTextA(edit, t[2].c_str());
+            // The script is UTF-8: the name goes in wide, so any script's names can be typed.
+            wchar_t typed[1024] = {};
+            MultiByteToWideChar(CP_UTF8, 0, t[2].c_str(), -1, typed, 1023);
+            SetWindowTextW(edit, typed);
             PostMessageA(dialog_, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
             HWND gone =
                 waitFor([&] { return IsWindow(dialog_) ? nullptr : HWND(1); }, number(t[3]));
