@@ -18,8 +18,9 @@ namespace frame {
 // not be shown (DialogBoxParam answers -1, or 0 for an owner that is no window).
 // `afterClose` (optional) runs once the dialog is over, before any failure is reported.
 template <DialogHandler Handler, typename State, typename AfterClose = void (*)()>
-INT_PTR runDialog(HINSTANCE instance, HWND owner, const char* name, State& state,
-                  const char* failureText, AfterClose afterClose = [] {}) {
+INT_PTR runDialog(
+    HINSTANCE instance, HWND owner, const char* name, State& state, const char* failureText,
+    AfterClose afterClose = [] {}) {
     const INT_PTR result = DialogBoxParamA(instance, name, owner, guardedDialogProcedure<Handler>,
                                            reinterpret_cast<LPARAM>(&state));
     afterClose();
