@@ -1,11 +1,14 @@
 // Times a whole slicing job: a 100-atom cell along [3 2 1], the layer table, the first page,
 // the three output files and every page bitmap, written to a temporary folder.
 //
-// The cell is cubic (a = 10 A). Thirteen silicon atoms at (3k/13, 2k/13, 0) give the reference
-// element a short repeat on both in-plane axes, so a super cell exists; 87 oxygen atoms on the
-// same in-plane points at heights j/20 of c make a ladder of 280 planes, many of them empty.
+// The cell is cubic (a = 10 A). Ten silicon atoms at k t (k = 0..9, t = (0.7, 0.8, 0.3), modulo
+// the cell) and nine oxygen atoms above each at j/20 of c: the whole crystal repeats with t, whose
+// image (-0.3, -0.2, 1.3) lies on the in-plane Y axis of [3 2 1], so the super cell search (which
+// accepts only translations of the whole crystal) finds a rectangle inside its box.
 //
-//   crystal_bench [--compare-scan]   (with it, also times the plane-by-plane scan it replaces)
+//   crystal_bench [--compare-scan] [--periodic-cell]
+//     --compare-scan   also times the plane-by-plane scan the one-pass plane lists replace
+//     --periodic-cell  chooses the in-plane axes as the smallest periodic cell
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -42,19 +45,18 @@ crystal::CrystalModel benchCell() {
     m.v = "2";
     m.w = "1";
     int row = 0;
-    const auto add = [&](const char* symbol, const char* z, int k, const std::string& height,
-                         int colour) {
+    const auto add = [&](const char* symbol, const char* z, int k, int twentieths, int colour) {
         m.atoms[row++] = crystal::AtomSite{symbol,
                                            z,
-                                           fraction(3 * k, 13),
-                                           fraction(2 * k, 13),
-                                           height,
+                                           fraction(7 * k, 10),
+                                           fraction(8 * k, 10),
+                                           fraction(6 * k + twentieths, 20),
                                            colour,
                                            crystal::kAtomColours[colour].value};
     };
-    for (int k = 0; k < 13; ++k) add("Si", "14", k, k == 0 ? "0" : "0", 3);
-    for (int j = 1; j <= 7 && row < 100; ++j)
-        for (int k = 0; k < 13 && row < 100; ++k) add("O", "8", k, fraction(j, 20), 6);
+    for (int k = 0; k < 10; ++k) add("Si", "14", k, 0, 3);
+    for (int j = 1; j <= 9; ++j)
+        for (int k = 0; k < 10; ++k) add("O", "8", k, j, 6);
     m.atomCount = row;
     return m;
 }
@@ -62,7 +64,11 @@ crystal::CrystalModel benchCell() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const bool compareScan = argc > 1 && std::strcmp(argv[1], "--compare-scan") == 0;
+    bool compareScan = false, periodicCell = false;
+    for (int i = 1; i < argc; ++i) {
+        compareScan = compareScan || std::strcmp(argv[i], "--compare-scan") == 0;
+        periodicCell = periodicCell || std::strcmp(argv[i], "--periodic-cell") == 0;
+    }
     const std::filesystem::path dir = std::filesystem::temp_directory_path() / "crystal_bench_out";
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
@@ -82,6 +88,7 @@ int main(int argc, char** argv) {
 
     crystal::CrystalState state;
     state.model = benchCell();
+    state.options.periodicCell = periodicCell;
     crystal::RasterPages pages(1024, 768, 1024, seams);
 
     const auto start = Clock::now();

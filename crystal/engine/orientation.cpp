@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cctype>
 #include <cstdlib>
+
+#include "crystal/engine/cell.h"
 
 namespace crystal {
 
@@ -25,7 +28,10 @@ Vec3 cartesianOf(const Lattice& l, double fa, double fb, double fc) {
     const Lattice& t = l;
     Vec3 p;
     p.x = fa * l.a + fb * l.b * t.cg + fc * l.c * t.cb;
-    p.y = fb * l.b * t.sg + fc * l.c * std::fabs(t.ca - t.cb * t.cg) / t.sg;
+    // With cos alpha < cos beta cos gamma the c axis leans to -y. Right angles leave a rounding
+    // residue of either sign (pi has ten digits here), which keeps its old, positive form.
+    const double lean = t.ca - t.cb * t.cg;
+    p.y = fb * l.b * t.sg + fc * l.c * (lean < -1e-9 ? lean : std::fabs(lean)) / t.sg;
     p.z = fc * l.c * t.volumeTerm / t.sg;
     return p;
 }
@@ -48,6 +54,11 @@ BeamPoint rotateToBeam(const Rotation& r, const Vec3& p) {
             b.planeX = r.cosPhi * p.y - r.sinPhi * p.x;
             b.planeY = r.sinTheta * p.z - r.cosTheta * r.cosPhi * p.x - r.cosTheta * r.sinPhi * p.y;
             break;
+    }
+    if (r.turned) {
+        const double x = b.planeX, y = b.planeY;
+        b.planeX = r.cosPsi * x + r.sinPsi * y;
+        b.planeY = r.cosPsi * y - r.sinPsi * x;
     }
     return b;
 }
@@ -79,6 +90,9 @@ Lattice latticeOf(const CrystalModel& m) {
     for (int i = 0; i < count; ++i) {
         const AtomSite& s = m.atoms[i];
         l.sites.push_back({exact(realOf(s.x)), exact(realOf(s.y)), exact(realOf(s.z))});
+        std::string species = s.symbol;
+        for (char& c : species) c = char(std::tolower(static_cast<unsigned char>(c)));
+        l.species.push_back(species);
     }
     return l;
 }
@@ -176,7 +190,8 @@ bool sameOrientation(const Lattice& p, const Rotation& r, const Lattice& q, cons
         p.gamma != q.gamma || p.u != q.u || p.v != q.v || p.w != q.w || p.reversed != q.reversed)
         return false;
     if (r.mode != s.mode || r.cosPhi != s.cosPhi || r.sinPhi != s.sinPhi ||
-        r.sinTheta != s.sinTheta || r.cosTheta != s.cosTheta)
+        r.sinTheta != s.sinTheta || r.cosTheta != s.cosTheta || r.turned != s.turned ||
+        r.cosPsi != s.cosPsi || r.sinPsi != s.sinPsi)
         return false;
     if (p.sites.size() != q.sites.size()) return false;
     for (std::size_t i = 0; i < p.sites.size(); ++i)
@@ -188,11 +203,15 @@ bool sameOrientation(const Lattice& p, const Rotation& r, const Lattice& q, cons
 
 void searchSuperCell(SlicingState& state, const BeamPoint& image) {
     const double p = std::fabs(image.planeX), q = std::fabs(image.planeY);
-    if (kTolerance < p && p < state.superCellX && q < kTolerance) {
+    // A candidate counts only when it is a translation of the whole crystal: an atom of the
+    // reference element at a bond length is not a repeat.
+    if (kTolerance < p && p < state.superCellX && q < kTolerance &&
+        isCrystalTranslation(state.lattice, state.rotation, image)) {
         state.superCellX = p;
         state.superCellXFound = true;
     }
-    if (kTolerance < q && q < state.superCellY && p < kTolerance) {
+    if (kTolerance < q && q < state.superCellY && p < kTolerance &&
+        isCrystalTranslation(state.lattice, state.rotation, image)) {
         state.superCellY = q;
         state.superCellYFound = true;
     }

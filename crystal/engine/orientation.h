@@ -48,11 +48,16 @@ struct Lattice {
     int u = 0, v = 0, w = 0;  // reduced, u >= 0
     bool reversed = false;
     std::vector<Vec3> sites;  // fractional coordinates after the one-third replacement
+    std::vector<std::string> species;  // each site's symbol in lower case
 };
 
 struct Rotation {
     int mode = 0;  // 0 general, 1 beam along +z, 2 beam along -z
     double cosPhi = 1, sinPhi = 0, sinTheta = 0, cosTheta = 1;
+    // A further turn about the beam, set only when the in-plane axes are chosen for a periodic
+    // cell; off, the in-plane coordinates are those of the three modes as they are.
+    bool turned = false;
+    double cosPsi = 1, sinPsi = 0;
 };
 
 // One atom image that lies on a plane, in the order the selection rule meets it.
@@ -73,11 +78,26 @@ struct SlicingState {
     // Atom images of every plane 0..layerCount (the last one is plane 0 one repeat further),
     // filled by a fresh computation and reused by page turns.
     std::vector<std::vector<PlaneImage>> planeImages;
+    // Above 0: the repeat is cut into equal slabs of this thickness (Angstrom) wherever the
+    // atoms sit, and each plane holds the atoms of the slab below it.
+    double slabThickness = 0;
+    // Set when the in-plane axes came from the periodic cell rather than the drawing box.
+    bool periodicCell = false;
+    double periodicStrain = 0;
+    double periodicT1[3]{}, periodicT2[3]{};
+};
+
+// Choices of a slicing run beyond the crystal itself (all off by default).
+struct SlicingOptions {
+    bool periodicCell = false;  // choose the in-plane axes as the smallest periodic cell
+    double maxStrain = 0.01;    // fraction, for a cell that can only be nearly periodic
+    double sliceThickness = 0;  // above 0: equal slabs of about this thickness (Angstrom)
 };
 
 // The program's whole crystal state: the model, the last computation and the paging.
 struct CrystalState {
     CrystalModel model = presetCrystal();
+    SlicingOptions options;
     SlicingState slicing;
     int nextPlane = 0;        // first plane of the page after the one drawn last
     bool revisiting = false;  // a drawing pass that only re-displays
@@ -107,6 +127,13 @@ std::optional<Refusal> checkCrystal(CrystalModel& model, Lattice& lattice);
 
 // Sign normalisation and the rotation mode (the part each file writer repeats).
 std::optional<Refusal> orientToBeam(Lattice& lattice, Rotation& rotation);
+
+// Carries a periodic cell's turn about the beam over to a fresh orientation of the same crystal.
+inline void keepTurn(Rotation& rotation, const Rotation& from) {
+    rotation.turned = from.turned;
+    rotation.cosPsi = from.cosPsi;
+    rotation.sinPsi = from.sinPsi;
+}
 
 // The reference atom translated by [u v w]: its height must lie on the beam axis.
 std::optional<Refusal> measureRepeatDistance(const Lattice& lattice, const Rotation& rotation,

@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "core/icon_bar.h"
+#include "crystal/engine/cell.h"
 #include "crystal/engine/slicing.h"
 #include "crystal/engine/writers.h"
 #include "image/bmp_file.h"
@@ -178,14 +179,23 @@ bool runSlicing(CrystalState& cs, Canvas& canvas, int screenWidth, const Seams& 
             st.rotation = rotation;
             st.repeatDistance = repeat;
             st.planeImages.clear();
+            st.slabThickness = cs.options.sliceThickness;
             if (auto refusal = sliceLayers(st)) return fail(*refusal);
             st.superCellX = st.superCellY = kSuperCellStart;
             st.superCellXFound = st.superCellYFound = false;
+            st.periodicCell = false;
+            if (cs.options.periodicCell) {
+                const auto cell = findPeriodicCell(st.lattice, st.rotation, cs.options.maxStrain);
+                if (!cell)
+                    return fail({core::text(text::kNoPeriodicCell), "Error", core::kIconError});
+                applyPeriodicCell(*cell, st);
+            }
             st.planeImages = collectPlaneImages(st);
             waitBox.end();
         } else {
             // Texts changed since the computation (a cancelled dialog, a file read) are drawn as
             // they now stand, at the heights of the layer table.
+            keepTurn(rotation, st.rotation);
             const bool stale = !sameOrientation(lattice, rotation, st.lattice, st.rotation);
             st.lattice = lattice;
             st.rotation = rotation;
@@ -197,7 +207,7 @@ bool runSlicing(CrystalState& cs, Canvas& canvas, int screenWidth, const Seams& 
     }
     // Compute first (the super cell, the paging), then draw.
     const int first = cs.nextPlane;
-    if (fresh) searchFirstPlaneSuperCell(st, cs.model);
+    if (fresh && !st.periodicCell) searchFirstPlaneSuperCell(st, cs.model);
     cs.nextPlane = pageStartAfter(first, st.layerCount);
     drawPage(cs, canvas, screenWidth, first);
     if (pageDrawn) pageDrawn();

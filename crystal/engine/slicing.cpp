@@ -10,7 +10,26 @@ namespace {
 constexpr int kBins = 10001;
 }
 
+namespace {
+
+// Equal slabs: the table is the repeat cut into whole slabs near the thickness asked for.
+std::optional<Refusal> sliceSlabs(SlicingState& st) {
+    const double repeat = st.repeatDistance;
+    const double slabs = std::max(1.0, std::round(repeat / st.slabThickness));
+    if (slabs >= kLayerTableSize) return Refusal{text::kTooManyLayers, "Error", core::kIconError};
+    const int count = static_cast<int>(slabs);
+    st.layerSpacing = repeat / count;
+    auto& lh = st.layerHeights;
+    lh.fill(0.0);
+    for (int j = 0; j < count; ++j) lh[j] = repeat - j * st.layerSpacing;
+    st.layerCount = count;
+    return std::nullopt;
+}
+
+}  // namespace
+
 std::optional<Refusal> sliceLayers(SlicingState& st) {
+    if (st.slabThickness > 0) return sliceSlabs(st);
     const Lattice& l = st.lattice;
     const double repeat = st.repeatDistance;
     std::vector<double> bins(kBins, 0.0);
@@ -113,6 +132,18 @@ std::vector<std::vector<PlaneImage>> collectPlaneImages(const SlicingState& st) 
         highest = std::max(highest, planeHeight(st, n));
     }
     const double top = st.layerHeights[0], spacing = st.layerSpacing;
+    if (st.slabThickness > 0) {
+        // Each plane takes the slab that the beam meets after it; an atom on a boundary (within
+        // the tolerance) belongs to the plane there.
+        const bool reversed = st.lattice.reversed;
+        forEachImage(st, [&](int atom, const BeamPoint& p) {
+            if (p.height < lowest - spacing || p.height > highest + spacing) return;
+            const double below = reversed ? p.height - planeHeight(st, 0) : planeHeight(st, 0) - p.height;
+            const long long n = static_cast<long long>(std::floor((below + kTolerance) / spacing));
+            if (n >= 0 && n < planes) out[n].push_back({atom, p.planeX, p.planeY, p.height});
+        });
+        return out;
+    }
     forEachImage(st, [&](int atom, const BeamPoint& p) {
         if (p.height < lowest - 2 * kTolerance || p.height > highest + 2 * kTolerance) return;
         // Planes are spaced by more than the tolerance, so only the planes next to the estimate

@@ -192,6 +192,7 @@ bool runWriter(CrystalState& cs, const std::string& path, const Seams& seams, Ki
     Lattice lattice = latticeOf(cs.model);
     Rotation rotation;
     if (orientToBeam(lattice, rotation)) return refuse(text::kWrongRotation);
+    keepTurn(rotation, st.rotation);
     // The plane lists of the last computation hold as long as the orientation is the same.
     const bool reuse = sameOrientation(lattice, rotation, st.lattice, st.rotation) &&
                        static_cast<int>(st.planeImages.size()) == st.layerCount + 1;

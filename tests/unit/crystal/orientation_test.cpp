@@ -115,13 +115,15 @@ TEST(Orientation, RotationModesAndReversal) {
     }
 }
 
-TEST(Orientation, CartesianUsesTheMagnitudeOfTheAlphaTerm) {
+TEST(Orientation, CartesianKeepsTheSignOfTheAlphaTerm) {
     CrystalModel m = makeModel("2", "2", "2", "90", "60", "60", {{"Si", "14", "0", "0", "0"}});
     const Lattice l = latticeOf(m);
     const Vec3 p = cartesianOf(l, 0, 0, 1);
-    // |cos 90 - cos 60 cos 60| / sin 60 = 0.25 / sin 60, taken positive.
-    EXPECT_NEAR(p.y, 2 * 0.25 / std::sin(kPi / 3), 1e-6);
-    EXPECT_GT(p.y, 0);
+    // (cos 90 - cos 60 cos 60) / sin 60 = -0.25 / sin 60: c leans away from b, so that the angle
+    // between b and c is the cell's 90 degrees.
+    EXPECT_NEAR(p.y, -2 * 0.25 / std::sin(kPi / 3), 1e-6);
+    const Vec3 b = cartesianOf(l, 0, 1, 0);
+    EXPECT_NEAR(b.x * p.x + b.y * p.y + b.z * p.z, 0, 1e-6);
 }
 
 TEST(Orientation, ReferenceAtomOffTheBeamAxisFailsAfterTheBusyState) {

@@ -1,0 +1,46 @@
+// Simulation input for any multislice program: the periodic cell as an atom list.
+//
+// The cell is the super cell X x Y and one repeat distance along the beam: x along the in-plane
+// X axis, y along Y, z the depth below plane 0 in the direction the beam travels. Every atom
+// with 0 <= x < X, 0 <= y < Y and 0 <= z < repeat (within kTolerance) is listed once, so the
+// count is the cell's volume times the crystal's number density.
+//
+// - prismatic layout: a comment line, "X Y Z" of the cell, rows "Z x y z occupancy u_rms",
+//   and "-1" last;
+// - extended XYZ: the atom count, a line with Lattice, Properties and pbc, then the rows.
+//
+// Occupancy and the RMS displacement u_rms = sqrt(U_iso) come from the CIF import when the row is
+// still the imported one; otherwise 1 and 0.076 Angstrom.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "crystal/engine/cif_reader.h"
+#include "crystal/engine/orientation.h"
+
+namespace crystal {
+
+struct CellAtom {
+    int z = 0;
+    std::string symbol;
+    double x = 0, y = 0, depth = 0;
+    double occupancy = 1.0, rms = kDefaultRmsDisplacement;
+};
+
+struct CellContent {
+    double x = 0, y = 0, repeat = 0;
+    std::vector<CellAtom> atoms;
+};
+
+// The atoms of the periodic cell of a state whose orientation, layer table and super cell are set.
+CellContent periodicCellContent(const CrystalModel& model, const std::vector<SiteExtras>& extras,
+                                const SlicingState& state);
+
+// Copies of the cell nx x ny x nz times, the cell growing with them.
+CellContent tiled(const CellContent& cell, int nx, int ny, int nz);
+
+std::string prismaticText(const CellContent& cell, const std::string& comment);
+std::string extendedXyzText(const CellContent& cell, const std::string& comment);
+
+}  // namespace crystal

@@ -1,0 +1,654 @@
+#include "crystal/engine/cif_reader.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <exception>
+#include <map>
+#include <unordered_map>
+
+#include <gemmi/cif.hpp>
+#include <gemmi/numb.hpp>
+#include <gemmi/symmetry.hpp>
+
+#include "core/localized.h"
+
+namespace crystal {
+
+namespace {
+
+namespace cif = gemmi::cif;
+
+// Texts of the refusals and notes.
+const core::Localized kNotCif{"The file is not a readable CIF (%s).",
+                              "CIF ファイルとして読めません (%s)。"};
+const core::Localized kTooLarge{"The CIF file is too large (more than 16 MB).",
+                                "CIF ファイルが大きすぎます (16 MB 超)。"};
+const core::Localized kNoCell{"The CIF has no unit cell: %s is missing or not a number.",
+                              "CIF に単位格子がありません: %s がないか数値ではありません。"};
+const core::Localized kBadCell{"The CIF's unit cell cannot be used: %s = %s.",
+                               "CIF の単位格子は使えません: %s = %s。"};
+const core::Localized kNoSites{"The CIF has no atom sites (_atom_site_fract_x, _y, _z).",
+                               "CIF に原子サイト (_atom_site_fract_x, _y, _z) がありません。"};
+const core::Localized kBadNumber{"Unreadable number in the CIF: %s of site %s is \"%s\".",
+                                 "CIF の数値が読めません: %s (サイト %s) が \"%s\" です。"};
+const core::Localized kUnknownElement{"Unknown element \"%s\" at site %s of the CIF.",
+                                      "CIF の元素 \"%s\" (サイト %s) は不明です。"};
+const core::Localized kUnknownGroup{"Unknown space group in the CIF: \"%s\".",
+                                    "CIF の空間群が不明です: \"%s\"。"};
+const core::Localized kBadOperation{"Unreadable symmetry operation in the CIF: \"%s\".",
+                                    "CIF の対称操作が読めません: \"%s\"。"};
+const core::Localized kTooManySites{
+    "The CIF gives %d atoms in the unit cell; at most 100 can be used.",
+    "CIF の単位格子には %d 個の原子があります。使えるのは 100 個までです。"};
+const core::Localized kNoReference{"The CIF has no site labelled \"%s\".",
+                                   "CIF にラベル \"%s\" のサイトがありません。"};
+
+const core::Localized kNoteOperations{"Symmetry: %d operations listed in the file.",
+                                      "対称性: ファイルに記載された %d 個の対称操作。"};
+const core::Localized kNoteHall{"Symmetry: Hall symbol \"%s\" (%d operations).",
+                                "対称性: Hall 記号 \"%s\" (%d 個の対称操作)。"};
+const core::Localized kNoteHm{"Symmetry: space group \"%s\" (%d operations).",
+                              "対称性: 空間群 \"%s\" (%d 個の対称操作)。"};
+const core::Localized kNoteOriginChoice{
+    "The space group \"%s\" has two origin choices and the file names none: origin choice 1 "
+    "was taken.",
+    "空間群 \"%s\" には原点の取り方が二つあり、ファイルに指定がないため原点選択 1 "
+    "を用いました。"};
+const core::Localized kNoteNumber{"Symmetry: space group number %d (%d operations).",
+                                  "対称性: 空間群番号 %d (%d 個の対称操作)。"};
+const core::Localized kNoteP1{"The file gives no symmetry: its sites are taken as the whole cell.",
+                              "ファイルに対称性の記載がないため、サイトをそのまま単位格子とします。"};
+const core::Localized kNoteReversed{
+    "The cell had %s above 90 degrees: axes %s were reversed (alpha=%s beta=%s gamma=%s).",
+    "格子の %s が 90 度を超えていたため、%s 軸を反転しました (alpha=%s beta=%s gamma=%s)。"};
+const core::Localized kNoteShared{
+    "Sites %s and %s share a position: %s (occupancy %.4g) was kept.",
+    "サイト %s と %s が同じ位置にあります: %s (占有率 %.4g) を残しました。"};
+const core::Localized kNoteOccupancyUnknown{
+    "Site %s gives no occupancy: 1 was taken.",
+    "サイト %s に占有率がないため 1 としました。"};
+const core::Localized kNoteCount{
+    "The cell holds %d %s atoms, but the formula and Z give %.4g.",
+    "単位格子には %d 個の %s 原子がありますが、化学式と Z からは %.4g 個です。"};
+const core::Localized kNoteReference{"Reference atom at the origin: %s (%s).",
+                                     "原点の基準原子: %s (%s)。"};
+const core::Localized kNoteAtoms{"%d atoms in the unit cell.", "単位格子内の原子数: %d。"};
+
+struct Site {
+    std::string label;
+    int z = 0;  // atomic number
+    std::array<double, 3> f{};
+    double occupancy = 1.0;
+    double uIso = -1.0;
+    int order = 0;  // index of the asymmetric site
+};
+
+double snapped(double v) {
+    for (double d : {12.0, 8.0}) {
+        const double m = std::round(v * d) / d;
+        if (std::fabs(v - m) <= 0.0015) return m;
+    }
+    return v;
+}
+
+double wrapped(double v) {
+    v -= std::floor(v);
+    if (v >= 1.0 || v < 0.0) v = 0.0;
+    return v;
+}
+
+// Symbol at the start of a type symbol or label ("Sr2+", "O1", "Ti1a"): two letters when they
+// make an element, else one.
+int elementOf(const std::string& text, std::string& symbol) {
+    std::size_t i = 0;
+    while (i < text.size() && !std::isalpha(static_cast<unsigned char>(text[i]))) ++i;
+    std::string letters;
+    while (i < text.size() && std::isalpha(static_cast<unsigned char>(text[i])) &&
+           letters.size() < 2)
+        letters += text[i++];
+    symbol = letters.empty() ? text : letters;
+    if (letters.empty()) return 0;
+    letters[0] = char(std::toupper(static_cast<unsigned char>(letters[0])));
+    if (letters.size() == 2) {
+        letters[1] = char(std::tolower(static_cast<unsigned char>(letters[1])));
+        if (const int z = atomicNumberOfSymbol(letters)) {
+            symbol = letters;
+            return z;
+        }
+        letters.resize(1);
+    }
+    symbol = letters;
+    return atomicNumberOfSymbol(letters);
+}
+
+const std::string* firstValue(cif::Block& block, std::initializer_list<const char*> tags) {
+    for (const char* tag : tags) {
+        const std::string* v = block.find_value(tag);
+        if (v && !cif::is_null(*v)) return v;
+    }
+    return nullptr;
+}
+
+// The operations of a group: its symmetry operations with every centring translation.
+std::vector<gemmi::Op> allOperations(const gemmi::GroupOps& ops) {
+    std::vector<gemmi::Op> out;
+    for (gemmi::Op op : ops) out.push_back(op);
+    return out;
+}
+
+template <class... Args>
+std::string formatted(const core::Localized& t, Args... args) {
+    return core::formatMessage(core::text(t), args...);
+}
+
+// The number's digits as written (standard uncertainty dropped), or a plain form when long.
+std::string numberText(const std::string& raw, double value) {
+    std::string t = raw.substr(0, raw.find('('));
+    if (t.empty() || t.size() > 12 || t[0] == '+') return core::formatMessage("%.8g", value);
+    return t;
+}
+
+std::string coordinateText(double v) {
+    if (std::fabs(v - 1.0 / 3.0) < 1e-9) return "0.3333333";
+    if (std::fabs(v - 2.0 / 3.0) < 1e-9) return "0.6666667";
+    std::string s = core::formatMessage("%.7f", v);
+    while (s.size() > 1 && s.back() == '0') s.pop_back();
+    if (s.back() == '.') s.pop_back();
+    return s;
+}
+
+struct Metric {
+    double g[3][3];
+    double distance2(const std::array<double, 3>& p, const std::array<double, 3>& q) const {
+        double d[3];
+        for (int i = 0; i < 3; ++i) {
+            d[i] = p[i] - q[i];
+            d[i] -= std::round(d[i]);
+        }
+        double s = 0;
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j) s += d[i] * g[i][j] * d[j];
+        return s;
+    }
+};
+
+Metric metricOf(double a, double b, double c, double alpha, double beta, double gamma) {
+    const double r = 3.14159265358979323846 / 180.0;
+    const double ca = std::cos(alpha * r), cb = std::cos(beta * r), cg = std::cos(gamma * r);
+    Metric m;
+    m.g[0][0] = a * a;
+    m.g[1][1] = b * b;
+    m.g[2][2] = c * c;
+    m.g[0][1] = m.g[1][0] = a * b * cg;
+    m.g[0][2] = m.g[2][0] = a * c * cb;
+    m.g[1][2] = m.g[2][1] = b * c * ca;
+    return m;
+}
+
+// Positions closer than this (Angstrom) are one position.
+constexpr double kMergeDistance = 0.01;
+
+// Merges positions with a grid of buckets, so that a file with thousands of sites is counted
+// without comparing every pair.
+class PositionIndex {
+  public:
+    PositionIndex(const Metric& metric, double a, double b, double c) : metric_(metric) {
+        const double edges[3] = {a, b, c};
+        for (int i = 0; i < 3; ++i)
+            bins_[i] = std::clamp(static_cast<long>(edges[i] / (2 * kMergeDistance)), 1L, 20000L);
+    }
+    // Index of a stored position within the merge distance, or -1.
+    int find(const std::array<double, 3>& f) const {
+        long k[3];
+        for (int i = 0; i < 3; ++i) k[i] = static_cast<long>(std::floor(f[i] * bins_[i]));
+        for (long d0 = -1; d0 <= 1; ++d0)
+            for (long d1 = -1; d1 <= 1; ++d1)
+                for (long d2 = -1; d2 <= 1; ++d2) {
+                    const auto it = buckets_.find(key(k[0] + d0, k[1] + d1, k[2] + d2));
+                    if (it == buckets_.end()) continue;
+                    for (int index : it->second)
+                        if (metric_.distance2(positions_[index], f) <
+                            kMergeDistance * kMergeDistance)
+                            return index;
+                }
+        return -1;
+    }
+    int add(const std::array<double, 3>& f) {
+        long k[3];
+        for (int i = 0; i < 3; ++i) k[i] = static_cast<long>(std::floor(f[i] * bins_[i]));
+        positions_.push_back(f);
+        const int index = static_cast<int>(positions_.size()) - 1;
+        buckets_[key(k[0], k[1], k[2])].push_back(index);
+        return index;
+    }
+
+  private:
+    long long key(long i, long j, long k) const {
+        const auto w = [](long v, long n) { return ((v % n) + n) % n; };
+        return (w(i, bins_[0]) * 20001LL + w(j, bins_[1])) * 20001LL + w(k, bins_[2]);
+    }
+    const Metric& metric_;
+    long bins_[3];
+    std::vector<std::array<double, 3>> positions_;
+    std::unordered_map<long long, std::vector<int>> buckets_;
+};
+
+// Element counts of a formula such as "Sr Ti O3" or "C6 H12 O6".
+std::map<int, double> formulaCounts(const std::string& formula) {
+    std::map<int, double> counts;
+    std::size_t i = 0;
+    while (i < formula.size()) {
+        while (i < formula.size() && !std::isalpha(static_cast<unsigned char>(formula[i]))) ++i;
+        std::size_t start = i;
+        while (i < formula.size() && std::isalpha(static_cast<unsigned char>(formula[i]))) ++i;
+        if (start == i) break;
+        std::string symbol;
+        const int z = elementOf(formula.substr(start, i - start), symbol);
+        std::size_t numberStart = i;
+        while (i < formula.size() &&
+               (std::isdigit(static_cast<unsigned char>(formula[i])) || formula[i] == '.'))
+            ++i;
+        const double n =
+            i > numberStart ? std::atof(formula.substr(numberStart, i - numberStart).c_str()) : 1.0;
+        if (z == 0) return {};
+        counts[z] += n;
+    }
+    return counts;
+}
+
+std::optional<std::string> importBlock(cif::Block& block, const std::string& referenceLabel,
+                                       CifImport& out) {
+    // Cell.
+    const char* cellTags[6] = {"_cell_length_a", "_cell_length_b",    "_cell_length_c",
+                               "_cell_angle_alpha", "_cell_angle_beta", "_cell_angle_gamma"};
+    const char* cellTagsDotted[6] = {"_cell.length_a",    "_cell.length_b",
+                                     "_cell.length_c",    "_cell.angle_alpha",
+                                     "_cell.angle_beta",  "_cell.angle_gamma"};
+    double cell[6];
+    std::string cellText[6];
+    for (int i = 0; i < 6; ++i) {
+        const std::string* v = firstValue(block, {cellTags[i], cellTagsDotted[i]});
+        cell[i] = v ? cif::as_number(*v) : NAN;
+        if (!std::isfinite(cell[i])) return formatted(kNoCell, cellTags[i]);
+        cellText[i] = numberText(*v, cell[i]);
+        const bool edge = i < 3;
+        if (edge ? !(cell[i] >= 1.0 && cell[i] < 100.0) : !(cell[i] > 0.0 && cell[i] < 180.0))
+            return formatted(kBadCell, cellTags[i], v->c_str());
+    }
+    {
+        const double r = 3.14159265358979323846 / 180.0;
+        const double ca = std::cos(cell[3] * r), cb = std::cos(cell[4] * r),
+                     cg = std::cos(cell[5] * r);
+        if (!(1 - ca * ca - cb * cb - cg * cg + 2 * ca * cb * cg > 1e-9))
+            return formatted(kBadCell, "_cell_angle_*",
+                             (cellText[3] + " " + cellText[4] + " " + cellText[5]).c_str());
+    }
+
+    // Symmetry.
+    std::vector<gemmi::Op> ops;
+    for (const char* tag : {"_space_group_symop_operation_xyz", "_symmetry_equiv_pos_as_xyz",
+                            "_space_group_symop.operation_xyz", "_symmetry_equiv.pos_as_xyz"}) {
+        cif::Column column = block.find_values(tag);
+        if (!column || column.length() == 0) continue;
+        for (int i = 0; i < column.length(); ++i) {
+            const std::string triplet = cif::as_string(column[i]);
+            try {
+                ops.push_back(gemmi::parse_triplet(triplet));
+            } catch (const std::exception&) {
+                return formatted(kBadOperation, triplet.c_str());
+            }
+        }
+        out.notes.push_back(formatted(kNoteOperations, int(ops.size())));
+        break;
+    }
+    if (ops.empty()) {
+        if (const std::string* hall =
+                firstValue(block, {"_space_group_name_Hall", "_symmetry_space_group_name_Hall",
+                                   "_space_group.name_Hall"})) {
+            const std::string symbol = cif::as_string(*hall);
+            try {
+                ops = allOperations(gemmi::symops_from_hall(symbol.c_str()));
+            } catch (const std::exception&) {
+                return formatted(kUnknownGroup, symbol.c_str());
+            }
+            out.notes.push_back(formatted(kNoteHall, symbol.c_str(), int(ops.size())));
+        }
+    }
+    if (ops.empty()) {
+        if (const std::string* hm =
+                firstValue(block, {"_space_group_name_H-M_alt", "_symmetry_space_group_name_H-M",
+                                   "_space_group.name_H-M_alt", "_space_group_name_H-M"})) {
+            std::string symbol = cif::as_string(*hm);
+            // An origin choice given on its own tag applies to a bare symbol.
+            const std::string* setting =
+                firstValue(block, {"_symmetry_space_group_setting",
+                                   "_space_group_IT_coordinate_system_code"});
+            if (setting && symbol.find(':') == std::string::npos) {
+                const std::string choice = cif::as_string(*setting);
+                if (choice == "1" || choice == "2") symbol += ":" + choice;
+            }
+            const gemmi::SpaceGroup* sg =
+                gemmi::find_spacegroup_by_name(symbol, cell[3], cell[5]);
+            if (!sg) return formatted(kUnknownGroup, symbol.c_str());
+            ops = allOperations(sg->operations());
+            out.notes.push_back(formatted(kNoteHm, sg->xhm().c_str(), int(ops.size())));
+            if ((sg->ext == '1' || sg->ext == '2') && symbol.find(':') == std::string::npos)
+                out.notes.push_back(formatted(kNoteOriginChoice, symbol.c_str()));
+        }
+    }
+    if (ops.empty()) {
+        if (const std::string* number = firstValue(
+                block, {"_space_group_IT_number", "_symmetry_Int_Tables_number",
+                        "_space_group.IT_number"})) {
+            const double n = cif::as_number(*number);
+            const gemmi::SpaceGroup* sg =
+                n >= 1 && n <= 230 && n == std::floor(n) ? gemmi::find_spacegroup_by_number(int(n))
+                                                         : nullptr;
+            if (!sg) return formatted(kUnknownGroup, number->c_str());
+            ops = allOperations(sg->operations());
+            out.notes.push_back(formatted(kNoteNumber, int(n), int(ops.size())));
+        }
+    }
+    if (ops.empty()) {
+        ops.push_back(gemmi::Op::identity());
+        out.notes.push_back(core::text(kNoteP1));
+    }
+    out.operationCount = static_cast<int>(ops.size());
+
+    // Sites.
+    const std::vector<std::string> siteTags = {"fract_x",     "fract_y",         "fract_z",
+                                               "?label",      "?type_symbol",    "?occupancy",
+                                               "?U_iso_or_equiv", "?B_iso_or_equiv"};
+    const bool underscored = block.find("_atom_site_", siteTags).length() > 0;
+    cif::Table table = block.find(underscored ? "_atom_site_" : "_atom_site.", siteTags);
+    if (!table.ok() || table.length() == 0) return std::string(core::text(kNoSites));
+
+    std::vector<Site> sites;
+    for (std::size_t r = 0; r < table.length(); ++r) {
+        cif::Table::Row row = table[r];
+        Site s;
+        s.order = static_cast<int>(r);
+        s.label = row.has2(3) ? cif::as_string(row[3]) : std::to_string(r + 1);
+        const char* axes[3] = {"_atom_site_fract_x", "_atom_site_fract_y", "_atom_site_fract_z"};
+        for (int k = 0; k < 3; ++k) {
+            const double v = cif::as_number(row[k]);
+            if (!std::isfinite(v) || std::fabs(v) > 1e6)
+                return formatted(kBadNumber, axes[k], s.label.c_str(), row[k].c_str());
+            s.f[k] = snapped(v);
+        }
+        const std::string elementText = row.has2(4) ? cif::as_string(row[4]) : s.label;
+        std::string symbol;
+        s.z = elementOf(elementText, symbol);
+        if (s.z == 0) return formatted(kUnknownElement, elementText.c_str(), s.label.c_str());
+        if (row.has2(5)) {
+            s.occupancy = cif::as_number(row[5]);
+            if (!std::isfinite(s.occupancy) || s.occupancy <= 0 || s.occupancy > 1.0001)
+                return formatted(kBadNumber, "_atom_site_occupancy", s.label.c_str(),
+                                 row[5].c_str());
+        } else if (row.has(5)) {
+            out.notes.push_back(formatted(kNoteOccupancyUnknown, s.label.c_str()));
+        }
+        if (row.has2(6)) {
+            s.uIso = cif::as_number(row[6]);
+            if (!std::isfinite(s.uIso) || s.uIso < 0 || s.uIso > 10)
+                return formatted(kBadNumber, "_atom_site_U_iso_or_equiv", s.label.c_str(),
+                                 row[6].c_str());
+        } else if (row.has2(7)) {
+            const double bIso = cif::as_number(row[7]);
+            if (!std::isfinite(bIso) || bIso < 0 || bIso > 800)
+                return formatted(kBadNumber, "_atom_site_B_iso_or_equiv", s.label.c_str(),
+                                 row[7].c_str());
+            s.uIso = bIso / (8 * 3.14159265358979323846 * 3.14159265358979323846);
+        }
+        sites.push_back(s);
+    }
+
+    // The reference site: named, or the first of the heaviest element.
+    int referenceSite = -1;
+    if (!referenceLabel.empty()) {
+        for (std::size_t i = 0; i < sites.size() && referenceSite < 0; ++i) {
+            const std::string& l = sites[i].label;
+            if (l.size() == referenceLabel.size() &&
+                std::equal(l.begin(), l.end(), referenceLabel.begin(), [](char p, char q) {
+                    return std::tolower(static_cast<unsigned char>(p)) ==
+                           std::tolower(static_cast<unsigned char>(q));
+                }))
+                referenceSite = static_cast<int>(i);
+        }
+        if (referenceSite < 0) return formatted(kNoReference, referenceLabel.c_str());
+    } else {
+        for (std::size_t i = 0; i < sites.size(); ++i)
+            if (referenceSite < 0 || sites[i].z > sites[referenceSite].z)
+                referenceSite = static_cast<int>(i);
+    }
+
+    // Expansion and merging. A shared position keeps the site of larger occupancy.
+    const Metric metric = metricOf(cell[0], cell[1], cell[2], cell[3], cell[4], cell[5]);
+    PositionIndex index(metric, cell[0], cell[1], cell[2]);
+    std::vector<Site> cellSites;
+    std::vector<std::pair<std::string, std::string>> sharedReported;
+    for (const Site& s : sites) {
+        for (const gemmi::Op& op : ops) {
+            Site image = s;
+            const std::array<double, 3> p = op.apply_to_xyz(s.f);
+            for (int k = 0; k < 3; ++k) image.f[k] = wrapped(snapped(wrapped(p[k])));
+            const int found = index.find(image.f);
+            if (found < 0) {
+                index.add(image.f);
+                cellSites.push_back(image);
+                continue;
+            }
+            Site& kept = cellSites[found];
+            if (kept.order == s.order) continue;
+            const bool replace = s.occupancy > kept.occupancy;
+            const std::pair<std::string, std::string> pair{kept.label, s.label};
+            if (std::find(sharedReported.begin(), sharedReported.end(), pair) ==
+                sharedReported.end()) {
+                sharedReported.push_back(pair);
+                out.notes.push_back(formatted(kNoteShared, kept.label.c_str(), s.label.c_str(),
+                                              replace ? s.label.c_str() : kept.label.c_str(),
+                                              replace ? s.occupancy : kept.occupancy));
+            }
+            if (replace) {
+                const auto f = kept.f;
+                kept = s;
+                kept.f = f;
+            }
+        }
+    }
+    if (cellSites.size() > static_cast<std::size_t>(kMaxAtoms))
+        return formatted(kTooManySites, int(cellSites.size()));
+
+    // The formula and Z, when given, against the cell's content.
+    const std::string* formula =
+        firstValue(block, {"_chemical_formula_sum", "_chemical_formula.sum"});
+    const std::string* zText = firstValue(block, {"_cell_formula_units_Z", "_cell.formula_units_Z"});
+    if (formula && zText) {
+        const std::map<int, double> perUnit = formulaCounts(cif::as_string(*formula));
+        const double units = cif::as_number(*zText);
+        if (!perUnit.empty() && std::isfinite(units) && units > 0) {
+            std::map<int, double> found;
+            for (const Site& s : cellSites) found[s.z] += s.occupancy;
+            for (const auto& [z, n] : perUnit)
+                if (std::fabs(found[z] - n * units) > 0.02 * n * units + 0.01)
+                    out.notes.push_back(formatted(kNoteCount, int(std::lround(found[z])),
+                                                  symbolOfAtomicNumber(z), n * units));
+        }
+    }
+
+    // Setting with alpha and beta at most 90 degrees.
+    bool flip[3] = {false, false, false};
+    const bool alphaObtuse = cell[3] > 90.0, betaObtuse = cell[4] > 90.0;
+    const char* which = nullptr;
+    const char* axes = nullptr;
+    if (alphaObtuse && betaObtuse) {
+        flip[0] = flip[1] = true;
+        which = "alpha, beta";
+        axes = "a, b";
+    } else if (alphaObtuse) {
+        flip[0] = flip[2] = true;
+        which = "alpha";
+        axes = "a, c";
+    } else if (betaObtuse) {
+        flip[1] = flip[2] = true;
+        which = "beta";
+        axes = "b, c";
+    }
+    if (which) {
+        // Reversing an axis turns the two angles it makes with the others into their supplements.
+        const int angleBetween[3][3] = {{-1, 5, 4}, {5, -1, 3}, {4, 3, -1}};
+        bool supplement[6] = {false, false, false, false, false, false};
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j)
+                if (i != j && flip[i] != flip[j]) supplement[angleBetween[i][j]] = true;
+        for (int k = 3; k < 6; ++k)
+            if (supplement[k]) {
+                cell[k] = 180.0 - cell[k];
+                cellText[k] = core::formatMessage("%.8g", cell[k]);
+            }
+        for (Site& s : cellSites)
+            for (int k = 0; k < 3; ++k)
+                if (flip[k]) s.f[k] = wrapped(snapped(-s.f[k]));
+        out.notes.push_back(formatted(kNoteReversed, which, axes, cellText[3].c_str(),
+                                      cellText[4].c_str(), cellText[5].c_str()));
+    }
+
+    // Reference atom to the origin, as row 0.
+    std::size_t first = 0;
+    while (first < cellSites.size() && cellSites[first].order != sites[referenceSite].order)
+        ++first;
+    if (first == cellSites.size()) first = 0;  // the reference site lost its only position
+    std::rotate(cellSites.begin(), cellSites.begin() + first, cellSites.begin() + first + 1);
+    const std::array<double, 3> origin = cellSites[0].f;
+    for (Site& s : cellSites)
+        for (int k = 0; k < 3; ++k) s.f[k] = wrapped(snapped(wrapped(s.f[k] - origin[k])));
+    out.notes.push_back(formatted(kNoteReference, cellSites[0].label.c_str(),
+                                  symbolOfAtomicNumber(cellSites[0].z)));
+    out.notes.push_back(formatted(kNoteAtoms, int(cellSites.size())));
+
+    // The model: colours in turn by rising atomic number.
+    std::vector<int> elements;
+    for (const Site& s : cellSites) elements.push_back(s.z);
+    std::sort(elements.begin(), elements.end());
+    elements.erase(std::unique(elements.begin(), elements.end()), elements.end());
+    CrystalModel& m = out.model;
+    m.a = cellText[0];
+    m.b = cellText[1];
+    m.c = cellText[2];
+    m.alpha = cellText[3];
+    m.beta = cellText[4];
+    m.gamma = cellText[5];
+    m.atoms.assign(std::max<std::size_t>(kMaxAtoms, cellSites.size()), AtomSite{});
+    out.extras.clear();
+    for (std::size_t i = 0; i < cellSites.size(); ++i) {
+        const Site& s = cellSites[i];
+        AtomSite& row = m.atoms[i];
+        row.symbol = symbolOfAtomicNumber(s.z);
+        row.atomicNumber = std::to_string(s.z);
+        row.x = coordinateText(s.f[0]);
+        row.y = coordinateText(s.f[1]);
+        row.z = coordinateText(s.f[2]);
+        const int colour = static_cast<int>(
+            (std::lower_bound(elements.begin(), elements.end(), s.z) - elements.begin()) %
+            kColourCount);
+        row.colourIndex = colour;
+        row.colourValue = kAtomColours[colour].value;
+        out.extras.push_back({s.label, row.symbol, row.x, row.y, row.z, s.occupancy, s.uIso});
+    }
+    m.atomCount = static_cast<int>(cellSites.size());
+    m.loadedFromFile = true;
+    return std::nullopt;
+}
+
+}  // namespace
+
+bool hasCifSuffix(const std::string& path) {
+    if (path.size() < 4) return false;
+    std::string tail = path.substr(path.size() - 4);
+    for (char& c : tail) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return tail == ".cif";
+}
+
+std::optional<std::string> importCif(std::string_view bytes, const std::string& referenceLabel,
+                                     CifImport& out) {
+    out = CifImport{};
+    if (bytes.size() > kMaxCifBytes) return std::string(core::text(kTooLarge));
+    try {
+        cif::Document doc = cif::read_memory(bytes.data(), bytes.size(), "CIF");
+        for (cif::Block& block : doc.blocks)
+            if (firstValue(block, {"_cell_length_a", "_cell.length_a"}))
+                return importBlock(block, referenceLabel, out);
+        if (!doc.blocks.empty()) return importBlock(doc.blocks[0], referenceLabel, out);
+        return formatted(kNoCell, "_cell_length_a");
+    } catch (const std::bad_alloc&) {
+        throw;
+    } catch (const std::exception& e) {
+        std::string what = e.what();
+        // Keep the first line of the parser's message.
+        what = what.substr(0, std::min<std::size_t>(what.find('\n'), 200));
+        for (char& c : what)
+            if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7f)
+                c = '?';
+        return formatted(kNotCif, what.c_str());
+    }
+}
+
+bool readCifFile(const std::string& path, const std::string& referenceLabel, CifImport& out,
+                 core::MessageSink& sink) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) {
+        sink.ask("The file does not exist.", "Error", core::kIconError);
+        return false;
+    }
+    std::string bytes;
+    char buffer[65536];
+    std::size_t n;
+    bool tooLarge = false;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
+        bytes.append(buffer, n);
+        if (bytes.size() > kMaxCifBytes) {
+            tooLarge = true;
+            break;
+        }
+    }
+    std::fclose(f);
+    if (tooLarge) {
+        sink.ask(core::text(kTooLarge), "Error", core::kIconError);
+        return false;
+    }
+    if (auto refusal = importCif(bytes, referenceLabel, out)) {
+        sink.ask(*refusal, "Error", core::kIconError);
+        return false;
+    }
+    return true;
+}
+
+void applyCifImport(const CifImport& import, CrystalModel& model) {
+    const CrystalModel& m = import.model;
+    model.a = m.a;
+    model.b = m.b;
+    model.c = m.c;
+    model.alpha = m.alpha;
+    model.beta = m.beta;
+    model.gamma = m.gamma;
+    if (model.atoms.size() < std::size_t(m.atomCount)) model.atoms.resize(m.atomCount);
+    for (int i = 0; i < m.atomCount; ++i) model.atoms[i] = m.atoms[i];
+    model.atomCount = m.atomCount;
+    model.loadedFromFile = true;
+}
+
+const SiteExtras* extrasOfRow(const std::vector<SiteExtras>& extras, const CrystalModel& model,
+                              int row) {
+    if (row < 0 || row >= static_cast<int>(extras.size()) || row >= model.atomCount ||
+        row >= static_cast<int>(model.atoms.size()))
+        return nullptr;
+    const SiteExtras& e = extras[row];
+    const AtomSite& s = model.atoms[row];
+    if (e.symbol != s.symbol || e.x != s.x || e.y != s.y || e.z != s.z) return nullptr;
+    return &e;
+}
+
+}  // namespace crystal

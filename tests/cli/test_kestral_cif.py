@@ -1,0 +1,379 @@
+#!/usr/bin/python3
+"""kestral-cli with CIF input, checked from outside: the expanded unit cell against ASE or
+pymatgen reading the same CIF, and the periodic cell written with --xyz / --extxyz read back by
+ASE: every atom's neighbourhood in the written periodic cell is one the crystal has (a cell that is
+not a period gives boundary atoms neighbours the crystal does not have), and the atom count is the
+cell's volume times the crystal's number density."""
+import os
+import re
+import subprocess
+import tempfile
+import unittest
+import warnings
+
+import numpy as np
+import ase.io
+from ase.neighborlist import neighbor_list
+
+warnings.simplefilter("ignore")
+
+BIN = os.environ.get("SUITE_BIN", "build/native/cli")
+DATA = os.environ.get("SUITE_TEST_DATA", "tests/data")
+CLI = os.path.join(BIN, "kestral-cli")
+KIT = os.path.join(DATA, "cif")
+
+
+def run(*args, env=None):
+    return subprocess.run([CLI, *args], capture_output=True, text=True, timeout=300, env=env)
+
+
+def kit(name):
+    return os.path.join(KIT, name)
+
+
+def reference_atoms(name, tmp):
+    """The CIF as an independent reader expands it. ASE and pymatgen take 0.333 for a third at
+    face value and then keep near-duplicates apart, so they get the thirds written in full; ASE
+    cannot read the monoclinic symbol, so pymatgen reads that one."""
+    path = kit(name)
+    text = open(path).read()
+    full = re.sub(r"(?<![\d.])0\.3333?(?!\d)", "0.333333333333", text)
+    full = re.sub(r"(?<![\d.])0\.6667?(?!\d)", "0.666666666667", full)
+    copy = os.path.join(tmp, "ref_" + name)
+    with open(copy, "w") as f:
+        f.write(full)
+    if name.startswith("zro2"):
+        from pymatgen.io.cif import CifParser
+        from pymatgen.io.ase import AseAtomsAdaptor
+        structure = CifParser(copy).get_structures(primitive=False)[0]
+        return AseAtomsAdaptor.get_atoms(structure)
+    return ase.io.read(copy, format="cif")
+
+
+def read_crystal_data(path):
+    """Our crystal data file as cell parameters and (symbol, fractional) rows."""
+    lines = open(path, "rb").read().decode("ascii").split("\r\n")
+    numbers = lambda line: [float(v) for v in re.findall(r"=([-\d.]+)", line)]
+    a, b, c = numbers(lines[0])
+    alpha, beta, gamma = numbers(lines[1])
+    rows = []
+    for line in lines[2:]:
+        if not line.strip():
+            continue
+        symbol, z, x, y, zz, colour = line.split()
+        rows.append((symbol, int(z), float(x), float(y), float(zz), colour))
+    return (a, b, c, alpha, beta, gamma), rows
+
+
+def environments(atoms, cutoff=4.0):
+    """Per element, the distinct neighbour distance lists (within 1 mA)."""
+    i, d = neighbor_list("id", atoms, cutoff)
+    out = {}
+    symbols = atoms.get_chemical_symbols()
+    for k in range(len(atoms)):
+        env = np.sort(d[i == k])
+        known = out.setdefault(symbols[k], [])
+        if not any(len(e) == len(env) and np.allclose(e, env, atol=1e-3) for e in known):
+            known.append(env)
+    return out
+
+
+def assert_environments_within(test, ours, theirs, what):
+    for element, envs in ours.items():
+        for env in envs:
+            test.assertTrue(any(len(e) == len(env) and np.allclose(e, env, atol=3e-3)
+                                for e in theirs.get(element, [])), (what, element, env))
+
+
+def pair_distances(atoms, cutoff=4.0):
+    i, j, d = neighbor_list("ijd", atoms, cutoff)
+    symbols = atoms.get_chemical_symbols()
+    out = {}
+    for p, q, r in zip(i, j, d):
+        key = tuple(sorted((symbols[p], symbols[q])))
+        out.setdefault(key, []).append(r)
+    return {k: np.sort(v) for k, v in out.items()}
+
+
+KIT_FILES = ["nacl.cif", "si.cif", "si_origin2.cif", "srtio3.cif", "rutile.cif", "zno.cif",
+             "graphite.cif", "corundum.cif", "zro2_monoclinic.cif", "triclinic.cif"]
+
+
+class ExpansionAgreesWithIndependentReaders(unittest.TestCase):
+    def test_kit(self):
+        from ase import Atoms
+        with tempfile.TemporaryDirectory() as tmp:
+            for name in KIT_FILES:
+                with self.subTest(cif=name):
+                    out = os.path.join(tmp, name + ".txt")
+                    r = run("convert", kit(name), out)
+                    self.assertEqual(r.returncode, 0, r.stderr)
+                    cell, rows = read_crystal_data(out)
+                    self.assertLessEqual(cell[3], 90.0)
+                    self.assertLessEqual(cell[4], 90.0)
+                    ours = Atoms(symbols=[row[0] for row in rows],
+                                 scaled_positions=[row[2:5] for row in rows],
+                                 cell=list(cell), pbc=True)
+                    theirs = reference_atoms(name, tmp)
+                    self.assertEqual(sorted(ours.get_chemical_symbols()),
+                                     sorted(theirs.get_chemical_symbols()))
+                    self.assertAlmostEqual(ours.get_volume(), theirs.get_volume(), places=3)
+                    # Distances are blind to the order, the shift and the reversed axes.
+                    po, pt = pair_distances(ours), pair_distances(theirs)
+                    self.assertEqual(po.keys(), pt.keys())
+                    for key in po:
+                        np.testing.assert_allclose(po[key], pt[key], atol=2e-3, err_msg=str(key))
+                    # Row 0 is the reference atom at the origin; every coordinate in [0, 1).
+                    self.assertEqual(rows[0][2:5], (0.0, 0.0, 0.0))
+                    for row in rows:
+                        for v in row[2:5]:
+                            self.assertTrue(0 <= v < 1, row)
+
+    def test_same_sites_up_to_a_shift_where_no_axes_are_reversed(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            for name in ["rutile.cif", "corundum.cif", "zno.cif", "si_origin2.cif"]:
+                with self.subTest(cif=name):
+                    out = os.path.join(tmp, name + ".txt")
+                    self.assertEqual(run("convert", kit(name), out).returncode, 0)
+                    _, rows = read_crystal_data(out)
+                    theirs = reference_atoms(name, tmp)
+                    # Our origin is the first site of the heaviest element, row 0.
+                    heaviest = max(set(theirs.numbers))
+                    frac = theirs.get_scaled_positions()
+                    shift = frac[list(theirs.numbers).index(heaviest)]
+                    want = sorted((s, tuple(np.round((p - shift) % 1.0 % 1.0, 4) % 1.0))
+                                  for s, p in zip(theirs.get_chemical_symbols(), frac))
+                    got = sorted((r[0], tuple(np.round(np.array(r[2:5]), 4) % 1.0)) for r in rows)
+                    self.assertEqual(len(got), len(want))
+                    for (s1, p1), (s2, p2) in zip(got, want):
+                        self.assertEqual(s1, s2)
+                        np.testing.assert_allclose(p1, p2, atol=2e-4)
+
+    def test_thirds_written_for_the_one_third_replacement(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            out = os.path.join(tmp, "zno.txt")
+            self.assertEqual(run("convert", kit("zno.cif"), out).returncode, 0)
+            text = open(out, "rb").read().decode()
+            self.assertIn("0.3333333", text)
+            self.assertIn("0.6666667", text)
+            self.assertNotIn("0.3333\t", text)
+
+    def test_notes_name_what_the_import_assumed(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            r = run("convert", kit("si.cif"), os.path.join(tmp, "si.txt"))
+            self.assertIn("origin choice 1", r.stderr)
+            r = run("convert", kit("zro2_monoclinic.cif"), os.path.join(tmp, "z.txt"))
+            self.assertIn("axes b, c were reversed", r.stderr)
+            env = dict(os.environ, LANG="ja_JP.UTF-8", LC_ALL="")
+            r = run("convert", kit("si.cif"), os.path.join(tmp, "si.txt"), env=env)
+            self.assertIn("原点選択 1", r.stderr)
+
+    def test_reference_atom_by_label(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            out = os.path.join(tmp, "srtio3.txt")
+            r = run("convert", kit("srtio3.cif"), out, "--reference-atom", "O1")
+            self.assertEqual(r.returncode, 0, r.stderr)
+            _, rows = read_crystal_data(out)
+            self.assertEqual(rows[0][0], "O")
+            self.assertEqual(rows[0][2:5], (0.0, 0.0, 0.0))
+            r = run("convert", kit("srtio3.cif"), out, "--reference-atom", "Xx9")
+            self.assertEqual(r.returncode, 1)
+            self.assertIn("Xx9", r.stderr)
+
+
+# (crystal, direction, expected super cell edges or further options)
+CASES = [
+    ("graphite.cif", "0 0 1", (4.2677732, 2.464)),
+    ("srtio3.cif", "0 0 1", (3.905, 3.905)),
+    ("srtio3.cif", "1 1 0", None),
+    ("srtio3.cif", "1 1 1", None),
+    ("nacl.cif", "0 0 1", None),
+    ("nacl.cif", "1 1 0", None),
+    ("si.cif", "1 1 0", None),
+    ("si.cif", "0 0 1", None),
+    ("rutile.cif", "0 0 1", None),
+    ("corundum.cif", "0 0 1", ("--slice-thickness", "2")),
+    ("zno.cif", "0 0 1", ("--slice-thickness", "1.3")),
+    ("graphite.cif", "1 0 0", None),
+]
+
+
+class PeriodicCellsReadBack(unittest.TestCase):
+    def check_cell(self, name, uvw, extra=(), expected=None):
+        with tempfile.TemporaryDirectory() as tmp:
+            xyz = os.path.join(tmp, "cell.xyz")
+            ext = os.path.join(tmp, "cell.extxyz")
+            r = run("slice", kit(name), "--uvw", *uvw.split(), "--xyz", xyz, "--extxyz", ext,
+                    *extra)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            prism = ase.io.read(xyz, format="prismatic")
+            cell = ase.io.read(ext, format="extxyz")
+            self.assertTrue(all(cell.pbc))
+            np.testing.assert_allclose(prism.positions, cell.positions, atol=1e-6)
+            np.testing.assert_allclose(prism.cell.lengths(), cell.cell.lengths(), atol=1e-6)
+            self.assertEqual(list(prism.numbers), list(cell.numbers))
+            X, Y, Z = cell.cell.lengths()
+            if expected:
+                self.assertAlmostEqual(X, expected[0], places=5)
+                self.assertAlmostEqual(Y, expected[1], places=5)
+            # Inside the cell, as the prismatic layout wants.
+            self.assertTrue(np.all(cell.positions >= 0))
+            self.assertTrue(np.all(cell.positions < [X, Y, Z]))
+            crystal = reference_atoms(name, tmp)
+            # Atom count = volume x number density.
+            density = len(crystal) / crystal.get_volume()
+            self.assertAlmostEqual(len(cell), X * Y * Z * density, places=3)
+            # Every neighbourhood is one of the crystal's.
+            ours, theirs = environments(cell), environments(crystal)
+            assert_environments_within(self, ours, theirs, (name, uvw))
+            # The period in numpy: every atom moved by X (or Y) lands on an atom of its kind in
+            # the 3 x 3 x 1 tiling of the written cell, a tiling that only a true period makes a
+            # piece of the crystal (checked above).
+            tiled = cell.repeat((3, 3, 1))
+            pos, num = tiled.positions, tiled.numbers
+            centre = (pos[:, 0] >= X) & (pos[:, 0] < 2 * X) & (pos[:, 1] >= Y) & (pos[:, 1] < 2 * Y)
+            for shift in ([X, 0, 0], [0, Y, 0], [-X, 0, 0], [0, -Y, 0]):
+                moved = pos[centre] + shift
+                d = np.linalg.norm(moved[:, None, :] - pos[None, :, :], axis=2)
+                hit = d.argmin(axis=1)
+                self.assertTrue(np.all(d[np.arange(len(hit)), hit] < 1e-3))
+                self.assertTrue(np.all(num[hit] == num[centre]))
+            return r
+
+    def test_super_cells_of_the_kit(self):
+        for name, uvw, more in CASES:
+            with self.subTest(cif=name, uvw=uvw):
+                if more and isinstance(more[0], str):
+                    self.check_cell(name, uvw, extra=more)
+                else:
+                    self.check_cell(name, uvw, expected=more)
+
+    def test_periodic_cells(self):
+        for name, uvw in [("srtio3.cif", "3 2 1"), ("nacl.cif", "1 1 1"), ("si.cif", "1 1 2"),
+                          ("graphite.cif", "0 0 1"), ("rutile.cif", "1 1 0"),
+                          ("corundum.cif", "1 0 0"), ("zno.cif", "1 1 0")]:
+            with self.subTest(cif=name, uvw=uvw):
+                r = self.check_cell(name, uvw,
+                                    extra=("--periodic-cell", "--slice-thickness", "1.5"))
+                self.assertRegex(r.stdout, r"periodic cell: X=[\d.]+ Y=[\d.]+ .* strain 0 %")
+
+    def test_graphite_along_c_is_the_rectangle_not_a_bond(self):
+        r = run("layers", kit("graphite.cif"), "--uvw", "0", "0", "1")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn("super cell: X=4.2677732 Y=2.4640000", r.stdout)
+
+    def test_tiling(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            one, two = os.path.join(tmp, "1.xyz"), os.path.join(tmp, "2.xyz")
+            self.assertEqual(run("slice", kit("rutile.cif"), "--uvw", "0", "0", "1",
+                                 "--extxyz", one).returncode, 0)
+            self.assertEqual(run("slice", kit("rutile.cif"), "--uvw", "0", "0", "1",
+                                 "--extxyz", two, "--tile", "2", "3", "4").returncode, 0)
+            a, b = ase.io.read(one), ase.io.read(two)
+            self.assertEqual(len(b), 24 * len(a))
+            np.testing.assert_allclose(b.cell.lengths(), a.cell.lengths() * [2, 3, 4], atol=1e-5)
+            assert_environments_within(self, environments(b), environments(a), "tiled")
+            assert_environments_within(self, environments(a), environments(b), "tiled")
+
+    def test_occupancy_and_thermal_parameter_from_the_cif(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            xyz = os.path.join(tmp, "nacl.xyz")
+            self.assertEqual(run("slice", kit("nacl.cif"), "--uvw", "0", "0", "1",
+                                 "--xyz", xyz).returncode, 0)
+            atoms = ase.io.read(xyz, format="prismatic")
+            b = atoms.get_array("debye_waller_factors")
+            # B read back from u_rms = sqrt(B / 8 pi^2), written to four decimals.
+            np.testing.assert_allclose(b[atoms.numbers == 11], 1.6, rtol=2e-3)
+            np.testing.assert_allclose(b[atoms.numbers == 17], 1.2, rtol=2e-3)
+            # A crystal data file carries neither: 1 and 0.076.
+            txt = os.path.join(tmp, "nacl.txt")
+            self.assertEqual(run("convert", kit("nacl.cif"), txt).returncode, 0)
+            self.assertEqual(run("slice", txt, "--uvw", "0", "0", "1", "--xyz", xyz).returncode, 0)
+            rows = [l.split() for l in open(xyz).read().splitlines()[2:-1]]
+            self.assertTrue(all(r[4] == "1.0000" and r[5] == "0.0760" for r in rows))
+
+
+class SpeedAndHostileFiles(unittest.TestCase):
+    def test_hundred_sites_expand_and_slice_along_321_with_a_periodic_cell_quickly(self):
+        import time
+        rows = []
+        for k in range(10):
+            for j in range(10):
+                rows.append("%s%d %s %.2f %.2f %.2f" % ("Si" if j == 0 else "O", 10 * k + j,
+                                                     "Si" if j == 0 else "O", (0.7 * k) % 1,
+                                                     (0.8 * k) % 1, (0.3 * k + j / 20) % 1))
+        cif = ("data_bench\n_cell_length_a 10\n_cell_length_b 10\n_cell_length_c 10\n"
+               "_cell_angle_alpha 90\n_cell_angle_beta 90\n_cell_angle_gamma 90\n"
+               "_symmetry_space_group_name_H-M 'P 1'\nloop_\n_atom_site_label\n"
+               "_atom_site_type_symbol\n_atom_site_fract_x\n_atom_site_fract_y\n"
+               "_atom_site_fract_z\n" + "\n".join(rows) + "\n")
+        with tempfile.TemporaryDirectory() as tmp:
+            path = os.path.join(tmp, "hundred.cif")
+            with open(path, "w") as f:
+                f.write(cif)
+            xyz = os.path.join(tmp, "h.xyz")
+            start = time.monotonic()
+            r = run("slice", path, "--uvw", "3", "2", "1", "--periodic-cell", "--xyz", xyz)
+            elapsed = time.monotonic() - start
+            self.assertEqual(r.returncode, 0, r.stderr)
+            self.assertIn("100 atoms in the unit cell", r.stderr)
+            # The target is 1 s; a shared test machine gets some slack.
+            self.assertLess(elapsed, 3.0)
+            atoms = ase.io.read(xyz, format="prismatic")
+            X, Y, Z = atoms.cell.lengths()
+            self.assertAlmostEqual(len(atoms), X * Y * Z * 100 / 1000.0, places=3)
+
+    def test_hostile_files_are_refused_with_their_reason(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            cases = {
+                "garbage.cif": (bytes(range(256)) * 64, "CIF"),
+                "nocell.cif": (b"data_x\nloop_\n_atom_site_label\n_atom_site_fract_x\n"
+                               b"_atom_site_fract_y\n_atom_site_fract_z\nNa1 0 0 0\n",
+                               "_cell_length_a"),
+                "group.cif": (open(kit("nacl.cif"), "rb").read().replace(
+                    b"'F m -3 m'", b"'Q 9 z'"), "Q 9 z"),
+            }
+            for name, (data, reason) in cases.items():
+                with self.subTest(file=name):
+                    path = os.path.join(tmp, name)
+                    with open(path, "wb") as f:
+                        f.write(data)
+                    out = os.path.join(tmp, "out.txt")
+                    r = run("convert", path, out)
+                    self.assertEqual(r.returncode, 1)
+                    self.assertIn(reason, r.stderr)
+                    self.assertFalse(os.path.exists(out))
+                    r = run("slice", path, "--uvw", "0", "0", "1")
+                    self.assertEqual(r.returncode, 1)
+
+
+class TriclinicDistances(unittest.TestCase):
+    def test_distances_in_the_written_cell_are_the_crystals(self):
+        """A cell with cos alpha < cos beta cos gamma: the atoms of a (strained) periodic cell
+        are placed by the program's own Cartesian conversion; every distance between them is one
+        the crystal has by ASE."""
+        with tempfile.TemporaryDirectory() as tmp:
+            xyz = os.path.join(tmp, "t.xyz")
+            r = run("slice", kit("triclinic.cif"), "--uvw", "0", "0", "1", "--periodic-cell",
+                    "--max-strain", "10", "--slice-thickness", "2", "--xyz", xyz)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            ours = ase.io.read(xyz, format="prismatic")
+            crystal = reference_atoms("triclinic.cif", tmp)
+            allowed = {}
+            for key, d in pair_distances(crystal, 6.0).items():
+                allowed[key] = d
+            pos, sym = ours.positions, ours.get_chemical_symbols()
+            checked = 0
+            for p in range(len(ours)):
+                for q in range(p + 1, len(ours)):
+                    d = np.linalg.norm(pos[p] - pos[q])
+                    if d > 6.0:
+                        continue
+                    key = tuple(sorted((sym[p], sym[q])))
+                    self.assertLess(np.abs(allowed[key] - d).min(), 2e-3, (key, d))
+                    checked += 1
+            self.assertGreater(checked, 20)
+
+
+if __name__ == "__main__":
+    unittest.main()

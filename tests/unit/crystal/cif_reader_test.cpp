@@ -1,0 +1,280 @@
+#include "crystal/engine/cif_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <string>
+
+#include "core/localized.h"
+#include "crystal_fixture.h"
+
+using namespace crystal;
+
+namespace {
+
+std::string cubicCif(const std::string& sites, const std::string& group = "'P m -3 m'",
+                     const std::string& extraTags = "") {
+    return "data_test\n_cell_length_a 4.0\n_cell_length_b 4.0\n_cell_length_c 4.0\n"
+           "_cell_angle_alpha 90\n_cell_angle_beta 90\n_cell_angle_gamma 90\n"
+           "_symmetry_space_group_name_H-M " +
+           group + "\n" + extraTags +
+           "loop_\n_atom_site_label\n_atom_site_type_symbol\n_atom_site_fract_x\n"
+           "_atom_site_fract_y\n_atom_site_fract_z\n_atom_site_occupancy\n" +
+           sites;
+}
+
+std::optional<std::string> import(const std::string& bytes, CifImport& out,
+                                  const std::string& reference = "") {
+    return importCif(bytes, reference, out);
+}
+
+bool notesHold(const CifImport& in, const std::string& part) {
+    for (const std::string& n : in.notes)
+        if (n.find(part) != std::string::npos) return true;
+    return false;
+}
+
+}  // namespace
+
+TEST(CifReader, ExpandsMergesSnapsAndPutsTheHeaviestAtTheOrigin) {
+    CifImport in;
+    // Perovskite given with its origin on the titanium and a third written 0.333.
+    const auto refusal = import(cubicCif("Ti1 Ti 0 0 0 1\nSr1 Sr 0.5 0.5 0.5 1\n"
+                                         "O1 O 0.5 0 0 1\n"),
+                                in);
+    ASSERT_FALSE(refusal) << *refusal;
+    const CrystalModel& m = in.model;
+    ASSERT_EQ(m.atomCount, 5);
+    EXPECT_EQ(m.atoms[0].symbol, "Sr");
+    EXPECT_EQ(m.atoms[0].atomicNumber, "38");
+    EXPECT_EQ(m.atoms[0].x + m.atoms[0].y + m.atoms[0].z, "000");
+    int oxygen = 0;
+    for (int i = 0; i < m.atomCount; ++i) oxygen += m.atoms[i].symbol == "O";
+    EXPECT_EQ(oxygen, 3);
+    // Colours in turn by rising atomic number: O, Ti, Sr.
+    for (int i = 0; i < m.atomCount; ++i) {
+        const int want = m.atoms[i].symbol == "O" ? 0 : m.atoms[i].symbol == "Ti" ? 1 : 2;
+        EXPECT_EQ(m.atoms[i].colourIndex, want) << m.atoms[i].symbol;
+        EXPECT_EQ(m.atoms[i].colourValue, kAtomColours[want].value);
+    }
+    EXPECT_TRUE(notesHold(in, "48 operations"));
+}
+
+TEST(CifReader, ThirdsAreSnappedAndWrittenForTheOneThirdReplacement) {
+    CifImport in;
+    const std::string cif =
+        "data_g\n_cell_length_a 2.464\n_cell_length_b 2.464\n_cell_length_c 6.711\n"
+        "_cell_angle_alpha 90\n_cell_angle_beta 90\n_cell_angle_gamma 120\n"
+        "_space_group_name_H-M_alt 'P 63/m m c'\nloop_\n_atom_site_label\n_atom_site_fract_x\n"
+        "_atom_site_fract_y\n_atom_site_fract_z\nC1 0 0 0.25\nC2 0.333 0.667 0.25\n";
+    ASSERT_FALSE(import(cif, in));
+    ASSERT_EQ(in.model.atomCount, 4);  // not 8: 0.333 and 0.334 are one position
+    bool third = false;
+    for (int i = 0; i < 4; ++i) {
+        const AtomSite& s = in.model.atoms[i];
+        third = third || s.x == "0.3333333" || s.y == "0.3333333";
+        for (const std::string* t : {&s.x, &s.y, &s.z})
+            EXPECT_TRUE(*t == "0" || *t == "0.5" || *t == "0.3333333" || *t == "0.6666667") << *t;
+    }
+    EXPECT_TRUE(third);
+}
+
+TEST(CifReader, OperationLoopHallAndBareSymbolOriginChoice) {
+    // Diamond: origin choice 1 from the bare symbol (said), choice 2 from the Hall symbol and
+    // from listed operations; all give 8 atoms with the right spacing.
+    CifImport bare, hall, listed;
+    const std::string head =
+        "data_si\n_cell_length_a 5.43\n_cell_length_b 5.43\n_cell_length_c 5.43\n"
+        "_cell_angle_alpha 90\n_cell_angle_beta 90\n_cell_angle_gamma 90\n";
+    const std::string site =
+        "loop_\n_atom_site_label\n_atom_site_fract_x\n_atom_site_fract_y\n_atom_site_fract_z\n";
+    ASSERT_FALSE(import(head + "_space_group_name_H-M_alt 'F d -3 m'\n" + site + "Si1 0 0 0\n", bare));
+    EXPECT_EQ(bare.model.atomCount, 8);
+    EXPECT_TRUE(notesHold(bare, "origin choice 1"));
+    ASSERT_FALSE(import(head + "_space_group_name_Hall '-F 4vw 2vw 3'\n" + site +
+                            "Si1 0.125 0.125 0.125\n",
+                        hall));
+    EXPECT_EQ(hall.model.atomCount, 8);
+    EXPECT_FALSE(notesHold(hall, "origin choice 1"));
+    // The P 1 operations plus a listed inversion: the loop wins over the symbol given beside it.
+    ASSERT_FALSE(import(head + "_space_group_name_H-M_alt 'F d -3 m'\nloop_\n"
+                               "_space_group_symop_operation_xyz\n'x, y, z'\n'-x, -y, -z'\n" +
+                            site + "Si1 0.1 0.2 0.3\n",
+                        listed));
+    EXPECT_EQ(listed.model.atomCount, 2);
+    EXPECT_TRUE(notesHold(listed, "2 operations"));
+}
+
+TEST(CifReader, ObtuseAnglesBecomeTheirSupplementsWithTwoAxesReversed) {
+    const auto cell = [](const char* alpha, const char* beta) {
+        return std::string("data_m\n_cell_length_a 5\n_cell_length_b 6\n_cell_length_c 7\n") +
+               "_cell_angle_alpha " + alpha + "\n_cell_angle_beta " + beta +
+               "\n_cell_angle_gamma 80\nloop_\n_atom_site_label\n_atom_site_fract_x\n"
+               "_atom_site_fract_y\n_atom_site_fract_z\nZr1 0 0 0\nO1 0.1 0.2 0.3\n";
+    };
+    CifImport both, alpha, beta;
+    ASSERT_FALSE(import(cell("100", "110"), both));
+    EXPECT_EQ(both.model.alpha + " " + both.model.beta + " " + both.model.gamma, "80 70 80");
+    EXPECT_EQ(both.model.atoms[1].x + " " + both.model.atoms[1].y + " " + both.model.atoms[1].z,
+              "0.9 0.8 0.3");
+    ASSERT_FALSE(import(cell("100", "70"), alpha));
+    EXPECT_EQ(alpha.model.alpha + " " + alpha.model.beta + " " + alpha.model.gamma, "80 70 100");
+    EXPECT_EQ(alpha.model.atoms[1].x + " " + alpha.model.atoms[1].z, "0.9 0.7");
+    ASSERT_FALSE(import(cell("70", "100"), beta));
+    EXPECT_EQ(beta.model.alpha + " " + beta.model.beta + " " + beta.model.gamma, "70 80 100");
+    EXPECT_EQ(beta.model.atoms[1].y + " " + beta.model.atoms[1].z, "0.8 0.7");
+    EXPECT_TRUE(notesHold(beta, "axes b, c were reversed"));
+}
+
+TEST(CifReader, PartialOccupancyKeepsTheMajorityAndSaysSo) {
+    CifImport in;
+    ASSERT_FALSE(import(cubicCif("Sr1 Sr 0 0 0 1\nTi1 Ti 0.5 0.5 0.5 0.3\nZr1 Zr 0.5 0.5 0.5 0.7\n"
+                                 "O1 O 0.5 0.5 0 1\n"),
+                        in));
+    ASSERT_EQ(in.model.atomCount, 5);
+    int zr = 0, ti = 0;
+    for (int i = 0; i < 5; ++i) {
+        zr += in.model.atoms[i].symbol == "Zr";
+        ti += in.model.atoms[i].symbol == "Ti";
+        if (in.model.atoms[i].symbol == "Zr") EXPECT_DOUBLE_EQ(in.extras[i].occupancy, 0.7);
+    }
+    EXPECT_EQ(zr, 1);
+    EXPECT_EQ(ti, 0);
+    EXPECT_TRUE(notesHold(in, "Ti1"));
+    EXPECT_TRUE(notesHold(in, "Zr1"));
+}
+
+TEST(CifReader, ThermalParametersAreKeptBesideTheModel) {
+    CifImport in;
+    const std::string cif =
+        "data_t\n_cell_length_a 4\n_cell_length_b 4\n_cell_length_c 4\n_cell_angle_alpha 90\n"
+        "_cell_angle_beta 90\n_cell_angle_gamma 90\nloop_\n_atom_site_label\n_atom_site_fract_x\n"
+        "_atom_site_fract_y\n_atom_site_fract_z\n_atom_site_U_iso_or_equiv\n"
+        "_atom_site_B_iso_or_equiv\nNa1 0 0 0 0.01 ?\nCl1 0.5 0.5 0.5 ? 0.7895684\n";
+    ASSERT_FALSE(import(cif, in));
+    ASSERT_EQ(in.extras.size(), 2u);
+    EXPECT_EQ(in.extras[0].label, "Cl1");  // the heavier element at the origin
+    EXPECT_NEAR(in.extras[0].uIso, 0.01, 1e-6);
+    EXPECT_NEAR(in.extras[1].uIso, 0.01, 1e-12);
+    // The extras hold for a row only while the row is the imported one.
+    CrystalModel m = in.model;
+    EXPECT_NE(extrasOfRow(in.extras, m, 1), nullptr);
+    m.atoms[1].x = "0.25";
+    EXPECT_EQ(extrasOfRow(in.extras, m, 1), nullptr);
+    EXPECT_EQ(extrasOfRow(in.extras, m, 2), nullptr);
+}
+
+TEST(CifReader, ReferenceAtomByLabel) {
+    CifImport in;
+    ASSERT_FALSE(import(cubicCif("Sr1 Sr 0 0 0 1\nTi1 Ti 0.5 0.5 0.5 1\nO1 O 0.5 0.5 0 1\n"), in,
+                        "ti1"));
+    EXPECT_EQ(in.model.atoms[0].symbol, "Ti");
+    EXPECT_EQ(in.model.atoms[0].x + in.model.atoms[0].y + in.model.atoms[0].z, "000");
+    const auto refusal = import(cubicCif("Sr1 Sr 0 0 0 1\n"), in, "Q7");
+    ASSERT_TRUE(refusal);
+    EXPECT_NE(refusal->find("Q7"), std::string::npos);
+}
+
+// Every refusal names its problem, in English and in Japanese.
+TEST(CifReader, RefusalsNameTheProblem) {
+    struct Case {
+        std::string bytes;
+        const char* english;
+        const char* japanese;
+    };
+    const std::string noCell =
+        "data_x\n_cell_length_a 4\nloop_\n_atom_site_label\n_atom_site_fract_x\n"
+        "_atom_site_fract_y\n_atom_site_fract_z\nNa1 0 0 0\n";
+    const Case cases[] = {
+        {noCell, "_cell_length_b", "_cell_length_b"},
+        {cubicCif("Xq1 Xq 0 0 0 1\n"), "\"Xq\"", "\"Xq\""},
+        {cubicCif(""), "no atom sites", "原子サイト"},
+        {cubicCif("Na1 Na 0.2.5 0 0 1\n"), "\"0.2.5\"", "\"0.2.5\""},
+        {cubicCif("Na1 Na ? 0 0 1\n"), "\"?\"", "\"?\""},
+        {cubicCif("Na1 Na 0 0 0 1\n", "'P 7 q'"), "\"P 7 q\"", "\"P 7 q\""},
+        {"\x01\x02\xff\xfe binary \x00 garbage"
+         "_cell_length_a",
+         "not a readable CIF", "CIF ファイル"},
+        {cubicCif("Na1 Na 0 0 0 1.7\n"), "_atom_site_occupancy", "_atom_site_occupancy"},
+    };
+    for (bool japanese : {false, true}) {
+        core::setJapaneseTexts(japanese);
+        for (const Case& c : cases) {
+            CifImport in;
+            in.model.a = "stale";
+            const auto refusal = import(c.bytes, in);
+            ASSERT_TRUE(refusal) << c.english;
+            EXPECT_NE(refusal->find(japanese ? c.japanese : c.english), std::string::npos)
+                << *refusal;
+        }
+    }
+    core::setJapaneseTexts(false);
+}
+
+TEST(CifReader, HostileInputIsRefusedOrReadQuickly) {
+    using Clock = std::chrono::steady_clock;
+    // 10,000 distinct sites: counted without comparing every pair, and refused by the count.
+    std::string many;
+    for (int i = 0; i < 10000; ++i)
+        many += "Na" + std::to_string(i) + " Na " + std::to_string((i % 100) / 100.0) + " " +
+                std::to_string((i / 100) / 100.0) + " 0.5 1\n";
+    CifImport in;
+    auto start = Clock::now();
+    auto refusal = import(cubicCif(many, "'P 1'"), in);
+    ASSERT_TRUE(refusal);
+    EXPECT_NE(refusal->find("10000"), std::string::npos) << *refusal;
+    EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 5.0);
+
+    // 101 atoms after expansion: refused, naming the count.
+    std::string over;
+    for (int i = 0; i < 101; ++i) over += "O" + std::to_string(i) + " O " + std::to_string(i / 101.0 * 0.9 + 0.05) + " 0.3 0.7 1\n";
+    refusal = import(cubicCif(over, "'P 1'"), in);
+    ASSERT_TRUE(refusal);
+    EXPECT_NE(refusal->find("101"), std::string::npos);
+
+    // A 1 MB line in a comment and a 1 MB value: read, or refused, without a hang.
+    const std::string longLine = "#" + std::string(1 << 20, 'x') + "\n";
+    EXPECT_FALSE(import(longLine + cubicCif("Na1 Na 0 0 0 1\n"), in));
+    refusal = import(cubicCif("Na1 Na 0." + std::string(1 << 20, '1') + " 0 0 1\n"), in);
+    if (refusal) EXPECT_NE(refusal->find("Na1"), std::string::npos);
+
+    // Standard uncertainties are dropped; "?" for an occupancy means 1, said.
+    ASSERT_FALSE(import(cubicCif("Na1 Na 0.25(3) 0.25(3) 0.25(3) ?\n", "'P 1'"), in));
+    EXPECT_EQ(in.model.atomCount, 1);
+    EXPECT_DOUBLE_EQ(in.extras[0].occupancy, 1.0);
+    EXPECT_TRUE(notesHold(in, "occupancy"));
+    ASSERT_FALSE(
+        import(cubicCif("Na1 Na 0 0 0 1\nCl1 Cl 0.25(3) 0.5 0.5 1\n", "'P 1'"), in, "Na1"));
+    EXPECT_EQ(in.model.atoms[1].x, "0.25");
+
+    // A CIF 2.0 header is a comment to this reader; the rest is read as usual.
+    ASSERT_FALSE(import("#\\#CIF_2.0\n" + cubicCif("Na1 Na 0 0 0 1\n"), in));
+    EXPECT_EQ(in.model.atomCount, 1);
+}
+
+TEST(CifReader, AppliedImportKeepsTheDirectionAndLaterRows) {
+    CifImport in;
+    ASSERT_FALSE(import(cubicCif("Na1 Na 0 0 0 1\nCl1 Cl 0.5 0.5 0.5 1\n"), in));
+    CrystalModel m = presetCrystal();
+    m.u = "1";
+    m.v = "1";
+    m.w = "0";
+    m.atoms[7].symbol = "Kr";
+    applyCifImport(in, m);
+    EXPECT_EQ(m.u + m.v + m.w, "110");
+    EXPECT_EQ(m.atomCount, 2);
+    EXPECT_EQ(m.a, "4.0");
+    EXPECT_EQ(m.atoms[7].symbol, "Kr");
+    // What the import wrote is a crystal data file that reads back.
+    CrystalModel back;
+    ASSERT_TRUE(parseCrystalData(crystalDataText(m), back));
+    EXPECT_EQ(back.atomCount, 2);
+}
+
+TEST(CifReader, FileSuffix) {
+    EXPECT_TRUE(hasCifSuffix("a/b/NaCl.CIF"));
+    EXPECT_TRUE(hasCifSuffix("x.cif"));
+    EXPECT_FALSE(hasCifSuffix("x.txt"));
+    EXPECT_FALSE(hasCifSuffix("cif"));
+}
