@@ -22,6 +22,9 @@
 #include "core/localized.h"
 #include "core/message_sink.h"
 #include "core/stderr_sink.h"
+#include "crystal/engine/cell.h"
+#include "crystal/engine/cell_exports.h"
+#include "crystal/engine/cif_reader.h"
 #include "crystal/engine/crystal_model.h"
 #include "crystal/engine/orientation.h"
 #include "crystal/engine/page.h"
@@ -43,9 +46,13 @@ const char* const kUsage =
     "usage:\n"
     "  kestral-cli slice CRYSTAL.txt --uvw U V W [--reference OUT.txt] [--normal STEM.dat]\n"
     "              [--convergent OUT.xyz] [--pages OUT.bmp] [--crystal-out OUT.txt]\n"
-    "              [--client WIDTH HEIGHT]\n"
+    "              [--client WIDTH HEIGHT] [--xyz OUT.xyz] [--extxyz OUT.xyz]\n"
+    "              [--tile NX NY NZ] [--periodic-cell [--max-strain PCT]]\n"
+    "              [--slice-thickness DZ] [--reference-atom LABEL]\n"
     "  kestral-cli slice --uvw U V W OUTPUTS... --out-dir DIR CRYSTAL.txt...\n"
-    "  kestral-cli layers CRYSTAL.txt --uvw U V W\n"
+    "  kestral-cli layers CRYSTAL.txt --uvw U V W [--periodic-cell [--max-strain PCT]]\n"
+    "              [--slice-thickness DZ] [--reference-atom LABEL]\n"
+    "  kestral-cli convert IN.cif OUT.txt [--reference-atom LABEL]\n"
     "  kestral-cli --help | --version | COMMAND --help\n"
     "\n"
     "slice   slices the crystal along [U V W] and writes the chosen files: the reference\n"
@@ -56,7 +63,16 @@ const char* const kUsage =
     "        --quiet leaves out the success messages. With --out-dir several crystals are\n"
     "        sliced, each output going to DIR under the crystal's name: --normal s.dat for\n"
     "        si.txt gives DIR/si-s1.dat, ...; one summary line per crystal follows.\n"
-    "layers  prints the repeat distance, the plane heights, the spacing and the super cell.\n";
+    "        --xyz writes the periodic cell as a prismatic-style atom list, --extxyz as extended\n"
+    "        XYZ; --tile repeats the cell in both. --periodic-cell chooses the in-plane axes as\n"
+    "        the smallest cell that repeats the crystal exactly (or, when none does, strained by\n"
+    "        at most --max-strain percent, default 1). --slice-thickness cuts the repeat into\n"
+    "        equal slabs of about DZ Angstrom wherever the atoms sit.\n"
+    "layers  prints the repeat distance, the plane heights, the spacing and the super cell.\n"
+    "convert reads a CIF and writes it as a crystal data file.\n"
+    "CRYSTAL may be a crystal data file or a CIF (*.cif): the CIF's sites are expanded with its\n"
+    "symmetry and the reference atom (--reference-atom, default the first site of the heaviest\n"
+    "element) is put at the origin.\n";
 
 // Answers the "save all pages" question with Yes without printing it; everything else goes to
 // the stderr sink.
@@ -90,13 +106,11 @@ class ProgressPages final : public crystal::PageRenderer {
 
 // The files a slice writes; an empty name is an output not asked for.
 struct Outputs {
-    std::string reference, normal, convergent, pages, crystalOut;
+    std::string reference, normal, convergent, pages, crystalOut, xyz, extxyz;
     std::vector<std::pair<const char*, std::string>> named() const {
-        return {{"--reference", reference},
-                {"--normal", normal},
-                {"--convergent", convergent},
-                {"--pages", pages},
-                {"--crystal-out", crystalOut}};
+        return {{"--reference", reference},   {"--normal", normal}, {"--convergent", convergent},
+                {"--pages", pages},           {"--crystal-out", crystalOut},
+                {"--xyz", xyz},               {"--extxyz", extxyz}};
     }
 };
 
@@ -107,6 +121,10 @@ struct Options {
     Outputs out;
     int clientWidth = kClientWidth, clientHeight = kClientHeight;
     bool haveClient = false, quiet = false;
+    std::string referenceAtom;
+    bool periodicCell = false;
+    double maxStrainPercent = 1.0, sliceThickness = 0;
+    int tile[3] = {1, 1, 1};
 };
 
 // Evaluations per atom row of the slicing translation box for a direction, in lowest terms as
@@ -140,6 +158,16 @@ const std::vector<cli::Command> kCommands = {
       "  --out-dir DIR         several crystals at once: each output goes to DIR, its name led\n"
       "                        by the crystal's (--convergent beam.xyz for si.txt gives\n"
       "                        DIR/si-beam.xyz)\n"
+      "  --xyz OUT.xyz         the periodic cell: comment, X Y Z, rows Z x y z occupancy u_rms,\n"
+      "                        -1 (as ASE reads with format='prismatic')\n"
+      "  --extxyz OUT.xyz      the periodic cell as extended XYZ (Lattice, pbc)\n"
+      "  --tile NX NY NZ       the cell repeated in both atom lists\n"
+      "  --periodic-cell       in-plane axes of the smallest cell that repeats the crystal\n"
+      "  --max-strain PCT      how far from periodic such a cell may be when none is exact (1)\n"
+      "  --slice-thickness DZ  equal slabs of about DZ Angstrom instead of atomic planes\n"
+      "  --reference-atom L    the CIF site put at the origin (default: the first site of the\n"
+      "                        heaviest element)\n"
+      "CRYSTAL may be a CIF (*.cif).\n"
       "Example:\n"
       "  kestral-cli slice srtio3.txt --uvw 1 1 0 --reference ref.txt --normal slab.dat "
       "--pages page.bmp\n",
@@ -154,6 +182,15 @@ const std::vector<cli::Command> kCommands = {
       "  --out-dir DIR         複数の結晶をまとめて処理: 各出力を DIR に、結晶ファイルの名前を\n"
       "                        先頭に付けて書きます（si.txt の --convergent beam.xyz は\n"
       "                        DIR/si-beam.xyz）\n"
+      "  --xyz OUT.xyz         周期セル: コメント、X Y Z、行 Z x y z 占有率 u_rms、-1\n"
+      "                        （ASE の format='prismatic' で読めます）\n"
+      "  --extxyz OUT.xyz      周期セルを拡張 XYZ（Lattice, pbc 付き）で\n"
+      "  --tile NX NY NZ       両方の原子リストでセルを繰り返します\n"
+      "  --periodic-cell       結晶を繰り返す最小のセルの面内軸を使います\n"
+      "  --max-strain PCT      厳密なセルがないときに許すひずみ（%、既定 1）\n"
+      "  --slice-thickness DZ  原子面の代わりに約 DZ Å の等しい厚さのスラブ\n"
+      "  --reference-atom L    原点に置く CIF のサイト（既定: 最も重い元素の最初のサイト）\n"
+      "結晶には CIF (*.cif) も使えます。\n"
       "例:\n"
       "  kestral-cli slice srtio3.txt --uvw 1 1 0 --reference ref.txt --normal slab.dat "
       "--pages page.bmp\n"}},
@@ -167,6 +204,18 @@ const std::vector<cli::Command> kCommands = {
       "繰り返し距離、層の間隔、各面の高さとスーパーセルを表示します。\n"
       "例:\n"
       "  kestral-cli layers srtio3.txt --uvw 1 1 0\n"}},
+    {"convert",
+     2,
+     {"Usage: kestral-cli convert IN.cif OUT.txt [--reference-atom LABEL]\n"
+      "Reads a CIF (expanded with its symmetry, the reference atom at the origin) and writes it\n"
+      "as a crystal data file. What the import assumed or changed is printed on stderr.\n"
+      "Example:\n"
+      "  kestral-cli convert graphite.cif graphite.txt\n",
+      "使い方: kestral-cli convert 入力.cif 出力.txt [--reference-atom ラベル]\n"
+      "CIF を読み（対称性で展開し、基準原子を原点に置きます）、結晶データファイルとして\n"
+      "書き出します。読み込みで仮定・変更した内容は標準エラーに表示します。\n"
+      "例:\n"
+      "  kestral-cli convert graphite.cif graphite.txt\n"}},
 };
 
 // Every option, with the commands that take it (see cli/cli_common.h).
@@ -203,6 +252,15 @@ std::vector<cli::Option> optionTable(Options& o, bool& haveDirection) {
         o.haveClient = true;
         return std::string();
     };
+    const char* const tileRange = "--tile needs three whole numbers of 1..100";
+    const auto tile = [&o, tileRange](const std::string&, const std::vector<std::string>& values) {
+        for (int k = 0; k < 3; ++k) {
+            const long n = cli::parseInteger(values[k]).value_or(0);
+            if (n < 1 || n > 100) return std::string(tileRange);
+            o.tile[k] = static_cast<int>(n);
+        }
+        return std::string();
+    };
     return {
         {"--uvw", "slice layers", 3, "U V W", direction, "--uvw needs three integers"},
         {"--client", "slice", 2, "WIDTH HEIGHT", client, clientRange},
@@ -213,6 +271,13 @@ std::vector<cli::Option> optionTable(Options& o, bool& haveDirection) {
         {"--crystal-out", "slice", 1, "OUT.txt", cli::text(o.out.crystalOut)},
         {"--quiet", "*", 0, "", cli::flag(o.quiet)},
         {"--out-dir", "slice", 1, "DIR", cli::text(o.outDir)},
+        {"--xyz", "slice", 1, "OUT.xyz", cli::text(o.out.xyz)},
+        {"--extxyz", "slice", 1, "OUT.xyz", cli::text(o.out.extxyz)},
+        {"--tile", "slice", 3, "NX NY NZ", tile, tileRange},
+        {"--periodic-cell", "slice layers", 0, "", cli::flag(o.periodicCell)},
+        {"--max-strain", "slice layers", 1, "PCT", cli::numberIn(0, 10, o.maxStrainPercent)},
+        {"--slice-thickness", "slice layers", 1, "DZ", cli::numberIn(0.1, 100, o.sliceThickness)},
+        {"--reference-atom", "slice layers convert", 1, "LABEL", cli::text(o.referenceAtom)},
     };
 }
 
@@ -231,6 +296,8 @@ Outputs outputsInFolder(const Options& o, const std::string& crystalFile) {
     out.convergent = place(o.out.convergent);
     out.pages = place(o.out.pages);
     out.crystalOut = place(o.out.crystalOut);
+    out.xyz = place(o.out.xyz);
+    out.extxyz = place(o.out.extxyz);
     return out;
 }
 
@@ -252,6 +319,24 @@ std::optional<Options> parse(const std::vector<std::string>& args, std::string& 
     };
     error = cli::parseOptions(table, o.command, {args.begin() + 1, args.end()}, o.crystals, stray);
     if (!error.empty()) return std::nullopt;
+    if (o.command == "convert") {
+        if (o.crystals.size() != 2) {
+            error = o.crystals.size() < 2
+                        ? "convert needs a CIF and the crystal data file to write"
+                        : "unexpected argument '" + o.crystals[2] + "'";
+            return std::nullopt;
+        }
+        if (cli::samePath(o.crystals[0], o.crystals[1])) {
+            error = "convert would overwrite its CIF '" + o.crystals[0] + "'";
+            return std::nullopt;
+        }
+        return o;
+    }
+    for (const std::string& crystalFile : o.crystals)
+        if (!o.referenceAtom.empty() && !crystal::hasCifSuffix(crystalFile)) {
+            error = "--reference-atom picks a site of a CIF; '" + crystalFile + "' is none";
+            return std::nullopt;
+        }
     if (o.outDir.empty() && o.crystals.size() > 1) {
         error = "unexpected argument '" + o.crystals[1] + "'";
         return std::nullopt;
@@ -322,6 +407,68 @@ void printLayers(const crystal::CrystalState& cs) {
     std::printf("super cell: X=%.7f Y=%.7f\n", st.superCellX, st.superCellY);
 }
 
+const core::Localized kPeriodicReport{
+    "periodic cell: X=%.7f Y=%.7f repeat=%.7f (Ang.), edges [%g %g %g] and [%g %g %g], %.4g unit "
+    "cells, %zu atoms, strain %.3g %%\n",
+    "周期セル: X=%.7f Y=%.7f 繰り返し=%.7f (Å)、辺 [%g %g %g] と [%g %g %g]、単位格子 %.4g 個分、"
+    "原子 %zu 個、ひずみ %.3g %%\n"};
+const core::Localized kNoCellForExport{
+    "Unable to write the periodic cell: no super cell was found.",
+    "周期セルを書き出せません: スーパーセルが見つかりませんでした。"};
+const core::Localized kCellWritten{"Periodic cell file\n%s\nhas been successfully created (%zu atoms).",
+                                   "周期セルのファイル\n%s\nを作成しました (原子 %zu 個)。"};
+
+void printPeriodicCell(const crystal::CrystalState& cs, std::size_t atoms) {
+    const crystal::SlicingState& st = cs.slicing;
+    const crystal::Lattice& l = st.lattice;
+    const double cellVolume = l.a * l.b * l.c * l.volumeTerm;
+    std::printf(core::text(kPeriodicReport), st.superCellX, st.superCellY, st.repeatDistance,
+                st.periodicT1[0] + 0.0, st.periodicT1[1] + 0.0, st.periodicT1[2] + 0.0,
+                st.periodicT2[0] + 0.0, st.periodicT2[1] + 0.0, st.periodicT2[2] + 0.0,
+                st.superCellX * st.superCellY * st.repeatDistance / cellVolume, atoms,
+                st.periodicStrain * 100);
+}
+
+// Reads a crystal data file, or a CIF by its suffix; what the import assumed goes to stderr.
+bool loadCrystal(const std::string& path, const std::string& referenceAtom,
+                 crystal::CrystalModel& model, std::vector<crystal::SiteExtras>& extras,
+                 core::MessageSink& sink) {
+    if (!crystal::hasCifSuffix(path)) return crystal::loadCrystalFile(path, model, sink, false);
+    crystal::CifImport import;
+    if (!crystal::readCifFile(path, referenceAtom, import, sink)) return false;
+    for (const std::string& note : import.notes)
+        std::fprintf(stderr, "kestral-cli: %s\n", note.c_str());
+    crystal::applyCifImport(import, model);
+    extras = import.extras;
+    return true;
+}
+
+bool writeCellFile(const std::string& path, const std::string& content, std::size_t atoms,
+                   core::MessageSink& sink) {
+    if (!crystal::writeWholeFile(path, content)) {
+        sink.ask(crystal::text::kCannotCreate, "Error", core::kIconError);
+        return false;
+    }
+    sink.ask(core::formatMessage(core::text(kCellWritten), path.c_str(), atoms), "Success",
+             core::kIconInformation);
+    return true;
+}
+
+int convertOne(const Options& o) {
+    cli::ToolSink stderrSink("kestral-cli", o.quiet);
+    crystal::CrystalModel model = crystal::presetCrystal();
+    std::vector<crystal::SiteExtras> extras;
+    if (!loadCrystal(o.crystals[0], o.referenceAtom, model, extras, stderrSink)) {
+        cli::explainInput("kestral-cli", o.crystals[0]);
+        return 1;
+    }
+    if (!crystal::saveCrystalFile(o.crystals[1], model, stderrSink)) {
+        cli::explainOutput("kestral-cli", o.crystals[1]);
+        return 1;
+    }
+    return 0;
+}
+
 // Loads and slices one crystal and writes its outputs; 0 when everything was written.
 int sliceOne(const Options& o, const std::string& crystalFile, const Outputs& out) {
     cli::ToolSink stderrSink("kestral-cli", o.quiet);
@@ -331,10 +478,14 @@ int sliceOne(const Options& o, const std::string& crystalFile, const Outputs& ou
     const crystal::Seams seams{sink, busy, waitBox};
 
     crystal::CrystalState state;
-    if (!crystal::loadCrystalFile(crystalFile, state.model, sink, false)) {
+    std::vector<crystal::SiteExtras> extras;
+    if (!loadCrystal(crystalFile, o.referenceAtom, state.model, extras, sink)) {
         cli::explainInput("kestral-cli", crystalFile);
         return 1;
     }
+    state.options.periodicCell = o.periodicCell;
+    state.options.maxStrain = o.maxStrainPercent / 100.0;
+    state.options.sliceThickness = o.sliceThickness;
     state.model.u = o.u;
     state.model.v = o.v;
     state.model.w = o.w;
@@ -344,6 +495,13 @@ int sliceOne(const Options& o, const std::string& crystalFile, const Outputs& ou
 
     crystal::RasterPages pages(o.clientWidth, o.clientHeight, kScreenWidth, seams);
     if (!crystal::runSlicing(state, pages.canvas, kScreenWidth, seams)) return 1;
+
+    const bool cellWanted = !out.xyz.empty() || !out.extxyz.empty();
+    const bool haveCell = state.slicing.superCellX > 0 && state.slicing.superCellY > 0;
+    crystal::CellContent cell;
+    if ((state.slicing.periodicCell || cellWanted) && haveCell)
+        cell = crystal::periodicCellContent(state.model, extras, state.slicing);
+    if (state.slicing.periodicCell) printPeriodicCell(state, cell.atoms.size());
 
     if (o.command == "layers") {
         printLayers(state);
@@ -369,6 +527,24 @@ int sliceOne(const Options& o, const std::string& crystalFile, const Outputs& ou
     }
     if (!out.crystalOut.empty())
         wrote(crystal::saveCrystalFile(out.crystalOut, state.model, sink), out.crystalOut);
+    if (cellWanted && !haveCell) {
+        sink.ask(core::text(kNoCellForExport), "Error", core::kIconError);
+        ok = false;
+    } else if (cellWanted) {
+        const crystal::CellContent tiled =
+            crystal::tiled(cell, o.tile[0], o.tile[1], o.tile[2]);
+        const std::string comment = core::formatMessage(
+            "kestral-cli [%s %s %s] periodic cell %d x %d x %d", state.model.u.c_str(),
+            state.model.v.c_str(), state.model.w.c_str(), o.tile[0], o.tile[1], o.tile[2]);
+        if (!out.xyz.empty())
+            wrote(writeCellFile(out.xyz, crystal::prismaticText(tiled, comment),
+                                tiled.atoms.size(), sink),
+                  out.xyz);
+        if (!out.extxyz.empty())
+            wrote(writeCellFile(out.extxyz, crystal::extendedXyzText(tiled, comment),
+                                tiled.atoms.size(), sink),
+                  out.extxyz);
+    }
     return ok ? 0 : 1;
 }
 
@@ -425,6 +601,7 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    if (options->command == "convert") return convertOne(*options);
     if (options->outDir.empty()) return sliceOne(*options, options->crystals[0], options->out);
     return sliceAll(*options);
 }

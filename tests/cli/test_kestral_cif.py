@@ -324,14 +324,15 @@ class SpeedAndHostileFiles(unittest.TestCase):
             self.assertAlmostEqual(len(atoms), X * Y * Z * 100 / 1000.0, places=3)
 
     def test_hostile_files_are_refused_with_their_reason(self):
+        with open(kit("nacl.cif"), "rb") as f:
+            nacl = f.read()
         with tempfile.TemporaryDirectory() as tmp:
             cases = {
                 "garbage.cif": (bytes(range(256)) * 64, "CIF"),
                 "nocell.cif": (b"data_x\nloop_\n_atom_site_label\n_atom_site_fract_x\n"
                                b"_atom_site_fract_y\n_atom_site_fract_z\nNa1 0 0 0\n",
                                "_cell_length_a"),
-                "group.cif": (open(kit("nacl.cif"), "rb").read().replace(
-                    b"'F m -3 m'", b"'Q 9 z'"), "Q 9 z"),
+                "group.cif": (nacl.replace(b"'F m -3 m'", b"'Q 9 z'"), "Q 9 z"),
             }
             for name, (data, reason) in cases.items():
                 with self.subTest(file=name):
@@ -343,8 +344,10 @@ class SpeedAndHostileFiles(unittest.TestCase):
                     self.assertEqual(r.returncode, 1)
                     self.assertIn(reason, r.stderr)
                     self.assertFalse(os.path.exists(out))
-                    r = run("slice", path, "--uvw", "0", "0", "1")
+                    r = run("slice", path, "--uvw", "0", "0", "1", "--xyz",
+                            os.path.join(tmp, "out.xyz"))
                     self.assertEqual(r.returncode, 1)
+                    self.assertFalse(os.path.exists(os.path.join(tmp, "out.xyz")))
 
 
 class TriclinicDistances(unittest.TestCase):
