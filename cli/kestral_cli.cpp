@@ -409,14 +409,14 @@ void printLayers(const crystal::CrystalState& cs) {
 
 const core::Localized kPeriodicReport{
     "periodic cell: X=%.7f Y=%.7f repeat=%.7f (Ang.), edges [%g %g %g] and [%g %g %g], %.4g unit "
-    "cells, %zu atoms, strain %.3g %%\n",
+    "cells, %lu atoms, strain %.3g %%\n",
     "周期セル: X=%.7f Y=%.7f 繰り返し=%.7f (Å)、辺 [%g %g %g] と [%g %g %g]、単位格子 %.4g 個分、"
-    "原子 %zu 個、ひずみ %.3g %%\n"};
+    "原子 %lu 個、ひずみ %.3g %%\n"};
 const core::Localized kNoCellForExport{
     "Unable to write the periodic cell: no super cell was found.",
     "周期セルを書き出せません: スーパーセルが見つかりませんでした。"};
-const core::Localized kCellWritten{"Periodic cell file\n%s\nhas been successfully created (%zu atoms).",
-                                   "周期セルのファイル\n%s\nを作成しました (原子 %zu 個)。"};
+const core::Localized kCellWritten{"Periodic cell file\n%s\nhas been successfully created (%lu atoms).",
+                                   "周期セルのファイル\n%s\nを作成しました (原子 %lu 個)。"};
 
 void printPeriodicCell(const crystal::CrystalState& cs, std::size_t atoms) {
     const crystal::SlicingState& st = cs.slicing;
@@ -425,7 +425,8 @@ void printPeriodicCell(const crystal::CrystalState& cs, std::size_t atoms) {
     std::printf(core::text(kPeriodicReport), st.superCellX, st.superCellY, st.repeatDistance,
                 st.periodicT1[0] + 0.0, st.periodicT1[1] + 0.0, st.periodicT1[2] + 0.0,
                 st.periodicT2[0] + 0.0, st.periodicT2[1] + 0.0, st.periodicT2[2] + 0.0,
-                st.superCellX * st.superCellY * st.repeatDistance / cellVolume, atoms,
+                st.superCellX * st.superCellY * st.repeatDistance / cellVolume,
+                static_cast<unsigned long>(atoms),
                 st.periodicStrain * 100);
 }
 
@@ -449,7 +450,9 @@ bool writeCellFile(const std::string& path, const std::string& content, std::siz
         sink.ask(crystal::text::kCannotCreate, "Error", core::kIconError);
         return false;
     }
-    sink.ask(core::formatMessage(core::text(kCellWritten), path.c_str(), atoms), "Success",
+    sink.ask(core::formatMessage(core::text(kCellWritten), path.c_str(),
+                                 static_cast<unsigned long>(atoms)),
+             "Success",
              core::kIconInformation);
     return true;
 }

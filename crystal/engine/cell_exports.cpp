@@ -104,7 +104,7 @@ std::string prismaticText(const CellContent& cell, const std::string& comment) {
 
 std::string extendedXyzText(const CellContent& cell, const std::string& comment) {
     using core::formatMessage;
-    std::string out = formatMessage("%zu\r\n", cell.atoms.size());
+    std::string out = std::to_string(cell.atoms.size()) + "\r\n";
     std::string quoted = comment;
     std::replace(quoted.begin(), quoted.end(), '"', '\'');
     out += formatMessage(
