@@ -14,6 +14,7 @@
 #include <gemmi/symmetry.hpp>
 
 #include "core/localized.h"
+#include "image/file_io.h"
 
 namespace crystal {
 
@@ -598,7 +599,7 @@ std::optional<std::string> importCif(std::string_view bytes, const std::string& 
 
 bool readCifFile(const std::string& path, const std::string& referenceLabel, CifImport& out,
                  core::MessageSink& sink) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
+    std::FILE* f = image::openFile(path, "rb");
     if (!f) {
         sink.ask("The file does not exist.", "Error", core::kIconError);
         return false;
@@ -607,6 +608,7 @@ bool readCifFile(const std::string& path, const std::string& referenceLabel, Cif
     char buffer[65536];
     std::size_t n;
     bool tooLarge = false;
+    bool readOk = true;
     while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
         bytes.append(buffer, n);
         if (bytes.size() > kMaxCifBytes) {
@@ -614,7 +616,12 @@ bool readCifFile(const std::string& path, const std::string& referenceLabel, Cif
             break;
         }
     }
+    if (std::ferror(f)) readOk = false;
     std::fclose(f);
+    if (!readOk) {
+        sink.ask("Wrong data file.", "Error", core::kIconError);
+        return false;
+    }
     if (tooLarge) {
         sink.ask(core::text(kTooLarge), "Error", core::kIconError);
         return false;
