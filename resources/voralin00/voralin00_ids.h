@@ -100,4 +100,33 @@
 #define IDC_BRIGHTUP 143
 #define IDC_BRIGHTDOWN 144
 
+/* Lattice tools: system-menu commands (multiples of 16) and their dialogs. */
+#define IDM_FINDSPOTS 0x300
+#define IDM_LATTICEFILTER 0x310
+#define IDM_SYMMETRIC 0x320
+#define IDM_REMOVEDPART 0x330
+#define IDM_RADIAL 0x340
+#define IDM_WINDOWED 0x350
+#define IDM_WHOLEFRAME 0x360
+#define IDC_SPOTLIST 400
+#define IDC_SPOTBASIS 401
+#define IDC_SPOTRADIUS 402
+#define IDC_MASKSPOTS 403
+#define IDC_MASKLATTICE 404
+#define IDC_SPOTHEADER 405
+#define IDC_LATNONE 410
+#define IDC_LATKEEP 411
+#define IDC_LATREMOVE 412
+#define IDC_WIENER 413
+#define IDC_ABSF 414
+#define IDC_G1X 415
+#define IDC_G1Y 416
+#define IDC_G2X 417
+#define IDC_G2Y 418
+#define IDC_LATRADIUS 419
+#define IDC_EDGESIGMA 420
+#define IDC_NOISESCALE 421
+#define IDC_SMOOTHING 422
+#define IDC_PLOTAREA 430
+
 #endif

@@ -8,6 +8,7 @@
 
 #include "frame/app_frame.h"
 #include "image/packed_dib.h"
+#include "spectrum/app/lattice_state.h"
 #include "spectrum/app/window_rules.h"
 #include "spectrum/engine/overlays.h"
 #include "spectrum/engine/spectrum_state.h"
@@ -31,6 +32,7 @@ struct AppState {
     int savedSelectedPoint = 0;
     std::string openedPath;
     std::string imageInfo;
+    LatticeState lattice;
 };
 
 // The program's description for the shared frame.

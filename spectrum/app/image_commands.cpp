@@ -44,9 +44,10 @@ void inverseFftCommand(AppState& app, HWND window) {
     app.dragging = false;
     frame::WaitBox busy(app.frame);
     const bool done = spectrum::inverseTransform(app.image, app.geometry, app.settings, app.buffers,
-                                                 app.sink, busy);
+                                                 app.sink, busy, &app.lattice.parts);
     if (done) {
         setImageState(app, ImageState::FilteredShown);
+        latticeAfterInverse(app, window);
         frame::repaintPicture(window, true);
     }
     app.settings.filter.circles.clear();

@@ -27,6 +27,7 @@ bool OnCreate(HWND window, const CREATESTRUCTA& create) {
     InsertMenuA(system, kSpecialMenuPosition, MF_BYPOSITION | MF_STRING | MF_ENABLED, IDM_SPECIAL,
                 "S&pecial setting...");
     frame::locateProgramFiles(frame);
+    addLatticeMenu(*app, window);
     SetWindowTextA(window, frame.table->finalTitle);
     setImageState(*app, ImageState::NoImage);
     app->settings.filter.kind = 0;
@@ -68,7 +69,10 @@ void PaintContent(AppState& app, HDC dc, const RECT& client) {
     StretchDIBits(dc, 0, spectrum::kPictureTop, width / reduction, height / reduction, 0, 0, width,
                   height, block.data() + bitsOffset,
                   reinterpret_cast<const BITMAPINFO*>(block.data()), DIB_RGB_COLORS, SRCCOPY);
-    if (app.state == ImageState::SpectrumShown) paintOverlays(app, dc);
+    if (app.state == ImageState::SpectrumShown) {
+        paintOverlays(app, dc);
+        paintSpotMarkers(app, dc);
+    }
 }
 
 void OnCommand(AppState& app, HWND window, int id) {
@@ -128,6 +132,8 @@ void OnCommand(AppState& app, HWND window, int id) {
 void OnSysCommand(AppState& app, HWND window, WPARAM wParam, LPARAM lParam) {
     if (LOWORD(wParam) == IDM_SPECIAL)
         specialSettingCommand(app, window);
+    else if (latticeSysCommand(app, window, LOWORD(wParam)))
+        return;
     else
         DefWindowProcA(window, WM_SYSCOMMAND, wParam, lParam);
 }

@@ -3,6 +3,7 @@
 #include "spectrum/app/app_state.h"
 #include "spectrum/engine/circle_drawing.h"
 #include "spectrum/engine/filters.h"
+#include "spectrum/engine/lattice_mask.h"
 
 namespace voralin {
 namespace {
@@ -68,7 +69,8 @@ void endCircle(AppState& app, HWND window, spectrum::Point at) {
     app.lastMousePoint = at;
     ReleaseCapture();
     const int vr = app.image.viewReduction > 0 ? app.image.viewReduction : 1;
-    app.settings.filter.circles.push_back(spectrum::circleFromDrag(app.dragCentre, at, vr));
+    spectrum::addDrawnCircle(app.settings.filter, spectrum::circleFromDrag(app.dragCentre, at, vr),
+                             app.buffers);
     app.dragging = false;
     RECT shown{0, spectrum::kPictureTop, app.geometry.width / vr,
                app.geometry.height / vr + spectrum::kPictureTop};

@@ -310,7 +310,9 @@ bool adjustSpecialPoint(FilterSettings& filter, int delta) {
 }
 
 bool canStartMaskCircle(const FilterSettings& filter, core::MessageSink& sink) {
-    if (filter.circles.size() < kMaxMaskCircles) return true;
+    // A symmetric pair takes two places.
+    const std::size_t need = filter.symmetricCircles ? 2 : 1;
+    if (filter.circles.size() + need <= kMaxMaskCircles) return true;
     sink.ask("Too many FFT masks!", "Warning", core::kIconWarning);
     return false;
 }

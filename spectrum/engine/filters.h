@@ -52,7 +52,8 @@ bool adjustSpecialPoint(FilterSettings& filter, int delta);
 // --- mask circles ---
 
 // True when another circle may be started; with kMaxMaskCircles drawn already it reports
-// "Too many FFT masks!" and returns false.
+// "Too many FFT masks!" and returns false; with symmetric circles a pair needs two places, so
+// 99 circles refuse it too.
 bool canStartMaskCircle(const FilterSettings& filter, core::MessageSink& sink);
 
 }  // namespace spectrum

@@ -109,6 +109,27 @@ void fillMirrorFrame(const GreyPixels& pixels, const FramePlan& plan, double* re
     });
 }
 
+bool retransformInFrame(SpectrumBuffers& buffers, int frame) {
+    const GreyPixels source = sourcePixelsOf(buffers);
+    if (!buffers.present() || source.base == nullptr) return false;
+    if (buffers.windowed == (frame == kWindowedFrame)) return true;
+    FramePlan plan;
+    plan.n = buffers.n;
+    plan.offsetX = buffers.offsetX;
+    plan.offsetY = buffers.offsetY;
+    if (frame == kWindowedFrame)
+        fillWindowedFrame(source, plan, buffers.real.get(), buffers.imag.get());
+    else
+        fillMirrorFrame(source, plan, buffers.real.get(), buffers.imag.get());
+    if (transform2dRealInput(buffers.real.get(), buffers.imag.get(), plan.n, plan.n,
+                             Direction::Forward) != kTransformOk) {
+        buffers.release();
+        return false;
+    }
+    buffers.windowed = frame == kWindowedFrame;
+    return true;
+}
+
 bool forwardTransform(image::CurrentImage& image, const image::ImageGeometry& geometry,
                       const SpectrumSettings& settings, SpectrumBuffers& buffers,
                       core::MessageSink& sink, core::BusyIndicator& busy) {

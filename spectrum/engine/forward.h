@@ -40,6 +40,11 @@ void fillWindowedFrame(const GreyPixels& pixels, const FramePlan& plan, double* 
 // The Hann weight of sample i of a run of `length` samples.
 double hannWeight(int i, int length);
 
+// Replaces the spectrum by that of the other frame (kMirrorFrame or kWindowedFrame), made from
+// the image the buffers kept. False (buffers unchanged) when there is no kept image or the
+// transform fails.
+bool retransformInFrame(SpectrumBuffers& buffers, int frame);
+
 // Runs the whole forward command on the current picture, in the frame `settings.frame` chooses. On success the spectrum is in `buffers`,
 // the picture holds its display mapping, and true is returned. Every failure is reported through
 // `sink` (after the busy state ended) and leaves the picture and `buffers` empty/unchanged.

@@ -87,4 +87,10 @@ MaskCircle symmetricMate(const MaskCircle& circle, int n, int offsetX, int offse
     return {2 * (n / 2 - offsetX) - circle.x, 2 * (n / 2 - offsetY) - circle.y, circle.radius};
 }
 
+void addDrawnCircle(FilterSettings& filter, const MaskCircle& circle, const SpectrumBuffers& buffers) {
+    filter.circles.push_back(circle);
+    if (filter.symmetricCircles)
+        filter.circles.push_back(symmetricMate(circle, buffers.n, buffers.offsetX, buffers.offsetY));
+}
+
 }  // namespace spectrum

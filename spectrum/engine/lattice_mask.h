@@ -48,4 +48,8 @@ class LatticeWeight {
 // (n/2 - offsetX, n/2 - offsetY) of the picture.
 MaskCircle symmetricMate(const MaskCircle& circle, int n, int offsetX, int offsetY);
 
+// Adds a circle drawn by the user and, with symmetric circles on, its mate (the caller has
+// checked the room with canStartMaskCircle).
+void addDrawnCircle(FilterSettings& filter, const MaskCircle& circle, const SpectrumBuffers& buffers);
+
 }  // namespace spectrum

@@ -18,6 +18,21 @@ for y in range(size):
 grey.save(out / "lattice.bmp")
 grey.save(out / "lattice.txt", format="BMP")
 grey.convert("RGB").save(out / "colour.bmp")
+
+# A crystal lattice turned 12 degrees, not square, with a little noise, for the lattice tools.
+import random
+rng = random.Random(13)
+crystal = Image.new("L", (300, 240))
+cp = crystal.load()
+g1 = (math.cos(math.radians(12)) / 9.0, -math.sin(math.radians(12)) / 9.0)
+g2 = (math.cos(math.radians(80)) / 12.0, -math.sin(math.radians(80)) / 12.0)
+for y in range(240):
+    for x in range(300):
+        v = (math.cos(2 * math.pi * (g1[0] * x + g1[1] * y)) +
+             0.8 * math.cos(2 * math.pi * (g2[0] * x + g2[1] * y) + 1.0) +
+             0.5 * math.cos(2 * math.pi * ((g1[0] + g2[0]) * x + (g1[1] + g2[1]) * y) + 2.0))
+        cp[x, y] = max(0, min(255, int(128 + 40 * v + rng.gauss(0, 12))))
+crystal.save(out / "crystal.bmp")
 grey.resize((32, 32)).save(out / "small.bmp")
 
 # An OS/2 bitmap: a 12-byte core header where a 40-byte information header is expected.

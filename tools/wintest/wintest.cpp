@@ -22,6 +22,7 @@
 //   dialog-click ID                      click a control of the current dialog (sent: the
 //                                        dialog has handled it when the step ends)
 //   dialog-select ID INDEX               select an entry of a drop-down list, as a user would
+//   dialog-listsel ID INDEX              also select entry INDEX of a multiple-selection list box
 //   dialog-type ID TEXT                  set the text of an edit box (it notifies its dialog)
 //   dialog-set ID TEXT                   set a control's text as if typed (an editable combo box
 //                                        also gets CBN_EDITCHANGE)
@@ -363,6 +364,11 @@ class Driver {
             HWND control = requireControl(t[1]);
             SendMessageA(dialog_, WM_COMMAND, MAKEWPARAM(number(t[1]), BN_CLICKED),
                          reinterpret_cast<LPARAM>(control));
+        } else if (op == "dialog-listsel") {
+            need(2);
+            HWND control = requireControl(t[1]);
+            if (SendMessageA(control, LB_SETSEL, TRUE, number(t[2])) == LB_ERR)
+                throw Failure{"list box " + t[1] + " has no entry " + t[2]};
         } else if (op == "dialog-select") {
             need(2);
             HWND control = requireControl(t[1]);

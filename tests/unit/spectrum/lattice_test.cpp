@@ -4,6 +4,7 @@
 #include <random>
 
 #include "spectrum/engine/display.h"
+#include "spectrum/engine/filters.h"
 #include "spectrum/engine/forward.h"
 #include "spectrum/engine/inverse.h"
 #include "spectrum/engine/lattice_mask.h"
@@ -199,6 +200,62 @@ TEST(SpotFinder, HalfPowerIsThatOfTheWindowedFrameLessItsMean) {
                     1e-5 * want + 1e-3)
             << ky << "," << kx;
     }
+}
+
+}  // namespace
+}  // namespace spectrum
+
+namespace spectrum {
+namespace {
+
+// A symmetric pair takes two of the 100 places: at 99 circles it is refused with the 100-circle
+// message, and without the option the old rule holds.
+TEST(SymmetricCircles, PairsCountTwiceAndMatesAreAdded) {
+    FilterSettings filter;
+    SpectrumBuffers buffers;
+    buffers.n = 512;
+    buffers.offsetX = 106;
+    buffers.offsetY = 131;
+    core::RecordingSink sink;
+    filter.symmetricCircles = true;
+    addDrawnCircle(filter, {170, 100, 6}, buffers);
+    ASSERT_EQ(filter.circles.size(), 2u);
+    EXPECT_EQ(filter.circles[1], (MaskCircle{130, 150, 6}));
+    filter.circles.resize(98);
+    EXPECT_TRUE(canStartMaskCircle(filter, sink));
+    filter.circles.resize(99);
+    EXPECT_FALSE(canStartMaskCircle(filter, sink));
+    ASSERT_EQ(sink.events.size(), 1u);
+    EXPECT_EQ(sink.events[0].text, "Too many FFT masks!");
+    EXPECT_EQ(sink.events[0].caption, "Warning");
+    filter.symmetricCircles = false;
+    EXPECT_TRUE(canStartMaskCircle(filter, sink));
+    addDrawnCircle(filter, {1, 2, 3}, buffers);
+    EXPECT_EQ(filter.circles.size(), 100u);
+    EXPECT_FALSE(canStartMaskCircle(filter, sink));
+}
+
+// Switching the shown spectrum between the frames gives what a fresh transform in that frame
+// gives.
+TEST(FrameSwitch, RetransformMatchesAFreshTransform) {
+    SpectrumSettings settings;
+    core::RecordingSink sink;
+    core::RecordingBusy busy{sink};
+    auto a = makePicture(90, 70, texture);
+    auto b = makePicture(90, 70, texture);
+    SpectrumBuffers mirror, windowed;
+    ASSERT_TRUE(forwardTransform(a.image, a.geometry, settings, mirror, sink, busy));
+    settings.frame = kWindowedFrame;
+    ASSERT_TRUE(forwardTransform(b.image, b.geometry, settings, windowed, sink, busy));
+    ASSERT_TRUE(retransformInFrame(mirror, kWindowedFrame));
+    EXPECT_TRUE(mirror.windowed);
+    const std::size_t count = static_cast<std::size_t>(mirror.n) * mirror.n;
+    for (std::size_t i = 0; i < count; i += 97) {
+        ASSERT_NEAR(mirror.real[i], windowed.real[i], 1e-6);
+        ASSERT_NEAR(mirror.imag[i], windowed.imag[i], 1e-6);
+    }
+    SpectrumBuffers empty;
+    EXPECT_FALSE(retransformInFrame(empty, kWindowedFrame));
 }
 
 }  // namespace
