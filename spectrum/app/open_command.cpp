@@ -6,12 +6,14 @@
 #include <commdlg.h>
 
 #include "core/disk.h"
+#include "core/wide_path.h"
 #include "image/normalise.h"
 
 namespace voralin {
 namespace {
 
 constexpr char kOpenTitle[] = "Select a bitmap file for FFT.";
+constexpr wchar_t kOpenTitleWide[] = L"Select a bitmap file for FFT.";
 constexpr int kPathChars = 258;
 
 // Widens the information line to the dialog's width and makes it read-only.
@@ -36,25 +38,25 @@ void widenInformationBox(HWND child) {
 UINT_PTR openHook(HWND child, UINT message, WPARAM, LPARAM lParam) {
     if (message == WM_INITDIALOG) return TRUE;
     if (message != WM_NOTIFY) return FALSE;
-    const auto* notify = reinterpret_cast<OFNOTIFYA*>(lParam);
+    const auto* notify = reinterpret_cast<OFNOTIFYW*>(lParam);
     HWND dialog = GetParent(child);
     switch (notify->hdr.code) {
         case CDN_INITDONE:
             widenInformationBox(child);
             break;
         case CDN_SELCHANGE: {
-            char path[kPathChars + 1] = {};
+            wchar_t path[kPathChars + 1] = {};
             const LRESULT length =
-                SendMessageA(dialog, CDM_GETFILEPATH, kPathChars, reinterpret_cast<LPARAM>(path));
+                SendMessageW(dialog, CDM_GETFILEPATH, kPathChars, reinterpret_cast<LPARAM>(path));
             if (length > 0 && length <= kPathChars) {
-                const auto text = image::describeBitmapFile(path);
+                const auto text = image::describeBitmapFile(core::utf8Path(path));
                 SetDlgItemTextA(child, IDC_IMAGEINFO, text ? text->c_str() : "");
             }
             break;
         }
         case CDN_FOLDERCHANGE: {
-            char folder[kPathChars + 1] = {};
-            const LRESULT length = SendMessageA(dialog, CDM_GETFOLDERPATH, kPathChars,
+            wchar_t folder[kPathChars + 1] = {};
+            const LRESULT length = SendMessageW(dialog, CDM_GETFOLDERPATH, kPathChars,
                                                 reinterpret_cast<LPARAM>(folder));
             if (length > 0 && length <= kPathChars) SetDlgItemTextA(child, IDC_IMAGEINFO, "");
             break;
@@ -65,14 +67,15 @@ UINT_PTR openHook(HWND child, UINT message, WPARAM, LPARAM lParam) {
     return FALSE;
 }
 
+// `path` is UTF-8: the name is upper-cased in its wide form. (The main window is an ANSI window,
+// so its title shows what the ANSI code page can, as before.)
 void setImageTitle(HWND window, const std::string& path, const image::ImageGeometry& g) {
-    std::string name =
-        path.substr(path.find_last_of('\\') == std::string::npos ? 0 : path.find_last_of('\\') + 1);
-    CharUpperBuffA(name.data(), static_cast<DWORD>(name.size()));
-    const std::string title =
-        core::formatMessage("Orbilux [II] - %s (%ldW x %ldH)", name.c_str(),
-                            static_cast<long>(g.width), static_cast<long>(g.height));
-    SetWindowTextA(window, title.c_str());
+    const auto slash = path.find_last_of('\\');
+    std::wstring name = core::widePath(path.substr(slash == std::string::npos ? 0 : slash + 1));
+    CharUpperBuffW(name.data(), static_cast<DWORD>(name.size()));
+    const std::wstring size = core::widePath(core::formatMessage(
+        " (%ldW x %ldH)", static_cast<long>(g.width), static_cast<long>(g.height)));
+    SetWindowTextW(window, (L"Orbilux [II] - " + name + size).c_str());
 }
 
 }  // namespace
@@ -84,21 +87,22 @@ void openImageCommand(AppState& app, HWND window) {
         app.circlePlacement = false;
     }
 
-    char file[kPathChars] = {};
-    OPENFILENAMEA ofn{};
+    // The wide dialog, so a name in any script reaches the engine (as UTF-8).
+    wchar_t file[kPathChars] = {};
+    OPENFILENAMEW ofn{};
     // The size without the Windows 2000 fields, as the hook template expects.
-    ofn.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
+    ofn.lStructSize = OPENFILENAME_SIZE_VERSION_400W;
     ofn.hwndOwner = window;
     ofn.hInstance = app.frame.instance;
-    ofn.lpstrFilter = "Bitmap (*.bmp)\0*.bmp\0";
+    ofn.lpstrFilter = L"Bitmap (*.bmp)\0*.bmp\0";
     ofn.lpstrFile = file;
     ofn.nMaxFile = kPathChars;
-    ofn.lpstrTitle = kOpenTitle;
+    ofn.lpstrTitle = kOpenTitleWide;
     ofn.Flags =
         OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_ENABLETEMPLATE | OFN_ENABLEHOOK | OFN_HIDEREADONLY;
     ofn.lpfnHook = frame::guardedHook<openHook>;
-    ofn.lpTemplateName = MAKEINTRESOURCEA(app.frame.japaneseUi ? IDD_OPENCHILD_J : IDD_OPENCHILD);
-    const BOOL chosen = GetOpenFileNameA(&ofn);
+    ofn.lpTemplateName = MAKEINTRESOURCEW(app.frame.japaneseUi ? IDD_OPENCHILD_J : IDD_OPENCHILD);
+    const BOOL chosen = GetOpenFileNameW(&ofn);
     if (!chosen) {
         if (const DWORD code = CommDlgExtendedError()) {
             app.sink.ask(core::formatMessage("GetOpenFileName error 0x%lx",
@@ -113,8 +117,9 @@ void openImageCommand(AppState& app, HWND window) {
     RECT client{};
     GetClientRect(window, &client);
     frame::WaitBox busy(app.frame);
+    const std::string path = core::utf8Path(file);
     const image::OpenOutcome outcome = image::openImageFile(
-        file, app.image, app.sink, busy, core::systemDisk(), client.right, client.bottom, [&app] {
+        path, app.image, app.sink, busy, core::systemDisk(), client.right, client.bottom, [&app] {
             app.settings.filter.circles.clear();
             app.buffers.release();
             if (app.state == ImageState::NoImage) frame::releaseLogo(app.frame);
@@ -135,7 +140,7 @@ void openImageCommand(AppState& app, HWND window) {
     }
     setImageState(app, ImageState::ImageOpened);
     app.geometry = outcome.geometry;
-    app.openedPath = file;
+    app.openedPath = path;
     setImageTitle(window, app.openedPath, app.geometry);
     frame::repaintPicture(window, true);
     enableSpecialSetting(window, true);

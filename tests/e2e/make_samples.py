@@ -60,3 +60,4 @@ big.save(out / "big.bmp")
 # A crystal data file named outside the ANSI code page (the SrTiO3 cell of the test data).
 crystal = Path(__file__).resolve().parents[1] / "data" / "crystal" / "srtio3.txt"
 (out / "結晶.txt").write_bytes(crystal.read_bytes())
+(out / "画像.bmp").write_bytes((out / "lattice.bmp").read_bytes())
