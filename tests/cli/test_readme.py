@@ -79,7 +79,35 @@ class Readme(unittest.TestCase):
         finally:
             shutil.rmtree(top, ignore_errors=True)
 
-    def check_image_results(self, out, printed):
+    def test_demo_writes_what_it_lists(self):
+        out = tempfile.mkdtemp(prefix="demo_")
+        try:
+            r = subprocess.run([os.path.join(ROOT, "tools", "demo.sh"), BIN, out],
+                               capture_output=True, text=True, timeout=600,
+                               env=dict(os.environ, LANG="C", LC_ALL=""))
+            self.assertEqual(r.returncode, 0, r.stderr)
+            self.assertEqual(r.stderr, "")
+            listed = r.stdout.split("== Written to %s/:\n" % out)[1].split("\n== ")[0]
+            names = [line.split()[0] for line in listed.splitlines()]
+            self.assertIn("srtio3-110-page.bmp", names)
+            expected = []
+            for name in names:
+                if ".." in name:  # a numbered set: slice1..4.dat
+                    stem, rest = name.split("1..")
+                    last, ext = rest.split(".", 1)
+                    expected += ["%s%d.%s" % (stem, k, ext) for k in range(1, int(last) + 1)]
+                else:
+                    expected.append(name)
+            # Every file listed is there, and nothing else was written.
+            self.assertEqual(sorted(os.listdir(out)), sorted(expected))
+            self.check_image_results(out, r.stdout, batch=False)
+            self.check_crystal_results(out, r.stdout)
+            overview = Image.open(os.path.join(out, "overview.png"))
+            self.assertGreater(overview.width, 1000)
+        finally:
+            shutil.rmtree(out, ignore_errors=True)
+
+    def check_image_results(self, out, printed, batch=True):
         self.assertIn("600(W) x 480(H) x 256(Colors) RGB (289078 Bytes)", printed)
         spectrum = np.asarray(Image.open(os.path.join(out, "spectrum.bmp")).convert("L"))
         self.assertEqual(spectrum.shape, (480, 600))
@@ -99,6 +127,8 @@ class Readme(unittest.TestCase):
         self.assertGreater(left, 0.8)
         line = np.loadtxt(os.path.join(out, "linewave.txt"), skiprows=6)
         self.assertEqual(line.shape[1], 5)
+        if not batch:
+            return
         self.assertEqual(Image.open(os.path.join(out, "spectra", "lattice.bmp")).size, (600, 480))
         self.assertEqual(Image.open(os.path.join(out, "spectra", "pil_grey_64x64.bmp")).size,
                          (64, 64))
