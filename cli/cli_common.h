@@ -18,8 +18,10 @@
 // Adding a command is one cli::Command entry in the tool's command table (its name, the number
 // of file names it takes, its help in English and Japanese with an example) plus its branch
 // where the tool runs the commands; options reach it by naming it in their `commands` field.
-// `TOOL COMMAND --help` prints the entry's help. New texts go into cli/cli_texts.h (or next to
-// the command) as core::Localized pairs.
+// `TOOL COMMAND --help` prints the entry's help. Give the command a line in the tool's general
+// usage as well ("  TOOL COMMAND ..."): tests/cli/test_cli_manners.py runs the help example of
+// every command listed there, in a folder holding the bundled samples. New texts go into
+// cli/cli_texts.h (or next to the command) as core::Localized pairs.
 #pragma once
 
 #include <chrono>
