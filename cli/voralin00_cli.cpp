@@ -125,32 +125,6 @@ struct Options {
     int latticeMode = 0;
 };
 
-// "x1,y1;x2,y2": two vectors in frame samples.
-bool parseBasis(const std::string& text, spectrum::LatticeSettings& lattice) {
-    double v[4];
-    int count = 0;
-    std::string field;
-    for (std::size_t i = 0; i <= text.size(); ++i) {
-        const char c = i < text.size() ? text[i] : ';';
-        if (c == ',' || c == ';') {
-            const std::size_t a = field.find_first_not_of(" \t");
-            const std::size_t b = field.find_last_not_of(" \t");
-            const auto value = a == std::string::npos ? std::nullopt
-                                                      : cli::parseNumber(field.substr(a, b - a + 1));
-            if (!value || count == 4 || !(*value >= -100000 && *value <= 100000)) return false;
-            if ((count % 2 == 0) != (c == ',')) return false;
-            v[count++] = *value;
-            field.clear();
-        } else {
-            field += c;
-        }
-    }
-    if (count != 4) return false;
-    lattice.g1 = {v[0], v[1]};
-    lattice.g2 = {v[2], v[3]};
-    return true;
-}
-
 bool parseCircles(const std::string& text, std::vector<spectrum::MaskCircle>& out) {
     std::stringstream all(text);
     std::string item;
@@ -442,8 +416,11 @@ std::vector<cli::Option> optionTable(Options& o) {
                    [&o] { o.haveRadius = true; })},
         {"--basis", "filter", 1, "\"x1,y1;x2,y2\"",
          [&o](const std::string& name, const std::vector<std::string>& values) {
-             if (!parseBasis(values[0], o.settings.filter.lattice))
+             const auto basis = spectrum::parseBasisText(values[0]);
+             if (!basis)
                  return name + " needs \"x1,y1;x2,y2\": two vectors in samples of the spectrum";
+             o.settings.filter.lattice.g1 = basis->first;
+             o.settings.filter.lattice.g2 = basis->second;
              o.haveBasis = true;
              return std::string();
          }},

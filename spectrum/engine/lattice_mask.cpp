@@ -1,6 +1,8 @@
 #include "spectrum/engine/lattice_mask.h"
 
 #include <cmath>
+#include <cstdlib>
+#include <string>
 
 namespace spectrum {
 
@@ -85,6 +87,33 @@ double LatticeWeight::operator()(double fx, double fy) const {
 
 MaskCircle symmetricMate(const MaskCircle& circle, int n, int offsetX, int offsetY) {
     return {2 * (n / 2 - offsetX) - circle.x, 2 * (n / 2 - offsetY) - circle.y, circle.radius};
+}
+
+std::optional<std::pair<Vec2, Vec2>> parseBasisText(std::string_view text) {
+    double v[4];
+    int count = 0;
+    std::string field;
+    for (std::size_t i = 0; i <= text.size(); ++i) {
+        const char c = i < text.size() ? text[i] : ';';
+        if (c != ',' && c != ';') {
+            field += c;
+            continue;
+        }
+        // Separators alternate: x1 , y1 ; x2 , y2
+        if ((count % 2 == 0) != (c == ',')) return std::nullopt;
+        const std::size_t a = field.find_first_not_of(" \t");
+        const std::size_t b = field.find_last_not_of(" \t");
+        if (a == std::string::npos || count == 4) return std::nullopt;
+        const std::string number = field.substr(a, b - a + 1);
+        char* end = nullptr;
+        const double value = std::strtod(number.c_str(), &end);
+        if (end != number.c_str() + number.size() || !(value >= -100000 && value <= 100000))
+            return std::nullopt;
+        v[count++] = value;
+        field.clear();
+    }
+    if (count != 4) return std::nullopt;
+    return std::pair<Vec2, Vec2>{{v[0], v[1]}, {v[2], v[3]}};
 }
 
 void addDrawnCircle(FilterSettings& filter, const MaskCircle& circle, const SpectrumBuffers& buffers) {

@@ -6,6 +6,9 @@
 // discs meet, the strongest weight counts (the union of the discs).
 #pragma once
 
+#include <optional>
+#include <string_view>
+
 #include "core/localized.h"
 #include "spectrum/engine/spectrum_state.h"
 
@@ -47,6 +50,10 @@ class LatticeWeight {
 // The centro-symmetric mate of a circle in picture pixels: the zero frequency lies at
 // (n/2 - offsetX, n/2 - offsetY) of the picture.
 MaskCircle symmetricMate(const MaskCircle& circle, int n, int offsetX, int offsetY);
+
+// Reads "x1,y1;x2,y2" (two vectors in frame samples, each number within +-100000, blanks
+// around the numbers allowed) into g1 and g2; nothing when the text is anything else.
+std::optional<std::pair<Vec2, Vec2>> parseBasisText(std::string_view text);
 
 // Adds a circle drawn by the user and, with symmetric circles on, its mate (the caller has
 // checked the room with canStartMaskCircle).

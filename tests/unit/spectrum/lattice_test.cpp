@@ -260,3 +260,19 @@ TEST(FrameSwitch, RetransformMatchesAFreshTransform) {
 
 }  // namespace
 }  // namespace spectrum
+
+namespace spectrum {
+namespace {
+
+TEST(BasisText, ReadsTwoVectorsAndRefusesEverythingElse) {
+    const auto basis = parseBasisText(" 62.6, -13.3 ;6.5,-46.1 ");
+    ASSERT_TRUE(basis);
+    EXPECT_EQ(basis->first, (Vec2{62.6, -13.3}));
+    EXPECT_EQ(basis->second, (Vec2{6.5, -46.1}));
+    for (const char* bad : {"", "1,2;3", "1,2;3,4;5,6", "1;2,3;4", "1,2,3,4", "1,,2;3,4", "a,2;3,4",
+                            "1,2;3,4x", "1e6,0;0,1", "nan,0;0,1", "1,2;3,4;"})
+        EXPECT_FALSE(parseBasisText(bad)) << bad;
+}
+
+}  // namespace
+}  // namespace spectrum
