@@ -8,6 +8,7 @@
 #include <string>
 
 #include "crystal/app/window_rules.h"
+#include "crystal/engine/cif_reader.h"
 #include "crystal/engine/orientation.h"
 #include "frame/app_frame.h"
 #include "image/packed_dib.h"
@@ -33,6 +34,8 @@ struct AppState {
     HFONT pageFont = nullptr;
     image::CurrentImage opened;  // the picture of Open BMP
     int outputChoice = 0;        // 0..3, kept for the life of the process
+    // Occupancy and thermal parameter of the rows a CIF gave; none after a crystal data file.
+    std::vector<crystal::SiteExtras> siteExtras;
 };
 
 const frame::ProgramTable& programTable();

@@ -172,10 +172,24 @@ bool runSlicing(AppState& app, HWND window) {
 
 void readCrystalCommand(AppState& app, HWND window) {
     std::string path;
-    if (!askOpenPath(app, window, "Crystal data (*.txt)\0*.txt\0", "Select a crystal data file.",
-                     path))
+    if (!askOpenPath(app, window, "Crystal data (*.txt)\0*.txt\0CIF (*.cif)\0*.cif\0",
+                     "Select a crystal data file.", path))
         return;
-    crystal::loadCrystalFile(path, app.crystal.model, app.sink, true);
+    if (!crystal::hasCifSuffix(path)) {
+        if (crystal::loadCrystalFile(path, app.crystal.model, app.sink, true))
+            app.siteExtras.clear();
+        return;
+    }
+    // A CIF goes into the model as if its rows had been typed; a refusal leaves the crystal.
+    crystal::CifImport import;
+    if (!crystal::readCifFile(path, "", import, app.sink)) return;
+    crystal::applyCifImport(import, app.crystal.model);
+    app.siteExtras = import.extras;
+    std::string said;
+    for (const std::string& note : import.notes) said += note + "\n";
+    app.sink.ask(said + "\nNext, press <Crystal> button.\nSet ONLY <u,v,w> value, and then press "
+                        "<OK> button.",
+                 "Next procedure", core::kIconInformation);
 }
 
 void previousCommand(AppState& app, HWND window) {

@@ -1,5 +1,7 @@
 #include "crystal/app/gdi_canvas.h"
 
+#include "core/wide_path.h"
+
 #include <string>
 #include <vector>
 
@@ -105,17 +107,37 @@ void GdiCanvas::arc(int left, int top, int right, int bottom, crystal::Point sta
     Arc(dc_, left, top, right, bottom, start.x, start.y, end.x, end.y);
 }
 
+namespace {
+bool hasWideCharacters(const std::string& s) {
+    for (unsigned char c : s)
+        if (c >= 0x80) return true;
+    return false;
+}
+}  // namespace
+
 void GdiCanvas::text(int x, int y, std::string_view s, crystal::ColourValue colour) {
     SetBkMode(dc_, OPAQUE);
     SetBkColor(dc_, RGB(255, 255, 255));
     SetTextColor(dc_, colour);
     const std::string copy(s);
+    // Texts added in two languages are UTF-8; the older ones are plain ASCII and stay on the
+    // ANSI call.
+    if (hasWideCharacters(copy)) {
+        const std::wstring wide = core::widePath(copy);
+        TextOutW(dc_, x, y, wide.c_str(), static_cast<int>(wide.size()));
+        return;
+    }
     TextOutA(dc_, x, y, copy.c_str(), static_cast<int>(copy.size()));
 }
 
 int GdiCanvas::textWidth(std::string_view s) const {
     SIZE size{};
     const std::string copy(s);
+    if (hasWideCharacters(copy)) {
+        const std::wstring wide = core::widePath(copy);
+        GetTextExtentPoint32W(dc_, wide.c_str(), static_cast<int>(wide.size()), &size);
+        return size.cx;
+    }
     GetTextExtentPoint32A(dc_, copy.c_str(), static_cast<int>(copy.size()), &size);
     return size.cx;
 }

@@ -1,12 +1,15 @@
 // The crystal command: "PARAMETERS_DLG", which writes into the crystal model as the user types,
 // the "CrystalWindow" sketch of the unit cell beside it, and what the main window does with the
 // dialog's outcome.
+#include <cstdlib>
 #include <string>
 
 #include "crystal/app/app_state.h"
 #include "crystal/app/gdi_canvas.h"
 #include "crystal/engine/cell_sketch.h"
 #include "crystal/engine/parameters.h"
+#include "core/localized.h"
+#include "core/wide_path.h"
 #include "frame/dialog_support.h"
 
 namespace kestral {
@@ -73,8 +76,37 @@ void fillList(HWND dialog, int id, const std::vector<std::string>& entries) {
         SendDlgItemMessageA(dialog, id, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(e.c_str()));
 }
 
+const core::Localized kPeriodicLabel{"Periodic cell", "周期セル"};
+const core::Localized kSlabLabel{"Slabs (Ang.)", "スラブ (Å)"};
+
+// The two slicing choices beside the crystal: the periodic cell and equal slabs (empty: planes).
+void showSlicingOptions(HWND dialog, const crystal::SlicingOptions& o) {
+    SetDlgItemTextW(dialog, IDC_PERIODIC, core::widePath(core::text(kPeriodicLabel)).c_str());
+    SetDlgItemTextW(dialog, IDC_SLABLABEL, core::widePath(core::text(kSlabLabel)).c_str());
+    CheckDlgButton(dialog, IDC_PERIODIC, o.periodicCell ? BST_CHECKED : BST_UNCHECKED);
+    SetDlgItemTextA(dialog, IDC_SLAB,
+                    o.sliceThickness > 0 ? core::formatMessage("%g", o.sliceThickness).c_str()
+                                         : "");
+}
+
+// False for a slab thickness that is no number of 0.1..100 Angstrom.
+bool readSlicingOptions(HWND dialog, crystal::SlicingOptions& o) {
+    const std::string slab = controlText(dialog, IDC_SLAB, 32);
+    double thickness = 0;
+    if (slab.find_first_not_of(' ') != std::string::npos) {
+        char* end = nullptr;
+        thickness = std::strtod(slab.c_str(), &end);
+        while (end && *end == ' ') ++end;
+        if (!end || *end != '\0' || !(thickness >= 0.1 && thickness <= 100)) return false;
+    }
+    o.periodicCell = IsDlgButtonChecked(dialog, IDC_PERIODIC) == BST_CHECKED;
+    o.sliceThickness = thickness;
+    return true;
+}
+
 void OnInitDialog(HWND dialog, DialogState& s) {
     const crystal::CrystalModel& m = s.app->crystal.model;
+    showSlicingOptions(dialog, s.app->crystal.options);
     const int lattice[6] = {IDC_A_AXIS, IDC_B_AXIS, IDC_C_AXIS, IDC_ALPHA, IDC_BETA, IDC_GAMMA};
     const std::string* texts[6] = {&m.a, &m.b, &m.c, &m.alpha, &m.beta, &m.gamma};
     for (int i = 0; i < 6; ++i) SetDlgItemTextA(dialog, lattice[i], texts[i]->c_str());
@@ -182,6 +214,10 @@ void confirm(HWND dialog, DialogState& s) {
     std::string* fields[9] = {&m.a, &m.b, &m.c, &m.alpha, &m.beta, &m.gamma, &m.u, &m.v, &m.w};
     for (int i = 0; i < 9; ++i)
         *fields[i] = controlText(dialog, ids[i], crystal::kFieldStoreLength);
+    if (!readSlicingOptions(dialog, s.app->crystal.options)) {
+        endWith(dialog, s, crystal::DialogOutcome::ImproperValue);
+        return;
+    }
     const bool stored = storeRow(dialog, s);
     m.atomCount = s.editRow + 1;
     endWith(dialog, s,

@@ -46,6 +46,9 @@ namespace text {
 inline constexpr core::Localized kNoPeriodicCell{
     "No periodic cell perpendicular to the beam was found within the strain limit.",
     "ひずみの上限内でビームに垂直な周期セルが見つかりませんでした。"};
+// The info line's addition for a periodic cell: its size in unit cells, atoms and strain.
+inline constexpr core::Localized kPeriodicInfo{"  Periodic cell: %.4g unit cells, %lu atoms, strain %.3g%%",
+                                               "  周期セル: 単位格子 %.4g 個分、原子 %lu 個、ひずみ %.3g%%"};
 }  // namespace text
 
 }  // namespace crystal

@@ -85,6 +85,7 @@ struct SlicingState {
     bool periodicCell = false;
     double periodicStrain = 0;
     double periodicT1[3]{}, periodicT2[3]{};
+    std::size_t periodicAtoms = 0;  // atoms in the periodic cell (one repeat deep)
 };
 
 // Choices of a slicing run beyond the crystal itself (all off by default).

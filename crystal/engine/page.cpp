@@ -10,6 +10,7 @@
 
 #include "core/icon_bar.h"
 #include "crystal/engine/cell.h"
+#include "crystal/engine/cell_exports.h"
 #include "crystal/engine/slicing.h"
 #include "crystal/engine/writers.h"
 #include "image/bmp_file.h"
@@ -144,6 +145,13 @@ void drawPage(const CrystalState& cs, Canvas& canvas, int screenWidth, int first
         if (st.layerCount >= 1)
             info += core::formatMessage("  Layer distance=%.7g(Ang.)",
                                         std::fabs(st.layerHeights[0] - st.layerHeights[1]));
+        if (st.periodicCell) {
+            const double cellVolume = l.a * l.b * l.c * l.volumeTerm;
+            info += core::formatMessage(core::text(text::kPeriodicInfo),
+                                        st.superCellX * st.superCellY * st.repeatDistance / cellVolume,
+                                        static_cast<unsigned long>(st.periodicAtoms),
+                                        st.periodicStrain * 100);
+        }
         canvas.text(x0 + 20, H - 25, info, kBlack);
     }
 }
@@ -191,6 +199,7 @@ bool runSlicing(CrystalState& cs, Canvas& canvas, int screenWidth, const Seams& 
                 applyPeriodicCell(*cell, st);
             }
             st.planeImages = collectPlaneImages(st);
+            if (st.periodicCell) st.periodicAtoms = periodicCellContent(cs.model, {}, st).atoms.size();
             waitBox.end();
         } else {
             // Texts changed since the computation (a cancelled dialog, a file read) are drawn as

@@ -46,6 +46,9 @@
 #define IDC_COLOUR 114
 #define IDC_NEXTROW 115
 #define IDC_ROWLABEL 116
+#define IDC_PERIODIC 150
+#define IDC_SLABLABEL 151
+#define IDC_SLAB 152
 
 /* FILESELECT_DLG: the four choices, 117 + outputChoice */
 #define IDC_REFERENCE 117

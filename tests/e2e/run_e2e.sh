@@ -92,6 +92,7 @@ for scenario in "$here"/*.wt; do
   cp "$samples"/* "$work/"
   [ -f "$kestral" ] && cp "$kestral" "$work/KESTRAL.EXE"
   cp "$root"/tests/data/crystal/*.txt "$work/"
+  cp "$root"/tests/data/cif/*.cif "$work/"
   # The readmes one folder down: a scenario copies one beside the program when Help should find it.
   mkdir -p "$work/guides"
   for pdf in "$build"/spectrum/app/*.PDF "$build"/crystal/app/*.PDF; do
