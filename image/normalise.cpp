@@ -1,4 +1,6 @@
 #include "image/normalise.h"
+#include "core/localized.h"
+
 
 #include <algorithm>
 #include <cstdio>
@@ -439,11 +441,63 @@ bool hasBmpExtension(const std::string& path) {
     return path.size() >= 4 && lowerLastFour(path) == ".bmp";
 }
 
+bool hasOpenableExtension(const std::string& path) {
+    return hasBmpExtension(path) || formatOfPath(path).has_value();
+}
+
+namespace {
+
+OpenOutcome openMicroscopeImage(const std::string& path, ImageFormat format, CurrentImage& image,
+                                core::MessageSink& sink, core::BusyIndicator& indicator,
+                                int clientWidth, int clientHeight,
+                                const std::function<void()>& forgetPrevious) {
+    OpenOutcome outcome;
+    std::optional<core::BusyScope> busy;
+    busy.emplace(indicator);
+    std::optional<GreyImage> imported;
+    std::vector<std::uint8_t> bitmap;
+    std::shared_ptr<const PreciseLevels> precise;
+    try {
+        imported = importImageFile(path, format, sink);
+        if (imported) {
+            bitmap = normalisedBitmapOf(*imported);
+            precise = transformLevels(*imported);
+        }
+    } catch (const std::bad_alloc&) {
+        busy.reset();
+        refuse(sink, core::text({"Not enough memory to read the image.",
+                                 "画像を読み込むメモリが足りません。"}),
+               "Error", core::kIconWarning);
+        return outcome;
+    }
+    if (!imported) return outcome;
+    imported->samples = {};
+    imported->samples.shrink_to_fit();
+
+    if (forgetPrevious) forgetPrevious();
+    freeBitmap(image);
+    busy.reset();
+    const bool loaded = readBitmapBytes(bitmap, image, BitmapFlavour::Voralin00, sink, clientWidth,
+                                        clientHeight);
+    const std::int32_t padded = (imported->width + 3) / 4 * 4;
+    outcome.result = loaded ? OpenResult::Opened : OpenResult::LoadFailed;
+    outcome.geometry = ImageGeometry{imported->width, imported->height, padded,
+                                     static_cast<std::uint32_t>(bitmap.size())};
+    outcome.source = std::move(imported);
+    outcome.precise = std::move(precise);
+    return outcome;
+}
+
+}  // namespace
+
 OpenOutcome openImageFile(const std::string& path, CurrentImage& image, core::MessageSink& sink,
                           core::BusyIndicator& indicator, core::DiskServices& disk,
                           int clientWidth, int clientHeight,
                           const std::function<void()>& forgetPrevious) {
     OpenOutcome outcome;
+    if (const auto format = formatOfPath(path); format && *format != ImageFormat::Bmp)
+        return openMicroscopeImage(path, *format, image, sink, indicator, clientWidth,
+                                   clientHeight, forgetPrevious);
     if (!hasBmpExtension(path)) {
         refuse(sink, "Select a file with BMP extension.", "Error", core::kIconWarning);
         return outcome;

@@ -29,7 +29,9 @@
 #include "core/message_sink.h"
 #include "image/bmp_file.h"
 #include "image/file_io.h"
+#include "image/import.h"
 #include "image/packed_dib.h"
+#include <memory>
 
 namespace image {
 
@@ -100,9 +102,15 @@ enum class OpenResult {
 struct OpenOutcome {
     OpenResult result = OpenResult::Refused;
     ImageGeometry geometry;
+    // For a microscope image (TIFF, PNG, MRC, DM3/DM4): what the file is, without its samples,
+    // and for a source above 8 bits the levels that enter the transform.
+    std::optional<GreyImage> source;
+    std::shared_ptr<const PreciseLevels> precise;
 };
 
-// Open in the image program, after the file dialog: extension and format tests, normalisation,
+// Open in the image program, after the file dialog: extension and format tests, normalisation
+// (a microscope image named by its extension is imported and rendered to the same normalised
+// 8-bit picture in memory),
 // then `forgetPrevious` (the caller drops its spectrum and circles), freeing the previous picture,
 // ending the wait state, loading the normalised file into `image` and deleting it.
 OpenOutcome openImageFile(const std::string& path, CurrentImage& image, core::MessageSink& sink,
@@ -112,6 +120,9 @@ OpenOutcome openImageFile(const std::string& path, CurrentImage& image, core::Me
 
 // True when the last four characters of `path` are ".bmp" in any letter case.
 bool hasBmpExtension(const std::string& path);
+
+// True for the extensions Open takes: ".bmp" and the microscope formats of formatOfPath.
+bool hasOpenableExtension(const std::string& path);
 
 // The one-line description shown in the open dialog, such as
 // "512(W) x 480(H) x 256(Colors) RGB (246838 Bytes)", or nothing for a file that is not a BMP

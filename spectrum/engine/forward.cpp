@@ -39,6 +39,16 @@ bool edgesAreSeamless(const GreyPixels& p) {
     return true;
 }
 
+bool edgesAreSeamless(const image::PreciseLevels& p) {
+    for (int r = 0; r < p.height; ++r) {
+        if (std::abs(p.at(1, r) + p.at(p.width - 1, r) - 2 * p.at(0, r)) > 3) return false;
+    }
+    for (int k = 0; k < p.width; ++k) {
+        if (std::abs(p.at(k, 1) + p.at(k, p.height - 1) - 2 * p.at(k, 0)) > 3) return false;
+    }
+    return true;
+}
+
 bool greyPixelsOf(image::CurrentImage& image, const image::ImageGeometry& geometry,
                   GreyPixels& out) {
     out = GreyPixels{};
@@ -117,7 +127,13 @@ bool retransformInFrame(SpectrumBuffers& buffers, int frame) {
     plan.n = buffers.n;
     plan.offsetX = buffers.offsetX;
     plan.offsetY = buffers.offsetY;
-    if (frame == kWindowedFrame)
+    // A source above 8 bits is transformed again from its own levels, not from the rendering.
+    const image::PreciseLevels* precise = buffers.precise.get();
+    if (precise && frame == kWindowedFrame)
+        fillWindowedFrame(*precise, plan, buffers.real.get(), buffers.imag.get());
+    else if (precise)
+        fillMirrorFrame(*precise, plan, buffers.real.get(), buffers.imag.get());
+    else if (frame == kWindowedFrame)
         fillWindowedFrame(source, plan, buffers.real.get(), buffers.imag.get());
     else
         fillMirrorFrame(source, plan, buffers.real.get(), buffers.imag.get());
@@ -130,16 +146,70 @@ bool retransformInFrame(SpectrumBuffers& buffers, int frame) {
     return true;
 }
 
+// The same two frames filled from levels above 8 bits (top row first).
+void fillMirrorFrame(const image::PreciseLevels& levels, const FramePlan& plan, double* re,
+                     double* im) {
+    const int n = plan.n;
+    std::vector<int> sourceColumn(static_cast<std::size_t>(n));
+    for (int c = 0; c < n; ++c) sourceColumn[c] = mirrorIndex(c - plan.offsetX, levels.width);
+    detail::forEachRowParallel(n, [&](int r) {
+        const int sourceRow = mirrorIndex(r - plan.offsetY, levels.height);
+        const double* src =
+            levels.levels.data() + static_cast<std::size_t>(sourceRow) * levels.width;
+        double* outRe = re + static_cast<std::size_t>(r) * n;
+        const double even = (r % 2 == 0) ? 1.0 : -1.0;
+        for (int c = 0; c < n; c += 2) {
+            outRe[c] = even * src[sourceColumn[c]];
+            outRe[c + 1] = -even * src[sourceColumn[c + 1]];
+        }
+        std::fill(im + static_cast<std::size_t>(r) * n, im + static_cast<std::size_t>(r + 1) * n, 0.0);
+    });
+}
+
+void fillWindowedFrame(const image::PreciseLevels& levels, const FramePlan& plan, double* re,
+                       double* im) {
+    const int n = plan.n;
+    std::vector<double> across(static_cast<std::size_t>(levels.width));
+    for (int x = 0; x < levels.width; ++x) across[x] = hannWeight(x, levels.width);
+    detail::forEachRowParallel(n, [&](int r) {
+        double* outRe = re + static_cast<std::size_t>(r) * n;
+        std::fill(outRe, outRe + n, 0.0);
+        std::fill(im + static_cast<std::size_t>(r) * n, im + static_cast<std::size_t>(r + 1) * n,
+                  0.0);
+        const int y = r - plan.offsetY;
+        if (y < 0 || y >= levels.height) return;
+        const double down = hannWeight(y, levels.height);
+        for (int x = 0; x < levels.width; ++x) {
+            const int c = plan.offsetX + x;
+            const double sign = ((r + c) % 2 == 0) ? 1.0 : -1.0;
+            outRe[c] = sign * levels.at(x, y) * across[x] * down;
+        }
+    });
+}
+
 bool forwardTransform(image::CurrentImage& image, const image::ImageGeometry& geometry,
                       const SpectrumSettings& settings, SpectrumBuffers& buffers,
                       core::MessageSink& sink, core::BusyIndicator& busy) {
+    return forwardTransform(image, geometry, settings, buffers, sink, busy, nullptr);
+}
+
+bool forwardTransform(image::CurrentImage& image, const image::ImageGeometry& geometry,
+                      const SpectrumSettings& settings, SpectrumBuffers& buffers,
+                      core::MessageSink& sink, core::BusyIndicator& busy,
+                      std::shared_ptr<const image::PreciseLevels> precise) {
     GreyPixels pixels;
     if (!greyPixelsOf(image, geometry, pixels)) {
         sink.ask("Unable to carry out the FFT.", "Warning", core::kIconWarning);
         return false;
     }
-    const FramePlan plan = planFrame(geometry.width, geometry.height, settings.useExpandedImage,
-                                     [&] { return edgesAreSeamless(pixels); });
+    if (precise && (precise->width != geometry.width || precise->height != geometry.height ||
+                    precise->levels.size() != static_cast<std::size_t>(precise->width) *
+                                                  static_cast<std::size_t>(precise->height)))
+        precise.reset();
+    const FramePlan plan =
+        planFrame(geometry.width, geometry.height, settings.useExpandedImage, [&] {
+            return precise ? edgesAreSeamless(*precise) : edgesAreSeamless(pixels);
+        });
     if (plan.exponent >= 14) {
         sink.ask("Unable to carry out the FFT.\nbecause of the image size being too large.",
                  "Warning", core::kIconWarning);
@@ -166,7 +236,11 @@ bool forwardTransform(image::CurrentImage& image, const image::ImageGeometry& ge
         }
     }
     const bool windowed = settings.frame == kWindowedFrame;
-    if (windowed)
+    if (precise && windowed)
+        fillWindowedFrame(*precise, plan, re.get(), im.get());
+    else if (precise)
+        fillMirrorFrame(*precise, plan, re.get(), im.get());
+    else if (windowed)
         fillWindowedFrame(pixels, plan, re.get(), im.get());
     else
         fillMirrorFrame(pixels, plan, re.get(), im.get());
@@ -186,6 +260,7 @@ bool forwardTransform(image::CurrentImage& image, const image::ImageGeometry& ge
     fresh.imageMin = lo;
     fresh.imageMax = hi;
     fresh.windowed = windowed;
+    fresh.precise = precise;
     fresh.sourceStride = pixels.stride;
     fresh.sourceWidth = pixels.width;
     fresh.sourceHeight = pixels.height;

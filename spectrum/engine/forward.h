@@ -5,6 +5,7 @@
 
 #include "core/busy.h"
 #include "core/message_sink.h"
+#include "image/import.h"
 #include "image/packed_dib.h"
 #include "spectrum/engine/spectrum_state.h"
 
@@ -51,6 +52,23 @@ bool retransformInFrame(SpectrumBuffers& buffers, int frame);
 bool forwardTransform(image::CurrentImage& image, const image::ImageGeometry& geometry,
                       const SpectrumSettings& settings, SpectrumBuffers& buffers,
                       core::MessageSink& sink, core::BusyIndicator& busy);
+
+// The same for a source above 8 bits: `precise` (of the picture's size) enters the frame in place
+// of the shown 8-bit rendering, which still gives the grey range for the inverse's brightness.
+// With `precise` null this is the command above.
+bool forwardTransform(image::CurrentImage& image, const image::ImageGeometry& geometry,
+                      const SpectrumSettings& settings, SpectrumBuffers& buffers,
+                      core::MessageSink& sink, core::BusyIndicator& busy,
+                      std::shared_ptr<const image::PreciseLevels> precise);
+
+// The mirror and windowed frames filled from levels above 8 bits.
+void fillMirrorFrame(const image::PreciseLevels& levels, const FramePlan& plan, double* re,
+                     double* im);
+void fillWindowedFrame(const image::PreciseLevels& levels, const FramePlan& plan, double* re,
+                       double* im);
+
+// The seamless-edge test on levels that are not 8-bit.
+bool edgesAreSeamless(const image::PreciseLevels& levels);
 
 // --- implementation of the template -----------------------------------------------------------
 

@@ -18,8 +18,15 @@ bool inverseTransform(image::CurrentImage& image, const image::ImageGeometry& ge
 }
 
 bool inverseTransform(image::CurrentImage& image, const image::ImageGeometry& geometry,
-                      SpectrumSettings& settings, SpectrumBuffers& buffers, core::MessageSink& sink,
-                      core::BusyIndicator& busy, InverseParts* parts) {
+                      SpectrumSettings& settings, SpectrumBuffers& buffers,
+                      core::MessageSink& sink, core::BusyIndicator& busy, InverseParts* parts) {
+    return inverseTransform(image, geometry, settings, buffers, sink, busy, parts, nullptr);
+}
+
+bool inverseTransform(image::CurrentImage& image, const image::ImageGeometry& geometry,
+                      SpectrumSettings& settings, SpectrumBuffers& buffers,
+                      core::MessageSink& sink, core::BusyIndicator& busy, InverseParts* parts,
+                      RestoredImage* restored) {
     struct ClearCircles {
         FilterSettings& filter;
         ~ClearCircles() { filter.circles.clear(); }
@@ -39,13 +46,20 @@ bool inverseTransform(image::CurrentImage& image, const image::ImageGeometry& ge
 
     const int n = buffers.n;
     const GreyPixels source = sourcePixelsOf(buffers);
+    // Kept past the release below; a source above 8 bits is rebuilt from its own levels.
+    const std::shared_ptr<const image::PreciseLevels> precise =
+        buffers.precise && buffers.precise->width == geometry.width &&
+                buffers.precise->height == geometry.height
+            ? buffers.precise
+            : nullptr;
     if (buffers.windowed) {
         FramePlan plan;
         plan.n = n;
         plan.offsetX = buffers.offsetX;
         plan.offsetY = buffers.offsetY;
         if (source.base == nullptr ||
-            (fillMirrorFrame(source, plan, buffers.real.get(), buffers.imag.get()),
+            (precise ? fillMirrorFrame(*precise, plan, buffers.real.get(), buffers.imag.get())
+                     : fillMirrorFrame(source, plan, buffers.real.get(), buffers.imag.get()),
              transform2dRealInput(buffers.real.get(), buffers.imag.get(), n, n,
                                   Direction::Forward) != kTransformOk)) {
             buffers.release();
@@ -102,7 +116,26 @@ bool inverseTransform(image::CurrentImage& image, const image::ImageGeometry& ge
                 const double f = sign * buffers.real[static_cast<std::size_t>(r) * n + c];
                 const std::size_t i = static_cast<std::size_t>(y) * w + x;
                 parts->filtered[i] = f;
-                parts->removed[i] = source.at(x, y) - f;
+                parts->removed[i] = (precise ? precise->at(x, y) : source.at(x, y)) - f;
+            }
+        }
+    }
+    if (restored) {
+        const bool scaled = precise != nullptr;
+        const double rlo = keep ? (scaled ? 0.0 : lo) : lo;
+        const double rhi = keep ? (scaled ? 255.0 : hi) : hi;
+        const double span = scaled ? (precise->maximum - precise->minimum) / 255.0 : 1.0;
+        const double base = scaled ? precise->minimum : 0.0;
+        restored->width = w;
+        restored->height = h;
+        restored->values.resize(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x) {
+                const double m = magnitude(x, y);
+                const double value =
+                    (m * (rhi - rlo) + mmax * rlo - mmin * rhi) / (mmax - mmin) + 0.000001;
+                restored->values[static_cast<std::size_t>(y) * w + x] =
+                    static_cast<float>(base + value * span);
             }
         }
     }

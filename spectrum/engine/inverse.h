@@ -5,6 +5,9 @@
 #include <vector>
 #include "core/busy.h"
 #include "core/message_sink.h"
+#include <vector>
+
+#include "image/import.h"
 #include "image/packed_dib.h"
 
 #include "spectrum/engine/spectrum_state.h"
@@ -43,5 +46,21 @@ int restoredLevel(double m, double mmin, double mmax, double lo, double hi);
 // that is the same everywhere shows as 128).
 void renderRemovedPart(const InverseParts& parts, image::CurrentImage& image,
                        const image::ImageGeometry& geometry);
+
+// The filtered image before it is truncated to 8 bits, in the source's units: the restoration
+// formula's value at each pixel (top row first), mapped back through the source's [minimum,
+// maximum] when the source was above 8 bits. With the original brightness kept, such a source's
+// levels span [0, 255], so the result spans the source's range as the filtered magnitudes do.
+struct RestoredImage {
+    int width = 0;
+    int height = 0;
+    std::vector<float> values;
+};
+
+// The command that also fills `restored` when it is given; the picture written is the same.
+bool inverseTransform(image::CurrentImage& image, const image::ImageGeometry& geometry,
+                      SpectrumSettings& settings, SpectrumBuffers& buffers,
+                      core::MessageSink& sink, core::BusyIndicator& busy, InverseParts* parts,
+                      RestoredImage* restored);
 
 }  // namespace spectrum

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/icon_bar.h"
+#include "image/import.h"
 #include "image/packed_dib.h"
 
 namespace spectrum {
@@ -161,6 +162,9 @@ struct SpectrumBuffers {
     std::size_t sourceStride = 0;
     int sourceWidth = 0, sourceHeight = 0;
     bool windowed = false;  // the spectrum is of the windowed frame
+    // For a source above 8 bits, the levels that were transformed (the shown 8-bit rendering is
+    // in `source`): the inverse rebuilds the mirror frame and forms its parts from these.
+    std::shared_ptr<const image::PreciseLevels> precise;
 
     bool present() const { return real != nullptr && imag != nullptr; }
     void release() {
@@ -170,6 +174,7 @@ struct SpectrumBuffers {
         source.clear();
         source.shrink_to_fit();
         windowed = false;
+        precise.reset();
     }
 };
 

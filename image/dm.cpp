@@ -1,0 +1,386 @@
+// DM3 and DM4 files: a big-endian header (version, root length, byte order of the data), then a
+// tree of tag groups and data tags. The tree is read into a small index of nodes (data tags keep
+// their type description and offset, not their values); the images are the groups of
+// "ImageList" not named in "Thumbnails", and the largest two-dimensional one is read.
+//
+// Every count, length and offset is checked against the bytes that remain before it is used,
+// the nesting depth and the number of tags are limited, and the image's sample count must match
+// its dimensions: a hostile tree can make the reader refuse, never allocate or read astray.
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "image/import.h"
+#include "image/import_detail.h"
+
+namespace image {
+
+namespace {
+
+using namespace detail;
+
+constexpr int kMaxDepth = 64;                    // real files nest about ten deep
+constexpr std::size_t kMaxNodes = 500000;        // real files hold a few thousand tags
+constexpr std::uint64_t kMaxInfoWords = 4099;    // a struct of 2048 fields
+
+constexpr core::Localized kTooDeep{
+    "The DM tag tree is nested deeper than %d levels.",
+    "DM のタグツリーの入れ子が %d 段を超えています。"};
+constexpr core::Localized kTooMany{"The DM file holds more than %d tags.",
+                                   "DM ファイルのタグが %d 個を超えています。"};
+constexpr core::Localized kNoImage{"The DM file holds no two-dimensional image.",
+                                   "DM ファイルに 2 次元の画像がありません。"};
+
+enum TagType : std::uint64_t {
+    kShort = 2, kLong = 3, kUShort = 4, kULong = 5, kFloat = 6, kDouble = 7, kBool = 8,
+    kChar = 9, kOctet = 10, kInt64 = 11, kUInt64 = 12, kStruct = 15, kString = 18, kArray = 20
+};
+
+std::uint64_t simpleSize(std::uint64_t type) {
+    switch (type) {
+        case kShort: case kUShort: return 2;
+        case kLong: case kULong: case kFloat: return 4;
+        case kDouble: case kInt64: case kUInt64: return 8;
+        case kBool: case kChar: case kOctet: return 1;
+        default: return 0;
+    }
+}
+
+struct Node {
+    std::string name;  // at most 64 bytes kept
+    bool group = false;
+    int parent = -1;
+    // Data tags.
+    std::uint64_t type = 0;      // the first info word
+    std::uint64_t element = 0;   // arrays: element type
+    std::uint64_t count = 0;     // arrays: element count
+    std::uint64_t offset = 0;    // where the data start
+    std::uint64_t size = 0;      // data bytes
+};
+
+class Parser {
+  public:
+    Parser(std::span<const std::uint8_t> file, core::MessageSink& sink) : f_(file), sink_(sink) {}
+
+    bool parse() {
+        if (f_.size() < 16) return fail(kTruncated);
+        version_ = u32be(f_.data());
+        if (version_ != 3 && version_ != 4)
+            return fail(kBadStructure, "DM", "the version is neither 3 nor 4");
+        word_ = version_ == 4 ? 8 : 4;
+        pos_ = 4 + word_;
+        std::uint64_t order = 0;
+        if (!read(4, order)) return false;
+        little_ = order != 0;
+        nodes_.push_back(Node{"", true, -1});
+        return group(0, 0);
+    }
+
+    const std::vector<Node>& nodes() const { return nodes_; }
+    bool little() const { return little_; }
+    int version() const { return static_cast<int>(version_); }
+
+  private:
+    template <typename... Args>
+    bool fail(const core::Localized& text, Args... args) {
+        refuse(sink_, text, args...);
+        return false;
+    }
+    bool need(std::uint64_t n) {
+        if (n > f_.size() - pos_) return fail(kTruncated);
+        return true;
+    }
+    // A big-endian unsigned field of `n` bytes (1, 2, 4 or 8).
+    bool read(int n, std::uint64_t& out) {
+        if (!need(static_cast<std::uint64_t>(n))) return false;
+        const std::uint8_t* p = f_.data() + pos_;
+        out = n == 1 ? p[0] : n == 2 ? u16be(p) : n == 4 ? u32be(p) : u64be(p);
+        pos_ += static_cast<std::uint64_t>(n);
+        return true;
+    }
+    bool group(int self, int depth) {
+        if (depth > kMaxDepth) return fail(kTooDeep, kMaxDepth);
+        std::uint64_t sorted, open, count;
+        if (!read(1, sorted) || !read(1, open) || !read(word_, count)) return false;
+        // Each tag takes at least three bytes, so the loop ends with the file.
+        for (std::uint64_t i = 0; i < count; ++i)
+            if (!tag(self, depth)) return false;
+        return true;
+    }
+    bool tag(int parent, int depth) {
+        std::uint64_t kind, nameLength, ignored;
+        if (!read(1, kind) || !read(2, nameLength) || !need(nameLength)) return false;
+        Node node;
+        node.parent = parent;
+        node.name.assign(reinterpret_cast<const char*>(f_.data() + pos_),
+                         static_cast<std::size_t>(std::min<std::uint64_t>(nameLength, 64)));
+        pos_ += nameLength;
+        if (version_ == 4 && !read(8, ignored)) return false;  // the tag's length
+        if (nodes_.size() >= kMaxNodes) return fail(kTooMany, static_cast<int>(kMaxNodes));
+        if (kind == 20) {
+            node.group = true;
+            nodes_.push_back(std::move(node));
+            return group(static_cast<int>(nodes_.size() - 1), depth + 1);
+        }
+        if (kind != 21) return fail(kBadStructure, "DM", "a tag is neither a group nor data");
+        if (!need(4) || std::memcmp(f_.data() + pos_, "%%%%", 4) != 0)
+            return fail(kBadStructure, "DM", "a data tag lacks its %%%% mark");
+        pos_ += 4;
+        std::uint64_t words;
+        if (!read(word_, words)) return false;
+        if (words < 1 || words > kMaxInfoWords || words > (f_.size() - pos_) / word_)
+            return fail(kBadStructure, "DM", "a data tag's description is not valid");
+        std::vector<std::uint64_t> info(static_cast<std::size_t>(words));
+        for (auto& w : info) read(word_, w);
+        if (!dataSize(info, node)) return fail(kBadStructure, "DM", "a data tag's type is not valid");
+        node.offset = pos_;
+        if (!need(node.size)) return false;
+        pos_ += node.size;
+        nodes_.push_back(std::move(node));
+        return true;
+    }
+    // The size of a struct's data from its description at info[at] (name length, field count,
+    // then a name length and a type per field); `used` is set to the words it took.
+    static bool structSize(const std::vector<std::uint64_t>& info, std::size_t at,
+                           std::uint64_t& size, std::size_t& used) {
+        if (at + 2 > info.size()) return false;
+        const std::uint64_t fields = info[at + 1];
+        if (fields > (info.size() - at - 2) / 2) return false;
+        size = 0;
+        for (std::uint64_t k = 0; k < fields; ++k) {
+            const std::uint64_t s = simpleSize(info[at + 2 + 2 * k + 1]);
+            if (s == 0) return false;
+            size += s;
+        }
+        used = static_cast<std::size_t>(2 + 2 * fields);
+        return true;
+    }
+    static bool times(std::uint64_t a, std::uint64_t b, std::uint64_t& out) {
+        if (a != 0 && b > std::numeric_limits<std::uint64_t>::max() / a) return false;
+        out = a * b;
+        return true;
+    }
+    static bool dataSize(const std::vector<std::uint64_t>& info, Node& node) {
+        node.type = info[0];
+        if (const std::uint64_t s = simpleSize(info[0])) {
+            node.size = s;
+            return info.size() == 1;
+        }
+        if (info[0] == kString) {
+            if (info.size() != 2) return false;
+            node.size = info[1];
+            return true;
+        }
+        if (info[0] == kStruct) {
+            std::size_t used;
+            return structSize(info, 1, node.size, used) && used + 1 == info.size();
+        }
+        if (info[0] != kArray || info.size() < 3) return false;
+        node.element = info[1];
+        node.count = info.back();
+        std::uint64_t element = simpleSize(info[1]);
+        if (element != 0) {
+            if (info.size() != 3) return false;
+        } else if (info[1] == kStruct) {
+            std::size_t used;
+            if (!structSize(info, 2, element, used) || used + 3 != info.size()) return false;
+        } else if (info[1] == kString) {
+            if (info.size() != 4) return false;
+            element = info[2];
+        } else if (info[1] == kArray) {
+            if (info.size() != 5 || !times(simpleSize(info[2]), info[3], element) || element == 0)
+                return false;
+        } else {
+            return false;
+        }
+        return times(element, node.count, node.size);
+    }
+
+    std::span<const std::uint8_t> f_;
+    core::MessageSink& sink_;
+    std::uint64_t version_ = 0;
+    int word_ = 4;
+    bool little_ = true;
+    std::uint64_t pos_ = 0;
+    std::vector<Node> nodes_;
+};
+
+// The children of each node, in file order.
+std::vector<std::vector<int>> childrenOf(const std::vector<Node>& nodes) {
+    std::vector<std::vector<int>> children(nodes.size());
+    for (std::size_t i = 1; i < nodes.size(); ++i)
+        children[static_cast<std::size_t>(nodes[i].parent)].push_back(static_cast<int>(i));
+    return children;
+}
+
+int child(const std::vector<Node>& nodes, const std::vector<std::vector<int>>& children, int of,
+          const char* name) {
+    if (of < 0) return -1;
+    for (int c : children[static_cast<std::size_t>(of)])
+        if (nodes[static_cast<std::size_t>(c)].name == name) return c;
+    return -1;
+}
+
+struct Candidate {
+    int data = -1;
+    std::uint64_t dataType = 0;
+    std::uint64_t width = 0, height = 0;
+    int calibration = -1;  // the x dimension's calibration group
+};
+
+}  // namespace
+
+std::optional<GreyImage> readDm(std::span<const std::uint8_t> file, core::MessageSink& sink) {
+    Parser parser(file, sink);
+    if (!parser.parse()) return std::nullopt;
+    const auto& nodes = parser.nodes();
+    const auto children = childrenOf(nodes);
+    const bool little = parser.little();
+
+    // A simple value as a double (integers and floats), or nothing.
+    auto value = [&](int index) -> std::optional<double> {
+        if (index < 0) return std::nullopt;
+        const Node& n = nodes[static_cast<std::size_t>(index)];
+        if (n.group || simpleSize(n.type) == 0) return std::nullopt;
+        const std::uint8_t* p = file.data() + n.offset;
+        const std::uint16_t v16 = little ? u16le(p) : u16be(p);
+        switch (n.type) {
+            case kShort: return static_cast<std::int16_t>(v16);
+            case kUShort: return v16;
+            case kLong: return static_cast<std::int32_t>(little ? u32le(p) : u32be(p));
+            case kULong: return little ? u32le(p) : u32be(p);
+            case kFloat: return f32of(little ? u32le(p) : u32be(p));
+            case kDouble: return f64of(little ? u64le(p) : u64be(p));
+            case kInt64: return static_cast<double>(static_cast<std::int64_t>(little ? u64le(p) : u64be(p)));
+            case kUInt64: return static_cast<double>(little ? u64le(p) : u64be(p));
+            default: return p[0];
+        }
+    };
+
+    std::vector<int> thumbnails;
+    const int thumbs = child(nodes, children, 0, "Thumbnails");
+    if (thumbs >= 0)
+        for (int t : children[static_cast<std::size_t>(thumbs)])
+            if (const auto index = value(child(nodes, children, t, "ImageIndex")))
+                thumbnails.push_back(static_cast<int>(*index));
+
+    Candidate best;
+    const int list = child(nodes, children, 0, "ImageList");
+    if (list >= 0) {
+        int position = -1;
+        for (int entry : children[static_cast<std::size_t>(list)]) {
+            ++position;
+            if (std::find(thumbnails.begin(), thumbnails.end(), position) != thumbnails.end())
+                continue;
+            const int imageData = child(nodes, children, entry, "ImageData");
+            const int data = child(nodes, children, imageData, "Data");
+            const int dims = child(nodes, children, imageData, "Dimensions");
+            const auto dataType = value(child(nodes, children, imageData, "DataType"));
+            if (data < 0 || dims < 0 || !dataType || nodes[static_cast<std::size_t>(data)].type != kArray)
+                continue;
+            std::vector<std::uint64_t> sizes;
+            for (int d : children[static_cast<std::size_t>(dims)]) {
+                const auto v = value(d);
+                if (!v || !(*v >= 1) || *v > 1e9) {
+                    sizes.clear();
+                    break;
+                }
+                sizes.push_back(static_cast<std::uint64_t>(*v));
+            }
+            while (sizes.size() > 2 && sizes.back() == 1) sizes.pop_back();
+            if (sizes.size() != 2) continue;
+            if (best.data >= 0 && sizes[0] * sizes[1] <= best.width * best.height) continue;
+            best = Candidate{data, static_cast<std::uint64_t>(*dataType), sizes[0], sizes[1], -1};
+            const int calibrations = child(nodes, children, imageData, "Calibrations");
+            const int dimension = child(nodes, children, calibrations, "Dimension");
+            if (dimension >= 0 && !children[static_cast<std::size_t>(dimension)].empty())
+                best.calibration = children[static_cast<std::size_t>(dimension)].front();
+        }
+    }
+    if (best.data < 0) return refuse(sink, kNoImage);
+
+    SampleType type;
+    std::uint64_t element = 0;
+    switch (best.dataType) {
+        case 1: type = SampleType::I16; element = kShort; break;
+        case 2: type = SampleType::F32; element = kFloat; break;
+        case 6: type = SampleType::U8; element = kOctet; break;
+        case 7: type = SampleType::I32; element = kLong; break;
+        case 9: type = SampleType::I8; element = kChar; break;
+        case 10: type = SampleType::U16; element = kUShort; break;
+        case 11: type = SampleType::U32; element = kULong; break;
+        case 12: type = SampleType::F64; element = kDouble; break;
+        case 14: type = SampleType::U8; element = kBool; break;
+        case 3: case 5: case 13: case 27: case 28:
+            return refuse(sink, kUnsupportedType, "DM complex");
+        case 8: case 23:
+            return refuse(sink, kColourRefused, "DM RGB");
+        default: {
+            const std::string what = "DM data type " + std::to_string(best.dataType);
+            return refuse(sink, kUnsupportedType, what.c_str());
+        }
+    }
+    if (!checkImportSize(static_cast<std::int64_t>(best.width), static_cast<std::int64_t>(best.height), sink))
+        return std::nullopt;
+    const Node& data = nodes[static_cast<std::size_t>(best.data)];
+    // The data array's own element size decides how it is read; it must agree with the type.
+    const std::uint64_t size = simpleSize(element);
+    if (simpleSize(data.element) != size || data.count != best.width * best.height)
+        return refuse(sink, kBadStructure, "DM", "the image data do not match its dimensions");
+
+    GreyImage image;
+    image.format = parser.version() == 4 ? ImageFormat::Dm4 : ImageFormat::Dm3;
+    image.type = type;
+    image.width = static_cast<int>(best.width);
+    image.height = static_cast<int>(best.height);
+    image.samples.resize(static_cast<std::size_t>(data.count));
+    const std::uint8_t* p = file.data() + data.offset;
+    for (std::size_t i = 0; i < image.samples.size(); ++i, p += size) {
+        double v;
+        switch (best.dataType) {
+            case 1: v = static_cast<std::int16_t>(little ? u16le(p) : u16be(p)); break;
+            case 2: v = f32of(little ? u32le(p) : u32be(p)); break;
+            case 7: v = static_cast<std::int32_t>(little ? u32le(p) : u32be(p)); break;
+            case 9: v = static_cast<std::int8_t>(p[0]); break;
+            case 10: v = little ? u16le(p) : u16be(p); break;
+            case 11: v = little ? u32le(p) : u32be(p); break;
+            case 12: v = f64of(little ? u64le(p) : u64be(p)); break;
+            default: v = p[0]; break;
+        }
+        image.samples[i] = v;
+    }
+
+    if (best.calibration >= 0) {
+        const auto scale = value(child(nodes, children, best.calibration, "Scale"));
+        const int unitsTag = child(nodes, children, best.calibration, "Units");
+        std::string unit;
+        if (unitsTag >= 0) {
+            const Node& u = nodes[static_cast<std::size_t>(unitsTag)];
+            const std::uint8_t* c = file.data() + u.offset;
+            // Units are stored as 16-bit characters; written out as UTF-8.
+            if (u.type == kArray && u.element == kUShort && u.count <= 64) {
+                for (std::uint64_t k = 0; k < u.count; ++k, c += 2) {
+                    const unsigned ch = little ? u16le(c) : u16be(c);
+                    if (ch < 0x80) {
+                        unit += static_cast<char>(ch);
+                    } else if (ch < 0x800) {
+                        unit += static_cast<char>(0xC0 | ch >> 6);
+                        unit += static_cast<char>(0x80 | (ch & 0x3F));
+                    } else {
+                        unit += static_cast<char>(0xE0 | ch >> 12);
+                        unit += static_cast<char>(0x80 | ((ch >> 6) & 0x3F));
+                        unit += static_cast<char>(0x80 | (ch & 0x3F));
+                    }
+                }
+            } else if ((u.type == kString || (u.type == kArray && simpleSize(u.element) == 1)) &&
+                       u.size <= 64) {
+                unit.assign(reinterpret_cast<const char*>(c), static_cast<std::size_t>(u.size));
+            }
+        }
+        if (scale) setPixelSize(image, *scale, unit);
+    }
+    if (!checkImported(image, sink)) return std::nullopt;
+    return image;
+}
+
+}  // namespace image

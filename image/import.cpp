@@ -1,0 +1,325 @@
+#include "image/import.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "image/file_io.h"
+#include "image/import_detail.h"
+#include "image/limits.h"
+#include "image/normalise.h"
+#include "image/packed_dib.h"
+
+namespace image {
+
+namespace detail {
+double halfToDouble(std::uint16_t h) {
+    const int sign = h >> 15, exponent = (h >> 10) & 0x1F, mantissa = h & 0x3FF;
+    double value;
+    if (exponent == 0)
+        value = std::ldexp(mantissa, -24);
+    else if (exponent == 31)
+        value = mantissa ? std::nan("") : HUGE_VAL;
+    else
+        value = std::ldexp(mantissa + 1024, exponent - 25);
+    return sign ? -value : value;
+}
+void setTiffCalibration(GreyImage& image, const std::string& description, double xResolution,
+                        int resolutionUnit) {
+    if (!std::isfinite(xResolution) || !(xResolution > 0)) return;
+    if (description.rfind("ImageJ=", 0) == 0) {
+        const std::size_t at = description.find("\nunit=");
+        if (at == std::string::npos) return;
+        const std::size_t begin = at + 6;
+        const std::size_t end = description.find('\n', begin);
+        std::string unit = description.substr(begin, end == std::string::npos ? end : end - begin);
+        if (unit == "micron") unit = "\xC2\xB5m";
+        setPixelSize(image, 1.0 / xResolution, unit);
+        return;
+    }
+    if (resolutionUnit == 2) setPixelSize(image, 2.54e7 / xResolution, "nm");
+    if (resolutionUnit == 3) setPixelSize(image, 1e7 / xResolution, "nm");
+}
+
+}  // namespace detail
+
+namespace {
+
+using detail::refuse;
+
+std::string lowerExtension(const std::string& path) {
+    const std::size_t dot = path.find_last_of('.');
+    const std::size_t slash = path.find_last_of("/\\");
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+    std::string ext = path.substr(dot);
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext;
+}
+
+constexpr core::Localized kTooLarge{
+    "The image is too large: %lld x %lld pixels (at most %lld pixels a side and %llu million "
+    "samples).",
+    "画像が大きすぎます: %lld x %lld ピクセル（一辺 %lld ピクセル、%llu 百万サンプルまで）。"};
+constexpr core::Localized kTooSmall{"Too small image (less than 64W or 64H)!",
+                                    "画像が小さすぎます（幅または高さが 64 未満）。"};
+constexpr core::Localized kNotFinite{
+    "The image holds samples that are not numbers (NaN) or infinite: it cannot be transformed.",
+    "画像に非数（NaN）または無限大のサンプルがあり、変換できません。"};
+constexpr core::Localized kCannotRead{"Unable to open the image file '%s'.",
+                                      "画像ファイル '%s' を開けません。"};
+constexpr core::Localized kMemory{"Not enough memory to read the image.",
+                                  "画像を読み込むメモリが足りません。"};
+
+}  // namespace
+
+std::optional<ImageFormat> formatOfPath(const std::string& path) {
+    const std::string ext = lowerExtension(path);
+    if (ext == ".bmp") return ImageFormat::Bmp;
+    if (ext == ".tif" || ext == ".tiff") return ImageFormat::Tiff;
+    if (ext == ".png") return ImageFormat::Png;
+    if (ext == ".mrc" || ext == ".mrcs" || ext == ".map" || ext == ".ccp4") return ImageFormat::Mrc;
+    if (ext == ".dm3") return ImageFormat::Dm3;
+    if (ext == ".dm4") return ImageFormat::Dm4;
+    return std::nullopt;
+}
+
+const char* formatName(ImageFormat format) {
+    switch (format) {
+        case ImageFormat::Bmp: return "BMP";
+        case ImageFormat::Tiff: return "TIFF";
+        case ImageFormat::Png: return "PNG";
+        case ImageFormat::Mrc: return "MRC";
+        case ImageFormat::Dm3: return "DM3";
+        case ImageFormat::Dm4: return "DM4";
+    }
+    return "";
+}
+
+std::string sampleTypeName(SampleType type) {
+    static constexpr core::Localized kUnsigned{"%d-bit unsigned integer", "%d ビット符号なし整数"};
+    static constexpr core::Localized kSigned{"%d-bit signed integer", "%d ビット符号付き整数"};
+    static constexpr core::Localized kFloat{"%d-bit float", "%d ビット浮動小数点"};
+    switch (type) {
+        case SampleType::U8: return core::formatMessage(core::text(kUnsigned), 8);
+        case SampleType::I8: return core::formatMessage(core::text(kSigned), 8);
+        case SampleType::U16: return core::formatMessage(core::text(kUnsigned), 16);
+        case SampleType::I16: return core::formatMessage(core::text(kSigned), 16);
+        case SampleType::U32: return core::formatMessage(core::text(kUnsigned), 32);
+        case SampleType::I32: return core::formatMessage(core::text(kSigned), 32);
+        case SampleType::F16: return core::formatMessage(core::text(kFloat), 16);
+        case SampleType::F32: return core::formatMessage(core::text(kFloat), 32);
+        case SampleType::F64: return core::formatMessage(core::text(kFloat), 64);
+    }
+    return "";
+}
+
+bool checkImportSize(std::int64_t width, std::int64_t height, core::MessageSink& sink) {
+    const std::uint64_t padded = width > 0 ? (static_cast<std::uint64_t>(width) + 3) / 4 * 4 : 0;
+    const bool tooLarge =
+        width > kMaxImageSide || height > kMaxImageSide ||
+        (width > 0 && height > 0 &&
+         (static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) >
+              kMaxImportSamples ||
+          padded * static_cast<std::uint64_t>(height) > kMaxNormalisedBytes));
+    if (tooLarge) {
+        refuse(sink, kTooLarge, static_cast<long long>(width), static_cast<long long>(height),
+               static_cast<long long>(kMaxImageSide),
+               static_cast<unsigned long long>(kMaxImportSamples / 1000000));
+        return false;
+    }
+    if (width < kMinImageSide || height < kMinImageSide) {
+        refuse(sink, kTooSmall);
+        return false;
+    }
+    return true;
+}
+
+bool checkImported(GreyImage& image, core::MessageSink& sink) {
+    if (!checkImportSize(image.width, image.height, sink)) return false;
+    if (image.samples.size() !=
+        static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height)) {
+        refuse(sink, detail::kTruncated);
+        return false;
+    }
+    double lo = image.samples.front(), hi = lo;
+    for (double v : image.samples) {
+        if (!std::isfinite(v)) {
+            refuse(sink, kNotFinite);
+            return false;
+        }
+        lo = std::min(lo, v);
+        hi = std::max(hi, v);
+    }
+    image.minimum = lo;
+    image.maximum = hi;
+    return true;
+}
+
+std::optional<double> nanometresPerUnit(const std::string& raw) {
+    std::string unit;
+    for (char c : raw)
+        if (c != ' ' && c != '\0') unit += c;
+    if (unit == "nm" || unit == "nanometer" || unit == "nanometre") return 1.0;
+    if (unit == "\xC2\xB5m" || unit == "\xCE\xBCm" || unit == "um" || unit == "micron" ||
+        unit == "microns" || unit == "\\u00B5m" || unit == "\\u00b5m" || unit == "µm")
+        return 1000.0;
+    if (unit == "\xC3\x85" || unit == "\xE2\x84\xAB" || unit == "A" || unit == "Angstrom" ||
+        unit == "angstrom" || unit == "\\u00C5")
+        return 0.1;
+    if (unit == "pm") return 0.001;
+    if (unit == "mm") return 1e6;
+    if (unit == "cm") return 1e7;
+    if (unit == "m") return 1e9;
+    return std::nullopt;
+}
+
+void setPixelSize(GreyImage& image, double size, const std::string& unit) {
+    const auto scale = nanometresPerUnit(unit);
+    if (!scale || !std::isfinite(size) || !(size > 0)) return;
+    const double nm = size * *scale;
+    if (!std::isfinite(nm) || !(nm > 0)) return;
+    image.pixelSizeNm = nm;
+    image.pixelSizeInUnit = size;
+    image.pixelUnit = unit;
+}
+
+std::optional<GreyImage> importImageBytes(std::span<const std::uint8_t> file, ImageFormat format,
+                                          core::MessageSink& sink) {
+    switch (format) {
+        case ImageFormat::Tiff: return readTiff(file, sink);
+        case ImageFormat::Png: return readPng(file, sink);
+        case ImageFormat::Mrc: return readMrc(file, sink);
+        case ImageFormat::Dm3:
+        case ImageFormat::Dm4: return readDm(file, sink);
+        case ImageFormat::Bmp: break;
+    }
+    return std::nullopt;
+}
+
+std::optional<GreyImage> importImageFile(const std::string& path, ImageFormat format,
+                                         core::MessageSink& sink) {
+    FileHandle in(std::fopen(path.c_str(), "rb"));
+    const auto size = in ? fileSize(in.get()) : std::nullopt;
+    if (!size) return refuse(sink, kCannotRead, path.c_str());
+    // No reader needs more bytes than the largest image holds in its widest type plus headers.
+    if (*size > kMaxImportSamples * 8 + (std::uint64_t{1} << 28))
+        return refuse(sink, kTooLarge, -1LL, -1LL, static_cast<long long>(kMaxImageSide),
+                      static_cast<unsigned long long>(kMaxImportSamples / 1000000));
+    std::vector<std::uint8_t> bytes;
+    try {
+        bytes.resize(static_cast<std::size_t>(*size));
+    } catch (const std::bad_alloc&) {
+        return refuse(sink, kMemory);
+    }
+    if (!bytes.empty() && std::fread(bytes.data(), 1, bytes.size(), in.get()) != bytes.size())
+        return refuse(sink, kCannotRead, path.c_str());
+    in.close();
+    try {
+        return importImageBytes(bytes, format, sink);
+    } catch (const std::bad_alloc&) {
+        return refuse(sink, kMemory);
+    }
+}
+
+std::vector<std::uint8_t> renderPercentiles(const GreyImage& image) {
+    const std::size_t count = image.samples.size();
+    std::vector<std::uint8_t> out(count, 0);
+    if (count == 0) return out;
+    std::vector<double> sorted(image.samples);
+    // numpy's default percentile: linear between the two nearest ranks.
+    auto percentile = [&](double q) {
+        const double position = q * static_cast<double>(count - 1);
+        const std::size_t below = static_cast<std::size_t>(position);
+        std::nth_element(sorted.begin(), sorted.begin() + below, sorted.end());
+        const double a = sorted[below];
+        if (below + 1 >= count) return a;
+        const double b = *std::min_element(sorted.begin() + below + 1, sorted.end());
+        return a + (b - a) * (position - static_cast<double>(below));
+    };
+    double lo = percentile(0.001);
+    double hi = percentile(0.999);
+    sorted = {};
+    if (!(hi > lo)) {
+        lo = image.minimum;
+        hi = image.maximum;
+    }
+    if (!(hi > lo)) return out;
+    const double scale = 255.0 / (hi - lo);
+    for (std::size_t i = 0; i < count; ++i) {
+        const double v = (image.samples[i] - lo) * scale;
+        out[i] = v <= 0 ? 0 : v >= 255 ? 255 : static_cast<std::uint8_t>(v);
+    }
+    return out;
+}
+
+std::shared_ptr<const PreciseLevels> transformLevels(const GreyImage& image) {
+    if (image.eightBit()) return nullptr;
+    auto precise = std::make_shared<PreciseLevels>();
+    precise->width = image.width;
+    precise->height = image.height;
+    precise->minimum = image.minimum;
+    precise->maximum = image.maximum;
+    precise->levels.resize(image.samples.size());
+    const double range = image.maximum - image.minimum;
+    for (std::size_t i = 0; i < image.samples.size(); ++i)
+        precise->levels[i] = range > 0 ? (image.samples[i] - image.minimum) * 255.0 / range : 0.0;
+    return precise;
+}
+
+std::vector<std::uint8_t> normalisedBitmapOf(const GreyImage& image) {
+    const std::uint64_t padded = (static_cast<std::uint64_t>(image.width) + 3) / 4 * 4;
+    const std::uint64_t total = kNormalisedOffBits + padded * static_cast<std::uint64_t>(image.height);
+    std::vector<std::uint8_t> file(static_cast<std::size_t>(total), 0);
+    std::uint8_t* h = file.data();
+    h[0] = 'B';
+    h[1] = 'M';
+    storeU32(h + 2, static_cast<std::uint32_t>(total));
+    storeU32(h + 10, kNormalisedOffBits);
+    storeU32(h + 14, kInfoHeaderSize);
+    storeU32(h + 18, static_cast<std::uint32_t>(image.width));
+    storeU32(h + 22, static_cast<std::uint32_t>(image.height));
+    storeU16(h + 26, 1);
+    storeU16(h + 28, 8);
+    storeU32(h + 34, static_cast<std::uint32_t>(padded * static_cast<std::uint64_t>(image.height)));
+    storeU32(h + 46, 256);
+    storeU32(h + 50, 256);
+    for (int i = 0; i < 256; ++i) {
+        std::uint8_t* e = h + 54 + 4 * i;
+        e[0] = e[1] = e[2] = static_cast<std::uint8_t>(i);
+    }
+    std::vector<std::uint8_t> rendered;
+    if (!image.eightBit()) rendered = renderPercentiles(image);
+    for (int y = 0; y < image.height; ++y) {
+        std::uint8_t* row = h + kNormalisedOffBits +
+                            static_cast<std::size_t>(image.height - 1 - y) * padded;
+        const std::size_t first = static_cast<std::size_t>(y) * static_cast<std::size_t>(image.width);
+        for (int x = 0; x < image.width; ++x)
+            row[x] = image.eightBit() ? static_cast<std::uint8_t>(image.samples[first + x])
+                                      : rendered[first + x];
+    }
+    return file;
+}
+
+std::string describeImport(const GreyImage& image) {
+    static constexpr core::Localized kLine{
+        "%s, %s, %d x %d pixels, samples %.9g to %.9g",
+        "%s、%s、%d x %d ピクセル、サンプル値 %.9g ～ %.9g"};
+    static constexpr core::Localized kPixel{", pixel size %.6g nm (%.6g %s)",
+                                            "、ピクセルサイズ %.6g nm（%.6g %s）"};
+    static constexpr core::Localized kNoPixel{", no pixel size", "、ピクセルサイズなし"};
+    static constexpr core::Localized kFirst{", first of %d images", "、%d 枚中の 1 枚目"};
+    std::string line = core::formatMessage(core::text(kLine), formatName(image.format),
+                                           sampleTypeName(image.type).c_str(), image.width,
+                                           image.height, image.minimum, image.maximum);
+    if (image.pixelSizeNm)
+        line += core::formatMessage(core::text(kPixel), *image.pixelSizeNm, image.pixelSizeInUnit,
+                                    image.pixelUnit.c_str());
+    else
+        line += core::text(kNoPixel);
+    if (image.imageCount > 1) line += core::formatMessage(core::text(kFirst), image.imageCount);
+    return line;
+}
+
+}  // namespace image

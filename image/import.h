@@ -1,0 +1,131 @@
+// Import of microscope images: TIFF, PNG, MRC/CCP4 and DM3/DM4 files become grey samples with
+// their calibration, behind one interface that does not depend on any OS imaging API.
+//
+// Every reader works on the bytes of a whole file held in memory, so the tests and the fuzzers
+// run them without a disk. Sizes, counts and offsets read from a file are checked against the
+// bytes really present and against the limits of image/limits.h before anything is allocated
+// from them; each refusal is one message naming the problem. TIFF goes through libtiff in the
+// native builds and through the Windows Imaging Component in the Windows builds (which cannot
+// decode signed 16-bit, 32-bit integer or 64-bit float grey TIFFs: those are refused by name);
+// PNG through stb_image in both; MRC and DM3/DM4 through readers of our own.
+//
+// Samples are doubles in the source's own units, row-major with the top row first (MRC rows,
+// stored bottom first, are turned the right way up). A source of 8-bit unsigned samples enters
+// the transform unchanged; every other source is mapped linearly from its [minimum, maximum]
+// onto [0, 255] as doubles (transformLevels) and shown as an 8-bit rendering between its 0.1
+// and 99.9 percentiles (renderPercentiles).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "core/message_sink.h"
+
+namespace image {
+
+enum class ImageFormat { Bmp, Tiff, Png, Mrc, Dm3, Dm4 };
+
+enum class SampleType { U8, I8, U16, I16, U32, I32, F16, F32, F64 };
+
+// Largest number of samples a file may hold (1 GiB of doubles, about 11585 x 11585): the
+// transform's largest frame holds 8192 x 8192 and the samples must sit beside it.
+inline constexpr std::uint64_t kMaxImportSamples = std::uint64_t{1} << 27;
+
+// Smallest picture the program opens, as for a BMP.
+inline constexpr int kMinImageSide = 64;
+
+struct GreyImage {
+    ImageFormat format = ImageFormat::Bmp;
+    SampleType type = SampleType::U8;
+    int width = 0;
+    int height = 0;
+    std::vector<double> samples;  // width x height, top row first
+    double minimum = 0;
+    double maximum = 0;
+    // The calibration the file carries, in nanometres per pixel, and as the file states it.
+    std::optional<double> pixelSizeNm;
+    double pixelSizeInUnit = 0;
+    std::string pixelUnit;  // UTF-8, as in the file ("nm", "µm", "Å")
+    int imageCount = 1;     // pages, sections or images in the file; the first is read
+
+    double at(int x, int y) const {
+        return samples[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
+                       static_cast<std::size_t>(x)];
+    }
+    // True for a source that enters the transform unscaled (8-bit unsigned).
+    bool eightBit() const { return type == SampleType::U8; }
+};
+
+// The samples that enter the transform for a source above 8 bits: its samples mapped from
+// [minimum, maximum] onto [0, 255], kept beside the 8-bit rendering shown.
+struct PreciseLevels {
+    int width = 0;
+    int height = 0;
+    std::vector<double> levels;  // top row first
+    double minimum = 0;          // the source's range, to map results back
+    double maximum = 0;
+    double at(int x, int y) const {
+        return levels[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
+                      static_cast<std::size_t>(x)];
+    }
+};
+
+// The format a file name asks for, from its extension in any letter case (.bmp, .tif, .tiff,
+// .png, .mrc, .map, .mrcs, .dm3, .dm4), or nothing.
+std::optional<ImageFormat> formatOfPath(const std::string& path);
+
+// The format's name ("TIFF", "PNG", "MRC", "DM3", "DM4", "BMP") and the sample type's
+// description ("16-bit unsigned integer", "32-bit float"), in the chosen language.
+const char* formatName(ImageFormat format);
+std::string sampleTypeName(SampleType type);
+
+// Readers of a whole file in memory. Each reports its first refusal through `sink` (caption
+// "Error", MB_ICONWARNING) and returns nothing; a returned image has passed checkImported.
+std::optional<GreyImage> readTiff(std::span<const std::uint8_t> file, core::MessageSink& sink);
+std::optional<GreyImage> readPng(std::span<const std::uint8_t> file, core::MessageSink& sink);
+std::optional<GreyImage> readMrc(std::span<const std::uint8_t> file, core::MessageSink& sink);
+std::optional<GreyImage> readDm(std::span<const std::uint8_t> file, core::MessageSink& sink);
+
+// Runs the reader for `format` (not Bmp).
+std::optional<GreyImage> importImageBytes(std::span<const std::uint8_t> file, ImageFormat format,
+                                          core::MessageSink& sink);
+
+// Reads the file at `path` and imports it with the reader its extension names.
+std::optional<GreyImage> importImageFile(const std::string& path, ImageFormat format,
+                                         core::MessageSink& sink);
+
+// The checks every reader applies to what it decoded: the size limits, at least 64 x 64, and
+// finite samples. Fills in minimum and maximum. Reports the refusal and returns false.
+bool checkImported(GreyImage& image, core::MessageSink& sink);
+
+// The checks on a header's width, height and sample count before a reader allocates.
+bool checkImportSize(std::int64_t width, std::int64_t height, core::MessageSink& sink);
+
+// Sets the calibration from a length and its unit as a file states it; a unit that is not a
+// length (such as "1/nm" or "pixel") or a size that is not positive and finite leaves none.
+void setPixelSize(GreyImage& image, double size, const std::string& unit);
+
+// Nanometres per unit for a length unit ("nm", "µm", "um", "micron", "Å", "A", "pm", "mm",
+// "cm", "m"), or nothing.
+std::optional<double> nanometresPerUnit(const std::string& unit);
+
+// The complete normalised 8-bit BMP file (1078-byte header and grey ramp, rows bottom first,
+// padded to 4 bytes) that the program opens in place of `image`: the samples themselves for an
+// 8-bit source, the percentile rendering otherwise.
+std::vector<std::uint8_t> normalisedBitmapOf(const GreyImage& image);
+
+// The 8-bit rendering of a source above 8 bits: linear between the 0.1 and 99.9 percentiles
+// of its samples, truncated and limited to 0..255. Top row first.
+std::vector<std::uint8_t> renderPercentiles(const GreyImage& image);
+
+// The levels that enter the transform for a source above 8 bits (empty for an 8-bit source).
+std::shared_ptr<const PreciseLevels> transformLevels(const GreyImage& image);
+
+// One line describing the image: format, sample type, size, range and pixel size.
+std::string describeImport(const GreyImage& image);
+
+}  // namespace image

@@ -1,0 +1,225 @@
+// TIFF through libtiff, on the file's bytes in memory: grey images of 8, 16, 32 or 64 bits
+// (unsigned, signed or float), in strips or tiles, with any compression the library decodes;
+// RGB whose three channels are equal opens as grey. The first image of a multi-page file is read.
+#include <tiffio.h>
+
+#include <cstring>
+#include <memory>
+
+#include "image/import.h"
+#include "image/import_detail.h"
+
+namespace image {
+
+namespace {
+
+using namespace detail;
+
+struct Memory {
+    std::span<const std::uint8_t> bytes;
+    toff_t position = 0;
+    std::string error;  // libtiff's first error
+};
+
+tmsize_t readProc(thandle_t h, void* out, tmsize_t n) {
+    auto* m = static_cast<Memory*>(h);
+    if (n < 0 || m->position >= m->bytes.size()) return 0;
+    const std::size_t count =
+        std::min<std::size_t>(static_cast<std::size_t>(n), m->bytes.size() - m->position);
+    std::memcpy(out, m->bytes.data() + m->position, count);
+    m->position += count;
+    return static_cast<tmsize_t>(count);
+}
+tmsize_t writeProc(thandle_t, void*, tmsize_t) { return -1; }
+toff_t seekProc(thandle_t h, toff_t offset, int whence) {
+    auto* m = static_cast<Memory*>(h);
+    toff_t base = whence == SEEK_CUR ? m->position : whence == SEEK_END ? m->bytes.size() : 0;
+    m->position = base + offset;
+    return m->position;
+}
+int closeProc(thandle_t) { return 0; }
+toff_t sizeProc(thandle_t h) { return static_cast<Memory*>(h)->bytes.size(); }
+int mapProc(thandle_t h, void** base, toff_t* size) {
+    auto* m = static_cast<Memory*>(h);
+    *base = const_cast<std::uint8_t*>(m->bytes.data());
+    *size = m->bytes.size();
+    return 1;
+}
+void unmapProc(thandle_t, void*, toff_t) {}
+
+int onError(TIFF*, void* user, const char*, const char* format, va_list args) {
+    auto* m = static_cast<Memory*>(user);
+    if (m->error.empty()) {
+        char text[256];
+        std::vsnprintf(text, sizeof text, format, args);
+        m->error = text;
+    }
+    return 1;
+}
+int onWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+
+struct TiffClose {
+    void operator()(TIFF* t) const { TIFFClose(t); }
+};
+struct OptionsFree {
+    void operator()(TIFFOpenOptions* o) const { TIFFOpenOptionsFree(o); }
+};
+
+// One sample of `type` at `p` (native byte order: libtiff swaps).
+double sampleAt(const std::uint8_t* p, SampleType type) {
+    switch (type) {
+        case SampleType::U8: return p[0];
+        case SampleType::I8: return static_cast<std::int8_t>(p[0]);
+        case SampleType::U16: { std::uint16_t v; std::memcpy(&v, p, 2); return v; }
+        case SampleType::I16: { std::int16_t v; std::memcpy(&v, p, 2); return v; }
+        case SampleType::U32: { std::uint32_t v; std::memcpy(&v, p, 4); return v; }
+        case SampleType::I32: { std::int32_t v; std::memcpy(&v, p, 4); return v; }
+        case SampleType::F16: { std::uint16_t v; std::memcpy(&v, p, 2); return halfToDouble(v); }
+        case SampleType::F32: { float v; std::memcpy(&v, p, 4); return v; }
+        case SampleType::F64: { double v; std::memcpy(&v, p, 8); return v; }
+    }
+    return 0;
+}
+
+}  // namespace
+
+std::optional<GreyImage> readTiff(std::span<const std::uint8_t> file, core::MessageSink& sink) {
+    Memory memory{file, 0, {}};
+    std::unique_ptr<TIFFOpenOptions, OptionsFree> options(TIFFOpenOptionsAlloc());
+    if (!options) return refuse(sink, kBadStructure, "TIFF", "out of memory");
+    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), onError, &memory);
+    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), onWarning, &memory);
+    // No strip or tile of an acceptable image needs more than the whole image in doubles.
+    TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(),
+                                        static_cast<tmsize_t>(kMaxImportSamples * 8));
+    std::unique_ptr<TIFF, TiffClose> tiff(
+        TIFFClientOpenExt("memory", "r", &memory, readProc, writeProc, seekProc, closeProc,
+                          sizeProc, mapProc, unmapProc, options.get()));
+    auto broken = [&](const char* fallback) {
+        return refuse(sink, kBadStructure, "TIFF",
+                      memory.error.empty() ? fallback : memory.error.c_str());
+    };
+    if (!tiff) return broken("no image directory");
+
+    std::uint32_t width = 0, height = 0;
+    std::uint16_t bits = 1, format = SAMPLEFORMAT_UINT, channels = 1, photometric = 0,
+                  planar = PLANARCONFIG_CONTIG;
+    if (!TIFFGetField(tiff.get(), TIFFTAG_IMAGEWIDTH, &width) ||
+        !TIFFGetField(tiff.get(), TIFFTAG_IMAGELENGTH, &height))
+        return broken("no image size");
+    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_SAMPLEFORMAT, &format);
+    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_SAMPLESPERPIXEL, &channels);
+    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_PLANARCONFIG, &planar);
+    if (!TIFFGetField(tiff.get(), TIFFTAG_PHOTOMETRIC, &photometric))
+        photometric = channels >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK;
+
+    if (photometric == PHOTOMETRIC_PALETTE) return refuse(sink, kColourRefused, "TIFF palette");
+    const bool rgb = photometric == PHOTOMETRIC_RGB;
+    if (!(photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE || rgb) ||
+        (rgb && channels < 3))
+        return refuse(sink, kColourRefused, "TIFF colour space");
+    if (channels < 1 || channels > 4) return refuse(sink, kColourRefused, "TIFF channels");
+    if (channels > 1 && planar != PLANARCONFIG_CONTIG)
+        return refuse(sink, kUnsupportedType, "TIFF separate planes");
+
+    SampleType type;
+    if (format == SAMPLEFORMAT_UINT && bits == 8) type = SampleType::U8;
+    else if (format == SAMPLEFORMAT_UINT && bits == 16) type = SampleType::U16;
+    else if (format == SAMPLEFORMAT_UINT && bits == 32) type = SampleType::U32;
+    else if (format == SAMPLEFORMAT_INT && bits == 8) type = SampleType::I8;
+    else if (format == SAMPLEFORMAT_INT && bits == 16) type = SampleType::I16;
+    else if (format == SAMPLEFORMAT_INT && bits == 32) type = SampleType::I32;
+    else if (format == SAMPLEFORMAT_IEEEFP && bits == 16) type = SampleType::F16;
+    else if (format == SAMPLEFORMAT_IEEEFP && bits == 32) type = SampleType::F32;
+    else if (format == SAMPLEFORMAT_IEEEFP && bits == 64) type = SampleType::F64;
+    else {
+        const std::string what = "TIFF " + std::to_string(bits) + "-bit" +
+                                 (format == SAMPLEFORMAT_IEEEFP ? " float"
+                                  : format == SAMPLEFORMAT_INT  ? " signed"
+                                  : format == SAMPLEFORMAT_UINT ? " unsigned"
+                                                                : " complex or other");
+        return refuse(sink, kUnsupportedType, what.c_str());
+    }
+    if (!checkImportSize(width, height, sink)) return std::nullopt;
+
+    GreyImage image;
+    image.format = ImageFormat::Tiff;
+    image.type = type;
+    image.width = static_cast<int>(width);
+    image.height = static_cast<int>(height);
+    const std::size_t sampleBytes = bits / 8;
+    const std::size_t pixelBytes = sampleBytes * channels;
+    image.samples.assign(static_cast<std::size_t>(width) * height, 0.0);
+
+    // Decodes one block (a strip or a tile) covering columns [x0, x0 + bw) and rows [y0, y0 + bh).
+    std::vector<std::uint8_t> block;
+    bool colour = false;
+    auto copy = [&](std::uint32_t x0, std::uint32_t y0, std::uint32_t bw, std::uint32_t bh) {
+        for (std::uint32_t r = 0; r < bh && y0 + r < height; ++r) {
+            const std::uint8_t* row = block.data() + static_cast<std::size_t>(r) * bw * pixelBytes;
+            double* out = image.samples.data() + static_cast<std::size_t>(y0 + r) * width;
+            for (std::uint32_t c = 0; c < bw && x0 + c < width; ++c) {
+                const std::uint8_t* p = row + static_cast<std::size_t>(c) * pixelBytes;
+                const double v = sampleAt(p, type);
+                if (rgb && (sampleAt(p + sampleBytes, type) != v ||
+                            sampleAt(p + 2 * sampleBytes, type) != v))
+                    colour = true;
+                out[x0 + c] = v;
+            }
+        }
+    };
+    if (TIFFIsTiled(tiff.get())) {
+        std::uint32_t tw = 0, th = 0;
+        TIFFGetField(tiff.get(), TIFFTAG_TILEWIDTH, &tw);
+        TIFFGetField(tiff.get(), TIFFTAG_TILELENGTH, &th);
+        const tmsize_t size = TIFFTileSize(tiff.get());
+        if (tw == 0 || th == 0 || size <= 0 ||
+            static_cast<std::uint64_t>(size) < std::uint64_t{tw} * th * pixelBytes)
+            return broken("bad tile size");
+        block.resize(static_cast<std::size_t>(size));
+        for (std::uint32_t y = 0; y < height; y += th) {
+            for (std::uint32_t x = 0; x < width; x += tw) {
+                if (TIFFReadTile(tiff.get(), block.data(), x, y, 0, 0) < 0)
+                    return broken("a tile cannot be decoded");
+                copy(x, y, tw, th);
+                if (colour) return refuse(sink, kColourRefused, "TIFF RGB");
+            }
+        }
+    } else {
+        std::uint32_t rowsPerStrip = height;
+        TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+        if (rowsPerStrip == 0 || rowsPerStrip > height) rowsPerStrip = height;
+        const std::uint64_t stripBytes = std::uint64_t{rowsPerStrip} * width * pixelBytes;
+        block.resize(static_cast<std::size_t>(stripBytes));
+        for (std::uint32_t y = 0, strip = 0; y < height; y += rowsPerStrip, ++strip) {
+            const std::uint32_t rows = std::min(rowsPerStrip, height - y);
+            const tmsize_t want = static_cast<tmsize_t>(std::uint64_t{rows} * width * pixelBytes);
+            if (TIFFReadEncodedStrip(tiff.get(), strip, block.data(), want) != want)
+                return broken("a strip cannot be decoded");
+            copy(0, y, width, rows);
+            if (colour) return refuse(sink, kColourRefused, "TIFF RGB");
+        }
+    }
+    if (photometric == PHOTOMETRIC_MINISWHITE) {
+        double top = 0;
+        for (double v : image.samples) top = std::max(top, v);
+        for (double& v : image.samples) v = top - v;
+    }
+
+    char* description = nullptr;
+    float xResolution = 0;
+    std::uint16_t resolutionUnit = RESUNIT_INCH;
+    std::string text;
+    if (TIFFGetField(tiff.get(), TIFFTAG_IMAGEDESCRIPTION, &description) && description)
+        text = description;
+    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_RESOLUTIONUNIT, &resolutionUnit);
+    if (TIFFGetField(tiff.get(), TIFFTAG_XRESOLUTION, &xResolution))
+        setTiffCalibration(image, text, xResolution, resolutionUnit);
+    const tdir_t pages = TIFFNumberOfDirectories(tiff.get());
+    image.imageCount = pages > 1 ? static_cast<int>(pages) : 1;
+    if (!checkImported(image, sink)) return std::nullopt;
+    return image;
+}
+
+}  // namespace image
