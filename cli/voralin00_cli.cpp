@@ -38,14 +38,14 @@ constexpr const char* kVersion = "1.20";
 
 constexpr const char* kUsage =
     "Usage:\n"
-    "  voralin00-cli info FILE\n"
+    "  voralin00-cli info FILE [--pixel-size NM]\n"
     "  voralin00-cli normalise IN.bmp OUT.bmp\n"
     "  voralin00-cli spectrum IN.bmp OUT.bmp [--quantity root|real|imag] [--log] [--clip C]\n"
     "                [--lower-clip D] [--invert] [--rainbow] [--no-expand]\n"
     "  voralin00-cli filter IN.bmp OUT.bmp [--filter none|low|high|band-pass|band-cut]\n"
     "                [--wa X] [--wb X] [--special PROFILE.ini] [--circles-outside \"x,y,r;...\"]\n"
     "                [--circles-inside \"x,y,r;...\"] [--dark D --bright B] [--no-expand]\n"
-    "  voralin00-cli linewave IN.bmp OUT.txt --angle DEG [--no-expand]\n"
+    "  voralin00-cli linewave IN.bmp OUT.txt --angle DEG [--no-expand] [--calibrated]\n"
     "  voralin00-cli adjust IN.bmp OUT.bmp --contrast K --brightness K\n"
     "  voralin00-cli spots IN.bmp [--count N] [--min-radius PX] [--csv OUT.csv]\n"
     "                [--pixel-size NM] [--no-expand]\n"
@@ -61,6 +61,11 @@ constexpr const char* kUsage =
     "\n"
     "Opens an 8-bit grey BMP (uncompressed or RLE8, at least 64 x 64) as the image program does,\n"
     "and writes what its Save BMP or Save File would write after the same steps.\n"
+    "Every command also opens microscope images by their extension: TIFF (.tif, .tiff), PNG,\n"
+    "MRC (.mrc, .mrcs, .map) and DM3/DM4, 8 to 64 bits a sample; a source above 8 bits is\n"
+    "transformed at full precision and shown between its 0.1 and 99.9 percentiles.\n"
+    "  --pixel-size NM  the calibration in nanometres per pixel (any command; overrides the\n"
+    "             file's own)\n"
     "  info       describe the file and check that it can be opened\n"
     "  normalise  write the opened (normalised) image\n"
     "  spectrum   write the spectrum picture: --quantity root power (default), real or imaginary\n"
@@ -72,9 +77,12 @@ constexpr const char* kUsage =
     "             special radial profile from the [Special Filter] section of an INI file, or\n"
     "             mask circles in picture pixels (x from the left, y from the top, radius).\n"
     "             The original brightness range is kept unless --dark (0..100) and --bright\n"
-    "             (155..255) are given\n"
+    "             (155..255) are given. OUT.tif or OUT.tiff: the filtered image before it is\n"
+    "             cut to 8 bits, as a 32-bit float TIFF in the source's units with its pixel size\n"
     "  linewave   write the spectrum values along the line through the centre at --angle\n"
-    "             (whole degrees -90..90) as the FFT data text file\n"
+    "             (whole degrees -90..90) as the FFT data text file; --calibrated also writes\n"
+    "             OUT_calibrated.csv with each sample's spatial frequency (1/nm, or 1/pixel\n"
+    "             without a pixel size)\n"
     "  adjust     change contrast and brightness in steps (-10..10 each)\n"
     "  spots      find the lattice spots in the spectrum of the Hann-windowed image: the --count\n"
     "             strongest Friedel pairs (default 8) outside --min-radius frame samples, with\n"
@@ -123,6 +131,8 @@ struct Options {
     bool haveLattice = false, haveRadius = false, haveBasis = false, haveEdge = false;
     bool haveNoiseScale = false, haveSmoothing = false;
     int latticeMode = 0;
+    bool havePixelSize = false;  // --pixel-size given: it overrides the file's calibration
+    bool calibrated = false;
 };
 
 bool parseCircles(const std::string& text, std::vector<spectrum::MaskCircle>& out) {
@@ -400,7 +410,7 @@ std::vector<cli::Option> optionTable(Options& o) {
         {"--count", "spots", 1, "N", cli::wholeIn(1, 1000, o.pairs)},
         {"--min-radius", "spots", 1, "PX", cli::numberIn(0, 8192, o.minRadius)},
         {"--csv", "spots", 1, "OUT.csv", cli::text(o.csvPath)},
-        {"--pixel-size", "spots radial", 1, "NM", cli::numberIn(1e-9, 1e9, o.pixelSize)},
+
         {"--plot", "radial", 1, "OUT.png", cli::text(o.plotPath)},
         {"--symmetric", "filter", 0, "", cli::flag(s.filter.symmetricCircles)},
         {"--lattice-mask", "filter", 1, "keep|remove",
@@ -451,6 +461,9 @@ std::vector<cli::Option> optionTable(Options& o) {
          cli::also(cli::wholeIn(-10, 10, o.contrast), [&o] { o.haveContrast = true; })},
         {"--brightness", "adjust", 1, "K",
          cli::also(cli::wholeIn(-10, 10, o.brightness), [&o] { o.haveBrightness = true; })},
+        {"--pixel-size", "info normalise spectrum filter linewave adjust spots radial", 1, "NM",
+         cli::also(cli::numberIn(1e-9, 1e9, o.pixelSize), [&o] { o.havePixelSize = true; })},
+        {"--calibrated", "linewave", 0, "", cli::flag(o.calibrated)},
         {"--quiet", "*", 0, "", cli::flag(o.quiet)},
         {"--out-dir", "normalise spectrum filter linewave adjust", 1, "DIR", cli::text(o.outDir)},
     };
@@ -503,17 +516,29 @@ struct Session {
     image::CurrentImage image;
     image::ImageGeometry geometry;
     spectrum::SpectrumBuffers buffers;
+    std::optional<image::GreyImage> source;  // a microscope image, without its samples
+    std::shared_ptr<const image::PreciseLevels> precise;
 };
 
 bool openInput(Session& s, const std::string& path) {
-    const image::OpenOutcome outcome = image::openImageFile(
+    image::OpenOutcome outcome = image::openImageFile(
         path, s.image, s.sink, s.busy, core::systemDisk(), 1 << 20, 1 << 20, [] {});
     if (outcome.result != image::OpenResult::Opened) {
         cli::explainInput(kProgram, path);
         return false;
     }
     s.geometry = outcome.geometry;
+    s.source = std::move(outcome.source);
+    s.precise = std::move(outcome.precise);
     return true;
+}
+
+// OUT.txt -> OUT_calibrated.csv
+std::string calibratedName(const std::string& output) {
+    const std::size_t dot = output.find_last_of('.');
+    const std::size_t slash = output.find_last_of("/\\");
+    const bool extension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+    return (extension ? output.substr(0, dot) : output) + "_calibrated.csv";
 }
 
 // Through stdio: a stream iterator throws on a read error (such as a folder given as the file).
@@ -646,6 +671,15 @@ int runOne(const std::string& command, Options o, const std::string& input,
         const auto description = image::describeBitmapFile(input);
         if (description) std::printf("%s\n", description->c_str());
         if (!openInput(s, input)) return 1;
+        if (s.source) {
+            if (o.havePixelSize) image::setPixelSize(*s.source, o.pixelSize, "nm");
+            std::printf("%s\n", image::describeImport(*s.source).c_str());
+        } else if (o.havePixelSize) {
+            std::printf("%s\n", core::formatMessage(core::text({"Pixel size %.6g nm",
+                                                                 "ピクセルサイズ %.6g nm"}),
+                                                     o.pixelSize)
+                                     .c_str());
+        }
         std::printf("Opens as %ld x %ld, rows of %ld bytes, normalised file of %lu bytes\n",
                     static_cast<long>(s.geometry.width), static_cast<long>(s.geometry.height),
                     static_cast<long>(s.geometry.paddedWidth),
@@ -653,6 +687,10 @@ int runOne(const std::string& command, Options o, const std::string& input,
         return 0;
     }
     if (!openInput(s, input)) return 1;
+    if (s.source) o.settings.pixelSizeNm = s.source->pixelSizeNm;
+    if (o.havePixelSize) o.settings.pixelSizeNm = o.pixelSize;
+    // The lattice tools take the file's calibration unless one is given.
+    if (!o.havePixelSize && o.settings.pixelSizeNm) o.pixelSize = *o.settings.pixelSizeNm;
     if (command == "spots") return runSpots(s, o);
     if (command == "radial") o.settings.display = spectrum::DisplaySettings{};
     // A lattice mask without a basis takes the finder's, found before the transform replaces
@@ -677,7 +715,7 @@ int runOne(const std::string& command, Options o, const std::string& input,
         spectrum::adjustContrastBrightness(s.image, s.geometry, o.contrast, o.brightness);
     } else {
         if (!spectrum::forwardTransform(s.image, s.geometry, o.settings, s.buffers, s.sink,
-                                        s.busy)) {
+                                        s.busy, s.precise)) {
             if (s.sink.refusals() == 0)
                 std::fprintf(stderr,
                              "%s: the spectrum is flat (a uniform image) and cannot be shown\n",
@@ -688,8 +726,21 @@ int runOne(const std::string& command, Options o, const std::string& input,
             written =
                 spectrum::saveFftDataTo(output, s.buffers, s.geometry, o.settings.lineWave.angle,
                                         s.sink, core::systemDisk(), false);
-            if (!written) cli::explainOutput(kProgram, output);
-            return written ? 0 : 1;
+            if (!written) {
+                cli::explainOutput(kProgram, output);
+                return 1;
+            }
+            if (o.calibrated) {
+                const std::string table = calibratedName(output);
+                if (!spectrum::saveCalibratedLineTo(table, s.buffers, s.geometry,
+                                                    o.settings.lineWave.angle,
+                                                    o.settings.pixelSizeNm, s.sink,
+                                                    core::systemDisk())) {
+                    cli::explainOutput(kProgram, table);
+                    return 1;
+                }
+            }
+            return 0;
         }
         if (command == "radial") return runRadial(s, o, output);
         if (command == "filter") {
@@ -708,9 +759,12 @@ int runOne(const std::string& command, Options o, const std::string& input,
                     return 1;
                 }
             }
+            // A .tif name takes the filtered image before it is cut to 8 bits.
+            const bool tiff = spectrum::hasTiffExtension(output);
+            spectrum::RestoredImage restored;
             spectrum::InverseParts parts;
             if (!spectrum::inverseTransform(s.image, s.geometry, o.settings, s.buffers, s.sink,
-                                            s.busy, &parts))
+                                            s.busy, &parts, tiff ? &restored : nullptr))
                 return 1;
             if (!o.npyPath.empty() &&
                 !writeNpy(o.npyPath, parts.filtered, parts.width, parts.height))
@@ -726,6 +780,12 @@ int runOne(const std::string& command, Options o, const std::string& input,
                     cli::explainOutput(kProgram, o.differencePath);
                     return 1;
                 }
+            }
+            if (tiff) {
+                written = spectrum::saveFloatTiffTo(output, restored, o.settings.pixelSizeNm,
+                                                    s.sink, core::systemDisk(), false);
+                if (!written) cli::explainOutput(kProgram, output);
+                return written ? 0 : 1;
             }
         }
     }

@@ -84,4 +84,29 @@ std::string fftDataText(const SpectrumBuffers& buffers, const image::ImageGeomet
     return text;
 }
 
+std::string calibratedLineCsv(const SpectrumBuffers& buffers, const image::ImageGeometry& geometry,
+                              double angleDegrees, std::optional<double> pixelSizeNm) {
+    const bool calibrated = pixelSizeNm && *pixelSizeNm > 0;
+    std::string text = calibrated ? "x,y,frequency_per_nm,signed_frequency_per_nm,real,imaginary,root_power\n"
+                                  : "x,y,frequency_per_pixel,signed_frequency_per_pixel,real,imaginary,root_power\n";
+    if (!buffers.present()) return text;
+    const double scale = 1.0 / (buffers.n * (calibrated ? *pixelSizeNm : 1.0));
+    char line[256];
+    for (const LineSample& s : lineSamples(geometry.width, geometry.height, angleDegrees)) {
+        if (!s.inside) continue;
+        const long long row = buffers.offsetY + s.y, column = buffers.offsetX + s.x;
+        if (row >= buffers.n || column >= buffers.n) continue;
+        const std::size_t i =
+            static_cast<std::size_t>(row) * buffers.n + static_cast<std::size_t>(column);
+        const double re = buffers.real[i], im = buffers.imag[i];
+        const double dx = static_cast<double>(column - buffers.n / 2);
+        const double dy = static_cast<double>(row - buffers.n / 2);
+        const double f = std::sqrt(dx * dx + dy * dy) * scale;
+        std::snprintf(line, sizeof line, "%d,%d,%.10g,%.10g,%.10g,%.10g,%.10g\n", s.x, s.y, f,
+                      s.j < 0 ? -f : f, re, im, std::sqrt(re * re + im * im));
+        text += line;
+    }
+    return text;
+}
+
 }  // namespace spectrum

@@ -30,4 +30,11 @@ std::vector<int> lineProfile(const std::vector<LineSample>& samples, const GreyP
 std::string fftDataText(const SpectrumBuffers& buffers, const image::ImageGeometry& geometry,
                         double angleDegrees);
 
+// The line wave's samples with their place in reciprocal space, as CSV (LF line ends): a header,
+// then per sample inside the picture x, y, the spatial frequency (1/nm with a pixel size, else
+// 1/pixel), the signed frequency along the line (negative on the j < 0 side), the real and
+// imaginary parts and the root power, in the rows and order of the FFT data file.
+std::string calibratedLineCsv(const SpectrumBuffers& buffers, const image::ImageGeometry& geometry,
+                              double angleDegrees, std::optional<double> pixelSizeNm);
+
 }  // namespace spectrum

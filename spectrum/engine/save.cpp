@@ -4,7 +4,9 @@
 #include <cstdio>
 
 #include "image/bmp_file.h"
+#include "core/localized.h"
 #include "image/file_io.h"
+#include "image/tiff_write.h"
 #include "spectrum/engine/line_wave.h"
 
 namespace spectrum {
@@ -36,7 +38,78 @@ bool onFixedDrive(const std::string& path, core::MessageSink& sink, core::DiskSe
     return false;
 }
 
+// Writes `bytes` to a new or replaced file; a file not written whole is removed.
+bool writeWhole(const std::string& path, const std::uint8_t* bytes, std::size_t size,
+                core::MessageSink& sink) {
+    image::FileHandle file(std::fopen(path.c_str(), "wb"));
+    if (!file) {
+        sink.ask(core::formatMessage(core::text({"Unable to create the file '%s'.",
+                                                 "ファイル '%s' を作成できません。"}),
+                                     path.c_str()),
+                 "Save Error", core::kIconError);
+        return false;
+    }
+    const bool written = size == 0 || std::fwrite(bytes, 1, size, file.get()) == size;
+    const bool closed = file.close();
+    if (!written || !closed) {
+        std::remove(path.c_str());
+        sink.ask("Unable to write to file.", "Save Error", core::kIconError);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
+
+bool hasTiffExtension(const std::string& path) {
+    return hasExtension(path, ".tif") || hasExtension(path, ".tiff");
+}
+
+bool saveFloatTiffTo(const std::string& path, const RestoredImage& restored,
+                     std::optional<double> pixelSizeNm, core::MessageSink& sink,
+                     core::DiskServices& disk, bool askBeforeOverwrite) {
+    if (!mayOverwrite(path, sink, askBeforeOverwrite)) return false;
+    if (!onFixedDrive(path, sink, disk)) return false;
+    if (!hasTiffExtension(path)) {
+        sink.ask(core::text({"Assign a file with TIF or TIFF extension.",
+                             "拡張子が TIF または TIFF のファイルを指定してください。"}),
+                 "Error", core::kIconWarning);
+        return false;
+    }
+    const auto bytes =
+        image::encodeFloatTiff(restored.width, restored.height, restored.values, pixelSizeNm);
+    if (!bytes) {
+        sink.ask(core::text({"The filtered image is too large for a TIFF file.",
+                             "フィルター処理した画像は TIFF ファイルには大きすぎます。"}),
+                 "Save Error", core::kIconError);
+        return false;
+    }
+    if (!disk.hasFreeDiskSpace(path, bytes->size() + core::kFreeSpaceMargin)) {
+        sink.ask("Not enough free diskspace to save a bitmap file.", "Warning", core::kIconError);
+        return false;
+    }
+    if (!writeWhole(path, bytes->data(), bytes->size(), sink)) return false;
+    sink.ask(core::formatMessage(core::text({"A 32-bit float TIFF file\n%s\nhas been successfully saved.",
+                                             "32 ビット浮動小数点 TIFF ファイル\n%s\nを保存しました。"}),
+                                 path.c_str()),
+             "Information", core::kIconInformation);
+    return true;
+}
+
+bool saveCalibratedLineTo(const std::string& path, const SpectrumBuffers& buffers,
+                          const image::ImageGeometry& geometry, double angleDegrees,
+                          std::optional<double> pixelSizeNm, core::MessageSink& sink,
+                          core::DiskServices& disk) {
+    if (!onFixedDrive(path, sink, disk)) return false;
+    const std::string text = calibratedLineCsv(buffers, geometry, angleDegrees, pixelSizeNm);
+    if (!writeWhole(path, reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), sink))
+        return false;
+    sink.ask(core::formatMessage(core::text({"Calibrated line wave file\n%s\nhas been successfully saved.",
+                                             "校正済みラインウェーブファイル\n%s\nを保存しました。"}),
+                                 path.c_str()),
+             "Information", core::kIconInformation);
+    return true;
+}
 
 bool saveFftDataTo(const std::string& path, const SpectrumBuffers& buffers,
                    const image::ImageGeometry& geometry, double angleDegrees,

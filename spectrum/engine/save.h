@@ -2,11 +2,13 @@
 // the current picture as a BMP file, with their overwrite, drive, space and extension rules.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "core/disk.h"
 #include "core/message_sink.h"
 #include "image/packed_dib.h"
+#include "spectrum/engine/inverse.h"
 #include "spectrum/engine/spectrum_state.h"
 
 namespace spectrum {
@@ -22,6 +24,22 @@ bool saveFftDataTo(const std::string& path, const SpectrumBuffers& buffers,
 bool saveBitmapTo(const std::string& path, image::CurrentImage& image,
                   const image::ImageGeometry& geometry, core::MessageSink& sink,
                   core::DiskServices& disk, bool askBeforeOverwrite);
+
+// Writes the filtered image before truncation as a 32-bit float TIFF (the Save BMP command given a
+// name ending in .tif or .tiff), with the pixel size when there is one; the same checks as
+// saveBitmapTo, a file not written whole is deleted.
+bool saveFloatTiffTo(const std::string& path, const RestoredImage& restored,
+                     std::optional<double> pixelSizeNm, core::MessageSink& sink,
+                     core::DiskServices& disk, bool askBeforeOverwrite);
+
+// True when `path` ends in .tif or .tiff in any letter case.
+bool hasTiffExtension(const std::string& path);
+
+// Writes the line wave's calibrated table (calibratedLineCsv) as a CSV file.
+bool saveCalibratedLineTo(const std::string& path, const SpectrumBuffers& buffers,
+                          const image::ImageGeometry& geometry, double angleDegrees,
+                          std::optional<double> pixelSizeNm, core::MessageSink& sink,
+                          core::DiskServices& disk);
 
 // True when `path` ends in `extension` (".txt") in any letter case.
 bool hasExtension(const std::string& path, const char* extension);

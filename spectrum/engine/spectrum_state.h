@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "core/icon_bar.h"
@@ -130,6 +131,9 @@ struct BrightnessSettings {
 struct SpectrumSettings {
     bool useExpandedImage = true;
     int frame = kMirrorFrame;
+    // The current image's calibration in nanometres per pixel (from its file, the user or the
+    // settings file); none for an uncalibrated image.
+    std::optional<double> pixelSizeNm;
     DisplaySettings display;
     LineWaveSettings lineWave;
     FilterSettings filter;

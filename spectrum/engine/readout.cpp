@@ -1,0 +1,68 @@
+#include "spectrum/engine/readout.h"
+
+#include <cmath>
+
+#include "core/localized.h"
+#include "core/message_sink.h"
+
+namespace spectrum {
+
+namespace {
+constexpr double kDegreesPerRadian = 57.29577951308232;
+}
+
+Readout readoutAt(const SpectrumBuffers& buffers, const image::ImageGeometry& geometry, int x,
+                  int y, std::optional<double> pixelSizeNm) {
+    Readout r;
+    if (!buffers.present() || x < 0 || y < 0 || x >= geometry.width || y >= geometry.height)
+        return r;
+    const long long column = buffers.offsetX + static_cast<long long>(x);
+    const long long row = buffers.offsetY + static_cast<long long>(y);
+    if (column >= buffers.n || row >= buffers.n) return r;
+    r.inside = true;
+    const double dx = static_cast<double>(column - buffers.n / 2);
+    const double dy = static_cast<double>(row - buffers.n / 2);
+    const double radius = std::sqrt(dx * dx + dy * dy);
+    r.calibrated = pixelSizeNm && *pixelSizeNm > 0;
+    r.frequency = radius / (buffers.n * (r.calibrated ? *pixelSizeNm : 1.0));
+    r.spacing = r.frequency > 0 ? 1.0 / r.frequency : 0.0;
+    // The line wave runs x = cx + j cos(a), y = cy - j sin(a) for a in -90..90.
+    double angle = radius > 0 ? std::atan2(-dy, dx) * kDegreesPerRadian : 0.0;
+    if (angle > 90) angle -= 180;
+    if (angle <= -90) angle += 180;
+    r.angleDegrees = angle;
+    const std::size_t i = static_cast<std::size_t>(row) * static_cast<std::size_t>(buffers.n) +
+                          static_cast<std::size_t>(column);
+    r.rootPower = std::sqrt(buffers.real[i] * buffers.real[i] + buffers.imag[i] * buffers.imag[i]);
+    return r;
+}
+
+Readout readoutAtScreen(const SpectrumBuffers& buffers, const image::ImageGeometry& geometry,
+                        int screenX, int screenY, int viewReduction,
+                        std::optional<double> pixelSizeNm) {
+    const int k = viewReduction > 0 ? viewReduction : 1;
+    return readoutAt(buffers, geometry, screenX * k, screenY * k, pixelSizeNm);
+}
+
+std::string formatReadout(const Readout& r) {
+    if (!r.inside) return "";
+    static constexpr core::Localized kCalibrated{
+        "Frequency %.4f 1/nm   d = %s   angle %.1f\xC2\xB0   value %.4g",
+        "空間周波数 %.4f 1/nm   d = %s   角度 %.1f\xC2\xB0   値 %.4g"};
+    static constexpr core::Localized kPixels{
+        "Frequency %.4f 1/pixel   d = %s   angle %.1f\xC2\xB0   value %.4g   (no calibration)",
+        "空間周波数 %.4f 1/ピクセル   d = %s   角度 %.1f\xC2\xB0   値 %.4g   （校正なし）"};
+    std::string spacing = "-";
+    if (r.spacing > 0) {
+        if (!r.calibrated)
+            spacing = core::formatMessage("%.3f pixel", r.spacing);
+        else if (r.spacing < 1.0)
+            spacing = core::formatMessage("%.3f \xC3\x85", r.spacing * 10.0);
+        else
+            spacing = core::formatMessage("%.4f nm", r.spacing);
+    }
+    return core::formatMessage(core::text(r.calibrated ? kCalibrated : kPixels), r.frequency,
+                               spacing.c_str(), r.angleDegrees, r.rootPower);
+}
+
+}  // namespace spectrum
