@@ -1,0 +1,317 @@
+#!/usr/bin/python3
+"""voralin00-cli on microscope images written by tools nobody here wrote: TIFF by tifffile and
+ImageMagick, PNG by Pillow, MRC by mrcfile, DM3/DM4 by our small writer from the format's
+description (dmfile.py), which HyperSpy must read back with the same data and calibration.
+Outputs are read back by numpy, tifffile and Pillow."""
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+import warnings
+
+import numpy as np
+from PIL import Image
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import dmfile  # noqa: E402
+from test_voralin00_cli import CLI, frame_of, linear_map, read_bytes, run, texture  # noqa: E402
+
+import mrcfile  # noqa: E402
+import tifffile  # noqa: E402
+
+try:
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        import hyperspy.api as hs
+except ImportError:  # the test then says so and checks with numpy alone
+    hs = None
+
+W, H = 150, 120
+PIXEL_NM = 0.2
+
+
+def sample16(seed=5):
+    """A lattice image with 16-bit detail that 8 bits would lose."""
+    rng = np.random.default_rng(seed)
+    y, x = np.mgrid[0:H, 0:W]
+    base = 30000 + 12000 * np.cos(2 * np.pi * (x / 6.1 + y / 9.7)) + rng.normal(0, 900, (H, W))
+    return np.clip(base, 0, 65535).astype(np.uint16)
+
+
+def levels_of(samples):
+    s = samples.astype(np.float64)
+    return (s - s.min()) * 255.0 / (s.max() - s.min())
+
+
+class MicroscopeImages(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.mkdtemp(prefix="voralin00-micro-")
+        cls.a = sample16()
+        p = cls.path_of
+        tifffile.imwrite(p("u16.tif"), cls.a, imagej=True, resolution=(1 / PIXEL_NM, 1 / PIXEL_NM),
+                         metadata={"unit": "nm"})
+        tifffile.imwrite(p("u16_tiles.tif"), cls.a, tile=(64, 64), compression="zlib")
+        tifffile.imwrite(p("f32.tif"), cls.a.astype(np.float32) / 8,
+                         resolution=(1e7 / PIXEL_NM, 1e7 / PIXEL_NM), resolutionunit="CENTIMETER")
+        tifffile.imwrite(p("f64.tif"), cls.a.astype(np.float64) * 1e-3)
+        tifffile.imwrite(p("i16.tif"), (cls.a.astype(np.int32) - 30000).astype(np.int16))
+        tifffile.imwrite(p("i32.tif"), cls.a.astype(np.int32) * 1000 - 5)
+        tifffile.imwrite(p("u32.tif"), cls.a.astype(np.uint32) * 7)
+        tifffile.imwrite(p("pages.tif"), np.stack([cls.a, cls.a // 2]))
+        tifffile.imwrite(p("rgb_equal.tif"), np.stack([cls.a >> 8] * 3, axis=-1).astype(np.uint8),
+                         photometric="rgb")
+        Image.fromarray(cls.a).save(p("u16.png"))
+        subprocess.run(["convert", p("u16.png"), "-compress", "LZW", p("u16_lzw.tif")], check=True)
+        for mode, data in ((0, (cls.a >> 9).astype(np.int8)), (1, (cls.a.astype(np.int32) - 30000).astype(np.int16)),
+                           (2, cls.a.astype(np.float32)), (6, cls.a), (12, (cls.a / 64).astype(np.float16))):
+            with mrcfile.new(p(f"mode{mode}.mrc"), overwrite=True) as m:
+                # mrcfile's row 0 is the bottom of the picture.
+                m.set_data(np.flipud(data))
+                m.voxel_size = PIXEL_NM * 10
+        with mrcfile.new(p("stack.mrc"), overwrite=True) as m:
+            m.set_data(np.stack([np.flipud(cls.a)] * 3))
+        dmfile.write_dm(p("u16.dm4"), cls.a, 4, PIXEL_NM, "nm")
+        dmfile.write_dm(p("f32.dm3"), cls.a.astype(np.float32), 3, PIXEL_NM / 1000, "µm")
+        dmfile.write_dm(p("i32.dm4"), cls.a.astype(np.int32), 4, PIXEL_NM * 10, "Å")
+        dmfile.write_dm(p("reciprocal.dm3"), cls.a, 3, 0.5, "1/nm")
+        dmfile.write_dm(p("bigendian.dm3"), cls.a.astype(np.int16), 3, PIXEL_NM, "nm", little=False)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.tmp, ignore_errors=True)
+
+    @classmethod
+    def path_of(cls, name):
+        return os.path.join(cls.tmp, name)
+
+    path = path_of
+
+    def assert_ok(self, result):
+        self.assertEqual(result.returncode, 0, result.stderr)
+
+    def info(self, name, *extra):
+        result = run("info", self.path(name), *extra)
+        self.assert_ok(result)
+        return result.stdout.splitlines()[0]
+
+    def test_info_names_format_type_size_range_and_pixel_size(self):
+        a = self.a.astype(np.int64)
+        cases = {
+            "u16.tif": ("TIFF, 16-bit unsigned integer", a.min(), a.max(), 0.2),
+            "u16_tiles.tif": ("TIFF, 16-bit unsigned integer", a.min(), a.max(), None),
+            "u16_lzw.tif": ("TIFF, 16-bit unsigned integer", a.min(), a.max(), None),
+            "f32.tif": ("TIFF, 32-bit float", a.min() / 8, a.max() / 8, 0.2),
+            "f64.tif": ("TIFF, 64-bit float", a.min() * 1e-3, a.max() * 1e-3, None),
+            "i16.tif": ("TIFF, 16-bit signed integer", a.min() - 30000, a.max() - 30000, None),
+            "i32.tif": ("TIFF, 32-bit signed integer", a.min() * 1000 - 5, a.max() * 1000 - 5, None),
+            "u32.tif": ("TIFF, 32-bit unsigned integer", a.min() * 7, a.max() * 7, None),
+            "rgb_equal.tif": ("TIFF, 8-bit unsigned integer", a.min() >> 8, a.max() >> 8, None),
+            "u16.png": ("PNG, 16-bit unsigned integer", a.min(), a.max(), None),
+            "mode0.mrc": ("MRC, 8-bit signed integer", (a >> 9).min(), (a >> 9).max(), 0.2),
+            "mode1.mrc": ("MRC, 16-bit signed integer", a.min() - 30000, a.max() - 30000, 0.2),
+            "mode2.mrc": ("MRC, 32-bit float", a.min(), a.max(), 0.2),
+            "mode6.mrc": ("MRC, 16-bit unsigned integer", a.min(), a.max(), 0.2),
+            "mode12.mrc": ("MRC, 16-bit float", None, None, 0.2),
+            "u16.dm4": ("DM4, 16-bit unsigned integer", a.min(), a.max(), 0.2),
+            "f32.dm3": ("DM3, 32-bit float", a.min(), a.max(), 0.2),
+            "i32.dm4": ("DM4, 32-bit signed integer", a.min(), a.max(), 0.2),
+            "reciprocal.dm3": ("DM3, 16-bit unsigned integer", a.min(), a.max(), None),
+            "bigendian.dm3": ("DM3, 16-bit signed integer", a.astype(np.int16).min(),
+                              a.astype(np.int16).max(), 0.2),
+        }
+        for name, (kind, lo, hi, pixel) in cases.items():
+            with self.subTest(name):
+                line = self.info(name)
+                self.assertTrue(line.startswith(f"{kind}, {W} x {H} pixels, samples "), line)
+                if lo is not None:
+                    self.assertIn(f"samples {float(lo):.9g} to {float(hi):.9g}", line)
+                if pixel is None:
+                    self.assertIn("no pixel size", line)
+                else:
+                    size = float(line.split("pixel size ")[1].split(" nm")[0])
+                    self.assertAlmostEqual(size, pixel, delta=1e-6)
+        self.assertIn("first of 2 images", self.info("pages.tif"))
+        self.assertIn("first of 3 images", self.info("stack.mrc"))
+        self.assertIn("pixel size 0.5 nm", self.info("u16.png", "--pixel-size", "0.5"))
+
+    def test_hyperspy_reads_our_dm_files_with_the_same_data_and_calibration(self):
+        if hs is None:
+            self.skipTest("python3-hyperspy is not installed")
+        for name, dtype, scale, unit in (("u16.dm4", np.uint16, PIXEL_NM, "nm"),
+                                         ("f32.dm3", np.float32, PIXEL_NM / 1000, "µm"),
+                                         ("i32.dm4", np.int32, PIXEL_NM * 10, "Å")):
+            with self.subTest(name), warnings.catch_warnings():
+                warnings.simplefilter("ignore")
+                s = hs.load(self.path(name))
+                self.assertEqual(s.data.dtype, dtype)
+                np.testing.assert_array_equal(s.data, self.a.astype(dtype))
+                self.assertAlmostEqual(s.axes_manager[0].scale, scale, delta=scale * 1e-6)
+                self.assertEqual(s.axes_manager[0].units, unit)
+
+    def test_every_format_of_the_same_samples_gives_the_same_spectrum(self):
+        outputs = {}
+        for name in ("u16.tif", "u16_tiles.tif", "u16_lzw.tif", "u16.png", "mode6.mrc", "u16.dm4"):
+            out = self.path(name + ".spectrum.bmp")
+            self.assert_ok(run("spectrum", self.path(name), out, "--log"))
+            outputs[name] = read_bytes(out)
+        reference = outputs.pop("u16.tif")
+        for name, data in outputs.items():
+            self.assertEqual(data, reference, name)
+
+    def test_spectrum_of_a_16_bit_tiff_equals_numpy_at_full_precision(self):
+        frame, n, ox, oy = frame_of(levels_of(self.a))
+        spectrum = np.fft.fft2(frame)
+        largest = np.abs(spectrum).max()
+        for angle in ("0", "37", "90", "-61"):
+            out = self.path(f"line{angle}.txt")
+            self.assert_ok(run("linewave", self.path("u16.tif"), out, "--angle", angle, "--calibrated"))
+            with open(self.path(f"line{angle}_calibrated.csv")) as f:
+                rows = f.read().splitlines()
+            self.assertEqual(rows[0], "x,y,frequency_per_nm,signed_frequency_per_nm,real,imaginary,root_power")
+            self.assertGreater(len(rows), 100)
+            for row in rows[1:]:
+                x, y, freq, signed, re, im, power = row.split(",")
+                x, y = int(x), int(y)
+                value = spectrum[oy + y, ox + x]
+                self.assertLessEqual(abs(float(re) - value.real), 1e-9 * largest)
+                self.assertLessEqual(abs(float(im) - value.imag), 1e-9 * largest)
+                r = np.hypot(ox + x - n / 2, oy + y - n / 2)
+                self.assertAlmostEqual(float(freq), r / (n * PIXEL_NM), delta=1e-9)
+                self.assertAlmostEqual(abs(float(signed)), float(freq))
+            # The FFT data file keeps its layout, row for row.
+            text = read_bytes(out).decode("ascii").split("\r\n")
+            self.assertEqual(text[0], "Line wave data")
+            self.assertEqual(len([t for t in text[6:] if t]), len(rows) - 1)
+        # The spectrum picture is numpy's display mapping of the same transform.
+        out = self.path("u16.spectrum.bmp")
+        self.assert_ok(run("spectrum", self.path("u16.tif"), out))
+        expected = linear_map(np.abs(spectrum[oy:oy + H, ox:ox + W]))
+        shown = np.asarray(Image.open(out), dtype=np.int64)
+        self.assertLessEqual(np.abs(shown - expected).max(), 1)
+        self.assertLess(np.count_nonzero(shown != expected), 10)
+        # 8-bit rounding first would have given another transform.
+        rounded = np.fft.fft2(frame_of(np.trunc(levels_of(self.a)))[0])
+        self.assertGreater(np.abs(rounded - spectrum).max(), 1e-6 * largest)
+
+    def test_uncalibrated_frequency_is_per_pixel_of_the_frame(self):
+        self.assert_ok(run("linewave", self.path("u16_tiles.tif"), self.path("pl.txt"), "--angle", "0",
+                           "--calibrated"))
+        with open(self.path("pl_calibrated.csv")) as f:
+            rows = f.read().splitlines()
+        self.assertTrue(rows[0].startswith("x,y,frequency_per_pixel,"))
+        n = frame_of(self.a)[1]
+        last = rows[-1].split(",")
+        self.assertAlmostEqual(float(last[2]), abs(int(last[0]) + (n - W) // 2 - n / 2) / n, delta=1e-9)
+        # --pixel-size supplies the calibration.
+        self.assert_ok(run("linewave", self.path("u16_tiles.tif"), self.path("p2.txt"), "--angle", "0",
+                           "--calibrated", "--pixel-size", "0.5"))
+        with open(self.path("p2_calibrated.csv")) as f:
+            last2 = f.read().splitlines()[-1].split(",")
+        self.assertAlmostEqual(float(last2[2]), float(last[2]) / 0.5, delta=1e-9)
+
+    def test_a_bmp_and_the_same_picture_as_8_bit_tiff_and_png_give_identical_outputs(self):
+        pixels = texture(W, H)
+        Image.fromarray(pixels, mode="L").save(self.path("t.bmp"))
+        tifffile.imwrite(self.path("t.tif"), pixels)
+        Image.fromarray(pixels, mode="L").save(self.path("t.png"))
+        subprocess.run(["convert", self.path("t.png"), "-compress", "LZW", self.path("t_im.tif")], check=True)
+        commands = (("normalise", ".bmp"), ("spectrum", ".bmp", "--log"), ("filter", ".bmp", "--filter", "low"),
+                    ("linewave", ".txt", "--angle", "30"), ("adjust", ".bmp", "--contrast", "3"))
+        for command, ext, *options in commands:
+            results = []
+            for source in ("t.bmp", "t.tif", "t.png", "t_im.tif"):
+                out = self.path(f"{source}.{command}{ext}")
+                self.assert_ok(run(command, self.path(source), out, *options))
+                results.append(read_bytes(out))
+            for other in results[1:]:
+                self.assertEqual(other, results[0], command)
+
+    def test_filter_to_float_tiff_keeps_the_source_units_and_pixel_size(self):
+        out = self.path("restored.tif")
+        result = run("filter", self.path("u16.tif"), out, "--filter", "none")
+        self.assert_ok(result)
+        with tifffile.TiffFile(out) as tif:
+            page = tif.pages[0]
+            data = page.asarray()
+            self.assertEqual(data.dtype, np.float32)
+            self.assertEqual(data.shape, (H, W))
+            self.assertEqual(tif.imagej_metadata["unit"], "nm")
+            num, den = page.tags["XResolution"].value
+            self.assertAlmostEqual(den / num, PIXEL_NM, delta=1e-9)
+        # No filter: the restoration gives back the samples, in their own units.
+        span = float(self.a.max()) - float(self.a.min())
+        self.assertLess(np.abs(data - self.a).max(), 1e-4 * span)
+        pillow = np.asarray(Image.open(out), dtype=np.float64)
+        np.testing.assert_array_equal(pillow, data)
+        # A low-pass result stays in the source's range and is smoother.
+        low = self.path("low.tif")
+        self.assert_ok(run("filter", self.path("mode2.mrc"), low, "--filter", "low", "--wa", "0.1"))
+        smooth = tifffile.imread(low)
+        self.assertLess(np.abs(np.diff(smooth, axis=1)).mean(), np.abs(np.diff(self.a.astype(float), axis=1)).mean())
+        self.assertGreaterEqual(smooth.min(), self.a.min() - 1)
+        self.assertLessEqual(smooth.max(), self.a.max() + 1)
+        # The 8-bit picture written for a .bmp name is what it was.
+        self.assert_ok(run("filter", self.path("u16.tif"), self.path("r.bmp"), "--filter", "none"))
+        self.assertEqual(read_bytes(self.path("r.bmp"))[28], 8)
+
+    def test_bad_input_is_refused_by_name_and_writes_nothing(self):
+        p = self.path
+        data = read_bytes(p("u16.tif"))
+        with open(p("truncated.tif"), "wb") as f:
+            f.write(data[:len(data) // 2])
+        nan = self.a.astype(np.float32)
+        nan[5, 7] = np.nan
+        tifffile.imwrite(p("nan.tif"), nan)
+        inf = self.a.astype(np.float32)
+        inf[0, 0] = np.inf
+        with mrcfile.new(p("inf.mrc"), overwrite=True) as m:
+            m.set_data(inf)
+        tifffile.imwrite(p("complex.tif"), self.a.astype(np.complex64))
+        tifffile.imwrite(p("rgb.tif"), np.stack([self.a >> 8, self.a >> 9, self.a >> 8], axis=-1).astype(np.uint8),
+                         photometric="rgb")
+        # A header claiming 100000 x 100000 pixels of 16 bits.
+        entries = [(256, 4, 100000), (257, 4, 100000), (258, 3, 16), (259, 3, 1), (262, 3, 1),
+                   (273, 4, 8), (277, 3, 1), (278, 4, 100000), (279, 4, 64)]
+        head = b"II*\0" + struct.pack("<I", 8 + 64) + bytes(64) + struct.pack("<H", len(entries))
+        head += b"".join(struct.pack("<HHII", t, k, 1, v) for t, k, v in entries) + bytes(4)
+        with open(p("huge.tif"), "wb") as f:
+            f.write(head)
+        mrc = bytearray(read_bytes(p("mode2.mrc")))
+        struct.pack_into("<i", mrc, 8, 50)  # 50 sections claimed, one present
+        with open(p("sections.mrc"), "wb") as f:
+            f.write(mrc)
+        dm = read_bytes(p("u16.dm4"))
+        with open(p("truncated.dm4"), "wb") as f:
+            f.write(dm[:len(dm) - 5000])
+        dmfile.write_dm(p("rgb.dm4"), self.a.astype(np.uint32), 4, data_type=23)
+        cases = {
+            "truncated.tif": "Not a TIFF file with correct format",
+            "nan.tif": "samples that are not numbers (NaN) or infinite",
+            "inf.mrc": "samples that are not numbers (NaN) or infinite",
+            "complex.tif": "Unsupported sample type in this file: TIFF",
+            "rgb.tif": "Not a gray-scale image",
+            "huge.tif": "The image is too large: 100000 x 100000 pixels",
+            "sections.mrc": "The MRC header claims 50 sections of 150 x 120 samples",
+            "truncated.dm4": "The file ends before its image data",
+            "rgb.dm4": "Not a gray-scale image: colour images cannot be opened (DM RGB)",
+        }
+        for name, message in cases.items():
+            with self.subTest(name):
+                out = p(name + ".out.bmp")
+                result = run("spectrum", p(name), out)
+                self.assertEqual(result.returncode, 1, result.stderr)
+                self.assertIn(message, result.stderr)
+                self.assertFalse(os.path.exists(out))
+        # Japanese texts for the new messages.
+        result = subprocess.run([CLI, "info", p("huge.tif")], capture_output=True, text=True,
+                                env={**os.environ, "LANG": "ja_JP.UTF-8", "LC_ALL": ""})
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("画像が大きすぎます", result.stderr)
+
+
+if __name__ == "__main__":
+    sys.exit(unittest.main(verbosity=2))

@@ -1,0 +1,494 @@
+// The microscope image readers on files built here byte by byte: what they decode, and each
+// refusal of hostile or unsupported input with its message. Files from independent writers
+// (tifffile, Pillow, mrcfile, HyperSpy) are checked from outside in tests/cli.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "core/localized.h"
+#include "image/import.h"
+#include "image/tiff_write.h"
+#include "tests/doubles/recording.h"
+
+using core::RecordingSink;
+using image::GreyImage;
+using image::SampleType;
+using Bytes = std::vector<std::uint8_t>;
+
+namespace {
+
+void put32(Bytes& b, std::size_t at, std::uint32_t v) {
+    for (int k = 0; k < 4; ++k) b[at + k] = static_cast<std::uint8_t>(v >> (8 * k));
+}
+void putFloat(Bytes& b, std::size_t at, float f) {
+    std::uint32_t v;
+    std::memcpy(&v, &f, 4);
+    put32(b, at, v);
+}
+
+// An MRC file of mode 2 (float) or 6 (uint16) with `sections` sections, sample (x, y) of
+// section z stored as x + 1000 y + 100000 z, rows bottom first as the format stores them.
+Bytes mrcFile(int nx, int ny, int nz, int mode, int claimedSections = 0, int extended = 0) {
+    const std::size_t bytes = mode == 2 ? 4 : 2;
+    Bytes f(1024 + extended + static_cast<std::size_t>(nx) * ny * nz * bytes, 0);
+    put32(f, 0, nx);
+    put32(f, 4, ny);
+    put32(f, 8, claimedSections ? claimedSections : nz);
+    put32(f, 12, mode);
+    put32(f, 28, nx);
+    putFloat(f, 40, 2.5f * nx);  // 2.5 Angstrom a pixel
+    put32(f, 92, extended);
+    std::memcpy(f.data() + 208, "MAP ", 4);
+    f[212] = 0x44;
+    f[213] = 0x44;
+    std::size_t at = 1024 + extended;
+    for (int z = 0; z < nz; ++z)
+        for (int y = 0; y < ny; ++y)
+            for (int x = 0; x < nx; ++x, at += bytes) {
+                const double v = x + 1000.0 * y + 100000.0 * z;
+                if (mode == 2)
+                    putFloat(f, at, static_cast<float>(v));
+                else {
+                    f[at] = static_cast<std::uint8_t>(x + y);
+                    f[at + 1] = static_cast<std::uint8_t>(y);
+                }
+            }
+    return f;
+}
+
+// Big-endian DM words, enough to build trees by hand.
+struct DmBuilder {
+    int version = 4;
+    Bytes out;
+    void be(std::uint64_t v, int n) {
+        for (int k = n - 1; k >= 0; --k) out.push_back(static_cast<std::uint8_t>(v >> (8 * k)));
+    }
+    void word(std::uint64_t v) { be(v, version == 4 ? 8 : 4); }
+    void header() {
+        be(static_cast<std::uint64_t>(version), 4);
+        word(0);
+        be(1, 4);
+    }
+    void groupStart(const char* name, std::uint64_t tags) {
+        out.push_back(20);
+        be(std::strlen(name), 2);
+        out.insert(out.end(), name, name + std::strlen(name));
+        if (version == 4) be(0, 8);
+        out.push_back(0);
+        out.push_back(1);
+        word(tags);
+    }
+    void dataStart(const char* name, std::initializer_list<std::uint64_t> info) {
+        out.push_back(21);
+        be(std::strlen(name), 2);
+        out.insert(out.end(), name, name + std::strlen(name));
+        if (version == 4) be(0, 8);
+        out.insert(out.end(), {'%', '%', '%', '%'});
+        word(info.size());
+        for (auto w : info) word(w);
+    }
+    void u32le(std::uint32_t v) {
+        for (int k = 0; k < 4; ++k) out.push_back(static_cast<std::uint8_t>(v >> (8 * k)));
+    }
+};
+
+// A DM file with one image of `w` x `h` samples of DataType `type` (uint16 data when 10).
+Bytes dmImage(int version, std::uint32_t w, std::uint32_t h, std::uint32_t type,
+              std::uint64_t claimedCount = 0) {
+    DmBuilder b{version, {}};
+    b.header();
+    b.out.push_back(0);
+    b.out.push_back(1);
+    b.word(1);
+    b.groupStart("ImageList", 1);
+    b.groupStart("", 1);
+    b.groupStart("ImageData", 3);
+    const std::uint64_t count = claimedCount ? claimedCount : std::uint64_t{w} * h;
+    b.dataStart("Data", {20, 4, count});
+    for (std::uint32_t i = 0; i < w * h; ++i) {
+        b.out.push_back(static_cast<std::uint8_t>(i));
+        b.out.push_back(static_cast<std::uint8_t>(i >> 8));
+    }
+    b.dataStart("DataType", {3});
+    b.u32le(type);
+    b.groupStart("Dimensions", 2);
+    b.dataStart("", {5});
+    b.u32le(w);
+    b.dataStart("", {5});
+    b.u32le(h);
+    return b.out;
+}
+
+// A little-endian TIFF of one strip with the given tags (all SHORT or LONG values inline).
+Bytes tiffFile(std::vector<std::array<std::uint32_t, 3>> tags, std::size_t dataBytes) {
+    Bytes f(8, 0);
+    f[0] = f[1] = 'I';
+    f[2] = 42;
+    f.resize(8 + dataBytes, 0);
+    const std::uint32_t ifd = static_cast<std::uint32_t>(f.size());
+    put32(f, 4, ifd);
+    f.push_back(static_cast<std::uint8_t>(tags.size()));
+    f.push_back(0);
+    for (auto [tag, type, value] : tags) {
+        Bytes e(12, 0);
+        e[0] = static_cast<std::uint8_t>(tag);
+        e[1] = static_cast<std::uint8_t>(tag >> 8);
+        e[2] = static_cast<std::uint8_t>(type);
+        e[4] = 1;
+        put32(e, 8, value);
+        f.insert(f.end(), e.begin(), e.end());
+    }
+    f.insert(f.end(), 4, 0);
+    return f;
+}
+
+std::vector<std::array<std::uint32_t, 3>> greyTags(std::uint32_t w, std::uint32_t h,
+                                                   std::uint32_t bits, std::uint32_t format) {
+    return {{256, 4, w}, {257, 4, h}, {258, 3, bits}, {259, 3, 1}, {262, 3, 1}, {273, 4, 8},
+            {277, 3, 1}, {278, 4, h}, {279, 4, w * h * bits / 8}, {339, 3, format}};
+}
+
+class Import : public ::testing::Test {
+  protected:
+    void SetUp() override { core::setJapaneseTexts(false); }
+    std::string onlyMessage() {
+        const auto m = sink.messages();
+        EXPECT_EQ(m.size(), 1u);
+        if (m.empty()) return "";
+        EXPECT_EQ(m[0].caption, "Error");
+        EXPECT_EQ(m[0].style, core::kIconWarning);
+        return m[0].text;
+    }
+    RecordingSink sink;
+};
+
+// --- MRC ---------------------------------------------------------------------------------------
+
+TEST_F(Import, MrcFloatIsTurnedRightWayUpWithPixelSizeAndSectionCount) {
+    const auto image = image::readMrc(mrcFile(70, 66, 3, 2), sink);
+    ASSERT_TRUE(image) << onlyMessage();
+    EXPECT_EQ(image->format, image::ImageFormat::Mrc);
+    EXPECT_EQ(image->type, SampleType::F32);
+    EXPECT_EQ(image->width, 70);
+    EXPECT_EQ(image->height, 66);
+    EXPECT_EQ(image->imageCount, 3);
+    // The first stored row (y = 0 in the file) is the bottom row of the picture.
+    EXPECT_EQ(image->at(5, 65), 5.0);
+    EXPECT_EQ(image->at(5, 0), 5.0 + 1000.0 * 65);
+    EXPECT_EQ(image->minimum, 0.0);
+    EXPECT_EQ(image->maximum, 69.0 + 65000.0);
+    ASSERT_TRUE(image->pixelSizeNm);
+    EXPECT_DOUBLE_EQ(*image->pixelSizeNm, 0.25);
+    EXPECT_EQ(image->pixelUnit, "\xC3\x85");
+}
+
+TEST_F(Import, MrcSkipsTheExtendedHeader) {
+    const auto image = image::readMrc(mrcFile(64, 64, 1, 2, 0, 96), sink);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->at(3, 63), 3.0);
+}
+
+TEST_F(Import, MrcClaimingMoreSectionsThanTheFileHoldsIsRefused) {
+    EXPECT_FALSE(image::readMrc(mrcFile(64, 64, 2, 2, 1000000), sink));
+    EXPECT_EQ(onlyMessage(),
+              "The MRC header claims 1000000 sections of 64 x 64 samples, more than the file "
+              "holds.");
+}
+
+TEST_F(Import, MrcRefusalsNameTheProblem) {
+    {
+        Bytes f = mrcFile(64, 64, 1, 2);
+        put32(f, 12, 4);
+        EXPECT_FALSE(image::readMrc(f, sink));
+        EXPECT_EQ(onlyMessage(), "Unsupported sample type in this file: MRC mode complex.");
+    }
+    sink.events.clear();
+    {
+        Bytes f = mrcFile(64, 64, 1, 2);
+        put32(f, 12, 16);
+        EXPECT_FALSE(image::readMrc(f, sink));
+        EXPECT_EQ(onlyMessage(),
+                  "Not a gray-scale image: colour images cannot be opened (MRC mode 16, RGB).");
+    }
+    sink.events.clear();
+    {
+        Bytes f = mrcFile(64, 64, 1, 2);
+        f.resize(800);
+        EXPECT_FALSE(image::readMrc(f, sink));
+        EXPECT_EQ(onlyMessage(), "The file ends before its image data: it is truncated or damaged.");
+    }
+    sink.events.clear();
+    {
+        Bytes f = mrcFile(64, 64, 1, 2);
+        put32(f, 0, 100000);
+        put32(f, 4, 100000);
+        EXPECT_FALSE(image::readMrc(f, sink));
+        EXPECT_EQ(onlyMessage().rfind("The image is too large: 100000 x 100000 pixels", 0), 0u);
+    }
+    sink.events.clear();
+    {
+        Bytes f = mrcFile(64, 64, 1, 2);
+        put32(f, 92, 0x7FFFFFFF);  // extended header past the end
+        EXPECT_FALSE(image::readMrc(f, sink));
+        EXPECT_EQ(onlyMessage().rfind("The MRC header claims", 0), 0u);
+    }
+}
+
+TEST_F(Import, NanAndInfiniteSamplesAreRefused) {
+    for (float bad : {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity()}) {
+        sink.events.clear();
+        Bytes f = mrcFile(64, 64, 1, 2);
+        putFloat(f, 1024 + 4 * 100, bad);
+        EXPECT_FALSE(image::readMrc(f, sink));
+        EXPECT_EQ(onlyMessage(),
+                  "The image holds samples that are not numbers (NaN) or infinite: it cannot be "
+                  "transformed.");
+    }
+}
+
+TEST_F(Import, TooSmallImagesAreRefusedAsBitmapsAre) {
+    EXPECT_FALSE(image::readMrc(mrcFile(63, 80, 1, 2), sink));
+    EXPECT_EQ(onlyMessage(), "Too small image (less than 64W or 64H)!");
+}
+
+// --- DM3 / DM4 ---------------------------------------------------------------------------------
+
+TEST_F(Import, DmReadsBothVersions) {
+    for (int version : {3, 4}) {
+        sink.events.clear();
+        const auto image = image::readDm(dmImage(version, 70, 64, 10), sink);
+        ASSERT_TRUE(image) << onlyMessage();
+        EXPECT_EQ(image->format, version == 4 ? image::ImageFormat::Dm4 : image::ImageFormat::Dm3);
+        EXPECT_EQ(image->type, SampleType::U16);
+        EXPECT_EQ(image->width, 70);
+        EXPECT_EQ(image->height, 64);
+        EXPECT_EQ(image->at(3, 1), 73.0);
+        EXPECT_FALSE(image->pixelSizeNm);
+    }
+}
+
+TEST_F(Import, DmTreeNestedTenThousandDeepIsRefused) {
+    DmBuilder b{4, {}};
+    b.header();
+    b.out.push_back(0);
+    b.out.push_back(1);
+    b.word(1);
+    for (int i = 0; i < 10000; ++i) b.groupStart("g", 1);
+    EXPECT_FALSE(image::readDm(b.out, sink));
+    EXPECT_EQ(onlyMessage(), "The DM tag tree is nested deeper than 64 levels.");
+}
+
+TEST_F(Import, DmHugeCountsAreRefusedBeforeAnyAllocation) {
+    // An array claiming 2^61 elements: its size overflows or passes the end of the file.
+    EXPECT_FALSE(image::readDm(dmImage(4, 64, 64, 10, std::uint64_t{1} << 61), sink));
+    EXPECT_EQ(onlyMessage(), "The file ends before its image data: it is truncated or damaged.");
+    sink.events.clear();
+    // A group claiming 2^60 tags ends with the file.
+    DmBuilder b{4, {}};
+    b.header();
+    b.out.push_back(0);
+    b.out.push_back(1);
+    b.word(std::uint64_t{1} << 60);
+    EXPECT_FALSE(image::readDm(b.out, sink));
+    EXPECT_EQ(onlyMessage(), "The file ends before its image data: it is truncated or damaged.");
+    sink.events.clear();
+    // A type description of 2^40 words.
+    DmBuilder c{4, {}};
+    c.header();
+    c.out.push_back(0);
+    c.out.push_back(1);
+    c.word(1);
+    c.out.push_back(21);
+    c.be(1, 2);
+    c.out.push_back('x');
+    c.be(0, 8);
+    c.out.insert(c.out.end(), {'%', '%', '%', '%'});
+    c.word(std::uint64_t{1} << 40);
+    EXPECT_FALSE(image::readDm(c.out, sink));
+    EXPECT_EQ(onlyMessage(), "Not a DM file with correct format: a data tag's description is not valid.");
+}
+
+TEST_F(Import, DmDataThatDisagreeWithTheDimensionsAreRefused) {
+    // The same array of 16-bit samples read as the image it declares, then declared as float.
+    Bytes f = dmImage(3, 64, 64, 10);
+    EXPECT_TRUE(image::readDm(f, sink));
+    EXPECT_FALSE(image::readDm(dmImage(3, 64, 64, 2), sink));  // float declared, uint16 data
+    EXPECT_EQ(onlyMessage(), "Not a DM file with correct format: the image data do not match its dimensions.");
+}
+
+TEST_F(Import, DmComplexAndRgbAreRefusedByName) {
+    EXPECT_FALSE(image::readDm(dmImage(4, 64, 64, 3), sink));
+    EXPECT_EQ(onlyMessage(), "Unsupported sample type in this file: DM complex.");
+    sink.events.clear();
+    EXPECT_FALSE(image::readDm(dmImage(4, 64, 64, 23), sink));
+    EXPECT_EQ(onlyMessage(), "Not a gray-scale image: colour images cannot be opened (DM RGB).");
+}
+
+TEST_F(Import, DmTruncatedAnywhereIsRefusedCleanly) {
+    const Bytes whole = dmImage(4, 64, 64, 10);
+    for (std::size_t cut = 0; cut < whole.size(); cut += 97) {
+        RecordingSink local;
+        EXPECT_FALSE(image::readDm({whole.data(), cut}, local)) << cut;
+        EXPECT_EQ(local.messages().size(), 1u) << cut;
+    }
+}
+
+// --- TIFF --------------------------------------------------------------------------------------
+
+TEST_F(Import, TiffClaiming100000By100000IsRefusedBeforeDecoding) {
+    const Bytes f = tiffFile(greyTags(100000, 100000, 16, 1), 64);
+    EXPECT_FALSE(image::readTiff(f, sink));
+    EXPECT_EQ(onlyMessage().rfind("The image is too large: 100000 x 100000 pixels", 0), 0u);
+}
+
+TEST_F(Import, TiffSampleTypesAndRefusals) {
+    {
+        Bytes f = tiffFile(greyTags(64, 64, 16, 2), 64 * 64 * 2);
+        f[8] = 0xFF;
+        f[9] = 0xFF;  // -1
+        const auto image = image::readTiff(f, sink);
+        ASSERT_TRUE(image) << onlyMessage();
+        EXPECT_EQ(image->type, SampleType::I16);
+        EXPECT_EQ(image->at(0, 0), -1.0);
+        EXPECT_EQ(image->minimum, -1.0);
+        EXPECT_EQ(image->maximum, 0.0);
+    }
+    {
+        const Bytes f = tiffFile(greyTags(64, 64, 12, 1), 64 * 64 * 2);
+        EXPECT_FALSE(image::readTiff(f, sink));
+        EXPECT_EQ(onlyMessage(), "Unsupported sample type in this file: TIFF 12-bit unsigned.");
+    }
+    sink.events.clear();
+    {
+        // Strip data promised beyond the end of the file.
+        Bytes f = tiffFile(greyTags(64, 64, 8, 1), 10);
+        EXPECT_FALSE(image::readTiff(f, sink));
+        EXPECT_EQ(onlyMessage().rfind("Not a TIFF file with correct format", 0), 0u);
+    }
+}
+
+TEST_F(Import, FloatTiffWeWriteReadsBackThroughLibtiffWithItsPixelSize) {
+    std::vector<float> samples(80 * 64);
+    for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<float>(i) * 0.5f - 7.25f;
+    const auto bytes = image::encodeFloatTiff(80, 64, samples, 0.1234);
+    ASSERT_TRUE(bytes);
+    const auto image = image::readTiff(*bytes, sink);
+    ASSERT_TRUE(image) << onlyMessage();
+    EXPECT_EQ(image->type, SampleType::F32);
+    EXPECT_EQ(image->width, 80);
+    EXPECT_EQ(image->at(79, 63), samples.back());
+    EXPECT_EQ(image->at(1, 0), samples[1]);
+    ASSERT_TRUE(image->pixelSizeNm);
+    EXPECT_NEAR(*image->pixelSizeNm, 0.1234, 1e-6);
+
+    samples[17] = std::numeric_limits<float>::quiet_NaN();
+    EXPECT_FALSE(image::readTiff(*image::encodeFloatTiff(80, 64, samples, std::nullopt), sink));
+    EXPECT_EQ(onlyMessage().rfind("The image holds samples that are not numbers", 0), 0u);
+}
+
+// --- PNG ---------------------------------------------------------------------------------------
+
+TEST_F(Import, PngHeaderClaimingHugeSizeIsRefused) {
+    Bytes f = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 13, 'I', 'H', 'D', 'R',
+               0, 1, 0x86, 0xA0, 0, 1, 0x86, 0xA0, 16, 0, 0, 0, 0, 0, 0, 0, 0};
+    EXPECT_FALSE(image::readPng(f, sink));
+    const std::string text = onlyMessage();
+    EXPECT_TRUE(text.rfind("Not a PNG file that can be read", 0) == 0 ||
+                text.rfind("The image is too large", 0) == 0)
+        << text;
+    sink.events.clear();
+    EXPECT_FALSE(image::readPng(Bytes(20, 0), sink));
+    EXPECT_EQ(onlyMessage().rfind("Not a PNG file that can be read", 0), 0u);
+}
+
+// --- What the program shows and transforms -----------------------------------------------------
+
+GreyImage rampImage(SampleType type, int w, int h) {
+    GreyImage g;
+    g.type = type;
+    g.width = w;
+    g.height = h;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) g.samples.push_back(1000.0 + 10.0 * (x + w * y));
+    g.minimum = g.samples.front();
+    g.maximum = g.samples.back();
+    return g;
+}
+
+TEST_F(Import, LevelsMapTheRangeOntoZeroTo255WithoutRounding) {
+    const GreyImage g = rampImage(SampleType::U16, 64, 64);
+    const auto levels = image::transformLevels(g);
+    ASSERT_TRUE(levels);
+    EXPECT_EQ(levels->at(0, 0), 0.0);
+    EXPECT_EQ(levels->at(63, 63), 255.0);
+    EXPECT_DOUBLE_EQ(levels->at(1, 0), 255.0 / (64 * 64 - 1));
+    EXPECT_FALSE(image::transformLevels(rampImage(SampleType::U8, 64, 64)));
+}
+
+TEST_F(Import, RenderingStretchesBetweenThePercentilesAndClips) {
+    GreyImage g = rampImage(SampleType::F32, 100, 100);
+    g.samples[0] = -1e9;  // one outlier each side must not flatten the picture
+    g.samples.back() = 1e9;
+    g.minimum = -1e9;
+    g.maximum = 1e9;
+    const auto shown = image::renderPercentiles(g);
+    EXPECT_EQ(shown[0], 0);
+    EXPECT_EQ(shown.back(), 255);
+    EXPECT_EQ(shown[1], 0);  // below the 0.1 percentile
+    EXPECT_NEAR(shown[5000], 127, 1);
+    EXPECT_EQ(shown[9998], 255);
+}
+
+TEST_F(Import, EightBitSourceBecomesTheNormalisedBitmapByteForByte) {
+    GreyImage g;
+    g.type = SampleType::U8;
+    g.width = 65;
+    g.height = 64;
+    for (int i = 0; i < 65 * 64; ++i) g.samples.push_back(i % 251);
+    const auto file = image::normalisedBitmapOf(g);
+    ASSERT_EQ(file.size(), 1078u + 68 * 64);
+    EXPECT_EQ(file[0], 'B');
+    EXPECT_EQ(file[10], 0x36);  // bfOffBits 1078
+    EXPECT_EQ(file[11], 0x04);
+    // Bottom row first: the last row of samples starts the pixels.
+    EXPECT_EQ(file[1078], (63 * 65) % 251);
+    EXPECT_EQ(file[1078 + 68 * 63 + 1], 1);
+    EXPECT_EQ(file[1078 + 65], 0);  // padding
+}
+
+TEST_F(Import, PixelSizeUnits) {
+    GreyImage g;
+    image::setPixelSize(g, 0.02, "\xC2\xB5m");
+    ASSERT_TRUE(g.pixelSizeNm);
+    EXPECT_DOUBLE_EQ(*g.pixelSizeNm, 20.0);
+    GreyImage r;
+    image::setPixelSize(r, 0.5, "1/nm");  // a reciprocal unit is no pixel size
+    EXPECT_FALSE(r.pixelSizeNm);
+    image::setPixelSize(r, -1, "nm");
+    EXPECT_FALSE(r.pixelSizeNm);
+    image::setPixelSize(r, 1.5, "\xC3\x85");
+    EXPECT_DOUBLE_EQ(*r.pixelSizeNm, 0.15);
+}
+
+TEST_F(Import, JapaneseMessages) {
+    core::setJapaneseTexts(true);
+    EXPECT_FALSE(image::readMrc(mrcFile(63, 80, 1, 2), sink));
+    EXPECT_EQ(onlyMessage(), "画像が小さすぎます（幅または高さが 64 未満）。");
+    core::setJapaneseTexts(false);
+}
+
+TEST(ImportFormat, Extensions) {
+    EXPECT_EQ(image::formatOfPath("a/b.TIF"), image::ImageFormat::Tiff);
+    EXPECT_EQ(image::formatOfPath("x.tiff"), image::ImageFormat::Tiff);
+    EXPECT_EQ(image::formatOfPath("x.Dm4"), image::ImageFormat::Dm4);
+    EXPECT_EQ(image::formatOfPath("x.mrcs"), image::ImageFormat::Mrc);
+    EXPECT_EQ(image::formatOfPath("x.png"), image::ImageFormat::Png);
+    EXPECT_FALSE(image::formatOfPath("x.jpg"));
+    EXPECT_FALSE(image::formatOfPath("dir.tif/file"));
+}
+
+}  // namespace
