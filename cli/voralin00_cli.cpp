@@ -38,7 +38,7 @@ constexpr const char* kVersion = "1.20";
 
 constexpr const char* kUsage =
     "Usage:\n"
-    "  voralin00-cli info FILE [--pixel-size NM]\n"
+    "  voralin00-cli info FILE\n"
     "  voralin00-cli normalise IN.bmp OUT.bmp\n"
     "  voralin00-cli spectrum IN.bmp OUT.bmp [--quantity root|real|imag] [--log] [--clip C]\n"
     "                [--lower-clip D] [--invert] [--rainbow] [--no-expand]\n"

@@ -263,8 +263,10 @@ std::shared_ptr<const PreciseLevels> transformLevels(const GreyImage& image) {
     precise->maximum = image.maximum;
     precise->levels.resize(image.samples.size());
     const double range = image.maximum - image.minimum;
+    // A rounding step may carry the maximum an ulp past 255; the levels stay within [0, 255].
     for (std::size_t i = 0; i < image.samples.size(); ++i)
-        precise->levels[i] = range > 0 ? (image.samples[i] - image.minimum) * 255.0 / range : 0.0;
+        precise->levels[i] =
+            range > 0 ? std::min(255.0, (image.samples[i] - image.minimum) * 255.0 / range) : 0.0;
     return precise;
 }
 

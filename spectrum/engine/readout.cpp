@@ -30,7 +30,7 @@ Readout readoutAt(const SpectrumBuffers& buffers, const image::ImageGeometry& ge
     double angle = radius > 0 ? std::atan2(-dy, dx) * kDegreesPerRadian : 0.0;
     if (angle > 90) angle -= 180;
     if (angle <= -90) angle += 180;
-    r.angleDegrees = angle;
+    r.angleDegrees = angle + 0.0;  // never "-0.0"
     const std::size_t i = static_cast<std::size_t>(row) * static_cast<std::size_t>(buffers.n) +
                           static_cast<std::size_t>(column);
     r.rootPower = std::sqrt(buffers.real[i] * buffers.real[i] + buffers.imag[i] * buffers.imag[i]);
