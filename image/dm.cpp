@@ -257,12 +257,12 @@ std::optional<GreyImage> readDm(std::span<const std::uint8_t> file, core::Messag
         }
     };
 
-    std::vector<int> thumbnails;
+    std::vector<double> thumbnails;  // positions in ImageList, as the file gives them
     const int thumbs = child(nodes, children, 0, "Thumbnails");
     if (thumbs >= 0)
         for (int t : children[static_cast<std::size_t>(thumbs)])
             if (const auto index = value(child(nodes, children, t, "ImageIndex")))
-                thumbnails.push_back(static_cast<int>(*index));
+                thumbnails.push_back(*index);
 
     Candidate best;
     const int list = child(nodes, children, 0, "ImageList");
@@ -270,7 +270,8 @@ std::optional<GreyImage> readDm(std::span<const std::uint8_t> file, core::Messag
         int position = -1;
         for (int entry : children[static_cast<std::size_t>(list)]) {
             ++position;
-            if (std::find(thumbnails.begin(), thumbnails.end(), position) != thumbnails.end())
+            if (std::find(thumbnails.begin(), thumbnails.end(), static_cast<double>(position)) !=
+                thumbnails.end())
                 continue;
             const int imageData = child(nodes, children, entry, "ImageData");
             const int data = child(nodes, children, imageData, "Data");

@@ -37,6 +37,13 @@ for f in "$root"/tests/fuzz/corpus/bmp/*; do
     try "voralin00-cli info $(basename "$f")" "$build/cli/voralin00-cli" info in.bmp
     try "voralin00-cli spectrum $(basename "$f")" "$build/cli/voralin00-cli" spectrum in.bmp out.bmp
 done
+# Microscope images keep their own extension, which names their reader.
+for f in "$root"/tests/fuzz/corpus/{tiff,png,mrc,dm}/*; do
+    ext=${f##*.}
+    cp "$f" "$work/in.$ext"
+    try "voralin00-cli info $(basename "$f")" "$build/cli/voralin00-cli" info "in.$ext"
+    try "voralin00-cli filter $(basename "$f")" "$build/cli/voralin00-cli" filter "in.$ext" out.tif
+done
 for f in "$root"/tests/fuzz/corpus/crystal/*; do
     cp "$f" "$work/in.txt"
     try "kestral-cli slice $(basename "$f")" "$build/cli/kestral-cli" slice in.txt --uvw 1 1 0 \

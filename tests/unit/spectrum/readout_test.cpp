@@ -95,23 +95,23 @@ TEST(Readout, CalibratedLineCsvFollowsTheFftDataRows) {
 TEST(PreciseForward, LevelsAboveEightBitsEnterTheFrameUnrounded) {
     // The shown picture is a flat 8-bit rendering; the levels carry the detail.
     auto picture = makePicture(64, 64, [](int, int) { return 100; });
-    image::PreciseLevels levels;
-    levels.width = levels.height = 64;
+    auto levels = std::make_shared<image::PreciseLevels>();
+    levels->width = levels->height = 64;
     for (int y = 0; y < 64; ++y)
-        for (int x = 0; x < 64; ++x) levels.levels.push_back(100.25 + 0.5 * std::cos(x * 0.7));
+        for (int x = 0; x < 64; ++x) levels->levels.push_back(100.25 + 0.5 * std::cos(x * 0.7));
     SpectrumSettings settings;
     SpectrumBuffers precise, shown;
     core::RecordingSink sink;
     core::NoBusyIndicator busy;
     auto copy = picture;
     ASSERT_TRUE(forwardTransform(picture.image, picture.geometry, settings, precise, sink, busy,
-                                 &levels));
+                                 levels));
     // The flat 8-bit picture alone has only a zero-frequency term and cannot be shown.
     forwardTransform(copy.image, copy.geometry, settings, shown, sink, busy, nullptr);
     ASSERT_TRUE(precise.present());
     double sum = 0;
     for (int y = 0; y < 64; ++y)
-        for (int x = 0; x < 64; ++x) sum += levels.at(x, y);
+        for (int x = 0; x < 64; ++x) sum += levels->at(x, y);
     // The zero-frequency term of the frame holds the levels' sum, fractions and all, times the
     // mirror copies that fill the frame.
     const int n = precise.n;
@@ -119,10 +119,12 @@ TEST(PreciseForward, LevelsAboveEightBitsEnterTheFrameUnrounded) {
     EXPECT_NEAR(dc / (static_cast<double>(n) * n / (64.0 * 64.0)), sum, 1e-6 * sum);
     EXPECT_NE(std::fmod(sum, 1.0), 0.0);
     // Levels of another size than the picture are ignored rather than read out of bounds.
-    levels.width = 32;
+    auto narrow = std::make_shared<image::PreciseLevels>(*levels);
+    narrow->width = 32;
     SpectrumBuffers ignored;
     auto again = makePicture(64, 64, [](int x, int) { return x; });
-    EXPECT_TRUE(forwardTransform(again.image, again.geometry, settings, ignored, sink, busy, &levels));
+    EXPECT_TRUE(forwardTransform(again.image, again.geometry, settings, ignored, sink, busy, narrow));
+    EXPECT_FALSE(ignored.precise);
 }
 
 }  // namespace
