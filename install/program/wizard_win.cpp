@@ -47,6 +47,9 @@ void browse(HWND page, Installer& state) {
     ofn.hInstance = state.instance;
     ofn.lpstrFilter = "*.*\0*.*\0";
     ofn.lpstrFile = file;
+    // The dialog puts its own caption over the template's unless it is given one.
+    const std::string caption = say(core::Localized{"Browse", "参照"});
+    ofn.lpstrTitle = caption.c_str();
     ofn.nMaxFile = sizeof file;
     ofn.lpTemplateName = MAKEINTRESOURCEA(state.japanese ? IDD_BROWSE_J : IDD_BROWSE);
     ofn.Flags = OFN_ENABLETEMPLATE | OFN_NOCHANGEDIR;

@@ -5,7 +5,8 @@
 #
 #   tests/e2e/run_install_e2e.sh [BUILD_WIN_DIR]      (default: build/windows)
 #
-# The scenarios tests/e2e/install/*.wt run in name order in one prefix and build on each other
+# The scenarios tests/e2e/install/*.wt (each with an optional NAME.check, a shell fragment run
+# after it) run in name order in one prefix and build on each other
 # (install, upgrade, uninstall); those named *_ja run under LC_ALL=ja_JP.UTF-8. HOME and the XDG
 # folders point into the test folder and winemenubuilder is off, so saving shell links never
 # touches the host's menus or home. Screenshots go to BUILD_WIN_DIR/e2e-artefacts/install.
@@ -54,11 +55,6 @@ echo "install-e2e: preparing a fresh Wine prefix"
 timeout 300 "$wine" wineboot -i >/dev/null 2>&1
 "$wineserver" -w >/dev/null 2>&1 || true
 "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
-# Title bars are drawn with the caption font: link it to a Japanese face for the *_ja scenarios.
-for face in Tahoma "Microsoft Sans Serif" "MS Shell Dlg"; do
-  "$wine" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v "$face" \
-    /t REG_MULTI_SZ /d 'ipagp.ttf,IPAPGothic' /f >/dev/null 2>&1 || true
-done
 "$wineserver" -w >/dev/null 2>&1 || true
 
 winpath() { echo "Z:${1//\//\\}"; }
@@ -108,6 +104,10 @@ for scenario in "$here"/install/*.wt; do
   (cd "$test" && env "${locale_env[@]}" timeout -k 5 "$scenario_timeout" "$wine" "$driver" "$(winpath "$scenario")") \
     > "$log" 2>&1
   rc=$?
+  if [ $rc -eq 0 ] && [ -f "$here/install/$name.check" ]; then
+    # What the system itself says after the scenario (its list of programs, pending renames).
+    ( set -e; . "$here/install/$name.check" ) >> "$log" 2>&1 || rc=1
+  fi
   "$wineserver" -k >/dev/null 2>&1 || true
   for bmp in "$art"/*.bmp; do
     [ -f "$bmp" ] && convert "$bmp" "${bmp%.bmp}.png" >/dev/null 2>&1 && rm -f "$bmp"
