@@ -24,9 +24,8 @@ IniText::IniText(std::string_view text) {
         if (line.empty() || line[0] == ';') continue;
         if (line[0] == '[') {
             const auto close = line.find(']');
-            section = trim(std::string_view(line).substr(1, close == std::string::npos
-                                                                 ? std::string::npos
-                                                                 : close - 1));
+            section = trim(std::string_view(line).substr(
+                1, close == std::string::npos ? std::string::npos : close - 1));
             // A repeated section adds nothing: the first one is the one read.
             inSection = true;
             for (const auto& s : seenSections)

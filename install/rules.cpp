@@ -1,7 +1,7 @@
 #include "install/rules.h"
 
-#include <cstdio>
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "install/texts.h"
@@ -9,7 +9,9 @@
 namespace install {
 
 namespace {
-char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char lowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 // Index of every character start, so separators are only looked for at character starts.
 template <typename Visit>
@@ -103,8 +105,9 @@ std::string descriptionPath(const std::string& installerPath) {
 }
 
 std::string languageDescriptionPath(const std::string& installerPath, bool japanese) {
-    const std::string stem =
-        installerPath.size() < 4 ? std::string() : installerPath.substr(0, installerPath.size() - 4);
+    const std::string stem = installerPath.size() < 4
+                                 ? std::string()
+                                 : installerPath.substr(0, installerPath.size() - 4);
     return stem + (japanese ? "J.INF" : "E.INF");
 }
 
@@ -233,7 +236,9 @@ bool startsWithDrive(const std::string& p) {
            p[1] == ':' && p[2] == '\\';
 }
 
-bool isDriveRoot(const std::string& p) { return p.size() == 3 && startsWithDrive(p); }
+bool isDriveRoot(const std::string& p) {
+    return p.size() == 3 && startsWithDrive(p);
+}
 
 Destination checkDestination(std::string& dir, bool dbcs) {
     dir = withBackslash(dir, dbcs);
@@ -279,8 +284,8 @@ std::string stampLine(const std::string& name, const Stamp& s, bool japaneseOrde
         std::snprintf(line, sizeof line, "%s  %.4d/%.2d/%.2d  %.2d:%.2d:%.2d", name.c_str(), s.year,
                       s.month, s.day, s.hour, s.minute, s.second);
     else
-        std::snprintf(line, sizeof line, "%s  %.2d/%.2d/%.4d  %.2d:%.2d:%.2d", name.c_str(), s.month,
-                      s.day, s.year, s.hour, s.minute, s.second);
+        std::snprintf(line, sizeof line, "%s  %.2d/%.2d/%.4d  %.2d:%.2d:%.2d", name.c_str(),
+                      s.month, s.day, s.year, s.hour, s.minute, s.second);
     return upper(line, dbcs);
 }
 
@@ -294,9 +299,12 @@ std::string overwriteQuestion(const std::string& target, const Stamp& existing,
 
 const char* placeValueName(Place place) {
     switch (place) {
-        case Place::Menu: return "Programs";
-        case Place::Desktop: return "Desktop";
-        case Place::Startup: return "Startup";
+        case Place::Menu:
+            return "Programs";
+        case Place::Desktop:
+            return "Desktop";
+        case Place::Startup:
+            return "Startup";
     }
     return "";
 }
@@ -363,7 +371,8 @@ bool protectedRegKey(const RegEntry& entry) {
             for (const char* k : classes)
                 if (equalNoCase(key, k)) return true;
             break;
-        case RegRoot::None: break;
+        case RegRoot::None:
+            break;
     }
     for (const char* tail : {"Software\\Microsoft", "Software\\Classes"}) {
         if (equalNoCase(key, tail)) return true;
@@ -416,7 +425,8 @@ std::vector<UninstallValue> uninstallValues(const Description& d, const std::str
 }
 
 std::optional<std::string> renameSection(
-    const std::vector<std::pair<std::string, std::string>>& existing, const std::string& shortPath) {
+    const std::vector<std::pair<std::string, std::string>>& existing,
+    const std::string& shortPath) {
     std::string text = "[Rename]\r\n";
     for (const auto& [key, value] : existing) {
         text += key + "=" + value + "\r\n";

@@ -42,8 +42,8 @@ std::string languageDescriptionPath(const std::string& installerPath, bool japan
 
 // Reads one value as GetPrivateProfileString would: default empty, at most bufferChars - 1
 // characters.
-using ProfileReader = std::function<std::string(const std::string& section, const std::string& key,
-                                                int bufferChars)>;
+using ProfileReader =
+    std::function<std::string(const std::string& section, const std::string& key, int bufferChars)>;
 
 struct FileEntry {
     std::string raw;          // the value as written
@@ -56,8 +56,8 @@ struct Description {
     std::string folder;
     bool resident = false;
     std::string open;
-    std::vector<FileEntry> files;      // fileCount = files.size()
-    std::vector<std::string> groups;   // groupCount = groups.size(), each with a comma
+    std::vector<FileEntry> files;     // fileCount = files.size()
+    std::vector<std::string> groups;  // groupCount = groups.size(), each with a comma
     std::string workingFolder;
     std::vector<std::string> regs;
     // Optional additions: where the uninstaller copy goes, and the version shown in the
@@ -104,14 +104,18 @@ std::vector<std::string> foldersToCreate(const std::string& path, bool dbcs);
 // The sub-folders of a destination's relative path inside the installation folder.
 std::vector<std::string> subFoldersOf(const std::string& installDir, const std::string& relative,
                                       bool dbcs);
-inline bool lowOnSpace(unsigned megabytes) { return megabytes < 100; }
+inline bool lowOnSpace(unsigned megabytes) {
+    return megabytes < 100;
+}
 
 // ---- copying ----
 struct Stamp {
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
 };
 bool isFixedName(const std::string& path);
-inline int dayNumber(const Stamp& s) { return s.year * 10000 + s.month * 100 + s.day; }
+inline int dayNumber(const Stamp& s) {
+    return s.year * 10000 + s.month * 100 + s.day;
+}
 enum class Overwrite { Silently, Ask };
 Overwrite overwriteRule(const std::string& target, const Stamp& source, const Stamp& existing);
 std::string stampLine(const std::string& name, const Stamp& s, bool japaneseOrder, bool dbcs);

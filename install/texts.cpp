@@ -5,7 +5,9 @@
 namespace install {
 
 namespace {
-std::string identity(const char* utf8) { return utf8; }
+std::string identity(const char* utf8) {
+    return utf8;
+}
 TextEncoder g_encoder = identity;
 
 std::string pick(const char* english, const char* japanese) {
@@ -13,14 +15,24 @@ std::string pick(const char* english, const char* japanese) {
 }
 }  // namespace
 
-void setTextEncoder(TextEncoder encoder) { g_encoder = encoder ? encoder : identity; }
-std::string say(const core::Localized& text) { return g_encoder(core::text(text)); }
-bool japanese() { return core::japaneseTexts(); }
+void setTextEncoder(TextEncoder encoder) {
+    g_encoder = encoder ? encoder : identity;
+}
+std::string say(const core::Localized& text) {
+    return g_encoder(core::text(text));
+}
+bool japanese() {
+    return core::japaneseTexts();
+}
 
 namespace texts {
 
-std::string error() { return pick("Error", "エラー"); }
-std::string confirmation() { return pick("Confirmation", "上書き確認"); }
+std::string error() {
+    return pick("Error", "エラー");
+}
+std::string confirmation() {
+    return pick("Confirmation", "上書き確認");
+}
 
 std::string windows3() {
     return pick(
@@ -44,12 +56,14 @@ std::string subFolder() {
                 "インストールするフォルダーにサブフォルダーが含まれていてはいけません。");
 }
 std::string leavesFolder(const std::string& entry) {
-    return japanese() ? entry + pick("", " - このパスはインストール先フォルダーの外を指しています。"
-                                         "インストールを中止します。")
+    return japanese() ? entry + pick("",
+                                     " - このパスはインストール先フォルダーの外を指しています。"
+                                     "インストールを中止します。")
                       : pick("The entry ", "") + entry +
-                            pick(" points outside the installation folder.  Nothing is "
-                                 "installed.",
-                                 "");
+                            pick(
+                                " points outside the installation folder.  Nothing is "
+                                "installed.",
+                                "");
 }
 
 std::string prompt(const std::string& title) {
@@ -57,8 +71,7 @@ std::string prompt(const std::string& title) {
                       : pick("Assign a destination folder for ", "") + title + " :";
 }
 std::string sheetTitle(const std::string& title) {
-    return japanese() ? title + pick("", "のインストール")
-                      : pick("Installation of ", "") + title;
+    return japanese() ? title + pick("", "のインストール") : pick("Installation of ", "") + title;
 }
 std::string root() {
     return pick("Unable to install in the route directory.",
@@ -69,9 +82,10 @@ std::string driveAndPath() {
                 "「C:\\Soft\\」のように、ドライブ名も含めた正しいパス名を指定してください。");
 }
 std::string freeSpace(unsigned megabytes) {
-    const std::string format = pick(
-        "Free space of the assigned drive is %u MB.  Do you continue the installation?",
-        "指定されたドライブの残り容量が %uメガバイトしかありません。かまわずにインストールしますか？");
+    const std::string format =
+        pick("Free space of the assigned drive is %u MB.  Do you continue the installation?",
+             "指定されたドライブの残り容量が "
+             "%uメガバイトしかありません。かまわずにインストールしますか？");
     char text[512];
     std::snprintf(text, sizeof text, format.c_str(), megabytes);
     return text;
@@ -79,11 +93,13 @@ std::string freeSpace(unsigned megabytes) {
 std::string destroysUninstall() {
     return pick(
         "Uninstall information will be destroyed except upgrade.\nDo you assign an other folder?",
-        "バージョンアップ以外では既にあるアンインストール情報が壊されます。\n別のフォルダーを指定しますか？");
+        "バージョンアップ以外では既にあるアンインストール情報が壊されます。\n別のフォルダーを指定し"
+        "ますか？");
 }
 std::string folderInTheWay(const std::string& path) {
     return japanese()
-               ? path + pick("", " - 同じ名前のファイルが既に存在するのでフォルダが作成できません。")
+               ? path +
+                     pick("", " - 同じ名前のファイルが既に存在するのでフォルダが作成できません。")
                : "Unable to create a folder, " + path + ", because it already exists.";
 }
 std::string folderFailed(const std::string& path) {
@@ -120,9 +136,10 @@ std::string interrupted() {
 std::string willUninstall(const std::string& title, bool resident) {
     std::string text = title + pick(" will be uninstalled.", "を削除します。");
     if (resident)
-        text += pick("  If resident applications still exist, close them and then press <OK> "
-                     "button.",
-                     "まだ常駐している場合は、今すぐ終了させてからOKボタンを押してください。");
+        text += pick(
+            "  If resident applications still exist, close them and then press <OK> "
+            "button.",
+            "まだ常駐している場合は、今すぐ終了させてからOKボタンを押してください。");
     return text;
 }
 std::string execFailed() {
@@ -145,16 +162,17 @@ std::string abnormalReg() {
     return pick("Found abnormal Reg section.", "Regセクションがおかしいです。");
 }
 std::string deleteFailed(const std::string& path) {
-    return japanese() ? path + pick("", "の削除に失敗しました。このファイルをスキップして処理を続行します。")
-                      : "Failed in uninstalling " + path +
-                            ".  Continue the process without uninstalling the file.";
+    return japanese()
+               ? path +
+                     pick("", "の削除に失敗しました。このファイルをスキップして処理を続行します。")
+               : "Failed in uninstalling " + path +
+                     ".  Continue the process without uninstalling the file.";
 }
 std::string tryAgain(const std::string& path, const std::string& title) {
-    return japanese()
-               ? path + pick("", " の削除に失敗しました。") + title +
-                     pick("", "を終了して、もう一度アンインストールをやり直してください。")
-               : "Failed in uninstalling " + path + "." + "  Try again the uninstallation, after closing " +
-                     title + ".";
+    return japanese() ? path + pick("", " の削除に失敗しました。") + title +
+                            pick("", "を終了して、もう一度アンインストールをやり直してください。")
+                      : "Failed in uninstalling " + path + "." +
+                            "  Try again the uninstallation, after closing " + title + ".";
 }
 std::string askDelete(const std::string& path) {
     return japanese() ? path + pick("", " - このファイルを削除してもいいですか？")
@@ -166,7 +184,8 @@ std::string folderNotDeleted(const std::string& path) {
 }
 std::string notAnInstallation(const std::string& folder) {
     return japanese()
-               ? folder + pick("", " はインストール先のフォルダーではありません。何も削除しません。")
+               ? folder +
+                     pick("", " はインストール先のフォルダーではありません。何も削除しません。")
                : folder + pick(" is not an installation folder.  Nothing is uninstalled.", "");
 }
 

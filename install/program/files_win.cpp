@@ -13,7 +13,8 @@ bool lastWrite(const std::string& path, Stamp& stamp) {
     if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
     FILETIME local{};
     SYSTEMTIME t{};
-    if (!FileTimeToLocalFileTime(&data.ftLastWriteTime, &local) || !FileTimeToSystemTime(&local, &t))
+    if (!FileTimeToLocalFileTime(&data.ftLastWriteTime, &local) ||
+        !FileTimeToSystemTime(&local, &t))
         return false;
     stamp = {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond};
     return true;

@@ -1,6 +1,7 @@
 // install.exe: start-up, the description, the earlier-installation search and the dispatch
 // between the wizard, the uninstall request and the uninstall run.
 #include <windows.h>
+
 #include <commctrl.h>
 #include <shellapi.h>
 
@@ -15,7 +16,8 @@ namespace install {
 
 namespace {
 
-const char kShellFolders[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+const char kShellFolders[] =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
 std::string toAnsi(const char* utf8) {
@@ -73,7 +75,8 @@ bool fileExists(const std::string& path) {
 // The folder of an earlier installation of the same product among the Uninstall entries.
 std::string earlierInstallation(const Installer& state) {
     if (state.description.files.empty()) return {};
-    const std::string marker = lastComponent(state.description.files[0].destination, state.japanese);
+    const std::string marker =
+        lastComponent(state.description.files[0].destination, state.japanese);
     HKEY list = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_ENUMERATE_SUB_KEYS, &list) !=
         ERROR_SUCCESS)
@@ -166,7 +169,8 @@ void registerUninstall(const Installer& state) {
                         KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
         return;
     for (const auto& value : uninstallValues(state.description, state.installDir))
-        RegSetValueExA(key, value.name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.data.c_str()),
+        RegSetValueExA(key, value.name, 0, REG_SZ,
+                       reinterpret_cast<const BYTE*>(value.data.c_str()),
                        static_cast<DWORD>(value.data.size() + 1));
     RegCloseKey(key);
 }
@@ -224,9 +228,12 @@ int run(HINSTANCE instance, const char* commandLine) {
     if (!loadDescription(state, installerPath)) return 1;
 
     switch (mode) {
-        case Mode::Request: return requestUninstall(state, installerPath);
-        case Mode::Run: return runUninstall(state, modulePath());
-        case Mode::Install: break;
+        case Mode::Request:
+            return requestUninstall(state, installerPath);
+        case Mode::Run:
+            return runUninstall(state, modulePath());
+        case Mode::Install:
+            break;
     }
     SetCurrentDirectoryA(state.sourceDir.c_str());
     runWizard(state);

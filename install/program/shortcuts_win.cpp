@@ -1,6 +1,7 @@
 // Shortcuts in the start menu, on the desktop and in the start-up folder, written and removed
 // through the shell's link object.
 #include <windows.h>
+
 #include <objbase.h>
 #include <objidl.h>
 #include <shlguid.h>
@@ -40,8 +41,7 @@ std::string workingFolder(const Installer& state) {
     return defaultWorkingFolder(state.installDir, state.japanese);
 }
 
-void saveLink(const Installer& state, const LinkItem& item, const std::string& file,
-              bool first) {
+void saveLink(const Installer& state, const LinkItem& item, const std::string& file, bool first) {
     IShellLinkA* link = nullptr;
     if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
                                 reinterpret_cast<void**>(&link))))
@@ -66,7 +66,8 @@ void makeShortcuts(HWND owner, const Installer& state, Place place) {
     std::string folder = shellFolder(place);
     if (folder.empty()) return;
     bool grouped = false;
-    const auto items = linkItems(state.description, state.installDir, place, state.japanese, &grouped);
+    const auto items =
+        linkItems(state.description, state.installDir, place, state.japanese, &grouped);
     if (grouped && !createFolder(owner, folder + state.title + "\\", state.japanese)) return;
     folder.pop_back();
     CoInitialize(nullptr);

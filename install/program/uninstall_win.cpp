@@ -22,10 +22,14 @@ struct RunState {
 
 HKEY rootKey(RegRoot root) {
     switch (root) {
-        case RegRoot::CurrentUser: return HKEY_CURRENT_USER;
-        case RegRoot::LocalMachine: return HKEY_LOCAL_MACHINE;
-        case RegRoot::ClassesRoot: return HKEY_CLASSES_ROOT;
-        case RegRoot::None: break;
+        case RegRoot::CurrentUser:
+            return HKEY_CURRENT_USER;
+        case RegRoot::LocalMachine:
+            return HKEY_LOCAL_MACHINE;
+        case RegRoot::ClassesRoot:
+            return HKEY_CLASSES_ROOT;
+        case RegRoot::None:
+            break;
     }
     return nullptr;
 }
@@ -119,9 +123,13 @@ bool removeInstallation(HWND dialog, Installer& state) {
         }
     }
     switch (removeTree(dialog, state, state.installDir)) {
-        case Tree::Cancelled: return false;
-        case Tree::Failed: ok = false; break;
-        case Tree::Ok: break;
+        case Tree::Cancelled:
+            return false;
+        case Tree::Failed:
+            ok = false;
+            break;
+        case Tree::Ok:
+            break;
     }
     deleteKeyTree(HKEY_LOCAL_MACHINE, uninstallKeyPath(state.folder));
     removeShortcuts(state, Place::Menu);
@@ -179,7 +187,8 @@ INT_PTR CALLBACK uninstallProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
             if (LOWORD(wParam) == IDCANCEL && IsWindowEnabled(GetDlgItem(dialog, IDCANCEL)))
                 EndDialog(dialog, IDCANCEL);
             return TRUE;
-        default: return FALSE;
+        default:
+            return FALSE;
     }
 }
 

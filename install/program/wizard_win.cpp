@@ -1,5 +1,6 @@
 // The three-page wizard: destination, shortcut options, copying.
 #include <windows.h>
+
 #include <commctrl.h>
 #include <commdlg.h>
 #include <prsht.h>
@@ -73,10 +74,17 @@ bool destinationAccepted(HWND page, Installer& state) {
     GetDlgItemTextA(page, IDC_PATH, typed, sizeof typed);
     state.installDir = typed;
     switch (checkDestination(state.installDir, state.japanese)) {
-        case Destination::Root: error(page, texts::root()); return false;
-        case Destination::DriveAndPath: error(page, texts::driveAndPath()); return false;
-        case Destination::SubFolder: error(nullptr, texts::subFolder()); return false;
-        case Destination::Ok: break;
+        case Destination::Root:
+            error(page, texts::root());
+            return false;
+        case Destination::DriveAndPath:
+            error(page, texts::driveAndPath());
+            return false;
+        case Destination::SubFolder:
+            error(nullptr, texts::subFolder());
+            return false;
+        case Destination::Ok:
+            break;
     }
     std::string folder = state.installDir;
     folder.pop_back();
@@ -88,9 +96,8 @@ bool destinationAccepted(HWND page, Installer& state) {
         RemoveDirectoryA(folder.c_str());
     }
     const unsigned megabytes = freeMegabytes(state);
-    if (lowOnSpace(megabytes) &&
-        message(page, texts::freeSpace(megabytes), state.title, MB_ICONQUESTION | MB_YESNO) !=
-            IDYES)
+    if (lowOnSpace(megabytes) && message(page, texts::freeSpace(megabytes), state.title,
+                                         MB_ICONQUESTION | MB_YESNO) != IDYES)
         return false;
     if (GetFileAttributesA((state.installDir + "install.inf").c_str()) != INVALID_FILE_ATTRIBUTES) {
         if (equalNoCase(state.installDir, state.previousDir)) {
@@ -139,10 +146,12 @@ INT_PTR CALLBACK destinationProc(HWND page, UINT message, WPARAM wParam, LPARAM 
                     if (state.resident)
                         return answer(page, state.japanese ? IDD_COPYING_J : IDD_COPYING);
                     return answer(page, 0);
-                default: return FALSE;
+                default:
+                    return FALSE;
             }
         }
-        default: return FALSE;
+        default:
+            return FALSE;
     }
 }
 
@@ -152,7 +161,8 @@ INT_PTR CALLBACK optionsProc(HWND page, UINT message, WPARAM, LPARAM lParam) {
     switch (message) {
         case WM_INITDIALOG:
             keepState(page, lParam);
-            CheckDlgButton(page, IDC_STARTMENU, stateOf(page).upgrade ? BST_UNCHECKED : BST_CHECKED);
+            CheckDlgButton(page, IDC_STARTMENU,
+                           stateOf(page).upgrade ? BST_UNCHECKED : BST_CHECKED);
             CheckDlgButton(page, IDC_DESKTOP, BST_UNCHECKED);
             return TRUE;
         case WM_NOTIFY: {
@@ -169,10 +179,12 @@ INT_PTR CALLBACK optionsProc(HWND page, UINT message, WPARAM, LPARAM lParam) {
                     CheckDlgButton(page, IDC_STARTMENU, BST_CHECKED);
                     CheckDlgButton(page, IDC_DESKTOP, BST_UNCHECKED);
                     return answer(page, 0);
-                default: return FALSE;
+                default:
+                    return FALSE;
             }
         }
-        default: return FALSE;
+        default:
+            return FALSE;
     }
 }
 
@@ -257,10 +269,12 @@ INT_PTR CALLBACK copyingProc(HWND page, UINT message, WPARAM wParam, LPARAM lPar
                 case PSN_QUERYCANCEL:
                     // Nothing to cancel once copying has begun.
                     return answer(page, state.installed ? FALSE : TRUE);
-                default: return FALSE;
+                default:
+                    return FALSE;
             }
         }
-        default: return FALSE;
+        default:
+            return FALSE;
     }
 }
 

@@ -76,6 +76,7 @@
 //   expect-key KEY / expect-no-key KEY / make-key KEY
 //   expect-link LNK TARGET ARGS WORKDIR  a shell link read back through IShellLink
 #include <windows.h>
+
 #include <objbase.h>
 #include <prsht.h>
 #include <shlguid.h>
@@ -194,10 +195,14 @@ bool parseKey(const std::string& path, HKEY& root, std::string& sub) {
     const std::size_t slash = path.find('\\');
     const std::string head = path.substr(0, slash);
     sub = slash == std::string::npos ? std::string() : path.substr(slash + 1);
-    if (head == "HKLM") root = HKEY_LOCAL_MACHINE;
-    else if (head == "HKCU") root = HKEY_CURRENT_USER;
-    else if (head == "HKCR") root = HKEY_CLASSES_ROOT;
-    else return false;
+    if (head == "HKLM")
+        root = HKEY_LOCAL_MACHINE;
+    else if (head == "HKCU")
+        root = HKEY_CURRENT_USER;
+    else if (head == "HKCR")
+        root = HKEY_CLASSES_ROOT;
+    else
+        return false;
     return true;
 }
 
@@ -624,16 +629,16 @@ class Driver {
             HANDLE f = CreateFileW(wide(t[1]).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                    FILE_ATTRIBUTE_NORMAL, nullptr);
             DWORD written = 0;
-            const bool ok = f != INVALID_HANDLE_VALUE &&
-                            WriteFile(f, t[2].data(), static_cast<DWORD>(t[2].size()), &written,
-                                      nullptr);
+            const bool ok =
+                f != INVALID_HANDLE_VALUE &&
+                WriteFile(f, t[2].data(), static_cast<DWORD>(t[2].size()), &written, nullptr);
             if (f != INVALID_HANDLE_VALUE) CloseHandle(f);
             if (!ok) throw Failure{"cannot write " + t[1]};
         } else if (op == "set-file-date" || op == "expect-file-date") {
             need(4);
-            HANDLE f = CreateFileW(wide(t[1]).c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                   nullptr);
+            HANDLE f =
+                CreateFileW(wide(t[1]).c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
             if (f == INVALID_HANDLE_VALUE) throw Failure{"cannot open " + t[1]};
             FILETIME local{}, utc{};
             bool ok = true;
@@ -647,8 +652,8 @@ class Driver {
                      SetFileTime(f, nullptr, nullptr, &utc);
             } else {
                 SYSTEMTIME day{};
-                ok = GetFileTime(f, nullptr, nullptr, &utc) && FileTimeToLocalFileTime(&utc, &local) &&
-                     FileTimeToSystemTime(&local, &day);
+                ok = GetFileTime(f, nullptr, nullptr, &utc) &&
+                     FileTimeToLocalFileTime(&utc, &local) && FileTimeToSystemTime(&local, &day);
                 if (ok && (day.wYear != number(t[2]) || day.wMonth != number(t[3]) ||
                            day.wDay != number(t[4]))) {
                     CloseHandle(f);

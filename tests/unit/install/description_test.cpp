@@ -48,10 +48,10 @@ TEST(IniTextReading, CaseBlanksQuotesCommentsAndFirstSection) {
 
 TEST_F(DescriptionTest, BufferSizesCutEachKeyAtItsLimit) {
     const std::string long300(300, 'x');
-    const Description d = load("[Install]\nTitle=" + long300 + "\nFolder=" + long300 +
-                               "\nTSR=" + long300 + "\nOpen=" + long300 + "\n1=" + long300 +
-                               "\n[Working Folder]\n1=" + long300 + "\n[Reg]\n1=" + long300 +
-                               "\n[Group]\n1=a," + long300 + "\n");
+    const Description d =
+        load("[Install]\nTitle=" + long300 + "\nFolder=" + long300 + "\nTSR=" + long300 +
+             "\nOpen=" + long300 + "\n1=" + long300 + "\n[Working Folder]\n1=" + long300 +
+             "\n[Reg]\n1=" + long300 + "\n[Group]\n1=a," + long300 + "\n");
     EXPECT_EQ(d.title.size(), 99u);
     EXPECT_EQ(d.folder.size(), 99u);
     EXPECT_EQ(d.open.size(), 259u);
@@ -106,7 +106,13 @@ TEST(Backslashes, TheSecondByteOfADoubleByteCharacterIsNoSeparator) {
     EXPECT_EQ(lastComponent("C:\\" + hyou, true), hyou);
     std::string dir = "C:\\" + hyou;
     EXPECT_EQ(checkDestination(dir, true), Destination::Ok);
-    EXPECT_EQ(upper("a" + hyou + "b\x81" "a", true), "A" + hyou + "B\x81" "a");
+    EXPECT_EQ(upper("a" + hyou +
+                        "b\x81"
+                        "a",
+                    true),
+              "A" + hyou +
+                  "B\x81"
+                  "a");
 }
 
 TEST_F(DescriptionTest, LoadChecksInOrderWithTheirTexts) {
@@ -152,7 +158,8 @@ TEST_F(DescriptionTest, EntriesLeavingTheInstallationFolderAreRefusedAtLoad) {
     EXPECT_EQ(checkDescription(arguments, "x\\StartUp", false), "");
     // Source paths lie in the distribution; names with dots stay allowed.
     const Description fine = load(
-        "[Install]\nTitle=T\nFolder=F\n1=..\\dist\\a.exe,a..b\\...x.exe\nUninstall=Uninstall.exe\n");
+        "[Install]\nTitle=T\nFolder=F\n1=..\\dist\\a.exe,a..b\\...x.exe\nUninstall=Uninstall."
+        "exe\n");
     EXPECT_EQ(checkDescription(fine, "x\\StartUp", false), "");
     const Description uninstaller =
         load("[Install]\nTitle=T\nFolder=F\n1=a.exe\nUninstall=..\\evil.exe\n");

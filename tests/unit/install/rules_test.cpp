@@ -54,7 +54,8 @@ TEST(DestinationTexts, EnglishAndJapanese) {
               "Unable to create a folder, C:\\Soft, because it already exists.");
     core::setJapaneseTexts(true);
     EXPECT_EQ(texts::freeSpace(5),
-              "指定されたドライブの残り容量が 5メガバイトしかありません。かまわずにインストールしますか？");
+              "指定されたドライブの残り容量が "
+              "5メガバイトしかありません。かまわずにインストールしますか？");
     EXPECT_EQ(texts::prompt("T"), "Tのインストール先を指定してください：");
     EXPECT_EQ(texts::folderFailed("C:\\Soft"), "C:\\Soft のフォルダ作成に失敗しました。");
     EXPECT_EQ(texts::error(), "エラー");
@@ -157,8 +158,8 @@ TEST(RegEntries, KeysASystemCannotLoseAreAbnormal) {
          {"HKEY_CURRENT_USER", "HKEY_CURRENT_USER\\", "HKEY_LOCAL_MACHINE\\SOFTWARE",
           "HKEY_LOCAL_MACHINE\\software\\", "HKEY_LOCAL_MACHINE\\SYSTEM", "HKEY_LOCAL_MACHINE\\SAM",
           "HKEY_LOCAL_MACHINE\\SECURITY", "HKEY_LOCAL_MACHINE\\HARDWARE",
-          "HKEY_LOCAL_MACHINE\\\\SYSTEM", "HKEY_CURRENT_USER\\Software",
-          "HKEY_CLASSES_ROOT\\CLSID", "HKEY_CLASSES_ROOT\\Interface", "HKEY_CLASSES_ROOT\\TypeLib",
+          "HKEY_LOCAL_MACHINE\\\\SYSTEM", "HKEY_CURRENT_USER\\Software", "HKEY_CLASSES_ROOT\\CLSID",
+          "HKEY_CLASSES_ROOT\\Interface", "HKEY_CLASSES_ROOT\\TypeLib",
           "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft", "HKEY_CURRENT_USER\\Software\\Classes",
           "HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Software\\Microsoft\\",
           "hkey_current_user\\Software\\Example"})
@@ -237,9 +238,7 @@ class Wininit : public ::testing::Test {
                         ("wininit-" + std::to_string(::getpid()) + ".ini"))
                            .string();
     void TearDown() override { std::remove(path.c_str()); }
-    void write(const std::string& bytes) {
-        std::ofstream(path, std::ios::binary) << bytes;
-    }
+    void write(const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
     std::string read() {
         std::ifstream in(path, std::ios::binary);
         return {std::istreambuf_iterator<char>(in), {}};
