@@ -8,6 +8,9 @@
 #endif
 
 #include <cerrno>
+#include <csignal>
+
+#include "image/file_io.h"
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -332,6 +335,31 @@ bool stdoutIsTerminal() {
     return isatty(fileno(stdout)) != 0;
 #endif
 }
+
+#if defined(_WIN32)
+namespace {
+BOOL WINAPI onConsoleInterrupt(DWORD) {
+    image::removeRegisteredTemporaries();
+    return FALSE;  // the default handler ends the process
+}
+}  // namespace
+
+void removeTemporariesOnInterrupt() {
+    SetConsoleCtrlHandler(onConsoleInterrupt, TRUE);
+}
+#else
+namespace {
+void onInterrupt(int signal) {
+    image::removeRegisteredTemporaries();
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+}  // namespace
+
+void removeTemporariesOnInterrupt() {
+    for (const int s : {SIGINT, SIGTERM, SIGHUP}) std::signal(s, onInterrupt);
+}
+#endif
 
 std::filesystem::path fsPath(const std::string& utf8) {
     return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));

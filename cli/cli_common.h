@@ -163,6 +163,10 @@ std::optional<long long> parseLongInteger(const std::string& text);
 bool stdoutIsTerminal();
 bool stderrIsTerminal();
 
+// Removes the tool's temporary files when the user interrupts it (Ctrl+C, a closed terminal,
+// SIGTERM), then ends as the interruption would have.
+void removeTemporariesOnInterrupt();
+
 // std::filesystem paths from and to the UTF-8 strings the tools carry (a plain std::string would
 // be taken in the ANSI code page on Windows, losing names in other scripts).
 std::filesystem::path fsPath(const std::string& utf8);

@@ -583,6 +583,7 @@ int sliceAll(const Options& o) {
 
 int main(int argc, char** argv) {
     core::setJapaneseTexts(core::environmentAsksJapanese());
+    cli::removeTemporariesOnInterrupt();
     const std::vector<std::string> args = cli::argumentsOf(argc, argv);
     if (!args.empty() && args[0] == "--version") {
         std::printf("kestral-cli %s\n", kVersion);

@@ -864,6 +864,7 @@ int run(const std::string& command, Options& o) {
 
 int main(int argc, char** argv) {
     core::setJapaneseTexts(core::environmentAsksJapanese());
+    cli::removeTemporariesOnInterrupt();
     const std::vector<std::string> args = cli::argumentsOf(argc, argv);
     if (args.empty()) return usageError("no command given");
     if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {

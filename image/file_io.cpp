@@ -1,5 +1,6 @@
 #include "image/file_io.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -41,6 +42,41 @@ bool FileHandle::close() {
     return ok;
 }
 
+namespace {
+
+constexpr int kTemporarySlots = 64;
+constexpr std::size_t kTemporaryPathBytes = 4096;
+struct TemporarySlot {
+    std::atomic<bool> used{false};
+    char path[kTemporaryPathBytes] = {};
+};
+TemporarySlot temporaries[kTemporarySlots];
+
+}  // namespace
+
+void registerTemporary(const std::string& path) {
+    if (path.empty() || path.size() >= kTemporaryPathBytes) return;
+    for (TemporarySlot& slot : temporaries) {
+        if (slot.used.load()) continue;
+        std::memcpy(slot.path, path.c_str(), path.size() + 1);
+        slot.used.store(true);
+        return;
+    }
+}
+
+void unregisterTemporary(const std::string& path) {
+    for (TemporarySlot& slot : temporaries)
+        if (slot.used.load() && path == slot.path) {
+            slot.used.store(false);
+            return;
+        }
+}
+
+void removeRegisteredTemporaries() {
+    for (TemporarySlot& slot : temporaries)
+        if (slot.used.exchange(false)) platform::removeNow(slot.path);
+}
+
 bool ReplacingFile::open(const std::string& target) {
     discard();
     target_ = platform::resolveTarget(target);
@@ -50,6 +86,7 @@ bool ReplacingFile::open(const std::string& target) {
     finished_ = false;
     ok_ = file_ != nullptr;
     if (!ok_) temp_.clear();
+    registerTemporary(temp_);
     return ok_;
 }
 
@@ -74,6 +111,7 @@ bool ReplacingFile::finish() {
 bool ReplacingFile::replaceTarget() {
     if (!finished_ || !ok_ || temp_.empty()) return false;
     if (!platform::moveOver(temp_, target_)) return false;
+    unregisterTemporary(temp_);
     temp_.clear();  // it is the target now
     return true;
 }
@@ -87,7 +125,10 @@ bool ReplacingFile::commit() {
 void ReplacingFile::discard() {
     if (file_) std::fclose(file_);
     file_ = nullptr;
-    if (!temp_.empty()) removeFile(temp_);
+    if (!temp_.empty()) {
+        removeFile(temp_);
+        unregisterTemporary(temp_);
+    }
     temp_.clear();
     ok_ = false;
 }

@@ -164,6 +164,14 @@ class ReplacingSet {
     std::vector<std::unique_ptr<ReplacingFile>> files_;
 };
 
+// The temporary files this process has open (a normalised bitmap, a replacement in the making),
+// so that a tool interrupted by the user (Ctrl+C, a terminal closed) removes them before it ends.
+// The list has a fixed size and only plain characters, so a signal handler may walk it.
+void registerTemporary(const std::string& path);
+void unregisterTemporary(const std::string& path);
+// Removes every registered file; safe to call from a POSIX signal handler.
+void removeRegisteredTemporaries();
+
 // Where the pieces of a safe replacement differ between POSIX and Win32.
 namespace platform {
 // The file a write to `path` must replace: symbolic links followed.
@@ -177,6 +185,8 @@ std::FILE* createTemporaryBeside(const std::string& target, std::string& temp);
 bool flushAndClose(std::FILE* file);
 std::optional<std::uint64_t> sizeOnDisk(const std::string& path);
 bool moveOver(const std::string& temp, const std::string& target);
+// Removes a file by its name, with nothing but a system call (for a signal handler).
+void removeNow(const char* path);
 }  // namespace platform
 
 }  // namespace image

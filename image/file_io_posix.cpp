@@ -140,6 +140,10 @@ bool moveOver(const std::string& temp, const std::string& target) {
     return std::rename(temp.c_str(), target.c_str()) == 0;
 }
 
+void removeNow(const char* path) {
+    ::unlink(path);
+}
+
 }  // namespace platform
 
 }  // namespace image

@@ -115,5 +115,9 @@ bool moveOver(const std::string& temp, const std::string& target) {
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
+void removeNow(const char* path) {
+    DeleteFileW(widePath(path).c_str());
+}
+
 }  // namespace platform
 }  // namespace image

@@ -418,6 +418,7 @@ std::optional<NormalisedFile> normaliseGreyBitmap(const std::string& sourcePath,
         refuse(sink, kTempText, "Open Error", kIconError);
         return std::nullopt;
     }
+    registerTemporary(result.tempPath);
 
     busy.emplace(indicator);
     ConvertResult converted = ConvertResult::ReadFailed;
@@ -429,6 +430,7 @@ std::optional<NormalisedFile> normaliseGreyBitmap(const std::string& sourcePath,
     if (!temp.close() && converted == ConvertResult::Ok) converted = ConvertResult::WriteFailed;
     if (converted != ConvertResult::Ok) {
         removeFile(result.tempPath);
+        unregisterTemporary(result.tempPath);
         busy.reset();
         refuse(sink, converted == ConvertResult::ReadFailed ? kOpenText : kTempText, "Open Error",
                kIconError);
@@ -521,7 +523,10 @@ OpenOutcome openImageFile(const std::string& path, CurrentImage& image, core::Me
     // The temporary file goes on every way out of here, an exception included.
     struct RemoveOnExit {
         const std::string& path;
-        ~RemoveOnExit() { removeFile(path); }
+        ~RemoveOnExit() {
+            removeFile(path);
+            unregisterTemporary(path);
+        }
     } removeTemporary{normalised->tempPath};
     if (forgetPrevious) forgetPrevious();
     freeBitmap(image);

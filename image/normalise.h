@@ -82,7 +82,9 @@ std::string temporaryBitmapName(const std::string& sourcePath, int attempt);
 
 struct NormalisedFile {
     ImageGeometry geometry;
-    std::string tempPath;  // a file created by us; the caller deletes it after loading
+    // A file created by us and registered (registerTemporary); the caller deletes and
+    // unregisters it after loading.
+    std::string tempPath;
 };
 
 // The whole step on a file: free-space test, checks, an exclusively created temporary file that

@@ -238,6 +238,22 @@ class SafeWrites(Base):
         self.assertEqual(os.listdir(temp), [])
         self.assertEqual(os.listdir(medium), ["cell.bmp"])
 
+    def test_an_interrupted_tool_leaves_no_temporary_file(self):
+        # A large picture: the normalised temporary file and the output's replacement each live
+        # for a while. Interrupted at many moments, no run may leave either behind.
+        source = self.pillow_bmp("big.bmp", np.tile(texture(300, 200), (20, 20)))
+        interrupted = 0
+        for delay in [0.01 * k for k in range(1, 30)]:
+            process = subprocess.Popen([VORALIN, "normalise", source, self.path("out.bmp")],
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            time.sleep(delay)
+            process.send_signal(signal.SIGINT if delay < 0.15 else signal.SIGTERM)
+            if process.wait(timeout=60) < 0:
+                interrupted += 1
+            left = [f for f in os.listdir(self.tmp) if "B_" in f or f.endswith(".tmp")]
+            self.assertEqual(left, [], f"after {delay:.2f} s")
+        self.assertGreater(interrupted, 0, "no run was interrupted: the picture is too small")
+
     def test_crystal_written_over_its_input_with_a_full_disk(self):
         source = self.path("c.txt")
         shutil.copy(SRTIO3, source)

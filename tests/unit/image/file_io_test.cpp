@@ -159,3 +159,26 @@ TEST(ReplacingFile, BitmapWrittenOverItsOwnSourceKeepsItOnFailure) {
         EXPECT_EQ(names(dir), std::vector<std::string>{"b.bmp"});
     }
 }
+
+TEST(Temporaries, RegisteredFilesAreRemovedOnRequest) {
+    const auto dir = testbmp::scratchDir("temporaries");
+    put(dir / "a.tmp", "a");
+    put(dir / "b.tmp", "b");
+    put(dir / "keep.txt", "k");
+    image::registerTemporary((dir / "a.tmp").string());
+    image::registerTemporary((dir / "b.tmp").string());
+    image::unregisterTemporary((dir / "b.tmp").string());
+    {
+        // A replacement in the making is registered until it is done.
+        image::ReplacingFile file;
+        ASSERT_TRUE(file.open((dir / "keep.txt").string()));
+        file.write(std::string_view("new"));
+        image::removeRegisteredTemporaries();
+        EXPECT_FALSE(fs::exists(file.temporaryPath()));
+    }
+    EXPECT_FALSE(fs::exists(dir / "a.tmp"));
+    EXPECT_TRUE(fs::exists(dir / "b.tmp"));
+    EXPECT_EQ(text(dir / "keep.txt"), "k");
+    image::removeRegisteredTemporaries();  // nothing left to remove
+    EXPECT_TRUE(fs::exists(dir / "b.tmp"));
+}
