@@ -385,8 +385,15 @@ std::vector<RemovalTarget> removalTargets(const Description& d, const std::strin
                                           const std::string& descriptionName,
                                           const std::string& installerName, bool) {
     std::vector<RemovalTarget> out;
-    for (std::size_t n = d.files.size(); n >= 1; --n)
-        out.push_back({installDir + d.files[n - 1].destination, n == 1});
+    for (std::size_t n = d.files.size(); n >= 1; --n) {
+        const std::string& destination = d.files[n - 1].destination;
+        // The uninstaller and its description, when the description installs them as entries,
+        // go last in their own steps: a removal stopped at entry 1 must leave them to run again.
+        if (n > 1 && (equalNoCase(destination, descriptionName) ||
+                      equalNoCase(destination, installerName)))
+            continue;
+        out.push_back({installDir + destination, n == 1});
+    }
     out.push_back({installDir + descriptionName, false});
     out.push_back({installDir + installerName, false});
     return out;

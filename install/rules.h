@@ -152,7 +152,8 @@ struct RemovalTarget {
     std::string path;
     bool entryOne = false;
 };
-// Entry N down to 1, then the description file, then the installer's file.
+// Entry N down to 1, then the description file, then the installer's file. Entries that are
+// the description or the installer themselves wait for those last two steps.
 std::vector<RemovalTarget> removalTargets(const Description& d, const std::string& installDir,
                                           const std::string& descriptionName,
                                           const std::string& installerName, bool dbcs);

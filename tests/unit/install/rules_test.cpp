@@ -182,6 +182,17 @@ TEST(Removal, FilesFromTheLastEntryDownThenDescriptionThenInstaller) {
     EXPECT_FALSE(targets[0].entryOne || targets[1].entryOne || targets[3].entryOne);
     EXPECT_EQ(targets[3].path, "C:\\F\\UninstallE.INF");
     EXPECT_EQ(targets[4].path, "C:\\F\\Uninstall.exe");
+    // The uninstaller copied as entries is removed last, so a stop at entry 1 leaves it.
+    const Description suite = load(
+        "[Install]\nTitle=T\nFolder=F\n1=a.exe\n2=b.pdf\n3=install.exe,Uninstall.exe\n"
+        "4=installE.INF,UninstallE.INF\n");
+    const auto order = removalTargets(suite, "C:\\F\\", "UninstallE.INF", "uninstall.EXE", false);
+    ASSERT_EQ(order.size(), 4u);
+    EXPECT_EQ(order[0].path, "C:\\F\\b.pdf");
+    EXPECT_EQ(order[1].path, "C:\\F\\a.exe");
+    EXPECT_TRUE(order[1].entryOne);
+    EXPECT_EQ(order[2].path, "C:\\F\\UninstallE.INF");
+    EXPECT_EQ(order[3].path, "C:\\F\\uninstall.EXE");
     EXPECT_TRUE(isHelpIndex("VORALIN00.GID"));
     EXPECT_TRUE(isHelpIndex("help.gid"));
     EXPECT_FALSE(isHelpIndex("help.x.gid"));
