@@ -14,11 +14,12 @@ using frame::selectedEntry;
 using frame::setMark;
 namespace {
 
-// The ten settings this dialog edits.
+// The twelve settings this dialog edits.
 struct ModeValues {
     spectrum::DisplaySettings display;
     bool lineWave = false;
     double angle = 0.0;
+    int frame = spectrum::kMirrorFrame;
 
     bool operator==(const ModeValues& o) const {
         const auto& a = display;
@@ -27,7 +28,8 @@ struct ModeValues {
                a.upperClipFactor == b.upperClipFactor && a.lowerClipping == b.lowerClipping &&
                a.lowerClipDivisor == b.lowerClipDivisor && a.invertedDisplay == b.invertedDisplay &&
                a.rainbowPalette == b.rainbowPalette && a.crossMark == b.crossMark &&
-               lineWave == o.lineWave && angle == o.angle;
+               a.wholeFrame == b.wholeFrame && lineWave == o.lineWave && angle == o.angle &&
+               frame == o.frame;
     }
 };
 
@@ -40,7 +42,8 @@ struct ModeDialog {
 };
 
 ModeValues currentValues(const AppState& app) {
-    return {app.settings.display, app.settings.lineWave.lineWave, app.settings.lineWave.angle};
+    return {app.settings.display, app.settings.lineWave.lineWave, app.settings.lineWave.angle,
+            app.settings.frame};
 }
 
 void storeValues(AppState& app, const ModeValues& v) {
@@ -61,6 +64,9 @@ void showValues(HWND dialog, ModeDialog& d) {
     setMark(dialog, IDC_LINEWAVE, v.lineWave);
     setMark(dialog, IDC_RAINBOW, v.display.rainbowPalette);
     setMark(dialog, IDC_LOWERCLIPON, v.display.lowerClipping);
+    labelFrameChoices(dialog);
+    setMark(dialog, IDC_WINDOWEDFRAME, v.frame == spectrum::kWindowedFrame);
+    setMark(dialog, IDC_WHOLEFRAME, v.display.wholeFrame);
     fillList(
         dialog, IDC_ANGLE, spectrum::kAngleEntries, [](int i) { return numberText(i - 90); },
         static_cast<int>(v.angle) + 90);
@@ -124,6 +130,17 @@ void OnModeCommand(HWND dialog, ModeDialog& d, int id, int code) {
         case IDC_LOWERCLIPON:
             toggle(dialog, id, display.lowerClipping);
             break;
+        case IDC_WHOLEFRAME:
+            toggle(dialog, id, display.wholeFrame);
+            markFrameChoices(app, d.mainWindow);
+            break;
+        case IDC_WINDOWEDFRAME: {
+            const bool windowed = app.settings.frame != spectrum::kWindowedFrame;
+            if (chooseFrame(app, d.mainWindow,
+                            windowed ? spectrum::kWindowedFrame : spectrum::kMirrorFrame))
+                setMark(dialog, id, windowed);
+            break;
+        }
         case IDC_LINEWAVE:
             toggle(dialog, id, wave.lineWave);
             EnableWindow(GetDlgItem(dialog, IDC_ANGLE), wave.lineWave);
@@ -177,7 +194,9 @@ void fftModeCommand(AppState& app, HWND window) {
     const INT_PTR result = frame::runDialog<modeProcedure>(
         app.frame.instance, window, "FFTMODE_DLG", d, "Unable to display dialog");
     if (result != IDCANCEL) return;
+    chooseFrame(app, window, d.snapshot.frame);
     storeValues(app, d.snapshot);
+    markFrameChoices(app, window);
     InvalidateRect(window, nullptr, TRUE);
     UpdateWindow(window);
     redisplaySpectrum(app, window);

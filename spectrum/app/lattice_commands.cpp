@@ -466,21 +466,10 @@ void toggleSymmetric(AppState& app, HWND window) {
 }
 
 void toggleWindowed(AppState& app, HWND window) {
-    const int frame = app.settings.frame == spectrum::kWindowedFrame ? spectrum::kMirrorFrame
-                                                                      : spectrum::kWindowedFrame;
-    if (spectrumShown(app)) {
-        frame::WaitBox busy(app.frame);
-        busy.beginBusy();
-        const bool done = spectrum::retransformInFrame(app.buffers, frame);
-        busy.endBusy();
-        if (!done) {
-            app.sink.ask("Unable to carry out the FFT.", "Warning", core::kIconWarning);
-            return;
-        }
-    }
-    app.settings.frame = frame;
-    setMenuCheck(window, IDM_WINDOWED, frame == spectrum::kWindowedFrame);
-    redisplaySpectrum(app, window);
+    if (chooseFrame(app, window, app.settings.frame == spectrum::kWindowedFrame
+                                     ? spectrum::kMirrorFrame
+                                     : spectrum::kWindowedFrame))
+        redisplaySpectrum(app, window);
 }
 
 void toggleWholeFrame(AppState& app, HWND window) {
@@ -511,6 +500,32 @@ void toggleRemovedPart(AppState& app, HWND window) {
 }
 
 }  // namespace
+
+bool chooseFrame(AppState& app, HWND window, int frame) {
+    if (spectrumShown(app) && app.settings.frame != frame) {
+        frame::WaitBox busy(app.frame);
+        busy.beginBusy();
+        const bool done = spectrum::retransformInFrame(app.buffers, frame);
+        busy.endBusy();
+        if (!done) {
+            app.sink.ask("Unable to carry out the FFT.", "Warning", core::kIconWarning);
+            return false;
+        }
+    }
+    app.settings.frame = frame;
+    markFrameChoices(app, window);
+    return true;
+}
+
+void markFrameChoices(const AppState& app, HWND window) {
+    setMenuCheck(window, IDM_WINDOWED, app.settings.frame == spectrum::kWindowedFrame);
+    setMenuCheck(window, IDM_WHOLEFRAME, app.settings.display.wholeFrame);
+}
+
+void labelFrameChoices(HWND dialog) {
+    SetDlgItemTextW(dialog, IDC_WINDOWEDFRAME, wide(core::text(kWindowedItem)).c_str());
+    SetDlgItemTextW(dialog, IDC_WHOLEFRAME, wide(core::text(kWholeFrameItem)).c_str());
+}
 
 void addLatticeMenu(AppState& app, HWND window) {
     HMENU system = GetSystemMenu(window, FALSE);

@@ -31,6 +31,14 @@ void addLatticeMenu(AppState& app, HWND window);
 bool latticeSysCommand(AppState& app, HWND window, int id);
 // Numbered markers on the shown spectrum at the spots found for it.
 void paintSpotMarkers(AppState& app, HDC dc);
+// Shows the spectrum in the mirror or the windowed frame (recomputed from the kept image while a
+// spectrum is shown); false after reporting a failure. Keeps the window menu's marks in step.
+bool chooseFrame(AppState& app, HWND window, int frame);
+// The window menu's marks for the frame and whole-frame choices, as the settings hold them.
+void markFrameChoices(const AppState& app, HWND window);
+// The localized texts of the FFT Mode dialog's frame check boxes.
+void labelFrameChoices(HWND dialog);
+
 // After an inverse transform: the removed part of the new picture replaces the old one.
 void latticeAfterInverse(AppState& app, HWND window);
 
