@@ -772,7 +772,18 @@ int runOne(const std::string& command, Options o, const std::string& input,
             if (!o.differenceNpyPath.empty() &&
                 !writeNpy(o.differenceNpyPath, parts.removed, parts.width, parts.height))
                 return 1;
-            if (!o.differencePath.empty()) {
+            if (!o.differencePath.empty() && spectrum::hasTiffExtension(o.differencePath)) {
+                // The removed part in its own values, as the filtered image's float TIFF.
+                spectrum::RestoredImage values;
+                values.width = parts.width;
+                values.height = parts.height;
+                values.values.assign(parts.removed.begin(), parts.removed.end());
+                if (!spectrum::saveFloatTiffTo(o.differencePath, values, o.settings.pixelSizeNm,
+                                               s.sink, core::systemDisk(), false)) {
+                    cli::explainOutput(kProgram, o.differencePath);
+                    return 1;
+                }
+            } else if (!o.differencePath.empty()) {
                 image::CurrentImage removed = s.image;
                 spectrum::renderRemovedPart(parts, removed, s.geometry);
                 if (!spectrum::saveBitmapTo(o.differencePath, removed, s.geometry, s.sink,

@@ -53,6 +53,10 @@ const core::Localized kBadNumbers{
 const core::Localized kListHeader{
     "  #  mate         x         y   |g| 1/px      d px     angle",
     "  #    対         x         y   |g| 1/px    d 画素      角度"};
+const core::Localized kListHeaderNm{
+    "  #  mate         x         y   |g| 1/nm      d nm     angle",
+    "  #    対         x         y   |g| 1/nm      d nm      角度"};
+const core::Localized kPlotAxisNm{"|g| (1/nm)", "|g| (1/nm)"};
 const core::Localized kPlotAxis{"|g| (1/pixel)", "|g| (1/画素)"};
 const core::Localized kPlotPower{"log10 power", "log10 パワー"};
 
@@ -217,7 +221,10 @@ INT_PTR spotProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
                                 TRUE);
             SendDlgItemMessageA(dialog, IDC_SPOTHEADER, WM_SETFONT, reinterpret_cast<WPARAM>(fixed),
                                 TRUE);
-            SetDlgItemTextW(dialog, IDC_SPOTHEADER, wide(core::text(kListHeader)).c_str());
+            SetDlgItemTextW(dialog, IDC_SPOTHEADER,
+                            wide(core::text(d->app->settings.pixelSizeNm ? kListHeaderNm
+                                                                         : kListHeader))
+                                .c_str());
             fillSpotList(dialog, *d->app);
             return TRUE;
         }
@@ -252,8 +259,10 @@ void findSpotsCommand(AppState& app, HWND window) {
     {
         frame::WaitBox busy(app.frame);
         busy.beginBusy();
+        spectrum::SpotOptions options;
+        options.nmPerPixel = app.settings.pixelSizeNm.value_or(0.0);
         result = spectrum::findSpots(spectrum::sourcePixelsOf(app.buffers), app.buffers.n,
-                                     spectrum::SpotOptions{});
+                                     options);
         busy.endBusy();
     }
     if (result.status == spectrum::SpotStatus::kNoMemory) {
@@ -363,6 +372,7 @@ INT_PTR filterProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 struct PlotDialog {
     AppState* app;
     spectrum::RadialProfile profile;
+    double nmPerPixel = 0.0;  // calibrated axis when above 0
 };
 
 void drawPlot(const PlotDialog& d, HDC dc, RECT area) {
@@ -395,7 +405,10 @@ void drawPlot(const PlotDialog& d, HDC dc, RECT area) {
         const int x = left + (right - left) * t / 5;
         MoveToEx(dc, x, bottom, nullptr);
         LineTo(dc, x, bottom + 4);
-        std::snprintf(label, sizeof label, "%.1f", 0.1 * t);
+        if (d.nmPerPixel > 0)
+            std::snprintf(label, sizeof label, "%.3g", 0.1 * t / d.nmPerPixel);
+        else
+            std::snprintf(label, sizeof label, "%.1f", 0.1 * t);
         TextOutA(dc, x - 8, bottom + 6, label, static_cast<int>(std::strlen(label)));
     }
     for (double v = lo; v <= hi; v += 1) {
@@ -405,7 +418,7 @@ void drawPlot(const PlotDialog& d, HDC dc, RECT area) {
         std::snprintf(label, sizeof label, "%.0f", v);
         TextOutA(dc, left - 30, y - 7, label, static_cast<int>(std::strlen(label)));
     }
-    const std::wstring xLabel = wide(core::text(kPlotAxis));
+    const std::wstring xLabel = wide(core::text(d.nmPerPixel > 0 ? kPlotAxisNm : kPlotAxis));
     const std::wstring yLabel = wide(core::text(kPlotPower));
     TextOutW(dc, (left + right) / 2 - 30, bottom + 22, xLabel.c_str(), static_cast<int>(xLabel.size()));
     TextOutW(dc, left + 8, top - 8, yLabel.c_str(), static_cast<int>(yLabel.size()));
@@ -582,7 +595,8 @@ bool latticeSysCommand(AppState& app, HWND window, int id) {
                 say(app, kNeedSpectrum, MB_ICONINFORMATION);
                 return true;
             }
-            PlotDialog d{&app, spectrum::radialProfile(app.buffers)};
+            PlotDialog d{&app, spectrum::radialProfile(app.buffers),
+                         app.settings.pixelSizeNm.value_or(0.0)};
             frame::runDialog<plotProcedure>(app.frame.instance, window,
                                             templateName(app, "RADIALPLOT_DLG", "RADIALPLOT_DLG_J"),
                                             d, "Unable to display dialog");

@@ -370,6 +370,15 @@ class LatticeTools(unittest.TestCase):
         shown = np.asarray(Image.open(d_bmp).convert("L"), dtype=float)
         want = np.floor((removed - removed.min()) / (removed.max() - removed.min()) * 255)
         self.assertLessEqual(np.abs(shown - want).max(), 1)
+        # As a float TIFF: the removed part's own values, read back by tifffile.
+        import tifffile
+        d_tif = self.path("d.tif")
+        r = run("filter", src, self.path("f2.bmp"), "--filter", "low", "--wa", "0.2",
+                "--difference", d_tif)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        values = tifffile.imread(d_tif)
+        self.assertEqual(values.dtype, np.float32)
+        np.testing.assert_allclose(values, removed.astype(np.float32), rtol=0, atol=1e-4)
 
     # --- radial profile --------------------------------------------------------------------
 
