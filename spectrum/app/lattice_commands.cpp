@@ -107,6 +107,7 @@ POINT clientPoint(const AppState& app, double fx, double fy) {
 struct SpotDialog {
     AppState* app;
     HWND window;
+    HFONT japaneseFixed = nullptr;  // the list's fixed-pitch font on a Japanese system
 };
 
 double numberIn(HWND dialog, int id, bool& ok) {
@@ -217,6 +218,14 @@ INT_PTR spotProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
             SendDlgItemMessageA(dialog, IDC_SPOTLIST, LB_SETTABSTOPS, 0,
                                 reinterpret_cast<LPARAM>(tabs));
             HFONT fixed = static_cast<HFONT>(GetStockObject(ANSI_FIXED_FONT));
+            // The stock fixed font has no Japanese characters for the column names.
+            if (d->app->frame.japaneseUi) {
+                d->japaneseFixed = CreateFontW(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                                               SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS,
+                                               CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                                               FIXED_PITCH | FF_MODERN, L"ＭＳ ゴシック");
+                if (d->japaneseFixed) fixed = d->japaneseFixed;
+            }
             SendDlgItemMessageA(dialog, IDC_SPOTLIST, WM_SETFONT, reinterpret_cast<WPARAM>(fixed),
                                 TRUE);
             SendDlgItemMessageA(dialog, IDC_SPOTHEADER, WM_SETFONT, reinterpret_cast<WPARAM>(fixed),
@@ -245,6 +254,10 @@ INT_PTR spotProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_CLOSE:
             EndDialog(dialog, IDCANCEL);
             return TRUE;
+        case WM_DESTROY:
+            if (d->japaneseFixed) DeleteObject(d->japaneseFixed);
+            d->japaneseFixed = nullptr;
+            return FALSE;
         default:
             return FALSE;
     }
