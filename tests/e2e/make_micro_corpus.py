@@ -1,0 +1,37 @@
+#!/usr/bin/python3
+"""Writes a small corpus of microscope images into the folder given, with the writers a
+microscopist's tools use: tifffile (TIFF variants), Pillow (PNG), mrcfile (MRC) and our DM writer
+(tests/cli/dmfile.py). The names say what the Windows build must refuse: *_nowic.tif."""
+import os
+import sys
+
+import numpy as np
+import mrcfile
+import tifffile
+from PIL import Image
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "cli"))
+import dmfile  # noqa: E402
+
+out = sys.argv[1]
+os.makedirs(out, exist_ok=True)
+rng = np.random.default_rng(11)
+y, x = np.mgrid[0:96, 0:130]
+a = np.clip(30000 + 9000 * np.cos(2 * np.pi * (x / 5.3 + y / 8.1)) + rng.normal(0, 700, x.shape),
+            0, 65535).astype(np.uint16)
+p = lambda name: os.path.join(out, name)  # noqa: E731
+tifffile.imwrite(p("u16_imagej.tif"), a, imagej=True, resolution=(5, 5), metadata={"unit": "nm"})
+tifffile.imwrite(p("u16_tiles_deflate.tif"), a, tile=(32, 32), compression="zlib")
+tifffile.imwrite(p("f32_cm.tif"), a.astype(np.float32) / 3, resolution=(5e7, 5e7),
+                 resolutionunit="CENTIMETER")
+tifffile.imwrite(p("u8.tif"), (a >> 8).astype(np.uint8))
+tifffile.imwrite(p("i16_nowic.tif"), (a.astype(np.int32) - 30000).astype(np.int16))
+tifffile.imwrite(p("u32_nowic.tif"), a.astype(np.uint32) * 3)
+tifffile.imwrite(p("f64_nowic.tif"), a.astype(np.float64) / 7)
+Image.fromarray(a).save(p("u16.png"))
+Image.fromarray((a >> 8).astype(np.uint8)).save(p("u8.png"))
+with mrcfile.new(p("f32.mrc"), overwrite=True) as m:
+    m.set_data(np.flipud(a.astype(np.float32)))
+    m.voxel_size = 2.0
+dmfile.write_dm(p("u16.dm4"), a, 4, 0.2, "nm")
+dmfile.write_dm(p("f32.dm3"), a.astype(np.float32), 3, 0.0002, "µm")
