@@ -123,6 +123,7 @@ bench() {
     for b in "$ROOT"/build/bench/bench/*_bench; do
         [ -x "$b" ] && "$b"
     done
+    /usr/bin/python3 "$ROOT/bench/image_open_bench.py" "$ROOT/build/bench/cli/voralin00-cli"
 }
 
 case "${1:-}" in
