@@ -200,7 +200,7 @@ std::optional<GreyImage> importImageBytes(std::span<const std::uint8_t> file, Im
 
 std::optional<GreyImage> importImageFile(const std::string& path, ImageFormat format,
                                          core::MessageSink& sink) {
-    FileHandle in(std::fopen(path.c_str(), "rb"));
+    FileHandle in(openFile(path, "rb"));
     const auto size = in ? fileSize(in.get()) : std::nullopt;
     if (!size) return refuse(sink, kCannotRead, path.c_str());
     // No reader needs more bytes than the largest image holds in its widest type plus headers.

@@ -131,4 +131,9 @@
 #define IDC_WINDOWEDFRAME 431
 #define IDC_WHOLEFRAME 432
 
+/* Microscope images: the calibration command and its dialog. */
+#define IDM_CALIBRATION 0x370
+#define IDC_PIXELSIZE 440
+#define IDC_CALIBINFO 441
+
 #endif

@@ -4,12 +4,16 @@
 
 #include <windows.h>
 
+#include <memory>
+#include <optional>
 #include <string>
 
 #include "frame/app_frame.h"
+#include "image/normalise.h"
 #include "image/packed_dib.h"
 #include "spectrum/app/lattice_state.h"
 #include "spectrum/app/window_rules.h"
+#include "spectrum/engine/inverse.h"
 #include "spectrum/engine/overlays.h"
 #include "spectrum/engine/spectrum_state.h"
 
@@ -33,6 +37,15 @@ struct AppState {
     std::string openedPath;
     std::string imageInfo;
     LatticeState lattice;
+    // A microscope image: what the file is (without its samples), the levels of a source above
+    // 8 bits with the fingerprint of the rendering made of them, the filtered image before
+    // truncation for Save BMP to a .tif name, and the readout line under the spectrum.
+    std::optional<image::GreyImage> source;
+    std::shared_ptr<const image::PreciseLevels> precise;
+    std::uint64_t preciseFingerprint = 0;
+    spectrum::RestoredImage restored;
+    std::uint64_t restoredFingerprint = 0;
+    std::string readout;
 };
 
 // The program's description for the shared frame.
@@ -79,5 +92,20 @@ void beginCircle(AppState& app, HWND window, spectrum::Point at);
 void trackCircle(AppState& app, HWND window, spectrum::Point at);
 void endCircle(AppState& app, HWND window, spectrum::Point at);
 void nudgeCursor(AppState& app, HWND window, WPARAM key);
+
+// Microscope images (microscope_image.cpp): the state an opened file brings, the levels the
+// transform takes while the picture is still their rendering, the title's format and
+// calibration, the "Calibration..." system-menu command and the readout strip.
+void imageOpened(AppState& app, HWND window, image::OpenOutcome& outcome);
+std::shared_ptr<const image::PreciseLevels> preciseLevelsFor(const AppState& app);
+std::string imageTitleSuffix(const AppState& app);
+void refreshImageTitle(AppState& app, HWND window);  // open_command.cpp
+void addCalibrationMenu(HWND window);
+bool calibrationSysCommand(AppState& app, HWND window, int id);
+void trackReadout(AppState& app, HWND window, spectrum::Point at);
+// After the inverse: the filtered values belong to the picture now shown (until it changes).
+void rememberRestored(AppState& app);
+bool restoredIsCurrent(const AppState& app);
+void paintReadout(const AppState& app, HDC dc);
 
 }  // namespace voralin

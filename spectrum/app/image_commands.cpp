@@ -33,7 +33,7 @@ void fftCommand(AppState& app, HWND window) {
     }
     frame::WaitBox busy(app.frame);
     if (!spectrum::forwardTransform(app.image, app.geometry, app.settings, app.buffers, app.sink,
-                                    busy))
+                                    busy, preciseLevelsFor(app)))
         return;
     setImageState(app, ImageState::SpectrumShown);
     frame::repaintPicture(window, true);
@@ -44,9 +44,11 @@ void inverseFftCommand(AppState& app, HWND window) {
     app.dragging = false;
     frame::WaitBox busy(app.frame);
     const bool done = spectrum::inverseTransform(app.image, app.geometry, app.settings, app.buffers,
-                                                 app.sink, busy, &app.lattice.parts);
+                                                 app.sink, busy, &app.lattice.parts,
+                                                 &app.restored);
     if (done) {
         setImageState(app, ImageState::FilteredShown);
+        rememberRestored(app);
         latticeAfterInverse(app, window);
         frame::repaintPicture(window, true);
     }

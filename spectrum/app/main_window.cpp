@@ -28,6 +28,7 @@ bool OnCreate(HWND window, const CREATESTRUCTA& create) {
                 "S&pecial setting...");
     frame::locateProgramFiles(frame);
     addLatticeMenu(*app, window);
+    addCalibrationMenu(window);
     SetWindowTextA(window, frame.table->finalTitle);
     setImageState(*app, ImageState::NoImage);
     app->settings.filter.kind = 0;
@@ -72,6 +73,7 @@ void PaintContent(AppState& app, HDC dc, const RECT& client) {
     if (app.state == ImageState::SpectrumShown) {
         paintOverlays(app, dc);
         paintSpotMarkers(app, dc);
+        paintReadout(app, dc);
     }
 }
 
@@ -134,6 +136,8 @@ void OnSysCommand(AppState& app, HWND window, WPARAM wParam, LPARAM lParam) {
         specialSettingCommand(app, window);
     else if (latticeSysCommand(app, window, LOWORD(wParam)))
         return;
+    else if (calibrationSysCommand(app, window, LOWORD(wParam)))
+        return;
     else
         DefWindowProcA(window, WM_SYSCOMMAND, wParam, lParam);
 }
@@ -173,6 +177,7 @@ LRESULT mainProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         case WM_MOUSEMOVE:
             trackCircle(*app, window, mousePoint(lParam));
+            trackReadout(*app, window, mousePoint(lParam));
             return 0;
         case WM_LBUTTONUP:
             endCircle(*app, window, mousePoint(lParam));

@@ -7,6 +7,8 @@
 
 #include "core/disk.h"
 #include "core/wide_path.h"
+#include "image/file_io.h"
+#include "image/import.h"
 #include "image/normalise.h"
 
 namespace voralin {
@@ -35,6 +37,26 @@ void widenInformationBox(HWND child) {
     SetWindowLongA(box, GWL_STYLE, GetWindowLongA(box, GWL_STYLE) | WS_VISIBLE | WS_DISABLED);
 }
 
+// The information line for a microscope image: format, sample type, size, range and pixel size,
+// read quietly (a file too large to read while browsing shows its format only).
+class QuietSink final : public core::MessageSink {
+  public:
+    int ask(std::string_view, std::string_view, unsigned) override { return core::kAnswerOk; }
+};
+
+std::string describeMicroscopeFile(const std::string& path) {
+    const auto format = image::formatOfPath(path);
+    if (!format || *format == image::ImageFormat::Bmp) return "";
+    image::FileHandle file(image::openFile(path, "rb"));
+    const auto size = file ? image::fileSize(file.get()) : std::nullopt;
+    file.close();
+    if (!size) return "";
+    if (*size > (std::uint64_t{64} << 20)) return image::formatName(*format);
+    QuietSink quiet;
+    const auto imported = image::importImageFile(path, *format, quiet);
+    return imported ? image::describeImport(*imported) : "";
+}
+
 UINT_PTR openHook(HWND child, UINT message, WPARAM, LPARAM lParam) {
     if (message == WM_INITDIALOG) return TRUE;
     if (message != WM_NOTIFY) return FALSE;
@@ -49,8 +71,14 @@ UINT_PTR openHook(HWND child, UINT message, WPARAM, LPARAM lParam) {
             const LRESULT length =
                 SendMessageW(dialog, CDM_GETFILEPATH, kPathChars, reinterpret_cast<LPARAM>(path));
             if (length > 0 && length <= kPathChars) {
-                const auto text = image::describeBitmapFile(core::utf8Path(path));
-                SetDlgItemTextA(child, IDC_IMAGEINFO, text ? text->c_str() : "");
+                const std::string chosen = core::utf8Path(path);
+                const auto text = image::describeBitmapFile(chosen);
+                if (text) {
+                    SetDlgItemTextA(child, IDC_IMAGEINFO, text->c_str());
+                } else {
+                    const std::string line = describeMicroscopeFile(chosen);
+                    SetDlgItemTextW(child, IDC_IMAGEINFO, core::widePath(line).c_str());
+                }
             }
             break;
         }
@@ -69,13 +97,14 @@ UINT_PTR openHook(HWND child, UINT message, WPARAM, LPARAM lParam) {
 
 // `path` is UTF-8: the name is upper-cased in its wide form. (The main window is an ANSI window,
 // so its title shows what the ANSI code page can, as before.)
-void setImageTitle(HWND window, const std::string& path, const image::ImageGeometry& g) {
+void setImageTitle(HWND window, const std::string& path, const image::ImageGeometry& g,
+                   const std::wstring& suffix) {
     const auto slash = path.find_last_of('\\');
     std::wstring name = core::widePath(path.substr(slash == std::string::npos ? 0 : slash + 1));
     CharUpperBuffW(name.data(), static_cast<DWORD>(name.size()));
     const std::wstring size = core::widePath(core::formatMessage(
         " (%ldW x %ldH)", static_cast<long>(g.width), static_cast<long>(g.height)));
-    SetWindowTextW(window, (L"Orbilux [II] - " + name + size).c_str());
+    SetWindowTextW(window, (L"Orbilux [II] - " + name + size + suffix).c_str());
 }
 
 }  // namespace
@@ -94,7 +123,9 @@ void openImageCommand(AppState& app, HWND window) {
     ofn.lStructSize = OPENFILENAME_SIZE_VERSION_400W;
     ofn.hwndOwner = window;
     ofn.hInstance = app.frame.instance;
-    ofn.lpstrFilter = L"Bitmap (*.bmp)\0*.bmp\0";
+    ofn.lpstrFilter = L"Bitmap (*.bmp)\0*.bmp\0"
+                      L"Microscope images (*.dm3;*.dm4;*.tif;*.tiff;*.mrc;*.png)\0"
+                      L"*.dm3;*.dm4;*.tif;*.tiff;*.mrc;*.png\0";
     ofn.lpstrFile = file;
     ofn.nMaxFile = kPathChars;
     ofn.lpstrTitle = kOpenTitleWide;
@@ -118,7 +149,7 @@ void openImageCommand(AppState& app, HWND window) {
     GetClientRect(window, &client);
     frame::WaitBox busy(app.frame);
     const std::string path = core::utf8Path(file);
-    const image::OpenOutcome outcome = image::openImageFile(
+    image::OpenOutcome outcome = image::openImageFile(
         path, app.image, app.sink, busy, core::systemDisk(), client.right, client.bottom, [&app] {
             app.settings.filter.circles.clear();
             app.buffers.release();
@@ -141,9 +172,15 @@ void openImageCommand(AppState& app, HWND window) {
     setImageState(app, ImageState::ImageOpened);
     app.geometry = outcome.geometry;
     app.openedPath = path;
-    setImageTitle(window, app.openedPath, app.geometry);
+    imageOpened(app, window, outcome);
+    refreshImageTitle(app, window);
     frame::repaintPicture(window, true);
     enableSpecialSetting(window, true);
+}
+
+void refreshImageTitle(AppState& app, HWND window) {
+    if (app.openedPath.empty()) return;
+    setImageTitle(window, app.openedPath, app.geometry, core::widePath(imageTitleSuffix(app)));
 }
 
 }  // namespace voralin

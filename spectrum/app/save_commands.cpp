@@ -22,11 +22,21 @@ bool askSavePath(AppState& app, HWND window, const char* filter, const char* tit
 
 void saveBitmapCommand(AppState& app, HWND window) {
     std::string path;
-    const bool chosen = askSavePath(app, window, "Bitmap (*.bmp)\0*.bmp\0",
-                                    "Assign a bitmap file to save.", "bmp", "Open Error", path);
+    // A filtered image can also go out before it was cut to 8 bits, as a float TIFF.
+    const bool floatTiff = restoredIsCurrent(app);
+    const bool chosen = askSavePath(
+        app, window,
+        floatTiff ? "Bitmap (*.bmp)\0*.bmp\032-bit float TIFF (*.tif;*.tiff)\0*.tif;*.tiff\0"
+                  : "Bitmap (*.bmp)\0*.bmp\0",
+        "Assign a bitmap file to save.", "bmp", "Open Error", path);
     frame::repaintButtonBand(app.frame, window, IDB_SAVEAS, true);
     if (!chosen) return;
     // The dialog has not asked about an existing file, so the writer does.
+    if (floatTiff && spectrum::hasTiffExtension(path)) {
+        spectrum::saveFloatTiffTo(path, app.restored, app.settings.pixelSizeNm, app.sink,
+                                  core::systemDisk(), true);
+        return;
+    }
     spectrum::saveBitmapTo(path, app.image, app.geometry, app.sink, core::systemDisk(), true);
 }
 

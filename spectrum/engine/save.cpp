@@ -38,21 +38,19 @@ bool onFixedDrive(const std::string& path, core::MessageSink& sink, core::DiskSe
     return false;
 }
 
-// Writes `bytes` to a new or replaced file; a file not written whole is removed.
+// Writes `bytes` through a temporary file beside `path`: the old file stays until the new one is
+// complete.
 bool writeWhole(const std::string& path, const std::uint8_t* bytes, std::size_t size,
                 core::MessageSink& sink) {
-    image::FileHandle file(std::fopen(path.c_str(), "wb"));
-    if (!file) {
+    image::ReplacingFile file;
+    if (!file.open(path)) {
         sink.ask(core::formatMessage(core::text({"Unable to create the file '%s'.",
                                                  "ファイル '%s' を作成できません。"}),
                                      path.c_str()),
                  "Save Error", core::kIconError);
         return false;
     }
-    const bool written = size == 0 || std::fwrite(bytes, 1, size, file.get()) == size;
-    const bool closed = file.close();
-    if (!written || !closed) {
-        std::remove(path.c_str());
+    if (!file.write(bytes, size) || !file.commit()) {
         sink.ask("Unable to write to file.", "Save Error", core::kIconError);
         return false;
     }

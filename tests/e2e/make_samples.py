@@ -61,3 +61,9 @@ big.save(out / "big.bmp")
 crystal = Path(__file__).resolve().parents[1] / "data" / "crystal" / "srtio3.txt"
 (out / "結晶.txt").write_bytes(crystal.read_bytes())
 (out / "画像.bmp").write_bytes((out / "lattice.bmp").read_bytes())
+
+# Microscope images from the writers the instruments' tools use (TIFF, PNG, MRC, DM3/DM4).
+import subprocess  # noqa: E402
+import sys  # noqa: E402
+subprocess.run([sys.executable, str(Path(__file__).resolve().parent / "make_micro_corpus.py"), str(out)],
+               check=True)
