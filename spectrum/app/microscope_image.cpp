@@ -98,8 +98,8 @@ INT_PTR calibrationProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
                     char* end = nullptr;
                     const double v = std::strtod(value.c_str(), &end);
                     if (*end != '\0' || !(v > 0) || v > 1e9) {
-                        app.sink.ask(core::text(kBadSize), core::text(kCaption),
-                                     core::kIconWarning);
+                        // Not the dialog's own caption: the message is told apart from it.
+                        app.sink.ask(core::text(kBadSize), "Error", core::kIconWarning);
                         return TRUE;
                     }
                     size = v;
