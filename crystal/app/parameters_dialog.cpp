@@ -4,12 +4,12 @@
 #include <cstdlib>
 #include <string>
 
+#include "core/localized.h"
+#include "core/wide_path.h"
 #include "crystal/app/app_state.h"
 #include "crystal/app/gdi_canvas.h"
 #include "crystal/engine/cell_sketch.h"
 #include "crystal/engine/parameters.h"
-#include "core/localized.h"
-#include "core/wide_path.h"
 #include "frame/dialog_support.h"
 
 namespace kestral {
@@ -84,9 +84,9 @@ void showSlicingOptions(HWND dialog, const crystal::SlicingOptions& o) {
     SetDlgItemTextW(dialog, IDC_PERIODIC, core::widePath(core::text(kPeriodicLabel)).c_str());
     SetDlgItemTextW(dialog, IDC_SLABLABEL, core::widePath(core::text(kSlabLabel)).c_str());
     CheckDlgButton(dialog, IDC_PERIODIC, o.periodicCell ? BST_CHECKED : BST_UNCHECKED);
-    SetDlgItemTextA(dialog, IDC_SLAB,
-                    o.sliceThickness > 0 ? core::formatMessage("%g", o.sliceThickness).c_str()
-                                         : "");
+    SetDlgItemTextA(
+        dialog, IDC_SLAB,
+        o.sliceThickness > 0 ? core::formatMessage("%g", o.sliceThickness).c_str() : "");
 }
 
 // False for a slab thickness that is no number of 0.1..100 Angstrom.

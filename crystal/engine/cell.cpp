@@ -6,40 +6,20 @@
 
 namespace crystal {
 
-Vec3 unrotateFromBeam(const Rotation& r, const BeamPoint& beam) {
-    BeamPoint b = beam;
-    if (r.turned) {
-        const double x = b.planeX, y = b.planeY;
-        b.planeX = r.cosPsi * x - r.sinPsi * y;
-        b.planeY = r.sinPsi * x + r.cosPsi * y;
+void searchSuperCell(SlicingState& state, const BeamPoint& image) {
+    const double p = std::fabs(image.planeX), q = std::fabs(image.planeY);
+    // A candidate counts only when it is a translation of the whole crystal: an atom of the
+    // reference element at a bond length is not a repeat.
+    if (kTolerance < p && p < state.superCellX && q < kTolerance &&
+        isCrystalTranslation(state.lattice, state.rotation, image)) {
+        state.superCellX = p;
+        state.superCellXFound = true;
     }
-    Vec3 p;
-    switch (r.mode) {
-        case 1:
-            p = {-b.planeY, b.planeX, b.height};
-            break;
-        case 2:
-            p = {b.planeY, b.planeX, -b.height};
-            break;
-        default:
-            // The rows of the rotation are orthonormal: the inverse is the transpose.
-            p.x = r.sinTheta * r.cosPhi * b.height - r.sinPhi * b.planeX -
-                  r.cosTheta * r.cosPhi * b.planeY;
-            p.y = r.sinTheta * r.sinPhi * b.height + r.cosPhi * b.planeX -
-                  r.cosTheta * r.sinPhi * b.planeY;
-            p.z = r.cosTheta * b.height + r.sinTheta * b.planeY;
-            break;
+    if (kTolerance < q && q < state.superCellY && p < kTolerance &&
+        isCrystalTranslation(state.lattice, state.rotation, image)) {
+        state.superCellY = q;
+        state.superCellYFound = true;
     }
-    return p;
-}
-
-Vec3 fractionalOf(const Lattice& l, const Vec3& p) {
-    Vec3 f;
-    f.z = p.z * l.sg / (l.c * l.volumeTerm);
-    const double lean = l.ca - l.cb * l.cg;
-    f.y = (p.y - f.z * l.c * (lean < -1e-9 ? lean : std::fabs(lean)) / l.sg) / (l.b * l.sg);
-    f.x = (p.x - f.y * l.b * l.cg - f.z * l.c * l.cb) / l.a;
-    return f;
 }
 
 bool isFractionalTranslation(const Lattice& l, const Vec3& shift) {
@@ -73,8 +53,8 @@ bool isCrystalTranslation(const Lattice& l, const Rotation& r, const BeamPoint& 
 namespace {
 
 struct Candidate {
-    double f[3];      // fractional translation
-    Vec3 inPlane;     // Cartesian, the component perpendicular to the beam
+    double f[3];                  // fractional translation
+    Vec3 inPlane;                 // Cartesian, the component perpendicular to the beam
     double length = 0, tilt = 0;  // in-plane length; out-of-plane component over length
 };
 
@@ -124,8 +104,7 @@ std::optional<PeriodicCell> findPeriodicCell(const Lattice& l, const Rotation& r
                     k.f[2] = double(c) + s.z;
                     const Vec3 p = cartesianOf(l, k.f[0], k.f[1], k.f[2]);
                     const double along = dot(p, beam);
-                    k.inPlane = {p.x - along * beam.x, p.y - along * beam.y,
-                                 p.z - along * beam.z};
+                    k.inPlane = {p.x - along * beam.x, p.y - along * beam.y, p.z - along * beam.z};
                     k.length = std::sqrt(dot(k.inPlane, k.inPlane));
                     if (k.length <= kTolerance) continue;
                     // Only one of each pair +t, -t.
@@ -165,9 +144,9 @@ std::optional<PeriodicCell> findPeriodicCell(const Lattice& l, const Rotation& r
                 if (bestP && area >= bestArea - 1e-9) continue;
                 const double cosine = dot(p.inPlane, q.inPlane) / area;
                 double strain = std::max({p.tilt, q.tilt, std::fabs(cosine)});
-                const bool isExact = std::fabs(cosine) * std::min(p.length, q.length) <= kTolerance &&
-                                     p.tilt * p.length <= kTolerance &&
-                                     q.tilt * q.length <= kTolerance;
+                const bool isExact =
+                    std::fabs(cosine) * std::min(p.length, q.length) <= kTolerance &&
+                    p.tilt * p.length <= kTolerance && q.tilt * q.length <= kTolerance;
                 if (exact ? !isExact : strain > maxStrain) continue;
                 if (!insideBox(p, q)) continue;
                 if (exact) strain = 0;

@@ -67,8 +67,9 @@ CellContent periodicCellContent(const CrystalModel& model, const std::vector<Sit
                 }
     }
     // Top to bottom, as the beam meets them.
-    std::stable_sort(cell.atoms.begin(), cell.atoms.end(),
-                     [](const CellAtom& p, const CellAtom& q) { return p.depth < q.depth - kTolerance; });
+    std::stable_sort(
+        cell.atoms.begin(), cell.atoms.end(),
+        [](const CellAtom& p, const CellAtom& q) { return p.depth < q.depth - kTolerance; });
     return cell;
 }
 

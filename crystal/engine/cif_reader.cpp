@@ -60,17 +60,17 @@ const core::Localized kNoteOriginChoice{
     "を用いました。"};
 const core::Localized kNoteNumber{"Symmetry: space group number %d (%d operations).",
                                   "対称性: 空間群番号 %d (%d 個の対称操作)。"};
-const core::Localized kNoteP1{"The file gives no symmetry: its sites are taken as the whole cell.",
-                              "ファイルに対称性の記載がないため、サイトをそのまま単位格子とします。"};
+const core::Localized kNoteP1{
+    "The file gives no symmetry: its sites are taken as the whole cell.",
+    "ファイルに対称性の記載がないため、サイトをそのまま単位格子とします。"};
 const core::Localized kNoteReversed{
     "The cell had %s above 90 degrees: axes %s were reversed (alpha=%s beta=%s gamma=%s).",
     "格子の %s が 90 度を超えていたため、%s 軸を反転しました (alpha=%s beta=%s gamma=%s)。"};
 const core::Localized kNoteShared{
     "Sites %s and %s share a position: %s (occupancy %.4g) was kept.",
     "サイト %s と %s が同じ位置にあります: %s (占有率 %.4g) を残しました。"};
-const core::Localized kNoteOccupancyUnknown{
-    "Site %s gives no occupancy: 1 was taken.",
-    "サイト %s に占有率がないため 1 としました。"};
+const core::Localized kNoteOccupancyUnknown{"Site %s gives no occupancy: 1 was taken.",
+                                            "サイト %s に占有率がないため 1 としました。"};
 const core::Localized kNoteCount{
     "The cell holds %d %s atoms, but the formula and Z give %.4g.",
     "単位格子には %d 個の %s 原子がありますが、化学式と Z からは %.4g 個です。"};
@@ -263,11 +263,10 @@ std::map<int, double> formulaCounts(const std::string& formula) {
 std::optional<std::string> importBlock(cif::Block& block, const std::string& referenceLabel,
                                        CifImport& out) {
     // Cell.
-    const char* cellTags[6] = {"_cell_length_a", "_cell_length_b",    "_cell_length_c",
+    const char* cellTags[6] = {"_cell_length_a",    "_cell_length_b",   "_cell_length_c",
                                "_cell_angle_alpha", "_cell_angle_beta", "_cell_angle_gamma"};
-    const char* cellTagsDotted[6] = {"_cell.length_a",    "_cell.length_b",
-                                     "_cell.length_c",    "_cell.angle_alpha",
-                                     "_cell.angle_beta",  "_cell.angle_gamma"};
+    const char* cellTagsDotted[6] = {"_cell.length_a",    "_cell.length_b",   "_cell.length_c",
+                                     "_cell.angle_alpha", "_cell.angle_beta", "_cell.angle_gamma"};
     double cell[6];
     std::string cellText[6];
     for (int i = 0; i < 6; ++i) {
@@ -324,15 +323,13 @@ std::optional<std::string> importBlock(cif::Block& block, const std::string& ref
                                    "_space_group.name_H-M_alt", "_space_group_name_H-M"})) {
             std::string symbol = cif::as_string(*hm);
             // An origin choice given on its own tag applies to a bare symbol.
-            const std::string* setting =
-                firstValue(block, {"_symmetry_space_group_setting",
-                                   "_space_group_IT_coordinate_system_code"});
+            const std::string* setting = firstValue(
+                block, {"_symmetry_space_group_setting", "_space_group_IT_coordinate_system_code"});
             if (setting && symbol.find(':') == std::string::npos) {
                 const std::string choice = cif::as_string(*setting);
                 if (choice == "1" || choice == "2") symbol += ":" + choice;
             }
-            const gemmi::SpaceGroup* sg =
-                gemmi::find_spacegroup_by_name(symbol, cell[3], cell[5]);
+            const gemmi::SpaceGroup* sg = gemmi::find_spacegroup_by_name(symbol, cell[3], cell[5]);
             if (!sg) return formatted(kUnknownGroup, symbol.c_str());
             ops = allOperations(sg->operations());
             out.notes.push_back(formatted(kNoteHm, sg->xhm().c_str(), int(ops.size())));
@@ -341,13 +338,13 @@ std::optional<std::string> importBlock(cif::Block& block, const std::string& ref
         }
     }
     if (ops.empty()) {
-        if (const std::string* number = firstValue(
-                block, {"_space_group_IT_number", "_symmetry_Int_Tables_number",
-                        "_space_group.IT_number"})) {
+        if (const std::string* number =
+                firstValue(block, {"_space_group_IT_number", "_symmetry_Int_Tables_number",
+                                   "_space_group.IT_number"})) {
             const double n = cif::as_number(*number);
-            const gemmi::SpaceGroup* sg =
-                n >= 1 && n <= 230 && n == std::floor(n) ? gemmi::find_spacegroup_by_number(int(n))
-                                                         : nullptr;
+            const gemmi::SpaceGroup* sg = n >= 1 && n <= 230 && n == std::floor(n)
+                                              ? gemmi::find_spacegroup_by_number(int(n))
+                                              : nullptr;
             if (!sg) return formatted(kUnknownGroup, number->c_str());
             ops = allOperations(sg->operations());
             out.notes.push_back(formatted(kNoteNumber, int(n), int(ops.size())));
@@ -360,8 +357,8 @@ std::optional<std::string> importBlock(cif::Block& block, const std::string& ref
     out.operationCount = static_cast<int>(ops.size());
 
     // Sites.
-    const std::vector<std::string> siteTags = {"fract_x",     "fract_y",         "fract_z",
-                                               "?label",      "?type_symbol",    "?occupancy",
+    const std::vector<std::string> siteTags = {"fract_x",         "fract_y",        "fract_z",
+                                               "?label",          "?type_symbol",   "?occupancy",
                                                "?U_iso_or_equiv", "?B_iso_or_equiv"};
     const bool underscored = block.find("_atom_site_", siteTags).length() > 0;
     cif::Table table = block.find(underscored ? "_atom_site_" : "_atom_site.", siteTags);
@@ -466,7 +463,8 @@ std::optional<std::string> importBlock(cif::Block& block, const std::string& ref
     // The formula and Z, when given, against the cell's content.
     const std::string* formula =
         firstValue(block, {"_chemical_formula_sum", "_chemical_formula.sum"});
-    const std::string* zText = firstValue(block, {"_cell_formula_units_Z", "_cell.formula_units_Z"});
+    const std::string* zText =
+        firstValue(block, {"_cell_formula_units_Z", "_cell.formula_units_Z"});
     if (formula && zText) {
         const std::map<int, double> perUnit = formulaCounts(cif::as_string(*formula));
         const double units = cif::as_number(*zText);

@@ -17,8 +17,8 @@
 #include <string_view>
 #include <vector>
 
-#include "crystal/engine/crystal_model.h"
 #include "core/message_sink.h"
+#include "crystal/engine/crystal_model.h"
 
 namespace crystal {
 
@@ -26,7 +26,7 @@ namespace crystal {
 inline constexpr double kDefaultRmsDisplacement = 0.076;
 
 struct SiteExtras {
-    std::string label;  // the CIF label of the site the row came from
+    std::string label;            // the CIF label of the site the row came from
     std::string symbol, x, y, z;  // the row as imported, to tell whether it still holds
     double occupancy = 1.0;
     double uIso = -1.0;  // isotropic displacement parameter, Angstrom^2; negative when none

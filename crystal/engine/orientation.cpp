@@ -5,8 +5,6 @@
 #include <cctype>
 #include <cstdlib>
 
-#include "crystal/engine/cell.h"
-
 namespace crystal {
 
 long gcd(long a, long b) {
@@ -22,45 +20,6 @@ long gcd3(long a, long b, long c) {
     long g = gcd(std::labs(a), std::labs(b));
     if (g == 1) return 1;
     return gcd(g, std::labs(c));
-}
-
-Vec3 cartesianOf(const Lattice& l, double fa, double fb, double fc) {
-    const Lattice& t = l;
-    Vec3 p;
-    p.x = fa * l.a + fb * l.b * t.cg + fc * l.c * t.cb;
-    // With cos alpha < cos beta cos gamma the c axis leans to -y. Right angles leave a rounding
-    // residue of either sign (pi has ten digits here), which keeps its old, positive form.
-    const double lean = t.ca - t.cb * t.cg;
-    p.y = fb * l.b * t.sg + fc * l.c * (lean < -1e-9 ? lean : std::fabs(lean)) / t.sg;
-    p.z = fc * l.c * t.volumeTerm / t.sg;
-    return p;
-}
-
-BeamPoint rotateToBeam(const Rotation& r, const Vec3& p) {
-    BeamPoint b;
-    switch (r.mode) {
-        case 1:
-            b.height = p.z;
-            b.planeX = p.y;
-            b.planeY = -p.x;
-            break;
-        case 2:
-            b.height = -p.z;
-            b.planeX = p.y;
-            b.planeY = p.x;
-            break;
-        default:
-            b.height = r.sinTheta * r.cosPhi * p.x + r.sinTheta * r.sinPhi * p.y + r.cosTheta * p.z;
-            b.planeX = r.cosPhi * p.y - r.sinPhi * p.x;
-            b.planeY = r.sinTheta * p.z - r.cosTheta * r.cosPhi * p.x - r.cosTheta * r.sinPhi * p.y;
-            break;
-    }
-    if (r.turned) {
-        const double x = b.planeX, y = b.planeY;
-        b.planeX = r.cosPsi * x + r.sinPsi * y;
-        b.planeY = r.cosPsi * y - r.sinPsi * x;
-    }
-    return b;
 }
 
 Lattice latticeOf(const CrystalModel& m) {
@@ -174,17 +133,6 @@ std::optional<Refusal> measureRepeatDistance(const Lattice& l, const Rotation& r
     return std::nullopt;
 }
 
-TranslationBox drawingBox(const Lattice& l) {
-    TranslationBox box;
-    box.k1From = -10;
-    box.k1To = l.u + 10LL;
-    box.k2From = l.v >= 0 ? -10 : l.v - 10LL;
-    box.k2To = l.v >= 0 ? l.v + 10LL : 10;
-    box.k3From = l.w >= 0 ? -10 : l.w - 10LL;
-    box.k3To = l.w >= 0 ? l.w + 10LL : 10;
-    return box;
-}
-
 bool sameOrientation(const Lattice& p, const Rotation& r, const Lattice& q, const Rotation& s) {
     if (p.a != q.a || p.b != q.b || p.c != q.c || p.alpha != q.alpha || p.beta != q.beta ||
         p.gamma != q.gamma || p.u != q.u || p.v != q.v || p.w != q.w || p.reversed != q.reversed)
@@ -199,22 +147,6 @@ bool sameOrientation(const Lattice& p, const Rotation& r, const Lattice& q, cons
             p.sites[i].z != q.sites[i].z)
             return false;
     return true;
-}
-
-void searchSuperCell(SlicingState& state, const BeamPoint& image) {
-    const double p = std::fabs(image.planeX), q = std::fabs(image.planeY);
-    // A candidate counts only when it is a translation of the whole crystal: an atom of the
-    // reference element at a bond length is not a repeat.
-    if (kTolerance < p && p < state.superCellX && q < kTolerance &&
-        isCrystalTranslation(state.lattice, state.rotation, image)) {
-        state.superCellX = p;
-        state.superCellXFound = true;
-    }
-    if (kTolerance < q && q < state.superCellY && p < kTolerance &&
-        isCrystalTranslation(state.lattice, state.rotation, image)) {
-        state.superCellY = q;
-        state.superCellYFound = true;
-    }
 }
 
 }  // namespace crystal

@@ -1,12 +1,7 @@
 // Orientation of the crystal along the beam, and the state of the last slicing computation.
 //
-// Frames: the Cartesian frame has x along a, y in the plane of a and b, z completing a
-// right-handed set (Angstrom). The beam frame has `height` along [u v w] (after the direction is
-// made to have u >= 0) and the in-plane coordinates planeX, planeY; (planeX, planeY, height) is
-// right-handed. Every closeness test uses `kTolerance` (Angstrom).
-//
-// Angles use pi as the ten-digit literal 3.141592654, so that heights and the files written from
-// them keep the same digits across versions.
+// The checks and the orientation pass of a slicing run; the numbers of the lattice and the
+// conversions between its frames are in lattice_geometry.h, the super cell search in cell.h.
 #pragma once
 
 #include <array>
@@ -15,13 +10,12 @@
 #include <vector>
 
 #include "crystal/engine/crystal_model.h"
+#include "crystal/engine/lattice_geometry.h"
 #include "core/busy.h"
 #include "core/message_sink.h"
 
 namespace crystal {
 
-inline constexpr double kTolerance = 0.001;
-inline constexpr double kPi = 3.141592654;
 inline constexpr double kSuperCellStart = 10000.0;
 inline constexpr int kLayerTableSize = 1000;
 
@@ -30,34 +24,6 @@ struct Refusal {
     std::string text;
     std::string caption;
     unsigned style = 0;
-};
-
-struct Vec3 {
-    double x = 0, y = 0, z = 0;
-};
-struct BeamPoint {
-    double planeX = 0, planeY = 0, height = 0;
-};
-
-// The crystal as numbers, after the conversions and checks of an orientation pass.
-struct Lattice {
-    double a = 0, b = 0, c = 0;
-    double alpha = 0, beta = 0, gamma = 0;  // radians
-    double ca = 1, cb = 1, cg = 1, sg = 0;  // their cosines, and the sine of gamma
-    double volumeTerm = 0;    // sqrt|1 - ca^2 - cb^2 - cg^2 + 2 ca cb cg|, constant per lattice
-    int u = 0, v = 0, w = 0;  // reduced, u >= 0
-    bool reversed = false;
-    std::vector<Vec3> sites;  // fractional coordinates after the one-third replacement
-    std::vector<std::string> species;  // each site's symbol in lower case
-};
-
-struct Rotation {
-    int mode = 0;  // 0 general, 1 beam along +z, 2 beam along -z
-    double cosPhi = 1, sinPhi = 0, sinTheta = 0, cosTheta = 1;
-    // A further turn about the beam, set only when the in-plane axes are chosen for a periodic
-    // cell; off, the in-plane coordinates are those of the three modes as they are.
-    bool turned = false;
-    double cosPsi = 1, sinPsi = 0;
 };
 
 // One atom image that lies on a plane, in the order the selection rule meets it.
@@ -119,8 +85,6 @@ long gcd3(long a, long b, long c);
 // Plain conversion of the model's texts (no checks); the writers repeat it on their own.
 Lattice latticeOf(const CrystalModel& model);
 
-Vec3 cartesianOf(const Lattice& lattice, double fa, double fb, double fc);
-BeamPoint rotateToBeam(const Rotation& rotation, const Vec3& p);
 
 // Steps before the busy state: lattice and direction checks, lowest terms (the model's u, v, w
 // texts are rewritten), the atom count, the one-third replacement and duplicate positions.
@@ -144,14 +108,7 @@ std::optional<Refusal> measureRepeatDistance(const Lattice& lattice, const Rotat
 // so that atom images collected for one hold for the other.
 bool sameOrientation(const Lattice& p, const Rotation& r, const Lattice& q, const Rotation& s);
 
-// Lattice translations visited by the drawing and the writers.
-struct TranslationBox {
-    long long k1From, k1To, k2From, k2To, k3From, k3To;
-};
-TranslationBox drawingBox(const Lattice& lattice);
 
-// Applies the super cell rule to one image of the reference atom's element on the first plane.
-void searchSuperCell(SlicingState& state, const BeamPoint& image);
 
 // Texts of the refusals, shared with the tests.
 namespace text {

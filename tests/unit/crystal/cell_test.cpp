@@ -67,8 +67,10 @@ TEST(PeriodCheck, TheReferencePlaneAloneIsNotEnough) {
 
 TEST(LatticeGeometry, CartesianDistancesAreTheMetricsForEveryCell) {
     // cos alpha < cos beta cos gamma (the case the unsigned form placed wrongly), and the usual.
-    const double cells[][6] = {{5.1, 6.2, 7.3, 88, 75, 70}, {5, 6, 7, 80, 85, 95},
-                               {4, 4, 4, 90, 90, 90}, {3, 3, 5, 90, 90, 120}};
+    const double cells[][6] = {{5.1, 6.2, 7.3, 88, 75, 70},
+                               {5, 6, 7, 80, 85, 95},
+                               {4, 4, 4, 90, 90, 90},
+                               {3, 3, 5, 90, 90, 120}};
     for (const auto& c : cells) {
         CrystalModel m = makeModel("1", "1", "1", "90", "90", "90", {{"Si", "14", "0", "0", "0"}});
         m.a = std::to_string(c[0]);
@@ -147,8 +149,8 @@ TEST(PeriodicCell, SmallestExactRectangles) {
 }
 
 TEST(PeriodicCell, IrrationalPlaneGetsAStrainedCellOrARefusal) {
-    CrystalModel m = makeModel("5.1", "6.2", "7.3", "88", "75", "70",
-                               {{"Cu", "29", "0", "0", "0"}}, "0", "0", "1");
+    CrystalModel m = makeModel("5.1", "6.2", "7.3", "88", "75", "70", {{"Cu", "29", "0", "0", "0"}},
+                               "0", "0", "1");
     Lattice l = latticeChecked(m);
     Rotation r;
     ASSERT_FALSE(orientToBeam(l, r));

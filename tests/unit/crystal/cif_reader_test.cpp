@@ -89,17 +89,18 @@ TEST(CifReader, OperationLoopHallAndBareSymbolOriginChoice) {
         "_cell_angle_alpha 90\n_cell_angle_beta 90\n_cell_angle_gamma 90\n";
     const std::string site =
         "loop_\n_atom_site_label\n_atom_site_fract_x\n_atom_site_fract_y\n_atom_site_fract_z\n";
-    ASSERT_FALSE(import(head + "_space_group_name_H-M_alt 'F d -3 m'\n" + site + "Si1 0 0 0\n", bare));
+    ASSERT_FALSE(
+        import(head + "_space_group_name_H-M_alt 'F d -3 m'\n" + site + "Si1 0 0 0\n", bare));
     EXPECT_EQ(bare.model.atomCount, 8);
     EXPECT_TRUE(notesHold(bare, "origin choice 1"));
-    ASSERT_FALSE(import(head + "_space_group_name_Hall '-F 4vw 2vw 3'\n" + site +
-                            "Si1 0.125 0.125 0.125\n",
-                        hall));
+    ASSERT_FALSE(import(
+        head + "_space_group_name_Hall '-F 4vw 2vw 3'\n" + site + "Si1 0.125 0.125 0.125\n", hall));
     EXPECT_EQ(hall.model.atomCount, 8);
     EXPECT_FALSE(notesHold(hall, "origin choice 1"));
     // The P 1 operations plus a listed inversion: the loop wins over the symbol given beside it.
-    ASSERT_FALSE(import(head + "_space_group_name_H-M_alt 'F d -3 m'\nloop_\n"
-                               "_space_group_symop_operation_xyz\n'x, y, z'\n'-x, -y, -z'\n" +
+    ASSERT_FALSE(import(head +
+                            "_space_group_name_H-M_alt 'F d -3 m'\nloop_\n"
+                            "_space_group_symop_operation_xyz\n'x, y, z'\n'-x, -y, -z'\n" +
                             site + "Si1 0.1 0.2 0.3\n",
                         listed));
     EXPECT_EQ(listed.model.atomCount, 2);
@@ -167,8 +168,8 @@ TEST(CifReader, ThermalParametersAreKeptBesideTheModel) {
 
 TEST(CifReader, ReferenceAtomByLabel) {
     CifImport in;
-    ASSERT_FALSE(import(cubicCif("Sr1 Sr 0 0 0 1\nTi1 Ti 0.5 0.5 0.5 1\nO1 O 0.5 0.5 0 1\n"), in,
-                        "ti1"));
+    ASSERT_FALSE(
+        import(cubicCif("Sr1 Sr 0 0 0 1\nTi1 Ti 0.5 0.5 0.5 1\nO1 O 0.5 0.5 0 1\n"), in, "ti1"));
     EXPECT_EQ(in.model.atoms[0].symbol, "Ti");
     EXPECT_EQ(in.model.atoms[0].x + in.model.atoms[0].y + in.model.atoms[0].z, "000");
     const auto refusal = import(cubicCif("Sr1 Sr 0 0 0 1\n"), in, "Q7");
@@ -228,7 +229,9 @@ TEST(CifReader, HostileInputIsRefusedOrReadQuickly) {
 
     // 101 atoms after expansion: refused, naming the count.
     std::string over;
-    for (int i = 0; i < 101; ++i) over += "O" + std::to_string(i) + " O " + std::to_string(i / 101.0 * 0.9 + 0.05) + " 0.3 0.7 1\n";
+    for (int i = 0; i < 101; ++i)
+        over += "O" + std::to_string(i) + " O " + std::to_string(i / 101.0 * 0.9 + 0.05) +
+                " 0.3 0.7 1\n";
     refusal = import(cubicCif(over, "'P 1'"), in);
     ASSERT_TRUE(refusal);
     EXPECT_NE(refusal->find("101"), std::string::npos);
