@@ -18,6 +18,8 @@
 #include <string_view>
 #include <vector>
 
+#include "image/open_file.h"
+
 namespace image {
 
 class ByteSource {
@@ -103,8 +105,6 @@ bool removeFile(const std::string& path);
 // The system's folder for temporary files, ending in a separator; "" when there is none.
 std::string systemTemporaryFolder();
 
-// fopen by a UTF-8 path.
-std::FILE* openFile(const std::string& path, const char* mode);
 
 // An output file written under a temporary name in its target's folder and moved over the target
 // only after every byte was written, flushed and closed, and the size on disk checked (some C

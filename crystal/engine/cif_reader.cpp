@@ -14,7 +14,7 @@
 #include <gemmi/symmetry.hpp>
 
 #include "core/localized.h"
-#include "image/file_io.h"
+#include "image/open_file.h"
 
 namespace crystal {
 
