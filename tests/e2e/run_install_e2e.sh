@@ -80,6 +80,8 @@ printf '%s\r\n' '[Install]' 'Title=Resident Clock' 'Folder=ResClock' 'TSR=1' 'Un
 export WT_DL="$(winpath "$test/download")" WT_RES="$(winpath "$test/resident")" \
   WT_ART="$(winpath "$art")" WT_DESKTOP="$(winpath "$test/home/Desktop")"
 
+# LOGFONTW: 12 pixels, bold, SHIFTJIS_CHARSET, face "IPAPGothic".
+caption_font=$(/usr/bin/python3 -c "import struct; print((struct.pack('<5l8B', -12, 0, 0, 0, 700, 0, 0, 0, 128, 0, 0, 0, 0) + 'IPAPGothic'.encode('utf-16-le').ljust(64, b'\\0')).hex())")
 japanese_ok=0
 locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$' && japanese_ok=1
 
@@ -98,6 +100,13 @@ for scenario in "$here"/install/*.wt; do
   # A new wineserver for every scenario: the code page follows the locale it starts with.
   "$wineserver" -k >/dev/null 2>&1 || true
   "$wineserver" -w >/dev/null 2>&1 || true
+  if [ ${#locale_env[@]} -gt 0 ]; then
+    # Wine draws title bars in its caption font, which has no Japanese: a Japanese face for it.
+    env "${locale_env[@]}" "$wine" reg add 'HKCU\Control Panel\Desktop\WindowMetrics' /v CaptionFont \
+      /t REG_BINARY /d "$caption_font" /f >/dev/null 2>&1 || true
+    "$wineserver" -k >/dev/null 2>&1 || true
+    "$wineserver" -w >/dev/null 2>&1 || true
+  fi
   log="$test/$name.log"
   export WT_FAILSHOT="$(winpath "$art/$name-failed.bmp")"
   start=$(date +%s)
@@ -109,6 +118,10 @@ for scenario in "$here"/install/*.wt; do
     ( set -e; . "$here/install/$name.check" ) >> "$log" 2>&1 || rc=1
   fi
   "$wineserver" -k >/dev/null 2>&1 || true
+  if [ ${#locale_env[@]} -gt 0 ]; then
+    "$wine" reg delete 'HKCU\Control Panel\Desktop\WindowMetrics' /v CaptionFont /f >/dev/null 2>&1 || true
+    "$wineserver" -k >/dev/null 2>&1 || true
+  fi
   for bmp in "$art"/*.bmp; do
     [ -f "$bmp" ] && convert "$bmp" "${bmp%.bmp}.png" >/dev/null 2>&1 && rm -f "$bmp"
   done
