@@ -57,6 +57,10 @@ const core::Localized kListHeaderNm{
     "  #  mate         x         y   |g| 1/nm      d nm     angle",
     "  #    対         x         y   |g| 1/nm      d nm      角度"};
 const core::Localized kPlotAxisNm{"|g| (1/nm)", "|g| (1/nm)"};
+const core::Localized kNoCirclesInWholeFrame{
+    "Circles are drawn on the central part of the spectrum: turn off \"Whole frame up to "
+    "Nyquist\" first.",
+    "円はスペクトルの中央部に描きます。先に「ナイキストまでのフレーム全体」を外してください。"};
 const core::Localized kPlotAxis{"|g| (1/pixel)", "|g| (1/画素)"};
 const core::Localized kPlotPower{"log10 power", "log10 パワー"};
 
@@ -546,6 +550,12 @@ bool chooseFrame(AppState& app, HWND window, int frame) {
 void markFrameChoices(const AppState& app, HWND window) {
     setMenuCheck(window, IDM_WINDOWED, app.settings.frame == spectrum::kWindowedFrame);
     setMenuCheck(window, IDM_WHOLEFRAME, app.settings.display.wholeFrame);
+}
+
+bool circlesDrawableInView(AppState& app) {
+    if (!app.settings.display.wholeFrame) return true;
+    app.sink.ask(core::text(kNoCirclesInWholeFrame), "Information", MB_ICONINFORMATION);
+    return false;
 }
 
 void labelFrameChoices(HWND dialog) {

@@ -39,6 +39,10 @@ void markFrameChoices(const AppState& app, HWND window);
 // The localized texts of the FFT Mode dialog's frame check boxes.
 void labelFrameChoices(HWND dialog);
 
+// False, after saying why, while the whole frame is shown: a circle drawn there would not be the
+// circle applied (circles are kept in pixels of the central window).
+bool circlesDrawableInView(AppState& app);
+
 // After an inverse transform: the removed part of the new picture replaces the old one.
 void latticeAfterInverse(AppState& app, HWND window);
 

@@ -43,6 +43,7 @@ void beginCircle(AppState& app, HWND window, spectrum::Point at) {
         return;
     }
     if (!spectrum::startsCircle(at, frameSize(app))) return;
+    if (!circlesDrawableInView(app)) return;
     app.dragging = true;
     SetCapture(window);
     app.dragCentre = at;
