@@ -257,6 +257,26 @@ class PeriodicCellsReadBack(unittest.TestCase):
                                     extra=("--periodic-cell", "--slice-thickness", "1.5"))
                 self.assertRegex(r.stdout, r"periodic cell: X=[\d.]+ Y=[\d.]+ .* strain 0 %")
 
+    def test_the_writers_use_the_periodic_cells_axes(self):
+        """The convergent-beam file of a periodic cell lists the same atoms as the --xyz list."""
+        with tempfile.TemporaryDirectory() as tmp:
+            conv, xyz = os.path.join(tmp, "c.xyz"), os.path.join(tmp, "p.xyz")
+            r = run("slice", kit("nacl.cif"), "--uvw", "0", "0", "1", "--periodic-cell",
+                    "--convergent", conv, "--xyz", xyz)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            self.assertIn("X=3.9882237 Y=3.9882237", r.stdout)  # a / sqrt 2, not a
+            rows = open(conv, "rb").read().decode().split("\r\n")
+            listed = rows[2:rows.index("     -1")]
+            theirs = np.array([[float(v) for v in line.split()[:4]] for line in listed])
+            ours = ase.io.read(xyz, format="prismatic")
+            self.assertEqual(len(theirs), len(ours))
+            np.testing.assert_array_equal(np.sort(theirs[:, 0]), np.sort(ours.numbers))
+            key = lambda a: np.lexsort((a[:, 2], a[:, 1], a[:, 0]))
+            mine = np.column_stack([ours.positions[:, 0], ours.positions[:, 1],
+                                    ours.positions[:, 2]])
+            np.testing.assert_allclose(np.round(theirs[key(theirs[:, 1:4])][:, 1:4], 5),
+                                       np.round(mine[key(mine)], 5), atol=2e-6)
+
     def test_graphite_along_c_is_the_rectangle_not_a_bond(self):
         r = run("layers", kit("graphite.cif"), "--uvw", "0", "0", "1")
         self.assertEqual(r.returncode, 0, r.stderr)

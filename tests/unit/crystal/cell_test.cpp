@@ -202,3 +202,25 @@ TEST(SlabSlicing, EqualSlabsWhereverTheAtomsSit) {
         }
     }
 }
+
+TEST(PeriodCheck, ACellThatIsNoPeriodKeepsTheWarning) {
+    // The former benchmark cell: thirteen silicon columns and oxygen layers above them, the
+    // seventh layer holding 9 of its 13 sites. Its silicon plane repeats, the crystal does not.
+    CrystalModel m = makeModel("10", "10", "10", "90", "90", "90", {}, "3", "2", "1");
+    const auto fraction = [](int n, int d) { return std::to_string(double(n % d) / d); };
+    int row = 0;
+    for (int k = 0; k < 13; ++k)
+        m.atoms[row++] = AtomSite{"Si", "14", fraction(3 * k, 13), fraction(2 * k, 13), "0", 3,
+                                  kAtomColours[3].value};
+    for (int j = 1; j <= 7 && row < 100; ++j)
+        for (int k = 0; k < 13 && row < 100; ++k)
+            m.atoms[row++] = AtomSite{"O", "8", fraction(3 * k, 13), fraction(2 * k, 13),
+                                      fraction(j, 20), 6, kAtomColours[6].value};
+    m.atomCount = row;
+    SliceRun run(m);
+    ASSERT_TRUE(run.slice());
+    const auto messages = run.sink.messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, text::kNoSuperCell);
+    EXPECT_EQ(run.state.slicing.superCellX, 0.0);
+}
