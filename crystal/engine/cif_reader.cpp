@@ -404,6 +404,32 @@ std::optional<std::string> importBlock(cif::Block& block, const std::string& ref
         sites.push_back(s);
     }
 
+    // Sites with only anisotropic parameters: U_eq taken as the mean of U11, U22 and U33 (exact
+    // for orthogonal axes, close for the others).
+    for (const char* prefix : {"_atom_site_aniso_", "_atom_site_aniso."})
+        for (const char* kind : {"U", "B"}) {
+            const std::string k = kind;
+            cif::Table aniso =
+                block.find(prefix, {"label", k + "_11", k + "_22", k + "_33"});
+            if (!aniso.ok()) continue;
+            for (std::size_t r = 0; r < aniso.length(); ++r) {
+                cif::Table::Row row = aniso[r];
+                double sum = 0;
+                bool readable = true;
+                for (int i = 1; i <= 3; ++i) {
+                    const double v = row.has2(i) ? cif::as_number(row[i]) : NAN;
+                    readable = readable && std::isfinite(v) && v >= 0 && v < 800;
+                    sum += readable ? v : 0;
+                }
+                if (!readable) continue;
+                double u = sum / 3;
+                if (k == "B") u /= 8 * 3.14159265358979323846 * 3.14159265358979323846;
+                const std::string label = cif::as_string(row[0]);
+                for (Site& site : sites)
+                    if (site.uIso < 0 && site.label == label) site.uIso = u;
+            }
+        }
+
     // The reference site: named, or the first of the heaviest element.
     int referenceSite = -1;
     if (!referenceLabel.empty()) {

@@ -49,5 +49,12 @@ for f in "$root"/tests/fuzz/corpus/crystal/*; do
     try "kestral-cli slice $(basename "$f")" "$build/cli/kestral-cli" slice in.txt --uvw 1 1 0 \
         --reference ref.txt --crystal-out back.txt
 done
+for f in "$root"/tests/fuzz/corpus/cif/*; do
+    cp "$f" "$work/in.cif"
+    try "kestral-cli convert $(basename "$f")" "$build/cli/kestral-cli" convert in.cif back.txt
+    try "kestral-cli slice $(basename "$f")" "$build/cli/kestral-cli" slice in.cif --uvw 1 1 0 \
+        --periodic-cell --max-strain 5 --slice-thickness 1 --reference ref.txt --xyz cell.xyz \
+        --extxyz cell.extxyz --tile 2 2 1
+done
 echo "sanitized-cli: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -166,6 +166,21 @@ TEST(CifReader, ThermalParametersAreKeptBesideTheModel) {
     EXPECT_EQ(extrasOfRow(in.extras, m, 2), nullptr);
 }
 
+TEST(CifReader, AnisotropicParametersGiveTheMeanWhereNoIsotropicOneIsGiven) {
+    CifImport in;
+    const std::string cif =
+        "data_t\n_cell_length_a 4\n_cell_length_b 4\n_cell_length_c 4\n_cell_angle_alpha 90\n"
+        "_cell_angle_beta 90\n_cell_angle_gamma 90\nloop_\n_atom_site_label\n_atom_site_fract_x\n"
+        "_atom_site_fract_y\n_atom_site_fract_z\n_atom_site_U_iso_or_equiv\n"
+        "Cl1 0 0 0 0.02\nNa1 0.5 0.5 0.5 ?\nloop_\n_atom_site_aniso_label\n"
+        "_atom_site_aniso_U_11\n_atom_site_aniso_U_22\n_atom_site_aniso_U_33\n"
+        "Cl1 0.1 0.1 0.1\nNa1 0.01 0.02 0.03\n";
+    ASSERT_FALSE(import(cif, in));
+    ASSERT_EQ(in.extras.size(), 2u);
+    EXPECT_NEAR(in.extras[0].uIso, 0.02, 1e-12);  // the isotropic value stays
+    EXPECT_NEAR(in.extras[1].uIso, 0.02, 1e-12);  // (0.01 + 0.02 + 0.03) / 3
+}
+
 TEST(CifReader, ReferenceAtomByLabel) {
     CifImport in;
     ASSERT_FALSE(
