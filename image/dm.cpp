@@ -291,7 +291,10 @@ std::optional<GreyImage> readDm(std::span<const std::uint8_t> file, core::Messag
             while (sizes.size() > 2 && sizes.back() == 1) sizes.pop_back();
             if (sizes.size() != 2) continue;
             if (best.data >= 0 && sizes[0] * sizes[1] <= best.width * best.height) continue;
-            best = Candidate{data, static_cast<std::uint64_t>(*dataType), sizes[0], sizes[1], -1};
+            // A negative or huge type code is no type: it is refused below as unsupported.
+            const std::uint64_t code =
+                *dataType >= 0 && *dataType < 1e6 ? static_cast<std::uint64_t>(*dataType) : 0;
+            best = Candidate{data, code, sizes[0], sizes[1], -1};
             const int calibrations = child(nodes, children, imageData, "Calibrations");
             const int dimension = child(nodes, children, calibrations, "Dimension");
             if (dimension >= 0 && !children[static_cast<std::size_t>(dimension)].empty())

@@ -329,6 +329,11 @@ TEST_F(Import, DmComplexAndRgbAreRefusedByName) {
     EXPECT_EQ(onlyMessage(), "Not a gray-scale image: colour images cannot be opened (DM RGB).");
 }
 
+TEST_F(Import, DmNegativeDataTypeIsAnUnsupportedType) {
+    EXPECT_FALSE(image::readDm(dmImage(4, 64, 64, 0xFFFFFFFFu), sink));  // int32 -1
+    EXPECT_EQ(onlyMessage(), "Unsupported sample type in this file: DM data type 0.");
+}
+
 TEST_F(Import, DmTruncatedAnywhereIsRefusedCleanly) {
     const Bytes whole = dmImage(4, 64, 64, 10);
     for (std::size_t cut = 0; cut < whole.size(); cut += 97) {
