@@ -70,6 +70,20 @@ class Writer {
     bool ok_ = true;
 };
 
+// Passes bytes on and counts them.
+class CountingSink final : public ByteSink {
+  public:
+    explicit CountingSink(ByteSink& inner) : inner_(inner) {}
+    bool write(const std::uint8_t* data, std::size_t n) override {
+        count += n;
+        return inner_.write(data, n);
+    }
+    std::uint64_t count = 0;
+
+  private:
+    ByteSink& inner_;
+};
+
 // Buffered input limited to the coded data of an RLE8 source.
 class Reader {
   public:
@@ -422,12 +436,17 @@ std::optional<NormalisedFile> normaliseGreyBitmap(const std::string& sourcePath,
 
     busy.emplace(indicator);
     ConvertResult converted = ConvertResult::ReadFailed;
+    FileSink file(temp.get());
+    CountingSink out(file);
     if (std::fseek(in.get(), static_cast<long>(source->pixelStart), SEEK_SET) == 0) {
         FileSource pixels(in.get());
-        FileSink out(temp.get());
         converted = writeNormalised(*source, pixels, out);
     }
     if (!temp.close() && converted == ConvertResult::Ok) converted = ConvertResult::WriteFailed;
+    // Some C runtimes (Wine's) report a write cut short by a full disk as complete: the size on
+    // disk tells.
+    if (converted == ConvertResult::Ok && platform::sizeOnDisk(result.tempPath) != out.count)
+        converted = ConvertResult::WriteFailed;
     if (converted != ConvertResult::Ok) {
         removeFile(result.tempPath);
         unregisterTemporary(result.tempPath);
