@@ -81,6 +81,7 @@ bool ReplacingFile::open(const std::string& target) {
     discard();
     target_ = platform::resolveTarget(target);
     if (!platform::mayReplace(target_)) return false;
+    InterruptionsHeld held;
     file_ = platform::createTemporaryBeside(target_, temp_);
     written_ = 0;
     finished_ = false;

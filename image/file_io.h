@@ -172,6 +172,16 @@ void unregisterTemporary(const std::string& path);
 // Removes every registered file; safe to call from a POSIX signal handler.
 void removeRegisteredTemporaries();
 
+// Holds back the interruptions the tools catch (SIGINT, SIGTERM, SIGHUP) while it lives, so that
+// none lands between a temporary file's creation and its registration.
+class InterruptionsHeld {
+  public:
+    InterruptionsHeld();
+    ~InterruptionsHeld();
+    InterruptionsHeld(const InterruptionsHeld&) = delete;
+    InterruptionsHeld& operator=(const InterruptionsHeld&) = delete;
+};
+
 // Where the pieces of a safe replacement differ between POSIX and Win32.
 namespace platform {
 // The file a write to `path` must replace: symbolic links followed.

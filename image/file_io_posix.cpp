@@ -2,6 +2,8 @@
 // through open(2), and the pieces of a safe replacement (symbolic links, permissions, rename).
 #include <fcntl.h>
 #include <limits.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -48,6 +50,21 @@ bool removeFile(const std::string& path) {
 
 std::FILE* openFile(const std::string& path, const char* mode) {
     return std::fopen(path.c_str(), mode);
+}
+
+namespace {
+thread_local sigset_t heldBefore;
+}
+
+InterruptionsHeld::InterruptionsHeld() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (const int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&held, s);
+    pthread_sigmask(SIG_BLOCK, &held, &heldBefore);
+}
+
+InterruptionsHeld::~InterruptionsHeld() {
+    pthread_sigmask(SIG_SETMASK, &heldBefore, nullptr);
 }
 
 std::string systemTemporaryFolder() {

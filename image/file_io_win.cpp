@@ -55,6 +55,11 @@ std::FILE* openFile(const std::string& path, const char* mode) {
     return _wfopen(widePath(path).c_str(), wideMode.c_str());
 }
 
+// The console's interruptions arrive on a thread of their own; the window between creation and
+// registration is left open there.
+InterruptionsHeld::InterruptionsHeld() = default;
+InterruptionsHeld::~InterruptionsHeld() = default;
+
 std::string systemTemporaryFolder() {
     wchar_t buffer[MAX_PATH + 2];
     const DWORD length = GetTempPathW(MAX_PATH + 1, buffer);

@@ -422,7 +422,9 @@ std::optional<NormalisedFile> normaliseGreyBitmap(const std::string& sourcePath,
         for (int attempt = 1; attempt <= kMaxTempAttempts && !temp; ++attempt) {
             bool exists = false;
             result.tempPath = temporaryBitmapName(stemPath, attempt);
+            InterruptionsHeld held;
             temp.reset(createExclusive(result.tempPath, exists));
+            if (temp) registerTemporary(result.tempPath);
             if (!temp && !exists) break;
         }
     };
@@ -432,7 +434,6 @@ std::optional<NormalisedFile> normaliseGreyBitmap(const std::string& sourcePath,
         refuse(sink, kTempText, "Open Error", kIconError);
         return std::nullopt;
     }
-    registerTemporary(result.tempPath);
 
     busy.emplace(indicator);
     ConvertResult converted = ConvertResult::ReadFailed;
