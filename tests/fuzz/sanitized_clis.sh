@@ -44,6 +44,22 @@ for f in "$root"/tests/fuzz/corpus/{tiff,png,mrc,dm}/*; do
     try "voralin00-cli info $(basename "$f")" "$build/cli/voralin00-cli" info "in.$ext"
     try "voralin00-cli filter $(basename "$f")" "$build/cli/voralin00-cli" filter "in.$ext" out.tif
 done
+# The microscope formats: info reads each whole, as Open would.
+for pair in tiff:tif png:png mrc:mrc dm:dm3; do
+    area=${pair%%:*} ext=${pair#*:}
+    [ -d "$root/tests/fuzz/corpus/$area" ] || continue
+    for f in "$root/tests/fuzz/corpus/$area"/*; do
+        cp "$f" "$work/in.$ext"
+        try "voralin00-cli info $area/$(basename "$f")" "$build/cli/voralin00-cli" info "in.$ext"
+    done
+done
+if [ -d "$root/tests/fuzz/corpus/cif" ]; then
+    for f in "$root"/tests/fuzz/corpus/cif/*; do
+        cp "$f" "$work/in.cif"
+        try "kestral-cli slice cif/$(basename "$f")" "$build/cli/kestral-cli" slice in.cif --uvw 0 0 1 \
+            --reference ref.txt
+    done
+fi
 for f in "$root"/tests/fuzz/corpus/crystal/*; do
     cp "$f" "$work/in.txt"
     try "kestral-cli slice $(basename "$f")" "$build/cli/kestral-cli" slice in.txt --uvw 1 1 0 \
