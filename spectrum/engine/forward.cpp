@@ -80,35 +80,18 @@ double hannWeight(int i, int length) {
     return s * s;
 }
 
-void fillWindowedFrame(const GreyPixels& pixels, const FramePlan& plan, double* re, double* im) {
-    const int n = plan.n;
-    std::vector<double> across(static_cast<std::size_t>(pixels.width));
-    for (int x = 0; x < pixels.width; ++x) across[x] = hannWeight(x, pixels.width);
-    detail::forEachRowParallel(n, [&](int r) {
-        double* outRe = re + static_cast<std::size_t>(r) * n;
-        std::fill(outRe, outRe + n, 0.0);
-        std::fill(im + static_cast<std::size_t>(r) * n, im + static_cast<std::size_t>(r + 1) * n,
-                  0.0);
-        const int y = r - plan.offsetY;
-        if (y < 0 || y >= pixels.height) return;
-        const double down = hannWeight(y, pixels.height);
-        for (int x = 0; x < pixels.width; ++x) {
-            const int c = plan.offsetX + x;
-            const double sign = ((r + c) % 2 == 0) ? 1.0 : -1.0;
-            outRe[c] = sign * pixels.at(x, y) * across[x] * down;
-        }
-    });
-}
+namespace {
 
-void fillMirrorFrame(const GreyPixels& pixels, const FramePlan& plan, double* re, double* im) {
+// The mirror frame from either source: rowOf(y) is the picture's row y (top row 0), indexable by
+// column. (-1)^(row + column): each row alternates its sign, starting with + on even rows.
+template <class RowOf>
+void fillMirrorFrom(int width, int height, RowOf rowOf, const FramePlan& plan, double* re,
+                    double* im) {
     const int n = plan.n;
     std::vector<int> sourceColumn(static_cast<std::size_t>(n));
-    for (int c = 0; c < n; ++c) sourceColumn[c] = mirrorIndex(c - plan.offsetX, pixels.width);
-    // (-1)^(row + column): each row alternates its sign, starting with + on even rows.
+    for (int c = 0; c < n; ++c) sourceColumn[c] = mirrorIndex(c - plan.offsetX, width);
     detail::forEachRowParallel(n, [&](int r) {
-        const int sourceRow = mirrorIndex(r - plan.offsetY, pixels.height);
-        const std::uint8_t* src =
-            pixels.base + static_cast<std::size_t>(pixels.height - 1 - sourceRow) * pixels.stride;
+        const auto src = rowOf(mirrorIndex(r - plan.offsetY, height));
         double* outRe = re + static_cast<std::size_t>(r) * n;
         const double even = (r % 2 == 0) ? 1.0 : -1.0;
         for (int c = 0; c < n; c += 2) {
@@ -117,6 +100,44 @@ void fillMirrorFrame(const GreyPixels& pixels, const FramePlan& plan, double* re
         }
         std::fill(im + static_cast<std::size_t>(r) * n, im + static_cast<std::size_t>(r + 1) * n, 0.0);
     });
+}
+
+// The Hann-windowed, zero-padded frame from either source (width, height, at(x, y)).
+template <class Source>
+void fillWindowedFrom(const Source& source, const FramePlan& plan, double* re, double* im) {
+    const int n = plan.n;
+    std::vector<double> across(static_cast<std::size_t>(source.width));
+    for (int x = 0; x < source.width; ++x) across[x] = hannWeight(x, source.width);
+    detail::forEachRowParallel(n, [&](int r) {
+        double* outRe = re + static_cast<std::size_t>(r) * n;
+        std::fill(outRe, outRe + n, 0.0);
+        std::fill(im + static_cast<std::size_t>(r) * n, im + static_cast<std::size_t>(r + 1) * n,
+                  0.0);
+        const int y = r - plan.offsetY;
+        if (y < 0 || y >= source.height) return;
+        const double down = hannWeight(y, source.height);
+        for (int x = 0; x < source.width; ++x) {
+            const int c = plan.offsetX + x;
+            const double sign = ((r + c) % 2 == 0) ? 1.0 : -1.0;
+            outRe[c] = sign * source.at(x, y) * across[x] * down;
+        }
+    });
+}
+
+}  // namespace
+
+void fillWindowedFrame(const GreyPixels& pixels, const FramePlan& plan, double* re, double* im) {
+    fillWindowedFrom(pixels, plan, re, im);
+}
+
+void fillMirrorFrame(const GreyPixels& pixels, const FramePlan& plan, double* re, double* im) {
+    // Rows are stored bottom row first.
+    fillMirrorFrom(
+        pixels.width, pixels.height,
+        [&](int y) {
+            return pixels.base + static_cast<std::size_t>(pixels.height - 1 - y) * pixels.stride;
+        },
+        plan, re, im);
 }
 
 bool retransformInFrame(SpectrumBuffers& buffers, int frame) {
@@ -149,42 +170,15 @@ bool retransformInFrame(SpectrumBuffers& buffers, int frame) {
 // The same two frames filled from levels above 8 bits (top row first).
 void fillMirrorFrame(const image::PreciseLevels& levels, const FramePlan& plan, double* re,
                      double* im) {
-    const int n = plan.n;
-    std::vector<int> sourceColumn(static_cast<std::size_t>(n));
-    for (int c = 0; c < n; ++c) sourceColumn[c] = mirrorIndex(c - plan.offsetX, levels.width);
-    detail::forEachRowParallel(n, [&](int r) {
-        const int sourceRow = mirrorIndex(r - plan.offsetY, levels.height);
-        const double* src =
-            levels.levels.data() + static_cast<std::size_t>(sourceRow) * levels.width;
-        double* outRe = re + static_cast<std::size_t>(r) * n;
-        const double even = (r % 2 == 0) ? 1.0 : -1.0;
-        for (int c = 0; c < n; c += 2) {
-            outRe[c] = even * src[sourceColumn[c]];
-            outRe[c + 1] = -even * src[sourceColumn[c + 1]];
-        }
-        std::fill(im + static_cast<std::size_t>(r) * n, im + static_cast<std::size_t>(r + 1) * n, 0.0);
-    });
+    fillMirrorFrom(
+        levels.width, levels.height,
+        [&](int y) { return levels.levels.data() + static_cast<std::size_t>(y) * levels.width; },
+        plan, re, im);
 }
 
 void fillWindowedFrame(const image::PreciseLevels& levels, const FramePlan& plan, double* re,
                        double* im) {
-    const int n = plan.n;
-    std::vector<double> across(static_cast<std::size_t>(levels.width));
-    for (int x = 0; x < levels.width; ++x) across[x] = hannWeight(x, levels.width);
-    detail::forEachRowParallel(n, [&](int r) {
-        double* outRe = re + static_cast<std::size_t>(r) * n;
-        std::fill(outRe, outRe + n, 0.0);
-        std::fill(im + static_cast<std::size_t>(r) * n, im + static_cast<std::size_t>(r + 1) * n,
-                  0.0);
-        const int y = r - plan.offsetY;
-        if (y < 0 || y >= levels.height) return;
-        const double down = hannWeight(y, levels.height);
-        for (int x = 0; x < levels.width; ++x) {
-            const int c = plan.offsetX + x;
-            const double sign = ((r + c) % 2 == 0) ? 1.0 : -1.0;
-            outRe[c] = sign * levels.at(x, y) * across[x] * down;
-        }
-    });
+    fillWindowedFrom(levels, plan, re, im);
 }
 
 bool forwardTransform(image::CurrentImage& image, const image::ImageGeometry& geometry,
