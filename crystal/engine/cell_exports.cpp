@@ -38,6 +38,51 @@ CellContent periodicCellContent(const CrystalModel& model, const std::vector<Sit
         to[i] = static_cast<long long>(std::ceil(high[i])) + 1;
     }
 
+    // A strained cell: its edges T1, T2 (lattice translations, not quite perpendicular, perhaps
+    // tilted out of the plane) and the repeat T3 along the beam span one true period of the
+    // crystal. Its atoms are those with fractional coordinates g in [0, 1) in the basis T1, T2,
+    // T3, written at g times the rectangle X x Y x repeat: the affine map that takes T1 and T2
+    // onto the rectangle's edges, so the written cell is a period of the strained crystal.
+    const bool strained = st.periodicCell && st.periodicStrain > 0;
+    const BeamPoint zero = rotateToBeam(st.rotation, {0, 0, 0});
+    const auto frameOf = [&](const double f[3]) {
+        const BeamPoint b = rotateToBeam(st.rotation, cartesianOf(l, f[0], f[1], f[2]));
+        const double dh = b.height - zero.height;
+        return Vec3{b.planeX - zero.planeX, b.planeY - zero.planeY, reversed ? dh : -dh};
+    };
+    Vec3 e1{cell.x, 0, 0}, e2{0, cell.y, 0};
+    double det2 = cell.x * cell.y;
+    if (strained) {
+        e1 = frameOf(st.periodicT1);
+        e2 = frameOf(st.periodicT2);
+        det2 = e1.x * e2.y - e1.y * e2.x;
+        if (!(std::fabs(det2) > kTolerance)) return cell;
+        for (int i = 0; i < 3; ++i) {
+            low[i] = 1e300;
+            high[i] = -1e300;
+        }
+        for (int a : {0, 1})
+            for (int b : {0, 1})
+                for (int c : {0, 1}) {
+                    const double px = a * e1.x + b * e2.x, py = a * e1.y + b * e2.y;
+                    const double depth = a * e1.z + b * e2.z + c * cell.repeat;
+                    const double h = reversed ? top + depth : top - depth;
+                    const Vec3 f = fractionalOf(l, unrotateFromBeam(st.rotation, {px, py, h}));
+                    const double v[3] = {f.x, f.y, f.z};
+                    for (int i = 0; i < 3; ++i) {
+                        low[i] = std::min(low[i], v[i]);
+                        high[i] = std::max(high[i], v[i]);
+                    }
+                }
+        for (int i = 0; i < 3; ++i) {
+            from[i] = static_cast<long long>(std::floor(low[i])) - 1;
+            to[i] = static_cast<long long>(std::ceil(high[i])) + 1;
+        }
+    }
+    const double tol1 = kTolerance / std::sqrt(e1.x * e1.x + e1.y * e1.y + e1.z * e1.z);
+    const double tol2 = kTolerance / std::sqrt(e2.x * e2.x + e2.y * e2.y + e2.z * e2.z);
+    const double tol3 = kTolerance / cell.repeat;
+
     const int rows = std::min<int>(static_cast<int>(l.sites.size()), model.atomCount);
     for (int i = 0; i < rows; ++i) {
         const Vec3& s = l.sites[i];
@@ -57,6 +102,19 @@ CellContent periodicCellContent(const CrystalModel& model, const std::vector<Sit
                         st.rotation,
                         cartesianOf(l, double(k1) + s.x, double(k2) + s.y, double(k3) + s.z));
                     const double depth = reversed ? p.height - top : top - p.height;
+                    if (strained) {
+                        const double g1 = (p.planeX * e2.y - p.planeY * e2.x) / det2;
+                        const double g2 = (e1.x * p.planeY - e1.y * p.planeX) / det2;
+                        const double g3 = (depth - g1 * e1.z - g2 * e2.z) / cell.repeat;
+                        if (g1 < -tol1 || g1 >= 1 - tol1) continue;
+                        if (g2 < -tol2 || g2 >= 1 - tol2) continue;
+                        if (g3 < -tol3 || g3 >= 1 - tol3) continue;
+                        atom.x = std::max(g1, 0.0) * cell.x;
+                        atom.y = std::max(g2, 0.0) * cell.y;
+                        atom.depth = std::max(g3, 0.0) * cell.repeat;
+                        cell.atoms.push_back(atom);
+                        continue;
+                    }
                     if (p.planeX < -kTolerance || p.planeX >= cell.x - kTolerance) continue;
                     if (p.planeY < -kTolerance || p.planeY >= cell.y - kTolerance) continue;
                     if (depth < -kTolerance || depth >= cell.repeat - kTolerance) continue;

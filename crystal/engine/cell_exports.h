@@ -3,7 +3,9 @@
 // The cell is the super cell X x Y and one repeat distance along the beam: x along the in-plane
 // X axis, y along Y, z the depth below plane 0 in the direction the beam travels. Every atom
 // with 0 <= x < X, 0 <= y < Y and 0 <= z < repeat (within kTolerance) is listed once, so the
-// count is the cell's volume times the crystal's number density.
+// count is the cell's volume times the crystal's number density. A strained periodic cell lists
+// instead the atoms of the parallelepiped of its two lattice edges and the repeat, mapped onto the
+// rectangle (fractions of the edges times X, Y and the repeat): one period of the strained crystal.
 //
 // - prismatic layout: a comment line, "X Y Z" of the cell, rows "Z x y z occupancy u_rms",
 //   and "-1" last;

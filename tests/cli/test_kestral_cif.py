@@ -370,25 +370,99 @@ class SpeedAndHostileFiles(unittest.TestCase):
                     self.assertFalse(os.path.exists(os.path.join(tmp, "out.xyz")))
 
 
+def strained_cell(test, tmp, name, uvw, strain):
+    """A strained periodic cell as written (--extxyz, read by ASE), the crystal it was cut from
+    (our own crystal data file, in the setting the edges are given in) and the crystal
+    fractional coordinates of every written atom: its fractions of X, Y and the repeat taken
+    along the cell's lattice edges T1, T2 and the repeat vector along the beam."""
+    from ase import Atoms
+    ext, data = os.path.join(tmp, "s.extxyz"), os.path.join(tmp, "s.txt")
+    r = run("slice", kit(name), "--uvw", *uvw.split(), "--periodic-cell", "--max-strain",
+            str(strain), "--slice-thickness", "1.5", "--extxyz", ext)
+    test.assertEqual(r.returncode, 0, r.stderr)
+    m = re.search(r"edges \[([-\d. ]+)\] and \[([-\d. ]+)\].* strain ([\d.]+) %", r.stdout)
+    test.assertIsNotNone(m, r.stdout)
+    test.assertGreater(float(m.group(3)), 0)  # a strained cell, the case at hand
+    t1, t2 = (np.array([float(v) for v in m.group(k).split()]) for k in (1, 2))
+    test.assertEqual(run("convert", kit(name), data).returncode, 0)
+    params, rows = read_crystal_data(data)
+    crystal = Atoms(symbols=[row[0] for row in rows], scaled_positions=[row[2:5] for row in rows],
+                    cell=list(params), pbc=True)
+    written = ase.io.read(ext, format="extxyz")
+    X, Y, Z = written.cell.lengths()
+    beam = np.array([float(v) for v in uvw.split()])
+    # Depth grows the way the beam travels, against [u v w].
+    t3 = -beam * Z / np.linalg.norm(beam @ crystal.cell[:])
+    g = written.positions / [X, Y, Z]
+    frac = g[:, :1] * t1 + g[:, 1:2] * t2 + g[:, 2:3] * t3
+    return written, crystal, frac, (t1, t2, t3), float(m.group(3)) / 100
+
+
+class StrainedPeriodicCells(unittest.TestCase):
+    """A strained periodic cell holds one true period of the strained crystal: the atoms of the
+    parallelepiped of its lattice edges, mapped onto the rectangle."""
+
+    CASES = [("triclinic.cif", "0 0 1", 10), ("zro2_monoclinic.cif", "0 1 0", 5)]
+
+    def test_a_period_of_the_strained_crystal(self):
+        for name, uvw, strain in self.CASES:
+            with self.subTest(cif=name, uvw=uvw), tempfile.TemporaryDirectory() as tmp:
+                cell, crystal, frac, (t1, t2, t3), s = strained_cell(self, tmp, name, uvw, strain)
+                X, Y, Z = cell.cell.lengths()
+                pos, num = cell.positions, cell.numbers
+                self.assertTrue(np.all(pos >= 0) and np.all(pos < [X, Y, Z]))
+                # Every atom shifted by X or by Y lands on an atom of the same Z: in the written
+                # cell itself (wrapped, as a periodic code sees it) and in the crystal, whose
+                # translation T1 (T2) is the written X (Y).
+                for shift in ([X, 0, 0], [0, Y, 0]):
+                    moved = np.mod(pos + shift, [X, Y, Z])
+                    d = np.abs(moved[:, None, :] - pos[None, :, :])
+                    d = np.minimum(d, [X, Y, Z] - d)
+                    d = np.linalg.norm(d, axis=2)
+                    hit = d.argmin(axis=1)
+                    self.assertTrue(np.all(d[np.arange(len(hit)), hit] < 1e-3))
+                    self.assertTrue(np.all(num[hit] == num))
+                # Each written atom is an atom of the crystal of its own Z (up to the one shift
+                # between the cell's corner and the crystal's origin), and no atom twice.
+                sites = crystal.get_scaled_positions()
+                same = crystal.numbers[None, :] == num[:, None]
+                best = None
+                for origin in sites[crystal.numbers == num[0]]:
+                    shift = origin - frac[0]
+                    d = frac[:, None, :] + shift - sites[None, :, :]
+                    d = np.linalg.norm(d - np.round(d), axis=2)
+                    d = np.where(same, d, 1.0).min(axis=1)
+                    if best is None or d.max() < best.max():
+                        best = d
+                self.assertLess(best.max(), 1e-4, name)
+                diff = frac[:, None, :] - frac[None, :, :]
+                lattice = np.array([t1, t2, t3])
+                steps = np.linalg.solve(lattice.T, diff.reshape(-1, 3).T).T.reshape(diff.shape)
+                apart = np.linalg.norm(steps - np.round(steps), axis=2) + np.eye(len(cell))
+                self.assertTrue(np.all(apart > 1e-4), "an atom written twice")
+                # The count: one period holds det(T1, T2, T3) unit cells exactly, and equals the
+                # rectangle's volume times the unstrained number density within the strain.
+                self.assertEqual(len(cell), round(abs(np.linalg.det(lattice))) * len(crystal))
+                density = len(crystal) / crystal.get_volume()
+                self.assertLessEqual(abs(len(cell) - X * Y * Z * density),
+                                     X * Y * Z * density * s + 1e-6)
+
+
 class TriclinicDistances(unittest.TestCase):
     def test_distances_in_the_written_cell_are_the_crystals(self):
-        """A cell with cos alpha < cos beta cos gamma: the atoms of a (strained) periodic cell
-        are placed by the program's own Cartesian conversion; every distance between them is one
-        the crystal has by ASE."""
+        """A cell with cos alpha < cos beta cos gamma, strained 9.9 %: the written atoms, mapped
+        back from the rectangle onto the cell's lattice edges, are placed in ASE's own Cartesian
+        frame of the CIF; every distance between them is one the crystal has by ASE."""
         with tempfile.TemporaryDirectory() as tmp:
-            xyz = os.path.join(tmp, "t.xyz")
-            r = run("slice", kit("triclinic.cif"), "--uvw", "0", "0", "1", "--periodic-cell",
-                    "--max-strain", "10", "--slice-thickness", "2", "--xyz", xyz)
-            self.assertEqual(r.returncode, 0, r.stderr)
-            ours = ase.io.read(xyz, format="prismatic")
+            cell, _, frac, _, _ = strained_cell(self, tmp, "triclinic.cif", "0 0 1", 10)
             crystal = reference_atoms("triclinic.cif", tmp)
             allowed = {}
             for key, d in pair_distances(crystal, 6.0).items():
                 allowed[key] = d
-            pos, sym = ours.positions, ours.get_chemical_symbols()
+            pos, sym = frac @ crystal.cell[:], cell.get_chemical_symbols()
             checked = 0
-            for p in range(len(ours)):
-                for q in range(p + 1, len(ours)):
+            for p in range(len(cell)):
+                for q in range(p + 1, len(cell)):
                     d = np.linalg.norm(pos[p] - pos[q])
                     if d > 6.0:
                         continue
