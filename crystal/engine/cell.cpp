@@ -6,8 +6,12 @@
 
 namespace crystal {
 
-void searchSuperCell(SlicingState& state, const BeamPoint& image) {
-    const double p = std::fabs(image.planeX), q = std::fabs(image.planeY);
+void searchSuperCell(SlicingState& state, const BeamPoint& found) {
+    const double p = std::fabs(found.planeX), q = std::fabs(found.planeY);
+    // The edge is the in-plane vector alone: an image above or below row 0 (a slab's atoms sit
+    // at several heights) is a translation only together with its height, which the cell's
+    // periodic edge does not have.
+    const BeamPoint image{found.planeX, found.planeY, 0};
     // A candidate counts only when it is a translation of the whole crystal: an atom of the
     // reference element at a bond length is not a repeat.
     if (kTolerance < p && p < state.superCellX && q < kTolerance &&

@@ -195,6 +195,8 @@ CASES = [
     ("corundum.cif", "0 0 1", ("--slice-thickness", "2")),
     ("zno.cif", "0 0 1", ("--slice-thickness", "1.3")),
     ("graphite.cif", "1 0 0", None),
+    # Slabs hold atoms at several heights: an edge must be an in-plane translation by itself.
+    ("graphite.cif", "1 0 0", ("--slice-thickness", "2")),
 ]
 
 
@@ -446,6 +448,25 @@ class StrainedPeriodicCells(unittest.TestCase):
                 density = len(crystal) / crystal.get_volume()
                 self.assertLessEqual(abs(len(cell) - X * Y * Z * density),
                                      X * Y * Z * density * s + 1e-6)
+
+
+class SlabEdgesAreInPlane(unittest.TestCase):
+    def test_a_tilted_translation_is_no_edge(self):
+        """Monoclinic ZrO2 along [0 0 1] in slabs: a Zr of the first slab sits at a sin(beta)
+        across, but a cos(beta) deeper; that in-plane step is no translation, so the box holds no
+        super cell, and the written cell would have had a seam (Zr-O 1.84 A, the crystal's
+        shortest is 2.05 A)."""
+        r = run("layers", kit("zro2_monoclinic.cif"), "--uvw", "0", "0", "1",
+                "--slice-thickness", "1.5")
+        self.assertEqual(r.returncode, 1, r.stderr)
+        self.assertIn("super cell: X=0.0000000 Y=0.0000000", r.stdout)
+        self.assertIn("Unable to determine the super cell rectangle.", r.stderr)
+        with tempfile.TemporaryDirectory() as tmp:
+            ext = os.path.join(tmp, "z.extxyz")
+            r = run("slice", kit("zro2_monoclinic.cif"), "--uvw", "0", "0", "1",
+                    "--slice-thickness", "1.5", "--extxyz", ext)
+            self.assertIn("Unable to determine the super cell rectangle.", r.stderr)
+            self.assertFalse(os.path.exists(ext))
 
 
 class TriclinicDistances(unittest.TestCase):
