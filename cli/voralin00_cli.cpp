@@ -774,10 +774,7 @@ int runOne(const std::string& command, Options o, const std::string& input,
                 return 1;
             if (!o.differencePath.empty() && spectrum::hasTiffExtension(o.differencePath)) {
                 // The removed part in its own values, as the filtered image's float TIFF.
-                spectrum::RestoredImage values;
-                values.width = parts.width;
-                values.height = parts.height;
-                values.values.assign(parts.removed.begin(), parts.removed.end());
+                const spectrum::RestoredImage values = spectrum::removedPartValues(parts);
                 if (!spectrum::saveFloatTiffTo(o.differencePath, values, o.settings.pixelSizeNm,
                                                s.sink, core::systemDisk(), false)) {
                     cli::explainOutput(kProgram, o.differencePath);

@@ -38,8 +38,9 @@ struct AppState {
     std::string imageInfo;
     LatticeState lattice;
     // A microscope image: what the file is (without its samples), the levels of a source above
-    // 8 bits with the fingerprint of the rendering made of them, the filtered image before
-    // truncation for Save BMP to a .tif name, and the readout line under the spectrum.
+    // 8 bits with the fingerprint of the rendering made of them, the filtered image (or the
+    // removed part while it is shown) before truncation for Save BMP to a .tif name, and the
+    // readout line under the spectrum.
     std::optional<image::GreyImage> source;
     std::shared_ptr<const image::PreciseLevels> precise;
     std::uint64_t preciseFingerprint = 0;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 #include "core/localized.h"
 #include "frame/dialog_support.h"
@@ -515,15 +516,24 @@ void toggleRemovedPart(AppState& app, HWND window) {
         app.image.dib.block = l.filteredBlock;
         l.filteredBlock.clear();
         l.showingRemoved = false;
+        std::swap(app.restored, l.otherValues);
+        l.otherValues = {};
+        if (!app.restored.values.empty()) rememberRestored(app);
     } else {
         if (app.state != ImageState::FilteredShown || l.parts.removed.empty() ||
             l.parts.width != app.geometry.width || l.parts.height != app.geometry.height) {
             say(app, kNeedFiltered, MB_ICONINFORMATION);
             return;
         }
+        // The filtered values come back with the filtered picture only if they were its own.
+        const bool filteredValuesCurrent = restoredIsCurrent(app);
         l.filteredBlock = app.image.dib.block;
         spectrum::renderRemovedPart(l.parts, app.image, app.geometry);
         l.showingRemoved = true;
+        l.otherValues = spectrum::removedPartValues(l.parts);
+        std::swap(app.restored, l.otherValues);
+        if (!filteredValuesCurrent) l.otherValues = {};
+        rememberRestored(app);
     }
     setMenuCheck(window, IDM_REMOVEDPART, l.showingRemoved);
     frame::repaintPicture(window, true);
@@ -653,6 +663,7 @@ void paintSpotMarkers(AppState& app, HDC dc) {
 void latticeAfterInverse(AppState& app, HWND window) {
     app.lattice.showingRemoved = false;
     app.lattice.filteredBlock.clear();
+    app.lattice.otherValues = {};
     setMenuCheck(window, IDM_REMOVEDPART, false);
 }
 

@@ -23,6 +23,9 @@ struct LatticeState {
     spectrum::InverseParts parts;  // of the last inverse transform
     bool showingRemoved = false;
     std::vector<std::uint8_t> filteredBlock;  // the filtered picture while the removed part shows
+    // The float values of the picture not shown (filtered or removed), swapped with the state's
+    // `restored` at each toggle, so Save BMP to a .tif name writes the values of the one shown.
+    spectrum::RestoredImage otherValues;
 };
 
 // Appends the commands to the system menu and reads the remembered symmetric-circles option.

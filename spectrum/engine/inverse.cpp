@@ -168,4 +168,12 @@ void renderRemovedPart(const InverseParts& parts, image::CurrentImage& image,
     writeGreyColourTable(image);
 }
 
+RestoredImage removedPartValues(const InverseParts& parts) {
+    RestoredImage values;
+    values.width = parts.width;
+    values.height = parts.height;
+    values.values.assign(parts.removed.begin(), parts.removed.end());
+    return values;
+}
+
 }  // namespace spectrum

@@ -57,6 +57,10 @@ struct RestoredImage {
     std::vector<float> values;
 };
 
+// The removed part in its own values (top row first) as single-precision samples, the form the
+// float TIFF writer takes.
+RestoredImage removedPartValues(const InverseParts& parts);
+
 // The command that also fills `restored` when it is given; the picture written is the same.
 bool inverseTransform(image::CurrentImage& image, const image::ImageGeometry& geometry,
                       SpectrumSettings& settings, SpectrumBuffers& buffers,
