@@ -174,7 +174,10 @@ std::optional<GreyImage> readTiff(std::span<const std::uint8_t> file, core::Mess
         TIFFGetField(tiff.get(), TIFFTAG_TILEWIDTH, &tw);
         TIFFGetField(tiff.get(), TIFFTAG_TILELENGTH, &th);
         const tmsize_t size = TIFFTileSize(tiff.get());
-        if (tw == 0 || th == 0 || size <= 0 ||
+        // Tiles come in multiples of 16; one larger than the picture so rounded would only make a
+        // hostile header's block allocation huge.
+        const auto roundUp16 = [](std::uint32_t v) { return (std::uint64_t{v} + 15) / 16 * 16; };
+        if (tw == 0 || th == 0 || size <= 0 || tw > roundUp16(width) || th > roundUp16(height) ||
             static_cast<std::uint64_t>(size) < std::uint64_t{tw} * th * pixelBytes)
             return broken("bad tile size");
         block.resize(static_cast<std::size_t>(size));
