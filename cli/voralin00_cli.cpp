@@ -599,9 +599,11 @@ int frameSizeOf(const spectrum::GreyPixels& pixels, const spectrum::SpectrumSett
     return plan.exponent >= 14 ? 0 : plan.n;
 }
 
-// The spot finder over the opened picture; reports why it found nothing.
+// The spot finder over the opened picture, or over the source's own levels when it has more
+// than 8 bits; reports why it found nothing.
 bool runFinder(image::CurrentImage& picture, const image::ImageGeometry& geometry,
-               const Options& o, spectrum::SpotResult& result) {
+               const image::PreciseLevels* precise, const Options& o,
+               spectrum::SpotResult& result) {
     spectrum::GreyPixels pixels;
     if (!spectrum::greyPixelsOf(picture, geometry, pixels)) return false;
     const int n = frameSizeOf(pixels, o.settings);
@@ -613,7 +615,10 @@ bool runFinder(image::CurrentImage& picture, const image::ImageGeometry& geometr
     options.pairs = o.pairs;
     options.minRadius = o.minRadius;
     options.nmPerPixel = o.pixelSize;
-    result = spectrum::findSpots(pixels, n, options);
+    if (precise && precise->width == pixels.width && precise->height == pixels.height)
+        result = spectrum::findSpots(*precise, n, options);
+    else
+        result = spectrum::findSpots(pixels, n, options);
     if (result.status == spectrum::SpotStatus::kNoMemory) {
         std::fprintf(stderr, "%s: %s\n", kProgram, core::text(kNoSpotMemory));
         return false;
@@ -624,7 +629,7 @@ bool runFinder(image::CurrentImage& picture, const image::ImageGeometry& geometr
 
 int runSpots(Session& s, const Options& o) {
     spectrum::SpotResult result;
-    if (!runFinder(s.image, s.geometry, o, result)) return 1;
+    if (!runFinder(s.image, s.geometry, s.precise.get(), o, result)) return 1;
     const bool nm = o.pixelSize > 0.0;
     if (result.status == spectrum::SpotStatus::kNoneFound) {
         std::printf("%s\n", core::text(kNoSpots));
@@ -697,7 +702,7 @@ int runOne(const std::string& command, Options o, const std::string& input,
     // the picture with the spectrum.
     if (o.haveLattice && !o.haveBasis) {
         spectrum::SpotResult found;
-        if (!runFinder(s.image, s.geometry, o, found)) return 1;
+        if (!runFinder(s.image, s.geometry, s.precise.get(), o, found)) return 1;
         if (found.status != spectrum::SpotStatus::kFound || !found.haveBasis) {
             std::fprintf(stderr, "%s: %s\n", kProgram,
                          core::text(found.status == spectrum::SpotStatus::kFound ? kNoBasis

@@ -279,8 +279,13 @@ void findSpotsCommand(AppState& app, HWND window) {
         busy.beginBusy();
         spectrum::SpotOptions options;
         options.nmPerPixel = app.settings.pixelSizeNm.value_or(0.0);
-        result = spectrum::findSpots(spectrum::sourcePixelsOf(app.buffers), app.buffers.n,
-                                     options);
+        // A source above 8 bits is searched in its own levels, not in the rendering.
+        const spectrum::GreyPixels pixels = spectrum::sourcePixelsOf(app.buffers);
+        const image::PreciseLevels* precise = app.buffers.precise.get();
+        if (precise && precise->width == pixels.width && precise->height == pixels.height)
+            result = spectrum::findSpots(*precise, app.buffers.n, options);
+        else
+            result = spectrum::findSpots(pixels, app.buffers.n, options);
         busy.endBusy();
     }
     if (result.status == spectrum::SpotStatus::kNoMemory) {

@@ -25,7 +25,10 @@ struct HalfSpectrum {
     }
 };
 
-bool transformWindowed(const GreyPixels& pixels, int n, HalfSpectrum& half) {
+// `Source` is the 8-bit picture (GreyPixels) or a source's own levels (image::PreciseLevels):
+// width, height and at(x, y), top row first.
+template <class Source>
+bool transformWindowed(const Source& pixels, int n, HalfSpectrum& half) {
     const int w = pixels.width, h = pixels.height;
     half.n = n;
     half.columns = n / 2 + 1;
@@ -114,9 +117,8 @@ struct PowerView {
     }
 };
 
-}  // namespace
-
-std::vector<float> windowedHalfPower(const GreyPixels& pixels, int n) {
+template <class Source>
+std::vector<float> halfPowerOf(const Source& pixels, int n) {
     HalfSpectrum half;
     if (n < 4 || pixels.width < 2 || pixels.height < 2 || pixels.width > n || pixels.height > n)
         return {};
@@ -132,12 +134,14 @@ std::vector<float> windowedHalfPower(const GreyPixels& pixels, int n) {
     return std::move(half.data);
 }
 
-SpotResult findSpots(const GreyPixels& pixels, int n, const SpotOptions& options) {
+// levelStep: one level of the source in transform units (1 for the 8-bit picture).
+template <class Source>
+SpotResult findSpotsIn(const Source& pixels, int n, const SpotOptions& options, double levelStep) {
     SpotResult result;
     result.n = n;
     if (n < 4 || pixels.width < 2 || pixels.height < 2 || pixels.width > n || pixels.height > n)
         return result;
-    const std::vector<float> power = windowedHalfPower(pixels, n);
+    const std::vector<float> power = halfPowerOf(pixels, n);
     if (power.empty()) {
         result.status = SpotStatus::kNoMemory;
         return result;
@@ -172,15 +176,15 @@ SpotResult findSpots(const GreyPixels& pixels, int n, const SpotOptions& options
         for (int j = 0; j < bins; ++j) background[j] = count[j] > 0 ? sum[j] / count[j] : 0.0;
     }
 
-    // No background is taken below the rounding of the grey levels to whole numbers (variance
-    // 1/12 a pixel), so a flat image's last bits never pass for spots.
+    // No background is taken below the rounding of the levels to whole numbers (variance
+    // 1/12 of a level squared), so a flat image's last bits never pass for spots.
     double windowSquares = 0.0;
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
             const double wt = hannWeight(x, w) * hannWeight(y, h);
             windowSquares += wt * wt;
         }
-    const double quantisationFloor = windowSquares / 12.0;
+    const double quantisationFloor = windowSquares * levelStep * levelStep / 12.0;
     for (double& b : background) b = std::max(b, quantisationFloor);
     const double threshold = std::log(static_cast<double>(w) * h) + 10.0;
     struct Candidate {
@@ -283,6 +287,32 @@ SpotResult findSpots(const GreyPixels& pixels, int n, const SpotOptions& options
         result.g2 = second->position;
     }
     return result;
+}
+
+}  // namespace
+
+std::vector<float> windowedHalfPower(const GreyPixels& pixels, int n) { return halfPowerOf(pixels, n); }
+
+std::vector<float> windowedHalfPower(const image::PreciseLevels& levels, int n) {
+    return halfPowerOf(levels, n);
+}
+
+SpotResult findSpots(const GreyPixels& pixels, int n, const SpotOptions& options) {
+    return findSpotsIn(pixels, n, options, 1.0);
+}
+
+SpotResult findSpots(const image::PreciseLevels& levels, int n, const SpotOptions& options) {
+    // One level of the source is 255 / (max - min) of the transform's; never above the 8-bit
+    // picture's whole grey level, so a source of fine float levels is held no stricter.
+    const double range = levels.maximum - levels.minimum;
+    const double step = range > 255.0 ? 255.0 / range : 1.0;
+    if (levels.levels.size() !=
+        static_cast<std::size_t>(std::max(0, levels.width)) * std::max(0, levels.height)) {
+        SpotResult result;
+        result.n = n;
+        return result;
+    }
+    return findSpotsIn(levels, n, options, step);
 }
 
 std::string spotsCsv(const SpotResult& result, double nmPerPixel) {

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "image/import.h"
 #include "spectrum/engine/spectrum_state.h"
 
 namespace spectrum {
@@ -55,6 +56,9 @@ struct SpotResult {
 
 // Finds the spots of `pixels` for a frame of size n.
 SpotResult findSpots(const GreyPixels& pixels, int n, const SpotOptions& options);
+// The same from a source's own levels above 8 bits ([min, max] -> [0, 255], never rounded); no
+// background is taken below the rounding of the source's levels rather than the picture's.
+SpotResult findSpots(const image::PreciseLevels& levels, int n, const SpotOptions& options);
 
 // The spot list as CSV: a header row naming the columns, CR LF line ends.
 std::string spotsCsv(const SpotResult& result, double nmPerPixel);
@@ -62,5 +66,6 @@ std::string spotsCsv(const SpotResult& result, double nmPerPixel);
 // The power spectrum of the windowed frame, half plane only: entry (row ky mod n, column kx) for
 // kx = 0 .. n/2, as floats. Empty when the memory cannot be had. Exposed for the tests.
 std::vector<float> windowedHalfPower(const GreyPixels& pixels, int n);
+std::vector<float> windowedHalfPower(const image::PreciseLevels& levels, int n);
 
 }  // namespace spectrum

@@ -406,6 +406,65 @@ class LatticeTools(unittest.TestCase):
         table = np.genfromtxt(self.path("c.csv"), delimiter=",", names=True)
         np.testing.assert_allclose(table["g_per_nm"], table["g_per_pixel"] / 0.02, rtol=1e-8)
 
+    # --- sources above 8 bits ---------------------------------------------------------------
+
+    def test_sixteen_bit_lattice_in_a_narrow_band_of_levels(self):
+        """Fringes a few levels deep on a 30000 offset, two smooth blobs in the corners stretching
+        the range to about 500 .. 64000: the 8-bit rendering rounds the fringes away, the
+        source's own levels keep them."""
+        import tifffile
+        w, h = 300, 250
+        rng = np.random.default_rng(5)
+        y, x = np.mgrid[0:h, 0:w].astype(float)
+        truth = [vector(8.0, 12.0), vector(11.0, 82.0)]
+        truth.append(truth[0] + truth[1])
+        fringes = np.zeros((h, w))
+        for g, amp in zip(truth, (1.0, 0.8, 0.5)):
+            fringes += amp * np.cos(2 * np.pi * (g[0] * x + g[1] * y) + rng.uniform(0, 2 * np.pi))
+        img = 30000 + 4.0 * fringes + 1.5 * rng.standard_normal((h, w))
+        img += 34000 * np.exp(-(x ** 2 + y ** 2) / (2 * 15 ** 2))
+        img -= 29500 * np.exp(-((x - w + 1) ** 2 + (y - h + 1) ** 2) / (2 * 15 ** 2))
+        samples = np.clip(np.rint(img), 0, 65535).astype(np.uint16)
+        src = self.path("lattice16.tif")
+        tifffile.imwrite(src, samples)
+        levels = (samples.astype(np.float64) - samples.min()) / (
+            float(samples.max()) - float(samples.min())) * 255.0
+        n = frame_of(levels)[1]
+
+        # The radial profile: numpy's binning of the power of the levels in the same frame.
+        for frame in ("mirror", "windowed"):
+            with self.subTest(frame):
+                csv = self.path("r16.csv")
+                r = run("radial", src, csv, "--frame", frame)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                table = np.genfromtxt(csv, delimiter=",", names=True)
+                f = frame_of(levels)[0] if frame == "mirror" else windowed_frame(levels, n)
+                mean, _ = radial_mean(np.abs(np.fft.fft2(f)) ** 2)
+                self.assertEqual(len(table), n // 2 + 1)
+                np.testing.assert_allclose(table["power"], mean[:n // 2 + 1], rtol=1e-9)
+
+        # The finder: every spacing of the lattice within 0.5 %, and its basis.
+        csv = self.path("s16.csv")
+        r = run("spots", src, "--csv", csv, "--count", "6")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn("Basis", r.stdout)
+        table = np.genfromtxt(csv, delimiter=",", names=True, ndmin=1)
+        self.assertGreaterEqual(len(table), 6, r.stdout)
+        found = np.stack([table["x_px"], table["y_px"]], axis=1) / n
+        worst = 0.0
+        for g in truth:
+            for sign in (1, -1):
+                k = np.argmin(np.linalg.norm(found - sign * g, axis=1))
+                d_true = 1 / np.linalg.norm(g)
+                d_err = abs(table["d_px"][k] - d_true) / d_true
+                worst = max(worst, d_err)
+                self.assertLess(d_err, 0.005, (g, table[k]))
+                angle_true = np.degrees(np.arctan2(-sign * g[1], sign * g[0]))
+                self.assertLess(abs((table["angle_deg"][k] - angle_true + 180) % 360 - 180), 0.3,
+                                (g, table[k]))
+        print(f"\nfinder on 16-bit levels: worst d-spacing error {100 * worst:.4f} %",
+              file=sys.stderr)
+
     # --- refusals --------------------------------------------------------------------------
 
     def test_bad_lattices_are_refused_with_clear_messages(self):
