@@ -172,6 +172,46 @@ TEST(SpotFinder, FindsAFringeAndItsMateAndNothingInAFlatImage) {
     EXPECT_EQ(findSpots(flat.pixels(), 256, SpotOptions{}).status, SpotStatus::kNoneFound);
 }
 
+// A 16-bit source's fringe a twentieth of a grey level deep: the rounded picture is flat, the
+// source's own levels show it; levels of whole grey values give the picture's result exactly.
+TEST(SpotFinder, SearchesTheSourcesOwnLevels) {
+    const int w = 120, h = 100;
+    auto wave = [](int x, int y) { return std::cos(2 * M_PI * (x / 6.0 + y / 15.0)); };
+    image::PreciseLevels levels;
+    levels.width = w;
+    levels.height = h;
+    levels.minimum = 0;
+    levels.maximum = 65535;
+    auto rounded = makePicture(w, h, [&](int x, int y) {
+        return static_cast<int>(std::lround(128.2 + 0.05 * wave(x, y)));
+    });
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) levels.levels.push_back(128.2 + 0.05 * wave(x, y));
+    EXPECT_EQ(findSpots(rounded.pixels(), 256, SpotOptions{}).status, SpotStatus::kNoneFound);
+    const SpotResult found = findSpots(levels, 256, SpotOptions{});
+    ASSERT_EQ(found.status, SpotStatus::kFound);
+    EXPECT_NEAR(std::fabs(found.spots[0].position.x), 256 / 6.0, 0.2);
+    EXPECT_NEAR(std::fabs(found.spots[0].position.y), 256 / 15.0, 0.2);
+
+    auto whole = makePicture(w, h, [&](int x, int y) {
+        return static_cast<int>(128 + 80 * wave(x, y));
+    });
+    image::PreciseLevels same{w, h, {}, 0, 255};
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) same.levels.push_back(whole.pixels().at(x, y));
+    const SpotResult a = findSpots(whole.pixels(), 256, SpotOptions{});
+    const SpotResult b = findSpots(same, 256, SpotOptions{});
+    ASSERT_EQ(a.status, SpotStatus::kFound);
+    ASSERT_EQ(a.spots.size(), b.spots.size());
+    for (std::size_t i = 0; i < a.spots.size(); ++i) {
+        EXPECT_EQ(a.spots[i].position.x, b.spots[i].position.x);
+        EXPECT_EQ(a.spots[i].position.y, b.spots[i].position.y);
+        EXPECT_EQ(a.spots[i].power, b.spots[i].power);
+    }
+    EXPECT_EQ(findSpots(image::PreciseLevels{w, h, {1.0, 2.0}, 0, 255}, 256, SpotOptions{}).status,
+              SpotStatus::kBadImage);
+}
+
 TEST(SpotFinder, HalfPowerIsThatOfTheWindowedFrameLessItsMean) {
     auto picture = makePicture(40, 36, texture);
     const GreyPixels p = picture.pixels();
