@@ -314,8 +314,8 @@ class LatticeTools(unittest.TestCase):
         for x, y, r in circles + [(2 * cx - x, 2 * cy - y, r) for x, y, r in circles]:
             d = np.hypot(cols - x - ox, rows - y - oy)
             inside = np.maximum(inside, soft_disc(d, r, sigma))
-        spec = ";".join(f"{x},{y},{r}" for x, y, r in circles)
-        got, _ = self.filtered(pixels, "--circles-outside", spec, "--symmetric", "--edge-sigma",
+        circles_text = ";".join(f"{x},{y},{r}" for x, y, r in circles)
+        got, _ = self.filtered(pixels, "--circles-outside", circles_text, "--symmetric", "--edge-sigma",
                                str(sigma))
         self.assert_close(got, filtered_window(spectrum, inside, n, ox, oy, w, h))
         # Sigma 0 is the hard edge, byte for byte.
