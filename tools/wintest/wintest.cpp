@@ -229,6 +229,22 @@ struct ChildSearch {
     HWND found;
 };
 
+// The first child window of `parent` with that class (when given) and that text (when given).
+HWND findChild(HWND parent, const std::string& className, const std::string& text) {
+    ChildSearch search{className, text, nullptr};
+    EnumChildWindows(
+        parent,
+        [](HWND child, LPARAM param) -> BOOL {
+            auto* s = reinterpret_cast<ChildSearch*>(param);
+            if (!s->className.empty() && classOf(child) != s->className) return TRUE;
+            if (!s->text.empty() && unicodeText(child) != s->text) return TRUE;
+            s->found = child;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
 std::string shown(const std::string& text) {
     std::string out;
     for (char c : text) out += c == '\n' ? std::string("\\n") : std::string(1, c);
@@ -423,36 +439,12 @@ class Driver {
         } else if (op == "expect-child-text") {
             need(2);
             if (!dialog_) throw Failure{"no current dialog"};
-            ChildSearch search{"", t[1], nullptr};
-            auto find = [&]() -> HWND {
-                EnumChildWindows(
-                    dialog_,
-                    [](HWND child, LPARAM param) -> BOOL {
-                        auto* s = reinterpret_cast<ChildSearch*>(param);
-                        if (unicodeText(child) != s->text) return TRUE;
-                        s->found = child;
-                        return FALSE;
-                    },
-                    reinterpret_cast<LPARAM>(&search));
-                return search.found;
-            };
+            auto find = [&] { return findChild(dialog_, "", t[1]); };
             if (!waitFor(find, number(t[2]))) throw Failure{"no window shows " + shown(t[1])};
         } else if (op == "child-key") {
             need(2);
             if (!dialog_) throw Failure{"no current dialog"};
-            ChildSearch search{t[1], "", nullptr};
-            auto find = [&]() -> HWND {
-                EnumChildWindows(
-                    dialog_,
-                    [](HWND child, LPARAM param) -> BOOL {
-                        auto* s = reinterpret_cast<ChildSearch*>(param);
-                        if (classOf(child) != s->className) return TRUE;
-                        s->found = child;
-                        return FALSE;
-                    },
-                    reinterpret_cast<LPARAM>(&search));
-                return search.found;
-            };
+            auto find = [&] { return findChild(dialog_, t[1], ""); };
             HWND target = waitFor(find, 5000);
             if (!target) throw Failure{"the dialog has no " + t[1]};
             PostMessageA(target, WM_KEYDOWN, number(t[2]), 1);
