@@ -234,6 +234,13 @@ bool samePath(const std::string& a, const std::string& b) {
 #endif
 }
 
+int checkedExit(const char* program, int status) {
+    const bool failed = std::fflush(stdout) != 0 || std::ferror(stdout) != 0;
+    if (!failed) return status;
+    say(program, core::text(texts::kStdoutNotWritten));
+    return status == 0 ? 1 : status;
+}
+
 // The waiting thread of DelayedBusy: prints the wait text when a second passes before the end.
 struct DelayedBusy::Waiter {
     std::mutex mutex;

@@ -125,6 +125,11 @@ void explainOutput(const char* program, const std::string& path);
 // folder); a file need not exist yet.
 bool samePath(const std::string& a, const std::string& b);
 
+// Ends a tool's run: standard output is flushed and checked, so output lost to a full disk or a
+// closed file is reported (exit status 1) instead of passing for success. Returns the status to
+// exit with.
+int checkedExit(const char* program, int status);
+
 // Progress on stderr for work that takes longer than a second, and only when stderr is a
 // terminal: "Please wait a moment." appears after a second of one long step and " done" ends
 // it.

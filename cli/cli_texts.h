@@ -70,6 +70,11 @@ inline constexpr core::Localized kFolderNotWritable{"%1: the folder '%2' cannot 
 inline constexpr core::Localized kOutputNotWritten{
     "%1: not written (see the message above)", "%1: 書き込まれていません（上のメッセージを参照）"};
 
+// Standard output that could not be written (a full disk, a closed file).
+inline constexpr core::Localized kStdoutNotWritten{
+    "the output could not be written to standard output",
+    "標準出力に書き込めませんでした"};
+
 // Help.
 inline constexpr core::Localized kExample{"Example:", "例:"};
 inline constexpr core::Localized kMoreHelp{"Run '%1 --help' for all commands.",

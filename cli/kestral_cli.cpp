@@ -579,12 +579,7 @@ int sliceAll(const Options& o) {
     return written == static_cast<int>(o.crystals.size()) ? 0 : 1;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    core::setJapaneseTexts(core::environmentAsksJapanese());
-    cli::removeTemporariesOnInterrupt();
-    const std::vector<std::string> args = cli::argumentsOf(argc, argv);
+int runTool(const std::vector<std::string>& args) {
     if (!args.empty() && args[0] == "--version") {
         std::printf("kestral-cli %s\n", kVersion);
         return 0;
@@ -608,4 +603,12 @@ int main(int argc, char** argv) {
     if (options->command == "convert") return convertOne(*options);
     if (options->outDir.empty()) return sliceOne(*options, options->crystals[0], options->out);
     return sliceAll(*options);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    core::setJapaneseTexts(core::environmentAsksJapanese());
+    cli::removeTemporariesOnInterrupt();
+    return cli::checkedExit("kestral-cli", runTool(cli::argumentsOf(argc, argv)));
 }

@@ -873,12 +873,7 @@ int run(const std::string& command, Options& o) {
     return runOne(command, o, o.positional[0], wantPositional > 1 ? o.positional[1] : "");
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    core::setJapaneseTexts(core::environmentAsksJapanese());
-    cli::removeTemporariesOnInterrupt();
-    const std::vector<std::string> args = cli::argumentsOf(argc, argv);
+int runTool(const std::vector<std::string>& args) {
     if (args.empty()) return usageError("no command given");
     if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
         std::fputs(kUsage, stdout);
@@ -900,4 +895,12 @@ int main(int argc, char** argv) {
     const std::string error = parseOptions(command, {args.begin() + 1, args.end()}, options);
     if (!error.empty()) return usageError(error);
     return run(command, options);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    core::setJapaneseTexts(core::environmentAsksJapanese());
+    cli::removeTemporariesOnInterrupt();
+    return cli::checkedExit(kProgram, runTool(cli::argumentsOf(argc, argv)));
 }
