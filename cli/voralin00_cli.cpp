@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -551,11 +552,12 @@ bool readText(const std::string& path, std::string& out) {
     return std::ferror(file.get()) == 0;
 }
 
-// Writes a whole output file; reports a failure on stderr.
+// Writes a whole output file as every other output is written: under a temporary name beside
+// it, moved over the old file only when every byte is on disk, so a full disk or an
+// interruption leaves the old file as it was. Reports a failure on stderr.
 bool writeBytes(const std::string& path, const void* data, std::size_t size) {
-    image::FileHandle file(std::fopen(path.c_str(), "wb"));
-    bool ok = file && std::fwrite(data, 1, size, file.get()) == size;
-    if (file) ok = file.close() && ok;
+    const bool ok = image::replaceFileContents(
+        path, std::string_view(static_cast<const char*>(data), size));
     if (!ok)
         std::fprintf(stderr, "%s: %s '%s'\n", kProgram,
                      core::text({"cannot write", "書き込めません:"}), path.c_str());
