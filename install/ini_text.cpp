@@ -9,12 +9,26 @@ std::string trim(std::string_view s) {
     const auto last = s.find_last_not_of(" \t");
     return std::string(s.substr(first, last - first + 1));
 }
+
+std::string lower(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+// Sections and keys compare ignoring ASCII case; the section's length leads, so no two pairs
+// share a lookup key whatever bytes they hold.
+std::string lookupKey(const std::string& section, const std::string& key) {
+    return std::to_string(section.size()) + ':' + lower(section) + lower(key);
+}
 }  // namespace
 
+// One pass over the text, each line looked up in hash sets, so a description of many sections
+// or entries reads in linear time.
 IniText::IniText(std::string_view text) {
     std::string section;
     bool inSection = false;
-    std::vector<std::string> seenSections;
+    std::unordered_set<std::string> seenSections;
     std::size_t at = 0;
     while (at < text.size()) {
         std::size_t end = text.find_first_of("\r\n", at);
@@ -27,10 +41,7 @@ IniText::IniText(std::string_view text) {
             section = trim(std::string_view(line).substr(
                 1, close == std::string::npos ? std::string::npos : close - 1));
             // A repeated section adds nothing: the first one is the one read.
-            inSection = true;
-            for (const auto& s : seenSections)
-                if (equalNoCase(s, section)) inSection = false;
-            seenSections.push_back(section);
+            inSection = seenSections.insert(lower(section)).second;
             continue;
         }
         if (!inSection) continue;
@@ -40,18 +51,18 @@ IniText::IniText(std::string_view text) {
         if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
             value.back() == value.front())
             value = value.substr(1, value.size() - 2);
-        entries_.push_back({section, trim(std::string_view(line).substr(0, equals)), value});
+        // The first occurrence of a key wins.
+        values_.emplace(lookupKey(section, trim(std::string_view(line).substr(0, equals))),
+                        std::move(value));
     }
 }
 
 std::string IniText::get(const std::string& section, const std::string& key,
                          int bufferChars) const {
-    for (const auto& e : entries_) {
-        if (!equalNoCase(e.section, section) || !equalNoCase(e.key, key)) continue;
-        const std::size_t limit = bufferChars > 0 ? static_cast<std::size_t>(bufferChars - 1) : 0;
-        return e.value.substr(0, limit);
-    }
-    return {};
+    const auto found = values_.find(lookupKey(section, key));
+    if (found == values_.end()) return {};
+    const std::size_t limit = bufferChars > 0 ? static_cast<std::size_t>(bufferChars - 1) : 0;
+    return found->second.substr(0, limit);
 }
 
 ProfileReader IniText::reader() const {

@@ -7,7 +7,8 @@
 
 #include <string>
 #include <string_view>
-#include <vector>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "install/rules.h"
 
@@ -21,10 +22,8 @@ class IniText {
     ProfileReader reader() const;
 
   private:
-    struct Entry {
-        std::string section, key, value;
-    };
-    std::vector<Entry> entries_;
+    // Section length, lower-case section and key -> value.
+    std::unordered_map<std::string, std::string> values_;
 };
 
 }  // namespace install

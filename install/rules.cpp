@@ -139,6 +139,10 @@ Description readDescription(const ProfileReader& read, bool dbcs) {
     return d;
 }
 
+std::string checkDescriptionSize(std::uint64_t bytes) {
+    return bytes > kDescriptionLimitBytes ? texts::descriptionTooLarge() : std::string();
+}
+
 bool leavesFolder(const std::string& relative) {
     if (relative.empty()) return false;
     if (relative[0] == '\\' || relative[0] == '/') return true;  // rooted, or UNC

@@ -68,6 +68,12 @@ struct Description {
 
 Description readDescription(const ProfileReader& read, bool dbcs);
 
+// A real description is a few kilobytes; a larger file is refused before it is read, since the
+// profile functions rescan the whole file for every value asked.
+inline constexpr std::uint64_t kDescriptionLimitBytes = 64 * 1024;
+// The refusal of a description file of that many bytes, or empty when it may be read.
+std::string checkDescriptionSize(std::uint64_t bytes);
+
 // Entries whose file or Group target leaves the installation folder ("..", an absolute path, a
 // drive, a UNC path); the first such raw value, or empty.
 bool leavesFolder(const std::string& relative);

@@ -44,6 +44,10 @@ std::string damaged() {
     return pick("Damaged file, or NO Information file.",
                 "設定ファイルが壊れているか、または見つかりません。");
 }
+std::string descriptionTooLarge() {
+    return pick("The installation description is larger than 64 KB; it cannot be read.",
+                "設定ファイルが 64 KB を超えているため読み込めません。");
+}
 std::string registryRead() {
     return pick("Unable to read string(s) from registry.",
                 "レジストリから文字列を読みとれません。");

@@ -29,6 +29,7 @@ std::string confirmation();
 // Start-up and the description.
 std::string windows3();
 std::string damaged();
+std::string descriptionTooLarge();
 std::string registryRead();
 std::string startUp();
 std::string subFolder();

@@ -5,6 +5,7 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -135,6 +136,16 @@ bool loadDescription(Installer& state, const std::string& installerPath) {
         state.languageFile = true;
     }
     const std::string file = state.descriptionFile;
+    WIN32_FILE_ATTRIBUTE_DATA info{};
+    if (GetFileAttributesExA(file.c_str(), GetFileExInfoStandard, &info)) {
+        const std::uint64_t bytes =
+            (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+        const std::string tooLarge = checkDescriptionSize(bytes);
+        if (!tooLarge.empty()) {
+            error(nullptr, tooLarge);
+            return false;
+        }
+    }
     state.description = readDescription(
         [&file](const std::string& section, const std::string& key, int bufferChars) {
             std::vector<char> value(static_cast<std::size_t>(bufferChars), '\0');

@@ -2,6 +2,9 @@
 // and the checks made when it is loaded.
 #include <gtest/gtest.h>
 
+#include <ctime>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "core/localized.h"
@@ -168,6 +171,51 @@ TEST_F(DescriptionTest, EntriesLeavingTheInstallationFolderAreRefusedAtLoad) {
     EXPECT_EQ(checkDescription(group, "x\\StartUp", false),
               "Evil,..\\..\\cmd.exe - このパスはインストール先フォルダーの外を指しています。"
               "インストールを中止します。");
+}
+
+std::string corpusFile(const std::string& name) {
+    std::ifstream in(std::string(SUITE_TEST_DATA) + "/../fuzz/corpus/install/" + name,
+                     std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Descriptions of tens of thousands of sections or entries are read in one pass; the program
+// refuses any description above its size limit before asking the profile functions.
+TEST_F(DescriptionTest, HugeDescriptionsReadInLinearTimeAndAreRefusedBySize) {
+    const std::string sections = corpusFile("install_100k_sections.inf");
+    const std::string files = corpusFile("install_50k_files.inf");
+    ASSERT_GT(sections.size(), 1000000u);
+    ASSERT_GT(files.size(), 800000u);
+
+    // Processor time, so a busy machine does not make the bound flaky.
+    const std::clock_t start = std::clock();
+    const IniText manySections(sections);
+    EXPECT_EQ(manySections.get("S99999", "K", 260), "v");
+    EXPECT_EQ(manySections.get("s100000", "k", 260), "");
+    const Description d = load(files);
+    const double seconds = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
+    EXPECT_LT(seconds, 0.5);
+    ASSERT_EQ(d.files.size(), 50000u);
+    EXPECT_EQ(d.files.back().source, "f50000.exe");
+    EXPECT_EQ(d.title, "x");
+
+    EXPECT_EQ(checkDescriptionSize(64 * 1024), "");
+    EXPECT_EQ(checkDescriptionSize(64 * 1024 + 1),
+              "The installation description is larger than 64 KB; it cannot be read.");
+    EXPECT_EQ(checkDescriptionSize(files.size()), checkDescriptionSize(sections.size()));
+    core::setJapaneseTexts(true);
+    EXPECT_EQ(checkDescriptionSize(sections.size()),
+              "設定ファイルが 64 KB を超えているため読み込めません。");
+}
+
+TEST(IniTextReading, RepeatedSectionsAndKeysKeepTheirFirstOccurrenceInAnyCase) {
+    const IniText ini("[A]\nk=1\nK=2\n[b]\nk=3\n[a]\nk=4\nj=5\n[B]\nj=6\n");
+    EXPECT_EQ(ini.get("a", "K", 10), "1");
+    EXPECT_EQ(ini.get("B", "k", 10), "3");
+    EXPECT_EQ(ini.get("a", "j", 10), "");
+    EXPECT_EQ(ini.get("b", "j", 10), "");
 }
 
 TEST(StartUp, OsCodesAndCommandLines) {
