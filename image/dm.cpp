@@ -242,11 +242,11 @@ std::optional<GreyImage> readDm(std::span<const std::uint8_t> file, core::Messag
         if (index < 0) return std::nullopt;
         const Node& n = nodes[static_cast<std::size_t>(index)];
         if (n.group || simpleSize(n.type) == 0) return std::nullopt;
+        // Each case reads only its own width: a one-byte value may end the file.
         const std::uint8_t* p = file.data() + n.offset;
-        const std::uint16_t v16 = little ? u16le(p) : u16be(p);
         switch (n.type) {
-            case kShort: return static_cast<std::int16_t>(v16);
-            case kUShort: return v16;
+            case kShort: return static_cast<std::int16_t>(little ? u16le(p) : u16be(p));
+            case kUShort: return little ? u16le(p) : u16be(p);
             case kLong: return static_cast<std::int32_t>(little ? u32le(p) : u32be(p));
             case kULong: return little ? u32le(p) : u32be(p);
             case kFloat: return f32of(little ? u32le(p) : u32be(p));
@@ -257,12 +257,15 @@ std::optional<GreyImage> readDm(std::span<const std::uint8_t> file, core::Messag
         }
     };
 
-    std::vector<double> thumbnails;  // positions in ImageList, as the file gives them
+    // Positions in ImageList named as thumbnails, sorted so each entry is looked up in log time.
+    std::vector<double> thumbnails;
     const int thumbs = child(nodes, children, 0, "Thumbnails");
     if (thumbs >= 0)
         for (int t : children[static_cast<std::size_t>(thumbs)])
-            if (const auto index = value(child(nodes, children, t, "ImageIndex")))
+            if (const auto index = value(child(nodes, children, t, "ImageIndex"));
+                index && !std::isnan(*index))  // a NaN names no position
                 thumbnails.push_back(*index);
+    std::sort(thumbnails.begin(), thumbnails.end());
 
     Candidate best;
     const int list = child(nodes, children, 0, "ImageList");
@@ -270,8 +273,8 @@ std::optional<GreyImage> readDm(std::span<const std::uint8_t> file, core::Messag
         int position = -1;
         for (int entry : children[static_cast<std::size_t>(list)]) {
             ++position;
-            if (std::find(thumbnails.begin(), thumbnails.end(), static_cast<double>(position)) !=
-                thumbnails.end())
+            if (std::binary_search(thumbnails.begin(), thumbnails.end(),
+                                   static_cast<double>(position)))
                 continue;
             const int imageData = child(nodes, children, entry, "ImageData");
             const int data = child(nodes, children, imageData, "Data");

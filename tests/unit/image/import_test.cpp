@@ -5,9 +5,17 @@
 
 #include <cmath>
 #include <cstring>
+#include <ctime>
+#include <fstream>
+#include <sstream>
 #include <limits>
+#include <span>
+#include <stdexcept>
 #include <string>
 #include <vector>
+
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include "core/localized.h"
 #include "image/import.h"
@@ -151,6 +159,49 @@ std::vector<std::array<std::uint32_t, 3>> greyTags(std::uint32_t w, std::uint32_
                                                    std::uint32_t bits, std::uint32_t format) {
     return {{256, 4, w}, {257, 4, h}, {258, 3, bits}, {259, 3, 1}, {262, 3, 1}, {273, 4, 8},
             {277, 3, 1}, {278, 4, h}, {279, 4, w * h * bits / 8}, {339, 3, format}};
+}
+
+// A file's bytes placed right before a page the process may not touch, so a reader that reads
+// even one byte past the end faults here as it would under the address sanitizer.
+class GuardedBytes {
+  public:
+    explicit GuardedBytes(const Bytes& bytes) {
+        const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+        const std::size_t pages = (bytes.size() + page - 1) / page + 1;
+        length_ = pages * page;
+        void* mapped = mmap(nullptr, length_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
+                            -1, 0);
+        if (mapped == MAP_FAILED) throw std::runtime_error("mmap");
+        base_ = static_cast<std::uint8_t*>(mapped);
+        mprotect(base_ + length_ - page, page, PROT_NONE);
+        std::uint8_t* start = base_ + length_ - page - bytes.size();
+        std::memcpy(start, bytes.data(), bytes.size());
+        span_ = {start, bytes.size()};
+    }
+    ~GuardedBytes() { munmap(base_, length_); }
+    GuardedBytes(const GuardedBytes&) = delete;
+    GuardedBytes& operator=(const GuardedBytes&) = delete;
+    std::span<const std::uint8_t> span() const { return span_; }
+
+  private:
+    std::uint8_t* base_ = nullptr;
+    std::size_t length_ = 0;
+    std::span<const std::uint8_t> span_;
+};
+
+// A file of the fuzz corpus (hostile inputs found by fuzzing are kept there).
+Bytes corpusFile(const std::string& area, const std::string& name) {
+    std::ifstream in(std::string(SUITE_TEST_DATA) + "/../fuzz/corpus/" + area + "/" + name,
+                     std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    const std::string s = text.str();
+    if (s.empty()) throw std::runtime_error("missing corpus file " + name);
+    return Bytes(s.begin(), s.end());
+}
+
+double cpuSecondsSince(std::clock_t start) {
+    return static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
 }
 
 class Import : public ::testing::Test {
@@ -341,6 +392,55 @@ TEST_F(Import, DmTruncatedAnywhereIsRefusedCleanly) {
         EXPECT_FALSE(image::readDm({whole.data(), cut}, local)) << cut;
         EXPECT_EQ(local.messages().size(), 1u) << cut;
     }
+}
+
+TEST_F(Import, DmOneByteValuesAtTheEndOfTheFileAreReadWithinIt) {
+    // A thumbnail index of one byte ends the file: nothing else, so no image.
+    GuardedBytes lastByte(corpusFile("dm", "dm_overread_1byte.dm3"));
+    EXPECT_FALSE(image::readDm(lastByte.span(), sink));
+    EXPECT_EQ(onlyMessage(), "The DM file holds no two-dimensional image.");
+    sink.events.clear();
+    // The image's DataType is the file's last byte (2, float): the 64 x 64 ramp 0..4095 opens.
+    GuardedBytes dataType(corpusFile("dm", "dm_overread_datatype.dm3"));
+    const auto image = image::readDm(dataType.span(), sink);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->type, SampleType::F32);
+    EXPECT_EQ(image->width, 64);
+    EXPECT_EQ(image->at(0, 0), 0.0);
+    EXPECT_EQ(image->at(63, 63), 4095.0);
+    EXPECT_TRUE(sink.messages().empty());
+}
+
+TEST_F(Import, DmThumbnailLookupStaysLinearWithManyEntries) {
+    // 120,000 thumbnails naming position 255 or 0 and 230,000 list entries: the image at
+    // position 0 is a thumbnail, the one at position 1 is read.
+    DmBuilder b{3, {}};
+    b.header();
+    b.out.push_back(0);
+    b.out.push_back(1);
+    b.word(2);
+    const std::uint64_t thumbnails = 120000, entries = 230000;
+    b.groupStart("Thumbnails", thumbnails);
+    for (std::uint64_t t = 0; t < thumbnails; ++t) {
+        b.groupStart("", 1);
+        b.dataStart("ImageIndex", {8});
+        b.out.push_back(t == thumbnails / 2 ? 0 : 255);
+    }
+    const Bytes small = dmImage(3, 64, 64, 10), large = dmImage(3, 70, 64, 10);
+    // The image groups of dmImage: after its header (12 bytes), root (2 + 4) and the ImageList
+    // group's start (1 + 2 + 9 + 2 + 4 bytes).
+    const std::size_t imageGroup = 12 + 6 + 18;
+    b.groupStart("ImageList", entries);
+    b.out.insert(b.out.end(), large.begin() + imageGroup, large.end());
+    b.out.insert(b.out.end(), small.begin() + imageGroup, small.end());
+    for (std::uint64_t e = 2; e < entries; ++e) b.groupStart("", 0);
+    ASSERT_GT(b.out.size(), 5000000u);
+
+    const std::clock_t start = std::clock();
+    const auto image = image::readDm(b.out, sink);
+    EXPECT_LT(cpuSecondsSince(start), 0.5);
+    ASSERT_TRUE(image) << (sink.messages().empty() ? "" : sink.messages()[0].text);
+    EXPECT_EQ(image->width, 64);
 }
 
 // --- TIFF --------------------------------------------------------------------------------------
