@@ -70,49 +70,60 @@ void applyNoiseFilter(SpectrumBuffers& buffers, const NoiseFilterSettings& setti
     };
     double* re = buffers.real.get();
     double* im = buffers.imag.get();
+    // The image's mean is signal: the zero frequency passes whatever the noise floor says.
+    auto weightAt = [&](int r, int k, double w) { return r == n / 2 && k == n / 2 ? 1.0 : w; };
     if (!wiener) {
         for (int r = 0; r < n; ++r) {
             for (int k = 0; k < n; ++k) {
                 const std::size_t i = static_cast<std::size_t>(r) * n + k;
                 const double p = powerAt(buffers, i);
                 const double nf = floorAt(r, k);
-                const double w = p > nf ? (p - nf) / p : 0.0;
+                const double w = weightAt(r, k, p > nf ? (p - nf) / p : 0.0);
                 re[i] *= w;
                 im[i] *= w;
             }
         }
         return;
     }
-    // The local average needs the power of rows r - h .. r + h before any of them is weighted:
-    // a ring of 2h + 1 rows of power, each row's column sums kept alongside.
-    const int h = std::max(0, std::min(settings.smoothing, n / 2));
+    // The local average wraps around the frame like the spectrum itself, so an element and its
+    // centro-symmetric mate average the same powers. It needs the power of rows r - h .. r + h
+    // before any of them is weighted: a ring of 2h + 1 rows of power indexed by the unwrapped
+    // row u (frame row u mod n), and a copy of rows 0 .. h - 1, weighted first and read again
+    // at the end.
+    const int h = std::max(0, std::min(settings.smoothing, (n - 1) / 2));
     const int span = 2 * h + 1;
     std::vector<double> ring(static_cast<std::size_t>(span) * n);
-    auto ringRow = [&](int r) { return ring.data() + static_cast<std::size_t>(r % span) * n; };
-    auto loadRow = [&](int r) {
-        double* row = ringRow(r);
-        for (int k = 0; k < n; ++k) row[k] = powerAt(buffers, static_cast<std::size_t>(r) * n + k);
+    std::vector<double> head(static_cast<std::size_t>(h) * n);
+    auto ringRow = [&](int u) { return ring.data() + static_cast<std::size_t>((u + h) % span) * n; };
+    auto powerRow = [&](int row, double* out) {
+        for (int k = 0; k < n; ++k) out[k] = powerAt(buffers, static_cast<std::size_t>(row) * n + k);
     };
-    for (int r = 0; r < std::min(h, n); ++r) loadRow(r);
+    for (int q = 0; q < h; ++q) powerRow(q, head.data() + static_cast<std::size_t>(q) * n);
+    auto loadRow = [&](int u) {
+        double* row = ringRow(u);
+        if (u >= n)
+            std::copy_n(head.data() + static_cast<std::size_t>(u - n) * n, n, row);
+        else
+            powerRow(u < 0 ? u + n : u, row);
+    };
+    for (int u = -h; u < h; ++u) loadRow(u);
     std::vector<double> columnSum(static_cast<std::size_t>(n));
     std::vector<double> weights(static_cast<std::size_t>(n));
+    const double boxSize = static_cast<double>(span) * span;
     for (int r = 0; r < n; ++r) {
-        if (r + h < n) loadRow(r + h);
-        const int top = std::max(0, r - h), bottom = std::min(n - 1, r + h);
+        loadRow(r + h);
         std::fill(columnSum.begin(), columnSum.end(), 0.0);
-        for (int q = top; q <= bottom; ++q) {
-            const double* row = ringRow(q);
+        for (int u = r - h; u <= r + h; ++u) {
+            const double* row = ringRow(u);
             for (int k = 0; k < n; ++k) columnSum[k] += row[k];
         }
-        const int rows = bottom - top + 1;
         for (int k = 0; k < n; ++k) {
-            const int left = std::max(0, k - h), right = std::min(n - 1, k + h);
             double s = 0.0;
-            for (int q = left; q <= right; ++q) s += columnSum[q];
-            const double mean = s / (static_cast<double>(rows) * (right - left + 1));
+            for (int q = k - h; q <= k + h; ++q) s += columnSum[(q + n) % n];
+            const double mean = s / boxSize;
             const double nf = floorAt(r, k);
             const double signal = std::max(0.0, mean - nf);
-            weights[k] = signal + nf > 0.0 ? signal / (signal + nf) : 0.0;
+            weights[k] = weightAt(r, k, signal + nf > 0.0 ? signal / (signal + nf) : 0.0);
         }
         for (int k = 0; k < n; ++k) {
             const std::size_t i = static_cast<std::size_t>(r) * n + k;

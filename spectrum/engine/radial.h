@@ -3,12 +3,14 @@
 //  - the average background subtraction filter: weight max(0, P - c N(|g|)) / P, where P is the
 //    power of the element and N the radially averaged power at its distance (the background);
 //  - the Wiener filter: weight S / (S + c N(|g|)), where the signal power S = max(0, <P> - c N)
-//    and <P> is the power averaged over the (2h + 1) x (2h + 1) elements around the element
-//    (fewer at the frame's border).
+//    and <P> is the power averaged over the (2h + 1) x (2h + 1) elements around the element,
+//    the box wrapping around the frame's edges (so both weights are centro-symmetric).
 //
-// c is the noise scale and h the smoothing half-width of NoiseFilterSettings. An element whose
-// power and floor are both zero gets weight 0. Distances are counted from (n/2, n/2) in frame
-// samples and binned to the nearest whole sample: bin j = floor(d + 0.5).
+// c is the noise scale and h the smoothing half-width of NoiseFilterSettings (at most
+// (n - 1) / 2). An element whose power and floor are both zero gets weight 0. The zero
+// frequency keeps weight 1 in both: the image's mean is signal, never background. Distances
+// are counted from (n/2, n/2) in frame samples and binned to the nearest whole sample:
+// bin j = floor(d + 0.5).
 #pragma once
 
 #include <string>

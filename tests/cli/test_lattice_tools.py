@@ -340,21 +340,19 @@ class LatticeTools(unittest.TestCase):
                 noise = c * mean[bins]
                 # Kilaas: (|F|^2 - |B|^2) / |F|^2, nothing where the background wins.
                 absf = np.where(power > noise, (power - noise) / np.where(power > 0, power, 1), 0)
+                absf[n // 2, n // 2] = 1  # the mean is signal
                 got, _ = self.filtered(pixels, "--absf", "--noise-scale", str(c))
                 self.assert_close(got, filtered_window(spectrum, absf, n, ox, oy, w, h))
-                # Marks: S / (S + N), S from the power averaged over a (2h+1)^2 neighbourhood.
-                padded = np.pad(power, smoothing)
-                ones = np.pad(np.ones_like(power), smoothing)
-                total = np.zeros_like(power)
-                count = np.zeros_like(power)
+                # Marks: S / (S + N), S from the power averaged over a (2h+1)^2 neighbourhood
+                # that wraps around the frame as the spectrum does.
                 k = 2 * smoothing + 1
-                for dy in range(k):
-                    for dx in range(k):
-                        total += padded[dy:dy + n, dx:dx + n]
-                        count += ones[dy:dy + n, dx:dx + n]
-                signal = np.maximum(total / count - noise, 0)
+                total = sum(np.roll(power, (dy, dx), axis=(0, 1))
+                            for dy in range(-smoothing, smoothing + 1)
+                            for dx in range(-smoothing, smoothing + 1))
+                signal = np.maximum(total / k ** 2 - noise, 0)
                 denom = signal + noise
                 wiener = np.where(denom > 0, signal / np.where(denom > 0, denom, 1), 0)
+                wiener[n // 2, n // 2] = 1
                 got, _ = self.filtered(pixels, "--wiener", "--noise-scale", str(c),
                                        "--smoothing", str(smoothing))
                 self.assert_close(got, filtered_window(spectrum, wiener, n, ox, oy, w, h))
