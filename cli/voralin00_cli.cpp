@@ -78,8 +78,8 @@ constexpr const char* kUsage =
     "             special radial profile from the [Special Filter] section of an INI file, or\n"
     "             mask circles in picture pixels (x from the left, y from the top, radius).\n"
     "             The original brightness range is kept unless --dark (0..100) and --bright\n"
-    "             (155..255) are given. OUT.tif or OUT.tiff: the filtered image before it is\n"
-    "             cut to 8 bits, as a 32-bit float TIFF in the source's units with its pixel size\n"
+    "             (155..255) are given. OUT.tif or OUT.tiff: the filter applied to the source's\n"
+    "             samples, in their units, as a 32-bit float TIFF with its pixel size\n"
     "  linewave   write the spectrum values along the line through the centre at --angle\n"
     "             (whole degrees -90..90) as the FFT data text file; --calibrated also writes\n"
     "             OUT_calibrated.csv with each sample's spatial frequency (1/nm, or 1/pixel\n"
@@ -238,9 +238,9 @@ const std::vector<cli::Command> kCommands = {
       "  --noise-scale C            their noise floor: radial mean power x C (default 1)\n"
       "  --smoothing H              Wiener: power averaged over (2H+1)^2 elements (default 1)\n"
       "  --frame mirror|windowed    the frame of the spectrum (the inverse uses the mirror frame)\n"
-      "  --difference OUT.bmp       also write the removed part\n"
+      "  --difference OUT.bmp       also write the removed part (OUT.tif: in the source's units)\n"
       "  --npy OUT.npy, --difference-npy OUT.npy  the filtered image, the removed part as\n"
-      "                             float64 arrays\n"
+      "                             float64 arrays in levels (the source's range on 0..255)\n"
       "  --no-expand, --quiet\n"
       "Example:\n"
       "  voralin00-cli filter lattice.bmp filtered.bmp --circles-outside \"300,240,12\"\n"
@@ -266,9 +266,9 @@ const std::vector<cli::Command> kCommands = {
       "  --noise-scale C            その雑音レベル: 動径平均パワー x C（既定 1）\n"
       "  --smoothing H              ウィーナー: (2H+1)^2 要素で平均したパワー（既定 1）\n"
       "  --frame mirror|windowed    スペクトルのフレーム（逆変換は常に鏡像フレーム）\n"
-      "  --difference 出力.bmp      除いた部分も書き出す\n"
+      "  --difference 出力.bmp      除いた部分も書き出す（出力.tif なら元の画像の単位）\n"
       "  --npy 出力.npy, --difference-npy 出力.npy  フィルター後の画像と除いた部分を\n"
-      "                             float64 配列で書き出す\n"
+      "                             float64 配列で書き出す（元の範囲を 0..255 に写したレベル）\n"
       "  --no-expand, --quiet\n"
       "例:\n"
       "  voralin00-cli filter lattice.bmp filtered.bmp --circles-outside \"300,240,12\"\n"
@@ -766,7 +766,7 @@ int runOne(const std::string& command, Options o, const std::string& input,
                     return 1;
                 }
             }
-            // A .tif name takes the filtered image before it is cut to 8 bits.
+            // A .tif name takes the filter applied to the source's samples, in their units.
             const bool tiff = spectrum::hasTiffExtension(output);
             spectrum::RestoredImage restored;
             spectrum::InverseParts parts;
@@ -780,7 +780,7 @@ int runOne(const std::string& command, Options o, const std::string& input,
                 !writeNpy(o.differenceNpyPath, parts.removed, parts.width, parts.height))
                 return 1;
             if (!o.differencePath.empty() && spectrum::hasTiffExtension(o.differencePath)) {
-                // The removed part in its own values, as the filtered image's float TIFF.
+                // The removed part in the source's units, as the filtered image's float TIFF.
                 const spectrum::RestoredImage values = spectrum::removedPartValues(parts);
                 if (!spectrum::saveFloatTiffTo(o.differencePath, values, o.settings.pixelSizeNm,
                                                s.sink, core::systemDisk(), false)) {

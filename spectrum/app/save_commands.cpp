@@ -22,8 +22,8 @@ bool askSavePath(AppState& app, HWND window, const char* filter, const char* tit
 
 void saveBitmapCommand(AppState& app, HWND window) {
     std::string path;
-    // A filtered image, or the removed part shown in its place, can also go out before it was
-    // cut to 8 bits, as a float TIFF.
+    // A filtered image, or the removed part shown in its place, can also go out as a float TIFF
+    // in the source's units (the filter applied to its samples).
     const bool floatTiff = restoredIsCurrent(app);
     const bool chosen = askSavePath(
         app, window,

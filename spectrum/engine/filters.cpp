@@ -92,66 +92,64 @@ bool insideAnyCircle(const std::vector<MaskCircle>& circles, long long row, long
 
 }  // namespace
 
-void applyFilter(SpectrumBuffers& buffers, const image::ImageGeometry& geometry,
-                 const FilterSettings& filter) {
-    if (!buffers.present()) return;
+double applyFilter(SpectrumBuffers& buffers, const image::ImageGeometry& geometry,
+                   const FilterSettings& filter) {
+    if (!buffers.present()) return 1.0;
     const int n = buffers.n;
     double* re = buffers.real.get();
     double* im = buffers.imag.get();
+    const std::size_t centre = static_cast<std::size_t>(n / 2) * n + n / 2;
+    // Each pass below records the weight it gives the zero frequency; one row writes it.
+    double zeroWeight = 1.0;
+    auto weigh = [&](std::size_t i, double w) {
+        if (i == centre) zeroWeight = w;
+        re[i] *= w;
+        im[i] *= w;
+    };
 
     if (filter.kind == kWienerFilter || filter.kind == kAbsfFilter) {
         applyNoiseFilter(buffers, filter.noise, filter.kind == kWienerFilter);
-        return;
+        return 1.0;
     }
     if (filter.kind == kLatticeKeep || filter.kind == kLatticeRemove) {
         // An unchecked lattice changes nothing (the callers check it and say why first).
-        if (checkLattice(filter.lattice, n) != LatticeCheck::kOk) return;
+        if (checkLattice(filter.lattice, n) != LatticeCheck::kOk) return 1.0;
         const LatticeWeight spots(filter.lattice, filter.edgeSigma);
         const bool keep = filter.kind == kLatticeKeep;
         const double half = n / 2.0;
         detail::forEachRowParallel(n, [&](int r) {
             for (int k = 0; k < n; ++k) {
                 const double inside = spots(k - half, r - half);
-                const double w = keep ? inside : 1.0 - inside;
-                const std::size_t i = static_cast<std::size_t>(r) * n + k;
-                re[i] *= w;
-                im[i] *= w;
+                weigh(static_cast<std::size_t>(r) * n + k, keep ? inside : 1.0 - inside);
             }
         });
-        return;
+        return zeroWeight;
     }
     if ((filter.kind == kCirclesCutOutside || filter.kind == kCirclesCutInside) &&
         filter.edgeSigma > 0.0) {
-        if (filter.circles.empty()) return;
+        if (filter.circles.empty()) return 1.0;
         const bool keepInside = filter.kind == kCirclesCutOutside;
         detail::forEachRowParallel(n, [&](int r) {
             for (int k = 0; k < n; ++k) {
                 const double inside = softCircles(filter.circles, filter.edgeSigma, r, k, buffers);
-                const double w = keepInside ? inside : 1.0 - inside;
-                const std::size_t i = static_cast<std::size_t>(r) * n + k;
-                re[i] *= w;
-                im[i] *= w;
+                weigh(static_cast<std::size_t>(r) * n + k, keepInside ? inside : 1.0 - inside);
             }
         });
-        return;
+        return zeroWeight;
     }
     if (filter.kind == kCirclesCutOutside || filter.kind == kCirclesCutInside) {
-        if (filter.circles.empty()) return;
+        if (filter.circles.empty()) return 1.0;
         const bool keepInside = filter.kind == kCirclesCutOutside;
         detail::forEachRowParallel(n, [&](int r) {
             for (int k = 0; k < n; ++k) {
-                const bool inside = insideAnyCircle(filter.circles, r, k, buffers);
-                if (inside != keepInside) {
-                    const std::size_t i = static_cast<std::size_t>(r) * n + k;
-                    re[i] *= 0.0;
-                    im[i] *= 0.0;
-                }
+                if (insideAnyCircle(filter.circles, r, k, buffers) != keepInside)
+                    weigh(static_cast<std::size_t>(r) * n + k, 0.0);
             }
         });
-        return;
+        return zeroWeight;
     }
-    if (filter.kind == kStandardFilter && filter.standardType == kNoFilter) return;
-    if (filter.kind != kStandardFilter && filter.kind != kSpecialFilter) return;
+    if (filter.kind == kStandardFilter && filter.standardType == kNoFilter) return 1.0;
+    if (filter.kind != kStandardFilter && filter.kind != kSpecialFilter) return 1.0;
 
     const double reference = std::sqrt(static_cast<double>(geometry.width) * geometry.width +
                                        static_cast<double>(geometry.height) * geometry.height) /
@@ -163,12 +161,20 @@ void applyFilter(SpectrumBuffers& buffers, const image::ImageGeometry& geometry,
         const double dr = r - half;
         for (int k = 0; k < n; ++k) {
             const double dk = k - half;
-            const double w = weight(std::sqrt(dr * dr + dk * dk));
-            const std::size_t i = static_cast<std::size_t>(r) * n + k;
-            re[i] *= w;
-            im[i] *= w;
+            weigh(static_cast<std::size_t>(r) * n + k, weight(std::sqrt(dr * dr + dk * dk)));
         }
     });
+    return zeroWeight;
+}
+
+bool filterIsCentroSymmetric(const FilterSettings& filter, const SpectrumBuffers& buffers) {
+    if (filter.kind != kCirclesCutOutside && filter.kind != kCirclesCutInside) return true;
+    for (const MaskCircle& c : filter.circles) {
+        const MaskCircle mate = symmetricMate(c, buffers.n, buffers.offsetX, buffers.offsetY);
+        if (std::find(filter.circles.begin(), filter.circles.end(), mate) == filter.circles.end())
+            return false;
+    }
+    return true;
 }
 
 double clampProfileValue(double value) {

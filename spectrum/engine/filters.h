@@ -17,8 +17,15 @@
 namespace spectrum {
 
 // Multiplies both parts of every element of the frame by the weight of the current filter.
-void applyFilter(SpectrumBuffers& buffers, const image::ImageGeometry& geometry,
-                 const FilterSettings& filter);
+// Returns the weight given to the zero frequency (1 when the spectrum is left unchanged), which
+// says how much of a constant offset of the image passes the filter.
+double applyFilter(SpectrumBuffers& buffers, const image::ImageGeometry& geometry,
+                   const FilterSettings& filter);
+
+// True when the filter weighs every element as its centro-symmetric mate, so the inverse of a
+// real image's spectrum stays real. Decided by kind: every radial filter, the lattice masks and
+// the noise filters are; a circle set is when every circle's mate is in the set.
+bool filterIsCentroSymmetric(const FilterSettings& filter, const SpectrumBuffers& buffers);
 
 // --- the special profile ---
 

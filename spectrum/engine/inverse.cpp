@@ -69,7 +69,8 @@ bool inverseTransform(image::CurrentImage& image, const image::ImageGeometry& ge
         }
         buffers.windowed = false;
     }
-    applyFilter(buffers, geometry, settings.filter);
+    const bool symmetric = filterIsCentroSymmetric(settings.filter, buffers);
+    const double zeroWeight = applyFilter(buffers, geometry, settings.filter);
     if (transform2d(buffers.real.get(), buffers.imag.get(), n, n, Direction::Inverse) !=
         kTransformOk) {
         buffers.release();
@@ -79,7 +80,20 @@ bool inverseTransform(image::CurrentImage& image, const image::ImageGeometry& ge
     }
 
     const int w = geometry.width, h = geometry.height;
-    auto magnitude = [&](int x, int y) {
+    // The filtered level at a pixel: the real part with the (-1)^(row + column) modulation of
+    // the frame removed (frame indices: the image's offset in the frame may be odd).
+    auto signedLevel = [&](int x, int y) {
+        const int r = buffers.offsetY + y, c = buffers.offsetX + x;
+        const double re = buffers.real[static_cast<std::size_t>(r) * n + c];
+        return (r + c) % 2 == 0 ? re : -re;
+    };
+    // What the picture shows. A centro-symmetric filter leaves the inverse real, and its sign
+    // is part of the image: the magnitude would fold negative values into positive ones and
+    // double every frequency. A circle set without its mates has a complex inverse whose
+    // magnitude is the local amplitude of the kept spots, which the picture shows instead.
+    // Where the filtered image is positive both agree to the last bit.
+    auto shown = [&](int x, int y) {
+        if (symmetric) return signedLevel(x, y);
         const std::size_t i =
             static_cast<std::size_t>(buffers.offsetY + y) * n + (buffers.offsetX + x);
         const double re = buffers.real[i], im = buffers.imag[i];
@@ -88,7 +102,7 @@ bool inverseTransform(image::CurrentImage& image, const image::ImageGeometry& ge
     double mmin = 0, mmax = 0;
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
-            const double m = magnitude(x, y);
+            const double m = shown(x, y);
             if ((x == 0 && y == 0) || m < mmin) mmin = m;
             if ((x == 0 && y == 0) || m > mmax) mmax = m;
         }
@@ -101,19 +115,25 @@ bool inverseTransform(image::CurrentImage& image, const image::ImageGeometry& ge
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
             pixels.at(x, y) =
-                static_cast<std::uint8_t>(restoredLevel(magnitude(x, y), mmin, mmax, lo, hi));
+                static_cast<std::uint8_t>(restoredLevel(shown(x, y), mmin, mmax, lo, hi));
         }
     }
+    // Levels map back to the source's samples as minimum + span x level (identity for an
+    // 8-bit source). A filter passes zeroWeight of the constant minimum, so the filter applied
+    // to the samples is zeroWeight x minimum + span x (filtered level).
+    const double sourceMinimum = precise ? precise->minimum : 0.0;
+    const double sourceSpan = precise ? (precise->maximum - precise->minimum) / 255.0 : 1.0;
     if (parts != nullptr && source.base != nullptr) {
         parts->width = w;
         parts->height = h;
+        parts->zeroWeight = zeroWeight;
+        parts->sourceMinimum = sourceMinimum;
+        parts->sourceSpan = sourceSpan;
         parts->filtered.assign(static_cast<std::size_t>(w) * h, 0.0);
         parts->removed.assign(static_cast<std::size_t>(w) * h, 0.0);
         for (int y = 0; y < h; ++y) {
             for (int x = 0; x < w; ++x) {
-                const int r = buffers.offsetY + y, c = buffers.offsetX + x;
-                const double sign = ((r + c) % 2 == 0) ? 1.0 : -1.0;
-                const double f = sign * buffers.real[static_cast<std::size_t>(r) * n + c];
+                const double f = signedLevel(x, y);
                 const std::size_t i = static_cast<std::size_t>(y) * w + x;
                 parts->filtered[i] = f;
                 parts->removed[i] = (precise ? precise->at(x, y) : source.at(x, y)) - f;
@@ -121,23 +141,13 @@ bool inverseTransform(image::CurrentImage& image, const image::ImageGeometry& ge
         }
     }
     if (restored) {
-        const bool scaled = precise != nullptr;
-        const double rlo = keep ? (scaled ? 0.0 : lo) : lo;
-        const double rhi = keep ? (scaled ? 255.0 : hi) : hi;
-        const double span = scaled ? (precise->maximum - precise->minimum) / 255.0 : 1.0;
-        const double base = scaled ? precise->minimum : 0.0;
         restored->width = w;
         restored->height = h;
         restored->values.resize(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
-        for (int y = 0; y < h; ++y) {
-            for (int x = 0; x < w; ++x) {
-                const double m = magnitude(x, y);
-                const double value =
-                    (m * (rhi - rlo) + mmax * rlo - mmin * rhi) / (mmax - mmin) + 0.000001;
-                restored->values[static_cast<std::size_t>(y) * w + x] =
-                    static_cast<float>(base + value * span);
-            }
-        }
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                restored->values[static_cast<std::size_t>(y) * w + x] = static_cast<float>(
+                    zeroWeight * sourceMinimum + sourceSpan * signedLevel(x, y));
     }
     writeGreyColourTable(image);
     buffers.release();
@@ -172,7 +182,10 @@ RestoredImage removedPartValues(const InverseParts& parts) {
     RestoredImage values;
     values.width = parts.width;
     values.height = parts.height;
-    values.values.assign(parts.removed.begin(), parts.removed.end());
+    values.values.resize(parts.removed.size());
+    const double offset = (1.0 - parts.zeroWeight) * parts.sourceMinimum;
+    for (std::size_t i = 0; i < parts.removed.size(); ++i)
+        values.values[i] = static_cast<float>(parts.sourceSpan * parts.removed[i] + offset);
     return values;
 }
 

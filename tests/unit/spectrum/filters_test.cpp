@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "spectrum/engine/lattice_mask.h"
 #include "test_images.h"
 #include "tests/doubles/recording.h"
 
@@ -210,6 +211,98 @@ TEST(SpecialProfile, WrittenSectionReadsBackToTheSameValues) {
     EXPECT_NE(section.find("\r\n15=123.456\r\n16=0\r\n"), std::string::npos);
     const SpecialProfile back = specialProfileFromIni(section);
     for (int i = 0; i < 256; ++i) ASSERT_NEAR(back[i], clampProfileValue(p[i]), 1e-9) << i;
+}
+
+// Power 2 everywhere: the radially averaged power, the noise floor at c = 1, equals every
+// element's power and its local mean, so both noise filters take everything out but the zero
+// frequency, which is the image's mean and always passes.
+TEST_F(FilterFrame, NoiseFiltersPassTheZeroFrequencyWhateverTheirSettings) {
+    for (const int kind : {kWienerFilter, kAbsfFilter}) {
+        for (const double c : {1.0, 4.0}) {
+            for (const int h : {0, 1, 3}) {
+                Frame f;
+                f.filter.kind = kind;
+                f.filter.noise.noiseScale = c;
+                f.filter.noise.smoothing = h;
+                EXPECT_EQ(applyFilter(f.buffers, f.geometry, f.filter), 1.0);
+                EXPECT_EQ(f.weight(256, 256), 1.0) << kind << " c " << c << " h " << h;
+                EXPECT_EQ(f.buffers.imag[256 * 512 + 256], -1.0);
+                EXPECT_EQ(f.weight(256, 257), 0.0);
+                EXPECT_EQ(f.weight(0, 0), 0.0);
+            }
+        }
+    }
+}
+
+// The weight each filter gives the zero frequency, the share of the image's mean it passes.
+TEST_F(FilterFrame, ApplyReportsTheWeightAtTheZeroFrequency) {
+    struct Case {
+        int kind, type;
+        double wa, sigma, expected;
+    };
+    const Case cases[] = {
+        {kStandardFilter, kNoFilter, 0.5, 0.0, 1.0},  {kStandardFilter, kLowPass, 0.2, 0.0, 1.0},
+        {kStandardFilter, kHighPass, 0.2, 0.0, 0.0},  {kStandardFilter, kBandPass, 0.2, 0.0, 0.0},
+        {kStandardFilter, kBandCut, 0.2, 0.0, 1.0},   {kStandardFilter, kBandPass, 0.0, 0.0, 1.0},
+        {kStandardFilter, kHighPass, 0.01, 2.0, 1.0 - softDisc(0.0, 2.5, 2.0)},
+        {kLatticeKeep, 0, 0.5, 0.0, 1.0},             {kLatticeRemove, 0, 0.5, 0.0, 0.0},
+        {kCirclesCutInside, 0, 0.5, 0.0, 0.0},        {kCirclesCutOutside, 0, 0.5, 0.0, 1.0},
+    };
+    for (const Case& c : cases) {
+        Frame f;
+        f.filter.kind = c.kind;
+        f.filter.standardType = c.type;
+        f.filter.wa = c.wa;
+        f.filter.edgeSigma = c.sigma;
+        f.filter.lattice.g1 = {40, 3};
+        f.filter.lattice.g2 = {-5, 33};
+        f.filter.circles = {{256 - 56, 256 - 106, 4}};  // on the zero frequency
+        EXPECT_DOUBLE_EQ(applyFilter(f.buffers, f.geometry, f.filter), c.expected)
+            << c.kind << " " << c.type;
+        EXPECT_DOUBLE_EQ(f.weight(256, 256), c.expected) << c.kind << " " << c.type;
+    }
+    Frame special;
+    special.filter.kind = kSpecialFilter;
+    special.filter.specialProfile.fill(0.0);
+    special.filter.specialProfile[0] = 51.0;
+    EXPECT_DOUBLE_EQ(applyFilter(special.buffers, special.geometry, special.filter), 0.2);
+}
+
+// The spectrum of a real image is centro-symmetric in power, so the noise filters' weights must
+// be too, also at the frame's first and last rows and columns, whose mates wrap around: the
+// element at row r, column k has its mate at row (n - r) mod n, column (n - k) mod n.
+TEST(NoiseFilters, WeightsOfMatesAreEqualUpToTheFramesEdges) {
+    constexpr int n = 64;
+    auto noise = [](int r, int k) {
+        const unsigned v = static_cast<unsigned>(r * 7919 + k * 104729) * 2654435761u;
+        return (v >> 8) % 1000 / 100.0;
+    };
+    auto amplitude = [&](int r, int k) {
+        const int mr = (n - r) % n, mk = (n - k) % n;
+        return 0.5 + noise(r, k) + noise(mr, mk) + (k == 1 || k == n - 1 ? 30.0 : 0.0);
+    };
+    for (const int kind : {kWienerFilter, kAbsfFilter}) {
+        for (const int h : {1, 2}) {
+            SpectrumBuffers b = testing::makeBuffers(
+                n, 0, 0, amplitude, [](int, int) { return 0.0; });
+            FilterSettings filter;
+            filter.kind = kind;
+            filter.noise.noiseScale = 0.8;
+            filter.noise.smoothing = h;
+            applyFilter(b, image::ImageGeometry{n, n, n, n * n + 1078}, filter);
+            int nonTrivial = 0;
+            for (int r = 0; r < n; ++r) {
+                for (int k = 0; k < n; ++k) {
+                    const double w = b.real[r * n + k] / amplitude(r, k);
+                    const int mr = (n - r) % n, mk = (n - k) % n;
+                    const double mate = b.real[mr * n + mk] / amplitude(mr, mk);
+                    ASSERT_NEAR(w, mate, 1e-12) << kind << " h " << h << " at " << r << "," << k;
+                    if (w > 0.05 && w < 0.95) ++nonTrivial;
+                }
+            }
+            EXPECT_GT(nonTrivial, n * n / 10) << kind;
+        }
+    }
 }
 
 TEST(MaskCircles, TheHundredFirstIsRefused) {
