@@ -3,6 +3,7 @@
 // RGB whose three channels are equal opens as grey. The first image of a multi-page file is read.
 #include <tiffio.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -81,6 +82,44 @@ double sampleAt(const std::uint8_t* p, SampleType type) {
     return 0;
 }
 
+// The most a codec can expand its data: PackBits 2 bytes into 128, LZW a 12-bit code into at
+// most 4096 bytes, Deflate 1032 to 1; no other codec libtiff reads packs more than 2^16 to 1.
+std::uint64_t largestRatio(std::uint16_t compression) {
+    switch (compression) {
+        case COMPRESSION_NONE: return 1;
+        case COMPRESSION_PACKBITS: return 64;
+        case COMPRESSION_LZW: return 2731;
+        case COMPRESSION_ADOBE_DEFLATE: case COMPRESSION_DEFLATE: return 1032;
+        default: return std::uint64_t{1} << 16;
+    }
+}
+
+// Whether the file holds enough bytes for the `blocks` strips or tiles of `blockBytes` decoded
+// bytes each (the last `lastBlockBytes`): each block is counted only as far as the file goes, so a
+// header's claim is checked against data present before anything is allocated for it.
+// Uncompressed blocks must each be whole; compressed ones together must be able to expand to
+// the image.
+bool holdsImageData(TIFF* tiff, std::uint64_t fileSize, std::uint64_t blocks,
+                    std::uint64_t blockBytes, std::uint64_t lastBlockBytes) {
+    std::uint16_t compression = COMPRESSION_NONE;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &compression);
+    if (blocks == 0) return false;
+    std::uint64_t stored = 0, wanted = 0;
+    for (std::uint32_t b = 0; b < blocks; ++b) {  // strips and tiles alike
+        int failed = 0;
+        const std::uint64_t offset = TIFFGetStrileOffsetWithErr(tiff, b, &failed);
+        const std::uint64_t count = TIFFGetStrileByteCountWithErr(tiff, b, &failed);
+        if (failed) return false;  // fewer blocks in the file than the picture needs
+        const std::uint64_t present =
+            offset >= fileSize ? 0 : std::min<std::uint64_t>(count, fileSize - offset);
+        const std::uint64_t need = b + 1 == blocks ? lastBlockBytes : blockBytes;
+        if (compression == COMPRESSION_NONE && present < need) return false;
+        stored += present;
+        wanted += need;
+    }
+    return wanted / largestRatio(compression) <= stored;
+}
+
 }  // namespace
 
 std::optional<GreyImage> readTiff(std::span<const std::uint8_t> file, core::MessageSink& sink) {
@@ -150,7 +189,6 @@ std::optional<GreyImage> readTiff(std::span<const std::uint8_t> file, core::Mess
     image.height = static_cast<int>(height);
     const std::size_t sampleBytes = bits / 8;
     const std::size_t pixelBytes = sampleBytes * channels;
-    image.samples.assign(static_cast<std::size_t>(width) * height, 0.0);
 
     // Decodes one block (a strip or a tile) covering columns [x0, x0 + bw) and rows [y0, y0 + bh).
     std::vector<std::uint8_t> block;
@@ -180,6 +218,12 @@ std::optional<GreyImage> readTiff(std::span<const std::uint8_t> file, core::Mess
         if (tw == 0 || th == 0 || size <= 0 || tw > roundUp16(width) || th > roundUp16(height) ||
             static_cast<std::uint64_t>(size) < std::uint64_t{tw} * th * pixelBytes)
             return broken("bad tile size");
+        const std::uint64_t tiles = (std::uint64_t{width} + tw - 1) / tw *
+                                    ((std::uint64_t{height} + th - 1) / th);
+        if (!holdsImageData(tiff.get(), file.size(), tiles, static_cast<std::uint64_t>(size),
+                            static_cast<std::uint64_t>(size)))
+            return refuse(sink, kTruncated);
+        image.samples.assign(static_cast<std::size_t>(width) * height, 0.0);
         block.resize(static_cast<std::size_t>(size));
         for (std::uint32_t y = 0; y < height; y += th) {
             for (std::uint32_t x = 0; x < width; x += tw) {
@@ -194,6 +238,12 @@ std::optional<GreyImage> readTiff(std::span<const std::uint8_t> file, core::Mess
         TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
         if (rowsPerStrip == 0 || rowsPerStrip > height) rowsPerStrip = height;
         const std::uint64_t stripBytes = std::uint64_t{rowsPerStrip} * width * pixelBytes;
+        const std::uint32_t strips = (height - 1) / rowsPerStrip + 1;
+        const std::uint32_t lastRows = height - (strips - 1) * rowsPerStrip;
+        if (!holdsImageData(tiff.get(), file.size(), strips, stripBytes,
+                            std::uint64_t{lastRows} * width * pixelBytes))
+            return refuse(sink, kTruncated);
+        image.samples.assign(static_cast<std::size_t>(width) * height, 0.0);
         block.resize(static_cast<std::size_t>(stripBytes));
         for (std::uint32_t y = 0, strip = 0; y < height; y += rowsPerStrip, ++strip) {
             const std::uint32_t rows = std::min(rowsPerStrip, height - y);

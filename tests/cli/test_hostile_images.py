@@ -9,6 +9,9 @@ import sys
 import tempfile
 import unittest
 
+import numpy as np
+import tifffile
+
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from test_voralin00_cli import CLI, DATA  # noqa: E402
 
@@ -57,6 +60,28 @@ class HostileImages(unittest.TestCase):
                      "The DM file holds no two-dimensional image.")
         out = self.opened(corpus("dm", "dm_overread_datatype.dm3")).stdout
         self.assertIn("DM3, 32-bit float, 64 x 64 pixels, samples 0 to 4095", out)
+
+    def test_tiff_claims_beyond_the_file(self):
+        for name in ("tiff_strip_claim_1GiB.tif", "tiff_tile_claim_2GiB.tif",
+                     "tiff_strip_past_eof.tif"):
+            with self.subTest(name):
+                result = self.refused(
+                    corpus("tiff", name),
+                    "The file ends before its image data: it is truncated or damaged.",
+                    "normalise")
+                self.assertNotIn("got ", result.stderr)
+
+    def test_tiff_compressed_far_is_still_read(self):
+        # Zeros pack as tightly as Deflate and LZMA can: the size check must let them by.
+        zeros = np.zeros((2048, 2048), np.uint8)
+        zeros[7, 11] = 200
+        for compression in ("zlib", "lzma"):
+            with self.subTest(compression):
+                path = os.path.join(self.tmp, f"zeros_{compression}.tif")
+                tifffile.imwrite(path, zeros, compression=compression, rowsperstrip=2048)
+                self.assertLess(os.path.getsize(path), 2048 * 2048 // 500)
+                out = self.opened(path).stdout
+                self.assertIn("2048 x 2048 pixels, samples 0 to 200", out)
 
 
 if __name__ == "__main__":

@@ -289,7 +289,7 @@ class MicroscopeImages(unittest.TestCase):
             f.write(dm[:len(dm) - 5000])
         dmfile.write_dm(p("rgb.dm4"), self.a.astype(np.uint32), 4, data_type=23)
         cases = {
-            "truncated.tif": "Not a TIFF file with correct format",
+            "truncated.tif": "The file ends before its image data: it is truncated or damaged.",
             "nan.tif": "samples that are not numbers (NaN) or infinite",
             "inf.mrc": "samples that are not numbers (NaN) or infinite",
             "complex.tif": "Unsupported sample type in this file: TIFF",
