@@ -122,8 +122,34 @@ void explainInput(const char* program, const std::string& path);
 void explainOutput(const char* program, const std::string& path);
 
 // True when two paths name the same file (after resolving ".", "..", links and the current
-// folder); a file need not exist yet.
+// folder, and as hard links of one file); a file need not exist yet.
 bool samePath(const std::string& a, const std::string& b);
+
+// An output file of one call, for the check that no output replaces an input or another output.
+// A numbered output is written as STEM1.ext, STEM2.ext, ... (the number before the extension of
+// the name given, as the slice files and pages are), and also under its own name when `plain`.
+struct OutputName {
+    std::string label;  // how messages name it: "--npy"
+    std::string path;
+    bool plain = true;
+    bool numbered = false;
+    int owner = -1;  // in batch work, the index of the input whose result it is
+};
+
+// Two names of one call that would give the same file.
+struct Clash {
+    std::size_t output;  // the later output of the two
+    bool withInput;      // the other is an input
+    std::size_t other;   // the input, or the earlier output
+};
+
+// The first output that names an input or an earlier output (paths resolved, hard links
+// compared, numbered names included), or nothing.
+std::optional<Clash> findClash(const std::vector<std::string>& inputs,
+                               const std::vector<OutputName>& outputs);
+// The usage error that says which names clash.
+std::string clashMessage(const std::vector<std::string>& inputs,
+                         const std::vector<OutputName>& outputs, const Clash& clash);
 
 // Ends a tool's run: standard output is flushed and checked, so output lost to a full disk or a
 // closed file is reported (exit status 1) instead of passing for success. Returns the status to

@@ -34,6 +34,9 @@ inline constexpr core::Localized kSliceNeedsOutput{
 inline constexpr core::Localized kSameOutput{
     "%1 and %2 name the same file '%3': give each output its own name",
     "%1 と %2 が同じファイル '%3' を指しています: 出力ごとに別の名前を指定してください"};
+inline constexpr core::Localized kReplacesInput{
+    "%1 would replace the input '%2': give the output another name",
+    "%1 が入力ファイル '%2' を上書きしてしまいます: 出力に別の名前を指定してください"};
 inline constexpr core::Localized kDirectionRange{
     "--uvw values must be whole numbers between -2147483647 and 2147483647 (given: %1)",
     "--uvw の値は -2147483647 から 2147483647 の整数で指定してください（指定値: %1）"};
@@ -74,6 +77,14 @@ inline constexpr core::Localized kOutputNotWritten{
 inline constexpr core::Localized kStdoutNotWritten{
     "the output could not be written to standard output",
     "標準出力に書き込めませんでした"};
+
+// The profile file of --special.
+inline constexpr core::Localized kProfileNotAFile{
+    "the profile file '%1' is not a regular file",
+    "プロファイルファイル '%1' は通常のファイルではありません"};
+inline constexpr core::Localized kProfileTooLarge{
+    "the profile file '%1' is larger than %2 KB: a settings file is a few kilobytes",
+    "プロファイルファイル '%1' が %2 KB を超えています: 設定ファイルは数 KB の大きさです"};
 
 // Help.
 inline constexpr core::Localized kExample{"Example:", "例:"};

@@ -363,33 +363,26 @@ std::optional<Options> parse(const std::vector<std::string>& args, std::string& 
         error = core::text(cli::texts::kClientNeedsPages);
         return std::nullopt;
     }
-    const auto outputs = o.out.named();
-    for (std::size_t i = 0; i < outputs.size(); ++i)
-        for (std::size_t j = 0; j < i; ++j)
-            if (!outputs[i].second.empty() && !outputs[j].second.empty() &&
-                cli::samePath(outputs[i].second, outputs[j].second)) {
-                error = cli::fill(cli::texts::kSameOutput,
-                                  {outputs[j].first, outputs[i].first, outputs[i].second});
-                return std::nullopt;
-            }
-    if (!o.outDir.empty()) {
-        std::vector<std::pair<std::string, std::string>> written;  // output, its crystal
-        for (const std::string& crystalFile : o.crystals)
-            for (const auto& [name, path] : outputsInFolder(o, crystalFile).named()) {
-                if (path.empty()) continue;
-                for (const std::string& input : o.crystals)
-                    if (cli::samePath(path, input)) {
-                        error = cli::fill(cli::texts::kOutputIsInput, {crystalFile, input});
-                        return std::nullopt;
-                    }
-                for (const auto& [earlier, from] : written)
-                    if (cli::samePath(path, earlier)) {
-                        error =
-                            cli::fill(cli::texts::kTwoInputsOneOutput, {from, crystalFile, path});
-                        return std::nullopt;
-                    }
-                written.emplace_back(path, crystalFile);
-            }
+    // No output may replace a crystal file being read or another output, the numbered slice
+    // files and pages included; in batch work across all crystals.
+    std::vector<cli::OutputName> names;
+    for (std::size_t k = 0; k < o.crystals.size(); ++k) {
+        if (o.outDir.empty() && k > 0) break;
+        const Outputs out = o.outDir.empty() ? o.out : outputsInFolder(o, o.crystals[k]);
+        const auto placed = out.named();
+        for (std::size_t n = 0; n < placed.size(); ++n) {
+            const auto& [option, path] = placed[n];
+            if (path.empty()) continue;
+            const std::string flag = option;
+            // The slice files are numbered; the pages are too from five planes on.
+            names.push_back({flag, path, flag != "--normal",
+                             flag == "--normal" || flag == "--pages",
+                             o.outDir.empty() ? -1 : static_cast<int>(k)});
+        }
+    }
+    if (const auto clash = cli::findClash(o.crystals, names)) {
+        error = cli::clashMessage(o.crystals, names, *clash);
+        return std::nullopt;
     }
     return o;
 }

@@ -542,14 +542,38 @@ std::string calibratedName(const std::string& output) {
     return (extension ? output.substr(0, dot) : output) + "_calibrated.csv";
 }
 
-// Through stdio: a stream iterator throws on a read error (such as a folder given as the file).
-bool readText(const std::string& path, std::string& out) {
+// A settings file holds 256 short lines; a file past this size is none, and is not read.
+constexpr std::size_t kMaxProfileBytes = 64 * 1024;
+
+// Reads the profile file of --special: a regular file (a device or a pipe could be endless) of
+// at most kMaxProfileBytes. Through stdio: a stream iterator throws on a read error. Reports a
+// refusal on stderr.
+bool readProfile(const std::string& path, std::string& out) {
+    std::error_code error;
+    const auto status = std::filesystem::status(cli::fsPath(path), error);
+    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+        std::fprintf(stderr, "%s: %s\n", kProgram,
+                     cli::fill(cli::texts::kProfileNotAFile, {path}).c_str());
+        return false;
+    }
     image::FileHandle file(image::openFile(path, "rb"));
-    if (!file) return false;
     char buffer[4096];
     std::size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) out.append(buffer, got);
-    return std::ferror(file.get()) == 0;
+    while (file && (got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
+        out.append(buffer, got);
+        if (out.size() > kMaxProfileBytes) {
+            std::fprintf(stderr, "%s: %s\n", kProgram,
+                         cli::fill(cli::texts::kProfileTooLarge,
+                                   {path, std::to_string(kMaxProfileBytes / 1024)})
+                             .c_str());
+            return false;
+        }
+    }
+    if (!file || std::ferror(file.get()) != 0) {
+        std::fprintf(stderr, "%s: cannot read the profile file '%s'\n", kProgram, path.c_str());
+        return false;
+    }
+    return true;
 }
 
 // Writes a whole output file as every other output is written: under a temporary name beside
@@ -810,25 +834,66 @@ int runOne(const std::string& command, Options o, const std::string& input,
     return written ? 0 : 1;
 }
 
+// Every file one input gives: the result (`output`, "" for a command without one) and the side
+// outputs, labelled for the messages.
+std::vector<cli::OutputName> outputsOf(const std::string& command, const Options& o,
+                                       const std::string& output, int owner) {
+    std::vector<cli::OutputName> names;
+    const auto add = [&](const std::string& label, const std::string& path) {
+        if (!path.empty())
+            names.push_back({label.empty() ? "'" + path + "'" : label, path, true, false, owner});
+    };
+    add("", output);
+    if (command == "linewave" && o.calibrated) add("--calibrated", calibratedName(output));
+    add("--csv", o.csvPath);
+    add("--plot", o.plotPath);
+    add("--difference", o.differencePath);
+    add("--npy", o.npyPath);
+    add("--difference-npy", o.differenceNpyPath);
+    return names;
+}
+
+// The files a call reads: its images and the profile file.
+std::vector<std::string> inputsOf(const Options& o, std::size_t images) {
+    std::vector<std::string> inputs(o.positional.begin(), o.positional.begin() + images);
+    if (!o.specialPath.empty()) inputs.push_back(o.specialPath);
+    return inputs;
+}
+
+// In batch work each side output goes into the output folder led by its input's name, as
+// kestral-cli names its outputs: --npy s.npy for a.bmp gives DIR/a-s.npy.
+Options placedFor(const Options& o, const std::string& input) {
+    const std::string stem = cli::utf8Of(cli::fsPath(input).stem());
+    const auto place = [&](std::string& name) {
+        if (!name.empty())
+            name = cli::utf8Of(cli::fsPath(o.outDir) /
+                               cli::fsPath(stem + "-" + cli::utf8Of(cli::fsPath(name).filename())));
+    };
+    Options placed = o;
+    for (std::string* name : {&placed.csvPath, &placed.plotPath, &placed.differencePath,
+                              &placed.npyPath, &placed.differenceNpyPath})
+        place(*name);
+    return placed;
+}
+
 // Several inputs, each result in the output folder under its input's name.
 int runBatch(const std::string& command, const Options& o) {
     namespace fs = std::filesystem;
     std::vector<std::string> outputs;
+    std::vector<Options> placed;
+    std::vector<cli::OutputName> names;
     for (const std::string& input : o.positional) {
         fs::path name = cli::fsPath(input).filename();
         if (command == "linewave") name.replace_extension(".txt");
         outputs.push_back(cli::utf8Of(cli::fsPath(o.outDir) / name));
+        placed.push_back(placedFor(o, input));
+        const auto own = outputsOf(command, placed.back(), outputs.back(),
+                                   static_cast<int>(outputs.size() - 1));
+        names.insert(names.end(), own.begin(), own.end());
     }
-    for (std::size_t i = 0; i < outputs.size(); ++i) {
-        for (std::size_t j = 0; j < o.positional.size(); ++j)
-            if (cli::samePath(outputs[i], o.positional[j]))
-                return usageError(
-                    cli::fill(cli::texts::kOutputIsInput, {o.positional[i], o.positional[j]}));
-        for (std::size_t j = 0; j < i; ++j)
-            if (cli::samePath(outputs[i], outputs[j]))
-                return usageError(cli::fill(cli::texts::kTwoInputsOneOutput,
-                                            {o.positional[j], o.positional[i], outputs[i]}));
-    }
+    const std::vector<std::string> inputs = inputsOf(o, o.positional.size());
+    if (const auto clash = cli::findClash(inputs, names))
+        return usageError(cli::clashMessage(inputs, names, *clash));
     std::error_code error;
     fs::create_directories(cli::fsPath(o.outDir), error);
     if (!fs::is_directory(cli::fsPath(o.outDir), error)) {
@@ -839,7 +904,7 @@ int runBatch(const std::string& command, const Options& o) {
     std::vector<std::string> summary;
     int written = 0;
     for (std::size_t i = 0; i < outputs.size(); ++i) {
-        const bool ok = runOne(command, o, o.positional[i], outputs[i]) == 0;
+        const bool ok = runOne(command, placed[i], o.positional[i], outputs[i]) == 0;
         written += ok ? 1 : 0;
         summary.push_back(ok ? cli::fill(cli::texts::kSummaryWritten, {o.positional[i], outputs[i]})
                              : cli::fill(cli::texts::kSummaryRefused, {o.positional[i]}));
@@ -862,13 +927,17 @@ int run(const std::string& command, Options& o) {
     if (command == "linewave" && !o.haveAngle) return usageError("linewave needs --angle DEG");
     if (command == "adjust" && !(o.haveContrast || o.haveBrightness))
         return usageError("adjust needs --contrast K and/or --brightness K");
+    if (!batch) {
+        // No output may replace an input or another output: refused before anything is read.
+        const std::vector<std::string> inputs = inputsOf(o, 1);
+        const auto names =
+            outputsOf(command, o, wantPositional > 1 ? o.positional[1] : std::string(), -1);
+        if (const auto clash = cli::findClash(inputs, names))
+            return usageError(cli::clashMessage(inputs, names, *clash));
+    }
     if (!o.specialPath.empty()) {
         std::string ini;
-        if (!readText(o.specialPath, ini)) {
-            std::fprintf(stderr, "%s: cannot read the profile file '%s'\n", kProgram,
-                         o.specialPath.c_str());
-            return 1;
-        }
+        if (!readProfile(o.specialPath, ini)) return 1;
         o.settings.filter.specialProfile = spectrum::specialProfileFromIni(ini);
     }
     if (batch) return runBatch(command, o);

@@ -5,6 +5,7 @@ anything is written, batch work over every image format, text inputs with a size
 standard output that cannot be written. Inputs are made with Pillow, numpy and tifffile; outputs
 are read back with them."""
 import os
+import resource
 import shutil
 import signal
 import subprocess
@@ -172,6 +173,145 @@ class StandardOutputFailures(Base):
         result = self.run_to_full(VORALIN, "info", source, env=JAPANESE)
         self.assertEqual(result.returncode, 1)
         self.assertIn("標準出力に書き込めませんでした", result.stderr)
+
+
+class OutputsNeverReplaceInputs(Base):
+    """An output that names an input or another output is a usage error before anything is
+    written: the same rule in both tools, for every output."""
+
+    def snapshot(self):
+        files = {}
+        for folder, _, names in os.walk(self.tmp):
+            for name in names:
+                path = os.path.join(folder, name)
+                files[os.path.relpath(path, self.tmp)] = read_bytes(path)
+        return files
+
+    def assert_refused(self, tool, *args, says, cwd=None):
+        before = self.snapshot()
+        result = run(tool, *args, cwd=cwd or self.tmp)
+        self.assertEqual(result.returncode, 2, (args, result.stderr))
+        self.assertIn(says, result.stderr, args)
+        self.assertEqual(self.snapshot(), before, f"{args} wrote nothing")
+
+    def test_voralin00_outputs_over_inputs_and_each_other(self):
+        self.bmp("in.bmp", texture(96, 80))
+        os.link(self.path("in.bmp"), self.path("hard.bmp"))
+        os.symlink("in.bmp", self.path("link.bmp"))
+        write_bytes(self.path("p.ini"), b"[Special Filter]\r\n0=255\r\n")
+        replaces = "would replace the input"
+        for args in [("radial", "in.bmp", "in.bmp"),
+                     ("radial", "in.bmp", "r.csv", "--plot", "./in.bmp"),
+                     ("spots", "in.bmp", "--csv", "in.bmp"),
+                     ("filter", "in.bmp", "o.bmp", "--npy", "in.bmp"),
+                     ("filter", "in.bmp", "o.bmp", "--difference-npy", "hard.bmp"),
+                     ("normalise", "in.bmp", "link.bmp"),
+                     ("filter", "in.bmp", "o.bmp", "--special", "p.ini", "--difference", "p.ini"),
+                     ("spectrum", "in.bmp", os.path.join("..", os.path.basename(self.tmp),
+                                                         "in.bmp"))]:
+            self.assert_refused(VORALIN, *args, says=replaces)
+        same = "name the same file"
+        for args in [("filter", "in.bmp", "o.bmp", "--difference", "o.bmp"),
+                     ("filter", "in.bmp", "o.bmp", "--npy", "x.npy", "--difference-npy", "x.npy"),
+                     ("radial", "in.bmp", "r.csv", "--plot", "r.csv")]:
+            self.assert_refused(VORALIN, *args, says=same)
+        result = run(VORALIN, "radial", "in.bmp", "in.bmp", cwd=self.tmp, env=JAPANESE)
+        self.assertIn("入力ファイル 'in.bmp' を上書きしてしまいます", result.stderr)
+
+    def test_voralin00_batch_side_outputs_are_led_by_their_input(self):
+        self.bmp("a.bmp", texture(96, 80))
+        self.bmp("b.bmp", texture(64, 72, seed=4))
+        self.bmp("victim.bmp", texture(64, 64, seed=5))
+        victim = read_bytes(self.path("victim.bmp"))
+        result = run(VORALIN, "filter", "--quiet", "--out-dir", "ob", "--npy", "victim.bmp",
+                     "--difference", "d.bmp", "--difference-npy", "shared.npy", "a.bmp", "b.bmp",
+                     cwd=self.tmp)
+        self.assert_ok(result)
+        self.assertEqual(read_bytes(self.path("victim.bmp")), victim)
+        self.assertEqual(sorted(os.listdir(self.path("ob"))),
+                         ["a-d.bmp", "a-shared.npy", "a-victim.bmp", "a.bmp",
+                          "b-d.bmp", "b-shared.npy", "b-victim.bmp", "b.bmp"])
+        # Each input's arrays have its own size.
+        self.assertEqual(np.load(self.path("ob", "a-victim.bmp")).shape, (80, 96))
+        self.assertEqual(np.load(self.path("ob", "b-shared.npy")).shape, (72, 64))
+        self.assertEqual(Image.open(self.path("ob", "b-d.bmp")).size, (64, 72))
+        # A side output placed on an input is refused, and so are two inputs' results on one
+        # file.
+        shutil.copy(self.path("b.bmp"), self.path("ob", "a-x.bmp"))
+        self.assert_refused(VORALIN, "filter", "--out-dir", "ob", "--npy", "x.bmp", "a.bmp",
+                            os.path.join("ob", "a-x.bmp"),
+                            says="would replace the input 'ob/a-x.bmp'")
+        shutil.copy(self.path("b.bmp"), self.path("a-b.bmp"))
+        self.assert_refused(VORALIN, "filter", "--out-dir", "ob2", "--npy", "b-x.npy",
+                            "--difference-npy", "x.npy", "a.bmp", "a-b.bmp",
+                            says="'a.bmp' and 'a-b.bmp' would both be written to 'ob2/a-b-x.npy'")
+
+    def test_kestral_outputs_over_crystals_and_each_other(self):
+        for name in ("v.txt", "s1.dat", "p3.txt"):
+            shutil.copy(SRTIO3, self.path(name))
+        replaces = "would replace the input"
+        for args in [("v.txt", "--reference", "v.txt"),
+                     ("v.txt", "--convergent", "./v.txt"),
+                     ("v.txt", "--crystal-out", "v.txt"),
+                     ("v.txt", "--xyz", "v.txt"),
+                     ("s1.dat", "--normal", "s.dat"),
+                     ("p3.txt", "--pages", "p.txt")]:
+            self.assert_refused(KESTRAL, "slice", args[0], "--uvw", "1", "1", "0", *args[1:],
+                                says=replaces)
+        for args in [("--normal", "s.dat", "--reference", "s12.dat"),
+                     ("--normal", "q.dat", "--pages", "q.dat"),
+                     ("--reference", "r.txt", "--extxyz", "r.txt")]:
+            self.assert_refused(KESTRAL, "slice", "v.txt", "--uvw", "1", "1", "0", *args,
+                                says="name the same file")
+        self.assert_refused(KESTRAL, "slice", "--uvw", "1", "1", "0", "--normal", "s.dat",
+                            "--out-dir", ".", "v.txt", "v-s1.dat",
+                            says="would replace the input 'v-s1.dat'")
+        # Names that only look alike are written.
+        self.assert_ok(run(KESTRAL, "slice", "v.txt", "--uvw", "1", "1", "0", "--normal",
+                           "s.dat", "--reference", "s01.dat", "--convergent", "s0.dat",
+                           "--quiet", cwd=self.tmp))
+        for name in ("s01.dat", "s0.dat", "s2.dat"):
+            self.assertTrue(os.path.exists(self.path(name)), name)
+
+
+class TextInputsLimited(Base):
+    """The profile file of --special is a regular file of a few kilobytes; anything else is
+    refused at once, with the limit named."""
+
+    def filter_with(self, profile, env=None):
+        def limit():
+            resource.setrlimit(resource.RLIMIT_AS, (1 << 30, 1 << 30))
+        start = time.monotonic()
+        result = subprocess.run([VORALIN, "filter", LATTICE, self.path("o.bmp"), "--special",
+                                 profile], capture_output=True, text=True, timeout=60,
+                                env=env, preexec_fn=limit)
+        return result, time.monotonic() - start
+
+    def test_devices_pipes_and_large_files_are_refused(self):
+        os.mkfifo(self.path("pipe.ini"))
+        for profile in ("/dev/zero", self.path("pipe.ini")):
+            result, took = self.filter_with(profile)
+            self.assertEqual(result.returncode, 1, (profile, result.stderr))
+            self.assertIn(f"the profile file '{profile}' is not a regular file", result.stderr)
+            self.assertLess(took, 2, profile)
+        # A profile padded past the limit, and one just below it.
+        body = b"[Special Filter]\r\n" + b"".join(b"%d=%d\r\n" % (k, 255 - k)
+                                                     for k in range(256))
+        write_bytes(self.path("big.ini"), body + b";" * (64 * 1024 - len(body) + 1))
+        result, _ = self.filter_with(self.path("big.ini"))
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("is larger than 64 KB", result.stderr)
+        result, _ = self.filter_with(self.path("big.ini"), env=JAPANESE)
+        self.assertIn("64 KB を超えています", result.stderr)
+        self.assertFalse(os.path.exists(self.path("o.bmp")))
+        write_bytes(self.path("fits.ini"), body + b";" * (64 * 1024 - len(body)))
+        write_bytes(self.path("plain.ini"), body)
+        result, _ = self.filter_with(self.path("fits.ini"))
+        self.assert_ok(result)
+        fits = read_bytes(self.path("o.bmp"))
+        result, _ = self.filter_with(self.path("plain.ini"))
+        self.assert_ok(result)
+        self.assertEqual(read_bytes(self.path("o.bmp")), fits, "the padding changes nothing")
 
 
 if __name__ == "__main__":

@@ -187,17 +187,18 @@ class SafeWrites(Base):
     def leftovers(self):
         return [f for f in os.listdir(self.tmp) if f.endswith(".tmp")]
 
-    def test_filter_onto_its_own_input_killed_while_writing(self):
+    def test_filter_onto_an_old_output_killed_while_writing(self):
         source = self.pillow_bmp("b.bmp", texture(300, 300))
-        before = read_bytes(source)
-        result = run(VORALIN, "filter", source, source, "--filter", "low", "--wa", "0.2",
+        target = self.pillow_bmp("old.bmp", texture(300, 300, seed=9))
+        before = read_bytes(target)
+        result = run(VORALIN, "filter", source, target, "--filter", "low", "--wa", "0.2",
                      limit_bytes=64 * 1024)
         self.assertNotEqual(result.returncode, 0)
-        self.assertEqual(read_bytes(source), before, "the input is intact")
+        self.assertEqual(read_bytes(target), before, "the old output is intact")
         # Without the limit the same command replaces the file with the filtered picture.
-        self.assert_ok(run(VORALIN, "filter", source, source, "--filter", "low", "--wa", "0.2"))
-        self.assertEqual(Image.open(source).size, (300, 300))
-        self.assertNotEqual(read_bytes(source), before)
+        self.assert_ok(run(VORALIN, "filter", source, target, "--filter", "low", "--wa", "0.2"))
+        self.assertEqual(Image.open(target).size, (300, 300))
+        self.assertNotEqual(read_bytes(target), before)
 
     def mount_tmpfs(self, name, size="1m"):
         folder = self.path(name)
@@ -208,20 +209,21 @@ class SafeWrites(Base):
         self.addCleanup(subprocess.run, ["umount", "-l", folder], capture_output=True)
         return folder
 
-    def test_filter_onto_its_own_input_on_a_full_disk(self):
+    def test_filter_onto_an_old_output_on_a_full_disk(self):
         tiny = self.mount_tmpfs("tiny", "160k")
-        source = os.path.join(tiny, "b.bmp")
-        Image.fromarray(texture(300, 300), mode="L").save(source)  # 91 KB of 160
-        before = read_bytes(source)
+        source = self.pillow_bmp("b.bmp", texture(300, 300))
+        target = os.path.join(tiny, "o.bmp")
+        Image.fromarray(texture(300, 300, seed=9), mode="L").save(target)  # 91 KB of 160
+        before = read_bytes(target)
         temp = self.path("temp")
         os.mkdir(temp)
         env = dict(os.environ, TMPDIR=temp)
-        result = run(VORALIN, "filter", source, source, env=env)
+        result = run(VORALIN, "filter", source, target, env=env)
         self.assertEqual(result.returncode, 1)
         # The free-space check asks the output's own file system, and refuses before writing.
         self.assertIn("Warning: Not enough free diskspace to save a bitmap file.", result.stderr)
-        self.assertEqual(read_bytes(source), before, "the input is intact")
-        self.assertEqual(os.listdir(tiny), ["b.bmp"])
+        self.assertEqual(read_bytes(target), before, "the old output is intact")
+        self.assertEqual(os.listdir(tiny), ["o.bmp"])
         self.assertEqual(os.listdir(temp), [], "the temporary bitmap went there and was removed")
 
     def test_an_image_on_a_read_only_medium_opens(self):
@@ -254,19 +256,19 @@ class SafeWrites(Base):
             self.assertEqual(left, [], f"after {delay:.2f} s")
         self.assertGreater(interrupted, 0, "no run was interrupted: the picture is too small")
 
-    def test_crystal_written_over_its_input_with_a_full_disk(self):
-        source = self.path("c.txt")
-        shutil.copy(SRTIO3, source)
-        before = read_bytes(source)
+    def test_crystal_written_over_an_old_file_with_a_full_disk(self):
+        target = self.path("old.txt")
+        shutil.copy(SRTIO3, target)
+        before = read_bytes(target)
         for handler in (signal.SIG_DFL, signal.SIG_IGN):
             def limit(handler=handler):
                 signal.signal(signal.SIGXFSZ, handler)
                 resource.setrlimit(resource.RLIMIT_FSIZE, (100, 100))
-            result = subprocess.run([KESTRAL, "slice", source, "--uvw", "1", "1", "0",
-                                     "--crystal-out", source], capture_output=True, text=True,
+            result = subprocess.run([KESTRAL, "slice", SRTIO3, "--uvw", "1", "1", "0",
+                                     "--crystal-out", target], capture_output=True, text=True,
                                     timeout=300, preexec_fn=limit)
             self.assertNotEqual(result.returncode, 0)
-            self.assertEqual(read_bytes(source), before, handler)
+            self.assertEqual(read_bytes(target), before, handler)
             if handler == signal.SIG_IGN:
                 self.assertIn("Unable to create a crystal data file.", result.stderr)
                 self.assertEqual(self.leftovers(), [], "a reported failure cleans up")

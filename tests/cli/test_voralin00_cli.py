@@ -262,8 +262,13 @@ class Voralin00Cli(unittest.TestCase):
         result = run("spectrum", self.source, self.path("spectrum.png"))
         self.assertEqual(result.returncode, 1)
         self.assertIn("Error: Assign a file with BMP extension.", result.stderr)
-        # A profile that cannot be read, here a folder, is reported, not a crash.
+        # A profile that cannot be read, here a folder or a missing file, is reported, not a
+        # crash.
         result = run("filter", self.source, self.path("refused.bmp"), "--special", self.tmp)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertIn("is not a regular file", result.stderr)
+        result = run("filter", self.source, self.path("refused.bmp"), "--special",
+                     self.path("missing.ini"))
         self.assertEqual(result.returncode, 1, result.stderr)
         self.assertIn("cannot read the profile file", result.stderr)
         self.assertFalse(os.path.exists(self.path("refused.bmp")))
