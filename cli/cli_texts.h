@@ -51,6 +51,11 @@ inline constexpr core::Localized kOutputIsInput{
 inline constexpr core::Localized kTwoInputsOneOutput{
     "'%1' and '%2' would both be written to '%3'",
     "'%1' と '%2' の結果がどちらも '%3' に書かれてしまいます"};
+inline constexpr core::Localized kTifNeedsOutDir{
+    "--tif names the results of --out-dir (DIR/NAME.tif); a single output is a float TIFF when "
+    "its name ends in .tif",
+    "--tif は --out-dir の結果（フォルダー/名前.tif）に使います。1 つの出力は名前を .tif で終える"
+    "と float TIFF になります"};
 inline constexpr core::Localized kCannotMakeFolder{"%1: the output folder cannot be made",
                                                    "%1: 出力フォルダーを作成できません"};
 inline constexpr core::Localized kSummaryWritten{"written  %1 -> %2", "書き込み %1 -> %2"};

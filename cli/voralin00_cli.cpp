@@ -105,9 +105,12 @@ constexpr const char* kUsage =
     "  --difference: write the removed part (the inverse of the spectrum times one minus the\n"
     "             filter) as a picture; --npy, --difference-npy: the filtered image and the\n"
     "             removed part as float64 arrays\n"
-    "Every command but info takes --out-dir DIR with one or more inputs: each result goes to DIR\n"
-    "under its input's name (.txt for linewave), one summary line per file follows, and the exit\n"
-    "status is 1 when any file was refused. --quiet leaves out the success messages.\n"
+    "Every command but info takes --out-dir DIR with one or more inputs of any format the single\n"
+    "form opens: each result goes to DIR under its input's name as a bitmap (DIR/NAME.bmp; .txt\n"
+    "for linewave; filter --tif: DIR/NAME.tif, the 32-bit float TIFF), side outputs led by the\n"
+    "input's name (--npy s.npy for a.bmp gives DIR/a-s.npy), one summary line per file follows,\n"
+    "and the exit status is 1 when any file was refused. No output may replace an input or\n"
+    "another output. --quiet leaves out the success messages.\n"
     "Messages go to standard error; the exit status is 0 on success, 1 when the input or an\n"
     "output was refused, 2 for a usage error.\n";
 
@@ -134,6 +137,7 @@ struct Options {
     int latticeMode = 0;
     bool havePixelSize = false;  // --pixel-size given: it overrides the file's calibration
     bool calibrated = false;
+    bool tif = false;  // filter --out-dir: float TIFF results
 };
 
 bool parseCircles(const std::string& text, std::vector<spectrum::MaskCircle>& out) {
@@ -241,6 +245,7 @@ const std::vector<cli::Command> kCommands = {
       "  --difference OUT.bmp       also write the removed part (OUT.tif: in the source's units)\n"
       "  --npy OUT.npy, --difference-npy OUT.npy  the filtered image, the removed part as\n"
       "                             float64 arrays in levels (the source's range on 0..255)\n"
+      "  --tif                      with --out-dir: the results as float TIFFs, DIR/NAME.tif\n"
       "  --no-expand, --quiet\n"
       "Example:\n"
       "  voralin00-cli filter lattice.bmp filtered.bmp --circles-outside \"300,240,12\"\n"
@@ -269,6 +274,7 @@ const std::vector<cli::Command> kCommands = {
       "  --difference 出力.bmp      除いた部分も書き出す（出力.tif なら元の画像の単位）\n"
       "  --npy 出力.npy, --difference-npy 出力.npy  フィルター後の画像と除いた部分を\n"
       "                             float64 配列で書き出す（元の範囲を 0..255 に写したレベル）\n"
+      "  --tif                      --out-dir と一緒に: 結果を float TIFF（フォルダー/名前.tif）で\n"
       "  --no-expand, --quiet\n"
       "例:\n"
       "  voralin00-cli filter lattice.bmp filtered.bmp --circles-outside \"300,240,12\"\n"
@@ -467,6 +473,7 @@ std::vector<cli::Option> optionTable(Options& o) {
         {"--calibrated", "linewave", 0, "", cli::flag(o.calibrated)},
         {"--quiet", "*", 0, "", cli::flag(o.quiet)},
         {"--out-dir", "normalise spectrum filter linewave adjust", 1, "DIR", cli::text(o.outDir)},
+        {"--tif", "filter", 0, "", cli::flag(o.tif)},
     };
 }
 
@@ -506,6 +513,7 @@ std::string parseOptions(const std::string& command, const std::vector<std::stri
         return cli::fill(cli::texts::kNeedsFilter, {o.haveWa ? "--wa" : "--wb"});
     if (o.haveClip && o.settings.display.logScale) return core::text(cli::texts::kClipNeedsLinear);
     if (o.haveDark || o.haveBright) o.settings.brightness.keepImageBrightness = false;
+    if (o.tif && o.outDir.empty()) return core::text(cli::texts::kTifNeedsOutDir);
     return "";
 }
 
@@ -883,8 +891,12 @@ int runBatch(const std::string& command, const Options& o) {
     std::vector<Options> placed;
     std::vector<cli::OutputName> names;
     for (const std::string& input : o.positional) {
+        // Every picture is written as a bitmap whatever the input's format; a float TIFF only
+        // when asked for.
         fs::path name = cli::fsPath(input).filename();
-        if (command == "linewave") name.replace_extension(".txt");
+        name.replace_extension(command == "linewave" ? ".txt"
+                               : o.tif              ? ".tif"
+                                                    : ".bmp");
         outputs.push_back(cli::utf8Of(cli::fsPath(o.outDir) / name));
         placed.push_back(placedFor(o, input));
         const auto own = outputsOf(command, placed.back(), outputs.back(),

@@ -17,6 +17,11 @@ import unittest
 import numpy as np
 from PIL import Image
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import dmfile  # noqa: E402
+import mrcfile  # noqa: E402
+import tifffile  # noqa: E402
+
 BIN = os.environ.get("SUITE_BIN", "build/native/cli")
 DATA = os.environ.get("SUITE_TEST_DATA", "tests/data")
 VORALIN = os.path.join(BIN, "voralin00-cli")
@@ -312,6 +317,75 @@ class TextInputsLimited(Base):
         result, _ = self.filter_with(self.path("plain.ini"))
         self.assert_ok(result)
         self.assertEqual(read_bytes(self.path("o.bmp")), fits, "the padding changes nothing")
+
+
+class BatchOfEveryFormat(Base):
+    """--out-dir takes every format the single-file form takes; pictures come out as DIR/NAME.bmp,
+    float TIFFs only with --tif."""
+
+    def setUp(self):
+        super().setUp()
+        rng = np.random.default_rng(11)
+        a = (rng.random((96, 112)) * 4000 + np.arange(112) * 300).astype(np.uint16)
+        tifffile.imwrite(self.path("c.tif"), a)
+        with mrcfile.new(self.path("d.mrc"), overwrite=True) as m:
+            m.set_data(np.flipud(a.astype(np.float32)))
+        Image.fromarray(a).save(self.path("e.png"))
+        dmfile.write_dm(self.path("f.dm4"), a.astype(np.int32), 4, 0.2, "nm")
+        self.bmp("b.bmp", texture(80, 72))
+        self.inputs = ["c.tif", "d.mrc", "e.png", "f.dm4", "b.bmp"]
+
+    def batch(self, command, folder, *options):
+        return run(VORALIN, command, "--quiet", "--out-dir", folder, *options, *self.inputs,
+                   cwd=self.tmp)
+
+    def single(self, command, source, output, *options):
+        self.assert_ok(run(VORALIN, command, source, output, *options, cwd=self.tmp))
+        return read_bytes(self.path(output))
+
+    def test_every_picture_command_writes_bitmaps_named_after_the_inputs(self):
+        for command, options in (("normalise", ()), ("spectrum", ("--log",)),
+                                 ("adjust", ("--contrast", "2")),
+                                 ("filter", ("--filter", "low", "--wa", "0.3"))):
+            folder = "out-" + command
+            result = self.batch(command, folder, *options)
+            self.assert_ok(result)
+            self.assertIn("5 of 5 files written", result.stdout)
+            stems = [os.path.splitext(name)[0] for name in self.inputs]
+            self.assertEqual(sorted(os.listdir(self.path(folder))),
+                             sorted(stem + ".bmp" for stem in stems))
+            for name, stem in zip(self.inputs, stems):
+                # The same bytes as the single-file form writes.
+                self.assertEqual(read_bytes(self.path(folder, stem + ".bmp")),
+                                 self.single(command, name, "single.bmp", *options),
+                                 (command, name))
+        result = self.batch("linewave", "lines", "--angle", "10")
+        self.assert_ok(result)
+        self.assertEqual(sorted(os.listdir(self.path("lines"))),
+                         ["b.txt", "c.txt", "d.txt", "e.txt", "f.txt"])
+
+    def test_filter_writes_float_tiffs_only_when_asked(self):
+        self.assert_ok(self.batch("filter", "floats", "--tif", "--filter", "low", "--wa", "0.3"))
+        self.assertEqual(sorted(os.listdir(self.path("floats"))),
+                         ["b.tif", "c.tif", "d.tif", "e.tif", "f.tif"])
+        single = self.single("filter", "c.tif", "single.tif", "--filter", "low", "--wa", "0.3")
+        self.assertEqual(read_bytes(self.path("floats", "c.tif")), single)
+        values = tifffile.imread(self.path("floats", "d.tif"))
+        self.assertEqual((values.dtype, values.shape), (np.dtype("float32"), (96, 112)))
+        # --tif names batch results; a single output says its form by its name.
+        result = run(VORALIN, "filter", "c.tif", "o.bmp", "--tif", cwd=self.tmp)
+        self.assertEqual(result.returncode, 2)
+        self.assertIn("--tif names the results of --out-dir", result.stderr)
+        self.assertFalse(os.path.exists(self.path("o.bmp")))
+        result = run(VORALIN, "filter", "c.tif", "o.bmp", "--tif", cwd=self.tmp, env=JAPANESE)
+        self.assertIn("--tif は --out-dir の結果", result.stderr)
+
+    def test_two_inputs_of_one_name_are_refused(self):
+        shutil.copy(self.path("b.bmp"), self.path("c.bmp"))
+        result = run(VORALIN, "spectrum", "--out-dir", "o", "c.tif", "c.bmp", cwd=self.tmp)
+        self.assertEqual(result.returncode, 2)
+        self.assertIn("'c.tif' and 'c.bmp' would both be written to 'o/c.bmp'", result.stderr)
+        self.assertFalse(os.path.exists(self.path("o")))
 
 
 if __name__ == "__main__":
