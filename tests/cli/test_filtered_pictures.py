@@ -183,6 +183,34 @@ class FilteredPictures(unittest.TestCase):
         self.assertLessEqual(np.abs(got - want).max(), 1)
         self.assertGreater(np.abs(stretched(magnitude, 3, 250) - want).max(), 5)
 
+    def test_circles_show_the_sign_only_with_every_mate(self):
+        """One spot kept with its mate is a signed fringe; kept alone, or with a hand-drawn
+        near-mate one pixel off, the result is complex and the picture its magnitude."""
+        h, w = self.pixels.shape
+        n, ox, oy = self.n, self.ox, self.oy
+        cx, cy = n // 2 - ox, n // 2 - oy
+        spot = (cx + 66, cy, 6)
+        lo, hi = self.pixels.min(), self.pixels.max()
+
+        def weights(circles):
+            inside = np.zeros((n, n))
+            for x, y, r in circles:
+                inside = np.maximum(inside, soft_disc(np.hypot(self.cols - x - ox,
+                                                               self.rows - y - oy), r, 0))
+            return inside
+
+        mate = (2 * cx - spot[0], 2 * cy - spot[1], spot[2])
+        near = (mate[0] + 1, mate[1], mate[2])
+        for name, circles, signed_picture in (("pair", [spot, mate], True),
+                                              ("alone", [spot], False),
+                                              ("near pair", [spot, near], False)):
+            with self.subTest(name):
+                text = ";".join(f"{x},{y},{r}" for x, y, r in circles)
+                got = self.picture(self.src, "--circles-outside", text)
+                signed, magnitude = inverse_window(self.spectrum, weights(circles), n, ox, oy, w, h)
+                want = stretched(signed if signed_picture else magnitude, lo, hi)
+                self.assertLessEqual(np.abs(got - want).max(), 1, name)
+
     def test_float_tiff_is_the_filter_applied_to_the_source_samples(self):
         """A 16-bit lattice: the float TIFF is numpy's filtering of the samples themselves, in
         their units; the removed part's TIFF is the samples less it; --npy stays in levels."""
