@@ -223,6 +223,40 @@ std::optional<GreyImage> importImageFile(const std::string& path, ImageFormat fo
     }
 }
 
+namespace {
+
+// [lo, hi] onto [0, 255] as (v - lo) x 255 / (hi - lo). When the range overflows (samples of
+// both signs near the largest double) every term is halved first, which cannot overflow and
+// keeps the ratio; finite ranges keep the plain formula, so ordinary images map bit for bit
+// as before.
+class LinearMap {
+  public:
+    LinearMap(double lo, double hi) : lo_(lo), range_(hi - lo) {
+        halved_ = !std::isfinite(range_);
+        if (halved_) range_ = hi / 2 - lo / 2;
+        scale_ = 255.0 / range_;
+    }
+    // (v - lo) x 255 / range, the levels' rounding (divided first when halved: the offset may
+    // be near the largest double itself).
+    double operator()(double v) const {
+        return halved_ ? offset(v) / range_ * 255.0 : offset(v) * 255.0 / range_;
+    }
+    // (v - lo) x (255 / range), the rendering's rounding.
+    double scaled(double v) const { return offset(v) * scale_; }
+
+  private:
+    double offset(double v) const { return halved_ ? v / 2 - lo_ / 2 : v - lo_; }
+    double lo_, range_, scale_;
+    bool halved_ = false;
+};
+
+// The level a constant sample value takes: itself within 0..255, else the nearer end.
+double constantLevel(double v) {
+    return !(v > 0) ? 0.0 : v >= 255.0 ? 255.0 : v;
+}
+
+}  // namespace
+
 std::vector<std::uint8_t> renderPercentiles(const GreyImage& image) {
     const std::size_t count = image.samples.size();
     std::vector<std::uint8_t> out(count, 0);
@@ -236,7 +270,10 @@ std::vector<std::uint8_t> renderPercentiles(const GreyImage& image) {
         const double a = sorted[below];
         if (below + 1 >= count) return a;
         const double b = *std::min_element(sorted.begin() + below + 1, sorted.end());
-        return a + (b - a) * (position - static_cast<double>(below));
+        const double t = position - static_cast<double>(below);
+        const double step = b - a;
+        // Samples of opposite sign near the largest double: weigh them instead of subtracting.
+        return std::isfinite(step) ? a + step * t : a * (1 - t) + b * t;
     };
     double lo = percentile(0.001);
     double hi = percentile(0.999);
@@ -245,11 +282,15 @@ std::vector<std::uint8_t> renderPercentiles(const GreyImage& image) {
         lo = image.minimum;
         hi = image.maximum;
     }
-    if (!(hi > lo)) return out;
-    const double scale = 255.0 / (hi - lo);
+    if (!(hi > lo)) {
+        // A constant picture shows its own level, as an 8-bit one does.
+        std::fill(out.begin(), out.end(), static_cast<std::uint8_t>(constantLevel(lo)));
+        return out;
+    }
+    const LinearMap map(lo, hi);
     for (std::size_t i = 0; i < count; ++i) {
-        const double v = (image.samples[i] - lo) * scale;
-        out[i] = v <= 0 ? 0 : v >= 255 ? 255 : static_cast<std::uint8_t>(v);
+        const double v = map.scaled(image.samples[i]);
+        out[i] = !(v > 0) ? 0 : v >= 255 ? 255 : static_cast<std::uint8_t>(v);
     }
     return out;
 }
@@ -262,11 +303,16 @@ std::shared_ptr<const PreciseLevels> transformLevels(const GreyImage& image) {
     precise->minimum = image.minimum;
     precise->maximum = image.maximum;
     precise->levels.resize(image.samples.size());
-    const double range = image.maximum - image.minimum;
+    if (!(image.maximum > image.minimum)) {
+        // A constant source enters the transform at its own level, as a constant 8-bit one does,
+        // so both give the same spectrum (and an all-zero one is flat for both).
+        std::fill(precise->levels.begin(), precise->levels.end(), constantLevel(image.minimum));
+        return precise;
+    }
+    const LinearMap map(image.minimum, image.maximum);
     // A rounding step may carry the maximum an ulp past 255; the levels stay within [0, 255].
     for (std::size_t i = 0; i < image.samples.size(); ++i)
-        precise->levels[i] =
-            range > 0 ? std::min(255.0, (image.samples[i] - image.minimum) * 255.0 / range) : 0.0;
+        precise->levels[i] = std::min(255.0, map(image.samples[i]));
     return precise;
 }
 

@@ -4,6 +4,7 @@
 #include <tiffio.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <memory>
 
@@ -180,6 +181,9 @@ std::optional<GreyImage> readTiff(std::span<const std::uint8_t> file, core::Mess
                                                                 : " complex or other");
         return refuse(sink, kUnsupportedType, what.c_str());
     }
+    // Float samples have no largest value to be inverted against.
+    if (photometric == PHOTOMETRIC_MINISWHITE && format == SAMPLEFORMAT_IEEEFP)
+        return refuse(sink, kUnsupportedType, "TIFF float MinIsWhite");
     if (!checkImportSize(width, height, sink)) return std::nullopt;
 
     GreyImage image;
@@ -255,8 +259,10 @@ std::optional<GreyImage> readTiff(std::span<const std::uint8_t> file, core::Mess
         }
     }
     if (photometric == PHOTOMETRIC_MINISWHITE) {
-        double top = 0;
-        for (double v : image.samples) top = std::max(top, v);
+        // Inverted within the type's range, as every reader of the format shows it: unsigned
+        // v -> 2^bits - 1 - v, signed v -> -1 - v (the bits inverted).
+        const bool isSigned = format == SAMPLEFORMAT_INT;
+        const double top = isSigned ? -1.0 : std::ldexp(1.0, bits) - 1.0;
         for (double& v : image.samples) v = top - v;
     }
 

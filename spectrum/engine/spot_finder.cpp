@@ -305,7 +305,10 @@ SpotResult findSpots(const image::PreciseLevels& levels, int n, const SpotOption
     // One level of the source is 255 / (max - min) of the transform's; never above the 8-bit
     // picture's whole grey level, so a source of fine float levels is held no stricter.
     const double range = levels.maximum - levels.minimum;
-    const double step = range > 255.0 ? 255.0 / range : 1.0;
+    // A range past the largest double (samples of both signs near it) is taken in halves.
+    const double step = !std::isfinite(range) ? 127.5 / (levels.maximum / 2 - levels.minimum / 2)
+                        : range > 255.0       ? 255.0 / range
+                                              : 1.0;
     if (levels.levels.size() !=
         static_cast<std::size_t>(std::max(0, levels.width)) * std::max(0, levels.height)) {
         SpotResult result;

@@ -11,6 +11,7 @@ import unittest
 
 import numpy as np
 import tifffile
+from PIL import Image
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from test_voralin00_cli import CLI, DATA  # noqa: E402
@@ -82,6 +83,47 @@ class HostileImages(unittest.TestCase):
                 self.assertLess(os.path.getsize(path), 2048 * 2048 // 500)
                 out = self.opened(path).stdout
                 self.assertIn("2048 x 2048 pixels, samples 0 to 200", out)
+
+    def normalised(self, path):
+        out = os.path.join(self.tmp, "out.bmp")
+        self.opened(path, "normalise")
+        with Image.open(out) as picture:
+            return np.array(picture)
+
+    def test_samples_near_the_largest_double_render_both_ends(self):
+        path = corpus("tiff", "render_nan_cast_pm1e308.tif")
+        samples = tifffile.imread(path)
+        shown = self.normalised(path)
+        # Only the two extremes: the tops white, the bottoms black, nothing in between.
+        self.assertEqual(set(np.unique(samples)), {-1e308, 1e308})
+        np.testing.assert_array_equal(shown, np.where(samples > 0, 255, 0))
+        self.opened(path, "spectrum")
+
+    def test_min_is_white_inverts_within_the_sample_type(self):
+        for name, top in (("miniswhite_u8.tif", 255), ("miniswhite_u16.tif", 65535)):
+            with self.subTest(name):
+                path = corpus("tiff", name)
+                raw = tifffile.TiffFile(path).pages[0].asarray().astype(np.int64)
+                out = self.opened(path).stdout
+                self.assertIn(f"samples {top - raw.max()} to {top - raw.min()},", out)
+        # An 8-bit source is its own picture: 255 - stored level.
+        raw = tifffile.TiffFile(corpus("tiff", "miniswhite_u8.tif")).pages[0].asarray()
+        np.testing.assert_array_equal(self.normalised(corpus("tiff", "miniswhite_u8.tif")),
+                                      255 - raw)
+        self.refused(corpus("tiff", "miniswhite_f32.tif"),
+                     "Unsupported sample type in this file: TIFF float MinIsWhite.")
+
+    def test_constant_sources_give_the_spectrum_an_8_bit_one_gives(self):
+        spectra = {}
+        for dtype in (np.uint8, np.uint16, np.float32):
+            path = os.path.join(self.tmp, f"constant_{np.dtype(dtype).name}.tif")
+            tifffile.imwrite(path, np.full((96, 128), 77, dtype))
+            out = os.path.join(self.tmp, "out.bmp")
+            self.opened(path, "spectrum")
+            with open(out, "rb") as f:
+                spectra[dtype] = f.read()
+        self.assertEqual(spectra[np.uint16], spectra[np.uint8])
+        self.assertEqual(spectra[np.float32], spectra[np.uint8])
 
 
 if __name__ == "__main__":

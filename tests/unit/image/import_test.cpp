@@ -606,6 +606,78 @@ TEST_F(Import, RenderingStretchesBetweenThePercentilesAndClips) {
     EXPECT_EQ(shown[9998], 255);
 }
 
+// A picture of the given samples, its range filled in as the readers do.
+GreyImage imageOf(SampleType type, std::vector<double> samples) {
+    GreyImage g;
+    g.type = type;
+    g.width = 64;
+    g.height = static_cast<int>(samples.size() / 64);
+    g.samples = std::move(samples);
+    RecordingSink quiet;
+    EXPECT_TRUE(image::checkImported(g, quiet));
+    return g;
+}
+
+TEST_F(Import, RangesNearTheLargestDoubleAndDenormalsMapWithoutOverflow) {
+    const double big = 1e308;
+    {
+        // Five samples of -1e308 put the 0.1 percentile between the signs; the rest +1e308.
+        std::vector<double> v(64 * 64, big);
+        for (int i = 0; i < 5; ++i) v[static_cast<std::size_t>(i * 97)] = -big;
+        v[100] = 0;
+        const GreyImage g = imageOf(SampleType::F64, v);
+        const auto shown = image::renderPercentiles(g);
+        EXPECT_EQ(shown[0], 0);
+        EXPECT_EQ(shown[1], 255);
+        // The 0.1 percentile lies 0.095 of the way from the fifth -1e308 to the 0: -0.905e308.
+        EXPECT_EQ(shown[100], static_cast<int>(255 * 0.905 / 1.905));
+        const auto levels = image::transformLevels(g);
+        ASSERT_TRUE(levels);
+        EXPECT_EQ(levels->levels[0], 0.0);
+        EXPECT_EQ(levels->levels[1], 255.0);
+        EXPECT_EQ(levels->levels[100], 127.5);
+    }
+    {
+        // Only the two extremes, and the largest finite doubles.
+        const double top = std::numeric_limits<double>::max();
+        std::vector<double> v(64 * 64, -top);
+        for (std::size_t i = 0; i < v.size(); i += 2) v[i] = top;
+        const GreyImage g = imageOf(SampleType::F64, v);
+        const auto shown = image::renderPercentiles(g);
+        const auto levels = image::transformLevels(g);
+        for (std::size_t i : {0u, 1u, 4094u, 4095u}) {
+            EXPECT_EQ(shown[i], i % 2 ? 0 : 255) << i;
+            EXPECT_EQ(levels->levels[i], i % 2 ? 0.0 : 255.0) << i;
+        }
+    }
+    {
+        // Multiples k of the smallest denormal keep their exact ratios: level k.
+        const double tiny = std::numeric_limits<double>::denorm_min();
+        std::vector<double> v(64 * 64);
+        for (std::size_t i = 0; i < v.size(); ++i) v[i] = static_cast<double>(i % 256) * tiny;
+        const auto levels = image::transformLevels(imageOf(SampleType::F64, v));
+        for (std::size_t i : {0u, 1u, 77u, 255u, 256u + 254u})
+            EXPECT_EQ(levels->levels[i], static_cast<double>(i % 256)) << i;
+    }
+}
+
+TEST_F(Import, ConstantSourcesKeepTheirLevelAsAConstantEightBitOneDoes) {
+    const auto levels = image::transformLevels(imageOf(SampleType::U16, std::vector<double>(4096, 77)));
+    ASSERT_TRUE(levels);
+    EXPECT_EQ(levels->levels.front(), 77.0);
+    EXPECT_EQ(image::renderPercentiles(imageOf(SampleType::U16, std::vector<double>(4096, 77)))[9], 77);
+    EXPECT_EQ(image::transformLevels(imageOf(SampleType::F32, std::vector<double>(4096, 2.5)))
+                  ->levels[5],
+              2.5);
+    EXPECT_EQ(image::transformLevels(imageOf(SampleType::F64, std::vector<double>(4096, 1e308)))
+                  ->levels[5],
+              255.0);
+    // Below zero is black, as an all-black 8-bit picture is.
+    EXPECT_EQ(image::transformLevels(imageOf(SampleType::F64, std::vector<double>(4096, -1e308)))
+                  ->levels[5],
+              0.0);
+}
+
 TEST_F(Import, EightBitSourceBecomesTheNormalisedBitmapByteForByte) {
     GreyImage g;
     g.type = SampleType::U8;
