@@ -251,6 +251,9 @@ struct Place {
     Key whole, folder;      // folded
     Key stem, suffix;       // of a numbered name: STEM + number + suffix
     bool plain = true, numbered = false;
+    // An existing file with more than one name: only such a file can be another path's too, once
+    // both paths are resolved.
+    bool linked = false;
 };
 
 Place placeOf(const std::string& path, bool plain, bool numbered) {
@@ -259,6 +262,14 @@ Place placeOf(const std::string& path, bool plain, bool numbered) {
     p.numbered = numbered;
     p.full = resolved(path);
     p.whole = folded(p.full);
+    std::error_code error;
+#if defined(_WIN32)
+    // The runtime counts one link for every file there: any existing file may have others.
+    p.linked = fs::exists(p.full, error);
+#else
+    const auto links = fs::hard_link_count(p.full, error);
+    p.linked = !error && links > 1;
+#endif
     // A numbered name's files sit in the folder of the name given, whatever it links to.
     const fs::path given = resolved(utf8Of(fsPath(path).parent_path().empty()
                                                ? fs::path(".")
@@ -287,8 +298,8 @@ bool isNumbered(const Key& name, const Key& stem, const Key& suffix) {
 
 // An existing file that a numbered output would replace, as a hard link of a numbered name.
 bool linkedToNumbered(const Place& file, const Place& numbered) {
+    if (!file.linked) return false;
     std::error_code error;
-    if (!fs::exists(file.full, error)) return false;
     fs::directory_iterator it(fs::path(numbered.folder), error), end;
     for (; !error && it != end; it.increment(error))
         if (isNumbered(folded(it->path().filename()), numbered.stem, numbered.suffix) &&
@@ -298,7 +309,9 @@ bool linkedToNumbered(const Place& file, const Place& numbered) {
 }
 
 bool clashes(const Place& a, const Place& b) {
-    if (a.plain && b.plain && (a.whole == b.whole || sameFile(a.full, b.full))) return true;
+    if (a.plain && b.plain &&
+        (a.whole == b.whole || (a.linked && b.linked && sameFile(a.full, b.full))))
+        return true;
     for (const auto& [x, y] : {std::pair<const Place*, const Place*>{&a, &b}, {&b, &a}}) {
         if (!x->plain || !y->numbered) continue;
         const Key name = folded(x->full.filename());
