@@ -125,6 +125,23 @@ class HostileImages(unittest.TestCase):
         self.assertEqual(spectra[np.uint16], spectra[np.uint8])
         self.assertEqual(spectra[np.float32], spectra[np.uint8])
 
+    def test_png_chunks_and_sizes_are_refused_in_words(self):
+        longer = "Not a PNG file that can be read: a chunk is longer than the bytes left in the file."
+        cases = {
+            "png_idat_realloc_3.8GB.png": longer,
+            "png_chunk_len_huge.png": longer,
+            "png_claim_100000.png": "The image is too large: 100000 x 100000 pixels",
+            "png_unknown_critical_chunk.png":
+                "Not a PNG file that can be read: it holds a critical chunk of an unknown type.",
+        }
+        for name, message in cases.items():
+            with self.subTest(name):
+                result, seconds = limited("info", corpus("png", name))
+                self.assertEqual(result.returncode, 1, result.stderr)
+                self.assertTrue(result.stderr.startswith(f"voralin00-cli: Error: {message}"),
+                                result.stderr)
+                self.assertLess(seconds, 0.5)
+
 
 if __name__ == "__main__":
     sys.exit(unittest.main(verbosity=2))

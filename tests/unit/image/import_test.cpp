@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 #include <limits>
+#include <map>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -566,6 +567,38 @@ TEST_F(Import, PngHeaderClaimingHugeSizeIsRefused) {
     sink.events.clear();
     EXPECT_FALSE(image::readPng(Bytes(20, 0), sink));
     EXPECT_EQ(onlyMessage().rfind("Not a PNG file that can be read", 0), 0u);
+}
+
+TEST_F(Import, PngChunksAreCheckedBeforeTheDecoderAndRefusalsWorded) {
+    const std::map<std::string, std::string> expected = {
+        // A second IDAT claiming 1,996,488,704 bytes in a 7 KB file.
+        {"png_idat_realloc_3.8GB.png",
+         "Not a PNG file that can be read: a chunk is longer than the bytes left in the file."},
+        {"png_chunk_len_huge.png",
+         "Not a PNG file that can be read: a chunk is longer than the bytes left in the file."},
+        {"png_claim_100000.png",
+         "The image is too large: 100000 x 100000 pixels (at most 32768 pixels a side and 134 "
+         "million samples)."},
+        // The last chunk is "IEN\0", not IEND.
+        {"png_unknown_critical_chunk.png",
+         "Not a PNG file that can be read: it holds a critical chunk of an unknown type."},
+    };
+    for (const auto& [name, text] : expected) {
+        RecordingSink local;
+        GuardedBytes file(corpusFile("png", name));
+        const std::clock_t start = std::clock();
+        EXPECT_FALSE(image::readPng(file.span(), local)) << name;
+        EXPECT_LT(cpuSecondsSince(start), 0.2) << name;
+        ASSERT_EQ(local.messages().size(), 1u) << name;
+        EXPECT_EQ(local.messages()[0].text, text) << name;
+    }
+    // The same file cut inside its last (empty) chunk, and without it: no IEND.
+    const Bytes f = corpusFile("png", "png_unknown_critical_chunk.png");
+    for (std::size_t cut : {1u, 12u}) {
+        EXPECT_FALSE(image::readPng(Bytes(f.begin(), f.end() - cut), sink));
+        EXPECT_EQ(onlyMessage(), "The file ends before its image data: it is truncated or damaged.");
+        sink.events.clear();
+    }
 }
 
 // --- What the program shows and transforms -----------------------------------------------------
