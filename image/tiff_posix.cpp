@@ -1,6 +1,7 @@
-// TIFF through libtiff, on the file's bytes in memory: grey images of 8, 16, 32 or 64 bits
-// (unsigned, signed or float), in strips or tiles, with any compression the library decodes;
-// RGB whose three channels are equal opens as grey. The first image of a multi-page file is read.
+// TIFF through libtiff in both builds, on the file's bytes in memory: grey images of 8, 16, 32 or
+// 64 bits (unsigned, signed or float), in strips or tiles, uncompressed, PackBits, LZW or Deflate;
+// RGB whose three channels are equal opens as grey, and so does a palette of greys (mapped through
+// it). The first image of a multi-page file is read.
 #include <tiffio.h>
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include <cstring>
 #include <memory>
 
+#include "core/localized.h"
 #include "image/import.h"
 #include "image/import_detail.h"
 
@@ -59,6 +61,43 @@ int onError(TIFF*, void* user, const char*, const char* format, va_list args) {
     return 1;
 }
 int onWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+
+// One codec set in every build, whatever the linked libtiff could decode besides: the Windows
+// builds carry these four only, so the native builds refuse the others alike, by name.
+constexpr core::Localized kCompressionRefused{
+    "TIFF files compressed with %s cannot be opened: only uncompressed, PackBits, LZW and Deflate "
+    "TIFF files are read.",
+    "%s で圧縮された TIFF ファイルは開けません。読み込めるのは非圧縮、PackBits、LZW、Deflate の "
+    "TIFF ファイルだけです。"};
+
+bool acceptedCompression(std::uint16_t scheme) {
+    return scheme == COMPRESSION_NONE || scheme == COMPRESSION_PACKBITS ||
+           scheme == COMPRESSION_LZW || scheme == COMPRESSION_ADOBE_DEFLATE ||
+           scheme == COMPRESSION_DEFLATE;
+}
+
+std::string compressionName(std::uint16_t scheme) {
+    switch (scheme) {
+        case COMPRESSION_CCITTRLE: case COMPRESSION_CCITTRLEW: return "CCITT RLE";
+        case COMPRESSION_CCITTFAX3: return "CCITT Group 3 fax";
+        case COMPRESSION_CCITTFAX4: return "CCITT Group 4 fax";
+        case COMPRESSION_OJPEG: return "old-style JPEG";
+        case COMPRESSION_JPEG: return "JPEG";
+        case COMPRESSION_NEXT: return "NeXT";
+        case COMPRESSION_THUNDERSCAN: return "ThunderScan";
+        case COMPRESSION_PIXARFILM: case COMPRESSION_PIXARLOG: return "Pixar";
+        case COMPRESSION_DCS: return "Kodak DCS";
+        case COMPRESSION_JBIG: return "JBIG";
+        case COMPRESSION_SGILOG: case COMPRESSION_SGILOG24: return "SGI LogLuv";
+        case COMPRESSION_JP2000: case 33003: case 33005: return "JPEG 2000";
+        case COMPRESSION_LERC: return "LERC";
+        case COMPRESSION_LZMA: return "LZMA";
+        case COMPRESSION_ZSTD: return "Zstandard";
+        case COMPRESSION_WEBP: return "WebP";
+        case COMPRESSION_JXL: return "JPEG XL";
+        default: return "compression " + std::to_string(scheme);
+    }
+}
 
 struct TiffClose {
     void operator()(TIFF* t) const { TIFFClose(t); }
@@ -153,10 +192,41 @@ std::optional<GreyImage> readTiff(std::span<const std::uint8_t> file, core::Mess
     TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_PLANARCONFIG, &planar);
     if (!TIFFGetField(tiff.get(), TIFFTAG_PHOTOMETRIC, &photometric))
         photometric = channels >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK;
+    std::uint16_t compression = COMPRESSION_NONE;
+    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_COMPRESSION, &compression);
+    if (!acceptedCompression(compression))
+        return refuse(sink, kCompressionRefused, compressionName(compression).c_str());
 
-    if (photometric == PHOTOMETRIC_PALETTE) return refuse(sink, kColourRefused, "TIFF palette");
+    // A palette whose every entry is a grey (red = green = blue) opens as grey, each index
+    // mapped through it; a palette with colours stays refused.
+    const bool palette = photometric == PHOTOMETRIC_PALETTE;
+    std::vector<double> greys;
+    SampleType paletteType = SampleType::U8;
+    if (palette) {
+        if (channels != 1 || format != SAMPLEFORMAT_UINT ||
+            !(bits == 1 || bits == 2 || bits == 4 || bits == 8))
+            return refuse(sink, kUnsupportedType, "TIFF palette of other than 1 to 8-bit indices");
+        std::uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;
+        if (!TIFFGetField(tiff.get(), TIFFTAG_COLORMAP, &red, &green, &blue) || !red || !green ||
+            !blue)
+            return broken("a palette image without its palette");
+        const std::size_t entries = std::size_t{1} << bits;
+        // A 16-bit palette made from 8-bit greys (v x 257 or v x 256) gives those 8-bit greys,
+        // as a PNG palette does; any other palette of greys keeps its 16 bits.
+        bool eightBit = true;
+        for (std::size_t i = 0; i < entries; ++i) {
+            if (red[i] != green[i] || red[i] != blue[i])
+                return refuse(sink, kColourRefused, "TIFF palette");
+            const unsigned high = red[i] >> 8;
+            if (red[i] != high * 257 && red[i] != high * 256) eightBit = false;
+        }
+        paletteType = eightBit ? SampleType::U8 : SampleType::U16;
+        greys.resize(entries);
+        for (std::size_t i = 0; i < entries; ++i) greys[i] = eightBit ? red[i] >> 8 : red[i];
+    }
     const bool rgb = photometric == PHOTOMETRIC_RGB;
-    if (!(photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE || rgb) ||
+    if (!(photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE || rgb ||
+          palette) ||
         (rgb && channels < 3))
         return refuse(sink, kColourRefused, "TIFF colour space");
     if (channels < 1 || channels > 4) return refuse(sink, kColourRefused, "TIFF channels");
@@ -164,7 +234,8 @@ std::optional<GreyImage> readTiff(std::span<const std::uint8_t> file, core::Mess
         return refuse(sink, kUnsupportedType, "TIFF separate planes");
 
     SampleType type;
-    if (format == SAMPLEFORMAT_UINT && bits == 8) type = SampleType::U8;
+    if (palette) type = paletteType;
+    else if (format == SAMPLEFORMAT_UINT && bits == 8) type = SampleType::U8;
     else if (format == SAMPLEFORMAT_UINT && bits == 16) type = SampleType::U16;
     else if (format == SAMPLEFORMAT_UINT && bits == 32) type = SampleType::U32;
     else if (format == SAMPLEFORMAT_INT && bits == 8) type = SampleType::I8;
@@ -193,14 +264,29 @@ std::optional<GreyImage> readTiff(std::span<const std::uint8_t> file, core::Mess
     image.height = static_cast<int>(height);
     const std::size_t sampleBytes = bits / 8;
     const std::size_t pixelBytes = sampleBytes * channels;
+    // Bytes of one row of `columns` pixels: palette indices below 8 bits are packed, each row
+    // starting on a byte.
+    const auto rowBytes = [&](std::uint32_t columns) {
+        return (std::uint64_t{columns} * bits * channels + 7) / 8;
+    };
 
     // Decodes one block (a strip or a tile) covering columns [x0, x0 + bw) and rows [y0, y0 + bh).
     std::vector<std::uint8_t> block;
     bool colour = false;
     auto copy = [&](std::uint32_t x0, std::uint32_t y0, std::uint32_t bw, std::uint32_t bh) {
+        const std::size_t stride = static_cast<std::size_t>(rowBytes(bw));
         for (std::uint32_t r = 0; r < bh && y0 + r < height; ++r) {
-            const std::uint8_t* row = block.data() + static_cast<std::size_t>(r) * bw * pixelBytes;
+            const std::uint8_t* row = block.data() + r * stride;
             double* out = image.samples.data() + static_cast<std::size_t>(y0 + r) * width;
+            if (palette) {
+                const unsigned mask = (1u << bits) - 1;
+                for (std::uint32_t c = 0; c < bw && x0 + c < width; ++c) {
+                    const std::size_t bit = std::size_t{c} * bits;
+                    const unsigned index = (row[bit / 8] >> (8 - bits - bit % 8)) & mask;
+                    out[x0 + c] = greys[index];
+                }
+                continue;
+            }
             for (std::uint32_t c = 0; c < bw && x0 + c < width; ++c) {
                 const std::uint8_t* p = row + static_cast<std::size_t>(c) * pixelBytes;
                 const double v = sampleAt(p, type);
@@ -220,7 +306,7 @@ std::optional<GreyImage> readTiff(std::span<const std::uint8_t> file, core::Mess
         // hostile header's block allocation huge.
         const auto roundUp16 = [](std::uint32_t v) { return (std::uint64_t{v} + 15) / 16 * 16; };
         if (tw == 0 || th == 0 || size <= 0 || tw > roundUp16(width) || th > roundUp16(height) ||
-            static_cast<std::uint64_t>(size) < std::uint64_t{tw} * th * pixelBytes)
+            static_cast<std::uint64_t>(size) < rowBytes(tw) * th)
             return broken("bad tile size");
         const std::uint64_t tiles = (std::uint64_t{width} + tw - 1) / tw *
                                     ((std::uint64_t{height} + th - 1) / th);
@@ -241,17 +327,17 @@ std::optional<GreyImage> readTiff(std::span<const std::uint8_t> file, core::Mess
         std::uint32_t rowsPerStrip = height;
         TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
         if (rowsPerStrip == 0 || rowsPerStrip > height) rowsPerStrip = height;
-        const std::uint64_t stripBytes = std::uint64_t{rowsPerStrip} * width * pixelBytes;
+        const std::uint64_t stripBytes = std::uint64_t{rowsPerStrip} * rowBytes(width);
         const std::uint32_t strips = (height - 1) / rowsPerStrip + 1;
         const std::uint32_t lastRows = height - (strips - 1) * rowsPerStrip;
         if (!holdsImageData(tiff.get(), file.size(), strips, stripBytes,
-                            std::uint64_t{lastRows} * width * pixelBytes))
+                            std::uint64_t{lastRows} * rowBytes(width)))
             return refuse(sink, kTruncated);
         image.samples.assign(static_cast<std::size_t>(width) * height, 0.0);
         block.resize(static_cast<std::size_t>(stripBytes));
         for (std::uint32_t y = 0, strip = 0; y < height; y += rowsPerStrip, ++strip) {
             const std::uint32_t rows = std::min(rowsPerStrip, height - y);
-            const tmsize_t want = static_cast<tmsize_t>(std::uint64_t{rows} * width * pixelBytes);
+            const tmsize_t want = static_cast<tmsize_t>(std::uint64_t{rows} * rowBytes(width));
             if (TIFFReadEncodedStrip(tiff.get(), strip, block.data(), want) != want)
                 return broken("a strip cannot be decoded");
             copy(0, y, width, rows);

@@ -1,8 +1,11 @@
 #!/usr/bin/python3
 """Writes a small corpus of microscope images into the folder given, with the writers a
 microscopist's tools use: tifffile (TIFF variants), Pillow (PNG), mrcfile (MRC) and our DM writer
-(tests/cli/dmfile.py). The names say what the Windows build must refuse: *_nowic.tif."""
+(tests/cli/dmfile.py), ImageMagick (TIFF codecs and a 4-bit palette). Both builds decode TIFF
+with the same libtiff; *_refused.* names what both must refuse alike."""
 import os
+import shutil
+import subprocess
 import sys
 
 import numpy as np
@@ -25,9 +28,10 @@ tifffile.imwrite(p("u16_tiles_deflate.tif"), a, tile=(32, 32), compression="zlib
 tifffile.imwrite(p("f32_cm.tif"), a.astype(np.float32) / 3, resolution=(5e7, 5e7),
                  resolutionunit="CENTIMETER")
 tifffile.imwrite(p("u8.tif"), (a >> 8).astype(np.uint8))
-tifffile.imwrite(p("i16_nowic.tif"), (a.astype(np.int32) - 30000).astype(np.int16))
-tifffile.imwrite(p("u32_nowic.tif"), a.astype(np.uint32) * 3)
-tifffile.imwrite(p("f64_nowic.tif"), a.astype(np.float64) / 7)
+tifffile.imwrite(p("i16.tif"), (a.astype(np.int32) - 30000).astype(np.int16))
+tifffile.imwrite(p("u32.tif"), a.astype(np.uint32) * 3)
+tifffile.imwrite(p("f64.tif"), a.astype(np.float64) / 7)
+tifffile.imwrite(p("f16.tif"), (a / 64).astype(np.float16))
 Image.fromarray(a).save(p("u16.png"))
 Image.fromarray((a >> 8).astype(np.uint8)).save(p("u8.png"))
 with mrcfile.new(p("f32.mrc"), overwrite=True) as m:
@@ -35,3 +39,23 @@ with mrcfile.new(p("f32.mrc"), overwrite=True) as m:
     m.voxel_size = 2.0
 dmfile.write_dm(p("u16.dm4"), a, 4, 0.2, "nm")
 dmfile.write_dm(p("f32.dm3"), a.astype(np.float32), 3, 0.0002, "µm")
+tifffile.imwrite(p("i16_bigendian_deflate.tif"), (a.astype(np.int32) - 30000).astype(np.int16), byteorder=">",
+                 compression="zlib", predictor=True)
+# Big-endian files that tifffile wrote, which the system decoder of Windows once read wrongly.
+data = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "data", "tiff")
+for name in ("bigendian_u16.tif", "bigendian_f32.tif"):
+    shutil.copy(os.path.join(data, name), p(name))
+# Palettes: greys open mapped through them, colours are refused.
+index = (a >> 8).astype(np.uint8)
+ramp = np.arange(256, dtype=np.uint16)
+tifffile.imwrite(p("palette_grey.tif"), index, photometric="palette", colormap=np.stack([ramp * 257] * 3))
+tifffile.imwrite(p("palette_colour_refused.tif"), index, photometric="palette",
+                 colormap=np.stack([ramp * 257, ramp * 256, ramp * 257]))
+Image.fromarray(((a >> 12) * 17).astype(np.uint8)).save(p("grey16.png"))
+subprocess.run(["convert", p("grey16.png"), "-type", "Palette", "-depth", "4", p("palette4.tif")], check=True)
+os.remove(p("grey16.png"))
+subprocess.run(["convert", p("u16.png"), "-compress", "RLE", p("u16_packbits.tif")],
+               check=True)
+# Codecs outside the one set both builds carry.
+subprocess.run(["convert", p("u8.png"), "-compress", "JPEG", p("jpeg_refused.tif")], check=True)
+subprocess.run(["convert", p("u8.png"), "-compress", "Zstd", p("zstd_refused.tif")], check=True)

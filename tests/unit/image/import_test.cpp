@@ -20,7 +20,6 @@
 
 #include "core/localized.h"
 #include "image/import.h"
-#include "image/tiff_header.h"
 #include "image/tiff_write.h"
 #include "tests/doubles/recording.h"
 
@@ -530,28 +529,6 @@ TEST_F(Import, FloatTiffWeWriteReadsBackThroughLibtiffWithItsPixelSize) {
     samples[17] = std::numeric_limits<float>::quiet_NaN();
     EXPECT_FALSE(image::readTiff(*image::encodeFloatTiff(80, 64, samples, std::nullopt), sink));
     EXPECT_EQ(onlyMessage().rfind("The image holds samples that are not numbers", 0), 0u);
-}
-
-TEST_F(Import, TiffHeaderReadWithoutACodec) {
-    std::vector<float> samples(70 * 64, 1.0f);
-    const auto bytes = image::encodeFloatTiff(70, 64, samples, 0.5);
-    const auto h = image::readTiffHeader(*bytes);
-    ASSERT_TRUE(h);
-    EXPECT_EQ(h->width, 70u);
-    EXPECT_EQ(h->height, 64u);
-    EXPECT_EQ(h->bitsPerSample, 32);
-    EXPECT_EQ(h->sampleFormat, 3);
-    EXPECT_EQ(h->description, "ImageJ=1.11a\nunit=nm\n");
-    EXPECT_NEAR(h->xResolution, 2.0, 1e-9);
-    EXPECT_EQ(h->imageCount, 1);
-    // A directory offset past the end, or a directory loop, is no crash.
-    Bytes broken = *bytes;
-    put32(broken, 4, 0x7FFFFFF0);
-    EXPECT_FALSE(image::readTiffHeader(broken));
-    Bytes loop = tiffFile(greyTags(64, 64, 8, 1), 64 * 64);
-    put32(loop, loop.size() - 4, 8 + 64 * 64);  // the next directory is the first again
-    ASSERT_TRUE(image::readTiffHeader(loop));
-    EXPECT_EQ(image::readTiffHeader(loop)->imageCount, 1);
 }
 
 // --- PNG ---------------------------------------------------------------------------------------
