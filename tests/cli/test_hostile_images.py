@@ -73,10 +73,11 @@ class HostileImages(unittest.TestCase):
                 self.assertNotIn("got ", result.stderr)
 
     def test_tiff_compressed_far_is_still_read(self):
-        # Zeros pack as tightly as Deflate and LZMA can: the size check must let them by.
+        # Zeros pack as tightly as Deflate can: the size check must let them by. (LZMA is outside
+        # the codec set both builds read and is refused by name.)
         zeros = np.zeros((2048, 2048), np.uint8)
         zeros[7, 11] = 200
-        for compression in ("zlib", "lzma"):
+        for compression in ("zlib",):
             with self.subTest(compression):
                 path = os.path.join(self.tmp, f"zeros_{compression}.tif")
                 tifffile.imwrite(path, zeros, compression=compression, rowsperstrip=2048)
