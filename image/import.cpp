@@ -26,21 +26,22 @@ double halfToDouble(std::uint16_t h) {
         value = std::ldexp(mantissa + 1024, exponent - 25);
     return sign ? -value : value;
 }
-void setTiffCalibration(GreyImage& image, const std::string& description, double xResolution,
-                        int resolutionUnit) {
-    if (!std::isfinite(xResolution) || !(xResolution > 0)) return;
-    if (description.rfind("ImageJ=", 0) == 0) {
-        const std::size_t at = description.find("\nunit=");
+void setTiffCalibration(GreyImage& image, const TiffCalibrationTags& tags) {
+    const double x = tags.xResolution;
+    if (!std::isfinite(x) || !(x > 0)) return;
+    if (tags.description.rfind("ImageJ=", 0) == 0) {
+        const std::size_t at = tags.description.find("\nunit=");
         if (at == std::string::npos) return;
         const std::size_t begin = at + 6;
-        const std::size_t end = description.find('\n', begin);
-        std::string unit = description.substr(begin, end == std::string::npos ? end : end - begin);
+        const std::size_t end = tags.description.find('\n', begin);
+        std::string unit =
+            tags.description.substr(begin, end == std::string::npos ? end : end - begin);
         if (unit == "micron") unit = "\xC2\xB5m";
-        setPixelSize(image, 1.0 / xResolution, unit);
+        setPixelSize(image, 1.0 / x, unit);
         return;
     }
-    if (resolutionUnit == 2) setPixelSize(image, 2.54e7 / xResolution, "nm");
-    if (resolutionUnit == 3) setPixelSize(image, 1e7 / xResolution, "nm");
+    // Instruments whose own files give the resolution a meaning are recognised here, before
+    // the plain resolution is set aside.
 }
 
 }  // namespace detail

@@ -71,9 +71,17 @@ double halfToDouble(std::uint16_t h);
 
 namespace image::detail {
 
-// The TIFF calibration: the ImageJ description's "unit=" with 1 / XResolution pixels per unit,
-// else XResolution in pixels per inch (resolutionUnit 2) or centimetre (3).
-void setTiffCalibration(GreyImage& image, const std::string& description, double xResolution,
-                        int resolutionUnit);
+// What a TIFF's first directory says about the pixel size.
+struct TiffCalibrationTags {
+    std::string description;  // ImageDescription
+    double xResolution = 0;   // pixels per resolution unit
+    double yResolution = 0;
+    int resolutionUnit = 2;   // 1 none, 2 inch (the TIFF default), 3 centimetre
+};
+
+// The TIFF calibration: an ImageJ description's "unit=" with 1 / XResolution units per pixel.
+// A plain resolution, in inches or centimetres, is the screen or print resolution the saving
+// program chose (72 or 96 dpi and the like), not a microscope calibration: it gives none.
+void setTiffCalibration(GreyImage& image, const TiffCalibrationTags& tags);
 
 }  // namespace image::detail

@@ -352,15 +352,17 @@ std::optional<GreyImage> readTiff(std::span<const std::uint8_t> file, core::Mess
         for (double& v : image.samples) v = top - v;
     }
 
+    TiffCalibrationTags tags;
     char* description = nullptr;
-    float xResolution = 0;
+    float xResolution = 0, yResolution = 0;
     std::uint16_t resolutionUnit = RESUNIT_INCH;
-    std::string text;
     if (TIFFGetField(tiff.get(), TIFFTAG_IMAGEDESCRIPTION, &description) && description)
-        text = description;
+        tags.description = description;
     TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_RESOLUTIONUNIT, &resolutionUnit);
-    if (TIFFGetField(tiff.get(), TIFFTAG_XRESOLUTION, &xResolution))
-        setTiffCalibration(image, text, xResolution, resolutionUnit);
+    tags.resolutionUnit = resolutionUnit;
+    if (TIFFGetField(tiff.get(), TIFFTAG_XRESOLUTION, &xResolution)) tags.xResolution = xResolution;
+    if (TIFFGetField(tiff.get(), TIFFTAG_YRESOLUTION, &yResolution)) tags.yResolution = yResolution;
+    setTiffCalibration(image, tags);
     const tdir_t pages = TIFFNumberOfDirectories(tiff.get());
     image.imageCount = pages > 1 ? static_cast<int>(pages) : 1;
     if (!checkImported(image, sink)) return std::nullopt;

@@ -41,6 +41,23 @@ def sample16(seed=5):
     return np.clip(base, 0, 65535).astype(np.uint16)
 
 
+def drop_tag(path, tag):
+    """Removes one entry from the first directory of a little-endian classic TIFF (the values
+    it pointed to stay where they are, unreferenced)."""
+    data = bytearray(read_bytes(path))
+    assert data[:4] == b"II*\0"
+    ifd = struct.unpack_from("<I", data, 4)[0]
+    count = struct.unpack_from("<H", data, ifd)[0]
+    entries = [bytes(data[ifd + 2 + 12 * k: ifd + 14 + 12 * k]) for k in range(count)]
+    kept = [e for e in entries if struct.unpack_from("<H", e)[0] != tag]
+    assert len(kept) == count - 1
+    following = data[ifd + 2 + 12 * count: ifd + 6 + 12 * count]
+    data[ifd: ifd + 6 + 12 * count] = (struct.pack("<H", len(kept)) + b"".join(kept) + following
+                                       + bytes(12))
+    with open(path, "wb") as f:
+        f.write(data)
+
+
 def levels_of(samples):
     s = samples.astype(np.float64)
     return (s - s.min()) * 255.0 / (s.max() - s.min())
@@ -104,7 +121,7 @@ class MicroscopeImages(unittest.TestCase):
             "u16.tif": ("TIFF, 16-bit unsigned integer", a.min(), a.max(), 0.2),
             "u16_tiles.tif": ("TIFF, 16-bit unsigned integer", a.min(), a.max(), None),
             "u16_lzw.tif": ("TIFF, 16-bit unsigned integer", a.min(), a.max(), None),
-            "f32.tif": ("TIFF, 32-bit float", a.min() / 8, a.max() / 8, 0.2),
+            "f32.tif": ("TIFF, 32-bit float", a.min() / 8, a.max() / 8, None),
             "f64.tif": ("TIFF, 64-bit float", a.min() * 1e-3, a.max() * 1e-3, None),
             "i16.tif": ("TIFF, 16-bit signed integer", a.min() - 30000, a.max() - 30000, None),
             "i32.tif": ("TIFF, 32-bit signed integer", a.min() * 1000 - 5, a.max() * 1000 - 5, None),
@@ -137,6 +154,41 @@ class MicroscopeImages(unittest.TestCase):
         self.assertIn("first of 2 images", self.info("pages.tif"))
         self.assertIn("first of 3 images", self.info("stack.mrc"))
         self.assertIn("pixel size 0.5 nm", self.info("u16.png", "--pixel-size", "0.5"))
+
+    def test_a_plain_tiff_resolution_is_no_calibration(self):
+        # What a viewer or a camera program saves: 72 dpi, a resolution without its unit (inch
+        # by default) and 72 dpi in pixels per centimetre. None is a pixel size of the specimen;
+        # an ImageJ description with a unit is.
+        p = self.path
+        tifffile.imwrite(p("dpi72.tif"), self.a, resolution=(72, 72), resolutionunit="INCH")
+        tifffile.imwrite(p("dpi96_f32.tif"), self.a.astype(np.float32), resolution=(96, 96),
+                         resolutionunit="INCH")
+        tifffile.imwrite(p("nounit.tif"), self.a, resolution=(93, 93), resolutionunit="INCH")
+        drop_tag(p("nounit.tif"), 296)
+        tifffile.imwrite(p("cm.tif"), self.a, resolution=(28.3465, 28.3465),
+                         resolutionunit="CENTIMETER")
+        with tifffile.TiffFile(p("nounit.tif")) as tif:
+            tags = tif.pages[0].tags
+            self.assertNotIn("ResolutionUnit", tags)
+            self.assertEqual(tags["XResolution"].value, (93, 1))
+            np.testing.assert_array_equal(tif.asarray(), self.a)
+        for name in ("dpi72.tif", "dpi96_f32.tif", "nounit.tif", "cm.tif"):
+            with self.subTest(name):
+                self.assertIn("no pixel size", self.info(name))
+                if hs is not None:
+                    with warnings.catch_warnings():
+                        warnings.simplefilter("ignore")
+                        s = hs.load(p(name))
+                    for axis in s.axes_manager.signal_axes:
+                        self.assertEqual(axis.scale, 1.0)
+                # The frequencies stay per pixel of the frame.
+                self.assert_ok(run("linewave", p(name), p(name + ".txt"), "--angle", "0",
+                                   "--calibrated"))
+                with open(p(name + "_calibrated.csv")) as f:
+                    self.assertTrue(f.readline().startswith("x,y,frequency_per_pixel,"))
+        # The ImageJ description's unit still calibrates, and a given size still overrides.
+        self.assertIn("pixel size 0.2 nm (0.2 nm)", self.info("u16.tif"))
+        self.assertIn("pixel size 0.35 nm", self.info("dpi72.tif", "--pixel-size", "0.35"))
 
     def test_hyperspy_reads_our_dm_files_with_the_same_data_and_calibration(self):
         if hs is None:

@@ -27,6 +27,8 @@ tifffile.imwrite(p("u16_imagej.tif"), a, imagej=True, resolution=(5, 5), metadat
 tifffile.imwrite(p("u16_tiles_deflate.tif"), a, tile=(32, 32), compression="zlib")
 tifffile.imwrite(p("f32_cm.tif"), a.astype(np.float32) / 3, resolution=(5e7, 5e7),
                  resolutionunit="CENTIMETER")
+# A viewer's 72 dpi: no calibration in either build.
+tifffile.imwrite(p("u16_dpi72.tif"), a, resolution=(72, 72), resolutionunit="INCH")
 tifffile.imwrite(p("u8.tif"), (a >> 8).astype(np.uint8))
 tifffile.imwrite(p("i16.tif"), (a.astype(np.int32) - 30000).astype(np.int16))
 tifffile.imwrite(p("u32.tif"), a.astype(np.uint32) * 3)

@@ -20,6 +20,7 @@
 
 #include "core/localized.h"
 #include "image/import.h"
+#include "image/import_detail.h"
 #include "image/tiff_write.h"
 #include "tests/doubles/recording.h"
 
@@ -510,6 +511,49 @@ TEST_F(Import, TiffSampleTypesAndRefusals) {
         EXPECT_FALSE(image::readTiff(f, sink));
         EXPECT_EQ(onlyMessage(), "The file ends before its image data: it is truncated or damaged.");
     }
+}
+
+// A 64 x 64 8-bit TIFF whose resolution is `perUnit` pixels per `unit` (0: no ResolutionUnit
+// tag, so inches by default), with `description` when not empty.
+Bytes resolutionTiff(std::uint32_t perUnit, std::uint32_t unit, const std::string& description) {
+    const std::uint32_t rational = 8 + 64 * 64, text = rational + 8;
+    auto tags = greyTags(64, 64, 8, 1);
+    const auto format = tags.back();
+    tags.pop_back();
+    if (!description.empty()) tags.insert(tags.begin() + 5, {270, 2, text});
+    tags.push_back({282, 5, rational});
+    tags.push_back({283, 5, rational});
+    if (unit != 0) tags.push_back({296, 3, unit});
+    tags.push_back(format);
+    Bytes f = tiffFile(tags, 64 * 64 + 8 + description.size() + 1);
+    put32(f, rational, perUnit);
+    put32(f, rational + 4, 1);
+    std::copy(description.begin(), description.end(), f.begin() + text);
+    // The description's count is its length with the final zero (the builder writes 1).
+    const std::size_t ifd = f[4] | f[5] << 8 | f[6] << 16 | static_cast<std::size_t>(f[7]) << 24;
+    for (std::size_t e = ifd + 2; e + 12 <= f.size(); e += 12)
+        if (f[e] == 0x0E && f[e + 1] == 0x01)
+            put32(f, e + 4, static_cast<std::uint32_t>(description.size() + 1));
+    return f;
+}
+
+TEST_F(Import, APlainTiffResolutionIsNoCalibration) {
+    // 72 dpi, a resolution without its unit (inch by default) and 72 dpi in pixels per cm: the
+    // screen resolution a viewer saved, never a pixel size of the specimen.
+    for (const auto& [perUnit, unit] : {std::pair{72u, 2u}, {96u, 0u}, {28u, 3u}, {5u, 1u}}) {
+        SCOPED_TRACE(perUnit);
+        const Bytes f = resolutionTiff(perUnit, unit, "");
+        const auto image = image::readTiff(f, sink);
+        ASSERT_TRUE(image) << onlyMessage();
+        EXPECT_FALSE(image->pixelSizeNm);
+    }
+    // An ImageJ description naming the unit calibrates, whatever the ResolutionUnit says.
+    const Bytes f = resolutionTiff(4, 0, "ImageJ=1.53t\nunit=micron\n");
+    const auto image = image::readTiff(f, sink);
+    ASSERT_TRUE(image) << onlyMessage();
+    ASSERT_TRUE(image->pixelSizeNm);
+    EXPECT_DOUBLE_EQ(*image->pixelSizeNm, 250.0);
+    EXPECT_EQ(image->pixelUnit, "\xC2\xB5m");
 }
 
 TEST_F(Import, FloatTiffWeWriteReadsBackThroughLibtiffWithItsPixelSize) {
