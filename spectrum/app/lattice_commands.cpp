@@ -313,6 +313,7 @@ struct FilterDialog {
 };
 
 const int kKindButtons[] = {IDC_LATNONE, IDC_LATKEEP, IDC_LATREMOVE, IDC_WIENER, IDC_ABSF};
+static_assert(IDC_ABSF - IDC_LATNONE == 4, "the five kinds are consecutive ids");
 
 INT_PTR filterProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     FilterDialog* d = frame::dialogState<FilterDialog>(dialog, message, lParam);
@@ -342,6 +343,13 @@ INT_PTR filterProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
             return TRUE;
         }
         case WM_COMMAND:
+            // Plain radio buttons: a click or the Space key only reports itself, the mark moves
+            // here.
+            if (LOWORD(wParam) >= IDC_LATNONE && LOWORD(wParam) <= IDC_ABSF) {
+                if (HIWORD(wParam) == BN_CLICKED)
+                    CheckRadioButton(dialog, IDC_LATNONE, IDC_ABSF, LOWORD(wParam));
+                return TRUE;
+            }
             if (LOWORD(wParam) == IDOK) {
                 int choice = 0;
                 for (int i = 0; i < 5; ++i)

@@ -19,8 +19,10 @@
 //   expect-message CAPTION TEXT TIMEOUT_MS   a message box: its caption and its text, then OK
 //   dialog-button ID                     post WM_COMMAND ID to the current dialog, wait until gone
 //   expect-dialog-text ID TEXT           text of a control of the current dialog
-//   dialog-click ID                      click a control of the current dialog (sent: the
-//                                        dialog has handled it when the step ends)
+//   dialog-click ID                      click a control of the current dialog as a user does
+//                                        (BM_CLICK: the button's own press and release, then its
+//                                        notification; sent, so the dialog has handled it when
+//                                        the step ends); a hidden or disabled control fails
 //   dialog-select ID INDEX               select an entry of a drop-down list, as a user would
 //   dialog-listsel ID INDEX              also select entry INDEX of a multiple-selection list box
 //   dialog-type ID TEXT                  set the text of an edit box (it notifies its dialog)
@@ -58,7 +60,8 @@
 //   start-args EXE ARGS [WORKDIR]        start a program with arguments
 //   dialog-post ID                       click a control of the current dialog without waiting
 //                                        (it opens a modal dialog of its own)
-//   dialog-check ID 0|1                  set or clear a check box
+//   dialog-check ID 0|1                  click a check box whose mark differs; fails when the
+//                                        mark does not follow
 //   wait-dialog-text ID TEXT TIMEOUT_MS  wait until a control of the current dialog shows TEXT
 //   any-process                          dialogs and messages of any process count from now on
 //                                        (the uninstaller starts a copy of itself)
@@ -382,9 +385,7 @@ class Driver {
             pressDialogButton(number(t[3]));
         } else if (op == "dialog-click") {
             need(1);
-            HWND control = requireControl(t[1]);
-            SendMessageA(dialog_, WM_COMMAND, MAKEWPARAM(number(t[1]), BN_CLICKED),
-                         reinterpret_cast<LPARAM>(control));
+            clickControl(t[1]);
         } else if (op == "dialog-listsel") {
             need(2);
             HWND control = requireControl(t[1]);
@@ -551,8 +552,14 @@ class Driver {
                          reinterpret_cast<LPARAM>(control));
         } else if (op == "dialog-check") {
             need(2);
-            SendMessageA(requireControl(t[1]), BM_SETCHECK,
-                         number(t[2]) ? BST_CHECKED : BST_UNCHECKED, 0);
+            // A user clicks the box when its mark is not the one wanted; a box that ignores the
+            // click keeps its mark, and the step says so.
+            const bool wanted = number(t[2]) != 0;
+            HWND control = requireControl(t[1]);
+            if ((SendMessageA(control, BM_GETCHECK, 0, 0) == BST_CHECKED) != wanted)
+                clickControl(t[1]);
+            if ((SendMessageA(control, BM_GETCHECK, 0, 0) == BST_CHECKED) != wanted)
+                throw Failure{"control " + t[1] + " ignored the click: its mark did not change"};
         } else if (op == "wait-dialog-text") {
             need(3);
             std::string text;
@@ -824,6 +831,15 @@ class Driver {
         HWND control = GetDlgItem(dialog_, number(id));
         if (!control) throw Failure{"the dialog has no control " + id};
         return control;
+    }
+
+    // What a mouse click does to a button: BM_CLICK makes the button run its own press and
+    // release (an automatic box or radio button moves its mark) and notify its dialog.
+    void clickControl(const std::string& id) {
+        HWND control = requireControl(id);
+        if (!IsWindowVisible(control) || !IsWindowEnabled(control))
+            throw Failure{"control " + id + " cannot be clicked: it is hidden or disabled"};
+        SendMessageA(control, BM_CLICK, 0, 0);
     }
 
     void pressDialogButton(int id) {
