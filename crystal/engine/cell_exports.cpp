@@ -8,6 +8,18 @@
 
 namespace crystal {
 
+namespace {
+
+// (span - v) mod span in [0, span) for a coordinate v selected in [-tolerance, span - tolerance):
+// the mirror of the in-plane axis, images within the tolerance of the edge landing at 0.
+double mirrored(double v, double span, double tolerance) {
+    double m = span - v;
+    if (m > span - tolerance) m -= span;
+    return std::max(m, 0.0);
+}
+
+}  // namespace
+
 CellContent periodicCellContent(const CrystalModel& model, const std::vector<SiteExtras>& extras,
                                 const SlicingState& st) {
     CellContent cell;
@@ -17,6 +29,10 @@ CellContent periodicCellContent(const CrystalModel& model, const std::vector<Sit
     const Lattice& l = st.lattice;
     if (!(cell.x > 0 && cell.y > 0 && cell.repeat > 0)) return cell;
     const bool reversed = l.reversed;
+    // Depth runs the way the beam travels, against +[u v w]. Without reversal the plane frame
+    // (planeX, planeY, height) has height along +[u v w], so x, y and the depth would make a
+    // left-handed frame and the cell the crystal's mirror image: y is written reversed there.
+    const bool mirrorY = !reversed;
     const double top = planeHeight(st, 0);
     const double bottom = reversed ? top + cell.repeat : top - cell.repeat;
 
@@ -110,7 +126,7 @@ CellContent periodicCellContent(const CrystalModel& model, const std::vector<Sit
                         if (g2 < -tol2 || g2 >= 1 - tol2) continue;
                         if (g3 < -tol3 || g3 >= 1 - tol3) continue;
                         atom.x = std::max(g1, 0.0) * cell.x;
-                        atom.y = std::max(g2, 0.0) * cell.y;
+                        atom.y = (mirrorY ? mirrored(g2, 1.0, tol2) : std::max(g2, 0.0)) * cell.y;
                         atom.depth = std::max(g3, 0.0) * cell.repeat;
                         cell.atoms.push_back(atom);
                         continue;
@@ -119,7 +135,8 @@ CellContent periodicCellContent(const CrystalModel& model, const std::vector<Sit
                     if (p.planeY < -kTolerance || p.planeY >= cell.y - kTolerance) continue;
                     if (depth < -kTolerance || depth >= cell.repeat - kTolerance) continue;
                     atom.x = std::max(p.planeX, 0.0);
-                    atom.y = std::max(p.planeY, 0.0);
+                    atom.y = mirrorY ? mirrored(p.planeY, cell.y, kTolerance)
+                                     : std::max(p.planeY, 0.0);
                     atom.depth = std::max(depth, 0.0);
                     cell.atoms.push_back(atom);
                 }

@@ -1,7 +1,10 @@
 // Simulation input for any multislice program: the periodic cell as an atom list.
 //
 // The cell is the super cell X x Y and one repeat distance along the beam: x along the in-plane
-// X axis, y along Y, z the depth below plane 0 in the direction the beam travels. Every atom
+// X axis, y along Y, z the depth below plane 0 in the direction the beam travels. (x, y, z) is
+// always a right-handed image of the crystal: where the plane frame's height runs along +[u v w]
+// (u >= 0), against the depth, y is written as (Y - y) mod Y (a strained cell's fraction g2 as
+// 1 - g2), since the plane frame with the depth would be a mirror image. Every atom
 // with 0 <= x < X, 0 <= y < Y and 0 <= z < repeat (within kTolerance) is listed once, so the
 // count is the cell's volume times the crystal's number density. A strained periodic cell lists
 // instead the atoms of the parallelepiped of its two lattice edges and the repeat, mapped onto the
