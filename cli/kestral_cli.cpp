@@ -424,14 +424,17 @@ void printPeriodicCell(const crystal::CrystalState& cs, std::size_t atoms) {
 }
 
 // Reads a crystal data file, or a CIF by its suffix; what the import assumed goes to stderr.
+// --quiet leaves out the information lines and keeps the warnings.
 bool loadCrystal(const std::string& path, const std::string& referenceAtom,
                  crystal::CrystalModel& model, std::vector<crystal::SiteExtras>& extras,
-                 core::MessageSink& sink) {
+                 core::MessageSink& sink, bool quiet) {
     if (!crystal::hasCifSuffix(path)) return crystal::loadCrystalFile(path, model, sink, false);
     crystal::CifImport import;
     if (!crystal::readCifFile(path, referenceAtom, import, sink)) return false;
-    for (const std::string& note : import.notes)
-        std::fprintf(stderr, "kestral-cli: %s\n", note.c_str());
+    for (std::size_t i = 0; i < import.notes.size(); ++i) {
+        const bool warning = i < import.noteIsWarning.size() && import.noteIsWarning[i];
+        if (warning || !quiet) std::fprintf(stderr, "kestral-cli: %s\n", import.notes[i].c_str());
+    }
     crystal::applyCifImport(import, model);
     extras = import.extras;
     return true;
@@ -454,7 +457,7 @@ int convertOne(const Options& o) {
     cli::ToolSink stderrSink("kestral-cli", o.quiet);
     crystal::CrystalModel model = crystal::presetCrystal();
     std::vector<crystal::SiteExtras> extras;
-    if (!loadCrystal(o.crystals[0], o.referenceAtom, model, extras, stderrSink)) {
+    if (!loadCrystal(o.crystals[0], o.referenceAtom, model, extras, stderrSink, o.quiet)) {
         cli::explainInput("kestral-cli", o.crystals[0]);
         return 1;
     }
@@ -475,7 +478,7 @@ int sliceOne(const Options& o, const std::string& crystalFile, const Outputs& ou
 
     crystal::CrystalState state;
     std::vector<crystal::SiteExtras> extras;
-    if (!loadCrystal(crystalFile, o.referenceAtom, state.model, extras, sink)) {
+    if (!loadCrystal(crystalFile, o.referenceAtom, state.model, extras, sink, o.quiet)) {
         cli::explainInput("kestral-cli", crystalFile);
         return 1;
     }

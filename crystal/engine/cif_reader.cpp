@@ -7,14 +7,15 @@
 #include <cstdio>
 #include <exception>
 #include <map>
+#include <stdexcept>
 #include <unordered_map>
+#include <unordered_set>
 
 #include <gemmi/cif.hpp>
 #include <gemmi/numb.hpp>
 #include <gemmi/symmetry.hpp>
 
 #include "core/localized.h"
-#include "image/open_file.h"
 
 namespace crystal {
 
@@ -27,6 +28,8 @@ const core::Localized kNotCif{"The file is not a readable CIF (%s).",
                               "CIF ファイルとして読めません (%s)。"};
 const core::Localized kTooLarge{"The CIF file is too large (more than 16 MB).",
                                 "CIF ファイルが大きすぎます (16 MB 超)。"};
+const core::Localized kNotRegular{"The CIF is not a regular file.",
+                                  "CIF が通常のファイルではありません。"};
 const core::Localized kNoCell{"The CIF has no unit cell: %s is missing or not a number.",
                               "CIF に単位格子がありません: %s がないか数値ではありません。"};
 const core::Localized kBadCell{"The CIF's unit cell cannot be used: %s = %s.",
@@ -41,9 +44,17 @@ const core::Localized kUnknownGroup{"Unknown space group in the CIF: \"%s\".",
                                     "CIF の空間群が不明です: \"%s\"。"};
 const core::Localized kBadOperation{"Unreadable symmetry operation in the CIF: \"%s\".",
                                     "CIF の対称操作が読めません: \"%s\"。"};
+const core::Localized kNotASymmetry{
+    "The CIF's symmetry operation \"%s\" is none: its x, y and z may only carry -1, 0 or 1, "
+    "and its shifts must be multiples of 1/24.",
+    "CIF の対称操作 \"%s\" は対称操作ではありません: x, y, z の係数は -1, 0, 1 のみ、"
+    "平行移動は 1/24 の倍数でなければなりません。"};
+const core::Localized kTooManyOperations{
+    "The CIF lists %d symmetry operations; a space group has at most 192.",
+    "CIF には %d 個の対称操作があります。空間群の対称操作は最大 192 個です。"};
 const core::Localized kTooManySites{
-    "The CIF gives %d atoms in the unit cell; at most 100 can be used.",
-    "CIF の単位格子には %d 個の原子があります。使えるのは 100 個までです。"};
+    "The CIF gives more than 100 atoms in the unit cell; at most 100 can be used.",
+    "CIF の単位格子には 100 個を超える原子があります。使えるのは 100 個までです。"};
 const core::Localized kNoReference{"The CIF has no site labelled \"%s\".",
                                    "CIF にラベル \"%s\" のサイトがありません。"};
 
@@ -69,6 +80,9 @@ const core::Localized kNoteReversed{
 const core::Localized kNoteShared{
     "Sites %s and %s share a position: %s (occupancy %.4g) was kept.",
     "サイト %s と %s が同じ位置にあります: %s (占有率 %.4g) を残しました。"};
+const core::Localized kNoteSharedMore{
+    "%d more sites share a position with another site; at each the larger occupancy was kept.",
+    "ほかに %d 個のサイトが別のサイトと同じ位置にあり、それぞれ占有率の大きい方を残しました。"};
 const core::Localized kNoteOccupancyUnknown{"Site %s gives no occupancy: 1 was taken.",
                                             "サイト %s に占有率がないため 1 としました。"};
 const core::Localized kNoteCount{
@@ -77,6 +91,13 @@ const core::Localized kNoteCount{
 const core::Localized kNoteReference{"Reference atom at the origin: %s (%s).",
                                      "原点の基準原子: %s (%s)。"};
 const core::Localized kNoteAtoms{"%d atoms in the unit cell.", "単位格子内の原子数: %d。"};
+const core::Localized kNoteSnapped{
+    "%d sites were within the CIF's rounding of a multiple of 1/12 or 1/8 and were put on it: "
+    "%s.",
+    "%d 個のサイトが CIF の丸めの範囲で 1/12 または 1/8 の倍数にあり、その値としました: %s。"};
+
+// Operations a space group can have: 48 point operations times 4 centring translations.
+constexpr std::size_t kMaxOperations = 192;
 
 struct Site {
     std::string label;
@@ -87,18 +108,163 @@ struct Site {
     int order = 0;  // index of the asymmetric site
 };
 
-double snapped(double v) {
+void addNote(CifImport& out, std::string text, bool warning) {
+    out.notes.push_back(std::move(text));
+    out.noteIsWarning.push_back(warning);
+}
+
+// Half a unit in the last decimal a CIF number gives ("0.3412(3)": 0.00005), its standard
+// uncertainty left out; the exponent of "3.3e-1" counts.
+double halfLastDecimal(const std::string& raw) {
+    std::size_t i = 0;
+    if (i < raw.size() && (raw[i] == '+' || raw[i] == '-')) ++i;
+    while (i < raw.size() && std::isdigit(static_cast<unsigned char>(raw[i]))) ++i;
+    int decimals = 0;
+    if (i < raw.size() && raw[i] == '.')
+        for (++i; i < raw.size() && std::isdigit(static_cast<unsigned char>(raw[i])); ++i)
+            decimals = std::min(decimals + 1, 30);
+    int exponent = 0;
+    if (i < raw.size() && (raw[i] == 'e' || raw[i] == 'E'))
+        exponent = std::clamp(std::atoi(raw.c_str() + i + 1), -30, 30);
+    return 0.5 * std::pow(10.0, exponent - decimals);
+}
+
+// A coordinate as read: a multiple of 1/12 or 1/8 that the CIF's rounding cannot tell from the
+// written value (0.3333 and 0.333 are a third, 0.0833 is 1/12; 0.0821 and 0.41519 stay), and
+// never further than 0.0015.
+double snappedAtRead(double v, const std::string& raw) {
+    const double window = std::min(halfLastDecimal(raw), 0.0015) * (1 + 1e-9);
     for (double d : {12.0, 8.0}) {
         const double m = std::round(v * d) / d;
-        if (std::fabs(v - m) <= 0.0015) return m;
+        if (std::fabs(v - m) <= window) return m;
     }
     return v;
 }
 
-double wrapped(double v) {
+// A coordinate after arithmetic (symmetry operations, reversed axes, the shift to the reference
+// atom): only floating noise is removed, so a multiple of 1/24 stays exact, and it is wrapped into
+// [0, 1) with values a hair below 1 taken as 0.
+double cleaned(double v) {
     v -= std::floor(v);
-    if (v >= 1.0 || v < 0.0) v = 0.0;
+    const double m = std::round(v * 24) / 24;
+    if (std::fabs(v - m) <= 1e-9) v = m;
+    if (v >= 1.0 - 1e-9 || v < 0.0) v = 0.0;
     return v;
+}
+
+// Reads a symmetry operation such as "-x+y, 1/2+z, x-1/4" into `op`, checking its numbers before
+// anything else sees them: each coordinate's coefficient is -1, 0 or 1 and each shift a multiple
+// of 1/24 (a fraction of small integers, or a decimal within 0.0005 of one). False for anything
+// else.
+bool parseOperation(const std::string& text, gemmi::Op& op) {
+    op.rot = {};
+    op.tran = {};
+    std::size_t i = 0;
+    const auto skipBlanks = [&] {
+        while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+    };
+    // An unsigned number: digits, a decimal or a fraction of digits; at most 9 digits a part, so
+    // nothing overflows.
+    const auto number = [&](double& value) {
+        const auto digits = [&](long& n, int& count) {
+            n = 0;
+            count = 0;
+            while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) {
+                if (++count > 9) return false;
+                n = n * 10 + (text[i++] - '0');
+            }
+            return true;
+        };
+        long whole = 0;
+        int count = 0;
+        if (!digits(whole, count)) return false;
+        if (i < text.size() && text[i] == '.') {
+            ++i;
+            long fraction = 0;
+            int fractionDigits = 0;
+            if (!digits(fraction, fractionDigits) || count + fractionDigits == 0) return false;
+            value = double(whole) + double(fraction) / std::pow(10.0, fractionDigits);
+            return true;
+        }
+        if (count == 0) return false;
+        skipBlanks();
+        if (i < text.size() && text[i] == '/') {
+            ++i;
+            skipBlanks();
+            long denominator = 0;
+            int denominatorDigits = 0;
+            if (!digits(denominator, denominatorDigits) || denominatorDigits == 0 ||
+                denominator == 0)
+                return false;
+            value = double(whole) / double(denominator);
+            return true;
+        }
+        value = double(whole);
+        return true;
+    };
+    for (int row = 0; row < 3; ++row) {
+        double shift = 0;
+        int coefficient[3] = {0, 0, 0};
+        bool any = false;
+        for (;;) {
+            skipBlanks();
+            if (i >= text.size() || text[i] == ',') break;
+            int sign = 1;
+            if (text[i] == '+' || text[i] == '-') {
+                sign = text[i] == '-' ? -1 : 1;
+                ++i;
+                skipBlanks();
+            } else if (any) {
+                return false;  // two terms without a sign between them
+            }
+            double value = 1;
+            bool numbered = false;
+            if (i < text.size() && (std::isdigit(static_cast<unsigned char>(text[i])) || text[i] == '.')) {
+                if (!number(value)) return false;
+                numbered = true;
+                skipBlanks();
+                if (i < text.size() && text[i] == '*') {
+                    ++i;
+                    skipBlanks();
+                }
+            }
+            const char axis = i < text.size() ? char(std::tolower(static_cast<unsigned char>(text[i]))) : 0;
+            if (axis == 'x' || axis == 'y' || axis == 'z') {
+                ++i;
+                if (value != std::floor(value) || value > 1) return false;
+                coefficient[axis - 'x'] += sign * int(value);
+                if (std::abs(coefficient[axis - 'x']) > 1) return false;
+            } else if (numbered) {
+                shift += sign * value;
+                if (std::fabs(shift) > 1e9) return false;
+            } else {
+                return false;
+            }
+            any = true;
+        }
+        if (!any) return false;
+        const double steps = shift * gemmi::Op::DEN;
+        const double nearest = std::round(steps);
+        if (std::fabs(steps - nearest) > 0.0005 * gemmi::Op::DEN) return false;
+        // Whole cells of shift change nothing; folding keeps the integers small.
+        long folded = static_cast<long>(nearest) % gemmi::Op::DEN;
+        if (folded < 0) folded += gemmi::Op::DEN;
+        op.tran[row] = static_cast<int>(folded);
+        for (int k = 0; k < 3; ++k) op.rot[row][k] = coefficient[k] * gemmi::Op::DEN;
+        if (row < 2) {
+            if (i >= text.size() || text[i] != ',') return false;
+            ++i;
+        }
+    }
+    skipBlanks();
+    if (i != text.size()) return false;
+    // A symmetry operation maps the lattice onto itself: its determinant is +1 or -1.
+    const auto& r = op.rot;
+    const long long det = (long long)r[0][0] * (r[1][1] * r[2][2] - r[1][2] * r[2][1]) -
+                          (long long)r[0][1] * (r[1][0] * r[2][2] - r[1][2] * r[2][0]) +
+                          (long long)r[0][2] * (r[1][0] * r[2][1] - r[1][1] * r[2][0]);
+    const long long unit = (long long)gemmi::Op::DEN * gemmi::Op::DEN * gemmi::Op::DEN;
+    return det == unit || det == -unit;
 }
 
 // Symbol at the start of a type symbol or label ("Sr2+", "O1", "Ti1a"): two letters when they
@@ -189,8 +355,9 @@ Metric metricOf(double a, double b, double c, double alpha, double beta, double 
     return m;
 }
 
-// Positions closer than this (Angstrom) are one position.
-constexpr double kMergeDistance = 0.01;
+// Positions closer than this (Angstrom) are one position: images of a site a few thousandths of
+// a cell off a special position (its published rounding) on a long axis are one atom.
+constexpr double kMergeDistance = 0.03;
 
 // Merges positions with a grid of buckets, so that a file with thousands of sites is counted
 // without comparing every pair.
@@ -293,15 +460,21 @@ std::optional<std::string> importBlock(cif::Block& block, const std::string& ref
                             "_space_group_symop.operation_xyz", "_symmetry_equiv.pos_as_xyz"}) {
         cif::Column column = block.find_values(tag);
         if (!column || column.length() == 0) continue;
+        if (std::size_t(column.length()) > kMaxOperations)
+            return formatted(kTooManyOperations, int(column.length()));
         for (int i = 0; i < column.length(); ++i) {
-            const std::string triplet = cif::as_string(column[i]);
-            try {
-                ops.push_back(gemmi::parse_triplet(triplet));
-            } catch (const std::exception&) {
-                return formatted(kBadOperation, triplet.c_str());
+            std::string triplet = cif::as_string(column[i]);
+            gemmi::Op op;
+            if (!parseOperation(triplet, op)) {
+                if (triplet.size() > 80) triplet = triplet.substr(0, 77) + "...";
+                for (char& c : triplet)
+                    if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7f)
+                        c = '?';
+                return formatted(kNotASymmetry, triplet.c_str());
             }
+            ops.push_back(op);
         }
-        out.notes.push_back(formatted(kNoteOperations, int(ops.size())));
+        addNote(out, formatted(kNoteOperations, int(ops.size())), false);
         break;
     }
     if (ops.empty()) {
@@ -314,7 +487,7 @@ std::optional<std::string> importBlock(cif::Block& block, const std::string& ref
             } catch (const std::exception&) {
                 return formatted(kUnknownGroup, symbol.c_str());
             }
-            out.notes.push_back(formatted(kNoteHall, symbol.c_str(), int(ops.size())));
+            addNote(out, formatted(kNoteHall, symbol.c_str(), int(ops.size())), false);
         }
     }
     if (ops.empty()) {
@@ -332,9 +505,9 @@ std::optional<std::string> importBlock(cif::Block& block, const std::string& ref
             const gemmi::SpaceGroup* sg = gemmi::find_spacegroup_by_name(symbol, cell[3], cell[5]);
             if (!sg) return formatted(kUnknownGroup, symbol.c_str());
             ops = allOperations(sg->operations());
-            out.notes.push_back(formatted(kNoteHm, sg->xhm().c_str(), int(ops.size())));
+            addNote(out, formatted(kNoteHm, sg->xhm().c_str(), int(ops.size())), false);
             if ((sg->ext == '1' || sg->ext == '2') && symbol.find(':') == std::string::npos)
-                out.notes.push_back(formatted(kNoteOriginChoice, symbol.c_str()));
+                addNote(out, formatted(kNoteOriginChoice, symbol.c_str()), true);
         }
     }
     if (ops.empty()) {
@@ -347,12 +520,12 @@ std::optional<std::string> importBlock(cif::Block& block, const std::string& ref
                                               : nullptr;
             if (!sg) return formatted(kUnknownGroup, number->c_str());
             ops = allOperations(sg->operations());
-            out.notes.push_back(formatted(kNoteNumber, int(n), int(ops.size())));
+            addNote(out, formatted(kNoteNumber, int(n), int(ops.size())), false);
         }
     }
     if (ops.empty()) {
         ops.push_back(gemmi::Op::identity());
-        out.notes.push_back(core::text(kNoteP1));
+        addNote(out, core::text(kNoteP1), true);
     }
     out.operationCount = static_cast<int>(ops.size());
 
@@ -365,18 +538,23 @@ std::optional<std::string> importBlock(cif::Block& block, const std::string& ref
     if (!table.ok() || table.length() == 0) return std::string(core::text(kNoSites));
 
     std::vector<Site> sites;
+    std::vector<std::string> snappedLabels;
+    int snappedCount = 0;
     for (std::size_t r = 0; r < table.length(); ++r) {
         cif::Table::Row row = table[r];
         Site s;
         s.order = static_cast<int>(r);
         s.label = row.has2(3) ? cif::as_string(row[3]) : std::to_string(r + 1);
         const char* axes[3] = {"_atom_site_fract_x", "_atom_site_fract_y", "_atom_site_fract_z"};
+        bool moved = false;
         for (int k = 0; k < 3; ++k) {
             const double v = cif::as_number(row[k]);
             if (!std::isfinite(v) || std::fabs(v) > 1e6)
                 return formatted(kBadNumber, axes[k], s.label.c_str(), row[k].c_str());
-            s.f[k] = snapped(v);
+            s.f[k] = snappedAtRead(v, row[k]);
+            moved = moved || s.f[k] != v;
         }
+        if (moved && ++snappedCount <= 8) snappedLabels.push_back(s.label);
         const std::string elementText = row.has2(4) ? cif::as_string(row[4]) : s.label;
         std::string symbol;
         s.z = elementOf(elementText, symbol);
@@ -387,7 +565,7 @@ std::optional<std::string> importBlock(cif::Block& block, const std::string& ref
                 return formatted(kBadNumber, "_atom_site_occupancy", s.label.c_str(),
                                  row[5].c_str());
         } else if (row.has(5)) {
-            out.notes.push_back(formatted(kNoteOccupancyUnknown, s.label.c_str()));
+            addNote(out, formatted(kNoteOccupancyUnknown, s.label.c_str()), true);
         }
         if (row.has2(6)) {
             s.uIso = cif::as_number(row[6]);
@@ -406,12 +584,16 @@ std::optional<std::string> importBlock(cif::Block& block, const std::string& ref
 
     // Sites with only anisotropic parameters: U_eq taken as the mean of U11, U22 and U33 (exact
     // for orthogonal axes, close for the others).
+    std::unordered_map<std::string, std::vector<std::size_t>> sitesByLabel;
     for (const char* prefix : {"_atom_site_aniso_", "_atom_site_aniso."})
         for (const char* kind : {"U", "B"}) {
             const std::string k = kind;
             cif::Table aniso =
                 block.find(prefix, {"label", k + "_11", k + "_22", k + "_33"});
             if (!aniso.ok()) continue;
+            if (sitesByLabel.empty())
+                for (std::size_t i = 0; i < sites.size(); ++i)
+                    sitesByLabel[sites[i].label].push_back(i);
             for (std::size_t r = 0; r < aniso.length(); ++r) {
                 cif::Table::Row row = aniso[r];
                 double sum = 0;
@@ -424,9 +606,10 @@ std::optional<std::string> importBlock(cif::Block& block, const std::string& ref
                 if (!readable) continue;
                 double u = sum / 3;
                 if (k == "B") u /= 8 * 3.14159265358979323846 * 3.14159265358979323846;
-                const std::string label = cif::as_string(row[0]);
-                for (Site& site : sites)
-                    if (site.uIso < 0 && site.label == label) site.uIso = u;
+                const auto it = sitesByLabel.find(cif::as_string(row[0]));
+                if (it == sitesByLabel.end()) continue;
+                for (std::size_t i : it->second)
+                    if (sites[i].uIso < 0) sites[i].uIso = u;
             }
         }
 
@@ -449,18 +632,24 @@ std::optional<std::string> importBlock(cif::Block& block, const std::string& ref
                 referenceSite = static_cast<int>(i);
     }
 
-    // Expansion and merging. A shared position keeps the site of larger occupancy.
+    // Expansion and merging, stopped as soon as the cell holds more atoms than can be used. A
+    // shared position keeps the site of larger occupancy; the first pair is named, the others
+    // counted.
     const Metric metric = metricOf(cell[0], cell[1], cell[2], cell[3], cell[4], cell[5]);
     PositionIndex index(metric, cell[0], cell[1], cell[2]);
     std::vector<Site> cellSites;
-    std::vector<std::pair<std::string, std::string>> sharedReported;
+    std::string firstShared;
+    int sharedSites = 0;
     for (const Site& s : sites) {
+        bool sharing = false;
         for (const gemmi::Op& op : ops) {
             Site image = s;
             const std::array<double, 3> p = op.apply_to_xyz(s.f);
-            for (int k = 0; k < 3; ++k) image.f[k] = wrapped(snapped(wrapped(p[k])));
+            for (int k = 0; k < 3; ++k) image.f[k] = cleaned(p[k]);
             const int found = index.find(image.f);
             if (found < 0) {
+                if (cellSites.size() >= static_cast<std::size_t>(kMaxAtoms))
+                    return std::string(core::text(kTooManySites));
                 index.add(image.f);
                 cellSites.push_back(image);
                 continue;
@@ -468,13 +657,12 @@ std::optional<std::string> importBlock(cif::Block& block, const std::string& ref
             Site& kept = cellSites[found];
             if (kept.order == s.order) continue;
             const bool replace = s.occupancy > kept.occupancy;
-            const std::pair<std::string, std::string> pair{kept.label, s.label};
-            if (std::find(sharedReported.begin(), sharedReported.end(), pair) ==
-                sharedReported.end()) {
-                sharedReported.push_back(pair);
-                out.notes.push_back(formatted(kNoteShared, kept.label.c_str(), s.label.c_str(),
-                                              replace ? s.label.c_str() : kept.label.c_str(),
-                                              replace ? s.occupancy : kept.occupancy));
+            if (!sharing) {
+                sharing = true;
+                if (++sharedSites == 1)
+                    firstShared = formatted(kNoteShared, kept.label.c_str(), s.label.c_str(),
+                                            replace ? s.label.c_str() : kept.label.c_str(),
+                                            replace ? s.occupancy : kept.occupancy);
             }
             if (replace) {
                 const auto f = kept.f;
@@ -483,8 +671,8 @@ std::optional<std::string> importBlock(cif::Block& block, const std::string& ref
             }
         }
     }
-    if (cellSites.size() > static_cast<std::size_t>(kMaxAtoms))
-        return formatted(kTooManySites, int(cellSites.size()));
+    if (sharedSites > 0) addNote(out, firstShared, true);
+    if (sharedSites > 1) addNote(out, formatted(kNoteSharedMore, sharedSites - 1), true);
 
     // The formula and Z, when given, against the cell's content.
     const std::string* formula =
@@ -499,8 +687,10 @@ std::optional<std::string> importBlock(cif::Block& block, const std::string& ref
             for (const Site& s : cellSites) found[s.z] += s.occupancy;
             for (const auto& [z, n] : perUnit)
                 if (std::fabs(found[z] - n * units) > 0.02 * n * units + 0.01)
-                    out.notes.push_back(formatted(kNoteCount, int(std::lround(found[z])),
-                                                  symbolOfAtomicNumber(z), n * units));
+                    addNote(out,
+                            formatted(kNoteCount, int(std::lround(found[z])),
+                                      symbolOfAtomicNumber(z), n * units),
+                            true);
         }
     }
 
@@ -536,9 +726,11 @@ std::optional<std::string> importBlock(cif::Block& block, const std::string& ref
             }
         for (Site& s : cellSites)
             for (int k = 0; k < 3; ++k)
-                if (flip[k]) s.f[k] = wrapped(snapped(-s.f[k]));
-        out.notes.push_back(formatted(kNoteReversed, which, axes, cellText[3].c_str(),
-                                      cellText[4].c_str(), cellText[5].c_str()));
+                if (flip[k]) s.f[k] = cleaned(-s.f[k]);
+        addNote(out,
+                formatted(kNoteReversed, which, axes, cellText[3].c_str(), cellText[4].c_str(),
+                          cellText[5].c_str()),
+                true);
     }
 
     // Reference atom to the origin, as row 0.
@@ -549,10 +741,18 @@ std::optional<std::string> importBlock(cif::Block& block, const std::string& ref
     std::rotate(cellSites.begin(), cellSites.begin() + first, cellSites.begin() + first + 1);
     const std::array<double, 3> origin = cellSites[0].f;
     for (Site& s : cellSites)
-        for (int k = 0; k < 3; ++k) s.f[k] = wrapped(snapped(wrapped(s.f[k] - origin[k])));
-    out.notes.push_back(formatted(kNoteReference, cellSites[0].label.c_str(),
-                                  symbolOfAtomicNumber(cellSites[0].z)));
-    out.notes.push_back(formatted(kNoteAtoms, int(cellSites.size())));
+        for (int k = 0; k < 3; ++k) s.f[k] = cleaned(s.f[k] - origin[k]);
+    addNote(out,
+            formatted(kNoteReference, cellSites[0].label.c_str(),
+                      symbolOfAtomicNumber(cellSites[0].z)),
+            false);
+    addNote(out, formatted(kNoteAtoms, int(cellSites.size())), false);
+    if (snappedCount > 0) {
+        std::string labels;
+        for (const std::string& l : snappedLabels) labels += (labels.empty() ? "" : ", ") + l;
+        if (snappedCount > static_cast<int>(snappedLabels.size())) labels += ", ...";
+        addNote(out, formatted(kNoteSnapped, snappedCount, labels.c_str()), false);
+    }
 
     // The model: colours in turn by rising atomic number.
     std::vector<int> elements;
@@ -588,6 +788,34 @@ std::optional<std::string> importBlock(cif::Block& block, const std::string& ref
     return std::nullopt;
 }
 
+// Duplicate block names, and duplicate tags or frame names within a block, are refused, each set
+// made afresh.
+void checkForDuplicates(const cif::Document& doc) {
+    const auto lower = [](std::string t) {
+        for (char& c : t) c = char(std::tolower(static_cast<unsigned char>(c)));
+        return t;
+    };
+    std::unordered_set<std::string> blocks;
+    for (const cif::Block& block : doc.blocks) {
+        if (!blocks.insert(lower(block.name)).second && !block.name.empty())
+            throw std::runtime_error("duplicate block name: " + block.name);
+        std::unordered_set<std::string> tags, frames;
+        for (const cif::Item& item : block.items) {
+            if (item.type == cif::ItemType::Pair) {
+                if (!tags.insert(lower(item.pair[0])).second)
+                    throw std::runtime_error("duplicate tag " + item.pair[0]);
+            } else if (item.type == cif::ItemType::Loop) {
+                for (const std::string& t : item.loop.tags)
+                    if (!tags.insert(lower(t)).second)
+                        throw std::runtime_error("duplicate tag " + t);
+            } else if (item.type == cif::ItemType::Frame) {
+                if (!frames.insert(lower(item.frame.name)).second)
+                    throw std::runtime_error("duplicate save_" + item.frame.name);
+            }
+        }
+    }
+}
+
 }  // namespace
 
 bool hasCifSuffix(const std::string& path) {
@@ -602,7 +830,13 @@ std::optional<std::string> importCif(std::string_view bytes, const std::string& 
     out = CifImport{};
     if (bytes.size() > kMaxCifBytes) return std::string(core::text(kTooLarge));
     try {
-        cif::Document doc = cif::read_memory(bytes.data(), bytes.size(), "CIF");
+        // gemmi's own duplicate check clears a set as large as the block count once per block
+        // (quadratic: 300,000 blocks took minutes); the same check is made here in one pass.
+        cif::Document doc;
+        doc.source = "CIF";
+        cif::parse_input(doc, tao::pegtl::memory_input<>(bytes.data(), bytes.size(), "CIF"));
+        cif::check_for_missing_values(doc);
+        checkForDuplicates(doc);
         for (cif::Block& block : doc.blocks)
             if (firstValue(block, {"_cell_length_a", "_cell.length_a"}))
                 return importBlock(block, referenceLabel, out);
@@ -623,31 +857,21 @@ std::optional<std::string> importCif(std::string_view bytes, const std::string& 
 
 bool readCifFile(const std::string& path, const std::string& referenceLabel, CifImport& out,
                  core::MessageSink& sink) {
-    std::FILE* f = image::openFile(path, "rb");
-    if (!f) {
+    std::string bytes;
+    switch (readInputFile(path, kMaxCifBytes, bytes)) {
+    case InputRead::ok:
+        break;
+    case InputRead::missing:
         sink.ask("The file does not exist.", "Error", core::kIconError);
         return false;
-    }
-    std::string bytes;
-    char buffer[65536];
-    std::size_t n;
-    bool tooLarge = false;
-    bool readOk = true;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
-        bytes.append(buffer, n);
-        if (bytes.size() > kMaxCifBytes) {
-            tooLarge = true;
-            break;
-        }
-    }
-    if (std::ferror(f)) readOk = false;
-    std::fclose(f);
-    if (!readOk) {
-        sink.ask("Wrong data file.", "Error", core::kIconError);
+    case InputRead::notRegular:
+        sink.ask(core::text(kNotRegular), "Error", core::kIconError);
         return false;
-    }
-    if (tooLarge) {
+    case InputRead::tooLarge:
         sink.ask(core::text(kTooLarge), "Error", core::kIconError);
+        return false;
+    case InputRead::failed:
+        sink.ask("Wrong data file.", "Error", core::kIconError);
         return false;
     }
     if (auto refusal = importCif(bytes, referenceLabel, out)) {

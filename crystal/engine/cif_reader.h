@@ -2,11 +2,16 @@
 //
 // The symmetry comes from the listed operations when the file has them, else from the Hall
 // symbol, else from the Hermann-Mauguin symbol (a bare symbol of a group with two origin choices
-// is read as origin choice 1). Each site is expanded, positions that coincide are merged (the
-// site with the larger occupancy keeps a shared position), coordinates within 0.0015 of a
-// multiple of 1/12 or 1/8 are snapped to it, everything is wrapped into [0, 1), and all sites are
-// shifted so that the reference atom sits at the origin and becomes row 0. A cell with alpha or
-// beta above 90 degrees is brought to the equivalent setting with two axes reversed.
+// is read as origin choice 1); listed operations are checked (coefficients -1, 0, 1, shifts in
+// 1/24) before use, and more than 192 are refused. A coordinate as read is put on a multiple of
+// 1/12 or 1/8 when the CIF's rounding cannot tell them apart (within half a unit in its last
+// decimal, at most 0.0015), in the CIF's own frame, before anything else. Each site is then
+// expanded, the expansion stopping as soon as the cell holds more than 100 atoms; positions closer
+// than 0.03 Angstrom are merged (the site with the larger occupancy keeps a shared position);
+// everything is wrapped into [0, 1), and all sites are shifted so that the reference atom sits at
+// the origin and becomes row 0. A cell with alpha or beta above 90 degrees is brought to the
+// equivalent setting with two axes reversed. After the read, arithmetic only loses its floating
+// noise (within 1e-9 of a multiple of 1/24); no position is moved.
 //
 // Occupancy and the thermal parameter have no place in the model; they are kept beside it in
 // one SiteExtras row per model row, for the exports that carry them.
@@ -36,6 +41,11 @@ struct CifImport {
     CrystalModel model;  // lattice and rows; u, v, w left empty
     std::vector<SiteExtras> extras;
     std::vector<std::string> notes;  // what the import assumed or changed, one line each
+    // Per note: a warning (an assumption or a change the user should know of: origin choice,
+    // no symmetry, reversed axes, shared positions, unknown occupancy, a count that disagrees
+    // with the formula) rather than information (the symmetry used, the reference atom, the
+    // atom count, snapped sites), which a quiet caller may leave out.
+    std::vector<bool> noteIsWarning;
     std::string symmetrySource;      // where the operations came from, for the notes
     int operationCount = 0;
 };

@@ -8,6 +8,9 @@
 #include <limits>
 #include <new>
 
+#include <sys/stat.h>
+
+#include "core/localized.h"
 #include "image/file_io.h"
 
 namespace crystal {
@@ -345,27 +348,65 @@ bool parseCrystalData(std::string_view bytes, CrystalModel& model) {
     return true;
 }
 
+InputRead readInputFile(const std::string& path, std::size_t limit, std::string& bytes) {
+    bytes.clear();
+#ifndef _WIN32
+    // A FIFO would block the open itself: its kind is asked of the path first.
+    struct stat byPath {};
+    if (::stat(path.c_str(), &byPath) == 0 && !S_ISREG(byPath.st_mode))
+        return InputRead::notRegular;
+#endif
+    std::FILE* f = image::openFile(path, "rb");
+    if (!f) return InputRead::missing;
+    struct stat st {};
+    if (::fstat(::fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) {
+        std::fclose(f);
+        return InputRead::notRegular;
+    }
+    if (static_cast<unsigned long long>(st.st_size) > limit) {
+        std::fclose(f);
+        return InputRead::tooLarge;
+    }
+    char buffer[65536];
+    std::size_t got;
+    InputRead result = InputRead::ok;
+    // The size is checked again while reading: a file may grow after the check.
+    while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
+        if (bytes.size() + got > limit) {
+            result = InputRead::tooLarge;
+            break;
+        }
+        bytes.append(buffer, got);
+    }
+    if (result == InputRead::ok && std::ferror(f)) result = InputRead::failed;
+    std::fclose(f);
+    return result;
+}
+
+namespace {
+
+const core::Localized kCrystalFileTooLarge{
+    "The crystal data file is too large (more than 64 KB).",
+    "結晶データファイルが大きすぎます (64 KB 超)。"};
+const core::Localized kNotRegularFile{"The file is not a regular file.",
+                                      "通常のファイルではありません。"};
+
+}  // namespace
+
 bool loadCrystalFile(const std::string& path, CrystalModel& model, core::MessageSink& sink,
                      bool announceSuccess) {
-    std::FILE* f = image::openFile(path, "rb");
-    if (!f) {
+    std::string bytes;
+    const InputRead read = readInputFile(path, kMaxCrystalFileBytes, bytes);
+    if (read == InputRead::missing) {
         sink.ask("The file does not exist.", "Error", core::kIconError);
         return false;
     }
-    std::string bytes;
-    char buffer[65536];
-    std::size_t got;
-    bool readOk = true;
-    while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
-        try {
-            bytes.append(buffer, got);
-        } catch (const std::bad_alloc&) {
-            readOk = false;
-            break;
-        }
+    if (read == InputRead::notRegular || read == InputRead::tooLarge) {
+        sink.ask(core::text(read == InputRead::tooLarge ? kCrystalFileTooLarge : kNotRegularFile),
+                 "Error", core::kIconError);
+        return false;
     }
-    if (std::ferror(f)) readOk = false;
-    std::fclose(f);
+    const bool readOk = read == InputRead::ok;
     if (readOk && bytes.empty()) {
         sink.ask("NO data in the file.", "Error", core::kIconError);
         return false;

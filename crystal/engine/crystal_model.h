@@ -83,8 +83,17 @@ std::string crystalDataText(const CrystalModel& model);
 // read before the failing token stay replaced, atomCount and loadedFromFile keep their values.
 bool parseCrystalData(std::string_view bytes, CrystalModel& model);
 
+// How reading a whole input file ended: a crystal file or a CIF is read only from a regular file
+// and only up to its size limit, so a device or a huge file is refused before it fills memory.
+enum class InputRead { ok, missing, notRegular, tooLarge, failed };
+InputRead readInputFile(const std::string& path, std::size_t limit, std::string& bytes);
+
+// A crystal data file holds at most 100 rows of a few numbers: far below this.
+inline constexpr std::size_t kMaxCrystalFileBytes = 64u << 10;
+
 // Loads a file: refusals as messages ("The file does not exist.", "NO data in the file.",
-// "Wrong data file."). With announceSuccess the "Next procedure" message follows a success.
+// "Wrong data file.", a device or a file above 64 KB by name). With announceSuccess the "Next
+// procedure" message follows a success.
 bool loadCrystalFile(const std::string& path, CrystalModel& model, core::MessageSink& sink,
                      bool announceSuccess = true);
 

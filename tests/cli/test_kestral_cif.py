@@ -95,7 +95,7 @@ def pair_distances(atoms, cutoff=4.0):
     return {k: np.sort(v) for k, v in out.items()}
 
 
-KIT_FILES = ["nacl.cif", "si.cif", "si_origin2.cif", "srtio3.cif", "rutile.cif", "zno.cif",
+KIT_FILES = ["quartz.cif", "nacl.cif", "si.cif", "si_origin2.cif", "srtio3.cif", "rutile.cif", "zno.cif",
              "graphite.cif", "corundum.cif", "zro2_monoclinic.cif", "triclinic.cif"]
 
 
@@ -372,6 +372,126 @@ class SpeedAndHostileFiles(unittest.TestCase):
                     self.assertFalse(os.path.exists(os.path.join(tmp, "out.xyz")))
 
 
+def run_limited(*args):
+    """kestral-cli under a 1 GiB address-space limit; returns the result and the CPU seconds it
+    took (wall time on a shared machine says little)."""
+    import resource
+    def limit():
+        resource.setrlimit(resource.RLIMIT_AS, (1 << 30, 1 << 30))
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    r = subprocess.run([CLI, *args], capture_output=True, text=True, timeout=60,
+                       preexec_fn=limit)
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    cpu = (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
+    return r, cpu
+
+
+def write_cif(path, sites, group="", ops=(), a=4):
+    with open(path, "w") as f:
+        f.write("data_x\n_cell_length_a %s\n_cell_length_b %s\n_cell_length_c %s\n"
+                "_cell_angle_alpha 90\n_cell_angle_beta 90\n_cell_angle_gamma 90\n" % (a, a, a))
+        if group:
+            f.write("_symmetry_space_group_name_H-M '%s'\n" % group)
+        if ops:
+            f.write("loop_\n_symmetry_equiv_pos_as_xyz\n")
+            f.writelines(op + "\n" for op in ops)
+        f.write("loop_\n_atom_site_label\n_atom_site_type_symbol\n_atom_site_fract_x\n"
+                "_atom_site_fract_y\n_atom_site_fract_z\n_atom_site_occupancy\n")
+        f.writelines(sites)
+
+
+class HostileCifsAreRefusedQuickly(unittest.TestCase):
+    """Files made to exhaust the import: each is refused (or read) in well under a second of
+    CPU time under a 1 GiB address-space limit, with its reason."""
+
+    def check(self, path, code, text, cpu=0.5):
+        for command in (("convert", path, path + ".txt"), ("layers", path, "--uvw", "0", "0", "1")):
+            r, used = run_limited(*command)
+            self.assertEqual(r.returncode, code, r.stderr[-500:])
+            self.assertIn(text, r.stderr)
+            self.assertLess(used, cpu, (path, command[0]))
+            self.assertNotIn("bad_alloc", r.stderr)
+        return r
+
+    def test_generated_files(self):
+        import random
+        random.seed(5)
+        with tempfile.TemporaryDirectory() as tmp:
+            path = os.path.join(tmp, "fd3m_400k.cif")
+            write_cif(path, ("S%d Si %.4f %.4f %.4f 1\n" % (i, random.random(), random.random(),
+                                                           random.random())
+                             for i in range(400000)), group="F d -3 m", a=20)
+            self.assertGreater(os.path.getsize(path), 12 << 20)
+            self.check(path, 1, "The CIF gives more than 100 atoms in the unit cell; at most "
+                                "100 can be used.", cpu=1.0)
+            path = os.path.join(tmp, "fd3m_30k.cif")
+            write_cif(path, ("S%d Si %.4f %.4f %.4f 1\n" % (i, random.random(), random.random(),
+                                                           random.random())
+                             for i in range(30000)), group="F d -3 m", a=20)
+            self.check(path, 1, "more than 100 atoms")
+            path = os.path.join(tmp, "ops_x_sites.cif")
+            write_cif(path, ("S%d Si 0 0 0 1\n" % i for i in range(20000)),
+                      ops=["x,y,z"] * 200000)
+            self.check(path, 1, "The CIF lists 200000 symmetry operations; a space group has "
+                                "at most 192.")
+            for count, cpu in ((50000, 0.5), (600000, 1.0)):
+                path = os.path.join(tmp, "shared_%d.cif" % count)
+                write_cif(path, ("A%d Si 0.1 0.1 0.1 0.5\n" % i for i in range(count)))
+                r = self.check(path, 0, "%d more sites share a position" % (count - 2), cpu=cpu)
+                self.assertEqual(r.stderr.count("share"), 2)
+            path = os.path.join(tmp, "many_blocks.cif")
+            with open(path, "w") as f:
+                f.writelines("data_b%d\n_x 1\n" % i for i in range(300000))
+            write_cif(path + ".tail", ["Si1 Si 0 0 0 1\n"])
+            with open(path, "a") as f, open(path + ".tail") as tail:
+                f.write(tail.read())
+            self.check(path, 0, "1 atoms in the unit cell")
+
+    def test_operations_that_overflow_are_refused_by_name(self):
+        folder = os.path.join(DATA, "cif_hostile")
+        cases = {
+            "cif_symop_den_truncated.cif": "x+1/4294967298,y,z",
+            "cif_symop_coef_truncated.cif": "4294967297*x,y,z",
+            "cif_symop_overflow_min.cif": "-99999999999999999999999x",
+            "cif_fuzz_ubsan_symop_overflow.cif": "-y,b-77777",
+        }
+        for name, op in cases.items():
+            with self.subTest(cif=name), tempfile.TemporaryDirectory() as tmp:
+                path = os.path.join(tmp, name)
+                with open(os.path.join(folder, name), "rb") as src, open(path, "wb") as dst:
+                    dst.write(src.read())
+                r = self.check(path, 1, "The CIF's symmetry operation \"" + op)
+                self.assertIn("multiples of 1/24", r.stderr)
+                self.assertFalse(os.path.exists(path + ".txt"))
+                env = dict(os.environ, LANG="ja_JP.UTF-8", LC_ALL="")
+                r = run("convert", path, path + ".txt", env=env)
+                self.assertIn("CIF の対称操作 \"" + op, r.stderr)
+
+    def test_inputs_that_are_no_regular_file_or_too_large(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            big_txt = os.path.join(tmp, "big.txt")
+            with open(big_txt, "wb") as f:
+                f.truncate(3 << 30)  # sparse: 3 GiB that take no disk
+            big_cif = os.path.join(tmp, "big.cif")
+            with open(big_cif, "wb") as f:
+                f.truncate(17 << 20)
+            zero_cif = os.path.join(tmp, "zero.cif")
+            os.symlink("/dev/zero", zero_cif)
+            fifo = os.path.join(tmp, "fifo.txt")
+            os.mkfifo(fifo)
+            cases = [("/dev/zero", "The file is not a regular file."),
+                     (fifo, "The file is not a regular file."),
+                     (zero_cif, "The CIF is not a regular file."),
+                     (big_txt, "The crystal data file is too large (more than 64 KB)."),
+                     (big_cif, "The CIF file is too large (more than 16 MB).")]
+            for path, text in cases:
+                with self.subTest(path=os.path.basename(path)):
+                    r, used = run_limited("layers", path, "--uvw", "0", "0", "1")
+                    self.assertEqual(r.returncode, 1)
+                    self.assertIn(text, r.stderr)
+                    self.assertLess(used, 0.5)
+
+
 def strained_cell(test, tmp, name, uvw, strain):
     """A strained periodic cell as written (--extxyz, read by ASE), the crystal it was cut from
     (our own crystal data file, in the setting the edges are given in) and the crystal
@@ -393,8 +513,11 @@ def strained_cell(test, tmp, name, uvw, strain):
     written = ase.io.read(ext, format="extxyz")
     X, Y, Z = written.cell.lengths()
     beam = np.array([float(v) for v in uvw.split()])
-    # Depth grows the way the beam travels, against [u v w].
+    # Depth grows the way the beam travels, against [u v w]. Where u >= 0 the written y runs
+    # along -T2, which keeps the written cell a proper image of the crystal.
     t3 = -beam * Z / np.linalg.norm(beam @ crystal.cell[:])
+    if beam[0] >= 0:
+        t2 = -t2
     g = written.positions / [X, Y, Z]
     frac = g[:, :1] * t1 + g[:, 1:2] * t2 + g[:, 2:3] * t3
     return written, crystal, frac, (t1, t2, t3), float(m.group(3)) / 100
@@ -445,9 +568,201 @@ class StrainedPeriodicCells(unittest.TestCase):
                 # The count: one period holds det(T1, T2, T3) unit cells exactly, and equals the
                 # rectangle's volume times the unstrained number density within the strain.
                 self.assertEqual(len(cell), round(abs(np.linalg.det(lattice))) * len(crystal))
+                # The map from the crystal to the written cell keeps the hand.
+                self.assertGreater(np.linalg.det(lattice), 0)
                 density = len(crystal) / crystal.get_volume()
                 self.assertLessEqual(abs(len(cell) - X * Y * Z * density),
                                      X * Y * Z * density * s + 1e-6)
+
+
+QUARTZ_DIRECTIONS = ["0 0 1", "1 0 0", "2 1 0", "1 1 0", "1 -1 0", "0 1 0", "0 -1 0", "0 0 -1",
+                     "-1 0 0", "-1 -1 0", "-1 1 0", "-2 -1 0"]
+HAND_DIRECTIONS = ["0 0 1", "0 0 -1", "1 0 0", "-1 0 0", "0 1 0", "1 1 0", "-1 -1 0", "-1 1 1"]
+
+
+def spacegroup(atoms):
+    import spglib
+    return spglib.get_spacegroup((atoms.cell[:], atoms.get_scaled_positions(), atoms.numbers),
+                                 symprec=1e-3)
+
+
+class WrittenCellsKeepTheHand(unittest.TestCase):
+    """A periodic cell is the crystal under a proper rotation, whatever the sign of u: a chiral
+    crystal keeps its space group, and a chiral marker its sense of turn."""
+
+    def test_quartz_stays_p3221_along_every_direction(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            theirs = ase.io.read(kit("quartz.cif"))
+            self.assertIn("(154)", spacegroup(theirs))
+            for uvw in QUARTZ_DIRECTIONS:
+                for option in ("--xyz", "--extxyz"):
+                    with self.subTest(uvw=uvw, file=option):
+                        path = os.path.join(tmp, "q" + option)
+                        r = run("slice", kit("quartz.cif"), "--uvw", *uvw.split(),
+                                "--periodic-cell", "--slice-thickness", "1.5", option, path)
+                        self.assertEqual(r.returncode, 0, r.stderr)
+                        cell = ase.io.read(path, format="prismatic" if option == "--xyz"
+                                           else "extxyz")
+                        self.assertEqual(spacegroup(cell), "P3_221 (154)")
+
+    def test_a_chiral_marker_turns_the_same_way_in_every_cell_of_the_kit(self):
+        """In each kit CIF's cell, a P 1 crystal of four atoms along x, y and z from a gold atom;
+        in every written cell (plain and strained), the triple product of the three bonds from
+        each gold atom keeps its sign: the determinant of the map is positive."""
+        names = sorted(n for n in os.listdir(KIT) if n.endswith(".cif"))
+        self.assertGreaterEqual(len(names), 10)
+        with tempfile.TemporaryDirectory() as tmp:
+            for name in names:
+                text = open(kit(name)).read()
+                par = [float(re.search(r"_cell_%s\s+([\d.]+)" % key, text).group(1))
+                       for key in ("length_a", "length_b", "length_c", "angle_alpha",
+                                   "angle_beta", "angle_gamma")]
+                from ase.cell import Cell
+                lattice = Cell.fromcellpar(par)
+                origin = np.array([0.11, 0.23, 0.37])
+                sites = [("Au", origin)]
+                for symbol, axis in (("Cu", 0), ("Fe", 1), ("O", 2)):
+                    step = np.zeros(3)
+                    step[axis] = 0.6  # Angstrom, in ASE's Cartesian frame of the cell
+                    sites.append((symbol, origin + np.linalg.solve(lattice[:].T, step)))
+                a, b, c, alpha, beta, gamma = lattice.cellpar()
+                path = os.path.join(tmp, "marker_" + name)
+                with open(path, "w") as f:
+                    f.write("data_m\n_cell_length_a %.6f\n_cell_length_b %.6f\n"
+                            "_cell_length_c %.6f\n_cell_angle_alpha %.6f\n"
+                            "_cell_angle_beta %.6f\n_cell_angle_gamma %.6f\n"
+                            "loop_\n_atom_site_label\n_atom_site_fract_x\n_atom_site_fract_y\n"
+                            "_atom_site_fract_z\n" % (a, b, c, alpha, beta, gamma))
+                    for symbol, p in sites:
+                        f.write("%s1 %.6f %.6f %.6f\n" % (symbol, *p))
+                for uvw in HAND_DIRECTIONS:
+                    for extra in ((), ("--periodic-cell", "--max-strain", "10")):
+                        ext = os.path.join(tmp, "m.extxyz")
+                        if os.path.exists(ext):
+                            os.remove(ext)
+                        r = run("slice", path, "--uvw", *uvw.split(), "--slice-thickness",
+                                "0.5", "--extxyz", ext, *extra)
+                        if not extra and r.returncode != 0:
+                            continue  # no rectangle in the drawing box: nothing written
+                        with self.subTest(cif=name, uvw=uvw, cell=" ".join(extra)):
+                            self.assertEqual(r.returncode, 0, r.stderr)
+                            cell = ase.io.read(ext, format="extxyz")
+                            tiled = cell.repeat((3, 3, 3))
+                            pos = tiled.positions
+                            sym = np.array(tiled.get_chemical_symbols())
+                            middle = np.all((pos >= cell.cell.lengths()) &
+                                            (pos < 2 * cell.cell.lengths()), axis=1)
+                            golds = np.where((sym == "Au") & middle)[0]
+                            self.assertGreater(len(golds), 0)
+                            for g in golds:
+                                bonds = []
+                                for symbol in ("Cu", "Fe", "O"):
+                                    d = pos[sym == symbol] - pos[g]
+                                    bonds.append(d[np.linalg.norm(d, axis=1).argmin()])
+                                self.assertGreater(np.linalg.det(np.array(bonds)), 0)
+
+
+class CoordinatesAsPublished(unittest.TestCase):
+    """Sites keep their published coordinates: a coordinate is put on a multiple of 1/12 or 1/8
+    only as it is read and only within the CIF's own rounding, never after a shift or a symmetry
+    operation."""
+
+    def test_beta_ga2o3_keeps_its_oxygen_at_0_0821(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            out = os.path.join(tmp, "g.txt")
+            r = run("convert", kit("ga2o3_beta.cif"), out)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            self.assertIn("Reference atom at the origin: Ga1", r.stderr)
+            _, rows = read_crystal_data(out)
+            theirs = ase.io.read(kit("ga2o3_beta.cif"))
+            # x is untouched by the reversal of b and c; the shift is Ga1's x.
+            x0 = 0.0905
+            for symbol in ("Ga", "O"):
+                want = np.sort([(p[0] - x0) % 1.0 for p, s in zip(theirs.get_scaled_positions(),
+                                                                   theirs.get_chemical_symbols())
+                                if s == symbol])
+                got = np.sort([row[2] for row in rows if row[0] == symbol])
+                np.testing.assert_allclose(got, want, atol=1e-4, err_msg=symbol)
+            oxygen = [row[2] for row in rows if row[0] == "O"]
+            self.assertTrue(any(abs(x - 0.0821) <= 1e-4 for x in oxygen), oxygen)
+            self.assertFalse(any(abs(x - 1 / 12) < 1e-6 for x in oxygen), oxygen)
+
+    def test_a_general_site_in_p3221_keeps_its_threefold_images(self):
+        with open(kit("quartz.cif")) as f:
+            quartz = f.read()
+        head = quartz[:quartz.index("loop_\n_atom_site_label")]
+        cif = head + ("loop_\n_atom_site_label\n_atom_site_type_symbol\n_atom_site_fract_x\n"
+                      "_atom_site_fract_y\n_atom_site_fract_z\nGe1 Ge 0 0 0\n"
+                      "O1 O 0.3412 0.0076 0.1\n")
+        with tempfile.TemporaryDirectory() as tmp:
+            path, out = os.path.join(tmp, "p3221.cif"), os.path.join(tmp, "p.txt")
+            with open(path, "w") as f:
+                f.write(cif)
+            r = run("convert", path, out)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            _, rows = read_crystal_data(out)
+            ours = np.array([row[2:5] for row in rows if row[0] == "O"])
+            theirs = ase.io.read(path)
+            want = np.array([p for p, s in zip(theirs.get_scaled_positions(),
+                                               theirs.get_chemical_symbols()) if s == "O"])
+            self.assertEqual(len(ours), len(want))
+            for p in want:
+                d = ours - p
+                d -= np.round(d)
+                self.assertLess(np.abs(d).sum(axis=1).min(), 1e-6, p)
+            # The three-fold screw maps the written sites onto themselves.
+            for p in ours:
+                q = np.array([-p[1], p[0] - p[1], p[2] + 2 / 3])
+                d = ours - q
+                d -= np.round(d)
+                self.assertLess(np.abs(d).sum(axis=1).min(), 1e-6, p)
+
+    def test_sites_the_kit_still_snaps_are_counted(self):
+        """The kit's thirds written 0.3333 and 0.6667 are still thirds, and said; a file whose
+        coordinates are exact (rutile's 0.3049) has no such note."""
+        with tempfile.TemporaryDirectory() as tmp:
+            r = run("convert", kit("zno.cif"), os.path.join(tmp, "z.txt"))
+            self.assertIn("2 sites were within the CIF's rounding of a multiple of 1/12 or 1/8",
+                          r.stderr)
+            r = run("convert", kit("rutile.cif"), os.path.join(tmp, "r.txt"))
+            self.assertNotIn("rounding", r.stderr)
+
+
+class QuietKeepsWarnings(unittest.TestCase):
+    def test_quiet_drops_the_information_and_keeps_the_warnings(self):
+        info = ["Symmetry:", "Reference atom at the origin", "atoms in the unit cell",
+                "within the CIF's rounding"]
+        with tempfile.TemporaryDirectory() as tmp:
+            for name, warning in [("si.cif", "origin choice 1"),
+                                  ("zro2_monoclinic.cif", "axes b, c were reversed"),
+                                  ("zno.cif", None)]:
+                with self.subTest(cif=name):
+                    out = os.path.join(tmp, "o.txt")
+                    loud = run("convert", kit(name), out)
+                    quiet = run("convert", kit(name), out, "--quiet")
+                    self.assertEqual(quiet.returncode, 0, quiet.stderr)
+                    for text in info[:3]:
+                        self.assertIn(text, loud.stderr)
+                        self.assertNotIn(text, quiet.stderr)
+                    self.assertNotIn(info[3], quiet.stderr)
+                    if warning:
+                        self.assertIn(warning, loud.stderr)
+                        self.assertIn(warning, quiet.stderr)
+                    else:
+                        self.assertEqual(quiet.stderr, "")
+            # A P 1 file and shared positions are warnings too, also for slice.
+            path = os.path.join(tmp, "shared.cif")
+            with open(path, "w") as f:
+                f.write("data_s\n_cell_length_a 4\n_cell_length_b 4\n_cell_length_c 4\n"
+                        "_cell_angle_alpha 90\n_cell_angle_beta 90\n_cell_angle_gamma 90\n"
+                        "loop_\n_atom_site_label\n_atom_site_fract_x\n_atom_site_fract_y\n"
+                        "_atom_site_fract_z\n_atom_site_occupancy\n"
+                        "Sr1 0 0 0 0.6\nBa1 0 0 0 0.4\nO1 0.5 0.5 0.5 ?\n")
+            r = run("layers", path, "--uvw", "0", "0", "1", "--quiet")
+            self.assertIn("no symmetry", r.stderr)
+            self.assertIn("share a position", r.stderr)
+            self.assertIn("gives no occupancy", r.stderr)
+            self.assertNotIn("Reference atom", r.stderr)
 
 
 class SlabEdgesAreInPlane(unittest.TestCase):

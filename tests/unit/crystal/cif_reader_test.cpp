@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cmath>
 #include <string>
 
@@ -239,7 +241,7 @@ TEST(CifReader, HostileInputIsRefusedOrReadQuickly) {
     auto start = Clock::now();
     auto refusal = import(cubicCif(many, "'P 1'"), in);
     ASSERT_TRUE(refusal);
-    EXPECT_NE(refusal->find("10000"), std::string::npos) << *refusal;
+    EXPECT_NE(refusal->find("more than 100 atoms"), std::string::npos) << *refusal;
     EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 5.0);
 
     // 101 atoms after expansion: refused, naming the count.
@@ -249,7 +251,7 @@ TEST(CifReader, HostileInputIsRefusedOrReadQuickly) {
                 " 0.3 0.7 1\n";
     refusal = import(cubicCif(over, "'P 1'"), in);
     ASSERT_TRUE(refusal);
-    EXPECT_NE(refusal->find("101"), std::string::npos);
+    EXPECT_NE(refusal->find("more than 100 atoms"), std::string::npos);
 
     // A 1 MB line in a comment and a 1 MB value: read, or refused, without a hang.
     const std::string longLine = "#" + std::string(1 << 20, 'x') + "\n";
@@ -295,4 +297,212 @@ TEST(CifReader, FileSuffix) {
     EXPECT_TRUE(hasCifSuffix("x.cif"));
     EXPECT_FALSE(hasCifSuffix("x.txt"));
     EXPECT_FALSE(hasCifSuffix("cif"));
+}
+
+namespace {
+
+std::string p1Cif(const std::string& sites, double a = 10.0, const std::string& ops = "") {
+    return "data_p\n_cell_length_a " + std::to_string(a) +
+           "\n_cell_length_b 10\n_cell_length_c 10\n_cell_angle_alpha 90\n_cell_angle_beta 90\n"
+           "_cell_angle_gamma 90\n" +
+           ops +
+           "loop_\n_atom_site_label\n_atom_site_type_symbol\n_atom_site_fract_x\n"
+           "_atom_site_fract_y\n_atom_site_fract_z\n" +
+           sites;
+}
+
+std::string operations(std::initializer_list<const char*> ops) {
+    std::string out = "loop_\n_symmetry_equiv_pos_as_xyz\n";
+    for (const char* op : ops) out += std::string("'") + op + "'\n";
+    return out;
+}
+
+const AtomSite* rowOf(const CifImport& in, const std::string& label) {
+    for (std::size_t i = 0; i < in.extras.size(); ++i)
+        if (in.extras[i].label == label) return &in.model.atoms[i];
+    return nullptr;
+}
+
+}  // namespace
+
+// A coordinate is put on a multiple of 1/12 or 1/8 only where the CIF's own rounding cannot tell
+// them apart, and only as it is read; the arithmetic after it keeps every position.
+TEST(CifReader, SnapsOnlyWithinTheCifsOwnRounding) {
+    CifImport in;
+    ASSERT_FALSE(import(p1Cif("U0 U 0 0 0\n"
+                              "A1 O 0.3333 0.333 0.6667\n"
+                              "A2 O 0.0833 0.33333(4) 0.125\n"
+                              "A3 O 0.3 0.0821 0.41519\n"
+                              "A4 O 0.7509 0.168 0.6667(2)\n"),
+                        in));
+    ASSERT_EQ(in.model.atomCount, 5);
+    const auto xyz = [&](const char* label) {
+        const AtomSite* s = rowOf(in, label);
+        return s ? s->x + " " + s->y + " " + s->z : std::string("missing");
+    };
+    EXPECT_EQ(xyz("A1"), "0.3333333 0.3333333 0.6666667");
+    EXPECT_EQ(xyz("A2"), "0.0833333 0.3333333 0.125");
+    EXPECT_EQ(xyz("A3"), "0.3 0.0821 0.41519");
+    EXPECT_EQ(xyz("A4"), "0.7509 0.168 0.6666667");  // 0.168 is 0.0013 off 1/6 in 3 decimals
+    EXPECT_TRUE(notesHold(in, "3 sites were within the CIF's rounding"));
+    EXPECT_TRUE(notesHold(in, "A1, A2, A4"));
+
+    // After the shift to the reference atom nothing is snapped: 0.1726 - 0.0905 stays 0.0821.
+    ASSERT_FALSE(import(p1Cif("Ga1 Ga 0.0905 0 0.7946\nO3 O 0.1726 0 0.5635\n"
+                              "Ga2 Ga 0.8409 0 0.25\n"),
+                        in, "Ga1"));
+    EXPECT_EQ(rowOf(in, "O3")->x, "0.0821");
+    EXPECT_EQ(rowOf(in, "Ga2")->x, "0.7504");
+    EXPECT_FALSE(notesHold(in, "rounding"));
+
+    // A "1" never stands beside a "0": values a hair below 1 wrap.
+    ASSERT_FALSE(import(p1Cif("Na1 Na 0.25 0 0\nCl1 Cl 0.2499999999999 0.5 0.9999999999999\n"),
+                        in, "Na1"));
+    EXPECT_EQ(rowOf(in, "Cl1")->x + " " + rowOf(in, "Cl1")->z, "0 0");
+}
+
+TEST(CifReader, SymmetryImagesWithinThreeHundredthsOfAnAngstromAreOneAtom) {
+    CifImport in;
+    const std::string inversion = operations({"x,y,z", "-x,-y,-z"});
+    // 0.0003 off the inversion centre at (0, 1/2, 1/2) on a 30 Angstrom axis: 0.018 A from its
+    // image, one atom.
+    ASSERT_FALSE(import(p1Cif("Pb1 Pb 0.5 0 0\nO1 O 0.0003 0.5 0.5\n", 30.0, inversion), in));
+    EXPECT_EQ(in.model.atomCount, 2);
+    // Two sites 0.1 A apart stay two, and so do their images.
+    ASSERT_FALSE(import(p1Cif("Pb1 Pb 0.5 0 0\nO1 O 0.2 0.5 0.5\nO2 O 0.20333 0.5 0.5\n", 30.0,
+                              inversion),
+                        in));
+    EXPECT_EQ(in.model.atomCount, 5);
+}
+
+// Every number of a listed operation is checked before use; anything but a symmetry operation
+// is refused by name, in English and in Japanese.
+TEST(CifReader, OperationsAreCheckedBeforeUse) {
+    const char* refused[] = {
+        "x+1/4294967298,y,z",       // a denominator past 32 bits, once read as 1/2
+        "4294967297*x,y,z",         // a coefficient past 32 bits, once read as 1
+        "-99999999999999999999999x,y,z",
+        "2*x,y,z",  "3x,y,z",       "x+x,y,z",  "0.5x,y,z",
+        "x+1/5,y,z",                "x,y",      "x,y,z,1", "x,x,z", "x,y,z+",
+        "x y,y,z",  "x/2,y,z",      "x,y,z+1/0"};
+    for (bool japanese : {false, true}) {
+        core::setJapaneseTexts(japanese);
+        for (const char* op : refused) {
+            CifImport in;
+            const auto refusal =
+                import(p1Cif("Si1 Si 0.1 0.2 0.3\n", 10.0, operations({"x,y,z", op})), in);
+            ASSERT_TRUE(refusal) << op;
+            EXPECT_NE(refusal->find(std::string("\"") + op + "\""), std::string::npos)
+                << *refusal;
+            EXPECT_NE(refusal->find(japanese ? "1/24" : "multiples of 1/24"), std::string::npos);
+        }
+    }
+    core::setJapaneseTexts(false);
+
+    // The usual spellings are read, and their images land where the operations put them.
+    CifImport in;
+    ASSERT_FALSE(import(p1Cif("Si1 Si 0.1 0.2 0.3\n", 10.0,
+                              operations({"x,y,z", "1/2+X, -y+1/2, z", "-x+y, -x, z+1/3",
+                                          "x+0.5, y, -z+1000000", "-x,-y,-z+2/3"})),
+                        in));
+    ASSERT_EQ(in.model.atomCount, 5);
+    std::vector<std::string> got;
+    for (int i = 0; i < 5; ++i) {
+        const AtomSite& s = in.model.atoms[i];
+        got.push_back(s.x + " " + s.y + " " + s.z);
+    }
+    std::sort(got.begin(), got.end());
+    // Shifted by the reference (0.1, 0.2, 0.3): images (0.6,0.3,0.3), (0.1,0.9,0.6333333),
+    // (0.6,0.2,0.7), (0.9,0.8,0.3666667) less the reference.
+    const std::vector<std::string> want = {"0", "0.5 0.1 0", "0.5 0 0.4", "0 0.7 0.3333333",
+                                           "0.8 0.6 0.0666667"};
+    std::vector<std::string> sortedWant = want;
+    sortedWant[0] = "0 0 0";
+    std::sort(sortedWant.begin(), sortedWant.end());
+    EXPECT_EQ(got, sortedWant);
+
+    // More operations than a space group has: refused with the count, before any is read.
+    std::string many = "loop_\n_symmetry_equiv_pos_as_xyz\n";
+    for (int i = 0; i < 200000; ++i) many += "x,y,z\n";
+    const auto start = std::chrono::steady_clock::now();
+    const auto refusal = import(p1Cif("Si1 Si 0 0 0\n", 10.0, many), in);
+    ASSERT_TRUE(refusal);
+    EXPECT_NE(refusal->find("200000 symmetry operations"), std::string::npos) << *refusal;
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
+              2.0);
+}
+
+TEST(CifReader, ExpansionStopsPastTheHundredthAtomAndSharedPositionsAreCounted) {
+    using Clock = std::chrono::steady_clock;
+    // 30,000 general sites in F d -3 m (192 operations each): refused at the 101st atom.
+    std::string sites;
+    for (long long i = 0; i < 30000; ++i)
+        sites += "S" + std::to_string(i) + " Si 0." + std::to_string(1000 + (i * 7919) % 8999) +
+                 " 0." + std::to_string(1000 + (i * 104729) % 8999) + " 0." +
+                 std::to_string(1000 + (i * 1299709) % 8999) + " 1\n";
+    for (bool japanese : {false, true}) {
+        core::setJapaneseTexts(japanese);
+        CifImport in;
+        const auto start = Clock::now();
+        const auto refusal = import(cubicCif(sites, "'F d -3 m'"), in);
+        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        ASSERT_TRUE(refusal);
+        EXPECT_EQ(*refusal, japanese ? "CIF の単位格子には 100 個を超える原子があります。"
+                                       "使えるのは 100 個までです。"
+                                     : "The CIF gives more than 100 atoms in the unit cell; at "
+                                       "most 100 can be used.");
+        EXPECT_LT(seconds, 1.0);
+    }
+    core::setJapaneseTexts(false);
+
+    // 50,000 sites at one position: one atom, the first pair named and the rest counted.
+    std::string shared;
+    for (int i = 0; i < 50000; ++i) shared += "A" + std::to_string(i) + " Si 0.1 0.1 0.1 0.5\n";
+    CifImport in;
+    const auto start = Clock::now();
+    ASSERT_FALSE(import(cubicCif(shared, "'P 1'"), in));
+    EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 1.0);
+    EXPECT_EQ(in.model.atomCount, 1);
+    int sharedLines = 0;
+    for (const std::string& n : in.notes) sharedLines += n.find("share") != std::string::npos;
+    EXPECT_EQ(sharedLines, 2);
+    EXPECT_TRUE(notesHold(in, "Sites A0 and A1 share a position"));
+    EXPECT_TRUE(notesHold(in, "49998 more sites share a position"));
+}
+
+TEST(CifReader, NotesAreMarkedAsWarningsOrInformation) {
+    CifImport in;
+    ASSERT_FALSE(import(p1Cif("Zr1 Zr 0 0 0 \nO1 O 0.3333 0.1 0.2\n"), in));
+    ASSERT_EQ(in.notes.size(), in.noteIsWarning.size());
+    for (std::size_t i = 0; i < in.notes.size(); ++i) {
+        const std::string& n = in.notes[i];
+        const bool info = n.find("Reference atom") != std::string::npos ||
+                          n.find("atoms in the unit cell") != std::string::npos ||
+                          n.find("rounding") != std::string::npos;
+        EXPECT_EQ(in.noteIsWarning[i], !info) << n;
+    }
+    EXPECT_TRUE(notesHold(in, "no symmetry"));
+}
+
+TEST(CifReader, FilesAreReadOnlyFromRegularFilesOfBoundedSize) {
+    core::RecordingSink sink;
+    CifImport in;
+    EXPECT_FALSE(readCifFile("/dev/zero", "", in, sink));
+    CrystalModel model;
+    EXPECT_FALSE(loadCrystalFile("/dev/zero", model, sink, false));
+    const std::string big = ::testing::TempDir() + "/big_crystal.txt";
+    {
+        std::FILE* f = std::fopen(big.c_str(), "wb");
+        ASSERT_TRUE(f);
+        std::string row = "Sr 38 0 0 0 BLACK\r\n";
+        for (int i = 0; i < 4000; ++i) std::fputs(row.c_str(), f);
+        std::fclose(f);
+    }
+    EXPECT_FALSE(loadCrystalFile(big, model, sink, false));
+    std::remove(big.c_str());
+    const auto said = sink.messages();
+    ASSERT_EQ(said.size(), 3u);
+    EXPECT_EQ(said[0].text, "The CIF is not a regular file.");
+    EXPECT_EQ(said[1].text, "The file is not a regular file.");
+    EXPECT_EQ(said[2].text, "The crystal data file is too large (more than 64 KB).");
 }
