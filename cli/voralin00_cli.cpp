@@ -673,7 +673,7 @@ int runSpots(Session& s, const Options& o) {
         std::printf("  #  mate        x        y  %s  %s     angle      power\n",
                     nm ? "    |g| 1/nm" : "   |g| 1/px", nm ? "      d nm" : "      d px");
         for (const spectrum::Spot& spot : result.spots)
-            std::printf("%3d  %4d %8.3f %8.3f  %11.6f  %10.4f  %8.3f  %9.4g\n", spot.number,
+            std::printf("%3d  %4d %8.3f %8.3f  %11.6f  %10.4g  %8.3f  %9.4g\n", spot.number,
                         spot.mate, spot.position.x, spot.position.y, spot.g, spot.d,
                         spot.angleDegrees, spot.power);
         if (result.haveBasis)

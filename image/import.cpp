@@ -65,6 +65,11 @@ constexpr core::Localized kTooLarge{
     "画像が大きすぎます: %lld x %lld ピクセル（一辺 %lld ピクセル、%llu 百万サンプルまで）。"};
 constexpr core::Localized kTooSmall{"Too small image (less than 64W or 64H)!",
                                     "画像が小さすぎます（幅または高さが 64 未満）。"};
+constexpr double kSmallestPixelNm = 1e-9;
+constexpr double kLargestPixelNm = 1e9;
+constexpr core::Localized kPixelSizeIgnored{
+    "The pixel size in the file (%g nm) lies outside 1e-9 to 1e9 nm and is ignored.",
+    "ファイルのピクセルサイズ（%g nm）は 1e-9 ～ 1e9 nm の範囲外のため使いません。"};
 constexpr core::Localized kNotFinite{
     "The image holds samples that are not numbers (NaN) or infinite: it cannot be transformed.",
     "画像に非数（NaN）または無限大のサンプルがあり、変換できません。"};
@@ -155,6 +160,9 @@ bool checkImported(GreyImage& image, core::MessageSink& sink) {
     }
     image.minimum = lo;
     image.maximum = hi;
+    if (image.ignoredPixelSizeNm && !image.pixelSizeNm)
+        sink.ask(core::formatMessage(core::text(kPixelSizeIgnored), *image.ignoredPixelSizeNm),
+                 "Information", core::kIconInformation);
     return true;
 }
 
@@ -181,6 +189,11 @@ void setPixelSize(GreyImage& image, double size, const std::string& unit) {
     if (!scale || !std::isfinite(size) || !(size > 0)) return;
     const double nm = size * *scale;
     if (!std::isfinite(nm) || !(nm > 0)) return;
+    if (nm < kSmallestPixelNm || nm > kLargestPixelNm) {
+        image.ignoredPixelSizeNm = nm;
+        return;
+    }
+    image.ignoredPixelSizeNm.reset();
     image.pixelSizeNm = nm;
     image.pixelSizeInUnit = size;
     image.pixelUnit = unit;

@@ -50,6 +50,9 @@ struct GreyImage {
     std::optional<double> pixelSizeNm;
     double pixelSizeInUnit = 0;
     std::string pixelUnit;  // UTF-8, as in the file ("nm", "µm", "Å")
+    // A pixel size the file states outside 1e-9..1e9 nm: no instrument images at such a scale,
+    // so it is not used, and the reader says so.
+    std::optional<double> ignoredPixelSizeNm;
     int imageCount = 1;     // pages, sections or images in the file; the first is read
 
     double at(int x, int y) const {

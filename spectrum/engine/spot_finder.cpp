@@ -324,7 +324,8 @@ std::string spotsCsv(const SpotResult& result, double nmPerPixel) {
                          : "number,mate,x_px,y_px,g_per_pixel,d_px,angle_deg,power,significance\r\n";
     char line[256];
     for (const Spot& s : result.spots) {
-        std::snprintf(line, sizeof line, "%d,%d,%.4f,%.4f,%.8g,%.6f,%.4f,%.6g,%.4g\r\n", s.number,
+        // g and d in significant digits, so no calibration prints them as zero.
+        std::snprintf(line, sizeof line, "%d,%d,%.4f,%.4f,%.8g,%.8g,%.4f,%.6g,%.4g\r\n", s.number,
                       s.mate, s.position.x, s.position.y, s.g, s.d, s.angleDegrees, s.power,
                       s.significance);
         out += line;

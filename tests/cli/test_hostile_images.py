@@ -143,6 +143,47 @@ class HostileImages(unittest.TestCase):
                                 result.stderr)
                 self.assertLess(seconds, 0.5)
 
+    def test_pixel_sizes_beyond_any_instrument_are_ignored_with_a_note(self):
+        picture = (np.arange(96 * 128).reshape(96, 128) % 251).astype(np.uint8)
+        path = os.path.join(self.tmp, "calibrated.tif")
+        # 1/1024 pixel a centimetre; 4e9 pixels a picometre (ImageJ's unit).
+        cases = ((dict(resolution=(1 / 1024, 1 / 1024), resolutionunit="CENTIMETER"), "1.024e+10"),
+                 (dict(imagej=True, resolution=(4e9, 4e9), metadata={"unit": "pm"}), "2.5e-13"))
+        for options, shown in cases:
+            with self.subTest(shown):
+                tifffile.imwrite(path, picture, **options)
+                result = self.opened(path)
+                self.assertIn(", no pixel size\n", result.stdout)
+                self.assertIn(f"voralin00-cli: Information: The pixel size in the file ({shown} nm) "
+                              "lies outside 1e-9 to 1e9 nm and is ignored.\n", result.stderr)
+        # 1e7 pixels a centimetre is 1 nm: kept, and nothing said.
+        tifffile.imwrite(path, picture, resolution=(1e7, 1e7), resolutionunit="CENTIMETER")
+        result = self.opened(path)
+        self.assertIn("pixel size 1 nm", result.stdout)
+        self.assertNotIn("ignored", result.stderr)
+
+    def test_d_spacings_keep_four_significant_digits_at_any_calibration(self):
+        y, x = np.mgrid[0:256, 0:256]
+        lattice = 128 + 60 * np.cos(2 * np.pi * x / 8) + 60 * np.cos(2 * np.pi * y / 8)
+        source = os.path.join(self.tmp, "lattice.tif")
+        tifffile.imwrite(source, lattice.astype(np.uint8))
+        for pixel in (1e-9, 1.0, 1e9):
+            with self.subTest(pixel):
+                csv = os.path.join(self.tmp, "spots.csv")
+                result, _ = limited("spots", source, "--pixel-size", repr(pixel), "--count", "4",
+                                    "--csv", csv)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                table = np.genfromtxt(csv, delimiter=",", names=True)
+                # The lattice's period is 8 pixels: d = 8 pixel sizes, to 1 %.
+                np.testing.assert_allclose(table["d_nm"], 8 * pixel, rtol=0.01)
+                rows = [line.split() for line in result.stdout.splitlines()
+                        if line.strip()[:1].isdigit()]
+                self.assertEqual(len(rows), len(table))
+                for row in rows:
+                    self.assertAlmostEqual(float(row[5]) / (8 * pixel), 1.0, delta=0.01)
+                    self.assertGreaterEqual(len(row[5].split("e")[0].replace(".", "").lstrip("0")),
+                                            1)
+
 
 if __name__ == "__main__":
     sys.exit(unittest.main(verbosity=2))

@@ -239,6 +239,33 @@ TEST_F(Import, MrcFloatIsTurnedRightWayUpWithPixelSizeAndSectionCount) {
     EXPECT_EQ(image->pixelUnit, "\xC3\x85");
 }
 
+TEST_F(Import, PixelSizesOutsideAnyInstrumentsReachAreIgnoredWithANote) {
+    // A cell of 64 x 2^-100 Angstrom; then the bounds themselves, 1e-9 and 1e9 nm.
+    Bytes f = mrcFile(64, 64, 1, 2);
+    putFloat(f, 40, std::ldexp(64.0f, -100));
+    auto image = image::readMrc(f, sink);
+    ASSERT_TRUE(image);
+    EXPECT_FALSE(image->pixelSizeNm);
+    const auto m = sink.messages();
+    ASSERT_EQ(m.size(), 1u);
+    EXPECT_EQ(m[0].text, "The pixel size in the file (7.88861e-32 nm) lies outside 1e-9 to 1e9 nm "
+                         "and is ignored.");
+    EXPECT_EQ(m[0].caption, "Information");
+    EXPECT_EQ(m[0].style, core::kIconInformation);
+    for (double nm : {1e-9, 1e9}) {
+        image::setPixelSize(*image, nm, "nm");
+        ASSERT_TRUE(image->pixelSizeNm) << nm;
+        EXPECT_EQ(*image->pixelSizeNm, nm);
+        EXPECT_FALSE(image->ignoredPixelSizeNm);
+    }
+    core::setJapaneseTexts(true);
+    sink.events.clear();
+    EXPECT_TRUE(image::readMrc(f, sink));
+    EXPECT_EQ(sink.messages()[0].text,
+              "ファイルのピクセルサイズ（7.88861e-32 nm）は 1e-9 ～ 1e9 nm の範囲外のため使いません。");
+    core::setJapaneseTexts(false);
+}
+
 TEST_F(Import, MrcSkipsTheExtendedHeader) {
     const auto image = image::readMrc(mrcFile(64, 64, 1, 2, 0, 96), sink);
     ASSERT_TRUE(image);
