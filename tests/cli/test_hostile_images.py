@@ -146,8 +146,8 @@ class HostileImages(unittest.TestCase):
     def test_pixel_sizes_beyond_any_instrument_are_ignored_with_a_note(self):
         picture = (np.arange(96 * 128).reshape(96, 128) % 251).astype(np.uint8)
         path = os.path.join(self.tmp, "calibrated.tif")
-        # 1/1024 pixel a centimetre; 4e9 pixels a picometre (ImageJ's unit).
-        cases = ((dict(resolution=(1 / 1024, 1 / 1024), resolutionunit="CENTIMETER"), "1.024e+10"),
+        # ImageJ's unit: 1/100 pixel a metre; 4e9 pixels a picometre.
+        cases = ((dict(imagej=True, resolution=(0.01, 0.01), metadata={"unit": "m"}), "1e+11"),
                  (dict(imagej=True, resolution=(4e9, 4e9), metadata={"unit": "pm"}), "2.5e-13"))
         for options, shown in cases:
             with self.subTest(shown):
@@ -156,8 +156,8 @@ class HostileImages(unittest.TestCase):
                 self.assertIn(", no pixel size\n", result.stdout)
                 self.assertIn(f"voralin00-cli: Information: The pixel size in the file ({shown} nm) "
                               "lies outside 1e-9 to 1e9 nm and is ignored.\n", result.stderr)
-        # 1e7 pixels a centimetre is 1 nm: kept, and nothing said.
-        tifffile.imwrite(path, picture, resolution=(1e7, 1e7), resolutionunit="CENTIMETER")
+        # A pixel a nanometre: kept, and nothing said.
+        tifffile.imwrite(path, picture, imagej=True, resolution=(1, 1), metadata={"unit": "nm"})
         result = self.opened(path)
         self.assertIn("pixel size 1 nm", result.stdout)
         self.assertNotIn("ignored", result.stderr)
