@@ -4,9 +4,8 @@
 // Every reader works on the bytes of a whole file held in memory, so the tests and the fuzzers
 // run them without a disk. Sizes, counts and offsets read from a file are checked against the
 // bytes really present and against the limits of image/limits.h before anything is allocated
-// from them; each refusal is one message naming the problem. TIFF goes through libtiff in the
-// native builds and through the Windows Imaging Component in the Windows builds (which cannot
-// decode signed 16-bit, 32-bit integer or 64-bit float grey TIFFs: those are refused by name);
+// from them; each refusal is one message naming the problem. TIFF goes through libtiff in every
+// build (the Windows builds carry their own, built from a pinned source), with one codec set;
 // PNG through stb_image in both; MRC and DM3/DM4 through readers of our own.
 //
 // Samples are doubles in the source's own units, row-major with the top row first (MRC rows,
