@@ -155,10 +155,11 @@ double cleaned(double v) {
 // Reads a symmetry operation such as "-x+y, 1/2+z, x-1/4" into `op`, checking its numbers before
 // anything else sees them: each coordinate's coefficient is -1, 0 or 1 and each shift a multiple
 // of 1/24 (a fraction of small integers, or a decimal within 0.0005 of one). False for anything
-// else.
-bool parseOperation(const std::string& text, gemmi::Op& op) {
+// else, with `outOfRange` set when the text reads but its numbers make no symmetry operation.
+bool parseOperation(const std::string& text, gemmi::Op& op, bool& outOfRange) {
     op.rot = {};
     op.tran = {};
+    outOfRange = false;
     std::size_t i = 0;
     const auto skipBlanks = [&] {
         while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
@@ -170,7 +171,7 @@ bool parseOperation(const std::string& text, gemmi::Op& op) {
             n = 0;
             count = 0;
             while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) {
-                if (++count > 9) return false;
+                if (++count > 9) return !(outOfRange = true);
                 n = n * 10 + (text[i++] - '0');
             }
             return true;
@@ -193,9 +194,8 @@ bool parseOperation(const std::string& text, gemmi::Op& op) {
             skipBlanks();
             long denominator = 0;
             int denominatorDigits = 0;
-            if (!digits(denominator, denominatorDigits) || denominatorDigits == 0 ||
-                denominator == 0)
-                return false;
+            if (!digits(denominator, denominatorDigits) || denominatorDigits == 0) return false;
+            if (denominator == 0) return !(outOfRange = true);
             value = double(whole) / double(denominator);
             return true;
         }
@@ -231,12 +231,12 @@ bool parseOperation(const std::string& text, gemmi::Op& op) {
             const char axis = i < text.size() ? char(std::tolower(static_cast<unsigned char>(text[i]))) : 0;
             if (axis == 'x' || axis == 'y' || axis == 'z') {
                 ++i;
-                if (value != std::floor(value) || value > 1) return false;
+                if (value != std::floor(value) || value > 1) return !(outOfRange = true);
                 coefficient[axis - 'x'] += sign * int(value);
-                if (std::abs(coefficient[axis - 'x']) > 1) return false;
+                if (std::abs(coefficient[axis - 'x']) > 1) return !(outOfRange = true);
             } else if (numbered) {
                 shift += sign * value;
-                if (std::fabs(shift) > 1e9) return false;
+                if (std::fabs(shift) > 1e9) return !(outOfRange = true);
             } else {
                 return false;
             }
@@ -245,7 +245,7 @@ bool parseOperation(const std::string& text, gemmi::Op& op) {
         if (!any) return false;
         const double steps = shift * gemmi::Op::DEN;
         const double nearest = std::round(steps);
-        if (std::fabs(steps - nearest) > 0.0005 * gemmi::Op::DEN) return false;
+        if (std::fabs(steps - nearest) > 0.0005 * gemmi::Op::DEN) return !(outOfRange = true);
         // Whole cells of shift change nothing; folding keeps the integers small.
         long folded = static_cast<long>(nearest) % gemmi::Op::DEN;
         if (folded < 0) folded += gemmi::Op::DEN;
@@ -264,7 +264,8 @@ bool parseOperation(const std::string& text, gemmi::Op& op) {
                           (long long)r[0][1] * (r[1][0] * r[2][2] - r[1][2] * r[2][0]) +
                           (long long)r[0][2] * (r[1][0] * r[2][1] - r[1][1] * r[2][0]);
     const long long unit = (long long)gemmi::Op::DEN * gemmi::Op::DEN * gemmi::Op::DEN;
-    return det == unit || det == -unit;
+    outOfRange = det != unit && det != -unit;
+    return !outOfRange;
 }
 
 // Symbol at the start of a type symbol or label ("Sr2+", "O1", "Ti1a"): two letters when they
@@ -465,12 +466,13 @@ std::optional<std::string> importBlock(cif::Block& block, const std::string& ref
         for (int i = 0; i < column.length(); ++i) {
             std::string triplet = cif::as_string(column[i]);
             gemmi::Op op;
-            if (!parseOperation(triplet, op)) {
+            bool outOfRange = false;
+            if (!parseOperation(triplet, op, outOfRange)) {
                 if (triplet.size() > 80) triplet = triplet.substr(0, 77) + "...";
                 for (char& c : triplet)
                     if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7f)
                         c = '?';
-                return formatted(kNotASymmetry, triplet.c_str());
+                return formatted(outOfRange ? kNotASymmetry : kBadOperation, triplet.c_str());
             }
             ops.push_back(op);
         }

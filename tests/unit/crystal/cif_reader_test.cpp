@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cmath>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "core/localized.h"
 #include "crystal_fixture.h"
@@ -378,24 +380,29 @@ TEST(CifReader, SymmetryImagesWithinThreeHundredthsOfAnAngstromAreOneAtom) {
 // Every number of a listed operation is checked before use; anything but a symmetry operation
 // is refused by name, in English and in Japanese.
 TEST(CifReader, OperationsAreCheckedBeforeUse) {
-    const char* refused[] = {
-        "x+1/4294967298,y,z",       // a denominator past 32 bits, once read as 1/2
-        "4294967297*x,y,z",         // a coefficient past 32 bits, once read as 1
+    // Numbers that make no symmetry operation, and texts that do not read as one.
+    const char* noSymmetry[] = {
+        "x+1/4294967298,y,z",  // a denominator past 32 bits, once read as 1/2
+        "4294967297*x,y,z",    // a coefficient past 32 bits, once read as 1
         "-99999999999999999999999x,y,z",
-        "2*x,y,z",  "3x,y,z",       "x+x,y,z",  "0.5x,y,z",
-        "x+1/5,y,z",                "x,y",      "x,y,z,1", "x,x,z", "x,y,z+",
-        "x y,y,z",  "x/2,y,z",      "x,y,z+1/0"};
+        "2*x,y,z", "3x,y,z", "x+x,y,z", "0.5x,y,z", "x+1/5,y,z", "x,x,z", "x,y,z+1/0"};
+    const char* unreadable[] = {"x,y", "x,y,z,1", "x,y,z+", "x y,y,z", "x/2,y,z", "x,y,q"};
     for (bool japanese : {false, true}) {
         core::setJapaneseTexts(japanese);
-        for (const char* op : refused) {
-            CifImport in;
-            const auto refusal =
-                import(p1Cif("Si1 Si 0.1 0.2 0.3\n", 10.0, operations({"x,y,z", op})), in);
-            ASSERT_TRUE(refusal) << op;
-            EXPECT_NE(refusal->find(std::string("\"") + op + "\""), std::string::npos)
-                << *refusal;
-            EXPECT_NE(refusal->find(japanese ? "1/24" : "multiples of 1/24"), std::string::npos);
-        }
+        for (const auto& [ops, reason] :
+             {std::pair{std::vector<const char*>(std::begin(noSymmetry), std::end(noSymmetry)),
+                        japanese ? "1/24" : "multiples of 1/24"},
+              std::pair{std::vector<const char*>(std::begin(unreadable), std::end(unreadable)),
+                        japanese ? "読めません" : "Unreadable symmetry operation"}})
+            for (const char* op : ops) {
+                CifImport in;
+                const auto refusal =
+                    import(p1Cif("Si1 Si 0.1 0.2 0.3\n", 10.0, operations({"x,y,z", op})), in);
+                ASSERT_TRUE(refusal) << op;
+                EXPECT_NE(refusal->find(std::string("\"") + op + "\""), std::string::npos)
+                    << *refusal;
+                EXPECT_NE(refusal->find(reason), std::string::npos) << *refusal;
+            }
     }
     core::setJapaneseTexts(false);
 
