@@ -63,10 +63,13 @@ constexpr const char* kUsage =
     "Opens an 8-bit grey BMP (uncompressed or RLE8, at least 64 x 64) as the image program does,\n"
     "and writes what its Save BMP or Save File would write after the same steps.\n"
     "Every command also opens microscope images by their extension: TIFF (.tif, .tiff), PNG,\n"
-    "MRC (.mrc, .mrcs, .map) and DM3/DM4, 8 to 64 bits a sample; a source above 8 bits is\n"
-    "transformed at full precision and shown between its 0.1 and 99.9 percentiles.\n"
+    "MRC (.mrc, .mrcs, .map), DM3/DM4, TIA series (.ser) and EMD (.emd), 8 to 64 bits a\n"
+    "sample; a source above 8 bits is transformed at full precision and shown between its 0.1\n"
+    "and 99.9 percentiles.\n"
     "  --pixel-size NM  the calibration in nanometres per pixel (any command; overrides the\n"
     "             file's own)\n"
+    "  --signal N  an EMD file's signal (detector) N as info lists them (any command; the\n"
+    "             largest real image by default)\n"
     "  info       describe the file and check that it can be opened\n"
     "  normalise  write the opened (normalised) image\n"
     "  spectrum   write the spectrum picture: --quantity root power (default), real or imaginary\n"
@@ -136,6 +139,7 @@ struct Options {
     bool haveNoiseScale = false, haveSmoothing = false;
     int latticeMode = 0;
     bool havePixelSize = false;  // --pixel-size given: it overrides the file's calibration
+    image::ImportChoice choice;  // which signal of an EMD file
     bool calibrated = false;
     bool tif = false;  // filter --out-dir: float TIFF results
 };
@@ -470,6 +474,8 @@ std::vector<cli::Option> optionTable(Options& o) {
          cli::also(cli::wholeIn(-10, 10, o.brightness), [&o] { o.haveBrightness = true; })},
         {"--pixel-size", "info normalise spectrum filter linewave adjust spots radial", 1, "NM",
          cli::also(cli::numberIn(1e-9, 1e9, o.pixelSize), [&o] { o.havePixelSize = true; })},
+        {"--signal", "info normalise spectrum filter linewave adjust spots radial", 1, "N",
+         cli::wholeIn(1, 4096, o.choice.signal)},
         {"--calibrated", "linewave", 0, "", cli::flag(o.calibrated)},
         {"--quiet", "*", 0, "", cli::flag(o.quiet)},
         {"--out-dir", "normalise spectrum filter linewave adjust", 1, "DIR", cli::text(o.outDir)},
@@ -529,9 +535,9 @@ struct Session {
     std::shared_ptr<const image::PreciseLevels> precise;
 };
 
-bool openInput(Session& s, const std::string& path) {
+bool openInput(Session& s, const std::string& path, const image::ImportChoice& choice) {
     image::OpenOutcome outcome = image::openImageFile(
-        path, s.image, s.sink, s.busy, core::systemDisk(), 1 << 20, 1 << 20, [] {});
+        path, s.image, s.sink, s.busy, core::systemDisk(), 1 << 20, 1 << 20, [] {}, choice);
     if (outcome.result != image::OpenResult::Opened) {
         cli::explainInput(kProgram, path);
         return false;
@@ -709,10 +715,11 @@ int runOne(const std::string& command, Options o, const std::string& input,
     if (command == "info") {
         const auto description = image::describeBitmapFile(input);
         if (description) std::printf("%s\n", description->c_str());
-        if (!openInput(s, input)) return 1;
+        if (!openInput(s, input, o.choice)) return 1;
         if (s.source) {
             if (o.havePixelSize) image::setPixelSize(*s.source, o.pixelSize, "nm");
             std::printf("%s\n", image::describeImport(*s.source).c_str());
+            for (const std::string& note : s.source->notes) std::printf("%s\n", note.c_str());
         } else if (o.havePixelSize) {
             std::printf("%s\n", core::formatMessage(core::text({"Pixel size %.6g nm",
                                                                  "ピクセルサイズ %.6g nm"}),
@@ -725,7 +732,7 @@ int runOne(const std::string& command, Options o, const std::string& input,
                     static_cast<unsigned long>(s.geometry.fileSize));
         return 0;
     }
-    if (!openInput(s, input)) return 1;
+    if (!openInput(s, input, o.choice)) return 1;
     if (s.source) o.settings.pixelSizeNm = s.source->pixelSizeNm;
     if (o.havePixelSize) o.settings.pixelSizeNm = o.pixelSize;
     // The lattice tools take the file's calibration unless one is given.

@@ -16,6 +16,18 @@ std::size_t MemorySource::read(std::uint8_t* out, std::size_t n) {
     return count;
 }
 
+bool MemoryAccess::readAt(std::uint64_t offset, std::uint8_t* out, std::size_t n) {
+    if (offset > bytes_.size() || n > bytes_.size() - offset) return false;
+    if (n > 0) std::memcpy(out, bytes_.data() + offset, n);
+    return true;
+}
+
+bool FileAccess::readAt(std::uint64_t offset, std::uint8_t* out, std::size_t n) {
+    if (offset > size_ || n > size_ - offset) return false;
+    if (n == 0) return true;
+    return seekTo(file_, offset) && std::fread(out, 1, n, file_) == n;
+}
+
 bool VectorSink::write(const std::uint8_t* data, std::size_t n) {
     try {
         bytes.insert(bytes.end(), data, data + n);

@@ -95,6 +95,41 @@ class FileHandle {
 // Leaves the position at the start.
 std::optional<std::uint64_t> fileSize(std::FILE* file);
 
+// Moves to a 64-bit position from the start of the file.
+bool seekTo(std::FILE* file, std::uint64_t position);
+
+// Reading at any position of a source of known size: the readers of series and stacks seek to
+// the one image they need instead of holding the whole file.
+class RandomAccessSource {
+  public:
+    virtual ~RandomAccessSource() = default;
+    virtual std::uint64_t size() const = 0;
+    // Reads exactly n bytes at `offset`; false when they are not all there or the read failed.
+    virtual bool readAt(std::uint64_t offset, std::uint8_t* out, std::size_t n) = 0;
+};
+
+class MemoryAccess final : public RandomAccessSource {
+  public:
+    explicit MemoryAccess(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+    std::uint64_t size() const override { return bytes_.size(); }
+    bool readAt(std::uint64_t offset, std::uint8_t* out, std::size_t n) override;
+
+  private:
+    std::span<const std::uint8_t> bytes_;
+};
+
+// Over an open file, which stays the caller's.
+class FileAccess final : public RandomAccessSource {
+  public:
+    FileAccess(std::FILE* file, std::uint64_t size) : file_(file), size_(size) {}
+    std::uint64_t size() const override { return size_; }
+    bool readAt(std::uint64_t offset, std::uint8_t* out, std::size_t n) override;
+
+  private:
+    std::FILE* file_;
+    std::uint64_t size_;
+};
+
 // Creates a new file for writing raw bytes, failing when the name already exists (no race with
 // another creator). `exists` is set when that was the reason.
 std::FILE* createExclusive(const std::string& path, bool& exists);

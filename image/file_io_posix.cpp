@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <limits>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -22,6 +23,11 @@ std::optional<std::uint64_t> fileSize(std::FILE* file) {
     const off_t end = ftello(file);
     if (end < 0 || fseeko(file, 0, SEEK_SET) != 0) return std::nullopt;
     return static_cast<std::uint64_t>(end);
+}
+
+bool seekTo(std::FILE* file, std::uint64_t position) {
+    if (position > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) return false;
+    return fseeko(file, static_cast<off_t>(position), SEEK_SET) == 0;
 }
 
 std::FILE* createExclusive(const std::string& path, bool& exists) {

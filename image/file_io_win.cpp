@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <limits>
 #include <string>
 
 #include "core/wide_path.h"
@@ -23,6 +24,11 @@ std::optional<std::uint64_t> fileSize(std::FILE* file) {
     const long long end = _ftelli64(file);
     if (end < 0 || _fseeki64(file, 0, SEEK_SET) != 0) return std::nullopt;
     return static_cast<std::uint64_t>(end);
+}
+
+bool seekTo(std::FILE* file, std::uint64_t position) {
+    if (position > static_cast<std::uint64_t>(std::numeric_limits<long long>::max())) return false;
+    return _fseeki64(file, static_cast<long long>(position), SEEK_SET) == 0;
 }
 
 std::FILE* createExclusive(const std::string& path, bool& exists) {

@@ -11,6 +11,8 @@
 #include "image/limits.h"
 #include "image/normalise.h"
 #include "image/packed_dib.h"
+#include "image/ser.h"
+#include "image/emd.h"
 
 namespace image {
 
@@ -88,6 +90,8 @@ std::optional<ImageFormat> formatOfPath(const std::string& path) {
     if (ext == ".mrc" || ext == ".mrcs" || ext == ".map" || ext == ".ccp4") return ImageFormat::Mrc;
     if (ext == ".dm3") return ImageFormat::Dm3;
     if (ext == ".dm4") return ImageFormat::Dm4;
+    if (ext == ".ser") return ImageFormat::Ser;
+    if (ext == ".emd") return ImageFormat::Emd;
     return std::nullopt;
 }
 
@@ -99,6 +103,8 @@ const char* formatName(ImageFormat format) {
         case ImageFormat::Mrc: return "MRC";
         case ImageFormat::Dm3: return "DM3";
         case ImageFormat::Dm4: return "DM4";
+        case ImageFormat::Ser: return "TIA series";
+        case ImageFormat::Emd: return "EMD";
     }
     return "";
 }
@@ -207,13 +213,53 @@ std::optional<GreyImage> importImageBytes(std::span<const std::uint8_t> file, Im
         case ImageFormat::Mrc: return readMrc(file, sink);
         case ImageFormat::Dm3:
         case ImageFormat::Dm4: return readDm(file, sink);
+        case ImageFormat::Ser: return readSer(file, sink);
+        case ImageFormat::Emd: return readEmd(file, sink);
         case ImageFormat::Bmp: break;
     }
     return std::nullopt;
 }
 
+namespace {
+
+// The .emi beside a series, when there is one: the acquisition's mode. Only its beginning is
+// searched, where the descriptions sit.
+EmiContext emiBeside(const std::string& serPath) {
+    const std::string emiPath = emiPathOf(serPath);
+    if (emiPath.empty()) return {};
+    FileHandle emi(openFile(emiPath, "rb"));
+    const auto size = emi ? fileSize(emi.get()) : std::nullopt;
+    if (!size) return {};
+    std::string text(static_cast<std::size_t>(std::min<std::uint64_t>(*size, 64u << 20)), '\0');
+    if (!text.empty() && std::fread(text.data(), 1, text.size(), emi.get()) != text.size())
+        return {};
+    return emiContextOf(text, serNumberOf(serPath));
+}
+
+std::optional<GreyImage> importSeries(const std::string& path, const ImportChoice& choice,
+                                      core::MessageSink& sink) {
+    FileHandle in(openFile(path, "rb"));
+    const auto size = in ? fileSize(in.get()) : std::nullopt;
+    if (!size) return refuse(sink, kCannotRead, path.c_str());
+    FileAccess access(in.get(), *size);
+    return readSerImage(access, choice.image, emiBeside(path), sink);
+}
+
+}  // namespace
+
 std::optional<GreyImage> importImageFile(const std::string& path, ImageFormat format,
-                                         core::MessageSink& sink) {
+                                         core::MessageSink& sink, const ImportChoice& choice) {
+    try {
+        if (format == ImageFormat::Ser) return importSeries(path, choice, sink);
+        if (format == ImageFormat::Emd) {
+            FileHandle in(openFile(path, "rb"));
+            if (!in) return refuse(sink, kCannotRead, path.c_str());
+            in.close();
+            return readEmdFile(path, choice, sink);
+        }
+    } catch (const std::bad_alloc&) {
+        return refuse(sink, kMemory);
+    }
     FileHandle in(openFile(path, "rb"));
     const auto size = in ? fileSize(in.get()) : std::nullopt;
     if (!size) return refuse(sink, kCannotRead, path.c_str());

@@ -1,12 +1,15 @@
-// Import of microscope images: TIFF, PNG, MRC/CCP4 and DM3/DM4 files become grey samples with
-// their calibration, behind one interface that does not depend on any OS imaging API.
+// Import of microscope images: TIFF, PNG, MRC/CCP4, DM3/DM4, TIA series (.ser) and EMD (HDF5)
+// files become grey samples with their calibration, behind one interface that does not depend on
+// any OS imaging API.
 //
-// Every reader works on the bytes of a whole file held in memory, so the tests and the fuzzers
-// run them without a disk. Sizes, counts and offsets read from a file are checked against the
-// bytes really present and against the limits of image/limits.h before anything is allocated
+// The readers work on the bytes of a whole file held in memory, so the tests and the fuzzers
+// run them without a disk; a TIA series is read through a random-access source instead (only
+// the image asked for is read), and EMD through HDF5, which opens the file itself. Sizes, counts
+// and offsets read from a file are checked against the bytes really present and against the limits of image/limits.h before anything is allocated
 // from them; each refusal is one message naming the problem. TIFF goes through libtiff in every
 // build (the Windows builds carry their own, built from a pinned source), with one codec set;
-// PNG through stb_image in both; MRC and DM3/DM4 through readers of our own.
+// PNG through stb_image in both; MRC, DM3/DM4 and TIA series through readers of our own; EMD
+// through libhdf5 in the native builds (the Windows builds refuse EMD by name for now).
 //
 // Samples are doubles in the source's own units, row-major with the top row first (MRC rows,
 // stored bottom first, are turned the right way up). A source of 8-bit unsigned samples enters
@@ -26,7 +29,7 @@
 
 namespace image {
 
-enum class ImageFormat { Bmp, Tiff, Png, Mrc, Dm3, Dm4 };
+enum class ImageFormat { Bmp, Tiff, Png, Mrc, Dm3, Dm4, Ser, Emd };
 
 enum class SampleType { U8, I8, U16, I16, U32, I32, F16, F32, F64 };
 
@@ -53,6 +56,8 @@ struct GreyImage {
     // so it is not used, and the reader says so.
     std::optional<double> ignoredPixelSizeNm;
     int imageCount = 1;     // pages, sections or images in the file; the first is read
+    // Further lines for `info`: where the calibration came from, what else the file holds.
+    std::vector<std::string> notes;
 
     double at(int x, int y) const {
         return samples[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
@@ -76,11 +81,17 @@ struct PreciseLevels {
     }
 };
 
+// Which image of a file to read, where a file holds several.
+struct ImportChoice {
+    int signal = 0;  // EMD: the signal (detector) by its 1-based number in `info`; 0: the largest
+    int image = 0;   // a series: the image by its 0-based index
+};
+
 // The format a file name asks for, from its extension in any letter case (.bmp, .tif, .tiff,
-// .png, .mrc, .map, .mrcs, .dm3, .dm4), or nothing.
+// .png, .mrc, .map, .mrcs, .dm3, .dm4, .ser, .emd), or nothing.
 std::optional<ImageFormat> formatOfPath(const std::string& path);
 
-// The format's name ("TIFF", "PNG", "MRC", "DM3", "DM4", "BMP") and the sample type's
+// The format's name ("TIFF", "PNG", "MRC", "DM3", "DM4", "TIA series", "EMD", "BMP") and the sample type's
 // description ("16-bit unsigned integer", "32-bit float"), in the chosen language.
 const char* formatName(ImageFormat format);
 std::string sampleTypeName(SampleType type);
@@ -91,14 +102,20 @@ std::optional<GreyImage> readTiff(std::span<const std::uint8_t> file, core::Mess
 std::optional<GreyImage> readPng(std::span<const std::uint8_t> file, core::MessageSink& sink);
 std::optional<GreyImage> readMrc(std::span<const std::uint8_t> file, core::MessageSink& sink);
 std::optional<GreyImage> readDm(std::span<const std::uint8_t> file, core::MessageSink& sink);
+// A TIA series in memory, without its .emi: the first image, its calibration taken in metres.
+std::optional<GreyImage> readSer(std::span<const std::uint8_t> file, core::MessageSink& sink);
+// An EMD file in memory (through HDF5's in-memory file; the Windows builds refuse it).
+std::optional<GreyImage> readEmd(std::span<const std::uint8_t> file, core::MessageSink& sink,
+                                 const ImportChoice& choice = {});
 
 // Runs the reader for `format` (not Bmp).
 std::optional<GreyImage> importImageBytes(std::span<const std::uint8_t> file, ImageFormat format,
                                           core::MessageSink& sink);
 
-// Reads the file at `path` and imports it with the reader its extension names.
+// Reads the file at `path` and imports it with the reader its extension names. A TIA series
+// reads its header, its offset table and the chosen image, and the .emi beside it for the mode.
 std::optional<GreyImage> importImageFile(const std::string& path, ImageFormat format,
-                                         core::MessageSink& sink);
+                                         core::MessageSink& sink, const ImportChoice& choice = {});
 
 // The checks every reader applies to what it decoded: the size limits, at least 64 x 64, and
 // finite samples. Fills in minimum and maximum. Reports the refusal and returns false.

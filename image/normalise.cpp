@@ -472,7 +472,8 @@ namespace {
 OpenOutcome openMicroscopeImage(const std::string& path, ImageFormat format, CurrentImage& image,
                                 core::MessageSink& sink, core::BusyIndicator& indicator,
                                 int clientWidth, int clientHeight,
-                                const std::function<void()>& forgetPrevious) {
+                                const std::function<void()>& forgetPrevious,
+                                const ImportChoice& choice) {
     OpenOutcome outcome;
     std::optional<core::BusyScope> busy;
     busy.emplace(indicator);
@@ -480,7 +481,7 @@ OpenOutcome openMicroscopeImage(const std::string& path, ImageFormat format, Cur
     std::vector<std::uint8_t> bitmap;
     std::shared_ptr<const PreciseLevels> precise;
     try {
-        imported = importImageFile(path, format, sink);
+        imported = importImageFile(path, format, sink, choice);
         if (imported) {
             bitmap = normalisedBitmapOf(*imported);
             precise = transformLevels(*imported);
@@ -515,11 +516,12 @@ OpenOutcome openMicroscopeImage(const std::string& path, ImageFormat format, Cur
 OpenOutcome openImageFile(const std::string& path, CurrentImage& image, core::MessageSink& sink,
                           core::BusyIndicator& indicator, core::DiskServices& disk,
                           int clientWidth, int clientHeight,
-                          const std::function<void()>& forgetPrevious) {
+                          const std::function<void()>& forgetPrevious,
+                          const ImportChoice& choice) {
     OpenOutcome outcome;
     if (const auto format = formatOfPath(path); format && *format != ImageFormat::Bmp)
         return openMicroscopeImage(path, *format, image, sink, indicator, clientWidth,
-                                   clientHeight, forgetPrevious);
+                                   clientHeight, forgetPrevious, choice);
     if (!hasBmpExtension(path)) {
         refuse(sink, "Select a file with BMP extension.", "Error", core::kIconWarning);
         return outcome;

@@ -118,7 +118,8 @@ struct OpenOutcome {
 OpenOutcome openImageFile(const std::string& path, CurrentImage& image, core::MessageSink& sink,
                           core::BusyIndicator& indicator, core::DiskServices& disk,
                           int clientWidth, int clientHeight,
-                          const std::function<void()>& forgetPrevious);
+                          const std::function<void()>& forgetPrevious,
+                          const ImportChoice& choice = {});
 
 // True when the last four characters of `path` are ".bmp" in any letter case.
 bool hasBmpExtension(const std::string& path);

@@ -124,8 +124,8 @@ void openImageCommand(AppState& app, HWND window) {
     ofn.hwndOwner = window;
     ofn.hInstance = app.frame.instance;
     ofn.lpstrFilter = L"Bitmap (*.bmp)\0*.bmp\0"
-                      L"Microscope images (*.dm3;*.dm4;*.tif;*.tiff;*.mrc;*.png)\0"
-                      L"*.dm3;*.dm4;*.tif;*.tiff;*.mrc;*.png\0";
+                      L"Microscope images (*.dm3;*.dm4;*.tif;*.tiff;*.mrc;*.png;*.emd;*.ser)\0"
+                      L"*.dm3;*.dm4;*.tif;*.tiff;*.mrc;*.png;*.emd;*.ser\0";
     ofn.lpstrFile = file;
     ofn.nMaxFile = kPathChars;
     ofn.lpstrTitle = kOpenTitleWide;

@@ -1,0 +1,554 @@
+// EMD files through libhdf5 (native builds). The file's signals are listed first from their
+// dataspaces and types alone; only the chosen frame of the chosen signal is then read, converted
+// by HDF5 to doubles. Only hard links are followed (never a soft or external link, which could
+// reach another file), a walk is bounded in depth and in the objects it visits, and a group that
+// links back to one of its own ancestors is refused as a cycle.
+#include <hdf5.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "image/emd.h"
+#include "image/import_detail.h"
+
+namespace image {
+
+namespace {
+
+using namespace detail;
+
+constexpr int kMaxDepth = 32;
+constexpr std::size_t kMaxObjects = 20000;
+constexpr std::size_t kMaxSignals = 4096;
+constexpr hsize_t kMaxMetadataBytes = hsize_t{16} << 20;
+
+constexpr core::Localized kNotHdf5{"Not an EMD file: it is not an HDF5 file.",
+                                   "EMD ファイルではありません（HDF5 ファイルではありません）。"};
+constexpr core::Localized kCannotOpen{
+    "The EMD file cannot be opened: its HDF5 structure is damaged.",
+    "EMD ファイルを開けません。HDF5 の構造が壊れています。"};
+constexpr core::Localized kNoLayout{
+    "The EMD file holds no image in a known layout (Velox, or Berkeley EMD 1.0).",
+    "EMD ファイルに既知の形式（Velox、Berkeley EMD 1.0）の画像がありません。"};
+constexpr core::Localized kCycle{"The HDF5 file's groups link in a cycle (at %s).",
+                                 "HDF5 ファイルのグループのリンクが循環しています（%s）。"};
+constexpr core::Localized kTooManyObjects{
+    "The HDF5 file holds more than %d groups and datasets to search.",
+    "HDF5 ファイルの探索するグループとデータセットが %d 個を超えています。"};
+constexpr core::Localized kTooDeep{"The HDF5 file's groups are nested deeper than %d levels.",
+                                   "HDF5 ファイルのグループの入れ子が %d 段を超えています。"};
+constexpr core::Localized kNoSignal{"The EMD file holds %d signals: there is no signal %d.",
+                                    "EMD ファイルの信号は %d 個です。信号 %d はありません。"};
+constexpr core::Localized kComplex{
+    "Signal %d of the EMD file (%s) holds complex data (an FFT or DPC result): it cannot be "
+    "opened as an image.",
+    "EMD ファイルの信号 %d（%s）は複素数データ（FFT または DPC の結果）で、画像として開けません。"};
+constexpr core::Localized kNoRealSignal{
+    "The EMD file holds no real image: every signal is complex data (FFT or DPC) or of an "
+    "unsupported type.",
+    "EMD ファイルに実数の画像がありません（すべて複素数データ（FFT、DPC）か対応していない型です）。"};
+constexpr core::Localized kNoFrame{"Signal %d of the EMD file holds %llu frames: there is no frame %d.",
+                                   "EMD ファイルの信号 %d のフレームは %llu 枚です。%d 枚目はありません。"};
+constexpr core::Localized kReadFailed{
+    "Signal %d of the EMD file could not be read: its HDF5 data are damaged.",
+    "EMD ファイルの信号 %d を読み込めません。HDF5 のデータが壊れています。"};
+
+constexpr core::Localized kNoteSignal{"Signal %d: %s, %llu x %llu%s, %s%s",
+                                      "信号 %d: %s、%llu x %llu%s、%s%s"};
+constexpr core::Localized kNoteFrames{" x %llu frames", " x %llu フレーム"};
+constexpr core::Localized kNoteOpened{" (opened)", "（開いた信号）"};
+constexpr core::Localized kNoteComplex{"complex (FFT or DPC), not opened",
+                                       "複素数（FFT または DPC）、開けません"};
+constexpr core::Localized kNoteVeloxSize{
+    "Pixel size from the signal's metadata (BinaryResult.PixelSize in %s).",
+    "ピクセルサイズは信号のメタデータ（BinaryResult.PixelSize、単位 %s）から。"};
+constexpr core::Localized kNoteBerkeleySize{
+    "Pixel size from the axis dim1 (units \"%s\").",
+    "ピクセルサイズは軸 dim1（単位 \"%s\"）から。"};
+constexpr core::Localized kNoteNotLength{
+    "The calibration's unit \"%s\" is not a length: no pixel size.",
+    "校正の単位 \"%s\" は長さではないので、ピクセルサイズはありません。"};
+constexpr core::Localized kNoteChoose{"Choose a signal with --signal N.",
+                                      "信号は --signal N で選べます。"};
+
+// An HDF5 identifier closed with its own function on scope exit.
+class Handle {
+  public:
+    Handle(hid_t id, herr_t (*close)(hid_t)) : id_(id), close_(close) {}
+    ~Handle() {
+        if (id_ >= 0) close_(id_);
+    }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    hid_t get() const { return id_; }
+    explicit operator bool() const { return id_ >= 0; }
+
+  private:
+    hid_t id_;
+    herr_t (*close_)(hid_t);
+};
+
+enum class Layout { Velox, Berkeley };
+enum class Kind { Real, Complex, Unsupported };
+
+struct Signal {
+    std::string path;  // the group holding the data
+    std::string name;  // a detector's name or the group's
+    Layout layout = Layout::Velox;
+    Kind kind = Kind::Unsupported;
+    SampleType type = SampleType::F64;
+    std::string typeName;  // for a signal not of SampleType
+    std::uint64_t width = 0, height = 0, frames = 1;
+};
+
+void quietHdf5() {
+    static const bool once = [] {
+        H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
+        return true;
+    }();
+    (void)once;
+}
+
+// The sample type of an HDF5 type, or why it is not one.
+void classify(hid_t type, Signal& s) {
+    const H5T_class_t c = H5Tget_class(type);
+    const std::size_t size = H5Tget_size(type);
+    if (c == H5T_COMPOUND) {
+        // Velox stores FFT and DPC results as pairs of real and imaginary floats.
+        s.kind = Kind::Complex;
+        s.typeName = "complex";
+        return;
+    }
+    if (c == H5T_INTEGER) {
+        const bool sign = H5Tget_sign(type) == H5T_SGN_2;
+        switch (size) {
+            case 1: s.type = sign ? SampleType::I8 : SampleType::U8; break;
+            case 2: s.type = sign ? SampleType::I16 : SampleType::U16; break;
+            case 4: s.type = sign ? SampleType::I32 : SampleType::U32; break;
+            default:
+                s.kind = Kind::Unsupported;
+                s.typeName = std::to_string(size * 8) + "-bit integer";
+                return;
+        }
+        s.kind = Kind::Real;
+        return;
+    }
+    if (c == H5T_FLOAT && (size == 2 || size == 4 || size == 8)) {
+        s.type = size == 2 ? SampleType::F16 : size == 4 ? SampleType::F32 : SampleType::F64;
+        s.kind = Kind::Real;
+        return;
+    }
+    s.kind = Kind::Unsupported;
+    s.typeName = "HDF5 type class " + std::to_string(static_cast<int>(c));
+}
+
+// The first element of a string dataset or attribute (fixed or variable length), at most
+// `limit` bytes.
+std::optional<std::string> readString(hid_t object, bool attribute, std::size_t limit = 65536) {
+    Handle type(attribute ? H5Aget_type(object) : H5Dget_type(object), H5Tclose);
+    Handle space(attribute ? H5Aget_space(object) : H5Dget_space(object), H5Sclose);
+    if (!type || !space || H5Tget_class(type.get()) != H5T_STRING) return std::nullopt;
+    const hssize_t count = H5Sget_simple_extent_npoints(space.get());
+    if (count < 1) return std::nullopt;
+    if (H5Tis_variable_str(type.get()) > 0) {
+        Handle memType(H5Tcopy(H5T_C_S1), H5Tclose);
+        H5Tset_size(memType.get(), H5T_VARIABLE);
+        H5Tset_cset(memType.get(), H5Tget_cset(type.get()));  // no conversion between sets
+        std::vector<char*> texts(static_cast<std::size_t>(std::min<hssize_t>(count, 1 << 20)));
+        if (static_cast<hssize_t>(texts.size()) != count) return std::nullopt;
+        const herr_t ok = attribute ? H5Aread(object, memType.get(), texts.data())
+                                    : H5Dread(object, memType.get(), H5S_ALL, H5S_ALL,
+                                              H5P_DEFAULT, texts.data());
+        if (ok < 0) return std::nullopt;
+        std::string out = texts[0] ? std::string(texts[0], strnlen(texts[0], limit)) : "";
+        H5Dvlen_reclaim(memType.get(), space.get(), H5P_DEFAULT, texts.data());
+        return out;
+    }
+    const std::size_t size = H5Tget_size(type.get());
+    if (size == 0 || size > limit || static_cast<std::uint64_t>(count) * size > (64u << 20))
+        return std::nullopt;
+    std::vector<char> bytes(static_cast<std::size_t>(count) * size);
+    const herr_t ok = attribute ? H5Aread(object, type.get(), bytes.data())
+                                : H5Dread(object, type.get(), H5S_ALL, H5S_ALL, H5P_DEFAULT,
+                                          bytes.data());
+    if (ok < 0) return std::nullopt;
+    return std::string(bytes.data(), strnlen(bytes.data(), size));
+}
+
+// The dataset's dimensions, when it has between `minRank` and `maxRank` of them.
+std::optional<std::vector<hsize_t>> dimensionsOf(hid_t dataset, int minRank, int maxRank) {
+    Handle space(H5Dget_space(dataset), H5Sclose);
+    if (!space) return std::nullopt;
+    const int rank = H5Sget_simple_extent_ndims(space.get());
+    if (rank < minRank || rank > maxRank) return std::nullopt;
+    std::vector<hsize_t> dims(static_cast<std::size_t>(rank));
+    if (H5Sget_simple_extent_dims(space.get(), dims.data(), nullptr) < 0) return std::nullopt;
+    return dims;
+}
+
+bool linkExists(hid_t location, const char* name) {
+    return H5Lexists(location, name, H5P_DEFAULT) > 0;
+}
+
+// The names of a group's hard links, in name order, at most `limit`.
+std::vector<std::string> hardLinks(hid_t group, std::size_t limit) {
+    struct Collect {
+        std::vector<std::string> names;
+        std::size_t limit;
+    } collect{{}, limit};
+    hsize_t index = 0;
+    H5Literate(
+        group, H5_INDEX_NAME, H5_ITER_INC, &index,
+        [](hid_t, const char* name, const H5L_info_t* info, void* data) -> herr_t {
+            auto* c = static_cast<Collect*>(data);
+            if (info->type == H5L_TYPE_HARD) c->names.emplace_back(name);
+            return c->names.size() >= c->limit ? 1 : 0;
+        },
+        &collect);
+    return collect.names;
+}
+
+// One column (frame) of a Velox Metadata array: uint8, shaped (bytes, frames).
+VeloxMetadata veloxMetadata(hid_t group, std::uint64_t frame) {
+    if (!linkExists(group, "Metadata")) return {};
+    Handle dataset(H5Dopen2(group, "Metadata", H5P_DEFAULT), H5Dclose);
+    if (!dataset) return {};
+    const auto dims = dimensionsOf(dataset.get(), 1, 2);
+    if (!dims || (*dims)[0] == 0 || (*dims)[0] > kMaxMetadataBytes) return {};
+    const hsize_t columns = dims->size() == 2 ? (*dims)[1] : 1;
+    if (columns == 0) return {};
+    const hsize_t column = std::min<hsize_t>(frame, columns - 1);
+    Handle file(H5Dget_space(dataset.get()), H5Sclose);
+    const hsize_t start[2] = {0, column}, count[2] = {(*dims)[0], 1};
+    if (H5Sselect_hyperslab(file.get(), H5S_SELECT_SET, start, nullptr, count, nullptr) < 0)
+        return {};
+    const hsize_t length = (*dims)[0];
+    Handle memory(H5Screate_simple(1, &length, nullptr), H5Sclose);
+    std::string text(static_cast<std::size_t>(length), '\0');
+    if (H5Dread(dataset.get(), H5T_NATIVE_UCHAR, memory.get(), file.get(), H5P_DEFAULT,
+                text.data()) < 0)
+        return {};
+    return parseVeloxMetadata(text);
+}
+
+bool isVelox(hid_t file) {
+    if (!linkExists(file, "Version")) return false;
+    Handle version(H5Dopen2(file, "Version", H5P_DEFAULT), H5Dclose);
+    if (!version) return false;
+    const auto text = readString(version.get(), false);
+    return text && isVeloxVersion(*text);
+}
+
+void veloxSignals(hid_t file, std::vector<Signal>& signals) {
+    if (!linkExists(file, "Data") || H5Lexists(file, "Data/Image", H5P_DEFAULT) <= 0) return;
+    Handle images(H5Gopen2(file, "Data/Image", H5P_DEFAULT), H5Gclose);
+    if (!images) return;
+    for (const std::string& id : hardLinks(images.get(), kMaxSignals)) {
+        Handle group(H5Gopen2(images.get(), id.c_str(), H5P_DEFAULT), H5Gclose);
+        if (!group || !linkExists(group.get(), "Data")) continue;
+        Handle data(H5Dopen2(group.get(), "Data", H5P_DEFAULT), H5Dclose);
+        if (!data) continue;
+        const auto dims = dimensionsOf(data.get(), 2, 3);
+        if (!dims) continue;
+        Signal s;
+        s.path = "/Data/Image/" + id;
+        s.layout = Layout::Velox;
+        s.height = (*dims)[0];
+        s.width = (*dims)[1];
+        s.frames = dims->size() == 3 ? (*dims)[2] : 1;
+        Handle type(H5Dget_type(data.get()), H5Tclose);
+        classify(type.get(), s);
+        const VeloxMetadata meta = veloxMetadata(group.get(), 0);
+        s.name = meta.detector.empty() ? id : meta.detector;
+        signals.push_back(std::move(s));
+    }
+}
+
+// The Berkeley EMD groups (attribute emd_group_type = 1 with a dataset "data"), found by a
+// bounded walk over hard links.
+class BerkeleyWalk {
+  public:
+    BerkeleyWalk(std::vector<Signal>& signals, core::MessageSink& sink)
+        : signals_(signals), sink_(sink) {}
+
+    bool walk(hid_t group, const std::string& path, int depth) {
+        if (depth > kMaxDepth) return fail(kTooDeep, kMaxDepth);
+        H5O_info_t info;
+        if (H5Oget_info2(group, &info, H5O_INFO_BASIC) < 0) return true;
+        if (std::find(ancestors_.begin(), ancestors_.end(), info.addr) != ancestors_.end())
+            return fail(kCycle, path.c_str());
+        // A group reached again by another way (not a cycle) was searched already.
+        if (std::find(seen_.begin(), seen_.end(), info.addr) != seen_.end()) return true;
+        seen_.push_back(info.addr);
+        if (seen_.size() > kMaxObjects) return fail(kTooManyObjects, static_cast<int>(kMaxObjects));
+        if (isEmdGroup(group)) add(group, path);
+        ancestors_.push_back(info.addr);
+        for (const std::string& name : hardLinks(group, kMaxObjects)) {
+            H5O_info_t child;
+            if (H5Oget_info_by_name2(group, name.c_str(), &child, H5O_INFO_BASIC, H5P_DEFAULT) < 0 ||
+                child.type != H5O_TYPE_GROUP)
+                continue;
+            Handle sub(H5Gopen2(group, name.c_str(), H5P_DEFAULT), H5Gclose);
+            if (!sub) continue;
+            const std::string subPath = (path == "/" ? "/" : path + "/") + name;
+            if (!walk(sub.get(), subPath, depth + 1)) return false;
+            if (signals_.size() >= kMaxSignals) break;
+        }
+        ancestors_.pop_back();
+        return true;
+    }
+
+  private:
+    template <typename... Args>
+    bool fail(const core::Localized& text, Args... args) {
+        refuse(sink_, text, args...);
+        return false;
+    }
+    static bool isEmdGroup(hid_t group) {
+        if (H5Aexists(group, "emd_group_type") <= 0) return false;
+        Handle attribute(H5Aopen(group, "emd_group_type", H5P_DEFAULT), H5Aclose);
+        Handle space(H5Aget_space(attribute.get()), H5Sclose);
+        if (!attribute || H5Sget_simple_extent_npoints(space.get()) != 1) return false;
+        Handle type(H5Aget_type(attribute.get()), H5Tclose);
+        if (H5Tget_class(type.get()) != H5T_INTEGER) return false;
+        long long value = 0;
+        return H5Aread(attribute.get(), H5T_NATIVE_LLONG, &value) >= 0 && value == 1;
+    }
+    void add(hid_t group, const std::string& path) {
+        if (!linkExists(group, "data")) return;
+        Handle data(H5Dopen2(group, "data", H5P_DEFAULT), H5Dclose);
+        if (!data) return;
+        const auto dims = dimensionsOf(data.get(), 2, 3);
+        if (!dims) return;
+        Signal s;
+        s.path = path;
+        s.layout = Layout::Berkeley;
+        const std::size_t slash = path.find_last_of('/');
+        s.name = path.substr(slash == std::string::npos ? 0 : slash + 1);
+        if (s.name.empty()) s.name = "/";
+        // dim1 runs along x, dim2 along y (the data are stored x first).
+        s.width = (*dims)[0];
+        s.height = (*dims)[1];
+        s.frames = dims->size() == 3 ? (*dims)[2] : 1;
+        Handle type(H5Dget_type(data.get()), H5Tclose);
+        classify(type.get(), s);
+        signals_.push_back(std::move(s));
+    }
+
+    std::vector<Signal>& signals_;
+    core::MessageSink& sink_;
+    std::vector<haddr_t> ancestors_;
+    std::vector<haddr_t> seen_;
+};
+
+// The spacing of an axis dataset (its first two values) and its "units" attribute.
+std::optional<std::pair<double, std::string>> berkeleyAxis(hid_t group, const char* name) {
+    if (!linkExists(group, name)) return std::nullopt;
+    Handle axis(H5Dopen2(group, name, H5P_DEFAULT), H5Dclose);
+    if (!axis) return std::nullopt;
+    const auto dims = dimensionsOf(axis.get(), 1, 1);
+    if (!dims || (*dims)[0] < 2) return std::nullopt;
+    Handle type(H5Dget_type(axis.get()), H5Tclose);
+    const H5T_class_t c = H5Tget_class(type.get());
+    if (c != H5T_INTEGER && c != H5T_FLOAT) return std::nullopt;
+    Handle file(H5Dget_space(axis.get()), H5Sclose);
+    const hsize_t start = 0, count = 2;
+    if (H5Sselect_hyperslab(file.get(), H5S_SELECT_SET, &start, nullptr, &count, nullptr) < 0)
+        return std::nullopt;
+    Handle memory(H5Screate_simple(1, &count, nullptr), H5Sclose);
+    double values[2];
+    if (H5Dread(axis.get(), H5T_NATIVE_DOUBLE, memory.get(), file.get(), H5P_DEFAULT, values) < 0)
+        return std::nullopt;
+    std::string units;
+    if (H5Aexists(axis.get(), "units") > 0) {
+        Handle attribute(H5Aopen(axis.get(), "units", H5P_DEFAULT), H5Aclose);
+        if (attribute) units = berkeleyUnit(readString(attribute.get(), true, 256).value_or(""));
+    }
+    return std::pair{values[1] - values[0], units};
+}
+
+std::string sampleDescription(const Signal& s) {
+    return s.kind == Kind::Real ? sampleTypeName(s.type) : s.typeName;
+}
+
+// Reads frame `frame` of the signal into `image.samples`, top row first.
+bool readFrame(hid_t file, const Signal& s, std::uint64_t frame, GreyImage& image) {
+    Handle group(H5Gopen2(file, s.path.c_str(), H5P_DEFAULT), H5Gclose);
+    if (!group) return false;
+    Handle data(H5Dopen2(group.get(), s.layout == Layout::Velox ? "Data" : "data", H5P_DEFAULT),
+                H5Dclose);
+    Handle space(data ? H5Dget_space(data.get()) : -1, H5Sclose);
+    if (!data || !space) return false;
+    const int rank = H5Sget_simple_extent_ndims(space.get());
+    const std::size_t width = static_cast<std::size_t>(s.width);
+    const std::size_t height = static_cast<std::size_t>(s.height);
+    image.samples.resize(width * height);
+    if (s.layout == Layout::Velox) {
+        // (height, width, frames): one frame is a row-major picture.
+        const hsize_t start[3] = {0, 0, frame}, count[3] = {s.height, s.width, 1};
+        if (H5Sselect_hyperslab(space.get(), H5S_SELECT_SET, start, nullptr, count, nullptr) < 0)
+            return false;
+        const hsize_t total = s.height * s.width;
+        Handle memory(H5Screate_simple(1, &total, nullptr), H5Sclose);
+        return H5Dread(data.get(), H5T_NATIVE_DOUBLE, memory.get(), space.get(), H5P_DEFAULT,
+                       image.samples.data()) >= 0;
+    }
+    // (width, height[, frames]): read blocks of columns and turn them into rows.
+    constexpr std::size_t kBlock = 64;
+    std::vector<double> block(kBlock * height);
+    for (std::size_t x0 = 0; x0 < width; x0 += kBlock) {
+        const std::size_t columns = std::min(kBlock, width - x0);
+        const hsize_t start[3] = {x0, 0, frame}, count[3] = {columns, s.height, 1};
+        if (H5Sselect_hyperslab(space.get(), H5S_SELECT_SET, start, nullptr, count, nullptr) < 0)
+            return false;
+        const hsize_t total = columns * height;
+        Handle memory(H5Screate_simple(1, &total, nullptr), H5Sclose);
+        if (H5Dread(data.get(), H5T_NATIVE_DOUBLE, memory.get(), space.get(), H5P_DEFAULT,
+                    block.data()) < 0)
+            return false;
+        for (std::size_t c = 0; c < columns; ++c)
+            for (std::size_t y = 0; y < height; ++y)
+                image.samples[y * width + x0 + c] = block[c * height + y];
+    }
+    (void)rank;
+    return true;
+}
+
+std::optional<GreyImage> readEmdHandle(hid_t file, const ImportChoice& choice,
+                                       core::MessageSink& sink) {
+    std::vector<Signal> signals;
+    const bool velox = isVelox(file);
+    if (velox) {
+        veloxSignals(file, signals);
+    } else {
+        Handle root(H5Gopen2(file, "/", H5P_DEFAULT), H5Gclose);
+        BerkeleyWalk walk(signals, sink);
+        if (!root || !walk.walk(root.get(), "/", 0)) {
+            if (!root) refuse(sink, kCannotOpen);
+            return std::nullopt;
+        }
+    }
+    if (signals.empty()) return refuse(sink, kNoLayout);
+
+    int chosen = -1;
+    const int count = static_cast<int>(signals.size());
+    if (choice.signal > 0) {
+        if (choice.signal > count) return refuse(sink, kNoSignal, count, choice.signal);
+        chosen = choice.signal - 1;
+    } else {
+        std::uint64_t best = 0;
+        for (int i = 0; i < count; ++i) {
+            const Signal& s = signals[static_cast<std::size_t>(i)];
+            // Sides beyond any limit are compared capped; the size check refuses them later.
+            const std::uint64_t area = std::min<std::uint64_t>(s.width, 1u << 31) *
+                                       std::min<std::uint64_t>(s.height, 1u << 31);
+            if (s.kind == Kind::Real && (chosen < 0 || area > best)) {
+                chosen = i;
+                best = area;
+            }
+        }
+        if (chosen < 0) return refuse(sink, kNoRealSignal);
+    }
+    const Signal& s = signals[static_cast<std::size_t>(chosen)];
+    if (s.kind == Kind::Complex) return refuse(sink, kComplex, chosen + 1, s.name.c_str());
+    if (s.kind == Kind::Unsupported) {
+        const std::string what = "EMD " + s.typeName;
+        return refuse(sink, kUnsupportedType, what.c_str());
+    }
+    if (!checkImportSize(static_cast<std::int64_t>(std::min<std::uint64_t>(s.width, 1u << 31)),
+                         static_cast<std::int64_t>(std::min<std::uint64_t>(s.height, 1u << 31)),
+                         sink))
+        return std::nullopt;
+    const std::uint64_t frame = static_cast<std::uint64_t>(std::max(0, choice.image));
+    if (frame >= s.frames)
+        return refuse(sink, kNoFrame, chosen + 1, static_cast<unsigned long long>(s.frames),
+                      static_cast<int>(frame) + 1);
+
+    GreyImage image;
+    image.format = ImageFormat::Emd;
+    image.type = s.type;
+    image.width = static_cast<int>(s.width);
+    image.height = static_cast<int>(s.height);
+    image.imageCount = static_cast<int>(std::min<std::uint64_t>(s.frames, 1u << 30));
+    if (!readFrame(file, s, frame, image)) return refuse(sink, kReadFailed, chosen + 1);
+
+    // The calibration.
+    Handle group(H5Gopen2(file, s.path.c_str(), H5P_DEFAULT), H5Gclose);
+    std::string unit;
+    double size = 0;
+    bool stated = false;
+    if (s.layout == Layout::Velox) {
+        const VeloxMetadata meta = veloxMetadata(group.get(), frame);
+        if (meta.sizeX) {
+            size = *meta.sizeX;
+            unit = meta.unitX;
+            stated = true;
+        }
+    } else if (const auto axis = berkeleyAxis(group.get(), "dim1")) {
+        size = axis->first;
+        unit = axis->second;
+        stated = true;
+    }
+    if (stated) {
+        setPixelSize(image, size, unit);
+        if (image.pixelSizeNm)
+            image.notes.push_back(s.layout == Layout::Velox
+                                      ? core::formatMessage(core::text(kNoteVeloxSize), unit.c_str())
+                                      : core::formatMessage(core::text(kNoteBerkeleySize),
+                                                            unit.c_str()));
+        else if (!nanometresPerUnit(unit))
+            image.notes.push_back(core::formatMessage(core::text(kNoteNotLength), unit.c_str()));
+    }
+    if (count > 1) {
+        for (int i = 0; i < count; ++i) {
+            const Signal& other = signals[static_cast<std::size_t>(i)];
+            const std::string frames =
+                other.frames > 1 ? core::formatMessage(core::text(kNoteFrames),
+                                                       static_cast<unsigned long long>(other.frames))
+                                 : "";
+            const std::string what =
+                other.kind == Kind::Complex ? std::string(core::text(kNoteComplex))
+                                            : sampleDescription(other);
+            image.notes.push_back(core::formatMessage(
+                core::text(kNoteSignal), i + 1, other.name.c_str(),
+                static_cast<unsigned long long>(other.width),
+                static_cast<unsigned long long>(other.height), frames.c_str(), what.c_str(),
+                i == chosen ? core::text(kNoteOpened) : ""));
+        }
+        image.notes.push_back(core::text(kNoteChoose));
+    }
+    if (!checkImported(image, sink)) return std::nullopt;
+    return image;
+}
+
+}  // namespace
+
+std::optional<GreyImage> readEmdFile(const std::string& path, const ImportChoice& choice,
+                                     core::MessageSink& sink) {
+    quietHdf5();
+    const htri_t hdf5 = H5Fis_hdf5(path.c_str());
+    if (hdf5 <= 0) return refuse(sink, hdf5 == 0 ? kNotHdf5 : kCannotOpen);
+    Handle file(H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT), H5Fclose);
+    if (!file) return refuse(sink, kCannotOpen);
+    return readEmdHandle(file.get(), choice, sink);
+}
+
+std::optional<GreyImage> readEmd(std::span<const std::uint8_t> bytes, core::MessageSink& sink,
+                                 const ImportChoice& choice) {
+    quietHdf5();
+    static constexpr std::uint8_t kSignature[8] = {0x89, 'H', 'D', 'F', '\r', '\n', 0x1A, '\n'};
+    if (bytes.size() < 8 || std::memcmp(bytes.data(), kSignature, 8) != 0)
+        return refuse(sink, kNotHdf5);
+    // HDF5's in-memory driver over a copy of the bytes, never written back.
+    Handle access(H5Pcreate(H5P_FILE_ACCESS), H5Pclose);
+    if (!access || H5Pset_fapl_core(access.get(), 1 << 16, 0) < 0 ||
+        H5Pset_file_image(access.get(), const_cast<std::uint8_t*>(bytes.data()), bytes.size()) < 0)
+        return refuse(sink, kCannotOpen);
+    Handle file(H5Fopen("in-memory.emd", H5F_ACC_RDONLY, access.get()), H5Fclose);
+    if (!file) return refuse(sink, kCannotOpen);
+    return readEmdHandle(file.get(), choice, sink);
+}
+
+}  // namespace image

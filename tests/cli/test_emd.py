@@ -1,0 +1,177 @@
+#!/usr/bin/python3
+"""voralin00-cli on EMD files written by h5py in the Velox layout (several detectors, an FFT/DPC
+result, a stack) and the Berkeley EMD 1.0 layout (emdfile.py), each read back first by
+HyperSpy's own EMD reader with the same data and calibration. The same samples written by
+tifffile must open to the same picture (the rows' order); hostile HDF5 files are refused with
+their message and nothing written."""
+import os
+import shutil
+import sys
+import tempfile
+import unittest
+import warnings
+
+import h5py
+import numpy as np
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import emdfile  # noqa: E402
+from test_voralin00_cli import read_bytes, run  # noqa: E402
+
+import tifffile  # noqa: E402
+
+try:
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        import hyperspy.api as hs
+except ImportError:
+    hs = None
+
+
+def picture(height, width, seed):
+    rng = np.random.default_rng(seed)
+    y, x = np.mgrid[0:height, 0:width]
+    base = 25000 + 8000 * np.sin(2 * np.pi * (x / 6.7 - y / 8.3)) + 200 * x + rng.normal(0, 400, (height, width))
+    return np.clip(base, 0, 65535).astype(np.uint16)
+
+
+class Emd(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.mkdtemp(prefix="voralin00-emd-")
+        p = cls.path
+        cls.haadf = picture(80, 100, 1)
+        cls.df = (picture(64, 72, 2) / 9).astype(np.float32)
+        dpc = np.zeros((120, 120), emdfile.DPC_DTYPE)  # larger than both: never the default
+        emdfile.write_velox(p("two.emd"), [("HAADF", cls.haadf, 2.5e-10, "m"),
+                                           ("DF4", cls.df, 5e-10, "m"), ("DPC", dpc, 2.5e-10, "m")])
+        cls.stack = np.stack([cls.haadf, cls.haadf // 2, cls.haadf // 3])
+        emdfile.write_velox(p("stack.emd"), [("BF", cls.stack, 1e-9, "m")])
+        cls.sim = picture(70, 90, 3).astype(np.float64) / 7
+        emdfile.write_berkeley(p("berkeley.emd"), "potential", cls.sim, 0.05)
+        tifffile.imwrite(p("haadf.tif"), cls.haadf)
+        tifffile.imwrite(p("frame0.tif"), cls.stack[0])
+        tifffile.imwrite(p("sim.tif"), cls.sim)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.tmp, ignore_errors=True)
+
+    @classmethod
+    def path(cls, name):
+        return os.path.join(cls.tmp, name)
+
+    def info(self, *args):
+        result = run("info", *args)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        return result.stdout.splitlines()
+
+    def test_hyperspy_reads_our_files_with_the_same_data_and_calibration(self):
+        if hs is None:
+            self.skipTest("python3-hyperspy is not installed")
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore")
+            signals = hs.load(self.path("two.emd"))
+            self.assertEqual(len(signals), 3)
+            np.testing.assert_array_equal(signals[0].data, self.haadf)
+            np.testing.assert_array_equal(signals[1].data, self.df)
+            self.assertEqual(signals[2].data.dtype, np.complex64)
+            for s, scale in zip(signals, (0.25, 0.5, 0.25)):
+                self.assertAlmostEqual(s.axes_manager["x"].scale, scale, delta=1e-9)
+                self.assertEqual(s.axes_manager["x"].units, "nm")
+            s = hs.load(self.path("stack.emd"))
+            np.testing.assert_array_equal(s.data, self.stack)
+            s = hs.load(self.path("berkeley.emd"))
+            np.testing.assert_array_equal(s.data, self.sim)
+            self.assertAlmostEqual(s.axes_manager[1].scale, 0.05)
+            self.assertEqual(s.axes_manager[1].units, "nm")
+
+    def test_velox_opens_the_largest_real_signal_and_lists_the_others(self):
+        lines = self.info(self.path("two.emd"))
+        self.assertTrue(lines[0].startswith(
+            f"EMD, 16-bit unsigned integer, 100 x 80 pixels, samples {self.haadf.min()} to "
+            f"{self.haadf.max()}, pixel size 0.25 nm (2.5e-10 m)"), lines[0])
+        self.assertEqual(lines[1:6], [
+            "Pixel size from the signal's metadata (BinaryResult.PixelSize in m).",
+            "Signal 1: HAADF, 100 x 80, 16-bit unsigned integer (opened)",
+            "Signal 2: DF4, 72 x 64, 32-bit float",
+            "Signal 3: DPC, 120 x 120, complex (FFT or DPC), not opened",
+            "Choose a signal with --signal N."])
+        lines = self.info(self.path("two.emd"), "--signal", "2")
+        self.assertTrue(lines[0].startswith("EMD, 32-bit float, 72 x 64 pixels"), lines[0])
+        self.assertIn("pixel size 0.5 nm", lines[0])
+        self.assertIn("Signal 2: DF4, 72 x 64, 32-bit float (opened)", lines)
+        lines = self.info(self.path("stack.emd"))
+        self.assertIn("pixel size 1 nm", lines[0])
+        self.assertIn("first of 3 images", lines[0])
+        lines = self.info(self.path("berkeley.emd"))
+        self.assertTrue(lines[0].startswith("EMD, 64-bit float, 90 x 70 pixels, "), lines[0])
+        self.assertIn("pixel size 0.05 nm (0.05 nm)", lines[0])
+        self.assertEqual(lines[1], 'Pixel size from the axis dim1 (units "nm").')
+
+    def test_pictures_come_the_right_way_up(self):
+        for emd, tif, extra in (("two.emd", "haadf.tif", ()), ("stack.emd", "frame0.tif", ()),
+                                ("berkeley.emd", "sim.tif", ()),
+                                ("two.emd", None, ("--signal", "2"))):
+            with self.subTest(emd, extra=extra):
+                out = self.path(emd + "".join(extra) + ".bmp")
+                result = run("normalise", self.path(emd), out, *extra)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                if tif:
+                    reference = self.path(tif + ".bmp")
+                    self.assertEqual(run("normalise", self.path(tif), reference).returncode, 0)
+                    self.assertEqual(read_bytes(out), read_bytes(reference))
+                else:
+                    # The float signal's rendering, from numpy: 0.1 and 99.9 percentiles.
+                    lo, hi = np.percentile(self.df.astype(np.float64), (0.1, 99.9))
+                    expected = np.clip((self.df - lo) * (255.0 / (hi - lo)), 0, 255).astype(np.uint8)
+                    bmp = np.frombuffer(read_bytes(out)[1078:], np.uint8).reshape(64, 72)[::-1]
+                    self.assertLessEqual(np.abs(bmp.astype(int) - expected).max(), 1)
+
+    def refused(self, name, message, *extra):
+        out = self.path(name + ".bmp")
+        result = run("normalise", self.path(name), out, *extra)
+        self.assertEqual(result.returncode, 1, result.stdout)
+        self.assertIn(message, result.stderr)
+        self.assertFalse(os.path.exists(out))
+
+    def test_hostile_and_unsupported_files_are_refused_by_name(self):
+        p = self.path
+        with h5py.File(p("huge.emd"), "w") as f:  # 10^12 samples claimed, none stored
+            f.create_dataset("Version", data=[b'{"format": "Velox"}'])
+            f.create_group("Data/Image/0").create_dataset("Data", shape=(1000000, 1000000, 1),
+                                                          dtype="<u2", chunks=(64, 64, 1))
+        emdfile.write_berkeley(p("cycle.emd"), "image", self.sim, 0.05)
+        with h5py.File(p("cycle.emd"), "a") as f:
+            f["signals/image/back"] = f["signals"]  # a hard link to its own ancestor
+        emdfile.write_berkeley(p("elsewhere.emd"), "image", self.sim, 0.05)
+        with h5py.File(p("external.emd"), "w") as f:  # the only image lies in another file
+            f["signals"] = h5py.ExternalLink(p("elsewhere.emd"), "/signals")
+        with h5py.File(p("plain.emd"), "w") as f:
+            f.create_dataset("numbers", data=np.arange(10))
+        with open(p("text.emd"), "w") as f:
+            f.write("not HDF5 at all\n" * 40)
+        emdfile.write_velox(p("dpc.emd"), [("DPC", np.zeros((64, 64), emdfile.DPC_DTYPE), 1e-10, "m")])
+        with h5py.File(p("complex.emd"), "w") as f:
+            group = f.create_group("data/wave")
+            group.attrs["emd_group_type"] = 1
+            group.create_dataset("data", data=np.ones((64, 64), np.complex64))
+        cases = [
+            ("huge.emd", "The image is too large: 1000000 x 1000000 pixels"),
+            ("cycle.emd", "The HDF5 file's groups link in a cycle (at /signals/image/back)."),
+            ("external.emd", "The EMD file holds no image in a known layout"),
+            ("plain.emd", "The EMD file holds no image in a known layout"),
+            ("text.emd", "Not an EMD file: it is not an HDF5 file."),
+            ("dpc.emd", "The EMD file holds no real image"),
+            ("complex.emd", "The EMD file holds no real image: every signal is complex data"),
+        ]
+        for name, message in cases:
+            with self.subTest(name):
+                self.refused(name, message)
+        with self.subTest("--signal"):
+            self.refused("two.emd", "Signal 3 of the EMD file (DPC) holds complex data", "--signal", "3")
+            self.refused("two.emd", "The EMD file holds 3 signals: there is no signal 4.", "--signal", "4")
+
+
+if __name__ == "__main__":
+    unittest.main()
