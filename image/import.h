@@ -5,11 +5,12 @@
 // The readers work on the bytes of a whole file held in memory, so the tests and the fuzzers
 // run them without a disk; a TIA series is read through a random-access source instead (only
 // the image asked for is read), and EMD through HDF5, which opens the file itself. Sizes, counts
-// and offsets read from a file are checked against the bytes really present and against the limits of image/limits.h before anything is allocated
-// from them; each refusal is one message naming the problem. TIFF goes through libtiff in every
-// build (the Windows builds carry their own, built from a pinned source), with one codec set;
-// PNG through stb_image in both; MRC, DM3/DM4 and TIA series through readers of our own; EMD
-// through libhdf5 in the native builds (the Windows builds refuse EMD by name for now).
+// and offsets read from a file are checked against the bytes really present and against the
+// limits of image/limits.h before anything is allocated from them; each refusal is one message
+// naming the problem. TIFF goes through libtiff in every build (the Windows builds carry their
+// own, built from a pinned source), with one codec set; PNG through stb_image in both; MRC,
+// DM3/DM4 and TIA series through readers of our own; EMD through libhdf5 in the native builds
+// (the Windows builds refuse EMD by name for now).
 //
 // Samples are doubles in the source's own units, row-major with the top row first (MRC rows,
 // stored bottom first, are turned the right way up). A source of 8-bit unsigned samples enters

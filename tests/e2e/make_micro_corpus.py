@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Writes a small corpus of microscope images into the folder given, with the writers a
-microscopist's tools use: tifffile (TIFF variants), Pillow (PNG), mrcfile (MRC) and our DM writer
-(tests/cli/dmfile.py), ImageMagick (TIFF codecs and a 4-bit palette). Both builds decode TIFF
+microscopist's tools use: tifffile (TIFF variants), Pillow (PNG), mrcfile (MRC), our DM and TIA
+series writers (tests/cli/dmfile.py, serfile.py), ImageMagick (TIFF codecs and a 4-bit palette). Both builds decode TIFF
 with the same libtiff; *_refused.* names what both must refuse alike."""
 import os
 import shutil
@@ -15,6 +15,7 @@ from PIL import Image
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "cli"))
 import dmfile  # noqa: E402
+import serfile  # noqa: E402
 
 out = sys.argv[1]
 os.makedirs(out, exist_ok=True)
@@ -41,6 +42,11 @@ with mrcfile.new(p("f32.mrc"), overwrite=True) as m:
     m.voxel_size = 2.0
 dmfile.write_dm(p("u16.dm4"), a, 4, 0.2, "nm")
 dmfile.write_dm(p("f32.dm3"), a.astype(np.float32), 3, 0.0002, "µm")
+serfile.write_series(p("u16_0210.ser"), [a, a // 2], 2e-10, version=0x0210, total=4)
+serfile.write_series(p("f32_0220.ser"), [a.astype(np.float32) / 3], 5e-10, version=0x0220)
+cut = serfile.series([a, a // 2], 2e-10)
+with open(p("cut_refused.ser"), "wb") as f:  # the second image runs past the end
+    f.write(cut[:len(cut) - 500])
 tifffile.imwrite(p("i16_bigendian_deflate.tif"), (a.astype(np.int32) - 30000).astype(np.int16), byteorder=">",
                  compression="zlib", predictor=True)
 # Big-endian files that tifffile wrote, which the system decoder of Windows once read wrongly.
