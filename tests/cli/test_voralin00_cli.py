@@ -284,6 +284,10 @@ class Voralin00Cli(unittest.TestCase):
                 [CLI, "spectrum", self.source, self.path("limited.bmp")], capture_output=True,
                 text=True, timeout=60,
                 preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_AS, (limit, limit)))
+            # Below what its shared libraries (HDF5 brings many) take, the loader refuses to
+            # start the tool at all: that is not the tool aborting.
+            if result.returncode == 127 and "error while loading shared libraries" in result.stderr:
+                continue
             codes[megabytes] = (result.returncode, result.stderr[-200:])
         if all(code != 0 for code, _ in codes.values()):
             self.skipTest("the tool needs more address space than tried (a sanitizer build)")
