@@ -71,6 +71,7 @@
 //   expect-wizard-buttons BACK NEXT FINISH   each 0 or 1: shown and enabled
 //   answer-message-start CAPTION PREFIX ID TIMEOUT_MS   a question whose text starts with PREFIX
 //   expect-exit-last TIMEOUT_MS          the program started last ends in time
+//   expect-exit-code CODE TIMEOUT_MS     the program started last ends in time with CODE
 //   expect-no-file PATH
 //   write-file PATH TEXT                 make a file (a user's own file)
 //   set-file-date PATH YYYY MM DD        last-write time at local noon of that day
@@ -614,6 +615,16 @@ class Driver {
             if (text.compare(0, t[2].size(), t[2]) != 0)
                 throw Failure{"message is " + shown(text) + ", expected a start " + shown(t[2])};
             pressDialogButton(number(t[3]));
+        } else if (op == "expect-exit-code") {
+            // The last program started ends with this exit code.
+            need(2);
+            if (processes_.empty()) throw Failure{"nothing was started"};
+            if (WaitForSingleObject(processes_.back().hProcess, number(t[2])) != WAIT_OBJECT_0)
+                throw Failure{"the program did not end"};
+            DWORD code = 0;
+            GetExitCodeProcess(processes_.back().hProcess, &code);
+            if (static_cast<int>(code) != number(t[1]))
+                throw Failure{"the program ended with " + std::to_string(code)};
         } else if (op == "expect-exit-last") {
             need(1);
             if (processes_.empty()) throw Failure{"nothing was started"};
