@@ -34,23 +34,48 @@ bool containsBackslash(const std::string& text, bool dbcs) {
     return lastBackslash(text, dbcs) != std::string::npos;
 }
 
-std::string trimmedKey(std::string key) {
-    while (!key.empty() && key.back() == '\\') key.pop_back();
-    std::string out;
-    for (char c : key)
-        if (!(c == '\\' && !out.empty() && out.back() == '\\')) out += c;
-    while (!out.empty() && out.front() == '\\') out.erase(out.begin());
-    return out;
+}  // namespace
+
+namespace {
+LeadByteRule g_leadBytes = leadByte932;
+
+bool isSeparatorAt(const std::string& text, std::size_t i) {
+    return text[i] == '\\' || text[i] == '/';
 }
 
-bool endsWithNoCase(const std::string& text, const std::string& tail) {
-    if (text.size() < tail.size()) return false;
-    return equalNoCase(text.substr(text.size() - tail.size()), tail);
+bool dotsAndBlanksOnly(const std::string& part) {
+    return !part.empty() && part.find_first_not_of(". ") == std::string::npos;
+}
+
+// A part of dots and blanks with two dots or more climbs one folder, as ".." does.
+bool climbs(const std::string& part) {
+    return dotsAndBlanksOnly(part) && std::count(part.begin(), part.end(), '.') >= 2;
+}
+
+std::string withoutTrailingDotsAndBlanks(std::string part) {
+    while (!part.empty() && (part.back() == '.' || part.back() == ' ')) part.pop_back();
+    return part;
+}
+
+std::string extensionOf(const std::string& name, bool dbcs) {
+    const std::string last = lastComponent(name, dbcs);
+    const std::size_t dot = last.rfind('.');
+    return dot == std::string::npos ? std::string() : last.substr(dot + 1);
 }
 }  // namespace
 
+bool leadByte932(unsigned char c) {
+    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
+
+LeadByteRule setLeadByteRule(LeadByteRule rule) {
+    const LeadByteRule previous = g_leadBytes;
+    g_leadBytes = rule ? rule : leadByte932;
+    return previous;
+}
+
 bool isLeadByte(unsigned char c, bool dbcs) {
-    return dbcs && ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC));
+    return dbcs && g_leadBytes(c);
 }
 
 bool endsWithBackslash(const std::string& path, bool dbcs) {
@@ -78,6 +103,111 @@ bool equalNoCase(const std::string& a, const std::string& b) {
     for (std::size_t i = 0; i < a.size(); ++i)
         if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
     return true;
+}
+
+bool equalNoCase(const std::string& a, const std::string& b, bool dbcs) {
+    if (a.size() != b.size()) return false;
+    bool equal = true;
+    forEachChar(a, dbcs, [&](std::size_t i) {
+        if (isLeadByte(static_cast<unsigned char>(a[i]), dbcs) && i + 1 < a.size())
+            equal = equal && a[i] == b[i] && a[i + 1] == b[i + 1];
+        else
+            equal = equal && lowerAscii(a[i]) == lowerAscii(b[i]);
+    });
+    return equal;
+}
+
+std::vector<std::string> pathParts(const std::string& path, bool dbcs) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    forEachChar(path, dbcs, [&](std::size_t i) {
+        if (!isSeparatorAt(path, i)) return;
+        parts.push_back(path.substr(start, i - start));
+        start = i + 1;
+    });
+    parts.push_back(path.substr(start));
+    return parts;
+}
+
+NameProblem nameProblem(const std::string& name, bool dbcs) {
+    if (name.empty()) return NameProblem::Empty;
+    NameProblem found = NameProblem::None;
+    forEachChar(name, dbcs, [&](std::size_t i) {
+        if (found != NameProblem::None) return;
+        const unsigned char c = static_cast<unsigned char>(name[i]);
+        if (isLeadByte(c, dbcs) && i + 1 < name.size()) return;
+        if (c == '\\' || c == '/')
+            found = NameProblem::Separator;
+        else if (c == ':')
+            found = NameProblem::Colon;
+        else if (c < 0x20 || std::strchr("*?\"<>|", c))
+            found = NameProblem::Forbidden;
+    });
+    if (found != NameProblem::None) return found;
+    if (name.find_first_not_of('.') == std::string::npos) return NameProblem::DotsOnly;
+    if (name.back() == '.' || name.back() == ' ') return NameProblem::TrailingDotOrBlank;
+    // The system opens a device for its name with any extension ("NUL.txt").
+    std::string base = name.substr(0, name.find('.'));
+    while (!base.empty() && base.back() == ' ') base.pop_back();
+    base = upper(base, false);
+    static const char* const devices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+    for (const char* device : devices)
+        if (base == device) return NameProblem::DeviceName;
+    if (base.size() == 4 && (base.starts_with("COM") || base.starts_with("LPT")) &&
+        base[3] >= '1' && base[3] <= '9')
+        return NameProblem::DeviceName;
+    return NameProblem::None;
+}
+
+std::string normalisePath(const std::string& path, bool dbcs) {
+    std::string root, rest = path;
+    bool rooted = false;  // ".." never climbs above a root
+    const bool drive = path.size() >= 2 && path[1] == ':' &&
+                       ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
+    if (drive) {
+        rooted = path.size() >= 3 && isSeparatorAt(path, 2);
+        root = path.substr(0, 2) + (rooted ? "\\" : "");
+        rest = path.substr(rooted ? 3 : 2);
+    } else if (path.size() >= 2 && isSeparatorAt(path, 0) && isSeparatorAt(path, 1)) {
+        // \\server\share\ is the root of a network path.
+        rooted = true;
+        root = "\\\\";
+        rest = path.substr(2);
+        for (int level = 0; level < 2; ++level) {
+            const std::vector<std::string> parts = pathParts(rest, dbcs);
+            const std::string first = parts.front();
+            root += first + "\\";
+            rest = parts.size() > 1 ? rest.substr(first.size() + 1) : std::string();
+        }
+    } else if (!path.empty() && isSeparatorAt(path, 0)) {
+        rooted = true;
+        root = "\\";
+        rest = path.substr(1);
+    }
+    std::vector<std::string> kept;
+    const std::vector<std::string> parts = pathParts(rest, dbcs);
+    for (const auto& part : parts) {
+        if (part.empty() || (dotsAndBlanksOnly(part) && !climbs(part))) continue;
+        if (!climbs(part))
+            kept.push_back(withoutTrailingDotsAndBlanks(part));
+        else if (!kept.empty() && kept.back() != "..")
+            kept.pop_back();
+        else if (!rooted)
+            kept.push_back("..");
+    }
+    std::string out = root;
+    for (std::size_t n = 0; n < kept.size(); ++n) out += (n ? "\\" : "") + kept[n];
+    // "a\" and "a\." name a folder: the final separator stays.
+    const std::string& last = parts.back();
+    if (!kept.empty() && (last.empty() || dotsAndBlanksOnly(last))) out += "\\";
+    return out;
+}
+
+bool liesInside(const std::string& folder, const std::string& path, bool dbcs) {
+    const std::string outer = withBackslash(normalisePath(folder, dbcs), dbcs);
+    const std::string inner = normalisePath(path, dbcs);
+    if (inner.size() <= outer.size()) return false;
+    return equalNoCase(inner.substr(0, outer.size()), outer, dbcs);
 }
 
 std::string lastComponent(const std::string& path, bool dbcs) {
@@ -119,6 +249,7 @@ Description readDescription(const ProfileReader& read, bool dbcs) {
     d.open = read("Install", "Open", 260);
     d.uninstaller = read("Install", "Uninstall", 260);
     d.version = read("Install", "Version", 100);
+    d.publisher = read("Install", "Publisher", 100);
     for (int n = 1;; ++n) {
         const std::string value = read("Install", std::to_string(n), 260);
         if (value.empty()) break;
@@ -144,42 +275,69 @@ std::string checkDescriptionSize(std::uint64_t bytes) {
 }
 
 bool leavesFolder(const std::string& relative) {
+    return leavesFolder(relative, false);
+}
+
+bool leavesFolder(const std::string& relative, bool dbcs) {
     if (relative.empty()) return false;
     if (relative[0] == '\\' || relative[0] == '/') return true;  // rooted, or UNC
-    if (relative.find(':') != std::string::npos) return true;    // a drive (or a stream)
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t end = relative.find_first_of("\\/", start);
-        std::string part = relative.substr(start, end == std::string::npos ? end : end - start);
-        // Windows drops trailing dots and blanks: ".. " and "..." still climb.
-        while (!part.empty() && (part.back() == ' ' || part.back() == '.') && part.size() > 2 &&
-               part.find_first_not_of(". ") == std::string::npos)
-            part.pop_back();
-        if (part == "..") return true;
-        if (end == std::string::npos) return false;
-        start = end + 1;
+    const std::vector<std::string> parts = pathParts(relative, dbcs);
+    for (const auto& part : parts) {
+        // A drive or a stream; the system drops trailing dots and blanks, so ".. " and "..."
+        // still climb.
+        if (nameProblem(part, dbcs) == NameProblem::Colon || climbs(part)) return true;
     }
+    return false;
 }
 
 std::string firstEscapingEntry(const Description& d, bool dbcs) {
     for (const auto& f : d.files)
-        if (leavesFolder(f.destination)) return f.raw;
+        if (leavesFolder(f.destination, dbcs)) return f.raw;
     for (const auto& g : d.groups) {
         const std::string target = splitAtComma(splitAtComma(g, dbcs).after, dbcs).before;
-        if (leavesFolder(target)) return g;
+        if (leavesFolder(target, dbcs)) return g;
     }
-    if (leavesFolder(d.uninstaller) || containsBackslash(d.uninstaller, dbcs)) return d.uninstaller;
+    if (leavesFolder(d.uninstaller, dbcs) || containsBackslash(d.uninstaller, dbcs) ||
+        (!d.uninstaller.empty() && nameProblem(d.uninstaller, dbcs) != NameProblem::None))
+        return d.uninstaller;
     return {};
+}
+
+std::string firstForeignSource(const Description& d, bool dbcs) {
+    for (const auto& f : d.files)
+        if (f.source.empty() || leavesFolder(f.source, dbcs)) return f.raw;
+    return {};
+}
+
+bool opensAnInstalledFile(const Description& d, bool dbcs) {
+    if (d.open.empty()) return true;
+    if (leavesFolder(d.open, dbcs)) return false;
+    const std::string wanted = normalisePath(d.open, dbcs);
+    for (const auto& f : d.files)
+        if (!f.destination.empty() && equalNoCase(normalisePath(f.destination, dbcs), wanted, dbcs))
+            return true;
+    return false;
 }
 
 std::string checkDescription(const Description& d, const std::string& startupValue, bool dbcs) {
     if (d.title.empty() || d.folder.empty()) return texts::damaged();
     const std::string startupName = lastComponent(startupValue, dbcs);
     if (startupName.empty()) return texts::registryRead();
-    if (equalNoCase(d.title, startupName)) return texts::startUp();
+    // The title names the start-menu group folder that uninstallation empties: one plain name,
+    // compared with the start-up folder's in the form the system would give it.
+    if (nameProblem(d.title, dbcs) != NameProblem::None) return texts::notAName("Install/Title");
+    if (equalNoCase(d.title, withoutTrailingDotsAndBlanks(startupName), dbcs))
+        return texts::startUp();
     if (containsBackslash(d.folder, dbcs)) return texts::subFolder();
+    if (nameProblem(d.folder, dbcs) != NameProblem::None) return texts::notAName("Install/Folder");
+    for (std::size_t n = 0; n < d.groups.size(); ++n)
+        if (nameProblem(splitAtComma(d.groups[n], dbcs).before, dbcs) != NameProblem::None)
+            return texts::notAName("Group/" + std::to_string(n + 1));
     const std::string escaping = firstEscapingEntry(d, dbcs);
     if (!escaping.empty()) return texts::leavesFolder(escaping);
+    const std::string foreign = firstForeignSource(d, dbcs);
+    if (!foreign.empty()) return texts::foreignSource(foreign);
+    if (!opensAnInstalledFile(d, dbcs)) return texts::openNotInstalled(d.open);
     return {};
 }
 
@@ -250,7 +408,17 @@ Destination checkDestination(std::string& dir, bool dbcs) {
     if (dir[1] != ':' || dir[2] != '\\') return Destination::DriveAndPath;
     const std::string middle = dir.substr(3, dir.size() - 4);
     if (containsBackslash(middle, dbcs)) return Destination::SubFolder;
-    return Destination::Ok;
+    // "C:\.\", "C:\..\" and "C:\...\" are the root itself; "C:\a/b" is a sub-folder.
+    switch (nameProblem(middle, dbcs)) {
+        case NameProblem::None:
+            return Destination::Ok;
+        case NameProblem::Separator:
+            return Destination::SubFolder;
+        case NameProblem::DotsOnly:
+            return Destination::Root;
+        default:
+            return dotsAndBlanksOnly(middle) ? Destination::Root : Destination::BadName;
+    }
 }
 
 std::vector<std::string> foldersToCreate(const std::string& path, bool dbcs) {
@@ -338,6 +506,23 @@ std::string shortcutPath(const std::string& placeFolder, const std::string& titl
     return placeFolder + "\\" + (grouped ? title + "\\" : std::string()) + caption + ".lnk";
 }
 
+bool shortcutsStayInside(const Description& d, const std::string& placeFolder,
+                         const std::string& installDir, Place place, bool dbcs) {
+    bool grouped = false;
+    const auto items = linkItems(d, installDir, place, dbcs, &grouped);
+    std::string folder = withBackslash(placeFolder, dbcs);
+    if (grouped) {
+        if (!liesInside(folder, folder + d.title, dbcs)) return false;
+        folder = withBackslash(normalisePath(folder + d.title, dbcs), dbcs);
+    }
+    std::string base = withBackslash(placeFolder, dbcs);
+    base.pop_back();
+    for (const auto& item : items)
+        if (!liesInside(folder, shortcutPath(base, d.title, item.caption, grouped), dbcs))
+            return false;
+    return true;
+}
+
 std::string defaultWorkingFolder(const std::string& installDir, bool dbcs) {
     if (isDriveRoot(installDir) || !endsWithBackslash(installDir, dbcs)) return installDir;
     return installDir.substr(0, installDir.size() - 1);
@@ -357,32 +542,51 @@ RegEntry parseRegEntry(const std::string& value) {
     return {};
 }
 
-bool protectedRegKey(const RegEntry& entry) {
-    if (entry.root == RegRoot::None) return true;
-    const std::string key = trimmedKey(entry.subKey);
-    if (key.empty() || key == ".") return true;
-    static const char* const machine[] = {"SOFTWARE", "SYSTEM", "SAM", "SECURITY", "HARDWARE"};
-    static const char* const classes[] = {"CLSID", "Interface", "TypeLib"};
-    switch (entry.root) {
-        case RegRoot::LocalMachine:
-            for (const char* k : machine)
-                if (equalNoCase(key, k)) return true;
-            break;
-        case RegRoot::CurrentUser:
-            if (equalNoCase(key, "Software")) return true;
-            break;
-        case RegRoot::ClassesRoot:
-            for (const char* k : classes)
-                if (equalNoCase(key, k)) return true;
-            break;
-        case RegRoot::None:
-            break;
+bool allowedRegKey(const RegEntry& entry, const Description& d, bool dbcs) {
+    if (entry.root == RegRoot::None) return false;
+    // "/" is an ordinary character of a key name: split at "\\" alone.
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    forEachChar(entry.subKey, dbcs, [&](std::size_t i) {
+        if (entry.subKey[i] != '\\') return;
+        parts.push_back(entry.subKey.substr(start, i - start));
+        start = i + 1;
+    });
+    parts.push_back(entry.subKey.substr(start));
+    while (!parts.empty() && parts.back().empty()) parts.pop_back();
+    for (const auto& part : parts)
+        if (part.empty() || dotsAndBlanksOnly(part)) return false;
+    if (entry.root == RegRoot::ClassesRoot) {
+        if (parts.size() != 1 || parts[0].size() < 2 || parts[0][0] != '.') return false;
+        const std::string extension = parts[0].substr(1);
+        static const char* const shellTypes[] = {
+            "exe", "com", "bat", "cmd", "lnk", "pif", "scr", "dll", "cpl", "msi", "msc", "vbs",
+            "vbe", "js",  "jse", "wsf", "wsh", "hta", "ps1", "reg", "url", "sys", "ocx", "inf"};
+        for (const char* type : shellTypes)
+            if (equalNoCase(extension, type, dbcs)) return false;
+        if (extension.find_first_of("*?") != std::string::npos) return false;
+        for (const auto& f : d.files)
+            if (equalNoCase(extensionOf(f.destination, dbcs), extension, dbcs)) return true;
+        return false;
     }
-    for (const char* tail : {"Software\\Microsoft", "Software\\Classes"}) {
-        if (equalNoCase(key, tail)) return true;
-        if (endsWithNoCase(key, std::string("\\") + tail)) return true;
-    }
-    return false;
+    if (parts.size() < 3 || !equalNoCase(parts[0], "Software", dbcs)) return false;
+    static const char* const systemVendors[] = {"Microsoft",
+                                                "Classes",
+                                                "Policies",
+                                                "Wow6432Node",
+                                                "Wine",
+                                                "Clients",
+                                                "RegisteredApplications"};
+    for (const char* vendor : systemVendors)
+        if (equalNoCase(parts[1], vendor, dbcs)) return false;
+    return true;
+}
+
+std::vector<std::string> uninstallerDescriptions(const std::string& location,
+                                                 const std::string& uninstaller, bool dbcs) {
+    const std::string base = withBackslash(location, dbcs) + uninstaller;
+    return {descriptionPath(base), languageDescriptionPath(base, false),
+            languageDescriptionPath(base, true)};
 }
 
 std::vector<RemovalTarget> removalTargets(const Description& d, const std::string& installDir,
@@ -393,8 +597,8 @@ std::vector<RemovalTarget> removalTargets(const Description& d, const std::strin
         const std::string& destination = d.files[n - 1].destination;
         // The uninstaller and its description, when the description installs them as entries,
         // go last in their own steps: a removal stopped at entry 1 must leave them to run again.
-        if (n > 1 && (equalNoCase(destination, descriptionName) ||
-                      equalNoCase(destination, installerName)))
+        if (n > 1 &&
+            (equalNoCase(destination, descriptionName) || equalNoCase(destination, installerName)))
             continue;
         out.push_back({installDir + destination, n == 1});
     }
@@ -413,10 +617,13 @@ bool unsafeUninstallFolder(const std::string& folder, const std::string& windows
     const std::string f = withBackslash(folder, dbcs);
     if (!descriptionExists) return true;
     if (f.size() <= 3) return true;
+    // A run names the folder the way the requesting installer found itself: "C:\..\" or
+    // "C:\Apps\.\" is a forged or stray run.
+    if (normalisePath(f, dbcs) != f) return true;
     // A UNC share's root: \\server\share\ holds four backslashes.
     if (f.starts_with("\\\\") && std::count(f.begin(), f.end(), '\\') <= 4) return true;
     for (const std::string& system : {windowsDir, systemDir})
-        if (!system.empty() && equalNoCase(f, withBackslash(system, dbcs))) return true;
+        if (!system.empty() && equalNoCase(f, withBackslash(system, dbcs), dbcs)) return true;
     return false;
 }
 
@@ -432,7 +639,15 @@ std::vector<UninstallValue> uninstallValues(const Description& d, const std::str
     };
     if (!d.files.empty()) v.push_back({"DisplayIcon", installDir + d.files[0].destination});
     if (!d.version.empty()) v.push_back({"DisplayVersion", d.version});
+    if (!d.publisher.empty()) v.push_back({"Publisher", d.publisher});
     return v;
+}
+
+const char* installFolderAccess() {
+    // P: protected from the root's entries; OICI: inherited by files and folders inside;
+    // FA: full control; 0x1200a9: read, list and execute (FILE_GENERIC_READ |
+    // FILE_GENERIC_EXECUTE).
+    return "D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
 }
 
 std::optional<std::string> renameSection(

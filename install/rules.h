@@ -1,8 +1,13 @@
 // The installer's rules that need no window: the description and its naming, the destination
 // checks, the overwrite rule, the shortcut items, the registry entries, the order of removal and
 // the WININIT.INI request. Paths are Windows paths in the ANSI code page (backslashes, a drive
-// letter); when `dbcs` is set, code page 932 lead bytes are honoured, so a "\" or "," that is the
-// second byte of a double-byte character is never taken for a separator.
+// letter); when `dbcs` is set, the lead bytes of the installed lead-byte rule are honoured (code
+// page 932's unless another is set; the program sets the system code page's), so a "\" or ","
+// that is the second byte of a double-byte character is never taken for a separator.
+//
+// Everything a description names is checked here before any file or key is touched: titles,
+// captions and the folder are plain names, sources and destinations stay inside their folders,
+// and paths are compared after normalising them here, without the system's help.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +19,12 @@
 
 namespace install {
 
+// Which bytes open a double-byte character in the code page of the paths.
+using LeadByteRule = bool (*)(unsigned char c);
+bool leadByte932(unsigned char c);
+// Installs the rule (nullptr: code page 932's); returns the previous one.
+LeadByteRule setLeadByteRule(LeadByteRule rule);
+
 bool isLeadByte(unsigned char c, bool dbcs);
 // Whether the last byte is a real "\" (not the second byte of a double-byte character).
 bool endsWithBackslash(const std::string& path, bool dbcs);
@@ -21,6 +32,9 @@ std::string withBackslash(std::string path, bool dbcs);
 // Upper case of the single-byte letters; double-byte characters stay as they are.
 std::string upper(const std::string& text, bool dbcs);
 bool equalNoCase(const std::string& a, const std::string& b);
+// The same, folding only single-byte characters: the trail byte of a double-byte character is
+// compared as it is (in code page 932, 83 41 and 83 61 are two different characters).
+bool equalNoCase(const std::string& a, const std::string& b, bool dbcs);
 // Text after the last real "\" (the whole text without one).
 std::string lastComponent(const std::string& path, bool dbcs);
 // Folder part including its final "\" (empty without one).
@@ -33,6 +47,31 @@ struct CommaSplit {
 };
 // Split at the first comma that is a character of its own.
 CommaSplit splitAtComma(const std::string& text, bool dbcs);
+
+// ---- names and paths ----
+// The parts of a path between its real separators ("\" and "/").
+std::vector<std::string> pathParts(const std::string& path, bool dbcs);
+
+// Why a text cannot be one plain file or folder name.
+enum class NameProblem {
+    None,
+    Empty,
+    Separator,           // "\" or "/" as a character of its own
+    Colon,               // a drive or a stream
+    Forbidden,           // a control character or * ? " < > |
+    DotsOnly,            // ".", "..", "..." name a folder, not a file
+    TrailingDotOrBlank,  // dropped by the system, so the name is not the one checked
+    DeviceName           // CON, PRN, AUX, NUL, COM1..9, LPT1..9, also with an extension
+};
+NameProblem nameProblem(const std::string& name, bool dbcs);
+
+// "\" for "/", separators collapsed, "." parts dropped, ".." (and any part of dots only with
+// two or more) climbs one part without ever climbing above the root, trailing dots and blanks
+// of a part dropped as the system drops them. A leading "C:\" or "\\server\share\" is the
+// root; a final separator is kept.
+std::string normalisePath(const std::string& path, bool dbcs);
+// Whether `path` lies strictly below `folder`, both normalised, ignoring case.
+bool liesInside(const std::string& folder, const std::string& path, bool dbcs);
 
 // ---- the description ----
 // "install.exe" reads "install.INF": the last three characters become "INF".
@@ -64,6 +103,7 @@ struct Description {
     // system's list of programs.
     std::string uninstaller;
     std::string version;
+    std::string publisher;
 };
 
 Description readDescription(const ProfileReader& read, bool dbcs);
@@ -77,7 +117,12 @@ std::string checkDescriptionSize(std::uint64_t bytes);
 // Entries whose file or Group target leaves the installation folder ("..", an absolute path, a
 // drive, a UNC path); the first such raw value, or empty.
 bool leavesFolder(const std::string& relative);
+bool leavesFolder(const std::string& relative, bool dbcs);
 std::string firstEscapingEntry(const Description& d, bool dbcs);
+// The first file entry whose source is not a plain relative path inside the distribution folder.
+std::string firstForeignSource(const Description& d, bool dbcs);
+// Install/Open names the destination of one of the file entries (empty Open is fine).
+bool opensAnInstalledFile(const Description& d, bool dbcs);
 
 // The checks after reading, in their order; returns the failure message or empty.
 // `startupValue` is the registry's "Startup" folder (empty when it could not be read).
@@ -100,7 +145,7 @@ std::string uninstallFolder(const std::string& uninstallString, bool dbcs);
 std::string defaultInstallDir(const std::string& windowsDir, const std::string& folder);
 
 // ---- the destination page ----
-enum class Destination { Ok, Root, DriveAndPath, SubFolder };
+enum class Destination { Ok, Root, DriveAndPath, SubFolder, BadName };
 // Makes `installDir` end in "\" and runs the checks on its form.
 Destination checkDestination(std::string& installDir, bool dbcs);
 bool isDriveRoot(const std::string& path);
@@ -141,6 +186,9 @@ std::vector<LinkItem> linkItems(const Description& d, const std::string& install
                                 bool dbcs, bool* grouped = nullptr);
 std::string shortcutPath(const std::string& placeFolder, const std::string& title,
                          const std::string& caption, bool grouped);
+// Every shortcut file of a place lies inside the place's folder (and the group folder too).
+bool shortcutsStayInside(const Description& d, const std::string& placeFolder,
+                         const std::string& installDir, Place place, bool dbcs);
 // The installation folder without its final "\" (a drive root keeps it).
 std::string defaultWorkingFolder(const std::string& installDir, bool dbcs);
 
@@ -151,8 +199,16 @@ struct RegEntry {
     std::string subKey;
 };
 RegEntry parseRegEntry(const std::string& value);
-// A root alone or a key no system can lose.
-bool protectedRegKey(const RegEntry& entry);
+// The keys a description may have deleted: HKEY_CURRENT_USER\Software\V\P... or
+// HKEY_LOCAL_MACHINE\SOFTWARE\V\P... (a vendor and at least a product below it, the vendor none
+// of the system's own), and HKEY_CLASSES_ROOT\.ext for the extension of a file the description
+// installs, never an executable or shell type. Everything else is abnormal.
+bool allowedRegKey(const RegEntry& entry, const Description& d, bool dbcs);
+
+// The description files an earlier installation of the uninstaller `uninstaller` keeps in
+// `location`: its own name's and both language files.
+std::vector<std::string> uninstallerDescriptions(const std::string& location,
+                                                 const std::string& uninstaller, bool dbcs);
 
 struct RemovalTarget {
     std::string path;
@@ -177,6 +233,11 @@ struct UninstallValue {
     std::string data;
 };
 std::vector<UninstallValue> uninstallValues(const Description& d, const std::string& installDir);
+
+// The access list of an installation folder made by an elevated installer, in the system's
+// descriptor language: administrators and SYSTEM full control, users read and execute, every
+// entry inherited by what the folder holds, nothing inherited from the drive root.
+const char* installFolderAccess();
 
 // WININIT.INI: the rebuilt "[Rename]" section with "NUL=" + shortPath, or nothing when the
 // existing entries pass 30000 bytes.

@@ -69,6 +69,37 @@ std::string leavesFolder(const std::string& entry) {
                                 "installed.",
                                 "");
 }
+std::string notAName(const std::string& key) {
+    return japanese() ? pick("", "設定ファイルが壊れています。") + key +
+                            pick("", " の値はファイル名またはフォルダー名として使えません。")
+                      : pick("Damaged file: the value of ", "") + key +
+                            pick(" cannot be used as a file or folder name.", "");
+}
+std::string foreignSource(const std::string& entry) {
+    return japanese() ? entry + pick("",
+                                     " - このファイルは配布フォルダーの外にあります。"
+                                     "インストールを中止します。")
+                      : pick("The entry ", "") + entry +
+                            pick(
+                                " takes a file from outside the distribution folder.  Nothing "
+                                "is installed.",
+                                "");
+}
+std::string openNotInstalled(const std::string& open) {
+    return japanese() ? pick("", "設定ファイルが壊れています。Open の ") + open +
+                            pick("", " はインストールされるファイルではありません。")
+                      : pick("Damaged file: Open names ", "") + open +
+                            pick(", which is not a file this installation installs.", "");
+}
+std::string entryTaken(const std::string& folder) {
+    return japanese() ? pick("", "プログラムの一覧の ") + folder +
+                            pick("", " は別の製品の項目です。インストールを中止します。")
+                      : pick("The entry ", "") + folder +
+                            pick(
+                                " of the list of programs belongs to another product.  Nothing "
+                                "is installed.",
+                                "");
+}
 
 std::string prompt(const std::string& title) {
     return japanese() ? title + pick("", "のインストール先を指定してください：")
@@ -84,6 +115,27 @@ std::string root() {
 std::string driveAndPath() {
     return pick("Assign a correct drive and path, e.g. C:\\Soft\\.",
                 "「C:\\Soft\\」のように、ドライブ名も含めた正しいパス名を指定してください。");
+}
+std::string badFolderName() {
+    return pick(
+        "Assign a folder name without a trailing dot or blank, without * ? \" < > |, and other "
+        "than a device name such as CON or NUL.",
+        "フォルダー名の末尾にピリオドや空白を付けず、* ? \" < > | を含めず、CON や NUL "
+        "などのデバイス名以外を指定してください。");
+}
+std::string linkedFolder(const std::string& path) {
+    return japanese() ? path + pick("",
+                                    " は別の場所へのリンクです。"
+                                    "別のフォルダーを指定してください。")
+                      : path + pick(" is a link to another place.  Assign another folder.", "");
+}
+std::string foreignCharacter(const std::string& characterUtf8) {
+    return core::text(core::Localized{"The path holds the character ",
+                                      "パスに、このシステムのコードページで表せない文字 "}) +
+           characterUtf8 +
+           core::text(core::Localized{
+               ", which the system's code page cannot hold.  Use a path without it.",
+               " が含まれています。この文字を含まないパスを使ってください。"});
 }
 std::string freeSpace(unsigned megabytes) {
     const std::string format =
@@ -129,6 +181,23 @@ std::string overwriteQuestion(const std::string& targetUpper, const std::string&
 std::string succeeded() {
     return pick("Installation succeeded.  Press <Finish> for completion.",
                 "インストールが完了しました。「完了」を押すと終了します。");
+}
+std::string notSucceeded() {
+    return pick("Installation failed.  Some parts were not installed.  Press <Finish> to close.",
+                "インストールに失敗しました。インストールされていない部分があります。"
+                "「完了」を押すと終了します。");
+}
+std::string notCompleted() {
+    return pick("Installation was not completed.  Some parts were not installed.",
+                "インストールは完了しませんでした。インストールされていない部分があります。");
+}
+std::string registerFailed() {
+    return pick("Failed in registering the uninstallation in the list of programs.",
+                "プログラムの一覧へのアンインストール情報の登録に失敗しました。");
+}
+std::string renameFailed(const std::string& path) {
+    return japanese() ? path + pick("", " の名前の変更に失敗しました。")
+                      : "Failed in renaming " + path + ".";
 }
 std::string completed() {
     return pick("Installation has been completed.", "インストールが完了しました。");

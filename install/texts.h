@@ -34,12 +34,23 @@ std::string registryRead();
 std::string startUp();
 std::string subFolder();
 std::string leavesFolder(const std::string& entry);
+// A value that must be one plain name (key as "Install/Title", "Group/2").
+std::string notAName(const std::string& key);
+std::string foreignSource(const std::string& entry);
+std::string openNotInstalled(const std::string& open);
+// The Uninstall entry named after the folder belongs to another product.
+std::string entryTaken(const std::string& folder);
 
 // The destination page.
 std::string prompt(const std::string& title);
 std::string sheetTitle(const std::string& title);
 std::string root();
 std::string driveAndPath();
+std::string badFolderName();
+std::string linkedFolder(const std::string& path);
+// A path holding a character outside the system's code page, named in UTF-8 (not encoded:
+// the program shows this one through the wide message box).
+std::string foreignCharacter(const std::string& characterUtf8);
 std::string freeSpace(unsigned megabytes);
 std::string destroysUninstall();
 std::string folderInTheWay(const std::string& path);
@@ -51,6 +62,10 @@ std::string copyFailed(const std::string& source);
 std::string overwriteQuestion(const std::string& targetUpper, const std::string& targetLine,
                               const std::string& sourceLine);
 std::string succeeded();
+std::string notSucceeded();
+std::string notCompleted();
+std::string registerFailed();
+std::string renameFailed(const std::string& path);
 std::string completed();
 std::string interrupted();
 

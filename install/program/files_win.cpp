@@ -1,6 +1,9 @@
 // Folder creation, free space and the copying of one file with its overwrite rule.
 #include <windows.h>
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include "install/program/installer.h"
 #include "install/texts.h"
 
@@ -80,37 +83,68 @@ unsigned freeMegabytes(const Installer& state) {
     return megabytes;
 }
 
-void copyOne(HWND page, const Installer& state, const std::string& source,
+bool copyOne(HWND page, const Installer& state, const std::string& source,
              const std::string& destination) {
-    for (const auto& folder : subFoldersOf(state.installDir, destination, state.japanese))
-        if (!createFolder(page, folder, state.japanese)) return;
+    for (const auto& folder : subFoldersOf(state.installDir, destination, state.dbcs))
+        if (!createFolder(page, folder, state.dbcs)) return false;
     const std::string target = state.installDir + destination;
     if (CopyFileA(source.c_str(), target.c_str(), TRUE)) {
         SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
-        return;
+        return true;
     }
     const DWORD failure = GetLastError();
     if (failure == ERROR_SHARING_VIOLATION) {
         error(page, texts::inUse(target));
-        return;
+        return false;
     }
     if (failure != ERROR_FILE_EXISTS && failure != ERROR_ALREADY_EXISTS) {
         error(page, texts::copyFailed(source));
-        return;
+        return false;
     }
     Stamp from, to;
     lastWrite(source, from);
     lastWrite(target, to);
     if (overwriteRule(target, from, to) == Overwrite::Ask &&
-        message(page, overwriteQuestion(target, to, source, from, state.japanese),
+        message(page, overwriteQuestion(target, to, source, from, state.dbcs),
                 texts::confirmation(), MB_ICONQUESTION | MB_YESNO) != IDYES)
-        return;
+        return true;  // the user keeps the existing file
     if (!CopyFileA(source.c_str(), target.c_str(), FALSE)) {
         error(page, GetLastError() == ERROR_SHARING_VIOLATION ? texts::inUse(target)
                                                               : texts::copyFailed(source));
-        return;
+        return false;
     }
     SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+    return true;
+}
+
+bool protectInstallFolder(const Installer& state) {
+    // Only an administrator's installation needs it: the folder would otherwise inherit the
+    // drive root's entries, which let every user change what administrators later run.
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    PSID administrators = nullptr;
+    if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0,
+                                  0, 0, 0, 0, 0, &administrators))
+        return false;
+    BOOL member = FALSE;
+    const BOOL checked = CheckTokenMembership(nullptr, administrators, &member);
+    FreeSid(administrators);
+    if (!checked || !member) return true;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(
+            installFolderAccess(), SDDL_REVISION_1, &descriptor, nullptr))
+        return false;
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL acl = nullptr;
+    bool ok = GetSecurityDescriptorDacl(descriptor, &present, &acl, &defaulted) && present;
+    if (ok) {
+        std::string folder = state.installDir;
+        if (endsWithBackslash(folder, state.dbcs)) folder.pop_back();
+        ok = SetNamedSecurityInfoA(folder.data(), SE_FILE_OBJECT,
+                                   DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                   nullptr, nullptr, acl, nullptr) == ERROR_SUCCESS;
+    }
+    LocalFree(descriptor);
+    return ok;
 }
 
 }  // namespace install

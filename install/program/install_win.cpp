@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/localized.h"
+#include "frame/callback_guard.h"
 #include "install/program/installer.h"
 #include "install/texts.h"
 
@@ -73,11 +74,17 @@ bool fileExists(const std::string& path) {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+// A junction, a symbolic link or a mount point (with or without its final "\").
+bool isLink(std::string path) {
+    if (path.size() > 3 && path.back() == '\\') path.pop_back();
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
 // The folder of an earlier installation of the same product among the Uninstall entries.
 std::string earlierInstallation(const Installer& state) {
     if (state.description.files.empty()) return {};
-    const std::string marker =
-        lastComponent(state.description.files[0].destination, state.japanese);
+    const std::string marker = lastComponent(state.description.files[0].destination, state.dbcs);
     HKEY list = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_ENUMERATE_SUB_KEYS, &list) !=
         ERROR_SUCCESS)
@@ -88,7 +95,7 @@ std::string earlierInstallation(const Installer& state) {
         if (RegEnumKeyA(list, index, name, sizeof name) != ERROR_SUCCESS) break;
         const std::string uninstall = readValue(list, name, "UninstallString", KEY_ALL_ACCESS);
         if (!qualifiesAsInstaller(uninstall)) continue;
-        const std::string folder = uninstallFolder(uninstall, state.japanese);
+        const std::string folder = uninstallFolder(uninstall, state.dbcs);
         if (!folder.empty() && fileExists(folder + marker)) {
             found = folder;
             break;
@@ -110,13 +117,98 @@ std::string systemDirectory() {
     return dir;
 }
 
-std::string modulePath() {
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
+std::wstring modulePathWide() {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
     return path;
 }
 
+std::string modulePath() {
+    return ansiOf(modulePathWide());
+}
+
+bool systemLeadByte(unsigned char c) {
+    return IsDBCSLeadByteEx(CP_ACP, c) != 0;
+}
+
+std::string utf8Of(const std::wstring& text) {
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    if (n <= 0) return {};
+    std::string out(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, out.data(), n, nullptr, nullptr);
+    out.resize(static_cast<std::size_t>(n - 1));
+    return out;
+}
+
+std::wstring wideOfUtf8(const std::string& text) {
+    const int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(n > 0 ? n : 1), L'\0');
+    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, out.data(), n);
+    out.resize(out.size() - 1);
+    return out;
+}
+
+// A failure that reached one of the installer's windows: one error box, no owner.
+void showFailure(const std::string& utf8) {
+    MessageBoxW(nullptr, wideOfUtf8(utf8).c_str(), wideOfUtf8(texts::error()).c_str(),
+                MB_SYSTEMMODAL | MB_ICONERROR);
+}
+
+// Whether the Uninstall entry named after the folder may be written by this installation: none
+// is there, or it records an earlier installation of this very product (its folder keeps the
+// uninstaller's description with the same title).
+bool entryIsOursOrFree(const Installer& state) {
+    if (state.description.uninstaller.empty()) return true;
+    const std::string key = uninstallKeyPath(state.folder);
+    HKEY open = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &open) != ERROR_SUCCESS)
+        return true;
+    char location[MAX_PATH] = {};
+    DWORD size = sizeof location - 1;
+    const LONG rc = RegQueryValueExA(open, "InstallLocation", nullptr, nullptr,
+                                     reinterpret_cast<BYTE*>(location), &size);
+    RegCloseKey(open);
+    if (rc != ERROR_SUCCESS || !location[0]) return false;
+    for (const auto& file :
+         uninstallerDescriptions(location, state.description.uninstaller, state.dbcs)) {
+        if (!fileExists(file)) continue;
+        char title[100] = {};
+        GetPrivateProfileStringA("Install", "Title", "", title, sizeof title, file.c_str());
+        if (state.description.title == title) return true;
+    }
+    return false;
+}
+
 }  // namespace
+
+std::string ansiOf(const std::wstring& text) {
+    BOOL lost = FALSE;
+    const int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.c_str(), -1, nullptr, 0,
+                                      nullptr, &lost);
+    if (n <= 0 || lost) return {};
+    std::string out(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.c_str(), -1, out.data(), n, nullptr,
+                        nullptr);
+    out.resize(static_cast<std::size_t>(n - 1));
+    return out;
+}
+
+std::string firstForeignCharacter(const std::wstring& text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        // A character outside the basic plane comes as two halves, one character.
+        const std::size_t length =
+            (text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size()) ? 2 : 1;
+        const std::wstring one = text.substr(i, length);
+        if (ansiOf(one).empty()) return utf8Of(one);
+        i += length - 1;
+    }
+    return {};
+}
+
+void foreignCharacterMessage(HWND owner, const std::string& characterUtf8) {
+    MessageBoxW(owner, wideOfUtf8(texts::foreignCharacter(characterUtf8)).c_str(),
+                wideOfUtf8(core::text(core::Localized{"Error", "エラー"})).c_str(), MB_ICONERROR);
+}
 
 int message(HWND owner, const std::string& text, const std::string& caption, UINT style) {
     return MessageBoxA(owner, text.c_str(), caption.c_str(), style);
@@ -127,8 +219,8 @@ int error(HWND owner, const std::string& text) {
 }
 
 bool loadDescription(Installer& state, const std::string& installerPath) {
-    state.sourceDir = folderOf(installerPath, state.japanese);
-    state.installerName = lastComponent(installerPath, state.japanese);
+    state.sourceDir = folderOf(installerPath, state.dbcs);
+    state.installerName = lastComponent(installerPath, state.dbcs);
     state.descriptionFile = descriptionPath(installerPath);
     state.languageFile = false;
     if (!fileExists(state.descriptionFile)) {
@@ -153,12 +245,12 @@ bool loadDescription(Installer& state, const std::string& installerPath) {
                                      static_cast<DWORD>(bufferChars), file.c_str());
             return std::string(value.data());
         },
-        state.japanese);
+        state.dbcs);
     const std::string startup =
         state.description.title.empty() || state.description.folder.empty()
             ? std::string()
             : readValue(HKEY_CURRENT_USER, kShellFolders, "Startup", KEY_ALL_ACCESS);
-    const std::string failure = checkDescription(state.description, startup, state.japanese);
+    const std::string failure = checkDescription(state.description, startup, state.dbcs);
     if (!failure.empty()) {
         error(nullptr, failure);
         return false;
@@ -166,6 +258,10 @@ bool loadDescription(Installer& state, const std::string& installerPath) {
     state.title = state.description.title;
     state.folder = state.description.folder;
     state.resident = state.description.resident;
+    if (!entryIsOursOrFree(state)) {
+        error(nullptr, texts::entryTaken(uninstallKeyPath(state.folder)));
+        return false;
+    }
     state.previousDir = earlierInstallation(state);
     state.installDir = state.previousDir.empty()
                            ? defaultInstallDir(windowsDirectory(), state.folder)
@@ -173,41 +269,57 @@ bool loadDescription(Installer& state, const std::string& installerPath) {
     return true;
 }
 
-void registerUninstall(const Installer& state) {
-    if (state.description.uninstaller.empty()) return;
+bool registerUninstall(HWND owner, const Installer& state) {
+    if (state.description.uninstaller.empty()) return true;
+    // An entry whose uninstaller is missing would offer a removal that cannot run; the failed
+    // copy has been reported.
+    if (!fileExists(state.installDir + state.description.uninstaller)) return false;
     HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, uninstallKeyPath(state.folder).c_str(), 0, nullptr, 0,
-                        KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
-        return;
-    for (const auto& value : uninstallValues(state.description, state.installDir))
-        RegSetValueExA(key, value.name, 0, REG_SZ,
-                       reinterpret_cast<const BYTE*>(value.data.c_str()),
-                       static_cast<DWORD>(value.data.size() + 1));
-    RegCloseKey(key);
+    bool ok = RegCreateKeyExA(HKEY_LOCAL_MACHINE, uninstallKeyPath(state.folder).c_str(), 0,
+                              nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) == ERROR_SUCCESS;
+    if (ok) {
+        for (const auto& value : uninstallValues(state.description, state.installDir))
+            ok = RegSetValueExA(key, value.name, 0, REG_SZ,
+                                reinterpret_cast<const BYTE*>(value.data.c_str()),
+                                static_cast<DWORD>(value.data.size() + 1)) == ERROR_SUCCESS &&
+                 ok;
+        RegCloseKey(key);
+    }
+    if (!ok) error(owner, texts::registerFailed());
+    return ok;
 }
 
 namespace {
 
 // After the sheet: the description under its own name, the closing message, the installer's
 // copies removed from the destination, the document to open.
-void finishInstallation(Installer& state, const std::string& installerPath) {
+// Returns the exit code: 0 only for an installation that went through.
+int finishInstallation(Installer& state, const std::string& installerPath) {
     if (!state.installed) {
         message(nullptr, texts::interrupted(), state.title, MB_ICONINFORMATION);
-        return;
+        return 1;
     }
+    bool ok = !state.copyingFailed;
     if (state.languageFile) {
         const std::string own =
-            state.installDir + lastComponent(descriptionPath(installerPath), state.japanese);
+            state.installDir + lastComponent(descriptionPath(installerPath), state.dbcs);
         DeleteFileA(own.c_str());
         const std::string copied =
-            state.installDir + lastComponent(state.descriptionFile, state.japanese);
-        MoveFileA(copied.c_str(), own.c_str());
+            state.installDir + lastComponent(state.descriptionFile, state.dbcs);
+        if (!MoveFileA(copied.c_str(), own.c_str())) {
+            error(nullptr, texts::renameFailed(copied));
+            ok = false;
+        }
     }
-    message(nullptr, texts::completed(), state.title, MB_ICONINFORMATION);
+    message(nullptr, ok ? texts::completed() : texts::notCompleted(), state.title,
+            ok ? MB_ICONINFORMATION : MB_ICONERROR);
     DeleteFileA((state.installDir + "install.exe").c_str());
     DeleteFileA((state.installDir + "install.inf").c_str());
-    if (!state.openAfter.empty())
-        ShellExecuteA(nullptr, "open", state.openAfter.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    // Open names a file the description installs, relative to the installation folder.
+    if (ok && !state.openAfter.empty())
+        ShellExecuteA(nullptr, "open", (state.installDir + state.openAfter).c_str(), nullptr,
+                      state.installDir.c_str(), SW_SHOWNORMAL);
+    return ok ? 0 : 1;
 }
 
 int run(HINSTANCE instance, const char* commandLine) {
@@ -218,20 +330,34 @@ int run(HINSTANCE instance, const char* commandLine) {
     Installer state;
     state.instance = instance;
     state.japanese = GetACP() == 932;
+    CPINFO codePage{};
+    state.dbcs = GetCPInfo(CP_ACP, &codePage) && codePage.MaxCharSize > 1;
+    setLeadByteRule(systemLeadByte);
     core::setJapaneseTexts(state.japanese);
     setTextEncoder(toAnsi);
+    frame::setFailureReporter(showFailure);
     state.osCode = probeOsCode();
 
     std::string requester;
     const Mode mode = commandMode(commandLine ? commandLine : "", &requester);
+    if (mode != Mode::Run) {
+        // The ANSI functions cannot reach a distribution folder outside the code page.
+        const std::string foreign = firstForeignCharacter(modulePathWide());
+        if (!foreign.empty()) {
+            foreignCharacterMessage(nullptr, foreign);
+            return 1;
+        }
+    }
     const std::string installerPath = mode == Mode::Run ? requester : modulePath();
     if (mode == Mode::Run) {
         // Never let a stray or forged run empty a drive root or the system's own folders.
-        const std::string folder = folderOf(installerPath, state.japanese);
+        const std::string folder = folderOf(installerPath, state.dbcs);
         const bool described = fileExists(descriptionPath(installerPath)) ||
                                fileExists(languageDescriptionPath(installerPath, state.japanese));
-        if (folder.empty() || unsafeUninstallFolder(folder, windowsDirectory(), systemDirectory(),
-                                                    described, state.japanese)) {
+        if (folder.empty() ||
+            unsafeUninstallFolder(folder, windowsDirectory(), systemDirectory(), described,
+                                  state.dbcs) ||
+            isLink(folder)) {
             error(nullptr, texts::notAnInstallation(folder.empty() ? installerPath : folder));
             return 1;
         }
@@ -248,14 +374,23 @@ int run(HINSTANCE instance, const char* commandLine) {
     }
     SetCurrentDirectoryA(state.sourceDir.c_str());
     runWizard(state);
-    finishInstallation(state, installerPath);
-    return 0;
+    return finishInstallation(state, installerPath);
 }
 
 }  // namespace
 }  // namespace install
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
+    // First of all: the installer runs elevated from a folder anyone may write to (a download
+    // folder), so no library is ever looked for beside it or in the current folder. Looked up,
+    // since systems without the update have no such function.
+    using SetDirectories = BOOL(WINAPI*)(DWORD);
+    if (HMODULE kernel = GetModuleHandleW(L"kernel32.dll")) {
+        if (auto set = reinterpret_cast<SetDirectories>(
+                reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories"))))
+            set(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    }
+    SetDllDirectoryW(L"");
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
     return install::run(instance, commandLine);

@@ -3,22 +3,18 @@
 #include <windows.h>
 
 #include <cstring>
+#include <memory>
 #include <vector>
 
+#include "frame/callback_guard.h"
+#include "frame/window_support.h"
 #include "install/program/installer.h"
+#include "install/removal.h"
 #include "install/texts.h"
 
 namespace install {
 
 namespace {
-
-enum class Tree { Ok, Failed, Cancelled };
-
-struct RunState {
-    Installer* installer = nullptr;
-    HWND addRemove = nullptr;  // the add/remove window to close after success
-    HWND rundll = nullptr;
-};
 
 HKEY rootKey(RegRoot root) {
     switch (root) {
@@ -34,7 +30,8 @@ HKEY rootKey(RegRoot root) {
     return nullptr;
 }
 
-void deleteKeyTree(HKEY parent, const std::string& path) {
+// True when the key is gone afterwards (or was never there).
+bool deleteKeyTree(HKEY parent, const std::string& path) {
     HKEY key = nullptr;
     if (RegOpenKeyExA(parent, path.c_str(), 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
         std::string last;
@@ -50,93 +47,83 @@ void deleteKeyTree(HKEY parent, const std::string& path) {
         }
         RegCloseKey(key);
     }
-    RegDeleteKeyA(parent, path.c_str());
+    const LONG rc = RegDeleteKeyA(parent, path.c_str());
+    return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND;
 }
 
-bool deleteOne(HWND dialog, const std::string& path) {
-    if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) return true;
-    if (DeleteFileA(path.c_str())) return true;
-    error(dialog, texts::deleteFailed(path));
-    return false;
-}
+// The removal's view of the system: the files, the registry and the questions, owned by the
+// uninstall dialog.
+class Win32Removal : public RemovalPort {
+  public:
+    Win32Removal(HWND dialog, const Installer& state) : dialog_(dialog), state_(state) {}
 
-Tree removeTree(HWND dialog, const Installer& state, const std::string& dir) {
-    bool ok = true;
-    WIN32_FIND_DATAA found{};
-    HANDLE search = FindFirstFileA((dir + "*.*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
+    bool exists(const std::string& path) override {
+        return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    }
+    bool isLink(const std::string& path) override {
+        const DWORD attributes = GetFileAttributesA(path.c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    }
+    bool deleteFile(const std::string& path) override { return DeleteFileA(path.c_str()) != 0; }
+    std::vector<FolderEntry> list(const std::string& folder) override {
+        std::vector<FolderEntry> entries;
+        WIN32_FIND_DATAA found{};
+        HANDLE search = FindFirstFileA((folder + "*.*").c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE) return entries;
         do {
             const std::string name = found.cFileName;
             if (name == "." || name == "..") continue;
-            const std::string path = dir + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                const Tree sub = removeTree(dialog, state, path + "\\");
-                if (sub == Tree::Cancelled) {
-                    FindClose(search);
-                    return Tree::Cancelled;
-                }
-                if (sub == Tree::Failed) ok = false;
-            } else if (isHelpIndex(name)) {
-                ok = deleteOne(dialog, path) && ok;
-            } else {
-                const int choice = message(dialog, texts::askDelete(path), state.title,
-                                           MB_ICONQUESTION | MB_YESNOCANCEL);
-                if (choice == IDCANCEL) {
-                    FindClose(search);
-                    return Tree::Cancelled;
-                }
-                if (choice == IDYES) ok = deleteOne(dialog, path) && ok;
-            }
+            entries.push_back({name, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0,
+                               (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0});
         } while (FindNextFileA(search, &found));
         FindClose(search);
+        return entries;
     }
-    std::string folder = dir;
-    if (endsWithBackslash(folder, state.japanese)) folder.pop_back();
-    if (GetFileAttributesA(folder.c_str()) != INVALID_FILE_ATTRIBUTES &&
-        !RemoveDirectoryA(folder.c_str())) {
-        error(dialog, texts::folderNotDeleted(folder));
-        ok = false;
+    bool removeFolder(const std::string& path) override {
+        return RemoveDirectoryA(path.c_str()) != 0;
     }
-    return ok ? Tree::Ok : Tree::Failed;
-}
+    bool deleteKeyTree(RegRoot root, const std::string& subKey) override {
+        return install::deleteKeyTree(rootKey(root), subKey);
+    }
+    bool deleteUninstallEntry() override {
+        // Only the entry that records this very folder: another product's entry of the same
+        // name is not ours to delete.
+        const std::string key = uninstallKeyPath(state_.folder);
+        char location[MAX_PATH] = {};
+        DWORD size = sizeof location - 1;
+        const LONG rc = RegGetValueA(HKEY_LOCAL_MACHINE, key.c_str(), "InstallLocation",
+                                     RRF_RT_REG_SZ, nullptr, location, &size);
+        if (rc == ERROR_FILE_NOT_FOUND) {
+            HKEY open = nullptr;
+            if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &open) != ERROR_SUCCESS)
+                return true;  // no entry at all
+            RegCloseKey(open);
+            return true;  // an entry without a location is not one this installer wrote
+        }
+        if (rc != ERROR_SUCCESS) return false;
+        if (!equalNoCase(normalisePath(withBackslash(location, state_.dbcs), state_.dbcs),
+                         normalisePath(state_.installDir, state_.dbcs), state_.dbcs))
+            return true;
+        return install::deleteKeyTree(HKEY_LOCAL_MACHINE, key);
+    }
+    bool removeShortcuts(Place place) override { return install::removeShortcuts(state_, place); }
+    int message(const std::string& text, const std::string& caption, unsigned style) override {
+        return install::message(dialog_, text, caption, style);
+    }
 
-// The removal in its order; true only when nothing failed.
-bool removeInstallation(HWND dialog, Installer& state) {
-    bool ok = true;
-    for (const auto& value : state.description.regs) {
-        const RegEntry entry = parseRegEntry(value);
-        // A root or a key the system cannot lose is never deleted, whatever the description says.
-        if (protectedRegKey(entry)) {
-            error(dialog, texts::abnormalReg());
-            continue;
-        }
-        deleteKeyTree(rootKey(entry.root), entry.subKey);
-    }
-    const std::string descriptionName = lastComponent(state.descriptionFile, state.japanese);
-    for (const auto& target : removalTargets(state.description, state.installDir, descriptionName,
-                                             state.installerName, state.japanese)) {
-        if (deleteOne(dialog, target.path)) continue;
-        ok = false;
-        if (target.entryOne) {
-            error(dialog, texts::tryAgain(target.path, state.title));
-            return false;
-        }
-    }
-    switch (removeTree(dialog, state, state.installDir)) {
-        case Tree::Cancelled:
-            return false;
-        case Tree::Failed:
-            ok = false;
-            break;
-        case Tree::Ok:
-            break;
-    }
-    deleteKeyTree(HKEY_LOCAL_MACHINE, uninstallKeyPath(state.folder));
-    removeShortcuts(state, Place::Menu);
-    removeShortcuts(state, Place::Desktop);
-    removeShortcuts(state, Place::Startup);
-    return ok;
-}
+  private:
+    HWND dialog_;
+    const Installer& state_;
+};
+
+struct RunState {
+    Installer* installer = nullptr;
+    HWND addRemove = nullptr;  // the add/remove window to close after success
+    HWND rundll = nullptr;
+    RemovalPlan plan;
+    std::unique_ptr<Win32Removal> port;
+    StepRunner runner;
+};
 
 void centreOnScreen(HWND window) {
     RECT r{};
@@ -159,7 +146,29 @@ void removalFinished(HWND dialog, Installer& state, bool ok) {
         SetWindowPos(dialog, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
 }
 
-INT_PTR CALLBACK uninstallProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+void startRemoval(HWND dialog, RunState& run) {
+    Installer& state = *run.installer;
+    run.plan.description = &state.description;
+    run.plan.title = state.title;
+    run.plan.installDir = state.installDir;
+    run.plan.descriptionName = lastComponent(state.descriptionFile, state.dbcs);
+    run.plan.installerName = state.installerName;
+    run.plan.dbcs = state.dbcs;
+    run.port = std::make_unique<Win32Removal>(dialog, state);
+    run.runner = StepRunner(removalSteps(run.plan, *run.port), frame::reportCallbackFailure);
+    PostMessageA(dialog, WM_COMMAND, IDM_NEXTSTEP, 0);
+}
+
+// One removal step per posted message; the result once the runner is through.
+void nextStep(HWND dialog, RunState& run) {
+    if (run.runner.runNext()) {
+        PostMessageA(dialog, WM_COMMAND, IDM_NEXTSTEP, 0);
+        return;
+    }
+    removalFinished(dialog, *run.installer, run.runner.succeeded());
+}
+
+INT_PTR uninstallHandler(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     auto* run = reinterpret_cast<RunState*>(GetWindowLongPtrA(dialog, GWLP_USERDATA));
     switch (message) {
         case WM_INITDIALOG: {
@@ -180,9 +189,13 @@ INT_PTR CALLBACK uninstallProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
         case WM_TIMER:
             KillTimer(dialog, 1);
             SetForegroundWindow(dialog);
-            removalFinished(dialog, *run->installer, removeInstallation(dialog, *run->installer));
+            startRemoval(dialog, *run);
             return TRUE;
         case WM_COMMAND:
+            if (LOWORD(wParam) == IDM_NEXTSTEP) {
+                nextStep(dialog, *run);
+                return TRUE;
+            }
             // Finish; the close box and Escape count only once the removal is over.
             if (LOWORD(wParam) == IDCANCEL && IsWindowEnabled(GetDlgItem(dialog, IDCANCEL)))
                 EndDialog(dialog, IDCANCEL);
@@ -229,7 +242,10 @@ int requestUninstall(Installer& state, const std::string& installerPath) {
     SetFileAttributesA(copy.c_str(), FILE_ATTRIBUTE_NORMAL);
     SetCurrentDirectoryA(system);
     const std::string command = copy + " x " + installerPath;
-    if (WinExec(command.c_str(), SW_SHOWNORMAL) < 32) error(nullptr, texts::execFailed());
+    if (WinExec(command.c_str(), SW_SHOWNORMAL) < 32) {
+        error(nullptr, texts::execFailed());
+        return 1;
+    }
     return 0;
 }
 
@@ -237,9 +253,9 @@ int runUninstall(Installer& state, const std::string& runningCopy) {
     state.installDir = state.sourceDir;
     RunState run;
     run.installer = &state;
-    DialogBoxParamA(state.instance,
-                    MAKEINTRESOURCEA(state.japanese ? IDD_UNINSTALL_J : IDD_UNINSTALL), nullptr,
-                    uninstallProc, reinterpret_cast<LPARAM>(&run));
+    DialogBoxParamA(
+        state.instance, MAKEINTRESOURCEA(state.japanese ? IDD_UNINSTALL_J : IDD_UNINSTALL), nullptr,
+        frame::guardedDialogProcedure<uninstallHandler>, reinterpret_cast<LPARAM>(&run));
     deleteAtRestart(runningCopy);
     if (state.uninstalled) {
         if (state.osCode == 4) {
@@ -248,7 +264,7 @@ int runUninstall(Installer& state, const std::string& runningCopy) {
             PostMessageA(run.addRemove, WM_CLOSE, 0, 0);
         }
     }
-    return 0;
+    return state.uninstalled ? 0 : 1;
 }
 
 }  // namespace install

@@ -5,7 +5,12 @@
 #include <commdlg.h>
 #include <prsht.h>
 
+#include <memory>
+
+#include "frame/callback_guard.h"
+#include "frame/window_support.h"
 #include "install/program/installer.h"
+#include "install/removal.h"
 #include "install/texts.h"
 
 namespace install {
@@ -54,12 +59,11 @@ void browse(HWND page, Installer& state) {
     ofn.nMaxFile = sizeof file;
     ofn.lpTemplateName = MAKEINTRESOURCEA(state.japanese ? IDD_BROWSE_J : IDD_BROWSE);
     ofn.Flags = OFN_ENABLETEMPLATE | OFN_NOCHANGEDIR;
-    if (GetSaveFileNameA(&ofn))
-        SetDlgItemTextA(page, IDC_PATH, folderOf(file, state.japanese).c_str());
+    if (GetSaveFileNameA(&ofn)) SetDlgItemTextA(page, IDC_PATH, folderOf(file, state.dbcs).c_str());
     SetCurrentDirectoryA(state.sourceDir.c_str());
 }
 
-INT_PTR CALLBACK aboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+INT_PTR aboutHandler(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     if (message == WM_INITDIALOG) return TRUE;
     if (message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
         EndDialog(dialog, LOWORD(wParam));
@@ -70,10 +74,16 @@ INT_PTR CALLBACK aboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
 
 // The checks of Next, in order; the page stays on the first that fails.
 bool destinationAccepted(HWND page, Installer& state) {
-    char typed[260] = {};
-    GetDlgItemTextA(page, IDC_PATH, typed, sizeof typed);
-    state.installDir = typed;
-    switch (checkDestination(state.installDir, state.japanese)) {
+    wchar_t typed[260] = {};
+    GetDlgItemTextW(page, IDC_PATH, typed, 260);
+    // A folder the ANSI functions cannot name would arrive as "?": refused here, by name.
+    const std::string foreign = firstForeignCharacter(typed);
+    if (!foreign.empty()) {
+        foreignCharacterMessage(page, foreign);
+        return false;
+    }
+    state.installDir = ansiOf(typed);
+    switch (checkDestination(state.installDir, state.dbcs)) {
         case Destination::Root:
             error(page, texts::root());
             return false;
@@ -83,16 +93,24 @@ bool destinationAccepted(HWND page, Installer& state) {
         case Destination::SubFolder:
             error(nullptr, texts::subFolder());
             return false;
+        case Destination::BadName:
+            error(page, texts::badFolderName());
+            return false;
         case Destination::Ok:
             break;
     }
     std::string folder = state.installDir;
     folder.pop_back();
     const DWORD attributes = GetFileAttributesA(folder.c_str());
+    // A folder that is a link puts the files wherever it points, and its removal would follow.
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        error(page, texts::linkedFolder(folder));
+        return false;
+    }
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         // Only whether it can be made: a cancelled wizard leaves nothing behind. A file of that
         // name is refused here with the folder message, not found out file by file while copying.
-        if (!createFolderWithParents(page, state.installDir, state.japanese)) return false;
+        if (!createFolderWithParents(page, state.installDir, state.dbcs)) return false;
         RemoveDirectoryA(folder.c_str());
     }
     const unsigned megabytes = freeMegabytes(state);
@@ -100,7 +118,7 @@ bool destinationAccepted(HWND page, Installer& state) {
                                          MB_ICONQUESTION | MB_YESNO) != IDYES)
         return false;
     if (GetFileAttributesA((state.installDir + "install.inf").c_str()) != INVALID_FILE_ATTRIBUTES) {
-        if (equalNoCase(state.installDir, state.previousDir)) {
+        if (equalNoCase(state.installDir, state.previousDir, state.dbcs)) {
             state.upgrade = true;
         } else if (message(page, texts::destroysUninstall(), state.title,
                            MB_ICONQUESTION | MB_YESNO) == IDYES) {
@@ -113,7 +131,7 @@ bool destinationAccepted(HWND page, Installer& state) {
     return true;
 }
 
-INT_PTR CALLBACK destinationProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR destinationHandler(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_INITDIALOG: {
             keepState(page, lParam);
@@ -131,7 +149,7 @@ INT_PTR CALLBACK destinationProc(HWND page, UINT message, WPARAM wParam, LPARAM 
             } else if (LOWORD(wParam) == IDC_ABOUT) {
                 const Installer& state = stateOf(page);
                 DialogBoxParamA(state.instance, state.japanese ? "ABOUT_DLG_J" : "ABOUT_DLG", page,
-                                aboutProc, 0);
+                                frame::guardedDialogProcedure<aboutHandler>, 0);
             }
             return TRUE;
         case WM_NOTIFY: {
@@ -157,7 +175,7 @@ INT_PTR CALLBACK destinationProc(HWND page, UINT message, WPARAM wParam, LPARAM 
 
 // ---- options ----
 
-INT_PTR CALLBACK optionsProc(HWND page, UINT message, WPARAM, LPARAM lParam) {
+INT_PTR optionsHandler(HWND page, UINT message, WPARAM, LPARAM lParam) {
     switch (message) {
         case WM_INITDIALOG:
             keepState(page, lParam);
@@ -190,44 +208,63 @@ INT_PTR CALLBACK optionsProc(HWND page, UINT message, WPARAM, LPARAM lParam) {
 
 // ---- copying ----
 
-struct Copying {
-    int step = 0;
-};
-Copying g_copying;  // one copying page per process
-
-void runStep(HWND page, Installer& state, int step) {
+// The copying steps: the folder, the installer, the description, the file entries, then the
+// shortcuts and the entry of the list of programs. A folder that cannot be made stops the run;
+// any other failure is reported by its step and the run goes on, failed.
+std::vector<Step> copyingSteps(HWND page, Installer& state) {
+    std::vector<Step> steps;
+    auto progress = [page](StepResult result) {
+        SendDlgItemMessageA(page, IDC_PROGRESS, PBM_DELTAPOS, 1, 0);
+        return result;
+    };
+    auto copied = [](bool ok) { return ok ? StepResult::Done : StepResult::Failed; };
     const int files = static_cast<int>(state.description.files.size());
-    if (step == 0) {
+    steps.push_back([=, &state] {
         SendDlgItemMessageA(page, IDC_PROGRESS, PBM_SETRANGE32, 0, files + 3);
-        createFolderWithParents(page, state.installDir, state.japanese);
-    } else if (step == 1) {
-        copyOne(page, state, state.installerName, state.installerName);
-    } else if (step == 2) {
-        const std::string name = lastComponent(state.descriptionFile, state.japanese);
-        copyOne(page, state, name, name);
-    } else if (step <= files + 2) {
-        const FileEntry& entry = state.description.files[static_cast<std::size_t>(step - 3)];
-        copyOne(page, state, entry.source, entry.destination);
-    } else {
+        if (!createFolderWithParents(page, state.installDir, state.dbcs))
+            return progress(StepResult::Stop);
+        return progress(copied(protectInstallFolder(state)));
+    });
+    steps.push_back([=, &state] {
+        return progress(copied(copyOne(page, state, state.installerName, state.installerName)));
+    });
+    steps.push_back([=, &state] {
+        const std::string name = lastComponent(state.descriptionFile, state.dbcs);
+        return progress(copied(copyOne(page, state, name, name)));
+    });
+    for (int n = 0; n < files; ++n)
+        steps.push_back([=, &state] {
+            const FileEntry& entry = state.description.files[static_cast<std::size_t>(n)];
+            return progress(copied(copyOne(page, state, entry.source, entry.destination)));
+        });
+    steps.push_back([=, &state] {
+        bool ok = true;
         if (state.resident) {
-            makeShortcuts(page, state, Place::Startup);
+            ok = makeShortcuts(page, state, Place::Startup);
         } else {
-            if (state.wantStartMenu) makeShortcuts(page, state, Place::Menu);
-            if (state.wantDesktop) makeShortcuts(page, state, Place::Desktop);
+            if (state.wantStartMenu) ok = makeShortcuts(page, state, Place::Menu) && ok;
+            if (state.wantDesktop) ok = makeShortcuts(page, state, Place::Desktop) && ok;
         }
-        registerUninstall(state);
-    }
-    SendDlgItemMessageA(page, IDC_PROGRESS, PBM_DELTAPOS, 1, 0);
+        ok = registerUninstall(page, state) && ok;
+        return progress(copied(ok));
+    });
+    return steps;
 }
 
-void copyingDone(HWND page, Installer& state) {
+struct Copying {
+    StepRunner runner;
+};
+std::unique_ptr<Copying> g_copying;  // one copying page per process
+
+void copyingDone(HWND page, Installer& state, bool ok) {
     ShowWindow(GetDlgItem(page, IDC_PROGRESS), SW_HIDE);
-    SetDlgItemTextA(page, IDC_COPYING, texts::succeeded().c_str());
+    SetDlgItemTextA(page, IDC_COPYING, (ok ? texts::succeeded() : texts::notSucceeded()).c_str());
     state.installed = true;
+    state.copyingFailed = !ok;
     PropSheet_SetWizButtons(GetParent(page), PSWIZB_FINISH);
 }
 
-INT_PTR CALLBACK copyingProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR copyingHandler(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_INITDIALOG:
             keepState(page, lParam);
@@ -235,20 +272,17 @@ INT_PTR CALLBACK copyingProc(HWND page, UINT message, WPARAM wParam, LPARAM lPar
             return TRUE;
         case WM_TIMER:
             KillTimer(page, 1);
-            g_copying.step = 0;
+            g_copying = std::make_unique<Copying>();
+            g_copying->runner =
+                StepRunner(copyingSteps(page, stateOf(page)), frame::reportCallbackFailure);
             PostMessageA(page, WM_COMMAND, IDM_NEXTSTEP, 0);
             return TRUE;
         case WM_COMMAND:
-            if (LOWORD(wParam) == IDM_NEXTSTEP) {
-                Installer& state = stateOf(page);
-                const int last = static_cast<int>(state.description.files.size()) + 3;
-                runStep(page, state, g_copying.step);
-                if (g_copying.step < last) {
-                    ++g_copying.step;
+            if (LOWORD(wParam) == IDM_NEXTSTEP && g_copying) {
+                if (g_copying->runner.runNext())
                     PostMessageA(page, WM_COMMAND, IDM_NEXTSTEP, 0);
-                } else {
-                    copyingDone(page, state);
-                }
+                else
+                    copyingDone(page, stateOf(page), g_copying->runner.succeeded());
             }
             return TRUE;
         case WM_NOTIFY: {
@@ -258,14 +292,11 @@ INT_PTR CALLBACK copyingProc(HWND page, UINT message, WPARAM wParam, LPARAM lPar
                     PropSheet_SetWizButtons(GetParent(page), 0);
                     SetTimer(page, 1, 300, nullptr);
                     return answer(page, 0);
-                case PSN_WIZFINISH: {
+                case PSN_WIZFINISH:
                     SetCurrentDirectoryA(state.installDir.c_str());
-                    char open[260] = {};
-                    GetPrivateProfileStringA("Install", "Open", "", open, sizeof open,
-                                             state.descriptionFile.c_str());
-                    state.openAfter = open;
+                    // The value checked at load: a file this installation installed.
+                    state.openAfter = state.description.open;
                     return answer(page, 0);
-                }
                 case PSN_QUERYCANCEL:
                     // Nothing to cancel once copying has begun.
                     return answer(page, state.installed ? FALSE : TRUE);
@@ -285,9 +316,10 @@ void runWizard(Installer& state) {
     const struct {
         int id;
         DLGPROC proc;
-    } pages[] = {{ja ? IDD_DESTINATION_J : IDD_DESTINATION, destinationProc},
-                 {ja ? IDD_OPTIONS_J : IDD_OPTIONS, optionsProc},
-                 {ja ? IDD_COPYING_J : IDD_COPYING, copyingProc}};
+    } pages[] = {{ja ? IDD_DESTINATION_J : IDD_DESTINATION,
+                  frame::guardedDialogProcedure<destinationHandler>},
+                 {ja ? IDD_OPTIONS_J : IDD_OPTIONS, frame::guardedDialogProcedure<optionsHandler>},
+                 {ja ? IDD_COPYING_J : IDD_COPYING, frame::guardedDialogProcedure<copyingHandler>}};
     // A wizard shows the current page's title: every page carries the sheet's.
     const std::string caption = texts::sheetTitle(state.title);
     PROPSHEETPAGEA sheetPages[3]{};

@@ -17,7 +17,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (auto place : {install::Place::Menu, install::Place::Desktop, install::Place::Startup})
             install::linkItems(d, "C:\\Soft\\", place, dbcs);
         install::removalTargets(d, "C:\\Soft\\", "install.INF", "install.exe", dbcs);
-        for (const auto& reg : d.regs) install::protectedRegKey(install::parseRegEntry(reg));
+        for (const auto& reg : d.regs) install::allowedRegKey(install::parseRegEntry(reg), d, dbcs);
+        for (auto place : {install::Place::Menu, install::Place::Desktop, install::Place::Startup})
+            install::shortcutsStayInside(d, "C:\\Start Menu\\Programs\\", "C:\\Soft\\", place,
+                                         dbcs);
+        install::opensAnInstalledFile(d, dbcs);
+        install::firstForeignSource(d, dbcs);
+        install::nameProblem(d.folder, dbcs);
+        install::liesInside("C:\\Soft\\", "C:\\Soft\\" + d.open, dbcs);
+        install::unsafeUninstallFolder(d.open, "C:\\windows", "C:\\windows\\system32", true, dbcs);
         std::string dir = d.open;
         install::checkDestination(dir, dbcs);
         install::foldersToCreate(dir, dbcs);

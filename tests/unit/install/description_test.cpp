@@ -159,9 +159,9 @@ TEST_F(DescriptionTest, EntriesLeavingTheInstallationFolderAreRefusedAtLoad) {
     const Description arguments =
         load("[Install]\nTitle=T\nFolder=F\n1=a.exe\n[Group]\n1=Ok,a.exe,..\\x C:\\y\n");
     EXPECT_EQ(checkDescription(arguments, "x\\StartUp", false), "");
-    // Source paths lie in the distribution; names with dots stay allowed.
+    // Names with dots stay allowed.
     const Description fine = load(
-        "[Install]\nTitle=T\nFolder=F\n1=..\\dist\\a.exe,a..b\\...x.exe\nUninstall=Uninstall."
+        "[Install]\nTitle=T\nFolder=F\n1=dist\\a.exe,a..b\\...x.exe\nUninstall=Uninstall."
         "exe\n");
     EXPECT_EQ(checkDescription(fine, "x\\StartUp", false), "");
     const Description uninstaller =

@@ -153,7 +153,9 @@ TEST(RegEntries, RootsExactCaseAndPositions) {
     EXPECT_EQ(parseRegEntry("HKCU\\Software\\Example").root, RegRoot::None);
 }
 
-TEST(RegEntries, KeysASystemCannotLoseAreAbnormal) {
+TEST(RegEntries, OnlyAProductsOwnKeysAreDeleted) {
+    const Description d =
+        load("[Install]\nTitle=T\nFolder=F\n1=viewer.exe\n2=guide.pdf\n3=cell.tem\n");
     for (const char* bad :
          {"HKEY_CURRENT_USER", "HKEY_CURRENT_USER\\", "HKEY_LOCAL_MACHINE\\SOFTWARE",
           "HKEY_LOCAL_MACHINE\\software\\", "HKEY_LOCAL_MACHINE\\SYSTEM", "HKEY_LOCAL_MACHINE\\SAM",
@@ -162,13 +164,33 @@ TEST(RegEntries, KeysASystemCannotLoseAreAbnormal) {
           "HKEY_CLASSES_ROOT\\Interface", "HKEY_CLASSES_ROOT\\TypeLib",
           "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft", "HKEY_CURRENT_USER\\Software\\Classes",
           "HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Software\\Microsoft\\",
-          "hkey_current_user\\Software\\Example"})
-        EXPECT_TRUE(protectedRegKey(parseRegEntry(bad))) << bad;
+          "hkey_current_user\\Software\\Example\\App",
+          // What a deny-list let through.
+          "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet",
+          "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
+          "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion",
+          "HKEY_CLASSES_ROOT\\exefile", "HKEY_CLASSES_ROOT\\.exe", "HKEY_CLASSES_ROOT\\*",
+          "HKEY_CURRENT_USER\\Control Panel", "HKEY_CURRENT_USER\\Environment",
+          "HKEY_CURRENT_USER\\Software\\Wine", "HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver",
+          "HKEY_CURRENT_USER\\Software\\Microsoft\\Example",
+          "HKEY_CURRENT_USER\\Software\\Policies\\Example",
+          "HKEY_LOCAL_MACHINE\\SOFTWARE\\Clients\\Mail",
+          "HKEY_LOCAL_MACHINE\\SOFTWARE\\RegisteredApplications\\X",
+          "HKEY_CURRENT_USER\\Software\\Example",  // a vendor alone is not a product's key
+          "HKEY_CURRENT_USER\\Software\\Example\\..\\..\\Environment",
+          "HKEY_CURRENT_USER\\Software\\Example\\\\App", "HKEY_CLASSES_ROOT\\CLSID\\{1234}",
+          "HKEY_CLASSES_ROOT\\.dll", "HKEY_CLASSES_ROOT\\.LNK", "HKEY_CLASSES_ROOT\\.bat",
+          "HKEY_CLASSES_ROOT\\.doc",  // not a type of a file it installs
+          "HKEY_CLASSES_ROOT\\.tem\\shell", "HKEY_CLASSES_ROOT\\.t*"})
+        EXPECT_FALSE(allowedRegKey(parseRegEntry(bad), d, false)) << bad;
     for (const char* fine :
-         {"HKEY_CURRENT_USER\\Software\\Example", "HKEY_CLASSES_ROOT\\.ext",
-          "HKEY_LOCAL_MACHINE\\SOFTWARE\\Example", "HKEY_CLASSES_ROOT\\CLSID\\{1234}",
-          "HKEY_CURRENT_USER\\Software\\Microsoft\\Example"})
-        EXPECT_FALSE(protectedRegKey(parseRegEntry(fine))) << fine;
+         {"HKEY_CURRENT_USER\\Software\\Example\\App", "HKEY_CLASSES_ROOT\\.tem",
+          "HKEY_CLASSES_ROOT\\.PDF", "HKEY_LOCAL_MACHINE\\SOFTWARE\\Example\\App\\1.0",
+          "HKEY_CURRENT_USER\\Software\\Example\\App\\"})
+        EXPECT_TRUE(allowedRegKey(parseRegEntry(fine), d, false)) << fine;
+    // Without the file that carries it, an extension is not the product's.
+    EXPECT_FALSE(allowedRegKey(parseRegEntry("HKEY_CLASSES_ROOT\\.tem"),
+                               load("[Install]\nTitle=T\nFolder=F\n1=viewer.exe\n"), false));
 }
 
 TEST(Removal, FilesFromTheLastEntryDownThenDescriptionThenInstaller) {
