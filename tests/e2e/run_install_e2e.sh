@@ -29,6 +29,8 @@ wine=$(command -v wine64 || true)
 [ -x "$wine" ] || wine=$(command -v wine)
 wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 
+# A folder made immutable by an earlier run (the unwritable destination) cannot be removed as is.
+[ -d "$test" ] && chattr -R -i "$test" 2>/dev/null
 rm -rf "$test" "$art"
 mkdir -p "$test/home/Desktop" "$test/home/.config" "$test/home/.local/share" "$art"
 export WINEPREFIX="$test/prefix" HOME="$test/home" XDG_CONFIG_HOME="$test/home/.config" \
@@ -47,6 +49,7 @@ fi
 export DISPLAY=":$display"
 cleanup() {
   "$wineserver" -k >/dev/null 2>&1 || true
+  chattr -R -i "$test" 2>/dev/null || true
   kill "$xvfb_pid" >/dev/null 2>&1 || true
 }
 trap cleanup EXIT
@@ -74,9 +77,52 @@ cp "$dist/install.exe" "$test/resident/"
 cp "$dist/kestral-cli.exe" "$test/resident/clock.exe"
 printf '%s\r\n' '[Install]' 'Title=Resident Clock' 'Folder=ResClock' 'TSR=1' 'Uninstall=Uninstall.exe' \
   '1=clock.exe' '2=install.exe,Uninstall.exe' '3=install.INF,Uninstall.INF' '[Reg]' \
-  '1=HKEY_LOCAL_MACHINE\SOFTWARE' '2=HKEY_CURRENT_USER\Software\ResClockTest' \
+  '1=HKEY_LOCAL_MACHINE\SOFTWARE' '2=HKEY_CURRENT_USER\Software\ResClockTest\Clock' \
   '3=HKEY_CURRENT_USER' '4=hkey_current_user\Software\ResClockTest' \
   > "$test/resident/install.INF"
+# Hostile and small distributions: the installer, a small program and a description each.
+distribution() {  # distribution NAME LINE...
+  local dir="$test/hostile/$1"
+  shift
+  mkdir -p "$dir"
+  cp "$dist/install.exe" "$dir/"
+  cp "$dist/kestral-cli.exe" "$dir/tool.exe"
+  printf '%s\r\n' "$@" > "$dir/install.INF"
+}
+distribution title '[Install]' 'Title=.\StartUp' 'Folder=Hostile' '1=tool.exe'
+distribution windows '[Install]' 'Title=..\..\..\..\..\..\..\..\windows' 'Folder=Hostile' '1=tool.exe'
+distribution caption '[Install]' 'Title=Hostile' 'Folder=Hostile' '1=tool.exe' '[Group]' \
+  '1=..\..\x,tool.exe'
+distribution folder '[Install]' 'Title=Hostile' 'Folder=..' '1=tool.exe'
+distribution open '[Install]' 'Title=Hostile' 'Folder=Hostile' 'Open=C:\windows\system32\cmd.exe' \
+  '1=tool.exe'
+distribution source '[Install]' 'Title=Hostile' 'Folder=Hostile' '1=C:\windows\win.ini,win.ini'
+distribution taken '[Install]' 'Title=Taken Tool' 'Folder=TakenTool' 'Uninstall=Uninstall.exe' \
+  '1=tool.exe' '2=install.exe,Uninstall.exe' '3=install.INF,Uninstall.INF'
+distribution regtool '[Install]' 'Title=Reg Tool' 'Folder=RegTool' 'Uninstall=Uninstall.exe' \
+  '1=tool.exe' '2=tool.exe,cell.rgt' '3=install.exe,Uninstall.exe' '4=install.INF,Uninstall.INF' \
+  '[Reg]' '1=HKEY_CURRENT_USER\Environment' \
+  '2=HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\OtherTool' \
+  '3=HKEY_CLASSES_ROOT\.txt' '4=HKEY_CURRENT_USER\Software\RegVendor\RegTool' \
+  '5=HKEY_CLASSES_ROOT\.rgt'
+distribution small '[Install]' 'Title=Small Tool' 'Folder=SmallTool' 'Uninstall=Uninstall.exe' \
+  '1=tool.exe' '2=install.exe,Uninstall.exe' '3=install.INF,Uninstall.INF' '[Group]' \
+  '1=Small Tool,tool.exe'
+distribution linktool '[Install]' 'Title=Link Tool' 'Folder=LinkTool' 'Uninstall=Uninstall.exe' \
+  '1=tool.exe' '2=install.exe,Uninstall.exe' '3=install.INF,Uninstall.INF'
+# What other users may plant: links from the host (Wine reports a Unix link to a folder as a
+# reparse point) into an administrator's documents; and a destination no one can write to
+# (root ignores mode bits: the folder is made immutable).
+drive="$WINEPREFIX/drive_c"
+mkdir -p "$drive/AdminDocs/Empty" "$drive/LinkTool" "$drive/Locked"
+echo secret > "$drive/AdminDocs/secret.doc"
+echo index > "$drive/AdminDocs/index.gid"
+ln -s "$drive/AdminDocs" "$drive/LinkTool/docs"
+ln -s "$drive/AdminDocs" "$drive/LinkDest"
+chattr +i "$drive/Locked"
+# The host path of a Windows path on drive C.
+hostpath() { local p=${1#[Cc]:\\}; echo "$drive/${p//\\//}"; }
+export WT_HOSTILE="$(winpath "$test/hostile")"
 export WT_DL="$(winpath "$test/download")" WT_RES="$(winpath "$test/resident")" \
   WT_ART="$(winpath "$art")" WT_DESKTOP="$(winpath "$test/home/Desktop")"
 
@@ -87,6 +133,22 @@ locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$' && japanese_ok=1
 
 passed=0
 failed=0
+
+# The elevated installer loads no library from its own or the current folder: at load time it
+# imports only the system's known libraries and the common controls (which the manifest's
+# dependency takes from the system's side-by-side store), and it restricts the search before
+# anything else (SetDefaultDllDirectories, looked up by name).
+objdump=$(command -v x86_64-w64-mingw32-objdump || command -v objdump)
+imports=$("$objdump" -p "$dist/install.exe" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr '[:lower:]' '[:upper:]' |
+  sort | tr '\n' ' ')
+allowed="ADVAPI32.DLL COMCTL32.DLL COMDLG32.DLL KERNEL32.DLL MSVCRT.DLL OLE32.DLL SHELL32.DLL USER32.DLL "
+if [ "$imports" = "$allowed" ] && grep -q SetDefaultDllDirectories "$dist/install.exe"; then
+  passed=$((passed + 1)); echo "install-e2e: PASS imports ($imports)"
+else
+  failed=$((failed + 1)); echo "install-e2e: FAIL imports: $imports (allowed: $allowed)"
+  grep -q SetDefaultDllDirectories "$dist/install.exe" || echo "    the library search is not restricted"
+fi
+
 for scenario in "$here"/install/*.wt; do
   name=$(basename "$scenario" .wt)
   locale_env=()
