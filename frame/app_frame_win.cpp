@@ -5,6 +5,7 @@
 #include "frame/window_support.h"
 
 #include <shellapi.h>
+#include <shlobj.h>
 
 namespace frame {
 namespace {
@@ -104,6 +105,42 @@ void runEnvironmentProbes(FrameContext& frame) {
     frame.probesDone = true;
 }
 
+namespace {
+
+// Whether the user may write the settings file beside the program (its folder, and the file
+// itself when it exists).
+bool settingsWritable(const std::string& settings) {
+    if (GetFileAttributesA(settings.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        HANDLE file =
+            CreateFileA(settings.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        nullptr, OPEN_EXISTING, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return false;
+        CloseHandle(file);
+    }
+    const std::string probe = settings + ".probe";
+    HANDLE file = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(file);
+    return true;
+}
+
+// The settings file beside the program, or, when the user cannot write there, the one in the
+// user's application-data folder, seeded once from the one beside the program.
+std::string settingsTheUserCanWrite(const std::string& beside) {
+    if (settingsWritable(beside)) return beside;
+    char appData[MAX_PATH] = {};
+    if (FAILED(SHGetFolderPathA(nullptr, CSIDL_APPDATA | CSIDL_FLAG_CREATE, nullptr, 0, appData)))
+        return beside;
+    const std::string own = userSettingsPath(appData, beside);
+    if (own.empty()) return beside;
+    CreateDirectoryA(own.substr(0, own.find_last_of('\\')).c_str(), nullptr);
+    CopyFileA(beside.c_str(), own.c_str(), TRUE);
+    return own;
+}
+
+}  // namespace
+
 void locateProgramFiles(FrameContext& frame) {
     char path[MAX_PATH + 1] = {};
     DWORD length = SearchPathA(nullptr, frame.table->programFileName, nullptr, 256, path, nullptr);
@@ -116,7 +153,7 @@ void locateProgramFiles(FrameContext& frame) {
         frame.japaneseUi ? frame.table->readmeNameJapanese : frame.table->readmeName;
     if (auto paths = programPathsFor(path, readme)) {
         frame.readmePath = paths->readme;
-        frame.settingsPath = paths->settings;
+        frame.settingsPath = settingsTheUserCanWrite(paths->settings);
     } else {
         frame.readmePath.clear();
         frame.settingsPath.clear();

@@ -110,6 +110,17 @@ std::optional<ProgramPaths> programPathsFor(std::string_view path, std::string_v
     return paths;
 }
 
+std::string userSettingsPath(std::string_view appData, std::string_view settings) {
+    const auto slash = settings.find_last_of("\\/");
+    const std::string_view name =
+        slash == std::string_view::npos ? settings : settings.substr(slash + 1);
+    const std::string_view stem = name.substr(0, name.find_last_of('.'));
+    if (appData.empty() || stem.empty()) return {};
+    std::string folder(appData);
+    if (folder.back() != '\\' && folder.back() != '/') folder += '\\';
+    return folder + std::string(stem) + "\\" + std::string(name);
+}
+
 PixelRect mainWindowRect(int screenWidth, int screenHeight) {
     PixelRect r;
     const int width = screenWidth * 9 / 10;

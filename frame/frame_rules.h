@@ -112,6 +112,10 @@ struct ProgramPaths {
 // Nothing for a path without a folder or a three-letter extension.
 std::optional<ProgramPaths> programPathsFor(std::string_view programPath,
                                             std::string_view readmeName);
+// Where the settings go when the program's folder cannot be written by the user (a folder an
+// administrator installed): the user's application-data folder, a folder named like the file's
+// stem, the same file name. Empty when either path is missing.
+std::string userSettingsPath(std::string_view appDataFolder, std::string_view settingsPath);
 
 // The main window: nine tenths of the screen, centred.
 PixelRect mainWindowRect(int screenWidth, int screenHeight);

@@ -72,6 +72,17 @@ echo "install-e2e: start menu $WT_PROGRAMS"
 
 # The user's download of the distribution, and a small resident product beside it.
 cp -r "$dist" "$test/download"
+# A picture for the installed program to open (8-bit grey, a lattice of spots).
+/usr/bin/python3 - "$test/download/grid.bmp" <<'PY'
+import sys
+from PIL import Image
+picture = Image.new("L", (128, 128), 40)
+for y in range(128):
+    for x in range(128):
+        if x % 16 < 4 and y % 16 < 4:
+            picture.putpixel((x, y), 220)
+picture.save(sys.argv[1])
+PY
 mkdir -p "$test/resident"
 cp "$dist/install.exe" "$test/resident/"
 cp "$dist/kestral-cli.exe" "$test/resident/clock.exe"

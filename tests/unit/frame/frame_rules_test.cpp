@@ -125,6 +125,16 @@ TEST(ProgramFiles, PathsBesideTheProgram) {
     EXPECT_FALSE(frame::programPathsFor("C:\\dir.d\\PROGRAM", "X.PDF"));
 }
 
+TEST(ProgramFiles, SettingsOfAFolderTheUserCannotWrite) {
+    EXPECT_EQ(frame::userSettingsPath("C:\\Users\\u\\AppData\\Roaming",
+                                      "C:\\Program Files\\TEM\\VORALIN00.INI"),
+              "C:\\Users\\u\\AppData\\Roaming\\VORALIN00\\VORALIN00.INI");
+    EXPECT_EQ(frame::userSettingsPath("C:\\App Data\\", "D:\\x\\voralin00-1.INI"),
+              "C:\\App Data\\voralin00-1\\voralin00-1.INI");
+    EXPECT_EQ(frame::userSettingsPath("", "C:\\x\\V.INI"), "");
+    EXPECT_EQ(frame::userSettingsPath("C:\\A", ""), "");
+}
+
 TEST(Geometry, MainWindowLogoAndDialogPlacement) {
     const auto w = frame::mainWindowRect(1024, 768);
     EXPECT_EQ(w.width(), 921);
