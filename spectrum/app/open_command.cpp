@@ -51,7 +51,9 @@ std::string describeMicroscopeFile(const std::string& path) {
     const auto size = file ? image::fileSize(file.get()) : std::nullopt;
     file.close();
     if (!size) return "";
-    if (*size > (std::uint64_t{64} << 20)) return image::formatName(*format);
+    // A series is read one image at a time, so its size does not matter here.
+    const bool oneImage = *format == image::ImageFormat::Ser;
+    if (!oneImage && *size > (std::uint64_t{64} << 20)) return image::formatName(*format);
     QuietSink quiet;
     const auto imported = image::importImageFile(path, *format, quiet);
     return imported ? image::describeImport(*imported) : "";

@@ -128,6 +128,24 @@ class Emd(unittest.TestCase):
                     bmp = np.frombuffer(read_bytes(out)[1078:], np.uint8).reshape(64, 72)[::-1]
                     self.assertLessEqual(np.abs(bmp.astype(int) - expected).max(), 1)
 
+    def test_every_sample_type_in_both_layouts_matches_tifffile(self):
+        rng = np.random.default_rng(9)
+        for dtype in (np.int8, np.uint8, np.int16, np.int32, np.uint32, np.float16, np.float32):
+            name = np.dtype(dtype).name
+            a = (rng.random((70, 90)) * 100 - (50 if np.dtype(dtype).kind == "i" else 0)).astype(dtype)
+            emdfile.write_velox(self.path(f"v_{name}.emd"), [("X", a, 1e-10, "m")])
+            emdfile.write_berkeley(self.path(f"b_{name}.emd"), "x", a, 0.1)
+            # tifffile holds the same values (16-bit floats widened, 8 bits kept as they are).
+            tifffile.imwrite(self.path(f"{name}.tif"), a if dtype == np.uint8 else a.astype(np.float64))
+            reference = self.path(f"{name}.tif.bmp")
+            self.assertEqual(run("normalise", self.path(f"{name}.tif"), reference).returncode, 0)
+            for layout in ("v", "b"):
+                with self.subTest(name, layout=layout):
+                    out = self.path(f"{layout}_{name}.bmp")
+                    result = run("normalise", self.path(f"{layout}_{name}.emd"), out)
+                    self.assertEqual(result.returncode, 0, result.stderr)
+                    self.assertEqual(read_bytes(out), read_bytes(reference))
+
     def refused(self, name, message, *extra):
         out = self.path(name + ".bmp")
         result = run("normalise", self.path(name), out, *extra)
