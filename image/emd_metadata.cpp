@@ -16,13 +16,16 @@ namespace {
 struct Json {
     enum Kind { Null, Bool, Number, String, Array, Object } kind = Null;
     std::string text;  // a string's value or a number's spelling
-    std::vector<std::pair<std::string, Json>> members;
+    // An object's keys and values side by side: a vector of an incomplete type is allowed, a
+    // pair of one is not.
+    std::vector<std::string> keys;
+    std::vector<Json> values;
     std::vector<Json> items;
 
     const Json* member(std::string_view name) const {
         if (kind != Object) return nullptr;
-        for (const auto& [key, value] : members)
-            if (key == name) return &value;
+        for (std::size_t i = 0; i < keys.size(); ++i)
+            if (keys[i] == name) return &values[i];
         return nullptr;
     }
 };
@@ -80,8 +83,9 @@ class Parser {
             if (at_ >= s_.size() || s_[at_] != '"' || !string(key)) return false;
             space();
             if (at_ >= s_.size() || s_[at_++] != ':') return false;
-            out.members.emplace_back(std::move(key), Json{});
-            if (!value(out.members.back().second, depth + 1)) return false;
+            out.keys.push_back(std::move(key));
+            out.values.emplace_back();
+            if (!value(out.values.back(), depth + 1)) return false;
             space();
             if (at_ >= s_.size()) return false;
             const char next = s_[at_++];
