@@ -13,7 +13,7 @@ FUZZ_SECONDS=${FUZZ_SECONDS:-30}
 
 BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev python3 python3-pil python3-numpy
                 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 fonts-dejavu-core
-                python3-reportlab fonts-ipafont-gothic gemmi-dev tao-pegtl-dev libstb-dev libtiff-dev
+                python3-reportlab fonts-ipafont-gothic gemmi-dev tao-pegtl-dev libstb-dev libtiff-dev zlib1g-dev
                 libz-mingw-w64-dev dpkg-dev debian-archive-keyring libhdf5-dev)
 TEST_PACKAGES=(clang libclang-rt-14-dev python3-ase python3-pymatgen imagemagick ghostscript wine wine64 xvfb x11-utils
                locales poppler-utils python3-scipy python3-spglib python3-tifffile python3-mrcfile python3-hyperspy

@@ -321,15 +321,37 @@ std::vector<std::uint8_t> renderPercentiles(const GreyImage& image) {
     const std::size_t count = image.samples.size();
     std::vector<std::uint8_t> out(count, 0);
     if (count == 0) return out;
-    std::vector<double> sorted(image.samples);
+    // Samples of at most 16 bits are ranked through a histogram of their values, which needs
+    // no copy of the picture (and gives the same ranks); wider ones through a sorted copy.
+    const bool narrow = (image.type == SampleType::U16 || image.type == SampleType::I16 ||
+                         image.type == SampleType::I8 || image.type == SampleType::U8) &&
+                        image.minimum >= -32768 && image.maximum <= 65535;
+    std::vector<std::size_t> histogram;  // value + 32768 -> count
+    std::vector<double> sorted;
+    if (narrow) {
+        histogram.assign(65536 + 32768, 0);
+        for (double v : image.samples) ++histogram[static_cast<std::size_t>(v + 32768)];
+    } else {
+        sorted = image.samples;
+    }
+    // The sample of rank k (0 = smallest).
+    auto ranked = [&](std::size_t k) {
+        if (!narrow) {
+            std::nth_element(sorted.begin(), sorted.begin() + k, sorted.end());
+            return sorted[k];
+        }
+        std::size_t seen = 0, bin = 0;
+        while (seen + histogram[bin] <= k) seen += histogram[bin++];
+        return static_cast<double>(bin) - 32768;
+    };
     // numpy's default percentile: linear between the two nearest ranks.
     auto percentile = [&](double q) {
         const double position = q * static_cast<double>(count - 1);
         const std::size_t below = static_cast<std::size_t>(position);
-        std::nth_element(sorted.begin(), sorted.begin() + below, sorted.end());
-        const double a = sorted[below];
+        const double a = ranked(below);
         if (below + 1 >= count) return a;
-        const double b = *std::min_element(sorted.begin() + below + 1, sorted.end());
+        const double b = narrow ? ranked(below + 1)
+                                : *std::min_element(sorted.begin() + below + 1, sorted.end());
         const double t = position - static_cast<double>(below);
         const double step = b - a;
         // Samples of opposite sign near the largest double: weigh them instead of subtracting.
@@ -338,6 +360,7 @@ std::vector<std::uint8_t> renderPercentiles(const GreyImage& image) {
     double lo = percentile(0.001);
     double hi = percentile(0.999);
     sorted = {};
+    histogram = {};
     if (!(hi > lo)) {
         lo = image.minimum;
         hi = image.maximum;
@@ -357,12 +380,20 @@ std::vector<std::uint8_t> renderPercentiles(const GreyImage& image) {
 
 std::shared_ptr<const PreciseLevels> transformLevels(const GreyImage& image) {
     if (image.eightBit()) return nullptr;
+    GreyImage copy = image;
+    return transformLevels(std::move(copy));
+}
+
+std::shared_ptr<const PreciseLevels> transformLevels(GreyImage&& image) {
+    if (image.eightBit()) return nullptr;
     auto precise = std::make_shared<PreciseLevels>();
     precise->width = image.width;
     precise->height = image.height;
     precise->minimum = image.minimum;
     precise->maximum = image.maximum;
-    precise->levels.resize(image.samples.size());
+    // The levels take the samples' place, so a large picture is not held twice.
+    precise->levels = std::move(image.samples);
+    image.samples = {};
     if (!(image.maximum > image.minimum)) {
         // A constant source enters the transform at its own level, as a constant 8-bit one does,
         // so both give the same spectrum (and an all-zero one is flat for both).
@@ -371,8 +402,7 @@ std::shared_ptr<const PreciseLevels> transformLevels(const GreyImage& image) {
     }
     const LinearMap map(image.minimum, image.maximum);
     // A rounding step may carry the maximum an ulp past 255; the levels stay within [0, 255].
-    for (std::size_t i = 0; i < image.samples.size(); ++i)
-        precise->levels[i] = std::min(255.0, map(image.samples[i]));
+    for (double& v : precise->levels) v = std::min(255.0, map(v));
     return precise;
 }
 

@@ -144,6 +144,9 @@ std::vector<std::uint8_t> renderPercentiles(const GreyImage& image);
 
 // The levels that enter the transform for a source above 8 bits (empty for an 8-bit source).
 std::shared_ptr<const PreciseLevels> transformLevels(const GreyImage& image);
+// The same, turning the samples themselves into the levels (they are left empty), for a caller
+// that needs them no more.
+std::shared_ptr<const PreciseLevels> transformLevels(GreyImage&& image);
 
 // One line describing the image: format, sample type, size, range and pixel size.
 std::string describeImport(const GreyImage& image);

@@ -484,7 +484,7 @@ OpenOutcome openMicroscopeImage(const std::string& path, ImageFormat format, Cur
         imported = importImageFile(path, format, sink, choice);
         if (imported) {
             bitmap = normalisedBitmapOf(*imported);
-            precise = transformLevels(*imported);
+            precise = transformLevels(std::move(*imported));
         }
     } catch (const std::bad_alloc&) {
         busy.reset();

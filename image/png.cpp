@@ -1,8 +1,16 @@
-// PNG through stb_image in both builds: 8-bit and 16-bit grey, or colour whose three channels
-// are equal everywhere (an alpha channel is ignored). The size is read from the header and
-// checked before stb decodes anything.
+// PNG in both builds: 8-bit and 16-bit grey, or colour whose three channels are equal
+// everywhere (an alpha channel is ignored). The chunks are walked and the size checked before
+// anything is decoded. 16-bit and colour pictures are inflated with zlib row by row straight
+// into the samples; 8-bit grey, palette and fewer bits go through stb_image, whose copy of the
+// picture is no larger than a byte a pixel.
+#include <zlib.h>
+
 #include <climits>
+#include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <span>
+#include <vector>
 #include <initializer_list>
 #include <string>
 
@@ -69,49 +77,200 @@ std::uint32_t u32be(const std::uint8_t* p) {
     return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
 }
 
-// Walks the chunks up to IEND before the decoder sees them: each must fit in the bytes left
+// What the chunk walk learns: the header's fields and where the image data lie.
+struct Layout {
+    std::uint32_t width = 0, height = 0;
+    int depth = 0, colourType = 0, interlace = 0;
+    bool apple = false;  // a CgBI chunk: the variant only stb_image reads
+    std::vector<std::span<const std::uint8_t>> data;  // the IDAT chunks' contents, in order
+};
+
+// Walks the chunks up to IEND before any decoder sees them: each must fit in the bytes left
 // (a length claimed beyond them would make the decoder reserve it), and the first must be the
-// header, whose size is checked against the limits. Reports and returns false on a refusal.
-bool walkChunks(std::span<const std::uint8_t> file, core::MessageSink& sink) {
+// header, whose size is checked against the limits. Reports and returns nothing on a refusal.
+std::optional<Layout> walkChunks(std::span<const std::uint8_t> file, core::MessageSink& sink) {
     static constexpr std::uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    if (file.size() < 8 || std::memcmp(file.data(), kSignature, 8) != 0) {
-        refuse(sink, kNotPng, "it does not begin with the PNG signature");
-        return false;
-    }
+    if (file.size() < 8 || std::memcmp(file.data(), kSignature, 8) != 0)
+        return refuse(sink, kNotPng, "it does not begin with the PNG signature");
+    Layout layout;
     std::size_t at = 8;
     bool first = true;
     for (;;) {
-        if (file.size() - at < 12) {
-            refuse(sink, kTruncated);
-            return false;
-        }
+        if (file.size() - at < 12) return refuse(sink, kTruncated);
         const std::uint32_t length = u32be(file.data() + at);
         const std::uint8_t* type = file.data() + at + 4;
-        if (length > file.size() - at - 12) {
-            refuse(sink, kNotPng, "a chunk is longer than the bytes left in the file");
-            return false;
-        }
+        if (length > file.size() - at - 12)
+            return refuse(sink, kNotPng, "a chunk is longer than the bytes left in the file");
         const bool header = std::memcmp(type, "IHDR", 4) == 0;
-        if (first != header || (header && length != 13)) {
-            refuse(sink, kNotPng, "the header chunk (IHDR) is not valid");
-            return false;
-        }
+        const std::uint8_t* body = type + 4;
+        if (first != header || (header && (length != 13 || body[10] != 0 || body[11] != 0 ||
+                                           body[12] > 1)))
+            return refuse(sink, kNotPng, "the header chunk (IHDR) is not valid");
         if (header) {
-            const std::uint32_t w = u32be(type + 4), h = u32be(type + 8);
-            if (!checkImportSize(static_cast<std::int64_t>(w), static_cast<std::int64_t>(h), sink))
-                return false;
+            layout.width = u32be(body);
+            layout.height = u32be(body + 4);
+            layout.depth = body[8];
+            layout.colourType = body[9];
+            layout.interlace = body[12];
+            if (!checkImportSize(static_cast<std::int64_t>(layout.width),
+                                 static_cast<std::int64_t>(layout.height), sink))
+                return std::nullopt;
         }
         first = false;
-        if (std::memcmp(type, "IEND", 4) == 0) return true;
+        if (std::memcmp(type, "IEND", 4) == 0) return layout;
+        if (std::memcmp(type, "IDAT", 4) == 0) layout.data.push_back({body, length});
+        if (std::memcmp(type, "CgBI", 4) == 0) layout.apple = true;
         // A critical chunk (upper-case first letter) the decoder does not know refuses the file.
         const bool critical = (type[0] & 0x20) == 0;
         if (critical && !header && std::memcmp(type, "IDAT", 4) != 0 &&
-            std::memcmp(type, "PLTE", 4) != 0 && std::memcmp(type, "CgBI", 4) != 0) {
-            refuse(sink, kNotPng, "it holds a critical chunk of an unknown type");
-            return false;
-        }
+            std::memcmp(type, "PLTE", 4) != 0 && std::memcmp(type, "CgBI", 4) != 0)
+            return refuse(sink, kNotPng, "it holds a critical chunk of an unknown type");
         at += 12 + static_cast<std::size_t>(length);
     }
+}
+
+// The image data inflated on demand, across the IDAT chunks, a row at a time.
+class Inflater {
+  public:
+    explicit Inflater(const std::vector<std::span<const std::uint8_t>>& parts) : parts_(parts) {
+        ready_ = inflateInit(&z_) == Z_OK;
+    }
+    ~Inflater() {
+        if (ready_) inflateEnd(&z_);
+    }
+    Inflater(const Inflater&) = delete;
+    Inflater& operator=(const Inflater&) = delete;
+
+    // Fills `out` with the next `n` bytes; otherwise returns why it cannot.
+    const char* read(std::uint8_t* out, std::size_t n) {
+        if (!ready_) return "more memory is needed than is available";
+        z_.next_out = out;
+        z_.avail_out = static_cast<uInt>(n);
+        while (z_.avail_out > 0) {
+            if (ended_) return kEnded;
+            if (z_.avail_in == 0 && next_ < parts_.size()) {
+                z_.next_in = const_cast<Bytef*>(parts_[next_].data());
+                z_.avail_in = static_cast<uInt>(parts_[next_].size());
+                ++next_;
+                continue;
+            }
+            const int result = inflate(&z_, Z_NO_FLUSH);
+            if (result == Z_STREAM_END) {
+                ended_ = true;
+            } else if (result == Z_BUF_ERROR && z_.avail_in == 0) {
+                return kEnded;  // every chunk is used up
+            } else if (result != Z_OK) {
+                return "the compressed image data are damaged";
+            }
+        }
+        return nullptr;
+    }
+
+  private:
+    static constexpr const char* kEnded = "the image data end before the picture does";
+    const std::vector<std::span<const std::uint8_t>>& parts_;
+    std::size_t next_ = 0;
+    z_stream z_{};
+    bool ready_ = false;
+    bool ended_ = false;
+};
+
+int paeth(int a, int b, int c) {
+    const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+    return pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+}
+
+// Undoes a row's filter in place against the row above (zeros for a pass's first row).
+bool unfilter(int filter, std::uint8_t* row, const std::uint8_t* above, std::size_t bytes,
+              std::size_t bpp) {
+    switch (filter) {
+        case 0: return true;
+        case 1:
+            for (std::size_t i = bpp; i < bytes; ++i) row[i] = std::uint8_t(row[i] + row[i - bpp]);
+            return true;
+        case 2:
+            for (std::size_t i = 0; i < bytes; ++i) row[i] = std::uint8_t(row[i] + above[i]);
+            return true;
+        case 3:
+            for (std::size_t i = 0; i < bytes; ++i)
+                row[i] = std::uint8_t(row[i] + ((i >= bpp ? row[i - bpp] : 0) + above[i]) / 2);
+            return true;
+        case 4:
+            for (std::size_t i = 0; i < bytes; ++i)
+                row[i] = std::uint8_t(row[i] + paeth(i >= bpp ? row[i - bpp] : 0, above[i],
+                                                     i >= bpp ? above[i - bpp] : 0));
+            return true;
+        default: return false;
+    }
+}
+
+// 16-bit and colour pictures, decoded row by row straight into the grey samples: no copy of
+// the whole picture in its stored form (an RGBA picture of 16 bits holds 8 bytes a pixel, as
+// many as its samples). The grey is the first channel; colour must have three equal ones, and
+// alpha is ignored, as for the pictures stb_image decodes.
+std::optional<GreyImage> readRows(const Layout& layout, core::MessageSink& sink) {
+    const int channels = layout.colourType == 2 ? 3 : layout.colourType == 4 ? 2
+                         : layout.colourType == 6 ? 4 : 1;
+    const std::size_t step = static_cast<std::size_t>(layout.depth / 8);
+    const std::size_t bpp = step * static_cast<std::size_t>(channels);
+    GreyImage image;
+    image.format = ImageFormat::Png;
+    image.type = layout.depth == 16 ? SampleType::U16 : SampleType::U8;
+    image.width = static_cast<int>(layout.width);
+    image.height = static_cast<int>(layout.height);
+
+    struct Pass {
+        std::uint32_t x0, y0, dx, dy;
+    };
+    static constexpr Pass kWhole[] = {{0, 0, 1, 1}};
+    static constexpr Pass kAdam7[] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                      {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+    const std::span<const Pass> passes = layout.interlace ? std::span<const Pass>(kAdam7)
+                                                          : std::span<const Pass>(kWhole);
+    // Deflate packs at most 1032 bytes into one: data that cannot hold every row (a filter
+    // byte and the pixels) are refused before the samples are allocated.
+    std::uint64_t needed = 0, stored = 0;
+    for (const Pass& pass : passes)
+        if (pass.x0 < layout.width && pass.y0 < layout.height)
+            needed += std::uint64_t{(layout.height - pass.y0 + pass.dy - 1) / pass.dy} *
+                      (1 + std::uint64_t{(layout.width - pass.x0 + pass.dx - 1) / pass.dx} * bpp);
+    for (const auto& part : layout.data) stored += part.size();
+    if (needed / 1032 > stored)
+        return refuse(sink, kNotPng, "the image data end before the picture does");
+    image.samples.assign(std::size_t{layout.width} * layout.height, 0.0);
+    Inflater data(layout.data);
+    std::vector<std::uint8_t> row, above;
+    for (const Pass& pass : passes) {
+        if (pass.x0 >= layout.width || pass.y0 >= layout.height) continue;  // an empty pass
+        const std::uint32_t columns = (layout.width - pass.x0 + pass.dx - 1) / pass.dx;
+        const std::uint32_t rows = (layout.height - pass.y0 + pass.dy - 1) / pass.dy;
+        const std::size_t bytes = columns * bpp;
+        row.assign(bytes + 1, 0);
+        above.assign(bytes, 0);
+        for (std::uint32_t r = 0; r < rows; ++r) {
+            if (const char* why = data.read(row.data(), row.size()))
+                return refuse(sink, kNotPng, why);
+            std::uint8_t* pixels = row.data() + 1;
+            if (!unfilter(row[0], pixels, above.data(), bytes, bpp))
+                return refuse(sink, kNotPng, "a row's filter type is not valid");
+            double* out = image.samples.data() +
+                          std::size_t{pass.y0 + r * pass.dy} * layout.width + pass.x0;
+            for (std::uint32_t c = 0; c < columns; ++c, out += pass.dx) {
+                const std::uint8_t* p = pixels + c * bpp;
+                auto channel = [&](int k) -> unsigned {
+                    const std::uint8_t* q = p + static_cast<std::size_t>(k) * step;
+                    return step == 2 ? unsigned(q[0]) << 8 | q[1] : q[0];
+                };
+                const unsigned grey = channel(0);
+                if (channels >= 3 && (channel(1) != grey || channel(2) != grey))
+                    return refuse(sink, kColourRefused, "PNG RGB");
+                *out = grey;
+            }
+            std::memcpy(above.data(), pixels, bytes);
+        }
+    }
+    if (!checkImported(image, sink)) return std::nullopt;
+    return image;
 }
 }  // namespace
 
@@ -119,7 +278,17 @@ std::optional<GreyImage> readPng(std::span<const std::uint8_t> file, core::Messa
     if (file.size() > static_cast<std::size_t>(INT_MAX)) return refuse(sink, kNotPng, "too large");
     const auto* bytes = reinterpret_cast<const stbi_uc*>(file.data());
     const int length = static_cast<int>(file.size());
-    if (!walkChunks(file, sink)) return std::nullopt;
+    const auto layout = walkChunks(file, sink);
+    if (!layout) return std::nullopt;
+    const bool rowsOfOurOwn =
+        !layout->apple && ((layout->depth == 16 && (layout->colourType == 0 ||
+                                                   layout->colourType == 2 ||
+                                                   layout->colourType == 4 ||
+                                                   layout->colourType == 6)) ||
+                           (layout->depth == 8 && (layout->colourType == 2 ||
+                                                   layout->colourType == 4 ||
+                                                   layout->colourType == 6)));
+    if (rowsOfOurOwn) return readRows(*layout, sink);
     int width = 0, height = 0, channels = 0;
     if (!stbi_info_from_memory(bytes, length, &width, &height, &channels))
         return refuse(sink, kNotPng, worded(stbi_failure_reason()));

@@ -132,6 +132,9 @@ class HostileImages(unittest.TestCase):
             "png_idat_realloc_3.8GB.png": longer,
             "png_chunk_len_huge.png": longer,
             "png_claim_100000.png": "The image is too large: 100000 x 100000 pixels",
+            # 11585 x 11585 RGBA of 16 bits in 69 bytes: refused before the samples exist.
+            "png_claim_11585_rgba16.png":
+                "Not a PNG file that can be read: the image data end before the picture does.",
             "png_unknown_critical_chunk.png":
                 "Not a PNG file that can be read: it holds a critical chunk of an unknown type.",
         }
@@ -183,6 +186,47 @@ class HostileImages(unittest.TestCase):
                     self.assertAlmostEqual(float(row[5]) / (8 * pixel), 1.0, delta=0.01)
                     self.assertGreaterEqual(len(row[5].split("e")[0].replace(".", "").lstrip("0")),
                                             1)
+
+    def test_png_of_16_bits_or_colour_reads_as_the_same_grey_tiff(self):
+        rng = np.random.default_rng(7)
+        grey16 = rng.integers(0, 65536, (70, 97)).astype(np.uint16)
+        grey16[3, 5], grey16[4, 5] = 0, 65535
+        grey8 = (grey16 >> 8).astype(np.uint8)
+        tiffs = {16: os.path.join(self.tmp, "g16.tif"), 8: os.path.join(self.tmp, "g8.tif")}
+        tifffile.imwrite(tiffs[16], grey16)
+        tifffile.imwrite(tiffs[8], grey8)
+        pngs = {}
+        pngs["rgb8"] = (Image.fromarray(np.stack([grey8] * 3, -1)), 8)
+        pngs["rgba8"] = (Image.fromarray(np.stack([grey8] * 3 + [255 - grey8], -1)), 8)
+        pngs["la8"] = (Image.fromarray(np.stack([grey8, grey8], -1), "LA"), 8)
+        for name, (picture, bits) in pngs.items():
+            picture.save(os.path.join(self.tmp, name + ".png"))
+        # ImageMagick writes the 16-bit grey, RGB and interlaced RGBA forms.
+        variants = {"g16": ["-define", "png:color-type=0"], "rgb16": ["-define", "png:color-type=2"],
+                    "rgba16i": ["-define", "png:color-type=6", "-interlace", "PNG"],
+                    "g16i": ["-define", "png:color-type=0", "-interlace", "PNG"]}
+        for name, options in variants.items():
+            subprocess.run(["convert", tiffs[16], "-define", "png:bit-depth=16", *options,
+                            os.path.join(self.tmp, name + ".png")], check=True)
+            pngs[name] = (None, 16)
+
+        def outputs(path):
+            result = []
+            for command in ("normalise", "spectrum"):
+                self.opened(path, command)
+                with open(os.path.join(self.tmp, "out.bmp"), "rb") as f:
+                    result.append(f.read())
+            return result
+
+        expected = {bits: outputs(path) for bits, path in tiffs.items()}
+        for name, (_, bits) in pngs.items():
+            with self.subTest(name):
+                self.assertEqual(outputs(os.path.join(self.tmp, name + ".png")), expected[bits])
+        colour = np.stack([grey8, grey8, grey8], -1)
+        colour[9, 9, 1] ^= 1
+        Image.fromarray(colour).save(os.path.join(self.tmp, "colour.png"))
+        self.refused(os.path.join(self.tmp, "colour.png"),
+                     "Not a gray-scale image: colour images cannot be opened (PNG RGB).")
 
 
 if __name__ == "__main__":

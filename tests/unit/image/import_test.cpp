@@ -16,6 +16,7 @@
 #include <vector>
 
 #include <sys/mman.h>
+#include <zlib.h>
 #include <unistd.h>
 
 #include "core/localized.h"
@@ -647,6 +648,64 @@ TEST_F(Import, PngChunksAreCheckedBeforeTheDecoderAndRefusalsWorded) {
         EXPECT_EQ(onlyMessage(), "The file ends before its image data: it is truncated or damaged.");
         sink.events.clear();
     }
+}
+
+// A PNG of the given header fields whose IDAT holds `raw` (filter bytes and rows) deflated.
+Bytes pngFile(std::uint32_t w, std::uint32_t h, int depth, int colourType, const Bytes& raw) {
+    Bytes f = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+    auto chunk = [&](const char* type, const Bytes& body) {
+        for (int k = 3; k >= 0; --k) f.push_back(static_cast<std::uint8_t>(body.size() >> (8 * k)));
+        f.insert(f.end(), type, type + 4);
+        f.insert(f.end(), body.begin(), body.end());
+        f.insert(f.end(), 4, 0);  // the CRC, which readers do not check
+    };
+    Bytes header(13, 0);
+    for (int k = 0; k < 4; ++k) {
+        header[3 - k] = static_cast<std::uint8_t>(w >> (8 * k));
+        header[7 - k] = static_cast<std::uint8_t>(h >> (8 * k));
+    }
+    header[8] = static_cast<std::uint8_t>(depth);
+    header[9] = static_cast<std::uint8_t>(colourType);
+    chunk("IHDR", header);
+    uLongf size = compressBound(static_cast<uLong>(raw.size()));
+    Bytes packed(size);
+    compress(packed.data(), &size, raw.data(), static_cast<uLong>(raw.size()));
+    packed.resize(size);
+    chunk("IDAT", packed);
+    chunk("IEND", {});
+    return f;
+}
+
+TEST_F(Import, PngRowsOfSixteenBitsAreDecodedAndTheirDamageNamed) {
+    // 64 x 64 RGB of 16 bits, every channel of pixel (x, y) = 1000 y + x, unfiltered.
+    const std::size_t rowBytes = 1 + 64 * 6;
+    Bytes raw(64 * rowBytes, 0);
+    for (std::size_t y = 0; y < 64; ++y)
+        for (std::size_t x = 0; x < 64; ++x)
+            for (std::size_t c = 0; c < 3; ++c) {
+                const unsigned v = static_cast<unsigned>(1000 * y + x);
+                raw[y * rowBytes + 1 + x * 6 + c * 2] = static_cast<std::uint8_t>(v >> 8);
+                raw[y * rowBytes + 1 + x * 6 + c * 2 + 1] = static_cast<std::uint8_t>(v);
+            }
+    const auto image = image::readPng(pngFile(64, 64, 16, 2, raw), sink);
+    ASSERT_TRUE(image) << onlyMessage();
+    EXPECT_EQ(image->type, SampleType::U16);
+    EXPECT_EQ(image->at(5, 7), 7005.0);
+    EXPECT_EQ(image->maximum, 63063.0);
+
+    Bytes badFilter = raw;
+    badFilter[10 * rowBytes] = 5;
+    EXPECT_FALSE(image::readPng(pngFile(64, 64, 16, 2, badFilter), sink));
+    EXPECT_EQ(onlyMessage(), "Not a PNG file that can be read: a row's filter type is not valid.");
+    sink.events.clear();
+    EXPECT_FALSE(image::readPng(pngFile(64, 64, 16, 2, Bytes(raw.begin(), raw.end() - 1)), sink));
+    EXPECT_EQ(onlyMessage(),
+              "Not a PNG file that can be read: the image data end before the picture does.");
+    sink.events.clear();
+    Bytes damaged = pngFile(64, 64, 16, 2, raw);
+    damaged[8 + 25 + 8 + 2] ^= 0xFF;  // the first deflate block's header
+    EXPECT_FALSE(image::readPng(damaged, sink));
+    EXPECT_EQ(onlyMessage(), "Not a PNG file that can be read: the compressed image data are damaged.");
 }
 
 // --- What the program shows and transforms -----------------------------------------------------
