@@ -118,7 +118,8 @@ bool destinationAccepted(HWND page, Installer& state) {
                                          MB_ICONQUESTION | MB_YESNO) != IDYES)
         return false;
     if (GetFileAttributesA((state.installDir + "install.inf").c_str()) != INVALID_FILE_ATTRIBUTES) {
-        if (equalNoCase(state.installDir, state.previousDir, state.dbcs)) {
+        if (equalNoCase(normalisePath(state.installDir, state.dbcs),
+                        normalisePath(state.previousDir, state.dbcs), state.dbcs)) {
             state.upgrade = true;
         } else if (message(page, texts::destroysUninstall(), state.title,
                            MB_ICONQUESTION | MB_YESNO) == IDYES) {

@@ -199,6 +199,40 @@ TEST_F(Names, TheDestinationIsOnePlainFolderBelowARoot) {
         unsafeUninstallFolder("C:\\Apps\\", "C:\\windows", "C:\\windows\\system32", true, false));
 }
 
+TEST_F(Names, NewTextsInBothLanguages) {
+    const std::string key = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\X";
+    EXPECT_EQ(texts::entryTaken(key), "The entry " + key +
+                                          " of the list of programs belongs to another product.  "
+                                          "Nothing is installed.");
+    EXPECT_EQ(texts::linkedFolder("C:\\L"),
+              "C:\\L is a link to another place.  Assign another folder.");
+    EXPECT_EQ(texts::notSucceeded(),
+              "Installation failed.  Some parts were not installed.  Press <Finish> to close.");
+    EXPECT_EQ(texts::notCompleted(),
+              "Installation was not completed.  Some parts were not installed.");
+    EXPECT_EQ(texts::renameFailed("C:\\A\\installE.INF"),
+              "Failed in renaming C:\\A\\installE.INF.");
+    EXPECT_EQ(texts::foreignCharacter("Ω"),
+              "The path holds the character Ω, which the system's "
+              "code page cannot hold.  Use a path without it.");
+    core::setJapaneseTexts(true);
+    EXPECT_EQ(texts::entryTaken(key),
+              "プログラムの一覧の " + key + " は別の製品の項目です。インストールを中止します。");
+    EXPECT_EQ(texts::linkedFolder("C:\\L"),
+              "C:\\L は別の場所へのリンクです。別のフォルダーを指定してください。");
+    EXPECT_EQ(texts::notCompleted(),
+              "インストールは完了しませんでした。インストールされていない部分があります。");
+    EXPECT_EQ(texts::registerFailed(),
+              "プログラムの一覧へのアンインストール情報の登録に失敗しました。");
+    EXPECT_EQ(
+        texts::openNotInstalled("x.exe"),
+        "設定ファイルが壊れています。Open の x.exe はインストールされるファイルではありません。");
+    EXPECT_EQ(texts::foreignCharacter("Ω"),
+              "パスに、このシステムのコードページで表せない文字 Ω "
+              "が含まれています。この文字を含まないパスを使ってください。");
+    EXPECT_NE(texts::badFolderName().find("CON"), std::string::npos);
+}
+
 // ---- double-byte code pages ----
 
 TEST_F(CodePage, TheLeadBytesOfTheSystemCodePage) {
