@@ -72,7 +72,9 @@ const char* const kUsage =
     "convert reads a CIF and writes it as a crystal data file.\n"
     "CRYSTAL may be a crystal data file or a CIF (*.cif): the CIF's sites are expanded with its\n"
     "symmetry and the reference atom (--reference-atom, default the first site of the heaviest\n"
-    "element) is put at the origin.\n";
+    "element) is put at the origin. What the import assumed or changed goes to standard error;\n"
+    "--quiet keeps only its warnings (origin choice, no symmetry, reversed axes, shared\n"
+    "positions, unknown occupancy, a count that disagrees with the formula).\n";
 
 // Answers the "save all pages" question with Yes without printing it; everything else goes to
 // the stderr sink.
