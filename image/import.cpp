@@ -13,6 +13,7 @@
 #include "image/packed_dib.h"
 #include "image/ser.h"
 #include "image/emd.h"
+#include "image/tiff_vendor.h"
 
 namespace image {
 
@@ -28,22 +29,36 @@ double halfToDouble(std::uint16_t h) {
         value = std::ldexp(mantissa + 1024, exponent - 25);
     return sign ? -value : value;
 }
-void setTiffCalibration(GreyImage& image, const TiffCalibrationTags& tags) {
-    const double x = tags.xResolution;
-    if (!std::isfinite(x) || !(x > 0)) return;
-    if (tags.description.rfind("ImageJ=", 0) == 0) {
-        const std::size_t at = tags.description.find("\nunit=");
+void setTiffCalibration(GreyImage& image, const TiffVendorInput& tags) {
+    // A vendor's own tags first; when they give no size, the note says why and an ImageJ
+    // description may still calibrate the file.
+    const VendorCalibration vendor = readVendorCalibration(tags);
+    image.magnification = vendor.magnification;
+    image.highTensionV = vendor.highTensionV;
+    image.calibrationNote = vendor.note;
+    if (vendor.calibrated) {
+        setPixelSize(image, vendor.x, vendor.xUnit);
+        if (image.pixelSizeNm) {
+            image.calibrationSource = vendor.source;
+            return;
+        }
+    }
+    const double xResolution = tags.xResolution;
+    if (!std::isfinite(xResolution) || !(xResolution > 0)) return;
+    const std::string& description = tags.description;
+    if (description.rfind("ImageJ=", 0) == 0) {
+        const std::size_t at = description.find("\nunit=");
         if (at == std::string::npos) return;
         const std::size_t begin = at + 6;
-        const std::size_t end = tags.description.find('\n', begin);
-        std::string unit =
-            tags.description.substr(begin, end == std::string::npos ? end : end - begin);
+        const std::size_t end = description.find('\n', begin);
+        std::string unit = description.substr(begin, end == std::string::npos ? end : end - begin);
         if (unit == "micron") unit = "\xC2\xB5m";
-        setPixelSize(image, 1.0 / x, unit);
+        setPixelSize(image, 1.0 / xResolution, unit);
+        if (image.pixelSizeNm) image.calibrationSource = CalibrationSource::ImageJ;
         return;
     }
-    // Instruments whose own files give the resolution a meaning are recognised here, before
-    // the plain resolution is set aside.
+    // A plain resolution, in inches or centimetres, is the screen or print resolution the saving
+    // program chose (72 or 96 dpi and the like), not a microscope calibration: it gives none.
 }
 
 }  // namespace detail
@@ -207,17 +222,24 @@ void setPixelSize(GreyImage& image, double size, const std::string& unit) {
 
 std::optional<GreyImage> importImageBytes(std::span<const std::uint8_t> file, ImageFormat format,
                                           core::MessageSink& sink) {
+    std::optional<GreyImage> image;
     switch (format) {
-        case ImageFormat::Tiff: return readTiff(file, sink);
-        case ImageFormat::Png: return readPng(file, sink);
-        case ImageFormat::Mrc: return readMrc(file, sink);
+        case ImageFormat::Tiff: image = readTiff(file, sink); break;
+        case ImageFormat::Png: image = readPng(file, sink); break;
+        case ImageFormat::Mrc: image = readMrc(file, sink); break;
         case ImageFormat::Dm3:
-        case ImageFormat::Dm4: return readDm(file, sink);
-        case ImageFormat::Ser: return readSer(file, sink);
-        case ImageFormat::Emd: return readEmd(file, sink);
+        case ImageFormat::Dm4: image = readDm(file, sink); break;
+        case ImageFormat::Ser: image = readSer(file, sink); break;
+        case ImageFormat::Emd: image = readEmd(file, sink); break;
         case ImageFormat::Bmp: break;
     }
-    return std::nullopt;
+    // DM and MRC files calibrate themselves in their own headers.
+    if (image && image->pixelSizeNm && image->calibrationSource == CalibrationSource::None) {
+        if (format == ImageFormat::Dm3 || format == ImageFormat::Dm4)
+            image->calibrationSource = CalibrationSource::DmFile;
+        if (format == ImageFormat::Mrc) image->calibrationSource = CalibrationSource::MrcHeader;
+    }
+    return image;
 }
 
 namespace {
@@ -440,6 +462,23 @@ std::vector<std::uint8_t> normalisedBitmapOf(const GreyImage& image) {
     return file;
 }
 
+std::string calibrationSourceName(CalibrationSource source) {
+    static constexpr core::Localized kNames[] = {
+        {"", ""},
+        {"DigitalMicrograph tags", "DigitalMicrograph タグ"},
+        {"FEI tags", "FEI タグ"},
+        {"Zeiss SEM tags", "Zeiss SEM タグ"},
+        {"TVIPS header", "TVIPS ヘッダー"},
+        {"Olympus SIS tags", "Olympus SIS タグ"},
+        {"JEOL description", "JEOL の説明"},
+        {"ImageJ description", "ImageJ の説明"},
+        {"DM calibration", "DM の較正"},
+        {"MRC header", "MRC ヘッダー"},
+    };
+    const auto i = static_cast<std::size_t>(source);
+    return i < std::size(kNames) ? core::text(kNames[i]) : "";
+}
+
 std::string describeImport(const GreyImage& image) {
     static constexpr core::Localized kLine{
         "%s, %s, %d x %d pixels, samples %.9g to %.9g",
@@ -451,11 +490,24 @@ std::string describeImport(const GreyImage& image) {
     std::string line = core::formatMessage(core::text(kLine), formatName(image.format),
                                            sampleTypeName(image.type).c_str(), image.width,
                                            image.height, image.minimum, image.maximum);
+    static constexpr core::Localized kSource{" from the %s", "、%sによる"};
+    static constexpr core::Localized kMagnification{", magnification %.6g x", "、倍率 %.6g 倍"};
+    static constexpr core::Localized kHighTension{", high tension %.6g kV", "、加速電圧 %.6g kV"};
+    static constexpr core::Localized kNote{" (%s)", "（%s）"};
     if (image.pixelSizeNm)
         line += core::formatMessage(core::text(kPixel), *image.pixelSizeNm, image.pixelSizeInUnit,
                                     image.pixelUnit.c_str());
     else
         line += core::text(kNoPixel);
+    const std::string source = calibrationSourceName(image.calibrationSource);
+    if (image.pixelSizeNm && !source.empty())
+        line += core::formatMessage(core::text(kSource), source.c_str());
+    if (!image.calibrationNote.empty())
+        line += core::formatMessage(core::text(kNote), image.calibrationNote.c_str());
+    if (image.magnification)
+        line += core::formatMessage(core::text(kMagnification), *image.magnification);
+    if (image.highTensionV)
+        line += core::formatMessage(core::text(kHighTension), *image.highTensionV / 1000.0);
     if (image.imageCount > 1) line += core::formatMessage(core::text(kFirst), image.imageCount);
     return line;
 }

@@ -41,6 +41,21 @@ inline constexpr std::uint64_t kMaxImportSamples = std::uint64_t{1} << 27;
 // Smallest picture the program opens, as for a BMP.
 inline constexpr int kMinImageSide = 64;
 
+// Where a file's pixel size comes from: a vendor's own tags first, then an ImageJ description;
+// DM and MRC files carry theirs in their own headers.
+enum class CalibrationSource {
+    None,
+    DigitalMicrograph,  // DigitalMicrograph's private TIFF tags
+    Fei,
+    Zeiss,
+    Tvips,
+    OlympusSis,
+    Jeol,
+    ImageJ,
+    DmFile,
+    MrcHeader,
+};
+
 struct GreyImage {
     ImageFormat format = ImageFormat::Bmp;
     SampleType type = SampleType::U8;
@@ -59,6 +74,11 @@ struct GreyImage {
     int imageCount = 1;     // pages, sections or images in the file; the first is read
     // Further lines for `info`: where the calibration came from, what else the file holds.
     std::vector<std::string> notes;
+    CalibrationSource calibrationSource = CalibrationSource::None;
+    // What the microscope recorded, where the file says: magnification and high tension.
+    std::optional<double> magnification;
+    std::optional<double> highTensionV;
+    std::string calibrationNote;  // why a vendor's stated size was set aside, chosen language
 
     double at(int x, int y) const {
         return samples[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
@@ -148,7 +168,11 @@ std::shared_ptr<const PreciseLevels> transformLevels(const GreyImage& image);
 // that needs them no more.
 std::shared_ptr<const PreciseLevels> transformLevels(GreyImage&& image);
 
-// One line describing the image: format, sample type, size, range and pixel size.
+// The source's name in the chosen language ("DigitalMicrograph tags"), empty for None.
+std::string calibrationSourceName(CalibrationSource source);
+
+// One line describing the image: format, sample type, size, range and pixel size with its
+// source, then the magnification and high tension the file records.
 std::string describeImport(const GreyImage& image);
 
 }  // namespace image

@@ -8,6 +8,7 @@
 #include "core/localized.h"
 #include "core/message_sink.h"
 #include "image/import.h"
+#include "image/tiff_vendor.h"
 
 namespace image::detail {
 
@@ -71,17 +72,9 @@ double halfToDouble(std::uint16_t h);
 
 namespace image::detail {
 
-// What a TIFF's first directory says about the pixel size.
-struct TiffCalibrationTags {
-    std::string description;  // ImageDescription
-    double xResolution = 0;   // pixels per resolution unit
-    double yResolution = 0;
-    int resolutionUnit = 2;   // 1 none, 2 inch (the TIFF default), 3 centimetre
-};
-
-// The TIFF calibration: an ImageJ description's "unit=" with 1 / XResolution units per pixel.
-// A plain resolution, in inches or centimetres, is the screen or print resolution the saving
-// program chose (72 or 96 dpi and the like), not a microscope calibration: it gives none.
-void setTiffCalibration(GreyImage& image, const TiffCalibrationTags& tags);
+// The TIFF calibration: a vendor's own tags, else an ImageJ description's "unit=" with
+// 1 / XResolution units per pixel, else none (a plain resolution is a screen's or a printer's).
+// Sets the source, the magnification, the high tension and the note.
+void setTiffCalibration(GreyImage& image, const TiffVendorInput& tags);
 
 }  // namespace image::detail

@@ -12,6 +12,7 @@
 #include "core/localized.h"
 #include "image/import.h"
 #include "image/import_detail.h"
+#include "image/tiff_vendor.h"
 
 namespace image {
 
@@ -158,6 +159,72 @@ bool holdsImageData(TIFF* tiff, std::uint64_t fileSize, std::uint64_t blocks,
         wanted += need;
     }
     return wanted / largestRatio(compression) <= stored;
+}
+
+// One private tag of the current directory as its values, or nothing. libtiff keeps tags it
+// does not know as anonymous fields, each a count and an array of the file's type.
+std::optional<TiffTagValue> privateTag(TIFF* tiff, std::uint32_t code) {
+    const TIFFField* field = TIFFFindField(tiff, code, TIFF_ANY);
+    if (!field) return std::nullopt;
+    std::uint32_t count = 0;
+    const void* data = nullptr;
+    if (!TIFFFieldPassCount(field) || TIFFFieldReadCount(field) != TIFF_VARIABLE2 ||
+        !TIFFGetField(tiff, code, &count, &data) || !data)
+        return std::nullopt;
+    TiffTagValue tag;
+    tag.type = static_cast<std::uint16_t>(TIFFFieldDataType(field));
+    tag.count = count;
+    const auto numbers = [&](auto* values) {
+        tag.numbers.assign(values, values + count);
+    };
+    switch (TIFFFieldDataType(field)) {
+        case TIFF_ASCII: case TIFF_BYTE: case TIFF_UNDEFINED:
+            tag.bytes.assign(static_cast<const char*>(data), count);
+            break;
+        case TIFF_SBYTE: numbers(static_cast<const std::int8_t*>(data)); break;
+        case TIFF_SHORT: numbers(static_cast<const std::uint16_t*>(data)); break;
+        case TIFF_SSHORT: numbers(static_cast<const std::int16_t*>(data)); break;
+        case TIFF_LONG: numbers(static_cast<const std::uint32_t*>(data)); break;
+        case TIFF_SLONG: numbers(static_cast<const std::int32_t*>(data)); break;
+        case TIFF_RATIONAL: case TIFF_SRATIONAL: case TIFF_FLOAT:
+            numbers(static_cast<const float*>(data));
+            break;
+        case TIFF_DOUBLE: numbers(static_cast<const double*>(data)); break;
+        case TIFF_IFD8: case TIFF_LONG8: numbers(static_cast<const std::uint64_t*>(data)); break;
+        default: return std::nullopt;
+    }
+    return tag;
+}
+
+// What the first directory says about the pixel size, for the vendors' layouts and ImageJ.
+TiffVendorInput calibrationTags(TIFF* tiff, std::uint32_t width, std::uint32_t height) {
+    TiffVendorInput in;
+    in.width = static_cast<int>(width);
+    in.height = static_cast<int>(height);
+    char* text = nullptr;
+    if (TIFFGetField(tiff, TIFFTAG_IMAGEDESCRIPTION, &text) && text) in.description = text;
+    if (TIFFGetField(tiff, TIFFTAG_MAKE, &text) && text) in.make = text;
+    float resolution = 0;
+    if (TIFFGetField(tiff, TIFFTAG_XRESOLUTION, &resolution)) in.xResolution = resolution;
+    if (TIFFGetField(tiff, TIFFTAG_YRESOLUTION, &resolution)) in.yResolution = resolution;
+    std::uint16_t unit = RESUNIT_INCH;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_RESOLUTIONUNIT, &unit);
+    in.resolutionUnit = unit;
+    in.bigEndian = TIFFIsBigEndian(tiff) != 0;
+    for (std::uint32_t code : kVendorTags)
+        if (auto tag = privateTag(tiff, code)) in.tags.emplace(code, std::move(*tag));
+    // Binary headers that tags point to, read through the same source as the image.
+    const thandle_t handle = TIFFClientdata(tiff);
+    const TIFFSeekProc seek = TIFFGetSeekProc(tiff);
+    const TIFFReadWriteProc read = TIFFGetReadProc(tiff);
+    const TIFFSizeProc size = TIFFGetSizeProc(tiff);
+    in.readAt = [=](std::uint64_t offset, std::size_t n, std::uint8_t* out) {
+        const std::uint64_t total = size(handle);
+        if (offset > total || n > total - offset) return false;
+        if (seek(handle, offset, SEEK_SET) != offset) return false;
+        return read(handle, out, static_cast<tmsize_t>(n)) == static_cast<tmsize_t>(n);
+    };
+    return in;
 }
 
 }  // namespace
@@ -352,17 +419,7 @@ std::optional<GreyImage> readTiff(std::span<const std::uint8_t> file, core::Mess
         for (double& v : image.samples) v = top - v;
     }
 
-    TiffCalibrationTags tags;
-    char* description = nullptr;
-    float xResolution = 0, yResolution = 0;
-    std::uint16_t resolutionUnit = RESUNIT_INCH;
-    if (TIFFGetField(tiff.get(), TIFFTAG_IMAGEDESCRIPTION, &description) && description)
-        tags.description = description;
-    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_RESOLUTIONUNIT, &resolutionUnit);
-    tags.resolutionUnit = resolutionUnit;
-    if (TIFFGetField(tiff.get(), TIFFTAG_XRESOLUTION, &xResolution)) tags.xResolution = xResolution;
-    if (TIFFGetField(tiff.get(), TIFFTAG_YRESOLUTION, &yResolution)) tags.yResolution = yResolution;
-    setTiffCalibration(image, tags);
+    setTiffCalibration(image, calibrationTags(tiff.get(), width, height));
     const tdir_t pages = TIFFNumberOfDirectories(tiff.get());
     image.imageCount = pages > 1 ? static_cast<int>(pages) : 1;
     if (!checkImported(image, sink)) return std::nullopt;
