@@ -631,6 +631,12 @@ std::string uninstallKeyPath(const std::string& folder) {
     return "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + folder;
 }
 
+bool recordsFolder(const std::string& installLocation, const std::string& installDir, bool dbcs) {
+    if (installLocation.empty() || installDir.empty()) return false;
+    return equalNoCase(normalisePath(withBackslash(installLocation, dbcs), dbcs),
+                       normalisePath(withBackslash(installDir, dbcs), dbcs), dbcs);
+}
+
 std::vector<UninstallValue> uninstallValues(const Description& d, const std::string& installDir) {
     std::vector<UninstallValue> v{
         {"DisplayName", d.title},

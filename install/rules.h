@@ -228,6 +228,9 @@ bool unsafeUninstallFolder(const std::string& folder, const std::string& windows
                            const std::string& systemDir, bool descriptionExists, bool dbcs);
 
 std::string uninstallKeyPath(const std::string& folder);
+// Whether the entry of the list of programs recording `installLocation` is this installation's
+// (the same folder in normalised form): only then does an uninstallation delete it.
+bool recordsFolder(const std::string& installLocation, const std::string& installDir, bool dbcs);
 struct UninstallValue {
     const char* name;
     std::string data;

@@ -101,9 +101,7 @@ class Win32Removal : public RemovalPort {
             return true;  // an entry without a location is not one this installer wrote
         }
         if (rc != ERROR_SUCCESS) return false;
-        if (!equalNoCase(normalisePath(withBackslash(location, state_.dbcs), state_.dbcs),
-                         normalisePath(state_.installDir, state_.dbcs), state_.dbcs))
-            return true;
+        if (!recordsFolder(location, state_.installDir, state_.dbcs)) return true;
         return install::deleteKeyTree(HKEY_LOCAL_MACHINE, key);
     }
     bool removeShortcuts(Place place) override { return install::removeShortcuts(state_, place); }

@@ -288,6 +288,13 @@ TEST(UninstallEntryOwnership, TheDescriptionsAnEarlierInstallationKeeps) {
                                         "C:\\Apps\\UninstallJ.INF"}));
     EXPECT_EQ(uninstallerDescriptions("C:\\Apps", "Uninstall.exe", false)[1],
               "C:\\Apps\\UninstallE.INF");
+    // Only the entry that records this very folder is deleted by its uninstallation.
+    EXPECT_TRUE(recordsFolder("C:\\Apps\\", "C:\\Apps\\", false));
+    EXPECT_TRUE(recordsFolder("c:\\apps", "C:\\Apps\\", false));
+    EXPECT_FALSE(recordsFolder("C:\\Other\\", "C:\\Apps\\", false));
+    EXPECT_FALSE(recordsFolder("C:\\Apps\\Sub\\", "C:\\Apps\\", false));
+    EXPECT_FALSE(recordsFolder("", "C:\\Apps\\", false));
+    EXPECT_TRUE(recordsFolder("C:\\Apps\\.\\", "C:\\Apps\\", false));
     const Description d = load(kSuite + "Uninstall=Uninstall.exe\nPublisher=TEM Suite\n");
     bool publisher = false;
     for (const auto& v : uninstallValues(d, "C:\\Apps\\"))
