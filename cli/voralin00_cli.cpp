@@ -808,9 +808,14 @@ int runOne(const std::string& command, Options o, const std::string& input,
             // A .tif name takes the filter applied to the source's samples, in their units.
             const bool tiff = spectrum::hasTiffExtension(output);
             spectrum::RestoredImage restored;
+            // The parts are two image-sized arrays of doubles: formed only for the outputs
+            // that take them.
             spectrum::InverseParts parts;
+            const bool wantParts = !o.npyPath.empty() || !o.differenceNpyPath.empty() ||
+                                   !o.differencePath.empty();
             if (!spectrum::inverseTransform(s.image, s.geometry, o.settings, s.buffers, s.sink,
-                                            s.busy, &parts, tiff ? &restored : nullptr))
+                                            s.busy, wantParts ? &parts : nullptr,
+                                            tiff ? &restored : nullptr))
                 return 1;
             if (!o.npyPath.empty() &&
                 !writeNpy(o.npyPath, parts.filtered, parts.width, parts.height))

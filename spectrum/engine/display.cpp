@@ -4,6 +4,8 @@
 #include <cmath>
 #include <vector>
 
+#include "spectrum/engine/parallel.h"
+
 namespace spectrum {
 
 int toLevel(double value) {
@@ -56,7 +58,7 @@ int mapSpectrum(const SpectrumBuffers& buffers, const image::ImageGeometry& geom
     std::vector<double> binned;
     if (display.wholeFrame) {
         binned.resize(static_cast<std::size_t>(w) * h);
-        for (int y = 0; y < h; ++y) {
+        detail::forEachRowParallel(h, [&](int y) {
             const int r0 = static_cast<int>(static_cast<long long>(y) * n / h);
             const int r1 = std::max(r0 + 1, static_cast<int>(static_cast<long long>(y + 1) * n / h));
             for (int x = 0; x < w; ++x) {
@@ -71,18 +73,22 @@ int mapSpectrum(const SpectrumBuffers& buffers, const image::ImageGeometry& geom
                     }
                 binned[static_cast<std::size_t>(y) * w + x] = best;
             }
-        }
+        });
     }
     auto shown = [&](int x, int y) {
         return display.wholeFrame ? binned[static_cast<std::size_t>(y) * w + x]
                                   : value(frameIndex(x, y));
     };
 
+    // The sum runs in picture order on one thread, so the mean is the same to the last bit
+    // however many cores there are; the row's values are formed first, in a loop of their own.
     double vmin = 0, vmax = 0, sum = 0;
     bool first = true;
+    std::vector<double> row(static_cast<std::size_t>(w));
     for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) row[x] = shown(x, y);
         for (int x = 0; x < w; ++x) {
-            const double v = shown(x, y);
+            const double v = row[x];
             if (first || v < vmin) vmin = v;
             if (first || v > vmax) vmax = v;
             first = false;
@@ -101,7 +107,7 @@ int mapSpectrum(const SpectrumBuffers& buffers, const image::ImageGeometry& geom
 
     // Each level is the fraction of the range times 255, so that a value at the top of the range
     // (the clipping level, or the largest value) gives exactly 255.
-    for (int y = 0; y < h; ++y) {
+    detail::forEachRowParallel(h, [&](int y) {
         for (int x = 0; x < w; ++x) {
             const double s = shown(x, y) - vmin + 1.0;
             double out;
@@ -131,7 +137,7 @@ int mapSpectrum(const SpectrumBuffers& buffers, const image::ImageGeometry& geom
             if (display.invertedDisplay) out = 255.0 - out;
             pixels.at(x, y) = static_cast<std::uint8_t>(toLevel(out));
         }
-    }
+    });
 
     std::uint8_t* table = image.dib.block.data() + image::kInfoHeaderSize;
     for (int i = 0; i < 256; ++i) {

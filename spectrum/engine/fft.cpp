@@ -564,7 +564,8 @@ int smallFrame(const Frame& f) {
     return kTransformOk;
 }
 
-int run2d(double* re, double* im, int n, int rowLength, Direction direction, bool realInput) {
+int run2d(double* re, double* im, int n, int rowLength, Direction direction, bool realInput,
+          int firstRow, int rowCount) {
     int log2n = 0;
     const int check = checkFrame(re, im, n, rowLength, log2n);
     if (check != kTransformOk) return check;
@@ -617,8 +618,13 @@ int run2d(double* re, double* im, int n, int rowLength, Direction direction, boo
         for (std::size_t i = b; i < e; ++i)
             columnBatch(f, i * kBatch, scratch.re(w), scratch.im(w));
     });
-    runSplit(f.n / kRowBatch, workers, [&](std::size_t b, std::size_t e, int w) {
-        for (std::size_t i = b; i < e; ++i)
+    // Only the batches that hold a wanted row; each row's arithmetic is the same in any batch.
+    const std::size_t firstBatch = static_cast<std::size_t>(firstRow) / kRowBatch;
+    const std::size_t endBatch =
+        (static_cast<std::size_t>(firstRow) + static_cast<std::size_t>(rowCount) + kRowBatch - 1) /
+        kRowBatch;
+    runSplit(endBatch - firstBatch, workers, [&](std::size_t b, std::size_t e, int w) {
+        for (std::size_t i = firstBatch + b; i < firstBatch + e; ++i)
             rowBatch(f, i * kRowBatch, scratch.re(w), scratch.im(w));
     });
     return kTransformOk;
@@ -635,11 +641,17 @@ bool avx2Available() {
 }  // namespace detail
 
 int transform2d(double* real, double* imag, int n, int rowLength, Direction direction) {
-    return detail::run2d(real, imag, n, rowLength, direction, false);
+    return detail::run2d(real, imag, n, rowLength, direction, false, 0, n);
 }
 
 int transform2dRealInput(double* real, double* imag, int n, int rowLength, Direction direction) {
-    return detail::run2d(real, imag, n, rowLength, direction, true);
+    return detail::run2d(real, imag, n, rowLength, direction, true, 0, n);
+}
+
+int transform2dRows(double* real, double* imag, int n, int rowLength, Direction direction,
+                    int firstRow, int rowCount) {
+    if (firstRow < 0 || rowCount < 0 || firstRow > n - rowCount) return kTransformBadSize;
+    return detail::run2d(real, imag, n, rowLength, direction, false, firstRow, rowCount);
 }
 
 int transform1d(double* real, double* imag, int n, int log2n, Direction direction) {

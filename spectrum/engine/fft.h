@@ -40,6 +40,14 @@ int transform2d(double* real, double* imag, int n, int rowLength, Direction dire
 // written, never read. Same return codes as transform2d.
 int transform2dRealInput(double* real, double* imag, int n, int rowLength, Direction direction);
 
+// transform2d when only rows firstRow .. firstRow + rowCount - 1 of the result are wanted: every
+// column is transformed, then only the rows that hold the wanted ones (a few neighbours may come
+// along); those rows are bit for bit what transform2d gives, the others are left half done. The
+// inverse uses it for the image's window of the frame. kTransformBadSize also for a row range
+// outside the frame.
+int transform2dRows(double* real, double* imag, int n, int rowLength, Direction direction,
+                    int firstRow, int rowCount);
+
 // One transform of n complex values. When log2n < 1 it is computed from n. Returns kTransformOk,
 // kTransformBadSize when n < 2 (or an array is null), kTransformNotPowerOfTwo when n is not
 // 2^log2n, kTransformNoMemory when the plan for a size above 8192 cannot be allocated. Runs on

@@ -66,6 +66,58 @@ struct RadialWeight {
     }
 };
 
+// The largest whole number s whose square root is at most `limit` (strictly below it when
+// `strict`); -1 when there is none. The square root is monotonic, so sqrt(s) <= limit exactly
+// when s is at most this number.
+double largestSquareWithin(double limit, bool strict) {
+    auto within = [&](double s) { return strict ? std::sqrt(s) < limit : std::sqrt(s) <= limit; };
+    if (!within(0.0)) return -1.0;
+    // Frames are at most 2^15 a side, so squared distances stay below 2^31: exact in doubles.
+    double s = std::floor(std::min(limit, 1e5) * std::min(limit, 1e5));
+    while (s > 0.0 && !within(s)) s -= 1.0;
+    while (s < 4e10 && within(s + 1.0)) s += 1.0;
+    return s;
+}
+
+// A hard-edged standard filter as the squared distances it zeroes: those in (low, high] when
+// `inside`, the others when not.
+struct HardBand {
+    double low = -1.0, high = -1.0;
+    bool inside = true;
+    bool zeroed(double squared) const { return (low < squared && squared <= high) == inside; }
+};
+
+HardBand hardBandOf(int type, const RadialWeight& weight) {
+    const double a = weight.w1 * weight.reference, b = weight.w2 * weight.reference;
+    switch (type) {
+        case kLowPass:  // 1 when dist <= a
+            return {-1.0, largestSquareWithin(a, false), false};
+        case kHighPass:  // 0 when dist < a
+            return {-1.0, largestSquareWithin(a, true), true};
+        case kBandPass:  // 1 when a <= dist <= b
+            return {largestSquareWithin(a, true), largestSquareWithin(b, false), false};
+        case kBandCut:  // 0 when a <= dist <= b
+            return {largestSquareWithin(a, true), largestSquareWithin(b, false), true};
+        default:
+            return {-1.0, -1.0, true};  // nothing zeroed
+    }
+}
+
+// Multiplies the zeroed elements of one frame row by 0 (so a negative value becomes -0, as the
+// general product does) and leaves the rest, whose weight 1 would change nothing.
+void weighRowHard(double* re, double* im, int n, double rowSquared, const HardBand& band) {
+    const double half = n / 2.0;
+    const double low = band.low - rowSquared, high = band.high - rowSquared;
+    const double kept = band.inside ? 1.0 : 0.0, other = band.inside ? 0.0 : 1.0;
+    for (int k = 0; k < n; ++k) {
+        const double dk = k - half;
+        const double squared = dk * dk;  // exact, as are the differences above
+        const double factor = (low < squared && squared <= high) ? other : kept;
+        re[k] *= factor;
+        im[k] *= factor;
+    }
+}
+
 // The strongest soft-disc weight of the circles at an element (their union).
 double softCircles(const std::vector<MaskCircle>& circles, double sigma, long long row,
                    long long column, const SpectrumBuffers& buffers) {
@@ -157,6 +209,17 @@ double applyFilter(SpectrumBuffers& buffers, const image::ImageGeometry& geometr
     const RadialWeight weight{filter, reference, std::min(filter.wa, filter.wb),
                               std::max(filter.wa, filter.wb)};
     const double half = n / 2.0;
+    if (filter.kind == kStandardFilter && !(filter.edgeSigma > 0.0)) {
+        // The hard-edged filters weigh by 0 or 1 alone, decided by the squared distance, a whole
+        // number: the same elements as the test on the square root below, without one.
+        const HardBand band = hardBandOf(filter.standardType, weight);
+        detail::forEachRowParallel(n, [&](int r) {
+            const double dr = r - half;
+            weighRowHard(re + static_cast<std::size_t>(r) * n, im + static_cast<std::size_t>(r) * n,
+                         n, dr * dr, band);
+        });
+        return band.zeroed(0.0) ? 0.0 : 1.0;
+    }
     detail::forEachRowParallel(n, [&](int r) {
         const double dr = r - half;
         for (int k = 0; k < n; ++k) {

@@ -98,7 +98,7 @@ void fillMirrorFrom(int width, int height, RowOf rowOf, const FramePlan& plan, d
             outRe[c] = even * src[sourceColumn[c]];
             outRe[c + 1] = -even * src[sourceColumn[c + 1]];
         }
-        std::fill(im + static_cast<std::size_t>(r) * n, im + static_cast<std::size_t>(r + 1) * n, 0.0);
+        if (im) std::fill(im + static_cast<std::size_t>(r) * n, im + static_cast<std::size_t>(r + 1) * n, 0.0);
     });
 }
 
@@ -111,8 +111,9 @@ void fillWindowedFrom(const Source& source, const FramePlan& plan, double* re, d
     detail::forEachRowParallel(n, [&](int r) {
         double* outRe = re + static_cast<std::size_t>(r) * n;
         std::fill(outRe, outRe + n, 0.0);
-        std::fill(im + static_cast<std::size_t>(r) * n, im + static_cast<std::size_t>(r + 1) * n,
-                  0.0);
+        if (im)
+            std::fill(im + static_cast<std::size_t>(r) * n,
+                      im + static_cast<std::size_t>(r + 1) * n, 0.0);
         const int y = r - plan.offsetY;
         if (y < 0 || y >= source.height) return;
         const double down = hannWeight(y, source.height);
@@ -150,14 +151,15 @@ bool retransformInFrame(SpectrumBuffers& buffers, int frame) {
     plan.offsetY = buffers.offsetY;
     // A source above 8 bits is transformed again from its own levels, not from the rendering.
     const image::PreciseLevels* precise = buffers.precise.get();
+    // The real-input transform below writes the imaginary parts without reading them.
     if (precise && frame == kWindowedFrame)
-        fillWindowedFrame(*precise, plan, buffers.real.get(), buffers.imag.get());
+        fillWindowedFrame(*precise, plan, buffers.real.get(), nullptr);
     else if (precise)
-        fillMirrorFrame(*precise, plan, buffers.real.get(), buffers.imag.get());
+        fillMirrorFrame(*precise, plan, buffers.real.get(), nullptr);
     else if (frame == kWindowedFrame)
-        fillWindowedFrame(source, plan, buffers.real.get(), buffers.imag.get());
+        fillWindowedFrame(source, plan, buffers.real.get(), nullptr);
     else
-        fillMirrorFrame(source, plan, buffers.real.get(), buffers.imag.get());
+        fillMirrorFrame(source, plan, buffers.real.get(), nullptr);
     if (transform2dRealInput(buffers.real.get(), buffers.imag.get(), plan.n, plan.n,
                              Direction::Forward) != kTransformOk) {
         buffers.release();
@@ -223,21 +225,21 @@ bool forwardTransform(image::CurrentImage& image, const image::ImageGeometry& ge
     core::BusyScope busyScope(busy);
     int lo = 255, hi = 0;
     for (int y = 0; y < pixels.height; ++y) {
-        for (int x = 0; x < pixels.width; ++x) {
-            const int v = pixels.at(x, y);
-            lo = std::min(lo, v);
-            hi = std::max(hi, v);
-        }
+        const std::uint8_t* row = &pixels.at(0, y);
+        const auto [low, high] = std::minmax_element(row, row + pixels.width);
+        lo = std::min<int>(lo, *low);
+        hi = std::max<int>(hi, *high);
     }
     const bool windowed = settings.frame == kWindowedFrame;
+    // The real-input transform below writes the imaginary parts without reading them.
     if (precise && windowed)
-        fillWindowedFrame(*precise, plan, re.get(), im.get());
+        fillWindowedFrame(*precise, plan, re.get(), nullptr);
     else if (precise)
-        fillMirrorFrame(*precise, plan, re.get(), im.get());
+        fillMirrorFrame(*precise, plan, re.get(), nullptr);
     else if (windowed)
-        fillWindowedFrame(pixels, plan, re.get(), im.get());
+        fillWindowedFrame(pixels, plan, re.get(), nullptr);
     else
-        fillMirrorFrame(pixels, plan, re.get(), im.get());
+        fillMirrorFrame(pixels, plan, re.get(), nullptr);
     if (transform2dRealInput(re.get(), im.get(), plan.n, plan.n, Direction::Forward) !=
         kTransformOk) {
         busyScope.end();

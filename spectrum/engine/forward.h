@@ -31,7 +31,9 @@ template <typename SeamlessTest>
 FramePlan planFrame(int width, int height, bool useExpandedImage, SeamlessTest seamless);
 
 // The frame of the classic transform: mirror copies of the image around it, every sample times
-// (-1)^(row + column) so that the zero frequency lands at (n/2, n/2).
+// (-1)^(row + column) so that the zero frequency lands at (n/2, n/2). The fills below set the
+// imaginary parts to zero; given a null `im` they leave them alone, for a real-input transform
+// that never reads them.
 void fillMirrorFrame(const GreyPixels& pixels, const FramePlan& plan, double* re, double* im);
 
 // The frame without mirror ghosts: the image times a Hann window (sin^2 of pi (x + 1/2) / width

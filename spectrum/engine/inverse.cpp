@@ -8,6 +8,7 @@
 #include "spectrum/engine/fft.h"
 #include "spectrum/engine/filters.h"
 #include "spectrum/engine/forward.h"
+#include "spectrum/engine/parallel.h"
 
 namespace spectrum {
 
@@ -58,8 +59,8 @@ bool inverseTransform(image::CurrentImage& image, const image::ImageGeometry& ge
         plan.offsetX = buffers.offsetX;
         plan.offsetY = buffers.offsetY;
         if (source.base == nullptr ||
-            (precise ? fillMirrorFrame(*precise, plan, buffers.real.get(), buffers.imag.get())
-                     : fillMirrorFrame(source, plan, buffers.real.get(), buffers.imag.get()),
+            (precise ? fillMirrorFrame(*precise, plan, buffers.real.get(), nullptr)
+                     : fillMirrorFrame(source, plan, buffers.real.get(), nullptr),
              transform2dRealInput(buffers.real.get(), buffers.imag.get(), n, n,
                                   Direction::Forward) != kTransformOk)) {
             buffers.release();
@@ -71,8 +72,9 @@ bool inverseTransform(image::CurrentImage& image, const image::ImageGeometry& ge
     }
     const bool symmetric = filterIsCentroSymmetric(settings.filter, buffers);
     const double zeroWeight = applyFilter(buffers, geometry, settings.filter);
-    if (transform2d(buffers.real.get(), buffers.imag.get(), n, n, Direction::Inverse) !=
-        kTransformOk) {
+    // Only the image's rows of the frame are read below.
+    if (transform2dRows(buffers.real.get(), buffers.imag.get(), n, n, Direction::Inverse,
+                        buffers.offsetY, geometry.height) != kTransformOk) {
         buffers.release();
         busyScope.end();
         sink.ask("Unable to carry out the inverse FFT.", "Warning", core::kIconWarning);
@@ -99,25 +101,37 @@ bool inverseTransform(image::CurrentImage& image, const image::ImageGeometry& ge
         const double re = buffers.real[i], im = buffers.imag[i];
         return std::sqrt(re * re + im * im);
     };
-    double mmin = 0, mmax = 0;
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
+    // Each row's extremes on the cores, then the rows' in order.
+    std::vector<double> rowMin(static_cast<std::size_t>(h)), rowMax(static_cast<std::size_t>(h));
+    detail::forEachRowParallel(h, [&](int y) {
+        double low = shown(0, y), high = low;
+        for (int x = 1; x < w; ++x) {
             const double m = shown(x, y);
-            if ((x == 0 && y == 0) || m < mmin) mmin = m;
-            if ((x == 0 && y == 0) || m > mmax) mmax = m;
+            if (m < low) low = m;
+            if (m > high) high = m;
         }
+        rowMin[y] = low;
+        rowMax[y] = high;
+    });
+    double mmin = rowMin[0], mmax = rowMax[0];
+    for (int y = 1; y < h; ++y) {
+        if (rowMin[y] < mmin) mmin = rowMin[y];
+        if (rowMax[y] > mmax) mmax = rowMax[y];
     }
     if (mmax == mmin) mmax = mmin + 0.000001;
 
     const bool keep = settings.brightness.keepImageBrightness;
     const double lo = keep ? buffers.imageMin : settings.brightness.darkLevel;
     const double hi = keep ? buffers.imageMax : settings.brightness.brightLevel;
-    for (int y = 0; y < h; ++y) {
+    detail::forEachRowParallel(h, [&](int y) {
         for (int x = 0; x < w; ++x) {
             pixels.at(x, y) =
                 static_cast<std::uint8_t>(restoredLevel(shown(x, y), mmin, mmax, lo, hi));
         }
-    }
+    });
+    // Only real parts are read from here on: freeing the imaginary array now lets the parts
+    // below take its place, so the inverse never needs more than the two frame arrays.
+    buffers.imag.reset();
     // Levels map back to the source's samples as minimum + span x level (identity for an
     // 8-bit source). A filter passes zeroWeight of the constant minimum, so the filter applied
     // to the samples is zeroWeight x minimum + span x (filtered level).
@@ -131,23 +145,24 @@ bool inverseTransform(image::CurrentImage& image, const image::ImageGeometry& ge
         parts->sourceSpan = sourceSpan;
         parts->filtered.assign(static_cast<std::size_t>(w) * h, 0.0);
         parts->removed.assign(static_cast<std::size_t>(w) * h, 0.0);
-        for (int y = 0; y < h; ++y) {
+        detail::forEachRowParallel(h, [&](int y) {
             for (int x = 0; x < w; ++x) {
                 const double f = signedLevel(x, y);
                 const std::size_t i = static_cast<std::size_t>(y) * w + x;
                 parts->filtered[i] = f;
                 parts->removed[i] = (precise ? precise->at(x, y) : source.at(x, y)) - f;
             }
-        }
+        });
     }
     if (restored) {
         restored->width = w;
         restored->height = h;
         restored->values.resize(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
-        for (int y = 0; y < h; ++y)
+        detail::forEachRowParallel(h, [&](int y) {
             for (int x = 0; x < w; ++x)
                 restored->values[static_cast<std::size_t>(y) * w + x] = static_cast<float>(
                     zeroWeight * sourceMinimum + sourceSpan * signedLevel(x, y));
+        });
     }
     writeGreyColourTable(image);
     buffers.release();

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <random>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -269,6 +270,46 @@ TEST_P(KernelTest, RowLengthLongerThanTheFrameLeavesPaddingAlone) {
                 }
         }
     }
+}
+
+// The inverse of a window of rows: those rows bit for bit the whole transform's, whichever rows
+// and however they fall against the row batches.
+TEST_P(KernelTest, RowRangeGivesTheWantedRowsExactly) {
+    struct Case {
+        int n, first, count;
+    };
+    for (const Case c : {Case{4, 1, 2}, Case{64, 0, 64}, Case{64, 13, 1}, Case{128, 3, 77},
+                         Case{256, 106, 45}, Case{256, 255, 1}, Case{512, 0, 0}}) {
+        for (bool inverse : {false, true}) {
+            SCOPED_TRACE(::testing::Message() << "n=" << c.n << " rows " << c.first << "+"
+                                              << c.count << " inverse=" << inverse);
+            Field whole = randomField(static_cast<std::size_t>(c.n) * c.n, 900 + c.n);
+            Field part = whole;
+            ASSERT_EQ(spectrum::transform2d(whole.re.data(), whole.im.data(), c.n, c.n,
+                                            dir(inverse)),
+                      0);
+            ASSERT_EQ(spectrum::transform2dRows(part.re.data(), part.im.data(), c.n, c.n,
+                                                dir(inverse), c.first, c.count),
+                      0);
+            const std::size_t from = static_cast<std::size_t>(c.first) * c.n;
+            const std::size_t to = from + static_cast<std::size_t>(c.count) * c.n;
+            for (std::size_t i = from; i < to; ++i) {
+                ASSERT_EQ(part.re[i], whole.re[i]) << i;
+                ASSERT_EQ(part.im[i], whole.im[i]) << i;
+            }
+        }
+    }
+}
+
+TEST(FftReturnCodes, RowRangeOutsideTheFrameIsRefused) {
+    Field f = randomField(64 * 64, 5);
+    const Field before = f;
+    for (auto [first, count] : {std::pair{-1, 4}, std::pair{0, 65}, std::pair{60, 5},
+                                std::pair{3, -1}})
+        EXPECT_EQ(spectrum::transform2dRows(f.re.data(), f.im.data(), 64, 64, Direction::Inverse,
+                                            first, count),
+                  spectrum::kTransformBadSize);
+    EXPECT_EQ(f.re, before.re);
 }
 
 INSTANTIATE_TEST_SUITE_P(Kernels, KernelTest, ::testing::Values(Kernel::Automatic, Kernel::Sse2),

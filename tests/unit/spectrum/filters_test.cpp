@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "spectrum/engine/lattice_mask.h"
@@ -88,6 +89,51 @@ TEST_F(FilterFrame, BandCutRemovesTheRing) {
     EXPECT_EQ(weight(256, 256), 1.0);
     EXPECT_EQ(weight(256, 256 + 150), 0.0);
     EXPECT_EQ(weight(256, 256 + 201), 1.0);
+}
+
+// The hard-edged standard filters against their rule on the square root of the distance,
+// element by element and bit for bit: kept values unchanged, removed ones times 0 (so a negative
+// value becomes -0). The fractions put w1 R and w2 R on, just below and just above the square
+// roots of whole numbers, where a rule on squared distances would round the other way.
+TEST(HardFilters, EveryElementAsTheRuleOnTheDistanceSays) {
+    const int n = 256;
+    const image::ImageGeometry geometry{200, 150, 200, 200 * 150 + 1078};  // R = 125
+    const double reference = 125.0;
+    auto value = [](int r, int c) { return ((r * 131 + c * 71) % 17) - 8.5; };
+    for (int type : {kLowPass, kHighPass, kBandPass, kBandCut}) {
+        for (double a : {std::sqrt(1000.0), std::nextafter(std::sqrt(1000.0), 0.0),
+                         std::nextafter(std::sqrt(1000.0), 99.0), 0.0, 125.0 * std::sqrt(2.0)}) {
+            const double b = std::sqrt(5000.0);
+            SCOPED_TRACE(::testing::Message() << "type " << type << " a " << a);
+            SpectrumBuffers buffers = testing::makeBuffers(n, 28, 53, value, [&](int r, int c) {
+                return -value(c, r);
+            });
+            FilterSettings filter;
+            filter.standardType = type;
+            filter.wa = a / reference;
+            filter.wb = b / reference;
+            const double w1 = std::min(filter.wa, filter.wb) * reference;
+            const double w2 = std::max(filter.wa, filter.wb) * reference;
+            const double zero = applyFilter(buffers, geometry, filter);
+            for (int r = 0; r < n; ++r)
+                for (int c = 0; c < n; ++c) {
+                    const double dist = std::sqrt((r - 128.0) * (r - 128.0) + (c - 128.0) * (c - 128.0));
+                    const bool band = w1 <= dist && dist <= w2;
+                    const bool kept = type == kLowPass    ? dist <= w1
+                                      : type == kHighPass ? !(dist < w1)
+                                      : type == kBandPass ? band
+                                                          : !band;
+                    const double w = kept ? 1.0 : 0.0;
+                    const std::size_t i = static_cast<std::size_t>(r) * n + c;
+                    const double re = value(r, c) * w, im = -value(c, r) * w;
+                    ASSERT_EQ(std::signbit(buffers.real[i]), std::signbit(re)) << r << "," << c;
+                    ASSERT_EQ(buffers.real[i], re) << r << "," << c;
+                    ASSERT_EQ(std::signbit(buffers.imag[i]), std::signbit(im)) << r << "," << c;
+                    ASSERT_EQ(buffers.imag[i], im) << r << "," << c;
+                    if (r == 128 && c == 128) EXPECT_EQ(zero, w);
+                }
+        }
+    }
 }
 
 TEST_F(FilterFrame, DefaultSpecialProfileFallsFromOneToZeroAtR) {
