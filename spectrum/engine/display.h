@@ -20,6 +20,10 @@ Rgb rainbowColour(int index);
 
 // A number from the mapping as a grey level: truncated toward zero and limited to 0..255; a value
 // that is not a number (a degenerate clipping range) gives 0.
-int toLevel(double value);
+inline int toLevel(double value) {
+    if (!(value > 0.0)) return 0;  // also NaN
+    if (value >= 255.0) return 255;
+    return static_cast<int>(value);
+}
 
 }  // namespace spectrum

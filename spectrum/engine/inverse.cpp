@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <vector>
 
 #include "spectrum/engine/display.h"
@@ -94,19 +95,27 @@ bool inverseTransform(image::CurrentImage& image, const image::ImageGeometry& ge
     // double every frequency. A circle set without its mates has a complex inverse whose
     // magnitude is the local amplitude of the kept spots, which the picture shows instead.
     // Where the filtered image is positive both agree to the last bit.
-    auto shown = [&](int x, int y) {
-        if (symmetric) return signedLevel(x, y);
-        const std::size_t i =
-            static_cast<std::size_t>(buffers.offsetY + y) * n + (buffers.offsetX + x);
-        const double re = buffers.real[i], im = buffers.imag[i];
-        return std::sqrt(re * re + im * im);
+    auto shownRow = [&](int y, double* out) {
+        const int r = buffers.offsetY + y;
+        const std::size_t first = static_cast<std::size_t>(r) * n + buffers.offsetX;
+        const double* re = buffers.real.get() + first;
+        if (symmetric) {
+            const int odd = (r + buffers.offsetX) % 2;  // the modulation's sign at x = 0
+            for (int x = 0; x < w; ++x) out[x] = (x + odd) % 2 == 0 ? re[x] : -re[x];
+            return;
+        }
+        const double* im = buffers.imag.get() + first;
+        for (int x = 0; x < w; ++x) out[x] = std::sqrt(re[x] * re[x] + im[x] * im[x]);
     };
     // Each row's extremes on the cores, then the rows' in order.
     std::vector<double> rowMin(static_cast<std::size_t>(h)), rowMax(static_cast<std::size_t>(h));
     detail::forEachRowParallel(h, [&](int y) {
-        double low = shown(0, y), high = low;
+        // not zeroed first: every entry is written below
+        const std::unique_ptr<double[]> values(new double[static_cast<std::size_t>(w)]);
+        shownRow(y, values.get());
+        double low = values[0], high = low;
         for (int x = 1; x < w; ++x) {
-            const double m = shown(x, y);
+            const double m = values[x];
             if (m < low) low = m;
             if (m > high) high = m;
         }
@@ -124,10 +133,12 @@ bool inverseTransform(image::CurrentImage& image, const image::ImageGeometry& ge
     const double lo = keep ? buffers.imageMin : settings.brightness.darkLevel;
     const double hi = keep ? buffers.imageMax : settings.brightness.brightLevel;
     detail::forEachRowParallel(h, [&](int y) {
-        for (int x = 0; x < w; ++x) {
-            pixels.at(x, y) =
-                static_cast<std::uint8_t>(restoredLevel(shown(x, y), mmin, mmax, lo, hi));
-        }
+        // not zeroed first: every entry is written below
+        const std::unique_ptr<double[]> values(new double[static_cast<std::size_t>(w)]);
+        shownRow(y, values.get());
+        std::uint8_t* const levels = &pixels.at(0, y);
+        for (int x = 0; x < w; ++x)
+            levels[x] = static_cast<std::uint8_t>(restoredLevel(values[x], mmin, mmax, lo, hi));
     });
     // Only real parts are read from here on: freeing the imaginary array now lets the parts
     // below take its place, so the inverse never needs more than the two frame arrays.
