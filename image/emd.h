@@ -24,7 +24,7 @@ std::optional<GreyImage> readEmdFile(const std::string& path, const ImportChoice
 // What one frame's Velox metadata says.
 struct VeloxMetadata {
     bool parsed = false;          // the text was one JSON object
-    std::string detector;         // BinaryResult.Detector, printable, about 64 bytes at most
+    std::string detector;         // BinaryResult.Detector, printable, at most 64 bytes
     std::optional<double> sizeX;  // BinaryResult.PixelSize.width and .height, in ...
     std::optional<double> sizeY;
     std::string unitX;  // ... BinaryResult.PixelUnitX and PixelUnitY

@@ -194,8 +194,19 @@ std::string printableString(const Json* value) {
     std::string out;
     if (!value || value->kind != Json::String) return out;
     for (char c : value->text) {
-        if (out.size() >= 64 && (c & 0xC0) != 0x80) break;  // whole UTF-8 characters only
+        if (out.size() >= 64) break;
         if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F) out += c;
+    }
+    // A UTF-8 character cut short at the end goes.
+    std::size_t end = out.size(), continuation = 0;
+    while (end > 0 && continuation < 3 && (static_cast<unsigned char>(out[end - 1]) & 0xC0) == 0x80) {
+        --end;
+        ++continuation;
+    }
+    if (end > 0) {
+        const unsigned char lead = static_cast<unsigned char>(out[end - 1]);
+        const std::size_t needs = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
+        if (lead >= 0xC0 && needs != continuation) out.resize(end - 1);
     }
     return out;
 }

@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const image::VeloxMetadata meta = image::parseVeloxMetadata(text);
     if (meta.sizeX && !std::isfinite(*meta.sizeX)) __builtin_trap();
     if (meta.sizeY && !std::isfinite(*meta.sizeY)) __builtin_trap();
-    if (meta.detector.size() > 67 || meta.unitX.size() > 67 || meta.unitY.size() > 67)
+    if (meta.detector.size() > 64 || meta.unitX.size() > 64 || meta.unitY.size() > 64)
         __builtin_trap();
     for (char c : meta.detector)
         if (static_cast<unsigned char>(c) < 0x20) __builtin_trap();

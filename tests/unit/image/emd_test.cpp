@@ -50,6 +50,14 @@ TEST(VeloxMetadata, DetectorNamesStayShortAndPrintable) {
     ASSERT_TRUE(meta.parsed);
     EXPECT_EQ(meta.detector.rfind("DFfour", 0), 0u);
     EXPECT_EQ(meta.detector.size(), 64u);
+    // A long run of stray continuation bytes is cut like any text, and a character cut short
+    // at the end goes whole.
+    const auto stray = parseVeloxMetadata(R"({"BinaryResult": {"PixelUnitX": ")" +
+                                          std::string(100, '\x80') + "\"}}");
+    EXPECT_LE(stray.unitX.size(), 64u);
+    const auto cut = parseVeloxMetadata(R"({"BinaryResult": {"Detector": ")" +
+                                        std::string(63, 'a') + "\xC3\xA9\"}}");
+    EXPECT_EQ(cut.detector, std::string(63, 'a'));
 }
 
 TEST(EmdLayouts, VeloxVersionAndBerkeleyUnits) {
