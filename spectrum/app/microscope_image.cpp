@@ -29,6 +29,7 @@ constexpr core::Localized kFromFile{"The file gives %.6g nm per pixel.",
 constexpr core::Localized kNotInFile{"The file carries no pixel size.",
                                      "ファイルにピクセルサイズはありません。"};
 constexpr core::Localized kCaption{"Calibration", "校正"};
+constexpr core::Localized kEnteredSize{"entered", "入力値"};
 
 std::wstring wide(const std::string& utf8) {
     const int count = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
@@ -158,8 +159,17 @@ std::string imageTitleSuffix(const AppState& app) {
     if (!app.source) return "";
     std::string suffix = " - " + std::string(image::formatName(app.source->format)) + " " +
                          image::sampleTypeName(app.source->type);
-    if (app.settings.pixelSizeNm)
+    if (app.settings.pixelSizeNm) {
         suffix += core::formatMessage(", %.4g nm/pixel", *app.settings.pixelSizeNm);
+        // Where the size comes from: the file's own calibration, or one typed in Calibration...
+        // (now or for this file before).
+        const bool fromFile = app.source->pixelSizeNm == app.settings.pixelSizeNm;
+        const std::string source =
+            fromFile ? image::calibrationSourceName(app.source->calibrationSource) : "";
+        suffix += core::formatMessage(" (%s)", fromFile && !source.empty()
+                                                   ? source.c_str()
+                                                   : core::text(kEnteredSize));
+    }
     return suffix;
 }
 

@@ -229,5 +229,25 @@ emdfile.write_berkeley('micro-image.emd', 'image', numpy.ones((64, 64)), 0.1)" 2
 else
     echo "FAIL the EMD file could not be written"; failed=$((failed + 1))
 fi
+# Vendors' calibrations in TIFF tags: both builds give the same pixel size, source, magnification,
+# high tension and note for every layout.
+mkdir -p vendor
+if /usr/bin/python3 "$root/tests/cli/vendor_tiffs.py" vendor >/dev/null 2>&1; then
+    for f in vendor/*.tif vendor/vendor_fei_negative.tif:ja_JP.UTF-8; do
+        lang=${f#*:}; [ "$lang" = "$f" ] && lang=C
+        f=${f%%:*}
+        LANG=$lang LC_ALL=$lang "$native/cli/voralin00-cli" info "$f" >native-info.txt 2>&1
+        LANG=$lang LC_ALL=$lang timeout 300 wine "$windows/cli/voralin00-cli.exe" info "$f" 2>&1 |
+            tr -d '\r' >wine-info.txt
+        if grep -q "pixel size\|ピクセルサイズ" native-info.txt && cmp -s native-info.txt wine-info.txt; then
+            echo "ok   info $(basename "$f") ($lang)"; passed=$((passed + 1))
+        else
+            echo "FAIL info $(basename "$f") ($lang)"; diff native-info.txt wine-info.txt | head -4
+            failed=$((failed + 1))
+        fi
+    done
+else
+    echo "FAIL the vendors' TIFF files could not be written"; failed=$((failed + 1))
+fi
 echo "wine-cli: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

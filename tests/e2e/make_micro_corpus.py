@@ -67,3 +67,6 @@ subprocess.run(["convert", p("u16.png"), "-compress", "RLE", p("u16_packbits.tif
 # Codecs outside the one set both builds carry.
 subprocess.run(["convert", p("u8.png"), "-compress", "JPEG", p("jpeg_refused.tif")], check=True)
 subprocess.run(["convert", p("u8.png"), "-compress", "Zstd", p("zstd_refused.tif")], check=True)
+# Calibrations in vendors' own tags: the program's title names the source.
+import vendor_tiffs  # noqa: E402
+vendor_tiffs.write_tvips(p("vendor_tvips.tif"))
