@@ -70,6 +70,10 @@ constexpr const char* kUsage =
     "             file's own)\n"
     "  --signal N  an EMD file's signal (detector) N as info lists them (any command; the\n"
     "             largest real image by default)\n"
+    "  --image N  image N (from 1) of a stack: a multi-page TIFF, an MRC stack, a DM movie or\n"
+    "             series, a TIA series, EMD frames (any command; the first by default)\n"
+    "  --all-images  with --out-dir: every image of each input, DIR/NAME_0001.EXT and on\n"
+    "             (side outputs led by NAME_0001 alike)\n"
     "  info       describe the file and check that it can be opened\n"
     "  normalise  write the opened (normalised) image\n"
     "  spectrum   write the spectrum picture: --quantity root power (default), real or imaginary\n"
@@ -139,7 +143,8 @@ struct Options {
     bool haveNoiseScale = false, haveSmoothing = false;
     int latticeMode = 0;
     bool havePixelSize = false;  // --pixel-size given: it overrides the file's calibration
-    image::ImportChoice choice;  // which signal of an EMD file
+    image::ImportChoice choice;  // which signal of an EMD file, which image of a stack
+    bool allImages = false;      // --all-images: every image of each input
     bool calibrated = false;
     bool tif = false;  // filter --out-dir: float TIFF results
 };
@@ -476,12 +481,22 @@ std::vector<cli::Option> optionTable(Options& o) {
          cli::also(cli::numberIn(1e-9, 1e9, o.pixelSize), [&o] { o.havePixelSize = true; })},
         {"--signal", "info normalise spectrum filter linewave adjust spots radial", 1, "N",
          cli::wholeIn(1, 4096, o.choice.signal)},
+        {"--image", "info normalise spectrum filter linewave adjust spots radial", 1, "N",
+         cli::also(cli::wholeIn(1, 1 << 30, o.choice.image), [&o] { --o.choice.image; })},
+        {"--all-images", "normalise spectrum filter linewave adjust", 0, "",
+         cli::flag(o.allImages)},
         {"--calibrated", "linewave", 0, "", cli::flag(o.calibrated)},
         {"--quiet", "*", 0, "", cli::flag(o.quiet)},
         {"--out-dir", "normalise spectrum filter linewave adjust", 1, "DIR", cli::text(o.outDir)},
         {"--tif", "filter", 0, "", cli::flag(o.tif)},
     };
 }
+
+constexpr core::Localized kAllImagesNeedsOutDir{
+    "--all-images needs --out-dir DIR: each image gives its own result",
+    "--all-images には --out-dir フォルダー が必要です（画像ごとに結果を書きます）"};
+constexpr core::Localized kImageOrAll{"choose one of --image and --all-images",
+                                      "--image と --all-images はどちらか一方を指定してください"};
 
 // Parses the options after the subcommand; returns an error text or "".
 std::string parseOptions(const std::string& command, const std::vector<std::string>& args,
@@ -520,6 +535,8 @@ std::string parseOptions(const std::string& command, const std::vector<std::stri
     if (o.haveClip && o.settings.display.logScale) return core::text(cli::texts::kClipNeedsLinear);
     if (o.haveDark || o.haveBright) o.settings.brightness.keepImageBrightness = false;
     if (o.tif && o.outDir.empty()) return core::text(cli::texts::kTifNeedsOutDir);
+    if (o.allImages && o.outDir.empty()) return core::text(kAllImagesNeedsOutDir);
+    if (o.allImages && o.choice.image != 0) return core::text(kImageOrAll);
     return "";
 }
 
@@ -896,24 +913,56 @@ Options placedFor(const Options& o, const std::string& input) {
     return placed;
 }
 
-// Several inputs, each result in the output folder under its input's name.
+// How many images an input holds, for --all-images: a stack's count, 1 for a single picture or
+// a file that does not open (its run says why).
+int imageCountOf(const std::string& input, const Options& o) {
+    const auto format = image::formatOfPath(input);
+    if (!format || *format == image::ImageFormat::Bmp) return 1;
+    class Quiet final : public core::MessageSink {
+      public:
+        int ask(std::string_view, std::string_view, unsigned) override { return core::kAnswerOk; }
+    } quiet;
+    image::ImportChoice first = o.choice;
+    first.image = 0;
+    try {
+        const auto opened = image::importImageFile(input, *format, quiet, first);
+        return opened ? std::max(1, opened->imageCount) : 1;
+    } catch (const std::bad_alloc&) {
+        return 1;
+    }
+}
+
+// Several inputs, each result in the output folder under its input's name; with --all-images
+// one result per image, under the name numbered from 0001.
 int runBatch(const std::string& command, const Options& o) {
     namespace fs = std::filesystem;
     std::vector<std::string> outputs;
     std::vector<Options> placed;
+    std::vector<std::string> sources;  // the input of each run
     std::vector<cli::OutputName> names;
-    for (const std::string& input : o.positional) {
-        // Every picture is written as a bitmap whatever the input's format; a float TIFF only
-        // when asked for.
-        fs::path name = cli::fsPath(input).filename();
-        name.replace_extension(command == "linewave" ? ".txt"
-                               : o.tif              ? ".tif"
-                                                    : ".bmp");
-        outputs.push_back(cli::utf8Of(cli::fsPath(o.outDir) / name));
-        placed.push_back(placedFor(o, input));
-        const auto own = outputsOf(command, placed.back(), outputs.back(),
-                                   static_cast<int>(outputs.size() - 1));
-        names.insert(names.end(), own.begin(), own.end());
+    for (std::size_t owner = 0; owner < o.positional.size(); ++owner) {
+        const std::string& input = o.positional[owner];
+        const int images = o.allImages ? imageCountOf(input, o) : 1;
+        for (int k = 0; k < images; ++k) {
+            // Every picture is written as a bitmap whatever the input's format; a float TIFF
+            // only when asked for.
+            fs::path name = cli::fsPath(input).filename();
+            const char* extension = command == "linewave" ? ".txt" : o.tif ? ".tif" : ".bmp";
+            if (o.allImages) {
+                char number[16];
+                std::snprintf(number, sizeof number, "_%04d", k + 1);
+                name = cli::fsPath(cli::utf8Of(name.stem()) + number + extension);
+            } else {
+                name.replace_extension(extension);
+            }
+            outputs.push_back(cli::utf8Of(cli::fsPath(o.outDir) / name));
+            placed.push_back(placedFor(o, o.allImages ? cli::utf8Of(name) : input));
+            if (o.allImages) placed.back().choice.image = k;
+            sources.push_back(input);
+            const auto own =
+                outputsOf(command, placed.back(), outputs.back(), static_cast<int>(owner));
+            names.insert(names.end(), own.begin(), own.end());
+        }
     }
     const std::vector<std::string> inputs = inputsOf(o, o.positional.size());
     if (const auto clash = cli::findClash(inputs, names))
@@ -928,10 +977,10 @@ int runBatch(const std::string& command, const Options& o) {
     std::vector<std::string> summary;
     int written = 0;
     for (std::size_t i = 0; i < outputs.size(); ++i) {
-        const bool ok = runOne(command, placed[i], o.positional[i], outputs[i]) == 0;
+        const bool ok = runOne(command, placed[i], sources[i], outputs[i]) == 0;
         written += ok ? 1 : 0;
-        summary.push_back(ok ? cli::fill(cli::texts::kSummaryWritten, {o.positional[i], outputs[i]})
-                             : cli::fill(cli::texts::kSummaryRefused, {o.positional[i]}));
+        summary.push_back(ok ? cli::fill(cli::texts::kSummaryWritten, {sources[i], outputs[i]})
+                             : cli::fill(cli::texts::kSummaryRefused, {sources[i]}));
     }
     for (const std::string& line : summary) std::printf("%s\n", line.c_str());
     std::printf("%s\n", cli::fill(cli::texts::kSummaryTotal,

@@ -1,7 +1,12 @@
 // DM3 and DM4 files: a big-endian header (version, root length, byte order of the data), then a
 // tree of tag groups and data tags. The tree is read into a small index of nodes (data tags keep
 // their type description and offset, not their values); the images are the groups of
-// "ImageList" not named in "Thumbnails", and the largest two-dimensional one is read.
+// "ImageList" not named in "Thumbnails", and the largest two- or three-dimensional one is
+// read: a three-dimensional image (a movie, a tilt or focal series) is a stack of pictures of
+// its first two dimensions, and only the one asked for is read.
+//
+// The tree is walked through a small window over the file, skipping the data it does not need,
+// so a stack of several gigabytes costs no more than its tags and the one picture read.
 //
 // Every count, length and offset is checked against the bytes that remain before it is used,
 // the nesting depth and the number of tags are limited, and the image's sample count must match
@@ -10,6 +15,7 @@
 #include <cmath>
 #include <limits>
 
+#include "image/file_io.h"
 #include "image/import.h"
 #include "image/import_detail.h"
 
@@ -58,13 +64,47 @@ struct Node {
     std::uint64_t size = 0;      // data bytes
 };
 
+// Reads a file front to back through a window of 64 KiB, refilled as the position moves on;
+// data the parser skips are never read.
+class Window {
+  public:
+    explicit Window(RandomAccessSource& source) : source_(source), size_(source.size()) {}
+    std::uint64_t size() const { return size_; }
+    // The n bytes at `at` (n at most the window's size), or nullptr when they cannot be read.
+    const std::uint8_t* at(std::uint64_t at, std::size_t n) {
+        if (at > size_ || n > size_ - at || n > kSpan) return nullptr;
+        if (at < start_ || at + n > start_ + filled_) {
+            const std::size_t want =
+                static_cast<std::size_t>(std::min<std::uint64_t>(kSpan, size_ - at));
+            buffer_.resize(kSpan);
+            if (!source_.readAt(at, buffer_.data(), want)) {
+                filled_ = 0;
+                return nullptr;
+            }
+            start_ = at;
+            filled_ = want;
+        }
+        return buffer_.data() + (at - start_);
+    }
+
+  private:
+    static constexpr std::size_t kSpan = 1 << 16;
+    RandomAccessSource& source_;
+    std::uint64_t size_;
+    std::vector<std::uint8_t> buffer_;
+    std::uint64_t start_ = 0;
+    std::size_t filled_ = 0;
+};
+
 class Parser {
   public:
-    Parser(std::span<const std::uint8_t> file, core::MessageSink& sink) : f_(file), sink_(sink) {}
+    Parser(Window& file, core::MessageSink& sink) : f_(file), sink_(sink) {}
 
     bool parse() {
         if (f_.size() < 16) return fail(kTruncated);
-        version_ = u32be(f_.data());
+        const std::uint8_t* head = f_.at(0, 4);
+        if (!head) return fail(kTruncated);
+        version_ = u32be(head);
         if (version_ != 3 && version_ != 4)
             return fail(kBadStructure, "DM", "the version is neither 3 nor 4");
         word_ = version_ == 4 ? 8 : 4;
@@ -93,7 +133,8 @@ class Parser {
     // A big-endian unsigned field of `n` bytes (1, 2, 4 or 8).
     bool read(int n, std::uint64_t& out) {
         if (!need(static_cast<std::uint64_t>(n))) return false;
-        const std::uint8_t* p = f_.data() + pos_;
+        const std::uint8_t* p = f_.at(pos_, static_cast<std::size_t>(n));
+        if (!p) return fail(kTruncated);
         out = n == 1 ? p[0] : n == 2 ? u16be(p) : n == 4 ? u32be(p) : u64be(p);
         pos_ += static_cast<std::uint64_t>(n);
         return true;
@@ -112,8 +153,10 @@ class Parser {
         if (!read(1, kind) || !read(2, nameLength) || !need(nameLength)) return false;
         Node node;
         node.parent = parent;
-        node.name.assign(reinterpret_cast<const char*>(f_.data() + pos_),
-                         static_cast<std::size_t>(std::min<std::uint64_t>(nameLength, 64)));
+        const std::size_t kept = static_cast<std::size_t>(std::min<std::uint64_t>(nameLength, 64));
+        const std::uint8_t* name = f_.at(pos_, kept);
+        if (!name) return fail(kTruncated);
+        node.name.assign(reinterpret_cast<const char*>(name), kept);
         pos_ += nameLength;
         if (version_ == 4 && !read(8, ignored)) return false;  // the tag's length
         if (nodes_.size() >= kMaxNodes) return fail(kTooMany, static_cast<int>(kMaxNodes));
@@ -123,7 +166,8 @@ class Parser {
             return group(static_cast<int>(nodes_.size() - 1), depth + 1);
         }
         if (kind != 21) return fail(kBadStructure, "DM", "a tag is neither a group nor data");
-        if (!need(4) || std::memcmp(f_.data() + pos_, "%%%%", 4) != 0)
+        const std::uint8_t* mark = need(4) ? f_.at(pos_, 4) : nullptr;
+        if (!mark || std::memcmp(mark, "%%%%", 4) != 0)
             return fail(kBadStructure, "DM", "a data tag lacks its %%%% mark");
         pos_ += 4;
         std::uint64_t words;
@@ -196,7 +240,7 @@ class Parser {
         return times(element, node.count, node.size);
     }
 
-    std::span<const std::uint8_t> f_;
+    Window& f_;
     core::MessageSink& sink_;
     std::uint64_t version_ = 0;
     int word_ = 4;
@@ -225,12 +269,15 @@ struct Candidate {
     int data = -1;
     std::uint64_t dataType = 0;
     std::uint64_t width = 0, height = 0;
+    std::uint64_t depth = 1;  // pictures in a stack
     int calibration = -1;  // the x dimension's calibration group
 };
 
 }  // namespace
 
-std::optional<GreyImage> readDm(std::span<const std::uint8_t> file, core::MessageSink& sink) {
+std::optional<GreyImage> readDmImage(RandomAccessSource& source, int index,
+                                     core::MessageSink& sink) {
+    Window file(source);
     Parser parser(file, sink);
     if (!parser.parse()) return std::nullopt;
     const auto& nodes = parser.nodes();
@@ -238,12 +285,13 @@ std::optional<GreyImage> readDm(std::span<const std::uint8_t> file, core::Messag
     const bool little = parser.little();
 
     // A simple value as a double (integers and floats), or nothing.
-    auto value = [&](int index) -> std::optional<double> {
-        if (index < 0) return std::nullopt;
-        const Node& n = nodes[static_cast<std::size_t>(index)];
+    auto value = [&](int node) -> std::optional<double> {
+        if (node < 0) return std::nullopt;
+        const Node& n = nodes[static_cast<std::size_t>(node)];
         if (n.group || simpleSize(n.type) == 0) return std::nullopt;
         // Each case reads only its own width: a one-byte value may end the file.
-        const std::uint8_t* p = file.data() + n.offset;
+        const std::uint8_t* p = file.at(n.offset, static_cast<std::size_t>(simpleSize(n.type)));
+        if (!p) return std::nullopt;
         switch (n.type) {
             case kShort: return static_cast<std::int16_t>(little ? u16le(p) : u16be(p));
             case kUShort: return little ? u16le(p) : u16be(p);
@@ -292,12 +340,13 @@ std::optional<GreyImage> readDm(std::span<const std::uint8_t> file, core::Messag
                 sizes.push_back(static_cast<std::uint64_t>(*v));
             }
             while (sizes.size() > 2 && sizes.back() == 1) sizes.pop_back();
-            if (sizes.size() != 2) continue;
+            if (sizes.size() != 2 && sizes.size() != 3) continue;
+            // A stack counts as one picture of its pictures' size.
             if (best.data >= 0 && sizes[0] * sizes[1] <= best.width * best.height) continue;
             // A negative or huge type code is no type: it is refused below as unsupported.
             const std::uint64_t code =
                 *dataType >= 0 && *dataType < 1e6 ? static_cast<std::uint64_t>(*dataType) : 0;
-            best = Candidate{data, code, sizes[0], sizes[1], -1};
+            best = Candidate{data, code, sizes[0], sizes[1], sizes.size() == 3 ? sizes[2] : 1, -1};
             const int calibrations = child(nodes, children, imageData, "Calibrations");
             const int dimension = child(nodes, children, calibrations, "Dimension");
             if (dimension >= 0 && !children[static_cast<std::size_t>(dimension)].empty())
@@ -332,29 +381,50 @@ std::optional<GreyImage> readDm(std::span<const std::uint8_t> file, core::Messag
     const Node& data = nodes[static_cast<std::size_t>(best.data)];
     // The data array's own element size decides how it is read; it must agree with the type.
     const std::uint64_t size = simpleSize(element);
-    if (simpleSize(data.element) != size || data.count != best.width * best.height)
+    // Each dimension is at most 1e9 and the first two within the picture limits, so the
+    // product cannot overflow.
+    if (simpleSize(data.element) != size || data.count != best.width * best.height * best.depth)
         return refuse(sink, kBadStructure, "DM", "the image data do not match its dimensions");
+    const int count = static_cast<int>(std::min<std::uint64_t>(best.depth, 1u << 30));
+    if (index < 0 || static_cast<std::uint64_t>(index) >= best.depth)
+        return refuse(sink, kImageBeyondCount, count, index + 1);
+    const std::uint64_t pictureBytes = best.width * best.height * size;
+    const std::uint64_t first = data.offset + static_cast<std::uint64_t>(index) * pictureBytes;
+    // The parser saw the whole array inside the file; checked again where the picture is read.
+    if (first > file.size() || pictureBytes > file.size() - first)
+        return refuse(sink, kStackPastEnd, index + 1, count);
 
     GreyImage image;
     image.format = parser.version() == 4 ? ImageFormat::Dm4 : ImageFormat::Dm3;
     image.type = type;
     image.width = static_cast<int>(best.width);
     image.height = static_cast<int>(best.height);
-    image.samples.resize(static_cast<std::size_t>(data.count));
-    const std::uint8_t* p = file.data() + data.offset;
-    for (std::size_t i = 0; i < image.samples.size(); ++i, p += size) {
-        double v;
-        switch (best.dataType) {
-            case 1: v = static_cast<std::int16_t>(little ? u16le(p) : u16be(p)); break;
-            case 2: v = f32of(little ? u32le(p) : u32be(p)); break;
-            case 7: v = static_cast<std::int32_t>(little ? u32le(p) : u32be(p)); break;
-            case 9: v = static_cast<std::int8_t>(p[0]); break;
-            case 10: v = little ? u16le(p) : u16be(p); break;
-            case 11: v = little ? u32le(p) : u32be(p); break;
-            case 12: v = f64of(little ? u64le(p) : u64be(p)); break;
-            default: v = p[0]; break;
+    image.imageCount = count;
+    image.imageIndex = index;
+    image.samples.resize(static_cast<std::size_t>(best.width * best.height));
+    // Read in runs of at most 4 MiB of the picture's bytes.
+    std::vector<std::uint8_t> run;
+    const std::size_t perRun = std::max<std::size_t>(1, (std::size_t{4} << 20) / size);
+    for (std::size_t start = 0; start < image.samples.size(); start += perRun) {
+        const std::size_t n = std::min(perRun, image.samples.size() - start);
+        run.resize(n * size);
+        if (!source.readAt(first + start * size, run.data(), run.size()))
+            return refuse(sink, kStackPastEnd, index + 1, count);
+        const std::uint8_t* p = run.data();
+        for (std::size_t i = start; i < start + n; ++i, p += size) {
+            double v;
+            switch (best.dataType) {
+                case 1: v = static_cast<std::int16_t>(little ? u16le(p) : u16be(p)); break;
+                case 2: v = f32of(little ? u32le(p) : u32be(p)); break;
+                case 7: v = static_cast<std::int32_t>(little ? u32le(p) : u32be(p)); break;
+                case 9: v = static_cast<std::int8_t>(p[0]); break;
+                case 10: v = little ? u16le(p) : u16be(p); break;
+                case 11: v = little ? u32le(p) : u32be(p); break;
+                case 12: v = f64of(little ? u64le(p) : u64be(p)); break;
+                default: v = p[0]; break;
+            }
+            image.samples[i] = v;
         }
-        image.samples[i] = v;
     }
 
     if (best.calibration >= 0) {
@@ -363,9 +433,10 @@ std::optional<GreyImage> readDm(std::span<const std::uint8_t> file, core::Messag
         std::string unit;
         if (unitsTag >= 0) {
             const Node& u = nodes[static_cast<std::size_t>(unitsTag)];
-            const std::uint8_t* c = file.data() + u.offset;
+            const std::uint8_t* c =
+                u.size <= 128 ? file.at(u.offset, static_cast<std::size_t>(u.size)) : nullptr;
             // Units are stored as 16-bit characters; written out as UTF-8.
-            if (u.type == kArray && u.element == kUShort && u.count <= 64) {
+            if (c && u.type == kArray && u.element == kUShort && u.count <= 64) {
                 for (std::uint64_t k = 0; k < u.count; ++k, c += 2) {
                     const unsigned ch = little ? u16le(c) : u16be(c);
                     if (ch < 0x80) {
@@ -379,7 +450,7 @@ std::optional<GreyImage> readDm(std::span<const std::uint8_t> file, core::Messag
                         unit += static_cast<char>(0x80 | (ch & 0x3F));
                     }
                 }
-            } else if ((u.type == kString || (u.type == kArray && simpleSize(u.element) == 1)) &&
+            } else if (c && (u.type == kString || (u.type == kArray && simpleSize(u.element) == 1)) &&
                        u.size <= 64) {
                 unit.assign(reinterpret_cast<const char*>(c), static_cast<std::size_t>(u.size));
             }
@@ -388,6 +459,11 @@ std::optional<GreyImage> readDm(std::span<const std::uint8_t> file, core::Messag
     }
     if (!checkImported(image, sink)) return std::nullopt;
     return image;
+}
+
+std::optional<GreyImage> readDm(std::span<const std::uint8_t> file, core::MessageSink& sink) {
+    MemoryAccess access(file);
+    return readDmImage(access, 0, sink);
 }
 
 }  // namespace image

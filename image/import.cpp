@@ -285,6 +285,21 @@ std::optional<GreyImage> importImageFile(const std::string& path, ImageFormat fo
     FileHandle in(openFile(path, "rb"));
     const auto size = in ? fileSize(in.get()) : std::nullopt;
     if (!size) return refuse(sink, kCannotRead, path.c_str());
+    // The stack readers seek to the image asked for: the file's size is no limit.
+    StackReader stack = nullptr;
+    if (format == ImageFormat::Tiff) stack = readTiffImage;
+    if (format == ImageFormat::Mrc) stack = readMrcImage;
+    if (format == ImageFormat::Dm3 || format == ImageFormat::Dm4) stack = readDmImage;
+    if (stack) {
+        FileAccess access(in.get(), *size);
+        try {
+            return stack(access, choice.image, sink);
+        } catch (const std::bad_alloc&) {
+            return refuse(sink, kMemory);
+        }
+    }
+    // A PNG holds one image.
+    if (choice.image != 0) return refuse(sink, detail::kImageBeyondCount, 1, choice.image + 1);
     // No reader needs more bytes than the largest image holds in its widest type plus headers.
     if (*size > kMaxImportSamples * 8 + (std::uint64_t{1} << 28))
         return refuse(sink, kTooLarge, -1LL, -1LL, static_cast<long long>(kMaxImageSide),
@@ -487,6 +502,7 @@ std::string describeImport(const GreyImage& image) {
                                             "、ピクセルサイズ %.6g nm（%.6g %s）"};
     static constexpr core::Localized kNoPixel{", no pixel size", "、ピクセルサイズなし"};
     static constexpr core::Localized kFirst{", first of %d images", "、%d 枚中の 1 枚目"};
+    static constexpr core::Localized kNth{", image %d of %d", "、%d 枚目（全 %d 枚）"};
     std::string line = core::formatMessage(core::text(kLine), formatName(image.format),
                                            sampleTypeName(image.type).c_str(), image.width,
                                            image.height, image.minimum, image.maximum);
@@ -508,7 +524,10 @@ std::string describeImport(const GreyImage& image) {
         line += core::formatMessage(core::text(kMagnification), *image.magnification);
     if (image.highTensionV)
         line += core::formatMessage(core::text(kHighTension), *image.highTensionV / 1000.0);
-    if (image.imageCount > 1) line += core::formatMessage(core::text(kFirst), image.imageCount);
+    if (image.imageIndex > 0)
+        line += core::formatMessage(core::text(kNth), image.imageIndex + 1, image.imageCount);
+    else if (image.imageCount > 1)
+        line += core::formatMessage(core::text(kFirst), image.imageCount);
     return line;
 }
 

@@ -2,9 +2,11 @@
 // files become grey samples with their calibration, behind one interface that does not depend on
 // any OS imaging API.
 //
-// The readers work on the bytes of a whole file held in memory, so the tests and the fuzzers
-// run them without a disk; a TIA series is read through a random-access source instead (only
-// the image asked for is read), and EMD through HDF5, which opens the file itself. Sizes, counts
+// The readers of TIFF, MRC, DM3/DM4 and TIA series take a random-access source (a file, or bytes
+// in memory for the tests and the fuzzers) and the index of the image wanted: a stack (a
+// multi-page TIFF, an MRC stack, a DM movie, a series) is read one image at a time, seeking to
+// it, never whole, so the size limits apply to one image, not to the file. PNG is read from its
+// bytes in memory, and EMD through HDF5, which opens the file itself. Sizes, counts
 // and offsets read from a file are checked against the bytes really present and against the
 // limits of image/limits.h before anything is allocated from them; each refusal is one message
 // naming the problem. TIFF goes through libtiff in every build (the Windows builds carry their
@@ -71,7 +73,8 @@ struct GreyImage {
     // A pixel size the file states outside 1e-9..1e9 nm: no instrument images at such a scale,
     // so it is not used, and the reader says so.
     std::optional<double> ignoredPixelSizeNm;
-    int imageCount = 1;     // pages, sections or images in the file; the first is read
+    int imageCount = 1;     // pages, sections or images in the file
+    int imageIndex = 0;     // the one read, 0-based
     // Further lines for `info`: where the calibration came from, what else the file holds.
     std::vector<std::string> notes;
     CalibrationSource calibrationSource = CalibrationSource::None;
@@ -117,7 +120,17 @@ std::optional<ImageFormat> formatOfPath(const std::string& path);
 const char* formatName(ImageFormat format);
 std::string sampleTypeName(SampleType type);
 
-// Readers of a whole file in memory. Each reports its first refusal through `sink` (caption
+class RandomAccessSource;
+
+// The readers of stacks: image `index` (0-based) of the source, which tells how many the file
+// holds (imageCount); an index beyond them is refused. Other stack formats plug in alike.
+using StackReader = std::optional<GreyImage> (*)(RandomAccessSource& file, int index,
+                                                 core::MessageSink& sink);
+std::optional<GreyImage> readTiffImage(RandomAccessSource& file, int index, core::MessageSink& sink);
+std::optional<GreyImage> readMrcImage(RandomAccessSource& file, int index, core::MessageSink& sink);
+std::optional<GreyImage> readDmImage(RandomAccessSource& file, int index, core::MessageSink& sink);
+
+// Readers of a whole file in memory (a stack's first image). Each reports its first refusal through `sink` (caption
 // "Error", MB_ICONWARNING) and returns nothing; a returned image has passed checkImported.
 std::optional<GreyImage> readTiff(std::span<const std::uint8_t> file, core::MessageSink& sink);
 std::optional<GreyImage> readPng(std::span<const std::uint8_t> file, core::MessageSink& sink);
@@ -133,8 +146,10 @@ std::optional<GreyImage> readEmd(std::span<const std::uint8_t> file, core::Messa
 std::optional<GreyImage> importImageBytes(std::span<const std::uint8_t> file, ImageFormat format,
                                           core::MessageSink& sink);
 
-// Reads the file at `path` and imports it with the reader its extension names. A TIA series
-// reads its header, its offset table and the chosen image, and the .emi beside it for the mode.
+// Reads the file at `path` and imports it with the reader its extension names: the image
+// `choice.image` of a stack, read alone. A TIA series reads its header, its offset table and the
+// chosen image, and the .emi beside it for the mode. A format that holds one image refuses any
+// other index.
 std::optional<GreyImage> importImageFile(const std::string& path, ImageFormat format,
                                          core::MessageSink& sink, const ImportChoice& choice = {});
 

@@ -38,6 +38,14 @@ inline constexpr core::Localized kBadStructure{
     "Not a %s file with correct format: %s.",
     "正しい形式の %s ファイルではありません: %s"};
 
+inline constexpr core::Localized kImageBeyondCount{
+    "The file holds %d images: there is no image %d.",
+    "このファイルの画像は %d 枚です。%d 枚目はありません。"};
+inline constexpr core::Localized kStackPastEnd{
+    "Image %d of the %d in the file runs past the end of the file: it is truncated or damaged.",
+    "%d 枚目の画像（全 %d 枚）がファイルの終わりを越えています（切り詰められたか壊れたファイル"
+    "です）。"};
+
 // Unaligned reads in either byte order.
 inline std::uint16_t u16le(const std::uint8_t* p) { return std::uint16_t(p[0] | p[1] << 8); }
 inline std::uint16_t u16be(const std::uint8_t* p) { return std::uint16_t(p[1] | p[0] << 8); }

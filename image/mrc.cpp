@@ -1,10 +1,11 @@
 // MRC/CCP4 maps and image stacks: a 1024-byte header, NSYMBT bytes of extended header, then
-// NX x NY x NZ samples, the first row of each section being the bottom of the picture. Only the
-// first section is read (a stack says so through imageCount); the pixel size is the cell's X
-// length in Angstrom over MX.
+// NX x NY x NZ samples, the first row of each section being the bottom of the picture. A stack's
+// sections are its images: only the one asked for is read. The pixel size is the cell's X length
+// in Angstrom over MX.
 #include <cmath>
 #include <cstring>
 
+#include "image/file_io.h"
 #include "image/import.h"
 #include "image/import_detail.h"
 
@@ -22,9 +23,12 @@ constexpr core::Localized kSections{
 
 }  // namespace
 
-std::optional<GreyImage> readMrc(std::span<const std::uint8_t> file, core::MessageSink& sink) {
-    if (file.size() < kHeaderSize) return refuse(sink, kTruncated);
-    const std::uint8_t* h = file.data();
+std::optional<GreyImage> readMrcImage(RandomAccessSource& file, int index,
+                                      core::MessageSink& sink) {
+    std::uint8_t header[kHeaderSize];
+    if (file.size() < kHeaderSize || !file.readAt(0, header, kHeaderSize))
+        return refuse(sink, kTruncated);
+    const std::uint8_t* h = header;
     // MACHST: 0x44 0x4? for little-endian data, 0x11 0x11 for big-endian. Files without it are
     // judged by which byte order gives a known mode.
     bool big = false;
@@ -75,13 +79,19 @@ std::optional<GreyImage> readMrc(std::span<const std::uint8_t> file, core::Messa
     image.type = type;
     image.width = static_cast<int>(nx);
     image.height = static_cast<int>(ny);
-    image.imageCount = nz > 1 ? static_cast<int>(std::min<std::int64_t>(nz, 1 << 30)) : 1;
+    image.imageCount = static_cast<int>(std::min<std::int64_t>(nz, 1 << 30));
+    if (index < 0 || index >= nz) return refuse(sink, kImageBeyondCount, image.imageCount, index + 1);
+    image.imageIndex = index;
     image.samples.resize(static_cast<std::size_t>(nx * ny));
-    const std::uint8_t* data = file.data() + start;
+    const std::uint64_t first = start + static_cast<std::uint64_t>(index) * section;
+    std::vector<std::uint8_t> line(static_cast<std::size_t>(nx) * bytes);
     for (std::int64_t row = 0; row < ny; ++row) {
         // The first stored row is the bottom one.
         double* out = image.samples.data() + static_cast<std::size_t>((ny - 1 - row) * nx);
-        const std::uint8_t* in = data + static_cast<std::size_t>(row * nx) * bytes;
+        if (!file.readAt(first + static_cast<std::uint64_t>(row) * line.size(), line.data(),
+                         line.size()))
+            return refuse(sink, kTruncated);
+        const std::uint8_t* in = line.data();
         for (std::int64_t x = 0; x < nx; ++x, in += bytes) {
             switch (mode) {
                 case 0: out[x] = static_cast<std::int8_t>(in[0]); break;
@@ -97,6 +107,11 @@ std::optional<GreyImage> readMrc(std::span<const std::uint8_t> file, core::Messa
     if (mx > 0 && std::isfinite(cellX) && cellX > 0) setPixelSize(image, cellX / mx, "\xC3\x85");
     if (!checkImported(image, sink)) return std::nullopt;
     return image;
+}
+
+std::optional<GreyImage> readMrc(std::span<const std::uint8_t> file, core::MessageSink& sink) {
+    MemoryAccess access(file);
+    return readMrcImage(access, 0, sink);
 }
 
 }  // namespace image

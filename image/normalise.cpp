@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "core/localized.h"
+#include "image/import_detail.h"
 #include "image/limits.h"
 
 namespace image {
@@ -524,6 +525,12 @@ OpenOutcome openImageFile(const std::string& path, CurrentImage& image, core::Me
                                    clientHeight, forgetPrevious, choice);
     if (!hasBmpExtension(path)) {
         refuse(sink, "Select a file with BMP extension.", "Error", core::kIconWarning);
+        return outcome;
+    }
+    if (choice.image != 0) {  // a bitmap holds one image
+        const std::string text =
+            core::formatMessage(core::text(detail::kImageBeyondCount), 1, choice.image + 1);
+        refuse(sink, text.c_str(), "Error", core::kIconWarning);
         return outcome;
     }
     {

@@ -1,7 +1,8 @@
-// TIFF through libtiff in both builds, on the file's bytes in memory: grey images of 8, 16, 32 or
+// TIFF through libtiff in both builds, reading the file where libtiff asks: grey images of 8, 16, 32 or
 // 64 bits (unsigned, signed or float), in strips or tiles, uncompressed, PackBits, LZW or Deflate;
 // RGB whose three channels are equal opens as grey, and so does a palette of greys (mapped through
-// it). The first image of a multi-page file is read.
+// it). A multi-page file is a stack: only the directory of the page asked for and its strips or
+// tiles are read, beside the chain of directories that counts the pages.
 #include <tiffio.h>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <memory>
 
 #include "core/localized.h"
+#include "image/file_io.h"
 #include "image/import.h"
 #include "image/import_detail.h"
 #include "image/tiff_vendor.h"
@@ -20,40 +22,37 @@ namespace {
 
 using namespace detail;
 
-struct Memory {
-    std::span<const std::uint8_t> bytes;
+struct Source {
+    RandomAccessSource& file;
     toff_t position = 0;
     std::string error;  // libtiff's first error
 };
 
 tmsize_t readProc(thandle_t h, void* out, tmsize_t n) {
-    auto* m = static_cast<Memory*>(h);
-    if (n < 0 || m->position >= m->bytes.size()) return 0;
+    auto* m = static_cast<Source*>(h);
+    if (n < 0 || m->position >= m->file.size()) return 0;
     const std::size_t count =
-        std::min<std::size_t>(static_cast<std::size_t>(n), m->bytes.size() - m->position);
-    std::memcpy(out, m->bytes.data() + m->position, count);
+        static_cast<std::size_t>(std::min<std::uint64_t>(static_cast<std::uint64_t>(n),
+                                                         m->file.size() - m->position));
+    if (!m->file.readAt(m->position, static_cast<std::uint8_t*>(out), count)) return -1;
     m->position += count;
     return static_cast<tmsize_t>(count);
 }
 tmsize_t writeProc(thandle_t, void*, tmsize_t) { return -1; }
 toff_t seekProc(thandle_t h, toff_t offset, int whence) {
-    auto* m = static_cast<Memory*>(h);
-    toff_t base = whence == SEEK_CUR ? m->position : whence == SEEK_END ? m->bytes.size() : 0;
+    auto* m = static_cast<Source*>(h);
+    toff_t base = whence == SEEK_CUR ? m->position : whence == SEEK_END ? m->file.size() : 0;
     m->position = base + offset;
     return m->position;
 }
 int closeProc(thandle_t) { return 0; }
-toff_t sizeProc(thandle_t h) { return static_cast<Memory*>(h)->bytes.size(); }
-int mapProc(thandle_t h, void** base, toff_t* size) {
-    auto* m = static_cast<Memory*>(h);
-    *base = const_cast<std::uint8_t*>(m->bytes.data());
-    *size = m->bytes.size();
-    return 1;
-}
+toff_t sizeProc(thandle_t h) { return static_cast<Source*>(h)->file.size(); }
+// No mapping: libtiff reads what it needs through readProc.
+int mapProc(thandle_t, void**, toff_t*) { return 0; }
 void unmapProc(thandle_t, void*, toff_t) {}
 
 int onError(TIFF*, void* user, const char*, const char* format, va_list args) {
-    auto* m = static_cast<Memory*>(user);
+    auto* m = static_cast<Source*>(user);
     if (m->error.empty()) {
         char text[256];
         std::vsnprintf(text, sizeof text, format, args);
@@ -229,8 +228,9 @@ TiffVendorInput calibrationTags(TIFF* tiff, std::uint32_t width, std::uint32_t h
 
 }  // namespace
 
-std::optional<GreyImage> readTiff(std::span<const std::uint8_t> file, core::MessageSink& sink) {
-    Memory memory{file, 0, {}};
+std::optional<GreyImage> readTiffImage(RandomAccessSource& file, int index,
+                                       core::MessageSink& sink) {
+    Source memory{file, 0, {}};
     std::unique_ptr<TIFFOpenOptions, OptionsFree> options(TIFFOpenOptionsAlloc());
     if (!options) return refuse(sink, kBadStructure, "TIFF", "out of memory");
     TIFFOpenOptionsSetErrorHandlerExtR(options.get(), onError, &memory);
@@ -246,6 +246,24 @@ std::optional<GreyImage> readTiff(std::span<const std::uint8_t> file, core::Mess
                       memory.error.empty() ? fallback : memory.error.c_str());
     };
     if (!tiff) return broken("no image directory");
+
+    // The calibration of a stack is the first page's (ImageJ describes the stack there only).
+    TiffVendorInput calibration;
+    {
+        std::uint32_t firstWidth = 0, firstHeight = 0;
+        TIFFGetField(tiff.get(), TIFFTAG_IMAGEWIDTH, &firstWidth);
+        TIFFGetField(tiff.get(), TIFFTAG_IMAGELENGTH, &firstHeight);
+        calibration = calibrationTags(tiff.get(), firstWidth, firstHeight);
+    }
+    const tdir_t pages = TIFFNumberOfDirectories(tiff.get());
+    const int count = pages > 1 ? static_cast<int>(std::min<tdir_t>(pages, 1u << 30)) : 1;
+    if (index < 0 || index >= count) return refuse(sink, kImageBeyondCount, count, index + 1);
+    // A page whose data the file does not hold says which page it is.
+    const auto pastEnd = [&] {
+        return count > 1 ? refuse(sink, kStackPastEnd, index + 1, count) : refuse(sink, kTruncated);
+    };
+    if (index > 0 && !TIFFSetDirectory(tiff.get(), static_cast<tdir_t>(index)))
+        return broken("a page's directory cannot be read");
 
     std::uint32_t width = 0, height = 0;
     std::uint16_t bits = 1, format = SAMPLEFORMAT_UINT, channels = 1, photometric = 0,
@@ -379,7 +397,7 @@ std::optional<GreyImage> readTiff(std::span<const std::uint8_t> file, core::Mess
                                     ((std::uint64_t{height} + th - 1) / th);
         if (!holdsImageData(tiff.get(), file.size(), tiles, static_cast<std::uint64_t>(size),
                             static_cast<std::uint64_t>(size)))
-            return refuse(sink, kTruncated);
+            return pastEnd();
         image.samples.assign(static_cast<std::size_t>(width) * height, 0.0);
         block.resize(static_cast<std::size_t>(size));
         for (std::uint32_t y = 0; y < height; y += th) {
@@ -399,7 +417,7 @@ std::optional<GreyImage> readTiff(std::span<const std::uint8_t> file, core::Mess
         const std::uint32_t lastRows = height - (strips - 1) * rowsPerStrip;
         if (!holdsImageData(tiff.get(), file.size(), strips, stripBytes,
                             std::uint64_t{lastRows} * rowBytes(width)))
-            return refuse(sink, kTruncated);
+            return pastEnd();
         image.samples.assign(static_cast<std::size_t>(width) * height, 0.0);
         block.resize(static_cast<std::size_t>(stripBytes));
         for (std::uint32_t y = 0, strip = 0; y < height; y += rowsPerStrip, ++strip) {
@@ -419,11 +437,16 @@ std::optional<GreyImage> readTiff(std::span<const std::uint8_t> file, core::Mess
         for (double& v : image.samples) v = top - v;
     }
 
-    setTiffCalibration(image, calibrationTags(tiff.get(), width, height));
-    const tdir_t pages = TIFFNumberOfDirectories(tiff.get());
-    image.imageCount = pages > 1 ? static_cast<int>(pages) : 1;
+    setTiffCalibration(image, calibration);
+    image.imageCount = count;
+    image.imageIndex = index;
     if (!checkImported(image, sink)) return std::nullopt;
     return image;
+}
+
+std::optional<GreyImage> readTiff(std::span<const std::uint8_t> file, core::MessageSink& sink) {
+    MemoryAccess access(file);
+    return readTiffImage(access, 0, sink);
 }
 
 }  // namespace image

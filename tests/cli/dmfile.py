@@ -10,8 +10,9 @@ data in the data byte order. Type words: 2 int16, 3 int32, 4 uint16, 5 uint32, 6
 ([20, element type, count] for an array of a simple type).
 
 The images live in the group "ImageList": each an unnamed group with "ImageData" holding
-"Data", "DataType", "Dimensions" (x size, then y size) and "Calibrations"; the thumbnail's
-position in ImageList is named under "Thumbnails".
+"Data", "DataType", "Dimensions" (x size, then y size, then for a stack the number of
+pictures) and "Calibrations" (one group per dimension); the thumbnail's position in ImageList
+is named under "Thumbnails".
 """
 import struct
 
@@ -73,10 +74,11 @@ class Writer:
         return head + root + b'\0' * 8
 
     def image(self, data, scale, units, name):
-        h, w = data.shape
+        sizes = list(reversed(data.shape))  # x, y (, pictures)
         dimension = [self.group('', [self.value('Origin', 0.0, 'float32'),
-                                     self.value('Scale', scale, 'float32'),
-                                     self.text('Units', units)]) for _ in range(2)]
+                                     self.value('Scale', scale if k < 2 else 1.0, 'float32'),
+                                     self.text('Units', units if k < 2 else '')])
+                     for k in range(len(sizes))]
         calibrations = self.group('Calibrations', [
             self.group('Brightness', [self.value('Origin', 0.0, 'float32'),
                                       self.value('Scale', 1.0, 'float32'),
@@ -87,14 +89,15 @@ class Writer:
             calibrations,
             self.array('Data', data.ravel(), data.dtype),
             self.value('DataType', IMAGE_TYPE[data.dtype], 'int32'),
-            self.group('Dimensions', [self.value('', w, 'uint32'), self.value('', h, 'uint32')]),
+            self.group('Dimensions', [self.value('', n, 'uint32') for n in sizes]),
             self.value('PixelDepth', data.dtype.itemsize, 'uint32')])
         return self.group('', [image_data, self.group('ImageTags', []), self.text('Name', name)])
 
 
 def write_dm(path, data, version=4, scale=1.0, units='nm', little=True, thumbnail=True,
              data_type=None):
-    """Writes `data` (2-D numpy array, row 0 at the top) as the main image of a DM file,
+    """Writes `data` (2-D numpy array, row 0 at the top; 3-D for a stack, picture k being
+    data[k]) as the main image of a DM file,
     after a 32 x 32 8-bit thumbnail. `data_type` overrides the DataType code (to make files
     that declare complex or RGB data)."""
     w = Writer(version, little)
