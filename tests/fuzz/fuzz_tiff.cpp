@@ -1,6 +1,6 @@
-// Feeds arbitrary bytes to the TIFF (libtiff natively) reader, with the checks every image reader's target makes.
+// Feeds arbitrary bytes to the TIFF (libtiff natively) reader, with the checks every image reader's target makes, for the image its last byte names.
 #include "tests/fuzz/import_fuzz_checks.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    return fuzzImageReader(image::readTiff, data, size);
+    return fuzzStackReader(image::readTiffImage, data, size);
 }

@@ -9,6 +9,7 @@
 #include <span>
 
 #include "core/message_sink.h"
+#include "image/file_io.h"
 #include "image/import.h"
 #include "image/limits.h"
 
@@ -19,11 +20,27 @@ class QuietSink final : public core::MessageSink {
 };
 }  // namespace
 
+inline int checkFuzzedImage(const std::optional<image::GreyImage>& image);
+
 // Runs one reader (image::readDm, readMrc, readPng, readTiff) on the bytes and checks its result.
 template <class Reader>
 int fuzzImageReader(Reader read, const std::uint8_t* data, std::size_t size) {
     QuietSink sink;
-    const auto image = read(std::span<const std::uint8_t>(data, size), sink);
+    return checkFuzzedImage(read(std::span<const std::uint8_t>(data, size), sink));
+}
+
+// Runs a stack reader (image::readDmImage, readMrcImage, readTiffImage) for the image the last
+// byte names (0 to 3), so later images of a stack and counts beyond them are tried too.
+inline int fuzzStackReader(image::StackReader read, const std::uint8_t* data, std::size_t size) {
+    QuietSink sink;
+    image::MemoryAccess file(std::span<const std::uint8_t>(data, size));
+    const int index = size > 0 ? data[size - 1] % 4 : 0;
+    const auto image = read(file, index, sink);
+    if (image && (image->imageIndex != index || image->imageCount <= index)) __builtin_trap();
+    return checkFuzzedImage(image);
+}
+
+inline int checkFuzzedImage(const std::optional<image::GreyImage>& image) {
     if (!image) return 0;
     if (image->width < image::kMinImageSide || image->height < image::kMinImageSide ||
         image->width > image::kMaxImageSide || image->height > image::kMaxImageSide)
