@@ -272,12 +272,18 @@ std::optional<GreyImage> importSeries(const std::string& path, const ImportChoic
 std::optional<GreyImage> importImageFile(const std::string& path, ImageFormat format,
                                          core::MessageSink& sink, const ImportChoice& choice) {
     try {
-        if (format == ImageFormat::Ser) return importSeries(path, choice, sink);
+        std::optional<GreyImage> image;
+        if (format == ImageFormat::Ser) image = importSeries(path, choice, sink);
         if (format == ImageFormat::Emd) {
             FileHandle in(openFile(path, "rb"));
             if (!in) return refuse(sink, kCannotRead, path.c_str());
             in.close();
-            return readEmdFile(path, choice, sink);
+            image = readEmdFile(path, choice, sink);
+        }
+        if (format == ImageFormat::Ser || format == ImageFormat::Emd) {
+            // Their readers refuse an image beyond the count: the one read is the one asked for.
+            if (image) image->imageIndex = choice.image;
+            return image;
         }
     } catch (const std::bad_alloc&) {
         return refuse(sink, kMemory);

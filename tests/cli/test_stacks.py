@@ -1,6 +1,7 @@
 #!/usr/bin/python3
-"""voralin00-cli on stacks: multi-page TIFF written by tifffile, MRC stacks written by mrcfile and
-DM3/DM4 movies written by our DM writer (dmfile.py, each read back by HyperSpy's reader first).
+"""voralin00-cli on stacks: multi-page TIFF written by tifffile, MRC stacks written by mrcfile,
+DM3/DM4 movies written by our DM writer (dmfile.py, each read back by HyperSpy's reader first)
+and a TIA series (serfile.py).
 Image k opened with --image k+1 must be numpy's slice k: an 8-bit stack's picture is the slice
 itself, a deeper one's range is the slice's and its picture that of the slice saved alone by
 tifffile. --image beyond the count and a stack whose image runs past the end of the file are
@@ -20,6 +21,7 @@ import tifffile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import dmfile  # noqa: E402
+import serfile  # noqa: E402
 from test_voralin00_cli import CLI, read_bytes, run  # noqa: E402
 
 try:
@@ -75,6 +77,8 @@ class Stacks(unittest.TestCase):
                 file = f"{name}.dm{version}"
                 dmfile.write_dm(cls.path(file), data, version=version, scale=0.25, units="nm")
                 cls.stacks[file] = data
+        serfile.write_series(cls.path("u16_1.ser"), list(cls.u16), 2e-10)
+        cls.stacks["u16_1.ser"] = cls.u16
         # Each picture of the 16-bit stack alone, as tifffile writes it: the reference rendering.
         # MRC rows are stored bottom first: mrcfile's row 0 is the picture's bottom row.
         for k in range(N):
