@@ -227,7 +227,7 @@ sys.path.insert(0, sys.argv[2])
 import dmfile, mrcfile, numpy as np, tifffile
 rng = np.random.default_rng(5)
 y, x = np.mgrid[0:70, 0:80]
-a = np.stack([30000 + 9000 * np.cos(2 * np.pi * ((x + 2 * k) / 7.1 + y / 9.3)) for k in range(4)])
+a = np.stack([30000 + 9000 * np.cos(2 * np.pi * ((x + 2 * k) / 7.1 + y / 9.3)) for k in range(5)])
 a = (a + rng.normal(0, 500, a.shape)).astype(np.uint16)
 dmfile.write_dm(f"{sys.argv[1]}/movie.dm4", a, 4, 0.2, "nm")
 tifffile.imwrite(f"{sys.argv[1]}/pages.tif", a)
@@ -239,18 +239,18 @@ then
         name=$(basename "$f")
         "$native/cli/voralin00-cli" info "$f" --image 3 >native-info.txt 2>&1
         timeout 300 wine "$windows/cli/voralin00-cli.exe" info "$f" --image 3 2>&1 | tr -d '\r' >wine-info.txt
-        if grep -q "image 3 of 4" native-info.txt && cmp -s native-info.txt wine-info.txt; then
+        if grep -q "image 3 of 5" native-info.txt && cmp -s native-info.txt wine-info.txt; then
             echo "ok   info $name --image 3"; passed=$((passed + 1))
         else
             echo "FAIL info $name --image 3"; diff native-info.txt wine-info.txt | head -4; failed=$((failed + 1))
         fi
         check "spectrum $name --image 3" "$name.s3.bmp" voralin00-cli spectrum "$f" --image 3 --log
-        check_refusal "$name --image 5 refused alike" voralin00-cli normalise "$f" --image 5 "beyond-$name.bmp"
+        check_refusal "$name --image 6 refused alike" voralin00-cli normalise "$f" --image 6 "beyond-$name.bmp"
     done
     ok=1
     "$native/cli/voralin00-cli" normalise --quiet --out-dir native-all --all-images stacks/movie.dm4 >/dev/null 2>&1 || ok=0
     timeout 300 wine "$windows/cli/voralin00-cli.exe" normalise --quiet --out-dir wine-all --all-images stacks/movie.dm4 >/dev/null 2>&1 || ok=0
-    [ "$(ls native-all 2>/dev/null | tr '\n' ' ')" = "movie_0001.bmp movie_0002.bmp movie_0003.bmp movie_0004.bmp " ] || ok=0
+    [ "$(ls native-all 2>/dev/null | tr '\n' ' ')" = "movie_0001.bmp movie_0002.bmp movie_0003.bmp movie_0004.bmp movie_0005.bmp " ] || ok=0
     diff -r native-all wine-all >/dev/null 2>&1 || ok=0
     result "--all-images writes the same files under Wine" $ok
 else
