@@ -220,6 +220,19 @@ void setPixelSize(GreyImage& image, double size, const std::string& unit) {
     image.pixelUnit = unit;
 }
 
+namespace {
+
+// DM and MRC files calibrate themselves in their own headers.
+void markOwnCalibration(std::optional<GreyImage>& image, ImageFormat format) {
+    if (image && image->pixelSizeNm && image->calibrationSource == CalibrationSource::None) {
+        if (format == ImageFormat::Dm3 || format == ImageFormat::Dm4)
+            image->calibrationSource = CalibrationSource::DmFile;
+        if (format == ImageFormat::Mrc) image->calibrationSource = CalibrationSource::MrcHeader;
+    }
+}
+
+}  // namespace
+
 std::optional<GreyImage> importImageBytes(std::span<const std::uint8_t> file, ImageFormat format,
                                           core::MessageSink& sink) {
     std::optional<GreyImage> image;
@@ -233,12 +246,7 @@ std::optional<GreyImage> importImageBytes(std::span<const std::uint8_t> file, Im
         case ImageFormat::Emd: image = readEmd(file, sink); break;
         case ImageFormat::Bmp: break;
     }
-    // DM and MRC files calibrate themselves in their own headers.
-    if (image && image->pixelSizeNm && image->calibrationSource == CalibrationSource::None) {
-        if (format == ImageFormat::Dm3 || format == ImageFormat::Dm4)
-            image->calibrationSource = CalibrationSource::DmFile;
-        if (format == ImageFormat::Mrc) image->calibrationSource = CalibrationSource::MrcHeader;
-    }
+    markOwnCalibration(image, format);
     return image;
 }
 
@@ -299,7 +307,9 @@ std::optional<GreyImage> importImageFile(const std::string& path, ImageFormat fo
     if (stack) {
         FileAccess access(in.get(), *size);
         try {
-            return stack(access, choice.image, sink);
+            auto image = stack(access, choice.image, sink);
+            markOwnCalibration(image, format);
+            return image;
         } catch (const std::bad_alloc&) {
             return refuse(sink, kMemory);
         }

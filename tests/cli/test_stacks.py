@@ -131,7 +131,7 @@ class Stacks(unittest.TestCase):
                         self.assertEqual(read_bytes(out), read_bytes(reference))
         # The DM movie keeps its calibration on every image.
         info = run("info", self.path("u16.dm4"), "--image", "3")
-        self.assertIn("pixel size 0.25 nm", info.stdout)
+        self.assertIn("pixel size 0.25 nm (0.25 nm) from the DM calibration", info.stdout)
 
     def test_an_image_beyond_the_count_is_refused_in_both_languages(self):
         for name, count in (("u16.dm4", N), ("u8.tif", N), ("u16.mrcs", N), ("alone_0.tif", 1)):
