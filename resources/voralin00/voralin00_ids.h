@@ -136,4 +136,9 @@
 #define IDC_PIXELSIZE 440
 #define IDC_CALIBINFO 441
 
+/* Stacks: the "Image..." command and its dialog. */
+#define IDM_STACKIMAGE 0x380
+#define IDC_IMAGENUMBER 442
+#define IDC_STACKINFO 443
+
 #endif

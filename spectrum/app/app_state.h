@@ -65,6 +65,9 @@ void enableSpecialSetting(HWND window, bool enabled);
 // overlays drawn over the spectrum (image_commands.cpp), Save BMP and Save File
 // (save_commands.cpp).
 void openImageCommand(AppState& app, HWND window);
+// Opens image `choice.image` of the file at `path` (UTF-8) as Open does after its dialog.
+void openImagePath(AppState& app, HWND window, const std::string& path,
+                   const image::ImportChoice& choice);
 void fftCommand(AppState& app, HWND window);
 void inverseFftCommand(AppState& app, HWND window);
 void paintOverlays(AppState& app, HDC dc);
@@ -103,6 +106,11 @@ std::string imageTitleSuffix(const AppState& app);
 void refreshImageTitle(AppState& app, HWND window);  // open_command.cpp
 void addCalibrationMenu(HWND window);
 bool calibrationSysCommand(AppState& app, HWND window, int id);
+// Stacks (stack_commands.cpp): the "Image..." system-menu command and Page Up / Page Down, which
+// open another image of the open stack as Open does.
+void addStackMenu(HWND window);
+bool stackSysCommand(AppState& app, HWND window, int id);
+bool stackKey(AppState& app, HWND window, WPARAM key);
 void trackReadout(AppState& app, HWND window, spectrum::Point at);
 // After the inverse: the filtered values belong to the picture now shown (until it changes).
 void rememberRestored(AppState& app);

@@ -29,6 +29,7 @@ bool OnCreate(HWND window, const CREATESTRUCTA& create) {
     frame::locateProgramFiles(frame);
     addLatticeMenu(*app, window);
     addCalibrationMenu(window);
+    addStackMenu(window);
     SetWindowTextA(window, frame.table->finalTitle);
     setImageState(*app, ImageState::NoImage);
     app->settings.filter.kind = 0;
@@ -138,6 +139,8 @@ void OnSysCommand(AppState& app, HWND window, WPARAM wParam, LPARAM lParam) {
         return;
     else if (calibrationSysCommand(app, window, LOWORD(wParam)))
         return;
+    else if (stackSysCommand(app, window, LOWORD(wParam)))
+        return;
     else
         DefWindowProcA(window, WM_SYSCOMMAND, wParam, lParam);
 }
@@ -182,6 +185,9 @@ LRESULT mainProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_LBUTTONUP:
             endCircle(*app, window, mousePoint(lParam));
             return 0;
+        case WM_KEYDOWN:
+            if (stackKey(*app, window, wParam)) return 0;
+            return DefWindowProcA(window, message, wParam, lParam);
         case WM_KEYUP:
             nudgeCursor(*app, window, wParam);
             return 0;

@@ -170,6 +170,10 @@ std::string imageTitleSuffix(const AppState& app) {
                                                    ? source.c_str()
                                                    : core::text(kEnteredSize));
     }
+    static constexpr core::Localized kOfStack{", image %d of %d", "、%d 枚目（全 %d 枚）"};
+    if (app.source->imageCount > 1)
+        suffix += core::formatMessage(core::text(kOfStack), app.source->imageIndex + 1,
+                                      app.source->imageCount);
     return suffix;
 }
 

@@ -146,17 +146,20 @@ void openImageCommand(AppState& app, HWND window) {
     }
     frame::repaintButtonBand(app.frame, window, IDB_OPEN, true);
     if (!chosen) return;
+    openImagePath(app, window, core::utf8Path(file), {});
+}
 
+void openImagePath(AppState& app, HWND window, const std::string& path,
+                   const image::ImportChoice& choice) {
     RECT client{};
     GetClientRect(window, &client);
     frame::WaitBox busy(app.frame);
-    const std::string path = core::utf8Path(file);
     image::OpenOutcome outcome = image::openImageFile(
         path, app.image, app.sink, busy, core::systemDisk(), client.right, client.bottom, [&app] {
             app.settings.filter.circles.clear();
             app.buffers.release();
             if (app.state == ImageState::NoImage) frame::releaseLogo(app.frame);
-        });
+        }, choice);
     if (outcome.result == image::OpenResult::Refused) return;
     // From here the previous work is gone, whether or not the new picture loaded.
     if (outcome.result != image::OpenResult::Opened) {

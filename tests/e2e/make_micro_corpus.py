@@ -42,6 +42,9 @@ with mrcfile.new(p("f32.mrc"), overwrite=True) as m:
     m.voxel_size = 2.0
 dmfile.write_dm(p("u16.dm4"), a, 4, 0.2, "nm")
 dmfile.write_dm(p("f32.dm3"), a.astype(np.float32), 3, 0.0002, "µm")
+# A DM4 movie of three pictures, each its own lattice, the last of another range.
+dmfile.write_dm(p("movie.dm4"), np.stack([a, a[:, ::-1] // 2, np.clip(a.astype(np.int32) + 5000, 0, 65535)
+                                          .astype(np.uint16)]), 4, 0.2, "nm")
 serfile.write_series(p("u16_0210.ser"), [a, a // 2], 2e-10, version=0x0210, total=4)
 serfile.write_series(p("f32_0220.ser"), [a.astype(np.float32) / 3], 5e-10, version=0x0220)
 cut = serfile.series([a, a // 2], 2e-10)
