@@ -671,7 +671,7 @@ bool runFinder(image::CurrentImage& picture, const image::ImageGeometry& geometr
     spectrum::SpotOptions options;
     options.pairs = o.pairs;
     options.minRadius = o.minRadius;
-    options.nmPerPixel = o.pixelSize;
+    options.pixelSizeNm = o.settings.pixelSizeNm;
     if (precise && precise->width == pixels.width && precise->height == pixels.height)
         result = spectrum::findSpots(*precise, n, options);
     else
@@ -687,7 +687,7 @@ bool runFinder(image::CurrentImage& picture, const image::ImageGeometry& geometr
 int runSpots(Session& s, const Options& o) {
     spectrum::SpotResult result;
     if (!runFinder(s.image, s.geometry, s.precise.get(), o, result)) return 1;
-    const bool nm = o.pixelSize > 0.0;
+    const bool nm = o.settings.pixelSizeNm.has_value();
     if (result.status == spectrum::SpotStatus::kNoneFound) {
         std::printf("%s\n", core::text(kNoSpots));
     } else {
@@ -706,7 +706,7 @@ int runSpots(Session& s, const Options& o) {
             std::printf("%s\n", core::text(kNoBasis));
     }
     if (!o.csvPath.empty()) {
-        const std::string csv = spectrum::spotsCsv(result, o.pixelSize);
+        const std::string csv = spectrum::spotsCsv(result, nm ? o.settings.pixelSizeNm->x : 0.0);
         if (!writeBytes(o.csvPath, csv.data(), csv.size())) return 1;
     }
     return 0;
@@ -714,7 +714,13 @@ int runSpots(Session& s, const Options& o) {
 
 int runRadial(Session& s, const Options& o, const std::string& output) {
     const spectrum::RadialProfile profile = spectrum::radialProfile(s.buffers);
-    const std::string csv = spectrum::radialProfileCsv(profile, o.pixelSize);
+    // Pixels that are not square have no rotational average in 1/nm: the profile stays in
+    // 1/pixel and the message says why.
+    const std::string notSquare = spectrum::radialNotSquareText(o.settings.pixelSizeNm);
+    if (!notSquare.empty()) std::fprintf(stderr, "%s: %s\n", kProgram, notSquare.c_str());
+    const double nmPerPixel =
+        notSquare.empty() && o.settings.pixelSizeNm ? o.settings.pixelSizeNm->x : 0.0;
+    const std::string csv = spectrum::radialProfileCsv(profile, nmPerPixel);
     if (!writeBytes(output, csv.data(), csv.size())) return 1;
     if (!o.plotPath.empty()) {
         const spectrum::Plot plot = spectrum::plotRadialProfile(profile, 480, 320);
@@ -750,10 +756,9 @@ int runOne(const std::string& command, Options o, const std::string& input,
         return 0;
     }
     if (!openInput(s, input, o.choice)) return 1;
+    // Every step takes the file's calibration unless one is given.
     if (s.source) o.settings.pixelSizeNm = s.source->pixelSizeNm;
-    if (o.havePixelSize) o.settings.pixelSizeNm = o.pixelSize;
-    // The lattice tools take the file's calibration unless one is given.
-    if (!o.havePixelSize && o.settings.pixelSizeNm) o.pixelSize = *o.settings.pixelSizeNm;
+    if (o.havePixelSize) o.settings.pixelSizeNm = image::PixelSize{o.pixelSize, o.pixelSize};
     if (command == "spots") return runSpots(s, o);
     if (command == "radial") o.settings.display = spectrum::DisplaySettings{};
     // A lattice mask without a basis takes the finder's, found before the transform replaces

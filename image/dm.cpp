@@ -3,7 +3,9 @@
 // their type description and offset, not their values); the images are the groups of
 // "ImageList" not named in "Thumbnails", and the largest two- or three-dimensional one is
 // read: a three-dimensional image (a movie, a tilt or focal series) is a stack of pictures of
-// its first two dimensions, and only the one asked for is read.
+// its first two dimensions, and only the one asked for is read. Its pixel size is the
+// calibration of dimensions 0 (x) and 1 (y), unless its meta data call it a spectrum or a
+// spectrum image.
 //
 // The tree is walked through a small window over the file, skipping the data it does not need,
 // so a stack of several gigabytes costs no more than its tags and the one picture read.
@@ -270,7 +272,9 @@ struct Candidate {
     std::uint64_t dataType = 0;
     std::uint64_t width = 0, height = 0;
     std::uint64_t depth = 1;  // pictures in a stack
-    int calibration = -1;  // the x dimension's calibration group
+    int calibrationX = -1;  // the calibration groups of dimensions 0 and 1
+    int calibrationY = -1;
+    int tags = -1;  // the image's ImageTags group
 };
 
 }  // namespace
@@ -346,11 +350,15 @@ std::optional<GreyImage> readDmImage(RandomAccessSource& source, int index,
             // A negative or huge type code is no type: it is refused below as unsupported.
             const std::uint64_t code =
                 *dataType >= 0 && *dataType < 1e6 ? static_cast<std::uint64_t>(*dataType) : 0;
-            best = Candidate{data, code, sizes[0], sizes[1], sizes.size() == 3 ? sizes[2] : 1, -1};
+            best = Candidate{data, code, sizes[0], sizes[1], sizes.size() == 3 ? sizes[2] : 1};
+            best.tags = child(nodes, children, entry, "ImageTags");
             const int calibrations = child(nodes, children, imageData, "Calibrations");
             const int dimension = child(nodes, children, calibrations, "Dimension");
-            if (dimension >= 0 && !children[static_cast<std::size_t>(dimension)].empty())
-                best.calibration = children[static_cast<std::size_t>(dimension)].front();
+            if (dimension >= 0) {
+                const auto& axes = children[static_cast<std::size_t>(dimension)];
+                if (axes.size() >= 1) best.calibrationX = axes[0];
+                if (axes.size() >= 2) best.calibrationY = axes[1];
+            }
         }
     }
     if (best.data < 0) return refuse(sink, kNoImage);
@@ -427,35 +435,48 @@ std::optional<GreyImage> readDmImage(RandomAccessSource& source, int index,
         }
     }
 
-    if (best.calibration >= 0) {
-        const auto scale = value(child(nodes, children, best.calibration, "Scale"));
-        const int unitsTag = child(nodes, children, best.calibration, "Units");
-        std::string unit;
-        if (unitsTag >= 0) {
-            const Node& u = nodes[static_cast<std::size_t>(unitsTag)];
-            const std::uint8_t* c =
-                u.size <= 128 ? file.at(u.offset, static_cast<std::size_t>(u.size)) : nullptr;
-            // Units are stored as 16-bit characters; written out as UTF-8.
-            if (c && u.type == kArray && u.element == kUShort && u.count <= 64) {
-                for (std::uint64_t k = 0; k < u.count; ++k, c += 2) {
-                    const unsigned ch = little ? u16le(c) : u16be(c);
-                    if (ch < 0x80) {
-                        unit += static_cast<char>(ch);
-                    } else if (ch < 0x800) {
-                        unit += static_cast<char>(0xC0 | ch >> 6);
-                        unit += static_cast<char>(0x80 | (ch & 0x3F));
-                    } else {
-                        unit += static_cast<char>(0xE0 | ch >> 12);
-                        unit += static_cast<char>(0x80 | ((ch >> 6) & 0x3F));
-                        unit += static_cast<char>(0x80 | (ch & 0x3F));
-                    }
+    // A text tag (16-bit characters, or bytes) as UTF-8; "" when it is not text or is long.
+    auto textOf = [&](int index) {
+        std::string text;
+        if (index < 0) return text;
+        const Node& u = nodes[static_cast<std::size_t>(index)];
+        const std::uint8_t* c =
+            u.size <= 128 ? file.at(u.offset, static_cast<std::size_t>(u.size)) : nullptr;
+        if (!c) return text;
+        if (u.type == kArray && u.element == kUShort && u.count <= 64) {
+            for (std::uint64_t k = 0; k < u.count; ++k, c += 2) {
+                const unsigned ch = little ? u16le(c) : u16be(c);
+                if (ch < 0x80) {
+                    text += static_cast<char>(ch);
+                } else if (ch < 0x800) {
+                    text += static_cast<char>(0xC0 | ch >> 6);
+                    text += static_cast<char>(0x80 | (ch & 0x3F));
+                } else {
+                    text += static_cast<char>(0xE0 | ch >> 12);
+                    text += static_cast<char>(0x80 | ((ch >> 6) & 0x3F));
+                    text += static_cast<char>(0x80 | (ch & 0x3F));
                 }
-            } else if (c && (u.type == kString || (u.type == kArray && simpleSize(u.element) == 1)) &&
-                       u.size <= 64) {
-                unit.assign(reinterpret_cast<const char*>(c), static_cast<std::size_t>(u.size));
             }
+        } else if ((u.type == kString || (u.type == kArray && simpleSize(u.element) == 1)) &&
+                   u.size <= 64) {
+            text.assign(reinterpret_cast<const char*>(c), static_cast<std::size_t>(u.size));
         }
-        if (scale) setPixelSize(image, *scale, unit);
+        return text;
+    };
+    // A spectrum or a spectrum image (a line scan: one axis is energy or wavelength) says so in
+    // its meta data; its axes are not both lengths of the image plane, whatever their units.
+    const int meta = child(nodes, children, best.tags, "Meta Data");
+    const std::string format = textOf(child(nodes, children, meta, "Format"));
+    const std::string signal = textOf(child(nodes, children, meta, "Signal"));
+    const bool spectral = format == "Spectrum" || format == "Spectrum image" || signal == "EELS" ||
+                          signal == "EDS" || signal == "CL";
+    if (!spectral && best.calibrationX >= 0 && best.calibrationY >= 0) {
+        const auto xScale = value(child(nodes, children, best.calibrationX, "Scale"));
+        const auto yScale = value(child(nodes, children, best.calibrationY, "Scale"));
+        if (xScale && yScale)
+            setPixelSizes(image, *xScale,
+                          textOf(child(nodes, children, best.calibrationX, "Units")), *yScale,
+                          textOf(child(nodes, children, best.calibrationY, "Units")));
     }
     if (!checkImported(image, sink)) return std::nullopt;
     return image;

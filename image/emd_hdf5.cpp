@@ -522,23 +522,29 @@ std::optional<GreyImage> readEmdHandle(hid_t file, const ImportChoice& choice,
 
     // The calibration.
     Handle group(H5Gopen2(file, s.path.c_str(), H5P_DEFAULT), H5Gclose);
-    std::string unit;
-    double size = 0;
+    // x and y as the file states them; a y axis without a value of its own is x's.
+    std::string unit, unitY;
+    double size = 0, sizeY = 0;
     bool stated = false;
     if (s.layout == Layout::Velox) {
         const VeloxMetadata meta = veloxMetadata(group.get(), frame);
         if (meta.sizeX) {
             size = *meta.sizeX;
             unit = meta.unitX;
+            sizeY = meta.sizeY ? *meta.sizeY : size;
+            unitY = meta.sizeY && !meta.unitY.empty() ? meta.unitY : unit;
             stated = true;
         }
     } else if (const auto axis = berkeleyAxis(group.get(), "dim1")) {
         size = axis->first;
         unit = axis->second;
+        const auto y = berkeleyAxis(group.get(), "dim2");
+        sizeY = y ? y->first : size;
+        unitY = y ? y->second : unit;
         stated = true;
     }
     if (stated) {
-        setPixelSize(image, size, unit);
+        setPixelSizes(image, size, unit, sizeY, unitY);
         if (image.pixelSizeNm)
             image.notes.push_back(s.layout == Layout::Velox
                                       ? core::formatMessage(core::text(kNoteVeloxSize), unit.c_str())

@@ -37,7 +37,7 @@ void setTiffCalibration(GreyImage& image, const TiffVendorInput& tags) {
     image.highTensionV = vendor.highTensionV;
     image.calibrationNote = vendor.note;
     if (vendor.calibrated) {
-        setPixelSize(image, vendor.x, vendor.xUnit);
+        setPixelSizes(image, vendor.x, vendor.xUnit, vendor.y, vendor.yUnit);
         if (image.pixelSizeNm) {
             image.calibrationSource = vendor.source;
             return;
@@ -53,7 +53,11 @@ void setTiffCalibration(GreyImage& image, const TiffVendorInput& tags) {
         const std::size_t end = description.find('\n', begin);
         std::string unit = description.substr(begin, end == std::string::npos ? end : end - begin);
         if (unit == "micron") unit = "\xC2\xB5m";
-        setPixelSize(image, 1.0 / xResolution, unit);
+        // ImageJ's pixel height is 1 / YResolution; a file without one has square pixels.
+        const double yResolution =
+            std::isfinite(tags.yResolution) && tags.yResolution > 0 ? tags.yResolution
+                                                                    : xResolution;
+        setPixelSizes(image, 1.0 / xResolution, unit, 1.0 / yResolution, unit);
         if (image.pixelSizeNm) image.calibrationSource = CalibrationSource::ImageJ;
         return;
     }
@@ -205,19 +209,39 @@ std::optional<double> nanometresPerUnit(const std::string& raw) {
     return std::nullopt;
 }
 
-void setPixelSize(GreyImage& image, double size, const std::string& unit) {
+namespace {
+// Nanometres for a length as a file states it, or nothing.
+std::optional<double> lengthInNm(double size, const std::string& unit) {
     const auto scale = nanometresPerUnit(unit);
-    if (!scale || !std::isfinite(size) || !(size > 0)) return;
+    if (!scale || !std::isfinite(size) || !(size > 0)) return std::nullopt;
     const double nm = size * *scale;
-    if (!std::isfinite(nm) || !(nm > 0)) return;
-    if (nm < kSmallestPixelNm || nm > kLargestPixelNm) {
-        image.ignoredPixelSizeNm = nm;
-        return;
+    if (!std::isfinite(nm) || !(nm > 0)) return std::nullopt;
+    return nm;
+}
+}  // namespace
+
+void setPixelSize(GreyImage& image, double size, const std::string& unit) {
+    setPixelSizes(image, size, unit, size, unit);
+}
+
+void setPixelSizes(GreyImage& image, double xSize, const std::string& xUnit, double ySize,
+                   const std::string& yUnit) {
+    const auto x = lengthInNm(xSize, xUnit);
+    const auto y = lengthInNm(ySize, yUnit);
+    if (!x || !y) return;
+    for (const double nm : {*x, *y}) {
+        if (nm < kSmallestPixelNm || nm > kLargestPixelNm) {
+            image.ignoredPixelSizeNm = nm;
+            return;
+        }
     }
     image.ignoredPixelSizeNm.reset();
-    image.pixelSizeNm = nm;
-    image.pixelSizeInUnit = size;
-    image.pixelUnit = unit;
+    const bool square = std::fabs(*x - *y) <= 1e-6 * std::max(*x, *y);
+    image.pixelSizeNm = PixelSize{*x, square ? *x : *y};
+    image.pixelSizeInUnit = xSize;
+    image.pixelUnit = xUnit;
+    image.pixelHeightInUnit = square ? xSize : ySize;
+    image.pixelHeightUnit = square ? xUnit : yUnit;
 }
 
 namespace {
@@ -526,11 +550,25 @@ std::string describeImport(const GreyImage& image) {
     static constexpr core::Localized kMagnification{", magnification %.6g x", "、倍率 %.6g 倍"};
     static constexpr core::Localized kHighTension{", high tension %.6g kV", "、加速電圧 %.6g kV"};
     static constexpr core::Localized kNote{" (%s)", "（%s）"};
-    if (image.pixelSizeNm)
-        line += core::formatMessage(core::text(kPixel), *image.pixelSizeNm, image.pixelSizeInUnit,
+    static constexpr core::Localized kPixels{", pixel size %.6g x %.6g nm (%s)",
+                                             "、ピクセルサイズ %.6g x %.6g nm（%s）"};
+    if (image.pixelSizeNm && image.pixelSizeNm->square()) {
+        line += core::formatMessage(core::text(kPixel), image.pixelSizeNm->x, image.pixelSizeInUnit,
                                     image.pixelUnit.c_str());
-    else
+    } else if (image.pixelSizeNm) {
+        // x then y, each as the file states it: "2 x 3 Å", or "0.2 nm x 0.0003 µm".
+        const std::string stated =
+            image.pixelUnit == image.pixelHeightUnit
+                ? core::formatMessage("%.6g x %.6g %s", image.pixelSizeInUnit,
+                                      image.pixelHeightInUnit, image.pixelUnit.c_str())
+                : core::formatMessage("%.6g %s x %.6g %s", image.pixelSizeInUnit,
+                                      image.pixelUnit.c_str(), image.pixelHeightInUnit,
+                                      image.pixelHeightUnit.c_str());
+        line += core::formatMessage(core::text(kPixels), image.pixelSizeNm->x, image.pixelSizeNm->y,
+                                    stated.c_str());
+    } else {
         line += core::text(kNoPixel);
+    }
     const std::string source = calibrationSourceName(image.calibrationSource);
     if (image.pixelSizeNm && !source.empty())
         line += core::formatMessage(core::text(kSource), source.c_str());

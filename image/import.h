@@ -58,6 +58,15 @@ enum class CalibrationSource {
     MrcHeader,
 };
 
+// A calibration in nanometres per pixel along the picture's x (to the right) and y (down). Most
+// files have square pixels; a DM or MRC file may calibrate its axes apart.
+struct PixelSize {
+    double x = 0;
+    double y = 0;
+    bool square() const { return x == y; }
+    bool operator==(const PixelSize&) const = default;
+};
+
 struct GreyImage {
     ImageFormat format = ImageFormat::Bmp;
     SampleType type = SampleType::U8;
@@ -66,10 +75,14 @@ struct GreyImage {
     std::vector<double> samples;  // width x height, top row first
     double minimum = 0;
     double maximum = 0;
-    // The calibration the file carries, in nanometres per pixel, and as the file states it.
-    std::optional<double> pixelSizeNm;
+    // The calibration the file carries, in nanometres per pixel, and as the file states it
+    // (the y axis apart only when the pixels are not square). Only a file whose two axes are
+    // lengths of the image plane has one: not a spectrum, nor a reciprocal or energy axis.
+    std::optional<PixelSize> pixelSizeNm;
     double pixelSizeInUnit = 0;
     std::string pixelUnit;  // UTF-8, as in the file ("nm", "µm", "Å")
+    double pixelHeightInUnit = 0;
+    std::string pixelHeightUnit;
     // A pixel size the file states outside 1e-9..1e9 nm: no instrument images at such a scale,
     // so it is not used, and the reader says so.
     std::optional<double> ignoredPixelSizeNm;
@@ -160,9 +173,15 @@ bool checkImported(GreyImage& image, core::MessageSink& sink);
 // The checks on a header's width, height and sample count before a reader allocates.
 bool checkImportSize(std::int64_t width, std::int64_t height, core::MessageSink& sink);
 
-// Sets the calibration from a length and its unit as a file states it; a unit that is not a
-// length (such as "1/nm" or "pixel") or a size that is not positive and finite leaves none.
+// Sets the calibration from a length and its unit as a file states it, the same on both axes; a
+// unit that is not a length (such as "1/nm" or "pixel") or a size that is not positive and
+// finite leaves none.
 void setPixelSize(GreyImage& image, double size, const std::string& unit);
+
+// The same for axes calibrated apart: both must be lengths, or there is no calibration. Sizes
+// that agree to a millionth (what single-precision cells over their grids leave) are square.
+void setPixelSizes(GreyImage& image, double xSize, const std::string& xUnit, double ySize,
+                   const std::string& yUnit);
 
 // Nanometres per unit for a length unit ("nm", "µm", "um", "micron", "Å", "A", "pm", "mm",
 // "cm", "m"), or nothing.

@@ -1,7 +1,7 @@
 // MRC/CCP4 maps and image stacks: a 1024-byte header, NSYMBT bytes of extended header, then
 // NX x NY x NZ samples, the first row of each section being the bottom of the picture. A stack's
 // sections are its images: only the one asked for is read. The pixel size is the cell's X length
-// in Angstrom over MX.
+// in Angstrom over MX, and its Y length over MY.
 #include <cmath>
 #include <cstring>
 
@@ -102,9 +102,11 @@ std::optional<GreyImage> readMrcImage(RandomAccessSource& file, int index,
             }
         }
     }
-    const std::int32_t mx = i32(28);
-    const double cellX = f32(40);
-    if (mx > 0 && std::isfinite(cellX) && cellX > 0) setPixelSize(image, cellX / mx, "\xC3\x85");
+    // Each axis is its cell length over its grid: a 2 x 3 Angstrom cell over one pixel each is
+    // not square.
+    const std::int32_t mx = i32(28), my = i32(32);
+    const double cellX = f32(40), cellY = f32(44);
+    if (mx > 0 && my > 0) setPixelSizes(image, cellX / mx, "\xC3\x85", cellY / my, "\xC3\x85");
     if (!checkImported(image, sink)) return std::nullopt;
     return image;
 }

@@ -67,9 +67,6 @@ constexpr core::Localized kNoteImage{
 constexpr core::Localized kNoteDiffraction{
     "Diffraction (mode \"%s\" in the .emi): %.6g 1/nm per pixel, not a pixel size.",
     "回折（.emi のモード \"%s\"）: 1 ピクセル %.6g 1/nm で、ピクセルサイズではありません。"};
-constexpr core::Localized kNoteYDiffers{
-    "The series' y calibration differs: %.6g per pixel against %.6g in x.",
-    "シリーズの y 方向の校正値 %.6g が x 方向の %.6g と異なります。"};
 
 // Bytes per sample of each data type (1-10), 0 for an unknown one.
 std::uint64_t sampleBytes(std::uint32_t type) {
@@ -306,15 +303,14 @@ std::optional<GreyImage> readSerImage(RandomAccessSource& file, int index, const
             image.notes.push_back(
                 core::formatMessage(core::text(kNoteDiffraction), mode.c_str(), chosen.deltaX * 1e-9));
     } else {
-        setPixelSize(image, chosen.deltaX, "m");
+        // x and y as the series states them; a y without a value of its own is x's.
+        const double deltaY =
+            std::isfinite(chosen.deltaY) && chosen.deltaY > 0 ? chosen.deltaY : chosen.deltaX;
+        setPixelSizes(image, chosen.deltaX, "m", deltaY, "m");
         if (image.pixelSizeNm)
             image.notes.push_back(emi.found ? core::formatMessage(core::text(kNoteImage), mode.c_str())
                                             : std::string(core::text(kNoteNoEmi)));
     }
-    if (image.pixelSizeNm && std::isfinite(chosen.deltaY) &&
-        std::abs(chosen.deltaY - chosen.deltaX) > 1e-6 * std::abs(chosen.deltaX))
-        image.notes.push_back(
-            core::formatMessage(core::text(kNoteYDiffers), chosen.deltaY, chosen.deltaX));
     if (!checkImported(image, sink)) return std::nullopt;
     return image;
 }

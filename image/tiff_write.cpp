@@ -32,12 +32,13 @@ void toRational(double value, std::uint32_t& num, std::uint32_t& den) {
 
 std::optional<std::vector<std::uint8_t>> encodeFloatTiff(int width, int height,
                                                          const std::vector<float>& samples,
-                                                         std::optional<double> pixelSizeNm) {
+                                                         std::optional<PixelSize> pixelSizeNm) {
     const std::uint64_t dataBytes = std::uint64_t(width) * std::uint64_t(height) * 4;
     if (width <= 0 || height <= 0 || samples.size() != dataBytes / 4 ||
         dataBytes > 0xFFFFFFFFull - (1u << 20))
         return std::nullopt;
-    const bool calibrated = pixelSizeNm && std::isfinite(*pixelSizeNm) && *pixelSizeNm > 0;
+    const bool calibrated = pixelSizeNm && std::isfinite(pixelSizeNm->x) && pixelSizeNm->x > 0 &&
+                            std::isfinite(pixelSizeNm->y) && pixelSizeNm->y > 0;
     const std::string description = "ImageJ=1.11a\nunit=nm\n";
 
     std::vector<std::uint8_t> out(8 + static_cast<std::size_t>(dataBytes));
@@ -71,13 +72,16 @@ std::optional<std::vector<std::uint8_t>> encodeFloatTiff(int width, int height,
     entries.push_back({278, kLong, 1, static_cast<std::uint32_t>(height)});
     entries.push_back({279, kLong, 1, static_cast<std::uint32_t>(dataBytes)});
     if (calibrated) {
-        std::uint8_t rational[8];
-        std::uint32_t num, den;
-        toRational(1.0 / *pixelSizeNm, num, den);
-        storeU32(rational, num);
-        storeU32(rational + 4, den);
-        const std::uint32_t x = append(rational, 8);
-        const std::uint32_t y = append(rational, 8);
+        auto resolution = [&](double nm) {
+            std::uint8_t rational[8];
+            std::uint32_t num, den;
+            toRational(1.0 / nm, num, den);
+            storeU32(rational, num);
+            storeU32(rational + 4, den);
+            return append(rational, 8);
+        };
+        const std::uint32_t x = resolution(pixelSizeNm->x);
+        const std::uint32_t y = resolution(pixelSizeNm->y);
         entries.push_back({282, kRational, 1, x});
         entries.push_back({283, kRational, 1, y});
         entries.push_back({296, kShort, 1, 1});  // no absolute unit: ImageJ's description names it

@@ -7,12 +7,14 @@
 #include <optional>
 #include <vector>
 
+#include "image/import.h"
+
 namespace image {
 
 // The file's bytes for `samples` (width x height, top row first), or nothing when the image does
 // not fit a classic TIFF's 32-bit offsets.
 std::optional<std::vector<std::uint8_t>> encodeFloatTiff(int width, int height,
                                                          const std::vector<float>& samples,
-                                                         std::optional<double> pixelSizeNm);
+                                                         std::optional<PixelSize> pixelSizeNm);
 
 }  // namespace image

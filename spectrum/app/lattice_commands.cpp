@@ -33,6 +33,7 @@ const core::Localized kWindowedItem{"Windowed spectrum (no mirror ghosts)",
 const core::Localized kWholeFrameItem{"Whole frame up to Nyquist", "ナイキストまでのフレーム全体"};
 
 const core::Localized kCaption{"Lattice spots", "格子スポット"};
+const core::Localized kRadialCaption{"Radial profile", "動径プロファイル"};
 const core::Localized kNeedSpectrum{"Compute the spectrum with FFT first.",
                                     "先に FFT でスペクトルを計算してください。"};
 const core::Localized kNeedFiltered{"There is no removed part: run Inverse FFT first.",
@@ -278,7 +279,7 @@ void findSpotsCommand(AppState& app, HWND window) {
         frame::WaitBox busy(app.frame);
         busy.beginBusy();
         spectrum::SpotOptions options;
-        options.nmPerPixel = app.settings.pixelSizeNm.value_or(0.0);
+        options.pixelSizeNm = app.settings.pixelSizeNm;
         // A source above 8 bits is searched in its own levels, not in the rendering.
         const spectrum::GreyPixels pixels = spectrum::sourcePixelsOf(app.buffers);
         const image::PreciseLevels* precise = app.buffers.precise.get();
@@ -641,8 +642,14 @@ bool latticeSysCommand(AppState& app, HWND window, int id) {
                 say(app, kNeedSpectrum, MB_ICONINFORMATION);
                 return true;
             }
-            PlotDialog d{&app, spectrum::radialProfile(app.buffers),
-                         app.settings.pixelSizeNm.value_or(0.0)};
+            // Pixels that are not square have no rotational average in 1/nm: the plot stays in
+            // 1/pixel, after the message that says why.
+            const std::string notSquare = spectrum::radialNotSquareText(app.settings.pixelSizeNm);
+            if (!notSquare.empty())
+                app.sink.ask(notSquare, core::text(kRadialCaption), MB_ICONINFORMATION);
+            PlotDialog d{
+                &app, spectrum::radialProfile(app.buffers),
+                notSquare.empty() && app.settings.pixelSizeNm ? app.settings.pixelSizeNm->x : 0.0};
             frame::runDialog<plotProcedure>(app.frame.instance, window,
                                             templateName(app, "RADIALPLOT_DLG", "RADIALPLOT_DLG_J"),
                                             d, "Unable to display dialog");

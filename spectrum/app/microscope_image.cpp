@@ -26,6 +26,9 @@ constexpr core::Localized kBadSize{
     "ピクセルサイズを 1 ピクセルあたりのナノメートル数（正の数）で入力してください（空欄で校正なし）。"};
 constexpr core::Localized kFromFile{"The file gives %.6g nm per pixel.",
                                     "ファイルの値: 1 ピクセルあたり %.6g nm"};
+constexpr core::Localized kFromFileXY{
+    "The file gives %.6g x %.6g nm per pixel (x by y): the pixels are not square.",
+    "ファイルの値: 1 ピクセルあたり %.6g x %.6g nm（x と y）。ピクセルは正方形ではありません。"};
 constexpr core::Localized kNotInFile{"The file carries no pixel size.",
                                      "ファイルにピクセルサイズはありません。"};
 constexpr core::Localized kCaption{"Calibration", "校正"};
@@ -67,6 +70,13 @@ std::optional<double> rememberedSize(const AppState& app) {
     return v;
 }
 
+// The calibration as the dialog's box shows it: "0.2", or "0.2 x 0.3" for pixels that are not
+// square.
+std::string sizeText(const image::PixelSize& size) {
+    return size.square() ? core::formatMessage("%.6g", size.x)
+                         : core::formatMessage("%.6g x %.6g", size.x, size.y);
+}
+
 struct CalibrationDialog {
     AppState* app;
 };
@@ -77,14 +87,14 @@ INT_PTR calibrationProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
     AppState& app = *d->app;
     switch (message) {
         case WM_INITDIALOG: {
-            std::string info = app.source && app.source->pixelSizeNm
-                                   ? core::formatMessage(core::text(kFromFile),
-                                                         *app.source->pixelSizeNm)
-                                   : core::text(kNotInFile);
+            const auto& file = app.source ? app.source->pixelSizeNm : std::nullopt;
+            std::string info = !file ? core::text(kNotInFile)
+                               : file->square()
+                                   ? core::formatMessage(core::text(kFromFile), file->x)
+                                   : core::formatMessage(core::text(kFromFileXY), file->x, file->y);
             SetDlgItemTextW(dialog, IDC_CALIBINFO, wide(info).c_str());
             if (app.settings.pixelSizeNm)
-                SetDlgItemTextA(dialog, IDC_PIXELSIZE,
-                                core::formatMessage("%.6g", *app.settings.pixelSizeNm).c_str());
+                SetDlgItemTextA(dialog, IDC_PIXELSIZE, sizeText(*app.settings.pixelSizeNm).c_str());
             return TRUE;
         }
         case WM_COMMAND:
@@ -94,6 +104,11 @@ INT_PTR calibrationProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
                 std::string value(text);
                 value.erase(0, value.find_first_not_of(" \t"));
                 value.erase(value.find_last_not_of(" \t") + 1);
+                // The shown calibration OK'd unchanged stays as it is, both axes included.
+                if (app.settings.pixelSizeNm && value == sizeText(*app.settings.pixelSizeNm)) {
+                    EndDialog(dialog, IDOK);
+                    return TRUE;
+                }
                 std::optional<double> size;
                 if (!value.empty()) {
                     char* end = nullptr;
@@ -105,7 +120,9 @@ INT_PTR calibrationProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
                     }
                     size = v;
                 }
-                app.settings.pixelSizeNm = size;
+                app.settings.pixelSizeNm =
+                    size ? std::optional<image::PixelSize>(image::PixelSize{*size, *size})
+                         : std::nullopt;
                 // Remembered for files that carry no calibration of their own.
                 if (!(app.source && app.source->pixelSizeNm) && !app.frame.settingsPath.empty())
                     WritePrivateProfileStringA(
@@ -139,7 +156,10 @@ void imageOpened(AppState& app, HWND window, image::OpenOutcome& outcome) {
     app.preciseFingerprint = app.precise ? fingerprint(app.image) : 0;
     app.readout.clear();
     app.settings.pixelSizeNm = app.source ? app.source->pixelSizeNm : std::nullopt;
-    if (!app.settings.pixelSizeNm) app.settings.pixelSizeNm = rememberedSize(app);
+    if (!app.settings.pixelSizeNm) {
+        if (const auto remembered = rememberedSize(app))
+            app.settings.pixelSizeNm = image::PixelSize{*remembered, *remembered};
+    }
     (void)window;
 }
 
@@ -159,8 +179,9 @@ std::string imageTitleSuffix(const AppState& app) {
     if (!app.source) return "";
     std::string suffix = " - " + std::string(image::formatName(app.source->format)) + " " +
                          image::sampleTypeName(app.source->type);
-    if (app.settings.pixelSizeNm) {
-        suffix += core::formatMessage(", %.4g nm/pixel", *app.settings.pixelSizeNm);
+    if (const auto& size = app.settings.pixelSizeNm) {
+        suffix += size->square() ? core::formatMessage(", %.4g nm/pixel", size->x)
+                                 : core::formatMessage(", %.4g x %.4g nm/pixel", size->x, size->y);
         // Where the size comes from: the file's own calibration, or one typed in Calibration...
         // (now or for this file before).
         const bool fromFile = app.source->pixelSizeNm == app.settings.pixelSizeNm;

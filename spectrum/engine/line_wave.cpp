@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "spectrum/engine/readout.h"
+
 namespace spectrum {
 
 namespace {
@@ -85,12 +87,13 @@ std::string fftDataText(const SpectrumBuffers& buffers, const image::ImageGeomet
 }
 
 std::string calibratedLineCsv(const SpectrumBuffers& buffers, const image::ImageGeometry& geometry,
-                              double angleDegrees, std::optional<double> pixelSizeNm) {
-    const bool calibrated = pixelSizeNm && *pixelSizeNm > 0;
+                              double angleDegrees, std::optional<image::PixelSize> pixelSizeNm) {
+    const bool calibrated = pixelSizeNm && pixelSizeNm->x > 0 && pixelSizeNm->y > 0;
+    const bool square = !calibrated || pixelSizeNm->square();
     std::string text = calibrated ? "x,y,frequency_per_nm,signed_frequency_per_nm,real,imaginary,root_power\n"
                                   : "x,y,frequency_per_pixel,signed_frequency_per_pixel,real,imaginary,root_power\n";
     if (!buffers.present()) return text;
-    const double scale = 1.0 / (buffers.n * (calibrated ? *pixelSizeNm : 1.0));
+    const double scale = 1.0 / (buffers.n * (calibrated ? pixelSizeNm->x : 1.0));
     char line[256];
     for (const LineSample& s : lineSamples(geometry.width, geometry.height, angleDegrees)) {
         if (!s.inside) continue;
@@ -101,7 +104,8 @@ std::string calibratedLineCsv(const SpectrumBuffers& buffers, const image::Image
         const double re = buffers.real[i], im = buffers.imag[i];
         const double dx = static_cast<double>(column - buffers.n / 2);
         const double dy = static_cast<double>(row - buffers.n / 2);
-        const double f = std::sqrt(dx * dx + dy * dy) * scale;
+        const double f = square ? std::sqrt(dx * dx + dy * dy) * scale
+                                : frequencyOnAxes(dx, dy, buffers.n, *pixelSizeNm);
         std::snprintf(line, sizeof line, "%d,%d,%.10g,%.10g,%.10g,%.10g,%.10g\n", s.x, s.y, f,
                       s.j < 0 ? -f : f, re, im, std::sqrt(re * re + im * im));
         text += line;

@@ -33,8 +33,9 @@ std::string fftDataText(const SpectrumBuffers& buffers, const image::ImageGeomet
 // The line wave's samples with their place in reciprocal space, as CSV (LF line ends): a header,
 // then per sample inside the picture x, y, the spatial frequency (1/nm with a pixel size, else
 // 1/pixel), the signed frequency along the line (negative on the j < 0 side), the real and
-// imaginary parts and the root power, in the rows and order of the FFT data file.
+// imaginary parts and the root power, in the rows and order of the FFT data file. Pixels that are
+// not square convert each frequency component on its own axis.
 std::string calibratedLineCsv(const SpectrumBuffers& buffers, const image::ImageGeometry& geometry,
-                              double angleDegrees, std::optional<double> pixelSizeNm);
+                              double angleDegrees, std::optional<image::PixelSize> pixelSizeNm);
 
 }  // namespace spectrum

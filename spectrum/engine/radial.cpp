@@ -4,6 +4,9 @@
 #include <cmath>
 #include <cstdio>
 
+#include "core/localized.h"
+#include "core/message_sink.h"
+
 namespace spectrum {
 
 namespace {
@@ -56,6 +59,16 @@ std::string radialProfileCsv(const RadialProfile& profile, double nmPerPixel) {
         out += line;
     }
     return out;
+}
+
+std::string radialNotSquareText(const std::optional<image::PixelSize>& pixelSizeNm) {
+    static constexpr core::Localized kNotSquare{
+        "The pixels are not square (%.6g x %.6g nm): the radial profile is given in 1/pixel "
+        "only.",
+        "ピクセルが正方形ではありません（%.6g x %.6g nm）。動径プロファイルは 1/ピクセル単位"
+        "でのみ出力します。"};
+    if (!pixelSizeNm || pixelSizeNm->square()) return "";
+    return core::formatMessage(core::text(kNotSquare), pixelSizeNm->x, pixelSizeNm->y);
 }
 
 void applyNoiseFilter(SpectrumBuffers& buffers, const NoiseFilterSettings& settings, bool wiener) {

@@ -13,6 +13,7 @@
 // bin j = floor(d + 0.5).
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,11 @@ RadialProfile radialProfile(const SpectrumBuffers& buffers);
 // The profile as CSV up to the sampling limit (bin n/2): a header row, then bin, |g| per pixel
 // (and per nm when nmPerPixel > 0), mean power, count. CR LF line ends.
 std::string radialProfileCsv(const RadialProfile& profile, double nmPerPixel);
+
+// A rotational average in 1/nm needs square pixels. For a calibration whose pixels are not
+// square, the message saying the profile is given in 1/pixel only (in the chosen language);
+// "" for square pixels or no calibration.
+std::string radialNotSquareText(const std::optional<image::PixelSize>& pixelSizeNm);
 
 // Multiplies the spectrum by the Wiener (wiener = true) or average-background weights.
 void applyNoiseFilter(SpectrumBuffers& buffers, const NoiseFilterSettings& settings, bool wiener);

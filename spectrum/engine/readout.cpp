@@ -12,7 +12,7 @@ constexpr double kDegreesPerRadian = 57.29577951308232;
 }
 
 Readout readoutAt(const SpectrumBuffers& buffers, const image::ImageGeometry& geometry, int x,
-                  int y, std::optional<double> pixelSizeNm) {
+                  int y, std::optional<image::PixelSize> pixelSizeNm) {
     Readout r;
     if (!buffers.present() || x < 0 || y < 0 || x >= geometry.width || y >= geometry.height)
         return r;
@@ -23,8 +23,11 @@ Readout readoutAt(const SpectrumBuffers& buffers, const image::ImageGeometry& ge
     const double dx = static_cast<double>(column - buffers.n / 2);
     const double dy = static_cast<double>(row - buffers.n / 2);
     const double radius = std::sqrt(dx * dx + dy * dy);
-    r.calibrated = pixelSizeNm && *pixelSizeNm > 0;
-    r.frequency = radius / (buffers.n * (r.calibrated ? *pixelSizeNm : 1.0));
+    r.calibrated = pixelSizeNm && pixelSizeNm->x > 0 && pixelSizeNm->y > 0;
+    if (r.calibrated && !pixelSizeNm->square())
+        r.frequency = frequencyOnAxes(dx, dy, buffers.n, *pixelSizeNm);
+    else
+        r.frequency = radius / (buffers.n * (r.calibrated ? pixelSizeNm->x : 1.0));
     r.spacing = r.frequency > 0 ? 1.0 / r.frequency : 0.0;
     // The line wave runs x = cx + j cos(a), y = cy - j sin(a) for a in -90..90.
     double angle = radius > 0 ? std::atan2(-dy, dx) * kDegreesPerRadian : 0.0;
@@ -39,7 +42,7 @@ Readout readoutAt(const SpectrumBuffers& buffers, const image::ImageGeometry& ge
 
 Readout readoutAtScreen(const SpectrumBuffers& buffers, const image::ImageGeometry& geometry,
                         int screenX, int screenY, int viewReduction,
-                        std::optional<double> pixelSizeNm) {
+                        std::optional<image::PixelSize> pixelSizeNm) {
     const int k = viewReduction > 0 ? viewReduction : 1;
     return readoutAt(buffers, geometry, screenX * k, screenY * k, pixelSizeNm);
 }

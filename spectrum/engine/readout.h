@@ -3,9 +3,11 @@
 // The spectrum picture shows the frame's centre window at the image's size, the zero frequency at
 // frame pixel (n/2, n/2). A point r frame pixels from it has the spatial frequency r / (n x pixel
 // size): n is the transform frame, not the image width. Screen positions are multiplied by the
-// view reduction first. Without a calibration the frequency is in 1/pixel.
+// view reduction first. Without a calibration the frequency is in 1/pixel. Pixels that are not
+// square convert each component on its own axis: g = |(gx / (n px), gy / (n py))|.
 #pragma once
 
+#include <cmath>
 #include <optional>
 #include <string>
 
@@ -26,12 +28,18 @@ struct Readout {
 // The readout at picture pixel (x, y) of the spectrum (x from the left, y from the top, at full
 // size).
 Readout readoutAt(const SpectrumBuffers& buffers, const image::ImageGeometry& geometry, int x,
-                  int y, std::optional<double> pixelSizeNm);
+                  int y, std::optional<image::PixelSize> pixelSizeNm);
 
 // The same at a client point of the shown picture reduced by `viewReduction`.
 Readout readoutAtScreen(const SpectrumBuffers& buffers, const image::ImageGeometry& geometry,
                         int screenX, int screenY, int viewReduction,
-                        std::optional<double> pixelSizeNm);
+                        std::optional<image::PixelSize> pixelSizeNm);
+
+// The spatial frequency in 1/nm of the frame offset (dx, dy) from the zero frequency of an
+// n-sample frame whose pixels are `size`, each component on its own axis.
+inline double frequencyOnAxes(double dx, double dy, int n, const image::PixelSize& size) {
+    return std::hypot(dx / (n * size.x), dy / (n * size.y));
+}
 
 // One line for the status strip, in the chosen language: frequency, d-spacing (nm, or Angstrom
 // below 1 nm), angle and value; "" outside the spectrum.

@@ -64,7 +64,7 @@ bool hasTiffExtension(const std::string& path) {
 }
 
 bool saveFloatTiffTo(const std::string& path, const RestoredImage& restored,
-                     std::optional<double> pixelSizeNm, core::MessageSink& sink,
+                     std::optional<image::PixelSize> pixelSizeNm, core::MessageSink& sink,
                      core::DiskServices& disk, bool askBeforeOverwrite) {
     if (!mayOverwrite(path, sink, askBeforeOverwrite)) return false;
     if (!onFixedDrive(path, sink, disk)) return false;
@@ -96,7 +96,7 @@ bool saveFloatTiffTo(const std::string& path, const RestoredImage& restored,
 
 bool saveCalibratedLineTo(const std::string& path, const SpectrumBuffers& buffers,
                           const image::ImageGeometry& geometry, double angleDegrees,
-                          std::optional<double> pixelSizeNm, core::MessageSink& sink,
+                          std::optional<image::PixelSize> pixelSizeNm, core::MessageSink& sink,
                           core::DiskServices& disk) {
     if (!onFixedDrive(path, sink, disk)) return false;
     const std::string text = calibratedLineCsv(buffers, geometry, angleDegrees, pixelSizeNm);

@@ -29,7 +29,7 @@ bool saveBitmapTo(const std::string& path, image::CurrentImage& image,
 // name ending in .tif or .tiff), with the pixel size when there is one; the same checks as
 // saveBitmapTo, a file not written whole is deleted.
 bool saveFloatTiffTo(const std::string& path, const RestoredImage& restored,
-                     std::optional<double> pixelSizeNm, core::MessageSink& sink,
+                     std::optional<image::PixelSize> pixelSizeNm, core::MessageSink& sink,
                      core::DiskServices& disk, bool askBeforeOverwrite);
 
 // True when `path` ends in .tif or .tiff in any letter case.
@@ -38,7 +38,7 @@ bool hasTiffExtension(const std::string& path);
 // Writes the line wave's calibrated table (calibratedLineCsv) as a CSV file.
 bool saveCalibratedLineTo(const std::string& path, const SpectrumBuffers& buffers,
                           const image::ImageGeometry& geometry, double angleDegrees,
-                          std::optional<double> pixelSizeNm, core::MessageSink& sink,
+                          std::optional<image::PixelSize> pixelSizeNm, core::MessageSink& sink,
                           core::DiskServices& disk);
 
 // True when `path` ends in `extension` (".txt") in any letter case.

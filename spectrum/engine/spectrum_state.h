@@ -132,8 +132,8 @@ struct SpectrumSettings {
     bool useExpandedImage = true;
     int frame = kMirrorFrame;
     // The current image's calibration in nanometres per pixel (from its file, the user or the
-    // settings file); none for an uncalibrated image.
-    std::optional<double> pixelSizeNm;
+    // settings file); none for an uncalibrated image. A file may calibrate x and y apart.
+    std::optional<image::PixelSize> pixelSizeNm;
     DisplaySettings display;
     LineWaveSettings lineWave;
     FilterSettings filter;

@@ -8,6 +8,7 @@
 #include "spectrum/engine/fft.h"
 #include "spectrum/engine/forward.h"
 #include "spectrum/engine/parallel.h"
+#include "spectrum/engine/readout.h"
 
 namespace spectrum {
 
@@ -244,7 +245,9 @@ SpotResult findSpotsIn(const Source& pixels, int n, const SpotOptions& options, 
         if (!(curvature < 0.0)) return 0.0;
         return std::clamp(0.5 * (b - c) / curvature, -0.5, 0.5);
     };
-    const double scale = options.nmPerPixel > 0.0 ? options.nmPerPixel : 1.0;
+    const auto& size = options.pixelSizeNm;
+    const bool calibrated = size && size->x > 0.0 && size->y > 0.0;
+    const double scale = calibrated ? size->x : 1.0;
     int number = 1;
     for (const Candidate& c : accepted) {
         const double p = c.power;
@@ -255,9 +258,14 @@ SpotResult findSpotsIn(const Source& pixels, int n, const SpotOptions& options, 
             spot.number = number;
             spot.mate = s > 0 ? number + 1 : number - 1;
             spot.position = {s * x, s * y};
-            const double k = std::hypot(x, y);
-            spot.g = k / n / scale;
-            spot.d = n * scale / k;
+            if (calibrated && !size->square()) {
+                spot.g = frequencyOnAxes(x, y, n, *size);
+                spot.d = 1.0 / spot.g;
+            } else {
+                const double k = std::hypot(x, y);
+                spot.g = k / n / scale;
+                spot.d = n * scale / k;
+            }
             spot.angleDegrees = std::atan2(-spot.position.y, spot.position.x) * 180.0 / kPi;
             spot.power = p;
             spot.significance = c.significance;

@@ -18,6 +18,7 @@
 // 8 n (n/2 + 1) bytes (268 MB at n = 8192); the work is one real-input transform.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,7 +30,9 @@ namespace spectrum {
 struct SpotOptions {
     int pairs = 8;            // at most this many Friedel pairs
     double minRadius = 0.0;   // frame samples; 0 = four window widths (4 n / min(width, height))
-    double nmPerPixel = 0.0;  // calibration; 0 = work in 1/pixel
+    // Calibration; none = work in 1/pixel. Pixels that are not square convert each frequency
+    // component on its own axis (the positions and angles stay those seen in the spectrum).
+    std::optional<image::PixelSize> pixelSizeNm;
 };
 
 struct Spot {

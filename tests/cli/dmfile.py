@@ -73,11 +73,15 @@ class Writer:
             head = struct.pack('>III', 3, len(root), 1 if self.little else 0)
         return head + root + b'\0' * 8
 
-    def image(self, data, scale, units, name):
+    def image(self, data, scale, units, name, meta=None):
+        """`scale` and `units` are one value for both axes or a pair (x, y); `meta` is the text
+        of the ImageTags "Meta Data" group ({"Format": "Spectrum image", "Signal": "CL"})."""
         sizes = list(reversed(data.shape))  # x, y (, pictures)
+        scales = tuple(scale) if isinstance(scale, (tuple, list)) else (scale, scale)
+        unit_pair = (units, units) if isinstance(units, str) else tuple(units)
         dimension = [self.group('', [self.value('Origin', 0.0, 'float32'),
-                                     self.value('Scale', scale if k < 2 else 1.0, 'float32'),
-                                     self.text('Units', units if k < 2 else '')])
+                                     self.value('Scale', scales[k] if k < 2 else 1.0, 'float32'),
+                                     self.text('Units', unit_pair[k] if k < 2 else '')])
                      for k in range(len(sizes))]
         calibrations = self.group('Calibrations', [
             self.group('Brightness', [self.value('Origin', 0.0, 'float32'),
@@ -91,21 +95,24 @@ class Writer:
             self.value('DataType', IMAGE_TYPE[data.dtype], 'int32'),
             self.group('Dimensions', [self.value('', n, 'uint32') for n in sizes]),
             self.value('PixelDepth', data.dtype.itemsize, 'uint32')])
-        return self.group('', [image_data, self.group('ImageTags', []), self.text('Name', name)])
+        tags = []
+        if meta:
+            tags.append(self.group('Meta Data', [self.text(k, v) for k, v in meta.items()]))
+        return self.group('', [image_data, self.group('ImageTags', tags), self.text('Name', name)])
 
 
 def write_dm(path, data, version=4, scale=1.0, units='nm', little=True, thumbnail=True,
-             data_type=None):
+             data_type=None, meta=None):
     """Writes `data` (2-D numpy array, row 0 at the top; 3-D for a stack, picture k being
-    data[k]) as the main image of a DM file,
-    after a 32 x 32 8-bit thumbnail. `data_type` overrides the DataType code (to make files
-    that declare complex or RGB data)."""
+    data[k]) as the main image of a DM file, after a 32 x 32 8-bit thumbnail. `scale` and
+    `units` may be (x, y) pairs; `meta` fills the image's "Meta Data" tags. `data_type`
+    overrides the DataType code (to make files that declare complex or RGB data)."""
     w = Writer(version, little)
     images = []
     if thumbnail:
         thumb = np.zeros((32, 32), dtype=np.uint8)
         images.append(w.image(thumb, 1.0, '', 'thumbnail'))
-    main = w.image(data, scale, units, 'image')
+    main = w.image(data, scale, units, 'image', meta)
     if data_type is not None:
         main = main.replace(w.value('DataType', IMAGE_TYPE[data.dtype], 'int32'),
                             w.value('DataType', data_type, 'int32'))

@@ -3,6 +3,7 @@
 ImageMagick, PNG by Pillow, MRC by mrcfile, DM3/DM4 by our small writer from the format's
 description (dmfile.py), which HyperSpy must read back with the same data and calibration.
 Outputs are read back by numpy, tifffile and Pillow."""
+import logging
 import os
 import shutil
 import struct
@@ -17,6 +18,7 @@ from PIL import Image
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import dmfile  # noqa: E402
+import serfile  # noqa: E402
 from test_voralin00_cli import CLI, frame_of, linear_map, read_bytes, run, texture  # noqa: E402
 
 import mrcfile  # noqa: E402
@@ -189,6 +191,128 @@ class MicroscopeImages(unittest.TestCase):
         # The ImageJ description's unit still calibrates, and a given size still overrides.
         self.assertIn("pixel size 0.2 nm (0.2 nm)", self.info("u16.tif"))
         self.assertIn("pixel size 0.35 nm", self.info("dpi72.tif", "--pixel-size", "0.35"))
+
+    def test_only_two_lengths_of_the_image_plane_are_a_pixel_size(self):
+        p = self.path
+        rng = np.random.default_rng(7)
+        # A cathodoluminescence line scan: 1336 wavelength channels of 0.0934361 nm along x,
+        # 67 positions of 0.05 um down y. Its x axis is a wavelength, not a length in the
+        # specimen, though its unit is nm.
+        scan = rng.gamma(2.0, 50.0, (67, 1336)).astype(np.float32)
+        spectral = {"cl_scan.dm4": {"Format": "Spectrum image", "Signal": "CL"},
+                    "cl_signal.dm3": {"Signal": "CL"},
+                    "spectrum_nm.dm4": {"Format": "Spectrum"}}
+        for name, meta in spectral.items():
+            dmfile.write_dm(p(name), scan, 4 if name.endswith("4") else 3, (0.0934361, 0.05),
+                            ("nm", "µm"), meta=meta)
+        # The same samples without the meta data are an image of 0.0934361 x 50 nm pixels.
+        dmfile.write_dm(p("scan_as_image.dm4"), scan, 4, (0.0934361, 0.05), ("nm", "µm"))
+        # An energy axis is no length either.
+        dmfile.write_dm(p("energy.dm4"), self.a, 4, (0.2, 0.5), ("nm", "eV"))
+        dmfile.write_dm(p("xy.dm4"), self.a, 4, (0.2, 0.0003), ("nm", "µm"))
+        with mrcfile.new(p("cell23.mrc"), overwrite=True) as m:
+            m.set_data(np.flipud(self.a.astype(np.float32)))
+            m.voxel_size = (2.0, 3.0, 1.0)
+        serfile.write_series(p("xy.ser"), [self.a], 2e-10, delta_y=3e-10)
+        for name in (*spectral, "energy.dm4"):
+            with self.subTest(name):
+                self.assertIn("no pixel size", self.info(name))
+        self.assertIn("pixel size 0.0934361 x 50 nm (0.0934361 nm x 0.05 \u00b5m)",
+                      self.info("scan_as_image.dm4"))
+        self.assertIn("pixel size 0.2 x 0.3 nm (0.2 nm x 0.0003 \u00b5m)", self.info("xy.dm4"))
+        self.assertIn("pixel size 0.2 x 0.3 nm (2 x 3 \u00c5)", self.info("cell23.mrc"))
+        self.assertIn("pixel size 0.2 x 0.3 nm (2e-10 x 3e-10 m)", self.info("xy.ser"))
+        japanese = subprocess.run([CLI, "info", p("cell23.mrc")], capture_output=True, text=True,
+                                  env={**os.environ, "LANG": "ja_JP.UTF-8", "LC_ALL": ""})
+        self.assertIn("ピクセルサイズ 0.2 x 0.3 nm（2 x 3 \u00c5）", japanese.stdout)
+        # What the independent readers make of the same files.
+        with mrcfile.open(p("cell23.mrc")) as m:
+            self.assertEqual((float(m.voxel_size.x), float(m.voxel_size.y)), (2.0, 3.0))
+        if hs is None:
+            return
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore")
+            # It has no class for CL signals without an extension and says so.
+            logging.getLogger("hyperspy").setLevel(logging.ERROR)
+            scan_signal = hs.load(p("cl_scan.dm4"))
+            signal_only = hs.load(p("cl_signal.dm3"))
+            xy = hs.load(p("xy.dm4"))
+            cell = hs.load(p("cell23.mrc"))
+            series = hs.load(p("xy.ser"))
+        # HyperSpy takes the line scan for spectra along a wavelength axis, not an image.
+        self.assertEqual(scan_signal.axes_manager.signal_dimension, 1)
+        self.assertEqual(scan_signal.axes_manager.signal_axes[0].name, "Wavelength")
+        self.assertIn("Wavelength", [a.name for a in signal_only.axes_manager.signal_axes])
+        x_axis, y_axis = xy.axes_manager.signal_axes
+        self.assertAlmostEqual(x_axis.scale, 0.2, delta=1e-7)
+        self.assertEqual(x_axis.units, "nm")
+        self.assertAlmostEqual(y_axis.scale, 0.0003, delta=1e-10)
+        self.assertEqual(y_axis.units, "µm")
+        series_x, series_y = series.axes_manager.signal_axes
+        self.assertAlmostEqual(series_x.scale, 0.2, delta=1e-9)
+        self.assertAlmostEqual(series_y.scale, 0.3, delta=1e-9)
+        # HyperSpy's MRC reader (1.7) multiplies the Angstrom cell by 10 where it means to divide,
+        # so only its axes and their ratio are compared.
+        cell_x, cell_y = (a.scale for a in cell.axes_manager.signal_axes)
+        self.assertEqual([a.name for a in cell.axes_manager.signal_axes], ["x", "y"])
+        self.assertAlmostEqual(cell_y / cell_x, 1.5, delta=1e-9)
+
+    def test_pixels_that_are_not_square_convert_each_frequency_component_on_its_axis(self):
+        p = self.path
+        # Two fringe sets of known periods in pixels on 0.2 x 0.3 nm pixels: their reciprocal
+        # vectors in 1/nm are (1 / (Tx 0.2), 1 / (Ty 0.3)), whatever frame the tool uses.
+        w, h = 192, 160
+        y, x = np.mgrid[0:h, 0:w]
+        periods = [(np.inf, 8.0), (12.0, np.inf), (9.0, -6.5)]
+        lattice = 1000 + sum(300 * np.cos(2 * np.pi * (x / tx + y / ty)) for tx, ty in periods)
+        lattice = (lattice + np.random.default_rng(3).normal(0, 5, (h, w))).astype(np.float32)
+        dmfile.write_dm(p("lattice23.dm4"), lattice, 4, (0.2, 0.3), "nm")
+        expected = sorted(np.hypot(1 / (tx * 0.2), 1 / (ty * 0.3)) for tx, ty in periods)
+        csv = p("spots23.csv")
+        self.assert_ok(run("spots", p("lattice23.dm4"), "--csv", csv, "--quiet"))
+        with open(csv) as f:
+            header, *rows = f.read().splitlines()
+        self.assertEqual(header.split(",")[4:6], ["g_per_nm", "d_nm"])
+        found = sorted({round(float(r.split(",")[4]), 9) for r in rows})
+        self.assertEqual(len(found), 3, rows)
+        for g, want in zip(found, expected):
+            self.assertAlmostEqual(g, want, delta=0.01 * want)
+        for r in rows:
+            g, d = float(r.split(",")[4]), float(r.split(",")[5])
+            self.assertAlmostEqual(g * d, 1.0, delta=1e-5)
+        # The calibrated line wave down the centre column: its strongest off-centre sample is the
+        # fringe of period 8 along y, at 1 / (8 x 0.3) per nm, within one frame sample.
+        self.assert_ok(run("linewave", p("lattice23.dm4"), p("line23.txt"), "--angle", "90",
+                           "--calibrated"))
+        table = np.genfromtxt(p("line23_calibrated.csv"), delimiter=",", names=True)
+        n = frame_of(np.zeros((h, w)))[1]
+        off = table[np.abs(table["frequency_per_nm"]) > 3 / (n * 0.3)]
+        peak = off[np.argmax(off["root_power"])]
+        self.assertAlmostEqual(peak["frequency_per_nm"], 1 / (8 * 0.3), delta=1 / (n * 0.3))
+        # Taken as square (0.2 nm both ways) the same sample would read 1.5 times higher.
+        self.assertGreater(abs(peak["frequency_per_nm"] * 1.5 - 1 / (8 * 0.3)), 1 / (n * 0.3))
+
+    def test_the_radial_profile_of_pixels_that_are_not_square_stays_per_pixel(self):
+        p = self.path
+        dmfile.write_dm(p("radial23.dm4"), self.a, 4, (0.2, 0.3), "nm")
+        result = run("radial", p("radial23.dm4"), p("radial23.csv"))
+        self.assert_ok(result)
+        self.assertIn("The pixels are not square (0.2 x 0.3 nm): the radial profile is given in "
+                      "1/pixel only.", result.stderr)
+        with open(p("radial23.csv")) as f:
+            self.assertEqual(f.readline().strip(), "bin,g_per_pixel,power,count")
+        japanese = subprocess.run([CLI, "radial", p("radial23.dm4"), p("radial23j.csv")],
+                                  capture_output=True, text=True,
+                                  env={**os.environ, "LANG": "ja_JP.UTF-8", "LC_ALL": ""})
+        self.assertIn("ピクセルが正方形ではありません（0.2 x 0.3 nm）", japanese.stderr)
+        # A size given for both axes calibrates it again; square files are as they were.
+        self.assert_ok(run("radial", p("radial23.dm4"), p("radial_given.csv"), "--pixel-size", "0.25"))
+        with open(p("radial_given.csv")) as f:
+            self.assertEqual(f.readline().strip(), "bin,g_per_pixel,g_per_nm,power,count")
+        square = run("radial", p("u16.dm4"), p("radial_square.csv"))
+        self.assertEqual(square.stderr, "")
+        with open(p("radial_square.csv")) as f:
+            self.assertEqual(f.readline().strip(), "bin,g_per_pixel,g_per_nm,power,count")
 
     def test_hyperspy_reads_our_dm_files_with_the_same_data_and_calibration(self):
         if hs is None:

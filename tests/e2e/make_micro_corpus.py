@@ -50,6 +50,14 @@ serfile.write_series(p("f32_0220.ser"), [a.astype(np.float32) / 3], 5e-10, versi
 cut = serfile.series([a, a // 2], 2e-10)
 with open(p("cut_refused.ser"), "wb") as f:  # the second image runs past the end
     f.write(cut[:len(cut) - 500])
+# Axes calibrated apart, and a line scan whose x axis is a wavelength.
+serfile.write_series(p("xy.ser"), [a], 2e-10, delta_y=3e-10)
+dmfile.write_dm(p("xy.dm4"), a, 4, (0.2, 0.0003), ("nm", "µm"))
+dmfile.write_dm(p("cl_scan.dm4"), a.astype(np.float32), 4, (0.0934361, 0.05), ("nm", "µm"),
+                meta={"Format": "Spectrum image", "Signal": "CL"})
+with mrcfile.new(p("cell23.mrc"), overwrite=True) as m:
+    m.set_data(np.flipud(a.astype(np.float32)))
+    m.voxel_size = (2.0, 3.0, 1.0)
 tifffile.imwrite(p("i16_bigendian_deflate.tif"), (a.astype(np.int32) - 30000).astype(np.int16), byteorder=">",
                  compression="zlib", predictor=True)
 # Big-endian files that tifffile wrote, which the system decoder of Windows once read wrongly.

@@ -49,7 +49,8 @@ inline int checkFuzzedImage(const std::optional<image::GreyImage>& image) {
         __builtin_trap();
     for (double v : image->samples)
         if (!std::isfinite(v) || v < image->minimum || v > image->maximum) __builtin_trap();
-    if (image->pixelSizeNm && !(*image->pixelSizeNm > 0)) __builtin_trap();
+    if (image->pixelSizeNm && !(image->pixelSizeNm->x > 0 && image->pixelSizeNm->y > 0))
+        __builtin_trap();
     // Small images go on through the rendering and the levels the transform takes.
     if (image->samples.size() <= (1u << 20)) {
         const auto file = image::normalisedBitmapOf(*image);

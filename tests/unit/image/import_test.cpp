@@ -51,7 +51,9 @@ Bytes mrcFile(int nx, int ny, int nz, int mode, int claimedSections = 0, int ext
     put32(f, 8, claimedSections ? claimedSections : nz);
     put32(f, 12, mode);
     put32(f, 28, nx);
+    put32(f, 32, ny);
     putFloat(f, 40, 2.5f * nx);  // 2.5 Angstrom a pixel
+    putFloat(f, 44, 2.5f * ny);
     put32(f, 92, extended);
     std::memcpy(f.data() + 208, "MAP ", 4);
     f[212] = 0x44;
@@ -236,7 +238,7 @@ TEST_F(Import, MrcFloatIsTurnedRightWayUpWithPixelSizeAndSectionCount) {
     EXPECT_EQ(image->minimum, 0.0);
     EXPECT_EQ(image->maximum, 69.0 + 65000.0);
     ASSERT_TRUE(image->pixelSizeNm);
-    EXPECT_DOUBLE_EQ(*image->pixelSizeNm, 0.25);
+    EXPECT_EQ(*image->pixelSizeNm, (image::PixelSize{0.25, 0.25}));
     EXPECT_EQ(image->pixelUnit, "\xC3\x85");
 }
 
@@ -256,7 +258,7 @@ TEST_F(Import, PixelSizesOutsideAnyInstrumentsReachAreIgnoredWithANote) {
     for (double nm : {1e-9, 1e9}) {
         image::setPixelSize(*image, nm, "nm");
         ASSERT_TRUE(image->pixelSizeNm) << nm;
-        EXPECT_EQ(*image->pixelSizeNm, nm);
+        EXPECT_EQ(*image->pixelSizeNm, (image::PixelSize{nm, nm}));
         EXPECT_FALSE(image->ignoredPixelSizeNm);
     }
     core::setJapaneseTexts(true);
@@ -265,6 +267,20 @@ TEST_F(Import, PixelSizesOutsideAnyInstrumentsReachAreIgnoredWithANote) {
     EXPECT_EQ(sink.messages()[0].text,
               "ファイルのピクセルサイズ（7.88861e-32 nm）は 1e-9 ～ 1e9 nm の範囲外のため使いません。");
     core::setJapaneseTexts(false);
+}
+
+TEST_F(Import, MrcCellOfTwoByThreeAngstromIsNotSquare) {
+    Bytes f = mrcFile(64, 70, 1, 2);
+    putFloat(f, 40, 2.0f * 64);
+    putFloat(f, 44, 3.0f * 70);
+    const auto image = image::readMrc(f, sink);
+    ASSERT_TRUE(image) << onlyMessage();
+    ASSERT_TRUE(image->pixelSizeNm);
+    EXPECT_DOUBLE_EQ(image->pixelSizeNm->x, 0.2);
+    EXPECT_DOUBLE_EQ(image->pixelSizeNm->y, 0.3);
+    // Without its Y grid the cell says nothing about the rows: no calibration.
+    put32(f, 32, 0);
+    EXPECT_FALSE(image::readMrc(f, sink)->pixelSizeNm);
 }
 
 TEST_F(Import, MrcSkipsTheExtendedHeader) {
@@ -580,14 +596,14 @@ TEST_F(Import, APlainTiffResolutionIsNoCalibration) {
     const auto image = image::readTiff(f, sink);
     ASSERT_TRUE(image) << onlyMessage();
     ASSERT_TRUE(image->pixelSizeNm);
-    EXPECT_DOUBLE_EQ(*image->pixelSizeNm, 250.0);
+    EXPECT_EQ(*image->pixelSizeNm, (image::PixelSize{250.0, 250.0}));
     EXPECT_EQ(image->pixelUnit, "\xC2\xB5m");
 }
 
 TEST_F(Import, FloatTiffWeWriteReadsBackThroughLibtiffWithItsPixelSize) {
     std::vector<float> samples(80 * 64);
     for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<float>(i) * 0.5f - 7.25f;
-    const auto bytes = image::encodeFloatTiff(80, 64, samples, 0.1234);
+    const auto bytes = image::encodeFloatTiff(80, 64, samples, image::PixelSize{0.1234, 0.1234});
     ASSERT_TRUE(bytes);
     const auto image = image::readTiff(*bytes, sink);
     ASSERT_TRUE(image) << onlyMessage();
@@ -596,7 +612,8 @@ TEST_F(Import, FloatTiffWeWriteReadsBackThroughLibtiffWithItsPixelSize) {
     EXPECT_EQ(image->at(79, 63), samples.back());
     EXPECT_EQ(image->at(1, 0), samples[1]);
     ASSERT_TRUE(image->pixelSizeNm);
-    EXPECT_NEAR(*image->pixelSizeNm, 0.1234, 1e-6);
+    EXPECT_NEAR(image->pixelSizeNm->x, 0.1234, 1e-6);
+    EXPECT_EQ(image->pixelSizeNm->y, image->pixelSizeNm->x);
 
     samples[17] = std::numeric_limits<float>::quiet_NaN();
     EXPECT_FALSE(image::readTiff(*image::encodeFloatTiff(80, 64, samples, std::nullopt), sink));
@@ -839,14 +856,47 @@ TEST_F(Import, PixelSizeUnits) {
     GreyImage g;
     image::setPixelSize(g, 0.02, "\xC2\xB5m");
     ASSERT_TRUE(g.pixelSizeNm);
-    EXPECT_DOUBLE_EQ(*g.pixelSizeNm, 20.0);
+    EXPECT_EQ(*g.pixelSizeNm, (image::PixelSize{20.0, 20.0}));
     GreyImage r;
     image::setPixelSize(r, 0.5, "1/nm");  // a reciprocal unit is no pixel size
     EXPECT_FALSE(r.pixelSizeNm);
     image::setPixelSize(r, -1, "nm");
     EXPECT_FALSE(r.pixelSizeNm);
     image::setPixelSize(r, 1.5, "\xC3\x85");
-    EXPECT_DOUBLE_EQ(*r.pixelSizeNm, 0.15);
+    EXPECT_DOUBLE_EQ(r.pixelSizeNm->x, 0.15);
+    EXPECT_EQ(r.pixelSizeNm->y, r.pixelSizeNm->x);
+}
+
+TEST_F(Import, AxesCalibratedApartKeepBothOrNone) {
+    GreyImage g;
+    image::setPixelSizes(g, 2, "\xC3\x85", 0.0003, "\xC2\xB5m");
+    ASSERT_TRUE(g.pixelSizeNm);
+    EXPECT_FALSE(g.pixelSizeNm->square());
+    EXPECT_DOUBLE_EQ(g.pixelSizeNm->x, 0.2);
+    EXPECT_DOUBLE_EQ(g.pixelSizeNm->y, 0.3);
+    g.minimum = 0;
+    g.maximum = 1;
+    g.width = g.height = 64;
+    EXPECT_NE(
+        image::describeImport(g).find(", pixel size 0.2 x 0.3 nm (2 \xC3\x85 x 0.0003 \xC2\xB5m)"),
+        std::string::npos)
+        << image::describeImport(g);
+    core::setJapaneseTexts(true);
+    EXPECT_NE(image::describeImport(g).find(
+                  "、ピクセルサイズ 0.2 x 0.3 nm（2 \xC3\x85 x 0.0003 \xC2\xB5m）"),
+              std::string::npos);
+    core::setJapaneseTexts(false);
+    // Sizes a single-precision cell leaves a few ulps apart are one square size: the x axis's.
+    GreyImage near;
+    image::setPixelSizes(near, 1.23f * 150 / 150.0, "nm", 1.23f * 120 / 120.0, "nm");
+    ASSERT_TRUE(near.pixelSizeNm);
+    EXPECT_TRUE(near.pixelSizeNm->square());
+    // One axis that is not a length (an energy, a reciprocal length) leaves no calibration.
+    for (const char* other : {"eV", "1/nm", "", "pixel"}) {
+        GreyImage h;
+        image::setPixelSizes(h, 0.2, "nm", 0.5, other);
+        EXPECT_FALSE(h.pixelSizeNm) << other;
+    }
 }
 
 TEST_F(Import, JapaneseMessages) {

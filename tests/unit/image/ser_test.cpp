@@ -86,7 +86,8 @@ TEST(TiaSeries, ReadsImageKBySeekingToItAlone) {
         // One image's samples, the headers and the table: far less than two images.
         EXPECT_LT(access.bytesRead, 64u * 64u * 2u + 2000u) << k;
         ASSERT_TRUE(image->pixelSizeNm);
-        EXPECT_NEAR(*image->pixelSizeNm, 0.2, 1e-12);
+        EXPECT_NEAR(image->pixelSizeNm->x, 0.2, 1e-12);
+        EXPECT_TRUE(image->pixelSizeNm->square());
     }
     CountingAccess access(file);
     core::RecordingSink sink;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 
 #include "core/localized.h"
 #include "spectrum/engine/forward.h"
@@ -16,6 +17,10 @@ namespace spectrum {
 namespace {
 
 using testing::makePicture;
+
+std::optional<image::PixelSize> square(double nm) {
+    return image::PixelSize{nm, nm};
+}
 
 SpectrumBuffers frameOf(int n, int offsetX, int offsetY) {
     SpectrumBuffers b;
@@ -35,20 +40,20 @@ TEST(Readout, FrequencyIsRadiusOverFrameTimesPixelSize) {
     // A 300 x 200 image in a 1024 frame: the centre of the picture is frame pixel (512, 512).
     const image::ImageGeometry g{300, 200, 300, 300 * 200 + 1078};
     const SpectrumBuffers b = frameOf(1024, 362, 412);
-    const Readout centre = readoutAt(b, g, 150, 100, 0.2);
+    const Readout centre = readoutAt(b, g, 150, 100, square(0.2));
     ASSERT_TRUE(centre.inside);
     EXPECT_EQ(centre.frequency, 0.0);
     EXPECT_EQ(centre.spacing, 0.0);
     // 40 pixels to the right: 40 / (1024 x 0.2) per nm, not 40 / (300 x 0.2).
-    const Readout right = readoutAt(b, g, 190, 100, 0.2);
+    const Readout right = readoutAt(b, g, 190, 100, square(0.2));
     EXPECT_TRUE(right.calibrated);
     EXPECT_DOUBLE_EQ(right.frequency, 40.0 / (1024 * 0.2));
     EXPECT_DOUBLE_EQ(right.spacing, 1024 * 0.2 / 40.0);
     EXPECT_DOUBLE_EQ(right.angleDegrees, 0.0);
     // Up is +90 degrees, as the line wave counts; down-right is -45.
-    EXPECT_DOUBLE_EQ(readoutAt(b, g, 150, 70, 0.2).angleDegrees, 90.0);
-    EXPECT_NEAR(readoutAt(b, g, 160, 110, 0.2).angleDegrees, -45.0, 1e-12);
-    EXPECT_NEAR(readoutAt(b, g, 140, 110, 0.2).angleDegrees, 45.0, 1e-12);
+    EXPECT_DOUBLE_EQ(readoutAt(b, g, 150, 70, square(0.2)).angleDegrees, 90.0);
+    EXPECT_NEAR(readoutAt(b, g, 160, 110, square(0.2)).angleDegrees, -45.0, 1e-12);
+    EXPECT_NEAR(readoutAt(b, g, 140, 110, square(0.2)).angleDegrees, 45.0, 1e-12);
     const std::size_t i = static_cast<std::size_t>(512) * 1024 + 552;
     EXPECT_DOUBLE_EQ(right.rootPower, std::hypot(b.real[i], b.imag[i]));
     // Without a calibration, per pixel of the frame.
@@ -56,31 +61,56 @@ TEST(Readout, FrequencyIsRadiusOverFrameTimesPixelSize) {
     EXPECT_FALSE(pixels.calibrated);
     EXPECT_DOUBLE_EQ(pixels.frequency, 40.0 / 1024);
     // A screen point of a picture shown halved is twice as far out.
-    EXPECT_DOUBLE_EQ(readoutAtScreen(b, g, 95, 50, 2, 0.2).frequency, right.frequency);
-    EXPECT_FALSE(readoutAt(b, g, 300, 0, 0.2).inside);
-    EXPECT_FALSE(readoutAt(b, g, -1, 0, 0.2).inside);
+    EXPECT_DOUBLE_EQ(readoutAtScreen(b, g, 95, 50, 2, square(0.2)).frequency, right.frequency);
+    EXPECT_FALSE(readoutAt(b, g, 300, 0, square(0.2)).inside);
+    EXPECT_FALSE(readoutAt(b, g, -1, 0, square(0.2)).inside);
 }
 
 TEST(Readout, StatusTextInBothLanguages) {
     const image::ImageGeometry g{300, 200, 300, 300 * 200 + 1078};
     const SpectrumBuffers b = frameOf(1024, 362, 412);
     core::setJapaneseTexts(false);
-    const std::string text = formatReadout(readoutAt(b, g, 190, 100, 0.2));
+    const std::string text = formatReadout(readoutAt(b, g, 190, 100, square(0.2)));
     EXPECT_EQ(text.rfind("Frequency 0.1953 1/nm   d = 5.1200 nm   angle 0.0\xC2\xB0", 0), 0u) << text;
     // Below a nanometre the spacing is in Angstrom.
-    EXPECT_NE(formatReadout(readoutAt(b, g, 290, 100, 0.01)).find("\xC3\x85"), std::string::npos);
+    EXPECT_NE(formatReadout(readoutAt(b, g, 290, 100, square(0.01))).find("\xC3\x85"),
+              std::string::npos);
     EXPECT_NE(formatReadout(readoutAt(b, g, 190, 100, std::nullopt)).find("1/pixel"),
               std::string::npos);
     core::setJapaneseTexts(true);
-    EXPECT_EQ(formatReadout(readoutAt(b, g, 190, 100, 0.2)).rfind("空間周波数", 0), 0u);
+    EXPECT_EQ(formatReadout(readoutAt(b, g, 190, 100, square(0.2))).rfind("空間周波数", 0), 0u);
     core::setJapaneseTexts(false);
-    EXPECT_EQ(formatReadout(readoutAt(b, g, 400, 100, 0.2)), "");
+    EXPECT_EQ(formatReadout(readoutAt(b, g, 400, 100, square(0.2))), "");
+}
+
+TEST(Readout, PixelsThatAreNotSquareConvertEachComponentOnItsOwnAxis) {
+    const image::ImageGeometry g{300, 200, 300, 300 * 200 + 1078};
+    const SpectrumBuffers b = frameOf(1024, 362, 412);
+    const image::PixelSize size{0.2, 0.3};
+    // Picture (190, 130) is frame offset (40, 30) from the zero frequency.
+    const Readout r = readoutAt(b, g, 190, 130, size);
+    ASSERT_TRUE(r.calibrated);
+    EXPECT_DOUBLE_EQ(r.frequency, std::hypot(40 / (1024 * 0.2), 30 / (1024 * 0.3)));
+    EXPECT_DOUBLE_EQ(r.spacing, 1.0 / r.frequency);
+    EXPECT_NEAR(r.angleDegrees, -36.86989764584402, 1e-12);  // as seen, not as calibrated
+    // On the centre row only x counts, on the centre column only y.
+    EXPECT_DOUBLE_EQ(readoutAt(b, g, 190, 100, size).frequency, 40 / (1024 * 0.2));
+    EXPECT_DOUBLE_EQ(readoutAt(b, g, 150, 130, size).frequency, 30 / (1024 * 0.3));
+    // The calibrated line along the centre column (90 degrees) is in y's own units.
+    const std::string csv = calibratedLineCsv(b, g, 90.0, size);
+    const std::string first =
+        csv.substr(csv.find('\n') + 1, csv.find('\n', csv.find('\n') + 1) - csv.find('\n') - 1);
+    // The first sample inside the picture: x = 150, y = 199, 99 frame rows below the centre.
+    char expected[64];
+    std::snprintf(expected, sizeof expected, "150,199,%.10g,%.10g,", 99 / (1024 * 0.3),
+                  -99 / (1024 * 0.3));
+    EXPECT_EQ(first.rfind(expected, 0), 0u) << first;
 }
 
 TEST(Readout, CalibratedLineCsvFollowsTheFftDataRows) {
     const image::ImageGeometry g{300, 200, 300, 300 * 200 + 1078};
     const SpectrumBuffers b = frameOf(1024, 362, 412);
-    const std::string csv = calibratedLineCsv(b, g, 0.0, 0.5);
+    const std::string csv = calibratedLineCsv(b, g, 0.0, square(0.5));
     const std::string data = fftDataText(b, g, 0.0);
     std::size_t rows = 0, lines = 0;
     for (char c : csv) rows += c == '\n';
