@@ -5,7 +5,7 @@
 # as they are; apt checks every file against the archive's signed index.
 # Usage: debian_source.sh PACKAGE=VERSION WORK_DIR SOURCE_DIR
 set -euo pipefail
-spec=$1
+package=$1
 work=$2
 dest=$3
 mirror=${DEBIAN_MIRROR:-http://deb.debian.org/debian}
@@ -25,9 +25,9 @@ apt=(apt-get -q
 [ "$(id -u)" -eq 0 ] && apt+=(-o APT::Sandbox::User=root)
 
 "${apt[@]}" update >/dev/null
-(cd "$work/download" && "${apt[@]}" source --download-only "$spec" >/dev/null)
-dsc=$(ls "$work/download/${spec%%=*}_${spec#*=}.dsc" 2>/dev/null | head -n 1)
-dsc=${dsc:-$(ls "$work/download/${spec%%=*}"_*.dsc | head -n 1)}
+(cd "$work/download" && "${apt[@]}" source --download-only "$package" >/dev/null)
+dsc=$(ls "$work/download/${package%%=*}_${package#*=}.dsc" 2>/dev/null | head -n 1)
+dsc=${dsc:-$(ls "$work/download/${package%%=*}"_*.dsc | head -n 1)}
 rm -rf "$work/unpacked"
 # The signature was checked by apt through the signed index; dpkg-source only applies the patches.
 dpkg-source --no-check -x "$dsc" "$work/unpacked" >/dev/null
