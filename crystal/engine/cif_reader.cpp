@@ -431,35 +431,42 @@ std::map<int, double> formulaCounts(const std::string& formula) {
     return counts;
 }
 
-std::optional<std::string> importBlock(cif::Block& block, const std::string& referenceLabel,
-                                       CifImport& out) {
-    // Cell.
-    const char* cellTags[6] = {"_cell_length_a",    "_cell_length_b",   "_cell_length_c",
-                               "_cell_angle_alpha", "_cell_angle_beta", "_cell_angle_gamma"};
+// The unit cell as read: a, b, c, alpha, beta, gamma, and each as the file writes it.
+struct CellValues {
+    double v[6];
+    std::string text[6];
+};
+
+const char* const kCellTags[6] = {"_cell_length_a",    "_cell_length_b",   "_cell_length_c",
+                                  "_cell_angle_alpha", "_cell_angle_beta", "_cell_angle_gamma"};
+
+std::optional<std::string> readCell(cif::Block& block, CellValues& cell) {
     const char* cellTagsDotted[6] = {"_cell.length_a",    "_cell.length_b",   "_cell.length_c",
                                      "_cell.angle_alpha", "_cell.angle_beta", "_cell.angle_gamma"};
-    double cell[6];
-    std::string cellText[6];
     for (int i = 0; i < 6; ++i) {
-        const std::string* v = firstValue(block, {cellTags[i], cellTagsDotted[i]});
-        cell[i] = v ? cif::as_number(*v) : NAN;
-        if (!std::isfinite(cell[i])) return formatted(kNoCell, cellTags[i]);
-        cellText[i] = numberText(*v, cell[i]);
+        const std::string* v = firstValue(block, {kCellTags[i], cellTagsDotted[i]});
+        cell.v[i] = v ? cif::as_number(*v) : NAN;
+        if (!std::isfinite(cell.v[i])) return formatted(kNoCell, kCellTags[i]);
+        cell.text[i] = numberText(*v, cell.v[i]);
         const bool edge = i < 3;
-        if (edge ? !(cell[i] >= 1.0 && cell[i] < 100.0) : !(cell[i] > 0.0 && cell[i] < 180.0))
-            return formatted(kBadCell, cellTags[i], v->c_str());
+        if (edge ? !(cell.v[i] >= 1.0 && cell.v[i] < 100.0)
+                 : !(cell.v[i] > 0.0 && cell.v[i] < 180.0))
+            return formatted(kBadCell, kCellTags[i], v->c_str());
     }
-    {
-        const double r = 3.14159265358979323846 / 180.0;
-        const double ca = std::cos(cell[3] * r), cb = std::cos(cell[4] * r),
-                     cg = std::cos(cell[5] * r);
-        if (!(1 - ca * ca - cb * cb - cg * cg + 2 * ca * cb * cg > 1e-9))
-            return formatted(kBadCell, "_cell_angle_*",
-                             (cellText[3] + " " + cellText[4] + " " + cellText[5]).c_str());
-    }
+    const double r = 3.14159265358979323846 / 180.0;
+    const double ca = std::cos(cell.v[3] * r), cb = std::cos(cell.v[4] * r),
+                 cg = std::cos(cell.v[5] * r);
+    if (!(1 - ca * ca - cb * cb - cg * cg + 2 * ca * cb * cg > 1e-9))
+        return formatted(kBadCell, "_cell_angle_*",
+                         (cell.text[3] + " " + cell.text[4] + " " + cell.text[5]).c_str());
+    return std::nullopt;
+}
 
-    // Symmetry.
-    std::vector<gemmi::Op> ops;
+// Symmetry, first found of: the listed operations, the Hall symbol, the Hermann-Mauguin symbol,
+// the space group number; none gives the identity alone. Each step that finds its tag fills
+// `ops` (or refuses) and notes where the operations came from.
+std::optional<std::string> listedOperations(cif::Block& block, std::vector<gemmi::Op>& ops,
+                                            CifImport& out) {
     for (const char* tag : {"_space_group_symop_operation_xyz", "_symmetry_equiv_pos_as_xyz",
                             "_space_group_symop.operation_xyz", "_symmetry_equiv.pos_as_xyz"}) {
         cif::Column column = block.find_values(tag);
@@ -482,113 +489,145 @@ std::optional<std::string> importBlock(cif::Block& block, const std::string& ref
         addNote(out, formatted(kNoteOperations, int(ops.size())), false);
         break;
     }
-    if (ops.empty()) {
-        if (const std::string* hall =
-                firstValue(block, {"_space_group_name_Hall", "_symmetry_space_group_name_Hall",
-                                   "_space_group.name_Hall"})) {
-            const std::string symbol = cif::as_string(*hall);
-            try {
-                ops = allOperations(gemmi::symops_from_hall(symbol.c_str()));
-            } catch (const std::exception&) {
-                return formatted(kUnknownGroup, symbol.c_str());
-            }
-            addNote(out, formatted(kNoteHall, symbol.c_str(), int(ops.size())), false);
-        }
+    return std::nullopt;
+}
+
+std::optional<std::string> hallOperations(cif::Block& block, std::vector<gemmi::Op>& ops,
+                                          CifImport& out) {
+    const std::string* hall = firstValue(
+        block, {"_space_group_name_Hall", "_symmetry_space_group_name_Hall", "_space_group.name_Hall"});
+    if (!hall) return std::nullopt;
+    const std::string symbol = cif::as_string(*hall);
+    try {
+        ops = allOperations(gemmi::symops_from_hall(symbol.c_str()));
+    } catch (const std::exception&) {
+        return formatted(kUnknownGroup, symbol.c_str());
     }
-    if (ops.empty()) {
-        if (const std::string* hm =
-                firstValue(block, {"_space_group_name_H-M_alt", "_symmetry_space_group_name_H-M",
-                                   "_space_group.name_H-M_alt", "_space_group_name_H-M"})) {
-            std::string symbol = cif::as_string(*hm);
-            // An origin choice given on its own tag applies to a bare symbol.
-            const std::string* setting = firstValue(
-                block, {"_symmetry_space_group_setting", "_space_group_IT_coordinate_system_code"});
-            if (setting && symbol.find(':') == std::string::npos) {
-                const std::string choice = cif::as_string(*setting);
-                if (choice == "1" || choice == "2") symbol += ":" + choice;
-            }
-            const gemmi::SpaceGroup* sg = gemmi::find_spacegroup_by_name(symbol, cell[3], cell[5]);
-            if (!sg) return formatted(kUnknownGroup, symbol.c_str());
-            ops = allOperations(sg->operations());
-            addNote(out, formatted(kNoteHm, sg->xhm().c_str(), int(ops.size())), false);
-            if ((sg->ext == '1' || sg->ext == '2') && symbol.find(':') == std::string::npos)
-                addNote(out, formatted(kNoteOriginChoice, symbol.c_str()), true);
-        }
+    addNote(out, formatted(kNoteHall, symbol.c_str(), int(ops.size())), false);
+    return std::nullopt;
+}
+
+std::optional<std::string> hmOperations(cif::Block& block, const CellValues& cell,
+                                        std::vector<gemmi::Op>& ops, CifImport& out) {
+    const std::string* hm =
+        firstValue(block, {"_space_group_name_H-M_alt", "_symmetry_space_group_name_H-M",
+                           "_space_group.name_H-M_alt", "_space_group_name_H-M"});
+    if (!hm) return std::nullopt;
+    std::string symbol = cif::as_string(*hm);
+    // An origin choice given on its own tag applies to a bare symbol.
+    const std::string* setting = firstValue(
+        block, {"_symmetry_space_group_setting", "_space_group_IT_coordinate_system_code"});
+    if (setting && symbol.find(':') == std::string::npos) {
+        const std::string choice = cif::as_string(*setting);
+        if (choice == "1" || choice == "2") symbol += ":" + choice;
     }
-    if (ops.empty()) {
-        if (const std::string* number =
-                firstValue(block, {"_space_group_IT_number", "_symmetry_Int_Tables_number",
-                                   "_space_group.IT_number"})) {
-            const double n = cif::as_number(*number);
-            const gemmi::SpaceGroup* sg = n >= 1 && n <= 230 && n == std::floor(n)
-                                              ? gemmi::find_spacegroup_by_number(int(n))
-                                              : nullptr;
-            if (!sg) return formatted(kUnknownGroup, number->c_str());
-            ops = allOperations(sg->operations());
-            addNote(out, formatted(kNoteNumber, int(n), int(ops.size())), false);
-        }
-    }
+    const gemmi::SpaceGroup* sg = gemmi::find_spacegroup_by_name(symbol, cell.v[3], cell.v[5]);
+    if (!sg) return formatted(kUnknownGroup, symbol.c_str());
+    ops = allOperations(sg->operations());
+    addNote(out, formatted(kNoteHm, sg->xhm().c_str(), int(ops.size())), false);
+    if ((sg->ext == '1' || sg->ext == '2') && symbol.find(':') == std::string::npos)
+        addNote(out, formatted(kNoteOriginChoice, symbol.c_str()), true);
+    return std::nullopt;
+}
+
+std::optional<std::string> numberedOperations(cif::Block& block, std::vector<gemmi::Op>& ops,
+                                              CifImport& out) {
+    const std::string* number = firstValue(
+        block, {"_space_group_IT_number", "_symmetry_Int_Tables_number", "_space_group.IT_number"});
+    if (!number) return std::nullopt;
+    const double n = cif::as_number(*number);
+    const gemmi::SpaceGroup* sg = n >= 1 && n <= 230 && n == std::floor(n)
+                                      ? gemmi::find_spacegroup_by_number(int(n))
+                                      : nullptr;
+    if (!sg) return formatted(kUnknownGroup, number->c_str());
+    ops = allOperations(sg->operations());
+    addNote(out, formatted(kNoteNumber, int(n), int(ops.size())), false);
+    return std::nullopt;
+}
+
+std::optional<std::string> readSymmetry(cif::Block& block, const CellValues& cell,
+                                        std::vector<gemmi::Op>& ops, CifImport& out) {
+    if (auto refused = listedOperations(block, ops, out)) return refused;
+    if (ops.empty())
+        if (auto refused = hallOperations(block, ops, out)) return refused;
+    if (ops.empty())
+        if (auto refused = hmOperations(block, cell, ops, out)) return refused;
+    if (ops.empty())
+        if (auto refused = numberedOperations(block, ops, out)) return refused;
     if (ops.empty()) {
         ops.push_back(gemmi::Op::identity());
         addNote(out, core::text(kNoteP1), true);
     }
     out.operationCount = static_cast<int>(ops.size());
+    return std::nullopt;
+}
 
-    // Sites.
+// The asymmetric sites as listed, and which of them were put on a multiple of 1/12 or 1/8.
+struct AsymmetricSites {
+    std::vector<Site> sites;
+    std::vector<std::string> snappedLabels;  // the first eight
+    int snappedCount = 0;
+};
+
+// Row r of the atom-site table (columns: fract_x, fract_y, fract_z, label, type_symbol,
+// occupancy, U_iso_or_equiv, B_iso_or_equiv).
+std::optional<std::string> readSite(cif::Table::Row row, std::size_t r, AsymmetricSites& read,
+                                    CifImport& out) {
+    Site s;
+    s.order = static_cast<int>(r);
+    s.label = row.has2(3) ? cif::as_string(row[3]) : std::to_string(r + 1);
+    const char* axes[3] = {"_atom_site_fract_x", "_atom_site_fract_y", "_atom_site_fract_z"};
+    bool moved = false;
+    for (int k = 0; k < 3; ++k) {
+        const double v = cif::as_number(row[k]);
+        if (!std::isfinite(v) || std::fabs(v) > 1e6)
+            return formatted(kBadNumber, axes[k], s.label.c_str(), row[k].c_str());
+        s.f[k] = snappedAtRead(v, row[k]);
+        moved = moved || s.f[k] != v;
+    }
+    if (moved && ++read.snappedCount <= 8) read.snappedLabels.push_back(s.label);
+    const std::string elementText = row.has2(4) ? cif::as_string(row[4]) : s.label;
+    std::string symbol;
+    s.z = elementOf(elementText, symbol);
+    if (s.z == 0) return formatted(kUnknownElement, elementText.c_str(), s.label.c_str());
+    if (row.has2(5)) {
+        s.occupancy = cif::as_number(row[5]);
+        if (!std::isfinite(s.occupancy) || s.occupancy <= 0 || s.occupancy > 1.0001)
+            return formatted(kBadNumber, "_atom_site_occupancy", s.label.c_str(), row[5].c_str());
+    } else if (row.has(5)) {
+        addNote(out, formatted(kNoteOccupancyUnknown, s.label.c_str()), true);
+    }
+    if (row.has2(6)) {
+        s.uIso = cif::as_number(row[6]);
+        if (!std::isfinite(s.uIso) || s.uIso < 0 || s.uIso > 10)
+            return formatted(kBadNumber, "_atom_site_U_iso_or_equiv", s.label.c_str(),
+                             row[6].c_str());
+    } else if (row.has2(7)) {
+        const double bIso = cif::as_number(row[7]);
+        if (!std::isfinite(bIso) || bIso < 0 || bIso > 800)
+            return formatted(kBadNumber, "_atom_site_B_iso_or_equiv", s.label.c_str(),
+                             row[7].c_str());
+        s.uIso = bIso / (8 * 3.14159265358979323846 * 3.14159265358979323846);
+    }
+    read.sites.push_back(s);
+    return std::nullopt;
+}
+
+std::optional<std::string> readSites(cif::Block& block, AsymmetricSites& read, CifImport& out) {
     const std::vector<std::string> siteTags = {"fract_x",         "fract_y",        "fract_z",
                                                "?label",          "?type_symbol",   "?occupancy",
                                                "?U_iso_or_equiv", "?B_iso_or_equiv"};
     const bool underscored = block.find("_atom_site_", siteTags).length() > 0;
     cif::Table table = block.find(underscored ? "_atom_site_" : "_atom_site.", siteTags);
     if (!table.ok() || table.length() == 0) return std::string(core::text(kNoSites));
+    for (std::size_t r = 0; r < table.length(); ++r)
+        if (auto refused = readSite(table[r], r, read, out)) return refused;
+    return std::nullopt;
+}
 
-    std::vector<Site> sites;
-    std::vector<std::string> snappedLabels;
-    int snappedCount = 0;
-    for (std::size_t r = 0; r < table.length(); ++r) {
-        cif::Table::Row row = table[r];
-        Site s;
-        s.order = static_cast<int>(r);
-        s.label = row.has2(3) ? cif::as_string(row[3]) : std::to_string(r + 1);
-        const char* axes[3] = {"_atom_site_fract_x", "_atom_site_fract_y", "_atom_site_fract_z"};
-        bool moved = false;
-        for (int k = 0; k < 3; ++k) {
-            const double v = cif::as_number(row[k]);
-            if (!std::isfinite(v) || std::fabs(v) > 1e6)
-                return formatted(kBadNumber, axes[k], s.label.c_str(), row[k].c_str());
-            s.f[k] = snappedAtRead(v, row[k]);
-            moved = moved || s.f[k] != v;
-        }
-        if (moved && ++snappedCount <= 8) snappedLabels.push_back(s.label);
-        const std::string elementText = row.has2(4) ? cif::as_string(row[4]) : s.label;
-        std::string symbol;
-        s.z = elementOf(elementText, symbol);
-        if (s.z == 0) return formatted(kUnknownElement, elementText.c_str(), s.label.c_str());
-        if (row.has2(5)) {
-            s.occupancy = cif::as_number(row[5]);
-            if (!std::isfinite(s.occupancy) || s.occupancy <= 0 || s.occupancy > 1.0001)
-                return formatted(kBadNumber, "_atom_site_occupancy", s.label.c_str(),
-                                 row[5].c_str());
-        } else if (row.has(5)) {
-            addNote(out, formatted(kNoteOccupancyUnknown, s.label.c_str()), true);
-        }
-        if (row.has2(6)) {
-            s.uIso = cif::as_number(row[6]);
-            if (!std::isfinite(s.uIso) || s.uIso < 0 || s.uIso > 10)
-                return formatted(kBadNumber, "_atom_site_U_iso_or_equiv", s.label.c_str(),
-                                 row[6].c_str());
-        } else if (row.has2(7)) {
-            const double bIso = cif::as_number(row[7]);
-            if (!std::isfinite(bIso) || bIso < 0 || bIso > 800)
-                return formatted(kBadNumber, "_atom_site_B_iso_or_equiv", s.label.c_str(),
-                                 row[7].c_str());
-            s.uIso = bIso / (8 * 3.14159265358979323846 * 3.14159265358979323846);
-        }
-        sites.push_back(s);
-    }
-
-    // Sites with only anisotropic parameters: U_eq taken as the mean of U11, U22 and U33 (exact
-    // for orthogonal axes, close for the others).
+// Sites with only anisotropic parameters: U_eq taken as the mean of U11, U22 and U33 (exact
+// for orthogonal axes, close for the others).
+void takeAnisotropic(cif::Block& block, std::vector<Site>& sites) {
     std::unordered_map<std::string, std::vector<std::size_t>> sitesByLabel;
     for (const char* prefix : {"_atom_site_aniso_", "_atom_site_aniso."})
         for (const char* kind : {"U", "B"}) {
@@ -617,32 +656,40 @@ std::optional<std::string> importBlock(cif::Block& block, const std::string& ref
                     if (sites[i].uIso < 0) sites[i].uIso = u;
             }
         }
+}
 
-    // The reference site: named, or the first of the heaviest element.
-    int referenceSite = -1;
-    if (!referenceLabel.empty()) {
-        for (std::size_t i = 0; i < sites.size() && referenceSite < 0; ++i) {
-            const std::string& l = sites[i].label;
-            if (l.size() == referenceLabel.size() &&
-                std::equal(l.begin(), l.end(), referenceLabel.begin(), [](char p, char q) {
-                    return std::tolower(static_cast<unsigned char>(p)) ==
-                           std::tolower(static_cast<unsigned char>(q));
-                }))
-                referenceSite = static_cast<int>(i);
-        }
-        if (referenceSite < 0) return formatted(kNoReference, referenceLabel.c_str());
-    } else {
+// The reference site: named (in any letter case), or the first of the heaviest element.
+std::optional<std::string> findReference(const std::vector<Site>& sites,
+                                         const std::string& referenceLabel, int& referenceSite) {
+    referenceSite = -1;
+    if (referenceLabel.empty()) {
         for (std::size_t i = 0; i < sites.size(); ++i)
             if (referenceSite < 0 || sites[i].z > sites[referenceSite].z)
                 referenceSite = static_cast<int>(i);
+        return std::nullopt;
     }
+    for (std::size_t i = 0; i < sites.size() && referenceSite < 0; ++i) {
+        const std::string& l = sites[i].label;
+        if (l.size() == referenceLabel.size() &&
+            std::equal(l.begin(), l.end(), referenceLabel.begin(), [](char p, char q) {
+                return std::tolower(static_cast<unsigned char>(p)) ==
+                       std::tolower(static_cast<unsigned char>(q));
+            }))
+            referenceSite = static_cast<int>(i);
+    }
+    if (referenceSite < 0) return formatted(kNoReference, referenceLabel.c_str());
+    return std::nullopt;
+}
 
-    // Expansion and merging, stopped as soon as the cell holds more atoms than can be used. A
-    // shared position keeps the site of larger occupancy; the first pair is named, the others
-    // counted.
-    const Metric metric = metricOf(cell[0], cell[1], cell[2], cell[3], cell[4], cell[5]);
-    PositionIndex index(metric, cell[0], cell[1], cell[2]);
-    std::vector<Site> cellSites;
+// Expansion and merging, stopped as soon as the cell holds more atoms than can be used. A
+// shared position keeps the site of larger occupancy; the first pair is named, the others
+// counted.
+std::optional<std::string> expandSites(const std::vector<Site>& sites,
+                                       const std::vector<gemmi::Op>& ops, const CellValues& cell,
+                                       std::vector<Site>& cellSites, CifImport& out) {
+    const double* c = cell.v;
+    const Metric metric = metricOf(c[0], c[1], c[2], c[3], c[4], c[5]);
+    PositionIndex index(metric, c[0], c[1], c[2]);
     std::string firstShared;
     int sharedSites = 0;
     for (const Site& s : sites) {
@@ -678,30 +725,33 @@ std::optional<std::string> importBlock(cif::Block& block, const std::string& ref
     }
     if (sharedSites > 0) addNote(out, firstShared, true);
     if (sharedSites > 1) addNote(out, formatted(kNoteSharedMore, sharedSites - 1), true);
+    return std::nullopt;
+}
 
-    // The formula and Z, when given, against the cell's content.
+// The formula and Z, when given, against the cell's content.
+void checkFormula(cif::Block& block, const std::vector<Site>& cellSites, CifImport& out) {
     const std::string* formula =
         firstValue(block, {"_chemical_formula_sum", "_chemical_formula.sum"});
     const std::string* zText =
         firstValue(block, {"_cell_formula_units_Z", "_cell.formula_units_Z"});
-    if (formula && zText) {
-        const std::map<int, double> perUnit = formulaCounts(cif::as_string(*formula));
-        const double units = cif::as_number(*zText);
-        if (!perUnit.empty() && std::isfinite(units) && units > 0) {
-            std::map<int, double> found;
-            for (const Site& s : cellSites) found[s.z] += s.occupancy;
-            for (const auto& [z, n] : perUnit)
-                if (std::fabs(found[z] - n * units) > 0.02 * n * units + 0.01)
-                    addNote(out,
-                            formatted(kNoteCount, int(std::lround(found[z])),
-                                      symbolOfAtomicNumber(z), n * units),
-                            true);
-        }
-    }
+    if (!formula || !zText) return;
+    const std::map<int, double> perUnit = formulaCounts(cif::as_string(*formula));
+    const double units = cif::as_number(*zText);
+    if (perUnit.empty() || !std::isfinite(units) || !(units > 0)) return;
+    std::map<int, double> found;
+    for (const Site& s : cellSites) found[s.z] += s.occupancy;
+    for (const auto& [z, n] : perUnit)
+        if (std::fabs(found[z] - n * units) > 0.02 * n * units + 0.01)
+            addNote(out,
+                    formatted(kNoteCount, int(std::lround(found[z])), symbolOfAtomicNumber(z),
+                              n * units),
+                    true);
+}
 
-    // Setting with alpha and beta at most 90 degrees.
+// The setting with alpha and beta at most 90 degrees: two axes reversed where one is obtuse.
+void reverseObtuseAxes(CellValues& cell, std::vector<Site>& cellSites, CifImport& out) {
     bool flip[3] = {false, false, false};
-    const bool alphaObtuse = cell[3] > 90.0, betaObtuse = cell[4] > 90.0;
+    const bool alphaObtuse = cell.v[3] > 90.0, betaObtuse = cell.v[4] > 90.0;
     const char* which = nullptr;
     const char* axes = nullptr;
     if (alphaObtuse && betaObtuse) {
@@ -717,31 +767,32 @@ std::optional<std::string> importBlock(cif::Block& block, const std::string& ref
         which = "beta";
         axes = "b, c";
     }
-    if (which) {
-        // Reversing an axis turns the two angles it makes with the others into their supplements.
-        const int angleBetween[3][3] = {{-1, 5, 4}, {5, -1, 3}, {4, 3, -1}};
-        bool supplement[6] = {false, false, false, false, false, false};
-        for (int i = 0; i < 3; ++i)
-            for (int j = 0; j < 3; ++j)
-                if (i != j && flip[i] != flip[j]) supplement[angleBetween[i][j]] = true;
-        for (int k = 3; k < 6; ++k)
-            if (supplement[k]) {
-                cell[k] = 180.0 - cell[k];
-                cellText[k] = core::formatMessage("%.8g", cell[k]);
-            }
-        for (Site& s : cellSites)
-            for (int k = 0; k < 3; ++k)
-                if (flip[k]) s.f[k] = cleaned(-s.f[k]);
-        addNote(out,
-                formatted(kNoteReversed, which, axes, cellText[3].c_str(), cellText[4].c_str(),
-                          cellText[5].c_str()),
-                true);
-    }
+    if (!which) return;
+    // Reversing an axis turns the two angles it makes with the others into their supplements.
+    const int angleBetween[3][3] = {{-1, 5, 4}, {5, -1, 3}, {4, 3, -1}};
+    bool supplement[6] = {false, false, false, false, false, false};
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            if (i != j && flip[i] != flip[j]) supplement[angleBetween[i][j]] = true;
+    for (int k = 3; k < 6; ++k)
+        if (supplement[k]) {
+            cell.v[k] = 180.0 - cell.v[k];
+            cell.text[k] = core::formatMessage("%.8g", cell.v[k]);
+        }
+    for (Site& s : cellSites)
+        for (int k = 0; k < 3; ++k)
+            if (flip[k]) s.f[k] = cleaned(-s.f[k]);
+    addNote(out,
+            formatted(kNoteReversed, which, axes, cell.text[3].c_str(), cell.text[4].c_str(),
+                      cell.text[5].c_str()),
+            true);
+}
 
-    // Reference atom to the origin, as row 0.
+// The reference atom moved to the origin, as row 0, and the notes on the cell.
+void moveReferenceToOrigin(int referenceOrder, const AsymmetricSites& read,
+                           std::vector<Site>& cellSites, CifImport& out) {
     std::size_t first = 0;
-    while (first < cellSites.size() && cellSites[first].order != sites[referenceSite].order)
-        ++first;
+    while (first < cellSites.size() && cellSites[first].order != referenceOrder) ++first;
     if (first == cellSites.size()) first = 0;  // the reference site lost its only position
     std::rotate(cellSites.begin(), cellSites.begin() + first, cellSites.begin() + first + 1);
     const std::array<double, 3> origin = cellSites[0].f;
@@ -752,25 +803,27 @@ std::optional<std::string> importBlock(cif::Block& block, const std::string& ref
                       symbolOfAtomicNumber(cellSites[0].z)),
             false);
     addNote(out, formatted(kNoteAtoms, int(cellSites.size())), false);
-    if (snappedCount > 0) {
+    if (read.snappedCount > 0) {
         std::string labels;
-        for (const std::string& l : snappedLabels) labels += (labels.empty() ? "" : ", ") + l;
-        if (snappedCount > static_cast<int>(snappedLabels.size())) labels += ", ...";
-        addNote(out, formatted(kNoteSnapped, snappedCount, labels.c_str()), false);
+        for (const std::string& l : read.snappedLabels) labels += (labels.empty() ? "" : ", ") + l;
+        if (read.snappedCount > static_cast<int>(read.snappedLabels.size())) labels += ", ...";
+        addNote(out, formatted(kNoteSnapped, read.snappedCount, labels.c_str()), false);
     }
+}
 
-    // The model: colours in turn by rising atomic number.
+// The model: colours in turn by rising atomic number.
+void fillModel(const CellValues& cell, const std::vector<Site>& cellSites, CifImport& out) {
     std::vector<int> elements;
     for (const Site& s : cellSites) elements.push_back(s.z);
     std::sort(elements.begin(), elements.end());
     elements.erase(std::unique(elements.begin(), elements.end()), elements.end());
     CrystalModel& m = out.model;
-    m.a = cellText[0];
-    m.b = cellText[1];
-    m.c = cellText[2];
-    m.alpha = cellText[3];
-    m.beta = cellText[4];
-    m.gamma = cellText[5];
+    m.a = cell.text[0];
+    m.b = cell.text[1];
+    m.c = cell.text[2];
+    m.alpha = cell.text[3];
+    m.beta = cell.text[4];
+    m.gamma = cell.text[5];
     m.atoms.assign(std::max<std::size_t>(kMaxAtoms, cellSites.size()), AtomSite{});
     out.extras.clear();
     for (std::size_t i = 0; i < cellSites.size(); ++i) {
@@ -790,6 +843,27 @@ std::optional<std::string> importBlock(cif::Block& block, const std::string& ref
     }
     m.atomCount = static_cast<int>(cellSites.size());
     m.loadedFromFile = true;
+}
+
+// One data block into `out`: the cell, the symmetry, the sites and their expansion into the
+// whole cell, in the setting the slicing expects, with the reference atom at the origin.
+std::optional<std::string> importBlock(cif::Block& block, const std::string& referenceLabel,
+                                       CifImport& out) {
+    CellValues cell;
+    if (auto refused = readCell(block, cell)) return refused;
+    std::vector<gemmi::Op> ops;
+    if (auto refused = readSymmetry(block, cell, ops, out)) return refused;
+    AsymmetricSites read;
+    if (auto refused = readSites(block, read, out)) return refused;
+    takeAnisotropic(block, read.sites);
+    int referenceSite = -1;
+    if (auto refused = findReference(read.sites, referenceLabel, referenceSite)) return refused;
+    std::vector<Site> cellSites;
+    if (auto refused = expandSites(read.sites, ops, cell, cellSites, out)) return refused;
+    checkFormula(block, cellSites, out);
+    reverseObtuseAxes(cell, cellSites, out);
+    moveReferenceToOrigin(read.sites[referenceSite].order, read, cellSites, out);
+    fillModel(cell, cellSites, out);
     return std::nullopt;
 }
 
