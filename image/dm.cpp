@@ -277,25 +277,27 @@ struct Candidate {
     int tags = -1;  // the image's ImageTags group
 };
 
-}  // namespace
+// The parsed tree with the values of its tags read on demand.
+class Tree {
+  public:
+    Tree(Window& file, const Parser& parser)
+        : file_(file), nodes_(parser.nodes()), children_(childrenOf(nodes_)),
+          little_(parser.little()) {}
 
-std::optional<GreyImage> readDmImage(RandomAccessSource& source, int index,
-                                     core::MessageSink& sink) {
-    Window file(source);
-    Parser parser(file, sink);
-    if (!parser.parse()) return std::nullopt;
-    const auto& nodes = parser.nodes();
-    const auto children = childrenOf(nodes);
-    const bool little = parser.little();
+    const Node& node(int i) const { return nodes_[static_cast<std::size_t>(i)]; }
+    const std::vector<int>& children(int i) const { return children_[static_cast<std::size_t>(i)]; }
+    int child(int of, const char* name) const { return image::child(nodes_, children_, of, name); }
+    bool little() const { return little_; }
 
     // A simple value as a double (integers and floats), or nothing.
-    auto value = [&](int node) -> std::optional<double> {
+    std::optional<double> value(int node) const {
         if (node < 0) return std::nullopt;
-        const Node& n = nodes[static_cast<std::size_t>(node)];
+        const Node& n = nodes_[static_cast<std::size_t>(node)];
         if (n.group || simpleSize(n.type) == 0) return std::nullopt;
         // Each case reads only its own width: a one-byte value may end the file.
-        const std::uint8_t* p = file.at(n.offset, static_cast<std::size_t>(simpleSize(n.type)));
+        const std::uint8_t* p = file_.at(n.offset, static_cast<std::size_t>(simpleSize(n.type)));
         if (!p) return std::nullopt;
+        const bool little = little_;
         switch (n.type) {
             case kShort: return static_cast<std::int16_t>(little ? u16le(p) : u16be(p));
             case kUShort: return little ? u16le(p) : u16be(p);
@@ -307,145 +309,19 @@ std::optional<GreyImage> readDmImage(RandomAccessSource& source, int index,
             case kUInt64: return static_cast<double>(little ? u64le(p) : u64be(p));
             default: return p[0];
         }
-    };
-
-    // Positions in ImageList named as thumbnails, sorted so each entry is looked up in log time.
-    std::vector<double> thumbnails;
-    const int thumbs = child(nodes, children, 0, "Thumbnails");
-    if (thumbs >= 0)
-        for (int t : children[static_cast<std::size_t>(thumbs)])
-            if (const auto index = value(child(nodes, children, t, "ImageIndex"));
-                index && !std::isnan(*index))  // a NaN names no position
-                thumbnails.push_back(*index);
-    std::sort(thumbnails.begin(), thumbnails.end());
-
-    Candidate best;
-    const int list = child(nodes, children, 0, "ImageList");
-    if (list >= 0) {
-        int position = -1;
-        for (int entry : children[static_cast<std::size_t>(list)]) {
-            ++position;
-            if (std::binary_search(thumbnails.begin(), thumbnails.end(),
-                                   static_cast<double>(position)))
-                continue;
-            const int imageData = child(nodes, children, entry, "ImageData");
-            const int data = child(nodes, children, imageData, "Data");
-            const int dims = child(nodes, children, imageData, "Dimensions");
-            const auto dataType = value(child(nodes, children, imageData, "DataType"));
-            if (data < 0 || dims < 0 || !dataType || nodes[static_cast<std::size_t>(data)].type != kArray)
-                continue;
-            std::vector<std::uint64_t> sizes;
-            for (int d : children[static_cast<std::size_t>(dims)]) {
-                const auto v = value(d);
-                if (!v || !(*v >= 1) || *v > 1e9) {
-                    sizes.clear();
-                    break;
-                }
-                sizes.push_back(static_cast<std::uint64_t>(*v));
-            }
-            while (sizes.size() > 2 && sizes.back() == 1) sizes.pop_back();
-            if (sizes.size() != 2 && sizes.size() != 3) continue;
-            // A stack counts as one picture of its pictures' size.
-            if (best.data >= 0 && sizes[0] * sizes[1] <= best.width * best.height) continue;
-            // A negative or huge type code is no type: it is refused below as unsupported.
-            const std::uint64_t code =
-                *dataType >= 0 && *dataType < 1e6 ? static_cast<std::uint64_t>(*dataType) : 0;
-            best = Candidate{data, code, sizes[0], sizes[1], sizes.size() == 3 ? sizes[2] : 1};
-            best.tags = child(nodes, children, entry, "ImageTags");
-            const int calibrations = child(nodes, children, imageData, "Calibrations");
-            const int dimension = child(nodes, children, calibrations, "Dimension");
-            if (dimension >= 0) {
-                const auto& axes = children[static_cast<std::size_t>(dimension)];
-                if (axes.size() >= 1) best.calibrationX = axes[0];
-                if (axes.size() >= 2) best.calibrationY = axes[1];
-            }
-        }
-    }
-    if (best.data < 0) return refuse(sink, kNoImage);
-
-    SampleType type;
-    std::uint64_t element = 0;
-    switch (best.dataType) {
-        case 1: type = SampleType::I16; element = kShort; break;
-        case 2: type = SampleType::F32; element = kFloat; break;
-        case 6: type = SampleType::U8; element = kOctet; break;
-        case 7: type = SampleType::I32; element = kLong; break;
-        case 9: type = SampleType::I8; element = kChar; break;
-        case 10: type = SampleType::U16; element = kUShort; break;
-        case 11: type = SampleType::U32; element = kULong; break;
-        case 12: type = SampleType::F64; element = kDouble; break;
-        case 14: type = SampleType::U8; element = kBool; break;
-        case 3: case 5: case 13: case 27: case 28:
-            return refuse(sink, kUnsupportedType, "DM complex");
-        case 8: case 23:
-            return refuse(sink, kColourRefused, "DM RGB");
-        default: {
-            const std::string what = "DM data type " + std::to_string(best.dataType);
-            return refuse(sink, kUnsupportedType, what.c_str());
-        }
-    }
-    if (!checkImportSize(static_cast<std::int64_t>(best.width), static_cast<std::int64_t>(best.height), sink))
-        return std::nullopt;
-    const Node& data = nodes[static_cast<std::size_t>(best.data)];
-    // The data array's own element size decides how it is read; it must agree with the type.
-    const std::uint64_t size = simpleSize(element);
-    // Each dimension is at most 1e9 and the first two within the picture limits, so the
-    // product cannot overflow.
-    if (simpleSize(data.element) != size || data.count != best.width * best.height * best.depth)
-        return refuse(sink, kBadStructure, "DM", "the image data do not match its dimensions");
-    const int count = static_cast<int>(std::min<std::uint64_t>(best.depth, 1u << 30));
-    if (index < 0 || static_cast<std::uint64_t>(index) >= best.depth)
-        return refuse(sink, kImageBeyondCount, count, index + 1);
-    const std::uint64_t pictureBytes = best.width * best.height * size;
-    const std::uint64_t first = data.offset + static_cast<std::uint64_t>(index) * pictureBytes;
-    // The parser saw the whole array inside the file; checked again where the picture is read.
-    if (first > file.size() || pictureBytes > file.size() - first)
-        return refuse(sink, kStackPastEnd, index + 1, count);
-
-    GreyImage image;
-    image.format = parser.version() == 4 ? ImageFormat::Dm4 : ImageFormat::Dm3;
-    image.type = type;
-    image.width = static_cast<int>(best.width);
-    image.height = static_cast<int>(best.height);
-    image.imageCount = count;
-    image.imageIndex = index;
-    image.samples.resize(static_cast<std::size_t>(best.width * best.height));
-    // Read in runs of at most 4 MiB of the picture's bytes.
-    std::vector<std::uint8_t> run;
-    const std::size_t perRun = std::max<std::size_t>(1, (std::size_t{4} << 20) / size);
-    for (std::size_t start = 0; start < image.samples.size(); start += perRun) {
-        const std::size_t n = std::min(perRun, image.samples.size() - start);
-        run.resize(n * size);
-        if (!source.readAt(first + start * size, run.data(), run.size()))
-            return refuse(sink, kStackPastEnd, index + 1, count);
-        const std::uint8_t* p = run.data();
-        for (std::size_t i = start; i < start + n; ++i, p += size) {
-            double v;
-            switch (best.dataType) {
-                case 1: v = static_cast<std::int16_t>(little ? u16le(p) : u16be(p)); break;
-                case 2: v = f32of(little ? u32le(p) : u32be(p)); break;
-                case 7: v = static_cast<std::int32_t>(little ? u32le(p) : u32be(p)); break;
-                case 9: v = static_cast<std::int8_t>(p[0]); break;
-                case 10: v = little ? u16le(p) : u16be(p); break;
-                case 11: v = little ? u32le(p) : u32be(p); break;
-                case 12: v = f64of(little ? u64le(p) : u64be(p)); break;
-                default: v = p[0]; break;
-            }
-            image.samples[i] = v;
-        }
     }
 
     // A text tag (16-bit characters, or bytes) as UTF-8; "" when it is not text or is long.
-    auto textOf = [&](int index) {
+    std::string text(int index) const {
         std::string text;
         if (index < 0) return text;
-        const Node& u = nodes[static_cast<std::size_t>(index)];
+        const Node& u = nodes_[static_cast<std::size_t>(index)];
         const std::uint8_t* c =
-            u.size <= 128 ? file.at(u.offset, static_cast<std::size_t>(u.size)) : nullptr;
+            u.size <= 128 ? file_.at(u.offset, static_cast<std::size_t>(u.size)) : nullptr;
         if (!c) return text;
         if (u.type == kArray && u.element == kUShort && u.count <= 64) {
             for (std::uint64_t k = 0; k < u.count; ++k, c += 2) {
-                const unsigned ch = little ? u16le(c) : u16be(c);
+                const unsigned ch = little_ ? u16le(c) : u16be(c);
                 if (ch < 0x80) {
                     text += static_cast<char>(ch);
                 } else if (ch < 0x800) {
@@ -462,22 +338,196 @@ std::optional<GreyImage> readDmImage(RandomAccessSource& source, int index,
             text.assign(reinterpret_cast<const char*>(c), static_cast<std::size_t>(u.size));
         }
         return text;
-    };
-    // A spectrum or a spectrum image (a line scan: one axis is energy or wavelength) says so in
-    // its meta data; its axes are not both lengths of the image plane, whatever their units.
-    const int meta = child(nodes, children, best.tags, "Meta Data");
-    const std::string format = textOf(child(nodes, children, meta, "Format"));
-    const std::string signal = textOf(child(nodes, children, meta, "Signal"));
+    }
+
+  private:
+    Window& file_;
+    const std::vector<Node>& nodes_;
+    std::vector<std::vector<int>> children_;
+    bool little_;
+};
+
+// Positions in ImageList named as thumbnails, sorted so each entry is looked up in log time.
+std::vector<double> thumbnailPositions(const Tree& tree) {
+    std::vector<double> thumbnails;
+    const int thumbs = tree.child(0, "Thumbnails");
+    if (thumbs >= 0)
+        for (int t : tree.children(thumbs))
+            if (const auto index = tree.value(tree.child(t, "ImageIndex"));
+                index && !std::isnan(*index))  // a NaN names no position
+                thumbnails.push_back(*index);
+    std::sort(thumbnails.begin(), thumbnails.end());
+    return thumbnails;
+}
+
+// The dimensions of an image, trailing ones of a stack dropped; empty when one is not valid.
+std::vector<std::uint64_t> dimensionsOf(const Tree& tree, int dims) {
+    std::vector<std::uint64_t> sizes;
+    for (int d : tree.children(dims)) {
+        const auto v = tree.value(d);
+        if (!v || !(*v >= 1) || *v > 1e9) return {};
+        sizes.push_back(static_cast<std::uint64_t>(*v));
+    }
+    while (sizes.size() > 2 && sizes.back() == 1) sizes.pop_back();
+    return sizes;
+}
+
+// The largest two- or three-dimensional image of ImageList that is not a thumbnail; a stack
+// counts as one picture of its pictures' size.
+Candidate largestImage(const Tree& tree) {
+    Candidate best;
+    const std::vector<double> thumbnails = thumbnailPositions(tree);
+    const int list = tree.child(0, "ImageList");
+    if (list < 0) return best;
+    int position = -1;
+    for (int entry : tree.children(list)) {
+        ++position;
+        if (std::binary_search(thumbnails.begin(), thumbnails.end(), static_cast<double>(position)))
+            continue;
+        const int imageData = tree.child(entry, "ImageData");
+        const int data = tree.child(imageData, "Data");
+        const int dims = tree.child(imageData, "Dimensions");
+        const auto dataType = tree.value(tree.child(imageData, "DataType"));
+        if (data < 0 || dims < 0 || !dataType || tree.node(data).type != kArray) continue;
+        const std::vector<std::uint64_t> sizes = dimensionsOf(tree, dims);
+        if (sizes.size() != 2 && sizes.size() != 3) continue;
+        if (best.data >= 0 && sizes[0] * sizes[1] <= best.width * best.height) continue;
+        // A negative or huge type code is no type: it is refused below as unsupported.
+        const std::uint64_t code =
+            *dataType >= 0 && *dataType < 1e6 ? static_cast<std::uint64_t>(*dataType) : 0;
+        best = Candidate{data, code, sizes[0], sizes[1], sizes.size() == 3 ? sizes[2] : 1};
+        best.tags = tree.child(entry, "ImageTags");
+        const int dimension = tree.child(tree.child(imageData, "Calibrations"), "Dimension");
+        if (dimension >= 0) {
+            const auto& axes = tree.children(dimension);
+            if (axes.size() >= 1) best.calibrationX = axes[0];
+            if (axes.size() >= 2) best.calibrationY = axes[1];
+        }
+    }
+    return best;
+}
+
+// The image data types of grey pictures: DM's type code, the sample type, and the element type
+// its data array must have.
+struct SampleCode {
+    std::uint64_t code;
+    SampleType type;
+    std::uint64_t element;
+};
+constexpr SampleCode kSampleCodes[] = {
+    {1, SampleType::I16, kShort},  {2, SampleType::F32, kFloat},   {6, SampleType::U8, kOctet},
+    {7, SampleType::I32, kLong},   {9, SampleType::I8, kChar},     {10, SampleType::U16, kUShort},
+    {11, SampleType::U32, kULong}, {12, SampleType::F64, kDouble}, {14, SampleType::U8, kBool},
+};
+
+// The grey type of `code`, or nothing after the refusal that names what the code is.
+const SampleCode* sampleCodeOf(std::uint64_t code, core::MessageSink& sink) {
+    for (const SampleCode& c : kSampleCodes)
+        if (c.code == code) return &c;
+    switch (code) {
+        case 3: case 5: case 13: case 27: case 28:
+            refuse(sink, kUnsupportedType, "DM complex");
+            return nullptr;
+        case 8: case 23:
+            refuse(sink, kColourRefused, "DM RGB");
+            return nullptr;
+        default: {
+            const std::string what = "DM data type " + std::to_string(code);
+            refuse(sink, kUnsupportedType, what.c_str());
+            return nullptr;
+        }
+    }
+}
+
+// One sample of `type` at p.
+double decodeSample(SampleType type, const std::uint8_t* p, bool little) {
+    switch (type) {
+        case SampleType::I16: return static_cast<std::int16_t>(little ? u16le(p) : u16be(p));
+        case SampleType::F32: return f32of(little ? u32le(p) : u32be(p));
+        case SampleType::I32: return static_cast<std::int32_t>(little ? u32le(p) : u32be(p));
+        case SampleType::I8: return static_cast<std::int8_t>(p[0]);
+        case SampleType::U16: return little ? u16le(p) : u16be(p);
+        case SampleType::U32: return little ? u32le(p) : u32be(p);
+        case SampleType::F64: return f64of(little ? u64le(p) : u64be(p));
+        default: return p[0];
+    }
+}
+
+// Reads the picture's samples from `first` on, in runs of at most 4 MiB of its bytes.
+bool readSamples(RandomAccessSource& source, std::uint64_t first, std::uint64_t size,
+                 bool little, GreyImage& image) {
+    std::vector<std::uint8_t> run;
+    const std::size_t perRun = std::max<std::size_t>(1, (std::size_t{4} << 20) / size);
+    for (std::size_t start = 0; start < image.samples.size(); start += perRun) {
+        const std::size_t n = std::min(perRun, image.samples.size() - start);
+        run.resize(n * size);
+        if (!source.readAt(first + start * size, run.data(), run.size())) return false;
+        const std::uint8_t* p = run.data();
+        for (std::size_t i = start; i < start + n; ++i, p += size)
+            image.samples[i] = decodeSample(image.type, p, little);
+    }
+    return true;
+}
+
+// The pixel size from the calibrations of dimensions 0 and 1. A spectrum or a spectrum image (a
+// line scan: one axis is energy or wavelength) says so in its meta data; its axes are not both
+// lengths of the image plane, whatever their units.
+void setDmCalibration(const Tree& tree, const Candidate& best, GreyImage& image) {
+    const int meta = tree.child(best.tags, "Meta Data");
+    const std::string format = tree.text(tree.child(meta, "Format"));
+    const std::string signal = tree.text(tree.child(meta, "Signal"));
     const bool spectral = format == "Spectrum" || format == "Spectrum image" || signal == "EELS" ||
                           signal == "EDS" || signal == "CL";
-    if (!spectral && best.calibrationX >= 0 && best.calibrationY >= 0) {
-        const auto xScale = value(child(nodes, children, best.calibrationX, "Scale"));
-        const auto yScale = value(child(nodes, children, best.calibrationY, "Scale"));
-        if (xScale && yScale)
-            setPixelSizes(image, *xScale,
-                          textOf(child(nodes, children, best.calibrationX, "Units")), *yScale,
-                          textOf(child(nodes, children, best.calibrationY, "Units")));
-    }
+    if (spectral || best.calibrationX < 0 || best.calibrationY < 0) return;
+    const auto xScale = tree.value(tree.child(best.calibrationX, "Scale"));
+    const auto yScale = tree.value(tree.child(best.calibrationY, "Scale"));
+    if (xScale && yScale)
+        setPixelSizes(image, *xScale, tree.text(tree.child(best.calibrationX, "Units")), *yScale,
+                      tree.text(tree.child(best.calibrationY, "Units")));
+}
+
+}  // namespace
+
+std::optional<GreyImage> readDmImage(RandomAccessSource& source, int index,
+                                     core::MessageSink& sink) {
+    Window file(source);
+    Parser parser(file, sink);
+    if (!parser.parse()) return std::nullopt;
+    const Tree tree(file, parser);
+    const Candidate best = largestImage(tree);
+    if (best.data < 0) return refuse(sink, kNoImage);
+
+    const SampleCode* code = sampleCodeOf(best.dataType, sink);
+    if (!code) return std::nullopt;
+    if (!checkImportSize(static_cast<std::int64_t>(best.width), static_cast<std::int64_t>(best.height), sink))
+        return std::nullopt;
+    const Node& data = tree.node(best.data);
+    // The data array's own element size decides how it is read; it must agree with the type.
+    const std::uint64_t size = simpleSize(code->element);
+    // Each dimension is at most 1e9 and the first two within the picture limits, so the
+    // product cannot overflow.
+    if (simpleSize(data.element) != size || data.count != best.width * best.height * best.depth)
+        return refuse(sink, kBadStructure, "DM", "the image data do not match its dimensions");
+    const int count = static_cast<int>(std::min<std::uint64_t>(best.depth, 1u << 30));
+    if (index < 0 || static_cast<std::uint64_t>(index) >= best.depth)
+        return refuse(sink, kImageBeyondCount, count, index + 1);
+    const std::uint64_t pictureBytes = best.width * best.height * size;
+    const std::uint64_t first = data.offset + static_cast<std::uint64_t>(index) * pictureBytes;
+    // The parser saw the whole array inside the file; checked again where the picture is read.
+    if (first > file.size() || pictureBytes > file.size() - first)
+        return refuse(sink, kStackPastEnd, index + 1, count);
+
+    GreyImage image;
+    image.format = parser.version() == 4 ? ImageFormat::Dm4 : ImageFormat::Dm3;
+    image.type = code->type;
+    image.width = static_cast<int>(best.width);
+    image.height = static_cast<int>(best.height);
+    image.imageCount = count;
+    image.imageIndex = index;
+    image.samples.resize(static_cast<std::size_t>(best.width * best.height));
+    if (!readSamples(source, first, size, tree.little(), image))
+        return refuse(sink, kStackPastEnd, index + 1, count);
+    setDmCalibration(tree, best, image);
     if (!checkImported(image, sink)) return std::nullopt;
     return image;
 }
