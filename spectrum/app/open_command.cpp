@@ -125,9 +125,15 @@ void openImageCommand(AppState& app, HWND window) {
     ofn.lStructSize = OPENFILENAME_SIZE_VERSION_400W;
     ofn.hwndOwner = window;
     ofn.hInstance = app.frame.instance;
-    ofn.lpstrFilter = L"Bitmap (*.bmp)\0*.bmp\0"
-                      L"Microscope images (*.dm3;*.dm4;*.tif;*.tiff;*.mrc;*.png;*.emd;*.ser)\0"
-                      L"*.dm3;*.dm4;*.tif;*.tiff;*.mrc;*.png;*.emd;*.ser\0";
+    // The bitmap entry is the same in both languages; the microscope formats' label is not.
+    ofn.lpstrFilter =
+        app.frame.japaneseUi
+            ? L"Bitmap (*.bmp)\0*.bmp\0"
+              L"\u9855\u5fae\u93e1\u753b\u50cf (*.dm3;*.dm4;*.tif;*.tiff;*.mrc;*.png;*.emd;*.ser)\0"
+              L"*.dm3;*.dm4;*.tif;*.tiff;*.mrc;*.png;*.emd;*.ser\0"
+            : L"Bitmap (*.bmp)\0*.bmp\0"
+              L"Microscope images (*.dm3;*.dm4;*.tif;*.tiff;*.mrc;*.png;*.emd;*.ser)\0"
+              L"*.dm3;*.dm4;*.tif;*.tiff;*.mrc;*.png;*.emd;*.ser\0";
     ofn.lpstrFile = file;
     ofn.nMaxFile = kPathChars;
     ofn.lpstrTitle = kOpenTitleWide;
