@@ -639,15 +639,6 @@ bool writeNpy(const std::string& path, const std::vector<double>& values, int wi
     return writeBytes(path, out.data(), out.size());
 }
 
-const core::Localized kNoSpots{
-    "No lattice spots found: the spectrum shows no peak clearly above its background.",
-    "格子スポットは見つかりませんでした。スペクトルに背景からはっきり突き出たピークがありません。"};
-const core::Localized kNoSpotMemory{"Not enough memory to look for lattice spots.",
-                                    "格子スポットを探すためのメモリが足りません。"};
-const core::Localized kNoBasis{
-    "The spot finder found no two spots in different directions, so it gives no lattice basis.",
-    "異なる向きの 2 つのスポットが見つからないため、格子の基本ベクトルを決められません。"};
-
 // The frame size the spectrum of this picture gets.
 int frameSizeOf(const spectrum::GreyPixels& pixels, const spectrum::SpectrumSettings& settings) {
     const spectrum::FramePlan plan =
@@ -672,16 +663,14 @@ bool runFinder(image::CurrentImage& picture, const image::ImageGeometry& geometr
     options.pairs = o.pairs;
     options.minRadius = o.minRadius;
     options.pixelSizeNm = o.settings.pixelSizeNm;
-    if (precise && precise->width == pixels.width && precise->height == pixels.height)
-        result = spectrum::findSpots(*precise, n, options);
-    else
-        result = spectrum::findSpots(pixels, n, options);
-    if (result.status == spectrum::SpotStatus::kNoMemory) {
-        std::fprintf(stderr, "%s: %s\n", kProgram, core::text(kNoSpotMemory));
+    result = spectrum::findSpots(pixels, precise, n, options);
+    if (result.status == spectrum::SpotStatus::kNoMemory ||
+        result.status == spectrum::SpotStatus::kBadImage) {
+        std::fprintf(stderr, "%s: %s\n", kProgram,
+                     core::text(spectrum::spotStatusText(result.status)));
         return false;
     }
-    return result.status == spectrum::SpotStatus::kFound ||
-           result.status == spectrum::SpotStatus::kNoneFound;
+    return true;
 }
 
 int runSpots(Session& s, const Options& o) {
@@ -689,7 +678,7 @@ int runSpots(Session& s, const Options& o) {
     if (!runFinder(s.image, s.geometry, s.precise.get(), o, result)) return 1;
     const bool nm = o.settings.pixelSizeNm.has_value();
     if (result.status == spectrum::SpotStatus::kNoneFound) {
-        std::printf("%s\n", core::text(kNoSpots));
+        std::printf("%s\n", core::text(spectrum::spotStatusText(result.status)));
     } else {
         std::printf("Frame %d x %d, central radius %.2f samples\n", result.n, result.n,
                     result.minRadius);
@@ -703,7 +692,7 @@ int runSpots(Session& s, const Options& o) {
             std::printf("Basis g1 = (%.3f, %.3f), g2 = (%.3f, %.3f)\n", result.g1.x, result.g1.y,
                         result.g2.x, result.g2.y);
         else
-            std::printf("%s\n", core::text(kNoBasis));
+            std::printf("%s\n", core::text(spectrum::noBasisText()));
     }
     if (!o.csvPath.empty()) {
         const std::string csv = spectrum::spotsCsv(result, nm ? o.settings.pixelSizeNm->x : 0.0);
@@ -768,8 +757,9 @@ int runOne(const std::string& command, Options o, const std::string& input,
         if (!runFinder(s.image, s.geometry, s.precise.get(), o, found)) return 1;
         if (found.status != spectrum::SpotStatus::kFound || !found.haveBasis) {
             std::fprintf(stderr, "%s: %s\n", kProgram,
-                         core::text(found.status == spectrum::SpotStatus::kFound ? kNoBasis
-                                                                                 : kNoSpots));
+                         core::text(found.status == spectrum::SpotStatus::kFound
+                                        ? spectrum::noBasisText()
+                                        : spectrum::spotStatusText(found.status)));
             return 1;
         }
         o.settings.filter.lattice.g1 = found.g1;

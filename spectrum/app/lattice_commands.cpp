@@ -15,6 +15,7 @@
 #include "spectrum/engine/forward.h"
 #include "spectrum/engine/lattice_mask.h"
 #include "spectrum/engine/radial.h"
+#include "spectrum/engine/spot_finder.h"
 
 namespace voralin {
 namespace {
@@ -38,14 +39,6 @@ const core::Localized kNeedSpectrum{"Compute the spectrum with FFT first.",
                                     "先に FFT でスペクトルを計算してください。"};
 const core::Localized kNeedFiltered{"There is no removed part: run Inverse FFT first.",
                                     "除いた部分はありません。先に逆 FFT を実行してください。"};
-const core::Localized kNoSpots{
-    "No lattice spots found: the spectrum shows no peak clearly above its background.",
-    "格子スポットは見つかりませんでした。スペクトルに背景からはっきり突き出たピークがありません。"};
-const core::Localized kNoMemory{"Not enough memory to look for lattice spots.",
-                                "格子スポットを探すためのメモリが足りません。"};
-const core::Localized kNoBasis{
-    "No lattice basis: the spots found do not point in two different directions.",
-    "格子の基本ベクトルがありません。見つかったスポットが 2 つの異なる向きを向いていません。"};
 const core::Localized kBasisText{"Basis g1 = (%.2f, %.2f), g2 = (%.2f, %.2f)",
                                  "基本ベクトル g1 = (%.2f, %.2f)、g2 = (%.2f, %.2f)"};
 const core::Localized kBadNumbers{
@@ -148,7 +141,7 @@ void fillSpotList(HWND dialog, const AppState& app) {
         std::snprintf(text, sizeof text, core::text(kBasisText), r.g1.x, r.g1.y, r.g2.x, r.g2.y);
         SetDlgItemTextW(dialog, IDC_SPOTBASIS, wide(text).c_str());
     } else {
-        SetDlgItemTextW(dialog, IDC_SPOTBASIS, wide(core::text(kNoBasis)).c_str());
+        SetDlgItemTextW(dialog, IDC_SPOTBASIS, wide(core::text(spectrum::noBasisText())).c_str());
     }
     setNumber(dialog, IDC_SPOTRADIUS, app.lattice.spotRadius);
 }
@@ -196,7 +189,7 @@ bool maskLattice(HWND dialog, SpotDialog& d) {
     AppState& app = *d.app;
     const spectrum::SpotResult& r = app.lattice.spots;
     if (!r.haveBasis) {
-        say(app, kNoBasis, MB_ICONWARNING);
+        say(app, spectrum::noBasisText(), MB_ICONWARNING);
         return false;
     }
     bool ok = true;
@@ -280,21 +273,13 @@ void findSpotsCommand(AppState& app, HWND window) {
         busy.beginBusy();
         spectrum::SpotOptions options;
         options.pixelSizeNm = app.settings.pixelSizeNm;
-        // A source above 8 bits is searched in its own levels, not in the rendering.
-        const spectrum::GreyPixels pixels = spectrum::sourcePixelsOf(app.buffers);
-        const image::PreciseLevels* precise = app.buffers.precise.get();
-        if (precise && precise->width == pixels.width && precise->height == pixels.height)
-            result = spectrum::findSpots(*precise, app.buffers.n, options);
-        else
-            result = spectrum::findSpots(pixels, app.buffers.n, options);
+        result = spectrum::findSpots(spectrum::sourcePixelsOf(app.buffers),
+                                     app.buffers.precise.get(), app.buffers.n, options);
         busy.endBusy();
     }
-    if (result.status == spectrum::SpotStatus::kNoMemory) {
-        say(app, kNoMemory, MB_ICONERROR);
-        return;
-    }
     if (result.status != spectrum::SpotStatus::kFound) {
-        say(app, kNoSpots, MB_ICONINFORMATION);
+        say(app, spectrum::spotStatusText(result.status),
+            result.status == spectrum::SpotStatus::kNoMemory ? MB_ICONERROR : MB_ICONINFORMATION);
         return;
     }
     app.lattice.spots = result;

@@ -326,6 +326,33 @@ SpotResult findSpots(const image::PreciseLevels& levels, int n, const SpotOption
     return findSpotsIn(levels, n, options, step);
 }
 
+SpotResult findSpots(const GreyPixels& picture, const image::PreciseLevels* precise, int n,
+                     const SpotOptions& options) {
+    if (precise && precise->width == picture.width && precise->height == picture.height)
+        return findSpots(*precise, n, options);
+    return findSpots(picture, n, options);
+}
+
+core::Localized spotStatusText(SpotStatus status) {
+    switch (status) {
+        case SpotStatus::kFound:
+            return {"", ""};
+        case SpotStatus::kNoMemory:
+            return {"Not enough memory to look for lattice spots.",
+                    "格子スポットを探すためのメモリが足りません。"};
+        case SpotStatus::kNoneFound:
+        case SpotStatus::kBadImage:
+            break;
+    }
+    return {"No lattice spots found: the spectrum shows no peak clearly above its background.",
+            "格子スポットは見つかりませんでした。スペクトルに背景からはっきり突き出たピークがありません。"};
+}
+
+core::Localized noBasisText() {
+    return {"No lattice basis: the spots found do not point in two different directions.",
+            "格子の基本ベクトルがありません。見つかったスポットが 2 つの異なる向きを向いていません。"};
+}
+
 std::string spotsCsv(const SpotResult& result, double nmPerPixel) {
     const bool nm = nmPerPixel > 0.0;
     std::string out = nm ? "number,mate,x_px,y_px,g_per_nm,d_nm,angle_deg,power,significance\r\n"

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "core/localized.h"
 #include "image/import.h"
 #include "spectrum/engine/spectrum_state.h"
 
@@ -62,6 +63,17 @@ SpotResult findSpots(const GreyPixels& pixels, int n, const SpotOptions& options
 // The same from a source's own levels above 8 bits ([min, max] -> [0, 255], never rounded); no
 // background is taken below the rounding of the source's levels rather than the picture's.
 SpotResult findSpots(const image::PreciseLevels& levels, int n, const SpotOptions& options);
+
+// The search both the program and the CLI make over an opened picture: in the source's own levels
+// when it has them (more than 8 bits) at the picture's size, otherwise in the 8-bit rendering.
+SpotResult findSpots(const GreyPixels& picture, const image::PreciseLevels* precise, int n,
+                     const SpotOptions& options);
+
+// What the user is told when a search finds nothing (kNoneFound, kBadImage) or runs out of memory
+// (kNoMemory); empty texts for kFound.
+core::Localized spotStatusText(SpotStatus status);
+// What the user is told when the spots found give no lattice basis.
+core::Localized noBasisText();
 
 // The spot list as CSV: a header row naming the columns, CR LF line ends.
 std::string spotsCsv(const SpotResult& result, double nmPerPixel);

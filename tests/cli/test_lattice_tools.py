@@ -176,6 +176,35 @@ class LatticeTools(unittest.TestCase):
         r = run("spots", src, env=env)
         self.assertIn("格子スポットは見つかりませんでした", r.stdout)
 
+    def test_fringes_in_one_direction_give_no_basis_in_the_programs_words(self):
+        # One set of fringes: a Friedel pair, nothing off its line, so no basis. The list says so
+        # and a lattice mask without --basis is refused, both in the words the program shows.
+        rng = np.random.default_rng(3)
+        y, x = np.mgrid[0:160, 0:200].astype(float)
+        g = vector(9.0, 30.0)
+        img = 128 + 90 * np.cos(2 * np.pi * (g[0] * x + g[1] * y) + 0.4)
+        img += rng.normal(0, 4, img.shape)
+        pixels = np.clip(np.rint(img), 0, 255).astype(np.uint8)
+        english = "No lattice basis: the spots found do not point in two different directions."
+        japanese = "格子の基本ベクトルがありません。見つかったスポットが 2 つの異なる向きを向いていません。"
+        table, out = self.spots(pixels)
+        src = self.path("in.bmp")
+        self.assertEqual(table.size, 2)
+        self.assertAlmostEqual(table["d_px"][0], 9.0, delta=0.05)
+        self.assertFalse([l for l in out.splitlines() if l.startswith("Basis")])
+        self.assertIn(english, out.splitlines())
+        out_bmp = self.path("o.bmp")
+        r = run("filter", src, out_bmp, "--lattice-mask", "keep", "--radius", "3")
+        self.assertEqual(r.returncode, 1)
+        self.assertEqual(r.stderr.strip(), "voralin00-cli: " + english)
+        self.assertFalse(os.path.exists(out_bmp))
+        env = dict(os.environ, LANG="ja_JP.UTF-8", LC_ALL="")
+        r = run("spots", src, env=env)
+        self.assertIn(japanese, r.stdout.splitlines())
+        r = run("filter", src, out_bmp, "--lattice-mask", "remove", "--radius", "3", env=env)
+        self.assertEqual(r.returncode, 1)
+        self.assertIn(japanese, r.stderr)
+
     def test_finder_memory_and_time_on_4096_square(self):
         pixels, _ = lattice_image(4096, 4096, 9.0, 12.0, 13.0, 80.0, 0.8)
         src = self.save(pixels)

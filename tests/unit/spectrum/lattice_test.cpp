@@ -192,6 +192,15 @@ TEST(SpotFinder, SearchesTheSourcesOwnLevels) {
     ASSERT_EQ(found.status, SpotStatus::kFound);
     EXPECT_NEAR(std::fabs(found.spots[0].position.x), 256 / 6.0, 0.2);
     EXPECT_NEAR(std::fabs(found.spots[0].position.y), 256 / 15.0, 0.2);
+    // An opened picture's search takes the source's levels when they are the picture's size,
+    // and the rendering otherwise (a stale source of another image).
+    EXPECT_EQ(findSpots(rounded.pixels(), &levels, 256, SpotOptions{}).spots.size(),
+              found.spots.size());
+    EXPECT_EQ(findSpots(rounded.pixels(), nullptr, 256, SpotOptions{}).status,
+              SpotStatus::kNoneFound);
+    auto narrower = makePicture(w - 2, h, [](int, int) { return 128; });
+    EXPECT_EQ(findSpots(narrower.pixels(), &levels, 256, SpotOptions{}).status,
+              SpotStatus::kNoneFound);
 
     auto whole = makePicture(w, h, [&](int x, int y) {
         return static_cast<int>(128 + 80 * wave(x, y));
