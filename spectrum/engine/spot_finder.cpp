@@ -135,32 +135,17 @@ std::vector<float> halfPowerOf(const Source& pixels, int n) {
     return std::move(half.data);
 }
 
-// levelStep: one level of the source in transform units (1 for the 8-bit picture).
-template <class Source>
-SpotResult findSpotsIn(const Source& pixels, int n, const SpotOptions& options, double levelStep) {
-    SpotResult result;
-    result.n = n;
-    if (n < 4 || pixels.width < 2 || pixels.height < 2 || pixels.width > n || pixels.height > n)
-        return result;
-    const std::vector<float> power = halfPowerOf(pixels, n);
-    if (power.empty()) {
-        result.status = SpotStatus::kNoMemory;
-        return result;
-    }
-    const int columns = n / 2 + 1;
-    const PowerView P{power.data(), n, columns};
-    const int w = pixels.width, h = pixels.height;
-    const double binX = static_cast<double>(n) / w, binY = static_cast<double>(n) / h;
-    result.minRadius = options.minRadius > 0.0 ? options.minRadius : 4.0 * std::max(binX, binY);
+// The distance of a frequency from zero, rounded to a whole sample: the background's bin.
+int distanceBin(int fx, int fy) {
+    return static_cast<int>(std::floor(std::sqrt(double(fx) * fx + double(fy) * fy) + 0.5));
+}
 
-    // Background per whole-sample distance: the mean, then twice the mean of what lies below
-    // ten times the previous estimate (a spot must not raise its own background),
-    // never below the rounding of the grey levels.
+// Background per whole-sample distance: the mean, then twice the mean of what lies below ten
+// times the previous estimate (a spot must not raise its own background).
+std::vector<double> radialBackground(const std::vector<float>& power, int n) {
+    const int columns = n / 2 + 1;
     const int bins = static_cast<int>(n / std::sqrt(2.0) + 0.5) + 2;
     std::vector<double> background(static_cast<std::size_t>(bins), 0.0);
-    auto distanceBin = [](int fx, int fy) {
-        return static_cast<int>(std::floor(std::sqrt(double(fx) * fx + double(fy) * fy) + 0.5));
-    };
     for (int pass = 0; pass < 3; ++pass) {
         std::vector<double> sum(static_cast<std::size_t>(bins), 0.0);
         std::vector<double> count(static_cast<std::size_t>(bins), 0.0);
@@ -176,25 +161,33 @@ SpotResult findSpotsIn(const Source& pixels, int n, const SpotOptions& options, 
         }
         for (int j = 0; j < bins; ++j) background[j] = count[j] > 0 ? sum[j] / count[j] : 0.0;
     }
+    return background;
+}
 
-    // No background is taken below the rounding of the levels to whole numbers (variance
-    // 1/12 of a level squared), so a flat image's last bits never pass for spots.
+// The power that rounding the levels to whole numbers leaves in every sample (variance 1/12 of
+// a level squared through the window), so a flat image's last bits never pass for spots.
+double quantisationFloor(int w, int h, double levelStep) {
     double windowSquares = 0.0;
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
             const double wt = hannWeight(x, w) * hannWeight(y, h);
             windowSquares += wt * wt;
         }
-    const double quantisationFloor = windowSquares * levelStep * levelStep / 12.0;
-    for (double& b : background) b = std::max(b, quantisationFloor);
-    const double threshold = std::log(static_cast<double>(w) * h) + 10.0;
-    struct Candidate {
-        int fx, fy;
-        double power, significance;
-    };
+    return windowSquares * levelStep * levelStep / 12.0;
+}
+
+struct Candidate {
+    int fx, fy;
+    double power, significance;
+};
+
+// Local maxima of the half plane (fy < 0, or fy = 0 with fx > 0) outside the central radius whose
+// power exceeds threshold x background, strongest first.
+std::vector<Candidate> localMaxima(const PowerView& P, const std::vector<double>& background,
+                                   double minRadius, double threshold) {
+    const int n = P.n;
     std::vector<Candidate> candidates;
-    const double minRadius2 = result.minRadius * result.minRadius;
-    // The half plane: fy < 0, or fy = 0 with fx > 0.
+    const double minRadius2 = minRadius * minRadius;
     for (int fy = -n / 2; fy <= 0; ++fy) {
         for (int fx = (fy == 0 ? 1 : -n / 2 + 1); fx < n / 2; ++fx) {
             if (double(fx) * fx + double(fy) * fy < minRadius2) continue;
@@ -215,10 +208,16 @@ SpotResult findSpotsIn(const Source& pixels, int n, const SpotOptions& options, 
     }
     std::sort(candidates.begin(), candidates.end(),
               [](const Candidate& a, const Candidate& b) { return a.power > b.power; });
+    return candidates;
+}
 
+// At most `pairs` of the candidates, strongest first, without those inside the main lobe of a
+// stronger one or its mate, or on their leakage lines (binX, binY: one window width in samples).
+std::vector<Candidate> acceptedSpots(const std::vector<Candidate>& candidates, int pairs,
+                                     double binX, double binY) {
     std::vector<Candidate> accepted;
     for (const Candidate& c : candidates) {
-        if (static_cast<int>(accepted.size()) >= std::max(0, options.pairs)) break;
+        if (static_cast<int>(accepted.size()) >= std::max(0, pairs)) break;
         // Rounding a strong fringe to whole grey levels (half a level against at most 128)
         // makes harmonics down to about (0.5 / 128)^2 of its power: no spot is taken below.
         if (c.power < 2e-5 * candidates.front().power) break;
@@ -233,26 +232,31 @@ SpotResult findSpotsIn(const Source& pixels, int n, const SpotOptions& options, 
         }
         if (keep) accepted.push_back(c);
     }
-    if (accepted.empty()) {
-        result.status = SpotStatus::kNoneFound;
-        return result;
-    }
+    return accepted;
+}
 
-    auto refine = [&](double m, double p0, double p1) {
-        if (!(m > 0.0 && p0 > 0.0 && p1 > 0.0)) return 0.0;
-        const double a = std::log(m), b = std::log(p0), c = std::log(p1);
-        const double curvature = b - 2 * a + c;
-        if (!(curvature < 0.0)) return 0.0;
-        return std::clamp(0.5 * (b - c) / curvature, -0.5, 0.5);
-    };
+// The offset of a maximum m from the parabola through the log power of it and its neighbours.
+double parabolaOffset(double m, double p0, double p1) {
+    if (!(m > 0.0 && p0 > 0.0 && p1 > 0.0)) return 0.0;
+    const double a = std::log(m), b = std::log(p0), c = std::log(p1);
+    const double curvature = b - 2 * a + c;
+    if (!(curvature < 0.0)) return 0.0;
+    return std::clamp(0.5 * (b - c) / curvature, -0.5, 0.5);
+}
+
+// Each accepted maximum refined to sub-sample precision, then its Friedel mate at -g.
+std::vector<Spot> spotPairs(const std::vector<Candidate>& accepted, const PowerView& P,
+                            const SpotOptions& options) {
+    const int n = P.n;
     const auto& size = options.pixelSizeNm;
     const bool calibrated = size && size->x > 0.0 && size->y > 0.0;
     const double scale = calibrated ? size->x : 1.0;
+    std::vector<Spot> spots;
     int number = 1;
     for (const Candidate& c : accepted) {
         const double p = c.power;
-        const double x = c.fx + refine(p, P(c.fx - 1, c.fy), P(c.fx + 1, c.fy));
-        const double y = c.fy + refine(p, P(c.fx, c.fy - 1), P(c.fx, c.fy + 1));
+        const double x = c.fx + parabolaOffset(p, P(c.fx - 1, c.fy), P(c.fx + 1, c.fy));
+        const double y = c.fy + parabolaOffset(p, P(c.fx, c.fy - 1), P(c.fx, c.fy + 1));
         for (int s = 1; s >= -1; s -= 2) {
             Spot spot;
             spot.number = number;
@@ -269,13 +273,15 @@ SpotResult findSpotsIn(const Source& pixels, int n, const SpotOptions& options, 
             spot.angleDegrees = std::atan2(-spot.position.y, spot.position.x) * 180.0 / kPi;
             spot.power = p;
             spot.significance = c.significance;
-            result.spots.push_back(spot);
+            spots.push_back(spot);
             ++number;
         }
     }
-    result.status = SpotStatus::kFound;
+    return spots;
+}
 
-    // Basis: the shortest spot, then the shortest one at least 5 degrees off its line.
+// Basis: the shortest spot, then the shortest one at least 5 degrees off its line.
+void chooseBasis(SpotResult& result) {
     const Spot* first = nullptr;
     for (const Spot& s : result.spots)
         if (!first || s.g < first->g - 1e-12) first = &s;
@@ -294,6 +300,39 @@ SpotResult findSpotsIn(const Source& pixels, int n, const SpotOptions& options, 
         result.g1 = first->position;
         result.g2 = second->position;
     }
+}
+
+// levelStep: one level of the source in transform units (1 for the 8-bit picture).
+template <class Source>
+SpotResult findSpotsIn(const Source& pixels, int n, const SpotOptions& options, double levelStep) {
+    SpotResult result;
+    result.n = n;
+    if (n < 4 || pixels.width < 2 || pixels.height < 2 || pixels.width > n || pixels.height > n)
+        return result;
+    const std::vector<float> power = halfPowerOf(pixels, n);
+    if (power.empty()) {
+        result.status = SpotStatus::kNoMemory;
+        return result;
+    }
+    const PowerView P{power.data(), n, n / 2 + 1};
+    const int w = pixels.width, h = pixels.height;
+    const double binX = static_cast<double>(n) / w, binY = static_cast<double>(n) / h;
+    result.minRadius = options.minRadius > 0.0 ? options.minRadius : 4.0 * std::max(binX, binY);
+
+    std::vector<double> background = radialBackground(power, n);
+    const double levelFloor = quantisationFloor(w, h, levelStep);
+    for (double& b : background) b = std::max(b, levelFloor);
+    const double threshold = std::log(static_cast<double>(w) * h) + 10.0;
+    const std::vector<Candidate> accepted =
+        acceptedSpots(localMaxima(P, background, result.minRadius, threshold), options.pairs,
+                      binX, binY);
+    if (accepted.empty()) {
+        result.status = SpotStatus::kNoneFound;
+        return result;
+    }
+    result.spots = spotPairs(accepted, P, options);
+    result.status = SpotStatus::kFound;
+    chooseBasis(result);
     return result;
 }
 
