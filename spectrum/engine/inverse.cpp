@@ -25,94 +25,65 @@ bool inverseTransform(image::CurrentImage& image, const image::ImageGeometry& ge
     return inverseTransform(image, geometry, settings, buffers, sink, busy, parts, nullptr);
 }
 
-bool inverseTransform(image::CurrentImage& image, const image::ImageGeometry& geometry,
-                      SpectrumSettings& settings, SpectrumBuffers& buffers,
-                      core::MessageSink& sink, core::BusyIndicator& busy, InverseParts* parts,
-                      RestoredImage* restored) {
-    struct ClearCircles {
-        FilterSettings& filter;
-        ~ClearCircles() { filter.circles.clear(); }
-    } clearCircles{settings.filter};
+namespace {
 
-    GreyPixels pixels;
-    const bool fits = buffers.present() && greyPixelsOf(image, geometry, pixels) &&
-                      buffers.offsetX + geometry.width <= buffers.n &&
-                      buffers.offsetY + geometry.height <= buffers.n;
-    core::BusyScope busyScope(busy);
-    if (!fits) {
-        buffers.release();
-        busyScope.end();
-        sink.ask("Unable to carry out the inverse FFT.", "Warning", core::kIconWarning);
-        return false;
-    }
+// A spectrum shown windowed is replaced by that of the mirror frame, so the filtered image is
+// never vignetted. False when the source is gone or the transform fails.
+bool retransformMirror(SpectrumBuffers& buffers, const GreyPixels& source,
+                       const image::PreciseLevels* precise) {
+    if (source.base == nullptr) return false;
+    FramePlan plan;
+    plan.n = buffers.n;
+    plan.offsetX = buffers.offsetX;
+    plan.offsetY = buffers.offsetY;
+    if (precise)
+        fillMirrorFrame(*precise, plan, buffers.real.get(), nullptr);
+    else
+        fillMirrorFrame(source, plan, buffers.real.get(), nullptr);
+    return transform2dRealInput(buffers.real.get(), buffers.imag.get(), buffers.n, buffers.n,
+                                Direction::Forward) == kTransformOk;
+}
 
-    const int n = buffers.n;
-    const GreyPixels source = sourcePixelsOf(buffers);
-    // Kept past the release below; a source above 8 bits is rebuilt from its own levels.
-    const std::shared_ptr<const image::PreciseLevels> precise =
-        buffers.precise && buffers.precise->width == geometry.width &&
-                buffers.precise->height == geometry.height
-            ? buffers.precise
-            : nullptr;
-    if (buffers.windowed) {
-        FramePlan plan;
-        plan.n = n;
-        plan.offsetX = buffers.offsetX;
-        plan.offsetY = buffers.offsetY;
-        if (source.base == nullptr ||
-            (precise ? fillMirrorFrame(*precise, plan, buffers.real.get(), nullptr)
-                     : fillMirrorFrame(source, plan, buffers.real.get(), nullptr),
-             transform2dRealInput(buffers.real.get(), buffers.imag.get(), n, n,
-                                  Direction::Forward) != kTransformOk)) {
-            buffers.release();
-            busyScope.end();
-            sink.ask("Unable to carry out the inverse FFT.", "Warning", core::kIconWarning);
-            return false;
-        }
-        buffers.windowed = false;
-    }
-    const bool symmetric = filterIsCentroSymmetric(settings.filter, buffers);
-    const double zeroWeight = applyFilter(buffers, geometry, settings.filter);
-    // Only the image's rows of the frame are read below.
-    if (transform2dRows(buffers.real.get(), buffers.imag.get(), n, n, Direction::Inverse,
-                        buffers.offsetY, geometry.height) != kTransformOk) {
-        buffers.release();
-        busyScope.end();
-        sink.ask("Unable to carry out the inverse FFT.", "Warning", core::kIconWarning);
-        return false;
-    }
+// The filtered level at a pixel: the real part with the (-1)^(row + column) modulation of the
+// frame removed (frame indices: the image's offset in the frame may be odd).
+double signedLevel(const SpectrumBuffers& buffers, int x, int y) {
+    const int r = buffers.offsetY + y, c = buffers.offsetX + x;
+    const double re = buffers.real[static_cast<std::size_t>(r) * buffers.n + c];
+    return (r + c) % 2 == 0 ? re : -re;
+}
 
-    const int w = geometry.width, h = geometry.height;
-    // The filtered level at a pixel: the real part with the (-1)^(row + column) modulation of
-    // the frame removed (frame indices: the image's offset in the frame may be odd).
-    auto signedLevel = [&](int x, int y) {
-        const int r = buffers.offsetY + y, c = buffers.offsetX + x;
-        const double re = buffers.real[static_cast<std::size_t>(r) * n + c];
-        return (r + c) % 2 == 0 ? re : -re;
-    };
-    // What the picture shows. A centro-symmetric filter leaves the inverse real, and its sign
-    // is part of the image: the magnitude would fold negative values into positive ones and
-    // double every frequency. A circle set without its mates has a complex inverse whose
-    // magnitude is the local amplitude of the kept spots, which the picture shows instead.
-    // Where the filtered image is positive both agree to the last bit.
-    auto shownRow = [&](int y, double* out) {
+// What the picture shows, one row of the image window at a time. A centro-symmetric filter
+// leaves the inverse real, and its sign is part of the image: the magnitude would fold negative
+// values into positive ones and double every frequency. A circle set without its mates has a
+// complex inverse whose magnitude is the local amplitude of the kept spots, which the picture
+// shows instead. Where the filtered image is positive both agree to the last bit.
+struct ShownRows {
+    const SpectrumBuffers& buffers;
+    int width;
+    bool symmetric;
+    void operator()(int y, double* out) const {
         const int r = buffers.offsetY + y;
-        const std::size_t first = static_cast<std::size_t>(r) * n + buffers.offsetX;
+        const std::size_t first = static_cast<std::size_t>(r) * buffers.n + buffers.offsetX;
         const double* re = buffers.real.get() + first;
         if (symmetric) {
             const int odd = (r + buffers.offsetX) % 2;  // the modulation's sign at x = 0
-            for (int x = 0; x < w; ++x) out[x] = (x + odd) % 2 == 0 ? re[x] : -re[x];
+            for (int x = 0; x < width; ++x) out[x] = (x + odd) % 2 == 0 ? re[x] : -re[x];
             return;
         }
         const double* im = buffers.imag.get() + first;
-        for (int x = 0; x < w; ++x) out[x] = std::sqrt(re[x] * re[x] + im[x] * im[x]);
-    };
+        for (int x = 0; x < width; ++x) out[x] = std::sqrt(re[x] * re[x] + im[x] * im[x]);
+    }
+};
+
+// The shown values stretched from their extremes to lo..hi, into the picture's levels.
+void writeStretched(const ShownRows& shown, int height, double lo, double hi, GreyPixels& pixels) {
+    const int w = shown.width, h = height;
     // Each row's extremes on the cores, then the rows' in order.
     std::vector<double> rowMin(static_cast<std::size_t>(h)), rowMax(static_cast<std::size_t>(h));
     detail::forEachRowParallel(h, [&](int y) {
         // not zeroed first: every entry is written below
         const std::unique_ptr<double[]> values(new double[static_cast<std::size_t>(w)]);
-        shownRow(y, values.get());
+        shown(y, values.get());
         double low = values[0], high = low;
         for (int x = 1; x < w; ++x) {
             const double m = values[x];
@@ -128,18 +99,93 @@ bool inverseTransform(image::CurrentImage& image, const image::ImageGeometry& ge
         if (rowMax[y] > mmax) mmax = rowMax[y];
     }
     if (mmax == mmin) mmax = mmin + 0.000001;
-
-    const bool keep = settings.brightness.keepImageBrightness;
-    const double lo = keep ? buffers.imageMin : settings.brightness.darkLevel;
-    const double hi = keep ? buffers.imageMax : settings.brightness.brightLevel;
     detail::forEachRowParallel(h, [&](int y) {
         // not zeroed first: every entry is written below
         const std::unique_ptr<double[]> values(new double[static_cast<std::size_t>(w)]);
-        shownRow(y, values.get());
+        shown(y, values.get());
         std::uint8_t* const levels = &pixels.at(0, y);
         for (int x = 0; x < w; ++x)
             levels[x] = static_cast<std::uint8_t>(restoredLevel(values[x], mmin, mmax, lo, hi));
     });
+}
+
+// The filtered and removed parts over the image window, in levels.
+void fillParts(const SpectrumBuffers& buffers, const GreyPixels& source,
+               const image::PreciseLevels* precise, InverseParts& parts) {
+    const int w = parts.width, h = parts.height;
+    parts.filtered.assign(static_cast<std::size_t>(w) * h, 0.0);
+    parts.removed.assign(static_cast<std::size_t>(w) * h, 0.0);
+    detail::forEachRowParallel(h, [&](int y) {
+        for (int x = 0; x < w; ++x) {
+            const double f = signedLevel(buffers, x, y);
+            const std::size_t i = static_cast<std::size_t>(y) * w + x;
+            parts.filtered[i] = f;
+            parts.removed[i] = (precise ? precise->at(x, y) : source.at(x, y)) - f;
+        }
+    });
+}
+
+// The filtered image in the source's units.
+void fillRestored(const SpectrumBuffers& buffers, double zeroWeight, double sourceMinimum,
+                  double sourceSpan, RestoredImage& restored) {
+    const int w = restored.width, h = restored.height;
+    restored.values.resize(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
+    detail::forEachRowParallel(h, [&](int y) {
+        for (int x = 0; x < w; ++x)
+            restored.values[static_cast<std::size_t>(y) * w + x] = static_cast<float>(
+                zeroWeight * sourceMinimum + sourceSpan * signedLevel(buffers, x, y));
+    });
+}
+
+}  // namespace
+
+bool inverseTransform(image::CurrentImage& image, const image::ImageGeometry& geometry,
+                      SpectrumSettings& settings, SpectrumBuffers& buffers,
+                      core::MessageSink& sink, core::BusyIndicator& busy, InverseParts* parts,
+                      RestoredImage* restored) {
+    struct ClearCircles {
+        FilterSettings& filter;
+        ~ClearCircles() { filter.circles.clear(); }
+    } clearCircles{settings.filter};
+
+    GreyPixels pixels;
+    const bool fits = buffers.present() && greyPixelsOf(image, geometry, pixels) &&
+                      buffers.offsetX + geometry.width <= buffers.n &&
+                      buffers.offsetY + geometry.height <= buffers.n;
+    core::BusyScope busyScope(busy);
+    // Every failure ends alike: the spectrum is freed, the message comes after the busy state,
+    // the picture stays.
+    auto refuse = [&] {
+        buffers.release();
+        busyScope.end();
+        sink.ask("Unable to carry out the inverse FFT.", "Warning", core::kIconWarning);
+        return false;
+    };
+    if (!fits) return refuse();
+
+    const GreyPixels source = sourcePixelsOf(buffers);
+    // Kept past the release below; a source above 8 bits is rebuilt from its own levels.
+    const std::shared_ptr<const image::PreciseLevels> precise =
+        buffers.precise && buffers.precise->width == geometry.width &&
+                buffers.precise->height == geometry.height
+            ? buffers.precise
+            : nullptr;
+    if (buffers.windowed) {
+        if (!retransformMirror(buffers, source, precise.get())) return refuse();
+        buffers.windowed = false;
+    }
+    const bool symmetric = filterIsCentroSymmetric(settings.filter, buffers);
+    const double zeroWeight = applyFilter(buffers, geometry, settings.filter);
+    // Only the image's rows of the frame are read below.
+    if (transform2dRows(buffers.real.get(), buffers.imag.get(), buffers.n, buffers.n,
+                        Direction::Inverse, buffers.offsetY, geometry.height) != kTransformOk)
+        return refuse();
+
+    const int w = geometry.width, h = geometry.height;
+    const bool keep = settings.brightness.keepImageBrightness;
+    const double lo = keep ? buffers.imageMin : settings.brightness.darkLevel;
+    const double hi = keep ? buffers.imageMax : settings.brightness.brightLevel;
+    writeStretched(ShownRows{buffers, w, symmetric}, h, lo, hi, pixels);
     // Only real parts are read from here on: freeing the imaginary array now lets the parts
     // below take its place, so the inverse never needs more than the two frame arrays.
     buffers.imag.reset();
@@ -154,26 +200,12 @@ bool inverseTransform(image::CurrentImage& image, const image::ImageGeometry& ge
         parts->zeroWeight = zeroWeight;
         parts->sourceMinimum = sourceMinimum;
         parts->sourceSpan = sourceSpan;
-        parts->filtered.assign(static_cast<std::size_t>(w) * h, 0.0);
-        parts->removed.assign(static_cast<std::size_t>(w) * h, 0.0);
-        detail::forEachRowParallel(h, [&](int y) {
-            for (int x = 0; x < w; ++x) {
-                const double f = signedLevel(x, y);
-                const std::size_t i = static_cast<std::size_t>(y) * w + x;
-                parts->filtered[i] = f;
-                parts->removed[i] = (precise ? precise->at(x, y) : source.at(x, y)) - f;
-            }
-        });
+        fillParts(buffers, source, precise.get(), *parts);
     }
     if (restored) {
         restored->width = w;
         restored->height = h;
-        restored->values.resize(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
-        detail::forEachRowParallel(h, [&](int y) {
-            for (int x = 0; x < w; ++x)
-                restored->values[static_cast<std::size_t>(y) * w + x] = static_cast<float>(
-                    zeroWeight * sourceMinimum + sourceSpan * signedLevel(x, y));
-        });
+        fillRestored(buffers, zeroWeight, sourceMinimum, sourceSpan, *restored);
     }
     writeGreyColourTable(image);
     buffers.release();

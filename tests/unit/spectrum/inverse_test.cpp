@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
+#include <utility>
+#include <vector>
 
 #include "spectrum/engine/display.h"
 #include "spectrum/engine/forward.h"
@@ -75,25 +78,44 @@ TEST_F(RoundTrip, DarkAndBrightStretchToTheChosenRange) {
     EXPECT_EQ(hi, 255);
 }
 
-TEST_F(RoundTrip, AFailedTransformLosesTheSpectrumAfterTheBusyStateEnded) {
-    forward();
-    settings.filter.circles = {{1, 2, 3}};
-    buffers.n = 3;  // not a power of two: the transform refuses it
-    buffers.offsetX = buffers.offsetY = 0;
-    const auto before = picture.image.dib.block;
-    auto tiny = picture.geometry;
-    tiny.width = tiny.height = 2;
-    tiny.fileSize = 1078 + 2 * 4;
-    EXPECT_FALSE(inverseTransform(picture.image, tiny, settings, buffers, sink, busy));
-    EXPECT_FALSE(buffers.present());
-    EXPECT_TRUE(settings.filter.circles.empty());
-    EXPECT_EQ(picture.image.dib.block, before);
-    ASSERT_EQ(sink.events.size(), 3u);
-    EXPECT_EQ(sink.events[0].kind, core::RecordedEvent::BusyBegin);
-    EXPECT_EQ(sink.events[1].kind, core::RecordedEvent::BusyEnd);
-    EXPECT_EQ(sink.events[2].text, "Unable to carry out the inverse FFT.");
-    EXPECT_EQ(sink.events[2].caption, "Warning");
-    EXPECT_EQ(sink.events[2].style, core::kIconWarning);
+// Every refusal ends alike: the spectrum is lost, the picture and its levels stay, the circles
+// are emptied and the one warning comes after the busy state ended.
+TEST_F(RoundTrip, EveryRefusalLosesTheSpectrumAndWarnsAfterTheBusyStateEnded) {
+    const std::vector<std::pair<const char*, std::function<void(image::ImageGeometry&)>>> cases = {
+        {"a picture larger than the frame",
+         [&](image::ImageGeometry&) { buffers.offsetX = buffers.n - 89; }},
+        {"a windowed spectrum whose source is gone",
+         [&](image::ImageGeometry&) {
+             buffers.windowed = true;
+             buffers.source.clear();
+         }},
+        {"a transform that fails",
+         [&](image::ImageGeometry& tiny) {
+             buffers.n = 3;  // not a power of two: the transform refuses it
+             buffers.offsetX = buffers.offsetY = 0;
+             tiny.width = tiny.height = 2;
+             tiny.fileSize = 1078 + 2 * 4;
+         }},
+    };
+    for (const auto& [name, spoil] : cases) {
+        SCOPED_TRACE(name);
+        forward();
+        settings.filter.circles = {{1, 2, 3}};
+        const auto before = picture.image.dib.block;
+        auto geometry = picture.geometry;
+        spoil(geometry);
+        EXPECT_FALSE(inverseTransform(picture.image, geometry, settings, buffers, sink, busy));
+        EXPECT_FALSE(buffers.present());
+        EXPECT_TRUE(buffers.source.empty());
+        EXPECT_TRUE(settings.filter.circles.empty());
+        EXPECT_EQ(picture.image.dib.block, before);
+        ASSERT_EQ(sink.events.size(), 3u);
+        EXPECT_EQ(sink.events[0].kind, core::RecordedEvent::BusyBegin);
+        EXPECT_EQ(sink.events[1].kind, core::RecordedEvent::BusyEnd);
+        EXPECT_EQ(sink.events[2].text, "Unable to carry out the inverse FFT.");
+        EXPECT_EQ(sink.events[2].caption, "Warning");
+        EXPECT_EQ(sink.events[2].style, core::kIconWarning);
+    }
 }
 
 TEST_F(RoundTrip, MaskCircleAroundTheCentreKeepsTheAverage) {
