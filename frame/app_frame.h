@@ -1,7 +1,8 @@
-// The Win32 application frame shared by both programs: program entry helpers, the icon bar with
-// its hover labels, the single-instance and colour-depth checks, the environment probes, the
-// paths beside the program, Help and About, the wait box, dialog placement and a MessageBoxA
-// message sink.
+// The Win32 application frame shared by the two main programs: program entry helpers, the icon
+// bar with its hover labels, the single-instance and colour-depth checks, the environment probes,
+// the paths beside the program, Help and About, the wait box, dialog placement, the repaints below
+// and inside the icon bar, and a message-box message sink. Built on the Win32 support
+// (frame/support), which the installer links alone.
 //
 // Each program describes itself once in a ProgramTable (class name, titles, file names, icon-bar
 // table) and owns one FrameContext for the life of the process; the frame reaches it through the
@@ -15,8 +16,9 @@
 #include <vector>
 
 #include "core/busy.h"
-#include "frame/frame_rules.h"
 #include "core/message_sink.h"
+#include "frame/frame_rules.h"
+#include "frame/support/window_support.h"
 
 namespace frame {
 
@@ -72,8 +74,15 @@ struct FrameContext {
 };
 
 // ---- program entry ----
-// Keeps the instance and registers the main class; false when registration fails.
-bool registerMainClass(FrameContext& frame, HINSTANCE instance, WNDPROC procedure);
+// The main class without its procedure: keeps the instance and installs the failure box as the
+// callback guard's reporter.
+WNDCLASSA mainWindowClass(FrameContext& frame, HINSTANCE instance);
+// Registers the main class with the guarded form of `Handler` as its procedure (a raw procedure
+// cannot be registered); false when registration fails.
+template <WindowHandler Handler>
+bool registerMainClass(FrameContext& frame, HINSTANCE instance) {
+    return registerWindowClass<Handler>(mainWindowClass(frame, instance)) != 0;
+}
 // Creates the fixed main window, nine tenths of the screen and centred, with the provisional
 // title; `createParam` reaches WM_CREATE. Also computes dialogTopOffset.
 HWND createMainWindow(FrameContext& frame, void* createParam);
@@ -109,6 +118,15 @@ HWND buttonWindow(const FrameContext& frame, int controlId);
 void updateHoverLabel(FrameContext& frame, HWND mainWindow);
 // Called first by every command.
 void removeHoverLabel(FrameContext& frame, HWND mainWindow);
+
+// WM_SETCURSOR of a main window: the default cursor first, then the icon bar's rule (hover
+// label, arrow in the button band, the program's own cursor elsewhere).
+LRESULT OnSetCursor(FrameContext& frame, HWND window, WPARAM wParam, LPARAM lParam);
+// Invalidates the client area below the icon bar and repaints it at once.
+void repaintPicture(HWND window, bool erase);
+// Repaints the band of the main window under an icon-bar button (buttonBand), as after a common
+// dialog closed over it.
+void repaintButtonBand(const FrameContext& frame, HWND window, int buttonId, bool erase);
 
 // ---- shell services ----
 void showHelp(FrameContext& frame, HWND mainWindow, core::MessageSink& sink);
@@ -158,8 +176,5 @@ struct FileDialogRequest {
 };
 bool askFilePath(HWND owner, core::MessageSink& sink, const FileDialogRequest& request,
                  std::string& path);
-
-// The message shown when a dialog cannot be created.
-void reportDialogFailure(const char* text);
 
 }  // namespace frame

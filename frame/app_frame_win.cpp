@@ -1,8 +1,10 @@
 // Program entry helpers, start-up checks, paths beside the program, Help, About and the end.
 #include "frame/app_frame.h"
 
+#include "core/icon_bar.h"
 #include "core/localized.h"
-#include "frame/window_support.h"
+#include "frame/support/dialog_support.h"
+#include "frame/support/wide_text.h"
 
 #include <shellapi.h>
 #include <shlobj.h>
@@ -45,18 +47,24 @@ INT_PTR aboutProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
 
 }  // namespace
 
-bool registerMainClass(FrameContext& frame, HINSTANCE instance, WNDPROC procedure) {
+// The main class takes a handler, which it guards; a raw window procedure has no way in.
+template <typename Procedure>
+concept RegistersAsMainClass = requires(FrameContext& frame, HINSTANCE instance, Procedure p) {
+    registerMainClass(frame, instance, p);
+};
+static_assert(!RegistersAsMainClass<WNDPROC>);
+
+WNDCLASSA mainWindowClass(FrameContext& frame, HINSTANCE instance) {
     frame.instance = instance;
     setFailureReporter(showCallbackFailure);
     WNDCLASSA wc{};
     wc.style = CS_HREDRAW | CS_VREDRAW;
-    wc.lpfnWndProc = procedure;
     wc.hInstance = instance;
     wc.hIcon = LoadIconA(instance, frame.table->iconName);
     wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
     wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
     wc.lpszClassName = frame.table->className;
-    return RegisterClassA(&wc) != 0;
+    return wc;
 }
 
 HWND createMainWindow(FrameContext& frame, void* createParam) {
@@ -221,26 +229,32 @@ void quitApplication(FrameContext& frame) {
     PostQuitMessage(0);
 }
 
-namespace {
 // Message texts are UTF-8 (the Japanese ones included); shown through the wide call so they read
 // the same on every code page. ASCII texts come out exactly as before.
-std::wstring widen(std::string_view utf8) {
-    if (utf8.empty()) return {};
-    const int n =
-        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
-    if (n > 0)
-        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
-    return wide;
-}
-}  // namespace
-
 int MessageBoxSink::ask(std::string_view text, std::string_view caption, unsigned style) {
-    return MessageBoxW(owner_, widen(text).c_str(), widen(caption).c_str(), style);
+    return MessageBoxW(owner_, wideText(text).c_str(), wideText(caption).c_str(), style);
 }
 
-void reportDialogFailure(const char* text) {
-    MessageBoxA(nullptr, text, "System Error", MB_SYSTEMMODAL | MB_ICONERROR);
+LRESULT OnSetCursor(FrameContext& frame, HWND window, WPARAM wParam, LPARAM lParam) {
+    DefWindowProcA(window, WM_SETCURSOR, wParam, lParam);
+    updateHoverLabel(frame, window);
+    return 0;
+}
+
+void repaintPicture(HWND window, bool erase) {
+    RECT client{};
+    GetClientRect(window, &client);
+    client.top = core::kIconBarHeight;
+    InvalidateRect(window, &client, erase);
+    UpdateWindow(window);
+}
+
+void repaintButtonBand(const FrameContext& frame, HWND window, int buttonId, bool erase) {
+    const PixelRect band = buttonBand(*frame.table->iconBar, buttonId);
+    if (band.empty()) return;
+    const RECT r{band.left, band.top, band.right, band.bottom};
+    InvalidateRect(window, &r, erase);
+    UpdateWindow(window);
 }
 
 }  // namespace frame

@@ -11,21 +11,23 @@
 
 #include "core/wide_path.h"
 #include "frame/app_frame.h"
+#include "frame/support/wide_text.h"
 
 namespace frame {
 namespace {
 
-// A fixed text of ours (ASCII) in its wide form; a filter's embedded zeros and its final double
-// zero come along.
-std::wstring wideText(const char* text, bool doubleZeroEnded) {
-    if (!text) return std::wstring();
-    std::size_t length = std::char_traits<char>::length(text);
-    if (doubleZeroEnded)
-        while (text[length + 1] != '\0') length += 1 + std::char_traits<char>::length(text + length + 1);
+// A fixed text of ours in its wide form; a filter's embedded zeros and its final double zero
+// come along.
+std::wstring dialogText(const char* text, bool doubleZeroEnded) {
     std::wstring wide;
-    const int count = MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(length + 1), nullptr, 0);
-    wide.resize(static_cast<std::size_t>(count) + 1, L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(length + 1), wide.data(), count);
+    if (!text) return wide;
+    do {
+        const std::size_t length = std::char_traits<char>::length(text);
+        wide += frame::wideText(std::string_view(text, length));
+        wide += L'\0';
+        text += length + 1;
+    } while (doubleZeroEnded && *text);
+    if (doubleZeroEnded) wide += L'\0';
     return wide;
 }
 
@@ -34,9 +36,9 @@ std::wstring wideText(const char* text, bool doubleZeroEnded) {
 bool askFilePath(HWND owner, core::MessageSink& sink, const FileDialogRequest& request,
                  std::string& path) {
     std::vector<wchar_t> name(static_cast<std::size_t>(request.bufferChars), L'\0');
-    const std::wstring filter = wideText(request.filter, true);
-    const std::wstring title = wideText(request.title, false);
-    const std::wstring extension = wideText(request.extension, false);
+    const std::wstring filter = dialogText(request.filter, true);
+    const std::wstring title = dialogText(request.title, false);
+    const std::wstring extension = dialogText(request.extension, false);
     OPENFILENAMEW ofn{};
     // The size without the Windows 2000 fields: accepted by every version, 32 or 64 bits.
     ofn.lStructSize = OPENFILENAME_SIZE_VERSION_400W;

@@ -4,7 +4,6 @@
 #include "frame/app_frame.h"
 
 #include "core/icon_bar.h"
-#include "frame/window_support.h"
 
 namespace frame {
 namespace {
@@ -145,12 +144,11 @@ const IconButtonSpec* commandButtonAt(const FrameContext& frame, int position) {
 bool createIconBar(FrameContext& frame) {
     WNDCLASSA wc{};
     wc.style = CS_HREDRAW | CS_VREDRAW | CS_PARENTDC;
-    wc.lpfnWndProc = guardedWindowProcedure<iconBarProcedure>;
     wc.hInstance = frame.instance;
     wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
     wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(NULL_BRUSH));
     wc.lpszClassName = kIconBarClass;
-    if (!RegisterClassA(&wc)) return false;
+    if (!registerWindowClass<iconBarProcedure>(wc)) return false;
     frame.iconBar = CreateWindowExA(0, kIconBarClass, "", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0,
                                     frame.mainWindow, nullptr, frame.instance, &frame);
     if (!frame.iconBar) return false;

@@ -1,6 +1,5 @@
 // The environment probes, the wait box and the placement of settings dialogs.
 #include "frame/app_frame.h"
-#include "frame/window_support.h"
 
 namespace frame {
 namespace {

@@ -10,6 +10,19 @@ namespace install {
 StepRunner::StepRunner(std::vector<Step> steps, Reporter report)
     : steps_(std::move(steps)), report_(std::move(report)) {}
 
+StepRunner StepRunner::prepared(const std::function<std::vector<Step>()>& prepare,
+                                Reporter report) {
+    std::vector<Step> steps;
+    try {
+        steps = prepare();
+    } catch (...) {
+        steps.assign(1, [failure = std::current_exception()]() -> StepResult {
+            std::rethrow_exception(failure);
+        });
+    }
+    return StepRunner(std::move(steps), std::move(report));
+}
+
 bool StepRunner::runNext() {
     if (finished()) return false;
     StepResult result = StepResult::Stop;

@@ -29,6 +29,10 @@ class StepRunner {
     // `report` is told about a failure that escaped a step (its text, or nullptr).
     using Reporter = std::function<void(const char* what)>;
     explicit StepRunner(std::vector<Step> steps = {}, Reporter report = nullptr);
+    // The runner of the steps `prepare` makes. A failure while making them is not lost: the run
+    // then holds one step, which reports it and stops the run failed.
+    static StepRunner prepared(const std::function<std::vector<Step>()>& prepare,
+                               Reporter report);
 
     // Runs the next step; false once there is none left (or the run stopped).
     bool runNext();

@@ -30,6 +30,9 @@ namespace texts {
 std::string error() {
     return pick("Error", "エラー");
 }
+std::string dialogFailed() {
+    return pick("Unable to open a dialog box.", "ダイアログボックスを開けません。");
+}
 std::string confirmation() {
     return pick("Confirmation", "上書き確認");
 }

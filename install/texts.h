@@ -25,6 +25,8 @@ namespace texts {
 // Captions.
 std::string error();
 std::string confirmation();
+// A dialog that could not be shown (caption "System Error").
+std::string dialogFailed();
 
 // Start-up and the description.
 std::string windows3();

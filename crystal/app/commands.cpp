@@ -13,7 +13,8 @@
 #include "crystal/app/gdi_canvas.h"
 #include "crystal/engine/page.h"
 #include "crystal/engine/writers.h"
-#include "frame/window_support.h"
+#include "frame/app_frame.h"
+#include "frame/support/window_support.h"
 #include "image/bmp_file.h"
 
 namespace kestral {

@@ -2,7 +2,7 @@
 // input files, convergent-beam input file, crystal data), kept for the life of the process.
 #include "crystal/app/app_state.h"
 #include "crystal/engine/crystal_model.h"
-#include "frame/dialog_support.h"
+#include "frame/support/dialog_support.h"
 
 namespace kestral {
 namespace {

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "crystal/app/app_state.h"
+#include "frame/support/callback_guard.h"
 
 namespace kestral {
 
@@ -23,5 +24,7 @@ int runKestral(HINSTANCE instance, int showCommand);
 }  // namespace kestral
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
-    return kestral::runKestral(instance, showCommand);
+    // What fails outside a window procedure is reported as a window's failure is, and the program
+    // ends as when its window could not be created.
+    return frame::guardCallback(0, [&] { return kestral::runKestral(instance, showCommand); });
 }

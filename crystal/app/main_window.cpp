@@ -4,7 +4,8 @@
 #include "core/icon_bar.h"
 #include "crystal/app/app_state.h"
 #include "crystal/app/gdi_canvas.h"
-#include "frame/window_support.h"
+#include "frame/app_frame.h"
+#include "frame/support/window_support.h"
 #include "image/bmp_file.h"
 
 namespace kestral {
@@ -199,9 +200,7 @@ void releaseDisplay(AppState& app) {
 int runKestral(HINSTANCE instance, int) {
     static AppState app;  // lives as long as the process; its windows point at it
     app.frame.table = &programTable();
-    if (!frame::registerMainClass(app.frame, instance,
-                                  frame::guardedWindowProcedure<mainProcedure>))
-        return 0;
+    if (!frame::registerMainClass<mainProcedure>(app.frame, instance)) return 0;
     HWND window = frame::createMainWindow(app.frame, &app);
     if (!window) return 0;
     ShowWindow(window, SW_SHOWNORMAL);

@@ -10,7 +10,7 @@
 #include "crystal/app/gdi_canvas.h"
 #include "crystal/engine/cell_sketch.h"
 #include "crystal/engine/parameters.h"
-#include "frame/dialog_support.h"
+#include "frame/support/dialog_support.h"
 
 namespace kestral {
 namespace {
@@ -328,12 +328,12 @@ LRESULT crystalWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM 
 HWND createCrystalWindow(AppState& app, HWND owner, DialogState& s) {
     WNDCLASSA wc{};
     wc.style = CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS;
-    wc.lpfnWndProc = frame::guardedWindowProcedure<crystalWindowProcedure>;
     wc.hInstance = app.frame.instance;
     wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
     wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
     wc.lpszClassName = kCrystalWindowClass;
-    if (!RegisterClassA(&wc)) return nullptr;  // the dialog runs without the sketch
+    // Without the class the dialog runs without the sketch.
+    if (!frame::registerWindowClass<crystalWindowProcedure>(wc)) return nullptr;
     RECT frameRect{};
     GetWindowRect(owner, &frameRect);
     const int x = (frameRect.right - frameRect.left) - 250;

@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "core/localized.h"
-#include "frame/callback_guard.h"
+#include "frame/support/callback_guard.h"
+#include "frame/support/wide_text.h"
+#include "frame/support/window_support.h"
 #include "install/program/installer.h"
 #include "install/texts.h"
 
@@ -23,10 +25,8 @@ const char kShellFolders[] =
 const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
 std::string toAnsi(const char* utf8) {
-    const int wide = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
-    if (wide <= 0) return utf8;
-    std::wstring w(static_cast<std::size_t>(wide), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8, -1, w.data(), wide);
+    const std::wstring w = frame::wideText(utf8);
+    if (w.empty()) return utf8;
     const int bytes = WideCharToMultiByte(CP_ACP, 0, w.c_str(), -1, nullptr, 0, nullptr, nullptr);
     if (bytes <= 0) return utf8;
     std::string out(static_cast<std::size_t>(bytes), '\0');
@@ -131,26 +131,9 @@ bool systemLeadByte(unsigned char c) {
     return IsDBCSLeadByteEx(CP_ACP, c) != 0;
 }
 
-std::string utf8Of(const std::wstring& text) {
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    if (n <= 0) return {};
-    std::string out(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, out.data(), n, nullptr, nullptr);
-    out.resize(static_cast<std::size_t>(n - 1));
-    return out;
-}
-
-std::wstring wideOfUtf8(const std::string& text) {
-    const int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(n > 0 ? n : 1), L'\0');
-    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, out.data(), n);
-    out.resize(out.size() - 1);
-    return out;
-}
-
 // A failure that reached one of the installer's windows: one error box, no owner.
 void showFailure(const std::string& utf8) {
-    MessageBoxW(nullptr, wideOfUtf8(utf8).c_str(), wideOfUtf8(texts::error()).c_str(),
+    MessageBoxW(nullptr, frame::wideText(utf8).c_str(), frame::wideText(texts::error()).c_str(),
                 MB_SYSTEMMODAL | MB_ICONERROR);
 }
 
@@ -199,15 +182,15 @@ std::string firstForeignCharacter(const std::wstring& text) {
         const std::size_t length =
             (text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size()) ? 2 : 1;
         const std::wstring one = text.substr(i, length);
-        if (ansiOf(one).empty()) return utf8Of(one);
+        if (ansiOf(one).empty()) return frame::utf8Text(one);
         i += length - 1;
     }
     return {};
 }
 
 void foreignCharacterMessage(HWND owner, const std::string& characterUtf8) {
-    MessageBoxW(owner, wideOfUtf8(texts::foreignCharacter(characterUtf8)).c_str(),
-                wideOfUtf8(core::text(core::Localized{"Error", "エラー"})).c_str(), MB_ICONERROR);
+    MessageBoxW(owner, frame::wideText(texts::foreignCharacter(characterUtf8)).c_str(),
+                frame::wideText(core::text(core::Localized{"Error", "エラー"})).c_str(), MB_ICONERROR);
 }
 
 int message(HWND owner, const std::string& text, const std::string& caption, UINT style) {
@@ -393,5 +376,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     SetDllDirectoryW(L"");
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
-    return install::run(instance, commandLine);
+    // A failure outside the windows (loading the description, the closing steps) is reported as
+    // one that reaches a window is, and the installer ends failed rather than aborting.
+    return frame::guardCallback(1, [&] { return install::run(instance, commandLine); });
 }

@@ -6,8 +6,9 @@
 #include <memory>
 #include <vector>
 
-#include "frame/callback_guard.h"
-#include "frame/window_support.h"
+#include "frame/support/callback_guard.h"
+#include "frame/support/dialog_support.h"
+#include "frame/support/window_support.h"
 #include "install/program/installer.h"
 #include "install/removal.h"
 #include "install/texts.h"
@@ -123,37 +124,36 @@ struct RunState {
     StepRunner runner;
 };
 
-void centreOnScreen(HWND window) {
-    RECT r{};
-    GetWindowRect(window, &r);
-    SetWindowPos(window, nullptr, (GetSystemMetrics(SM_CXSCREEN) - (r.right - r.left)) / 2,
-                 (GetSystemMetrics(SM_CYSCREEN) - (r.bottom - r.top)) / 2, 0, 0,
-                 SWP_NOSIZE | SWP_NOZORDER);
-}
-
 void removalFinished(HWND dialog, Installer& state, bool ok) {
     state.uninstalled = ok;
-    const std::string line =
-        ok ? texts::uninstalled(state.title) : texts::someFileIn(state.installDir);
-    SetDlgItemTextA(dialog, IDC_UNINSTALLING, line.c_str());
+    // Finish first: whatever happens to the line below, the dialog can be closed.
     HWND finish = GetDlgItem(dialog, IDCANCEL);
     EnableWindow(finish, TRUE);
     SetFocus(finish);
+    const std::string line =
+        ok ? texts::uninstalled(state.title) : texts::someFileIn(state.installDir);
+    SetDlgItemTextA(dialog, IDC_UNINSTALLING, line.c_str());
     SetForegroundWindow(dialog);
     if (!IsWindowEnabled(dialog))
         SetWindowPos(dialog, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
 }
 
+// Prepares the removal and posts its first step. A failure while preparing it becomes the run's
+// one step, so it is reported and the dialog ends with the "some file" line, never stuck.
 void startRemoval(HWND dialog, RunState& run) {
-    Installer& state = *run.installer;
-    run.plan.description = &state.description;
-    run.plan.title = state.title;
-    run.plan.installDir = state.installDir;
-    run.plan.descriptionName = lastComponent(state.descriptionFile, state.dbcs);
-    run.plan.installerName = state.installerName;
-    run.plan.dbcs = state.dbcs;
-    run.port = std::make_unique<Win32Removal>(dialog, state);
-    run.runner = StepRunner(removalSteps(run.plan, *run.port), frame::reportCallbackFailure);
+    run.runner = StepRunner::prepared(
+        [dialog, &run] {
+            Installer& state = *run.installer;
+            run.plan.description = &state.description;
+            run.plan.title = state.title;
+            run.plan.installDir = state.installDir;
+            run.plan.descriptionName = lastComponent(state.descriptionFile, state.dbcs);
+            run.plan.installerName = state.installerName;
+            run.plan.dbcs = state.dbcs;
+            run.port = std::make_unique<Win32Removal>(dialog, state);
+            return removalSteps(run.plan, *run.port);
+        },
+        frame::reportCallbackFailure);
     PostMessageA(dialog, WM_COMMAND, IDM_NEXTSTEP, 0);
 }
 
@@ -167,12 +167,11 @@ void nextStep(HWND dialog, RunState& run) {
 }
 
 INT_PTR uninstallHandler(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* run = reinterpret_cast<RunState*>(GetWindowLongPtrA(dialog, GWLP_USERDATA));
+    RunState* run = frame::dialogState<RunState>(dialog, message, lParam);
+    if (!run) return FALSE;  // messages before WM_INITDIALOG
     switch (message) {
         case WM_INITDIALOG: {
-            SetWindowLongPtrA(dialog, GWLP_USERDATA, lParam);
-            run = reinterpret_cast<RunState*>(lParam);
-            centreOnScreen(dialog);
+            frame::centreOnScreen(dialog);
             SetWindowTextA(dialog, texts::uninstallTitle(run->installer->title).c_str());
             if (run->installer->osCode == 4) {
                 run->addRemove =
@@ -251,9 +250,10 @@ int runUninstall(Installer& state, const std::string& runningCopy) {
     state.installDir = state.sourceDir;
     RunState run;
     run.installer = &state;
-    DialogBoxParamA(
-        state.instance, MAKEINTRESOURCEA(state.japanese ? IDD_UNINSTALL_J : IDD_UNINSTALL), nullptr,
-        frame::guardedDialogProcedure<uninstallHandler>, reinterpret_cast<LPARAM>(&run));
+    // A dialog that cannot be shown removes nothing, and says so.
+    frame::runDialog<uninstallHandler>(
+        state.instance, nullptr, MAKEINTRESOURCEA(state.japanese ? IDD_UNINSTALL_J : IDD_UNINSTALL),
+        run, texts::dialogFailed().c_str());
     deleteAtRestart(runningCopy);
     if (state.uninstalled) {
         if (state.osCode == 4) {

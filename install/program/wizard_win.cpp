@@ -6,9 +6,11 @@
 #include <prsht.h>
 
 #include <memory>
+#include <stdexcept>
 
-#include "frame/callback_guard.h"
-#include "frame/window_support.h"
+#include "frame/support/callback_guard.h"
+#include "frame/support/dialog_support.h"
+#include "frame/support/window_support.h"
 #include "install/program/installer.h"
 #include "install/removal.h"
 #include "install/texts.h"
@@ -17,27 +19,22 @@ namespace install {
 
 namespace {
 
+// The installer state every page shares: PROPSHEETPAGE.lParam on WM_INITDIALOG, kept in the page.
 Installer& stateOf(HWND page) {
-    return *reinterpret_cast<Installer*>(GetWindowLongPtrA(page, GWLP_USERDATA));
+    Installer* state = frame::stateOf<Installer>(page);
+    if (!state) throw std::logic_error("wizard page without its state");
+    return *state;
 }
 
 void keepState(HWND page, LPARAM lParam) {
     const auto* sheetPage = reinterpret_cast<const PROPSHEETPAGEA*>(lParam);
-    SetWindowLongPtrA(page, GWLP_USERDATA, sheetPage->lParam);
+    frame::keepState(page, reinterpret_cast<Installer*>(sheetPage->lParam));
 }
 
 // Answers a notification: -1 keeps the page, a template id jumps to that page, 0 goes on.
 INT_PTR answer(HWND page, LONG_PTR result) {
     SetWindowLongPtrA(page, DWLP_MSGRESULT, result);
     return TRUE;
-}
-
-void centreOnScreen(HWND window) {
-    RECT r{};
-    GetWindowRect(window, &r);
-    const int w = r.right - r.left, h = r.bottom - r.top;
-    SetWindowPos(window, nullptr, (GetSystemMetrics(SM_CXSCREEN) - w) / 2,
-                 (GetSystemMetrics(SM_CYSCREEN) - h) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
 }
 
 // ---- destination ----
@@ -141,7 +138,7 @@ INT_PTR destinationHandler(HWND page, UINT message, WPARAM wParam, LPARAM lParam
             SetDlgItemTextA(page, IDC_PROMPT, texts::prompt(state.title).c_str());
             HWND sheet = GetParent(page);
             SetWindowTextA(sheet, texts::sheetTitle(state.title).c_str());
-            centreOnScreen(sheet);
+            frame::centreOnScreen(sheet);
             return TRUE;
         }
         case WM_COMMAND:
@@ -149,8 +146,10 @@ INT_PTR destinationHandler(HWND page, UINT message, WPARAM wParam, LPARAM lParam
                 browse(page, stateOf(page));
             } else if (LOWORD(wParam) == IDC_ABOUT) {
                 const Installer& state = stateOf(page);
-                DialogBoxParamA(state.instance, state.japanese ? "ABOUT_DLG_J" : "ABOUT_DLG", page,
-                                frame::guardedDialogProcedure<aboutHandler>, 0);
+                int unused = 0;
+                frame::runDialog<aboutHandler>(state.instance, page,
+                                               state.japanese ? "ABOUT_DLG_J" : "ABOUT_DLG", unused,
+                                               texts::dialogFailed().c_str());
             }
             return TRUE;
         case WM_NOTIFY: {
@@ -258,11 +257,12 @@ struct Copying {
 std::unique_ptr<Copying> g_copying;  // one copying page per process
 
 void copyingDone(HWND page, Installer& state, bool ok) {
-    ShowWindow(GetDlgItem(page, IDC_PROGRESS), SW_HIDE);
-    SetDlgItemTextA(page, IDC_COPYING, (ok ? texts::succeeded() : texts::notSucceeded()).c_str());
+    // Finish first: whatever happens to the line below, the sheet can be closed.
     state.installed = true;
     state.copyingFailed = !ok;
     PropSheet_SetWizButtons(GetParent(page), PSWIZB_FINISH);
+    ShowWindow(GetDlgItem(page, IDC_PROGRESS), SW_HIDE);
+    SetDlgItemTextA(page, IDC_COPYING, (ok ? texts::succeeded() : texts::notSucceeded()).c_str());
 }
 
 INT_PTR copyingHandler(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -274,8 +274,10 @@ INT_PTR copyingHandler(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_TIMER:
             KillTimer(page, 1);
             g_copying = std::make_unique<Copying>();
-            g_copying->runner =
-                StepRunner(copyingSteps(page, stateOf(page)), frame::reportCallbackFailure);
+            // A failure while preparing the steps is reported by the run, which then ends failed
+            // with Finish enabled: the sheet, whose Cancel is gone, is never left stuck.
+            g_copying->runner = StepRunner::prepared(
+                [page] { return copyingSteps(page, stateOf(page)); }, frame::reportCallbackFailure);
             PostMessageA(page, WM_COMMAND, IDM_NEXTSTEP, 0);
             return TRUE;
         case WM_COMMAND:

@@ -2,7 +2,7 @@
 // dark and bright levels chosen from their lists.
 #include "spectrum/app/filter_dialogs.h"
 
-#include "frame/dialog_support.h"
+#include "frame/support/dialog_support.h"
 #include "spectrum/engine/dialog_values.h"
 
 namespace voralin {

@@ -2,7 +2,7 @@
 // settings the dialog opened with.
 #include <string>
 
-#include "frame/dialog_support.h"
+#include "frame/support/dialog_support.h"
 #include "spectrum/app/app_state.h"
 #include "spectrum/engine/dialog_values.h"
 

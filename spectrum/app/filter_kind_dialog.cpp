@@ -2,7 +2,7 @@
 // to the standard filter, the special filter or the placement of mask circles.
 #include "spectrum/app/filter_dialogs.h"
 
-#include "frame/dialog_support.h"
+#include "frame/support/dialog_support.h"
 #include "spectrum/engine/filters.h"
 
 namespace voralin {

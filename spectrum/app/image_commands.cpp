@@ -1,5 +1,6 @@
 // The commands that transform the picture, and the overlays drawn over the shown spectrum.
-#include "frame/window_support.h"
+#include "frame/app_frame.h"
+#include "frame/support/window_support.h"
 #include "spectrum/app/app_state.h"
 #include "spectrum/engine/display.h"
 #include "spectrum/engine/forward.h"

@@ -8,7 +8,8 @@
 #include <utility>
 
 #include "core/localized.h"
-#include "frame/dialog_support.h"
+#include "frame/support/dialog_support.h"
+#include "frame/support/wide_text.h"
 #include "spectrum/app/app_state.h"
 #include "spectrum/engine/display.h"
 #include "spectrum/engine/filters.h"
@@ -58,14 +59,6 @@ const core::Localized kNoCirclesInWholeFrame{
     "円はスペクトルの中央部に描きます。先に「ナイキストまでのフレーム全体」を外してください。"};
 const core::Localized kPlotAxis{"|g| (1/pixel)", "|g| (1/画素)"};
 const core::Localized kPlotPower{"log10 power", "log10 パワー"};
-
-std::wstring wide(const char* utf8) {
-    const int count = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
-    std::wstring out(count > 0 ? count : 1, L'\0');
-    if (count > 0) MultiByteToWideChar(CP_UTF8, 0, utf8, -1, out.data(), count);
-    out.resize(out.size() - 1);
-    return out;
-}
 
 const char* templateName(const AppState& app, const char* english, const char* japanese) {
     return app.frame.japaneseUi ? japanese : english;
@@ -139,9 +132,10 @@ void fillSpotList(HWND dialog, const AppState& app) {
     if (r.haveBasis) {
         char text[200];
         std::snprintf(text, sizeof text, core::text(kBasisText), r.g1.x, r.g1.y, r.g2.x, r.g2.y);
-        SetDlgItemTextW(dialog, IDC_SPOTBASIS, wide(text).c_str());
+        SetDlgItemTextW(dialog, IDC_SPOTBASIS, frame::wideText(text).c_str());
     } else {
-        SetDlgItemTextW(dialog, IDC_SPOTBASIS, wide(core::text(spectrum::noBasisText())).c_str());
+        SetDlgItemTextW(dialog, IDC_SPOTBASIS,
+                        frame::wideText(core::text(spectrum::noBasisText())).c_str());
     }
     setNumber(dialog, IDC_SPOTRADIUS, app.lattice.spotRadius);
 }
@@ -230,8 +224,8 @@ INT_PTR spotProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
             SendDlgItemMessageA(dialog, IDC_SPOTHEADER, WM_SETFONT, reinterpret_cast<WPARAM>(fixed),
                                 TRUE);
             SetDlgItemTextW(dialog, IDC_SPOTHEADER,
-                            wide(core::text(d->app->settings.pixelSizeNm ? kListHeaderNm
-                                                                         : kListHeader))
+                            frame::wideText(core::text(d->app->settings.pixelSizeNm ? kListHeaderNm
+                                                                                    : kListHeader))
                                 .c_str());
             fillSpotList(dialog, *d->app);
             return TRUE;
@@ -435,8 +429,9 @@ void drawPlot(const PlotDialog& d, HDC dc, RECT area) {
         std::snprintf(label, sizeof label, "%.0f", v);
         TextOutA(dc, left - 30, y - 7, label, static_cast<int>(std::strlen(label)));
     }
-    const std::wstring xLabel = wide(core::text(d.nmPerPixel > 0 ? kPlotAxisNm : kPlotAxis));
-    const std::wstring yLabel = wide(core::text(kPlotPower));
+    const std::wstring xLabel =
+        frame::wideText(core::text(d.nmPerPixel > 0 ? kPlotAxisNm : kPlotAxis));
+    const std::wstring yLabel = frame::wideText(core::text(kPlotPower));
     TextOutW(dc, (left + right) / 2 - 30, bottom + 22, xLabel.c_str(), static_cast<int>(xLabel.size()));
     TextOutW(dc, left + 8, top - 8, yLabel.c_str(), static_cast<int>(yLabel.size()));
     HPEN curve = CreatePen(PS_SOLID, 1, RGB(200, 0, 0));
@@ -568,15 +563,15 @@ bool circlesDrawableInView(AppState& app) {
 }
 
 void labelFrameChoices(HWND dialog) {
-    SetDlgItemTextW(dialog, IDC_WINDOWEDFRAME, wide(core::text(kWindowedItem)).c_str());
-    SetDlgItemTextW(dialog, IDC_WHOLEFRAME, wide(core::text(kWholeFrameItem)).c_str());
+    SetDlgItemTextW(dialog, IDC_WINDOWEDFRAME, frame::wideText(core::text(kWindowedItem)).c_str());
+    SetDlgItemTextW(dialog, IDC_WHOLEFRAME, frame::wideText(core::text(kWholeFrameItem)).c_str());
 }
 
 void addLatticeMenu(AppState& app, HWND window) {
     HMENU system = GetSystemMenu(window, FALSE);
     AppendMenuW(system, MF_SEPARATOR, 0, nullptr);
     auto item = [&](int id, const core::Localized& text) {
-        AppendMenuW(system, MF_STRING | MF_ENABLED, id, wide(core::text(text)).c_str());
+        AppendMenuW(system, MF_STRING | MF_ENABLED, id, frame::wideText(core::text(text)).c_str());
     };
     item(IDM_FINDSPOTS, kFindSpotsItem);
     item(IDM_LATTICEFILTER, kLatticeFilterItem);

@@ -1,6 +1,7 @@
 // voralin00: the image spectrum program.
 #include <windows.h>
 
+#include "frame/support/callback_guard.h"
 #include "spectrum/app/app_state.h"
 #include "spectrum/app/main_window.h"
 
@@ -31,5 +32,7 @@ const frame::ProgramTable& programTable() {
 }  // namespace voralin
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
-    return voralin::runVoralin(instance, showCommand);
+    // What fails outside a window procedure is reported as a window's failure is, and the program
+    // ends as when its window could not be created.
+    return frame::guardCallback(0, [&] { return voralin::runVoralin(instance, showCommand); });
 }

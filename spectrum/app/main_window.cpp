@@ -3,7 +3,8 @@
 
 #include "spectrum/app/app_state.h"
 
-#include "frame/window_support.h"
+#include "frame/app_frame.h"
+#include "frame/support/window_support.h"
 
 namespace voralin {
 namespace {
@@ -220,9 +221,7 @@ void leaveCircleMode(AppState& app, bool emptyList) {
 int runVoralin(HINSTANCE instance, int showCommand) {
     static AppState app;  // lives as long as the process; its windows point at it
     app.frame.table = &programTable();
-    if (!frame::registerMainClass(app.frame, instance,
-                                  frame::guardedWindowProcedure<mainProcedure>))
-        return 0;
+    if (!frame::registerMainClass<mainProcedure>(app.frame, instance)) return 0;
     HWND window = frame::createMainWindow(app.frame, &app);
     if (!window) return 0;
     ShowWindow(window, showCommand);

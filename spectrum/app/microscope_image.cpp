@@ -8,8 +8,10 @@
 #include <string>
 
 #include "core/localized.h"
-#include "frame/dialog_support.h"
-#include "frame/window_support.h"
+#include "frame/app_frame.h"
+#include "frame/support/dialog_support.h"
+#include "frame/support/wide_text.h"
+#include "frame/support/window_support.h"
 #include "spectrum/app/app_state.h"
 #include "spectrum/engine/readout.h"
 
@@ -33,14 +35,6 @@ constexpr core::Localized kNotInFile{"The file carries no pixel size.",
                                      "ファイルにピクセルサイズはありません。"};
 constexpr core::Localized kCaption{"Calibration", "校正"};
 constexpr core::Localized kEnteredSize{"entered", "入力値"};
-
-std::wstring wide(const std::string& utf8) {
-    const int count = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
-    std::wstring out(count > 0 ? count : 1, L'\0');
-    if (count > 0) MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, out.data(), count);
-    out.resize(out.size() - 1);
-    return out;
-}
 
 // FNV-1a over the picture's bytes: the levels of a source are used only while the picture is
 // still the rendering made of them (Process BMP and the inverse replace it).
@@ -92,7 +86,7 @@ INT_PTR calibrationProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
                                : file->square()
                                    ? core::formatMessage(core::text(kFromFile), file->x)
                                    : core::formatMessage(core::text(kFromFileXY), file->x, file->y);
-            SetDlgItemTextW(dialog, IDC_CALIBINFO, wide(info).c_str());
+            SetDlgItemTextW(dialog, IDC_CALIBINFO, frame::wideText(info).c_str());
             if (app.settings.pixelSizeNm)
                 SetDlgItemTextA(dialog, IDC_PIXELSIZE, sizeText(*app.settings.pixelSizeNm).c_str());
             return TRUE;
@@ -200,7 +194,8 @@ std::string imageTitleSuffix(const AppState& app) {
 
 void addCalibrationMenu(HWND window) {
     HMENU system = GetSystemMenu(window, FALSE);
-    AppendMenuW(system, MF_STRING | MF_ENABLED, IDM_CALIBRATION, wide(core::text(kMenuItem)).c_str());
+    AppendMenuW(system, MF_STRING | MF_ENABLED, IDM_CALIBRATION,
+                frame::wideText(core::text(kMenuItem)).c_str());
 }
 
 bool calibrationSysCommand(AppState& app, HWND window, int id) {
@@ -239,7 +234,7 @@ void trackReadout(AppState& app, HWND window, spectrum::Point at) {
 void paintReadout(const AppState& app, HDC dc) {
     if (app.state != ImageState::SpectrumShown || app.readout.empty()) return;
     const RECT strip = stripRect(app);
-    const std::wstring text = wide(app.readout);
+    const std::wstring text = frame::wideText(app.readout);
     SetBkMode(dc, OPAQUE);
     SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
     SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));

@@ -1,6 +1,7 @@
 // Open BMP: the Explorer-style open dialog with the image-information line, then the engine's
 // Open pipeline (checks, normalising, loading).
-#include "frame/window_support.h"
+#include "frame/app_frame.h"
+#include "frame/support/window_support.h"
 #include "spectrum/app/app_state.h"
 
 #include <commdlg.h>

@@ -3,7 +3,7 @@
 // table, which is what the screen shows for the grey pictures this command works on.
 #include <vector>
 
-#include "frame/dialog_support.h"
+#include "frame/support/dialog_support.h"
 #include "spectrum/app/app_state.h"
 #include "spectrum/engine/contrast.h"
 

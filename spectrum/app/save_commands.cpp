@@ -1,5 +1,6 @@
 // Save BMP and Save File: the save dialogs, then the engine's checked writers.
-#include "frame/window_support.h"
+#include "frame/app_frame.h"
+#include "frame/support/window_support.h"
 #include "spectrum/app/app_state.h"
 
 #include <commdlg.h>

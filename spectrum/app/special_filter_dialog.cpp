@@ -2,7 +2,7 @@
 // the brightness controls; the profile is kept in the settings file on OK.
 #include "spectrum/app/filter_dialogs.h"
 
-#include "frame/dialog_support.h"
+#include "frame/support/dialog_support.h"
 #include "spectrum/engine/dialog_values.h"
 #include "spectrum/engine/filters.h"
 

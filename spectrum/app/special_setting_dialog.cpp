@@ -1,6 +1,6 @@
 // "Special setting" from the system menu: the expanded-image choice (before the spectrum exists),
 // the line-wave colour, averaging and zoom. Values take effect on OK; Cancel restores them.
-#include "frame/dialog_support.h"
+#include "frame/support/dialog_support.h"
 #include "spectrum/app/app_state.h"
 #include "spectrum/engine/dialog_values.h"
 

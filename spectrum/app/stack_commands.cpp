@@ -8,8 +8,10 @@
 #include <string>
 
 #include "core/localized.h"
-#include "frame/dialog_support.h"
-#include "frame/window_support.h"
+#include "frame/app_frame.h"
+#include "frame/support/dialog_support.h"
+#include "frame/support/wide_text.h"
+#include "frame/support/window_support.h"
 #include "spectrum/app/app_state.h"
 
 namespace voralin {
@@ -23,14 +25,6 @@ constexpr core::Localized kNoImage{"Open an image first.", "先に画像を開�
 constexpr core::Localized kStackInfo{"Image %d of %d is shown.", "%d 枚目（全 %d 枚）を表示中"};
 constexpr core::Localized kBadNumber{"Type an image number from 1 to %d.",
                                      "画像の番号を 1 から %d までで入力してください。"};
-
-std::wstring wide(const std::string& utf8) {
-    const int count = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
-    std::wstring out(count > 0 ? count : 1, L'\0');
-    if (count > 0) MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, out.data(), count);
-    out.resize(out.size() - 1);
-    return out;
-}
 
 // The open file is a stack while its source says it holds more than one image.
 bool stackOpen(const AppState& app) {
@@ -61,10 +55,11 @@ INT_PTR stackProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) 
     const image::GreyImage& source = *d->app->source;
     switch (message) {
         case WM_INITDIALOG:
-            SetDlgItemTextW(dialog, IDC_STACKINFO,
-                            wide(core::formatMessage(core::text(kStackInfo),
-                                                     source.imageIndex + 1, source.imageCount))
-                                .c_str());
+            SetDlgItemTextW(
+                dialog, IDC_STACKINFO,
+                frame::wideText(core::formatMessage(core::text(kStackInfo), source.imageIndex + 1,
+                                                    source.imageCount))
+                    .c_str());
             SetDlgItemTextA(dialog, IDC_IMAGENUMBER, std::to_string(source.imageIndex + 1).c_str());
             return TRUE;
         case WM_COMMAND:
@@ -97,7 +92,7 @@ INT_PTR stackProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) 
 
 void addStackMenu(HWND window) {
     AppendMenuW(GetSystemMenu(window, FALSE), MF_STRING | MF_ENABLED, IDM_STACKIMAGE,
-                wide(core::text(kMenuItem)).c_str());
+                frame::wideText(core::text(kMenuItem)).c_str());
 }
 
 bool stackSysCommand(AppState& app, HWND window, int id) {

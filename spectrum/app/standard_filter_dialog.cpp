@@ -2,7 +2,7 @@
 // live filter circles on the spectrum, its illustration and the brightness controls.
 #include "spectrum/app/filter_dialogs.h"
 
-#include "frame/dialog_support.h"
+#include "frame/support/dialog_support.h"
 #include "spectrum/engine/dialog_values.h"
 #include "spectrum/engine/filters.h"
 

@@ -377,6 +377,39 @@ TEST(StepRunner, AFailedStepGoesOnAStopOrAnEscapedFailureEndsTheRunFailed) {
     EXPECT_TRUE(clean.succeeded());
 }
 
+TEST(StepRunner, AFailureWhilePreparingTheStepsIsReportedOnceAndEndsTheRunFailed) {
+    std::vector<std::string> reports;
+    auto record = [&](const char* what) { reports.push_back(what ? what : "?"); };
+    StepRunner broken = StepRunner::prepared(
+        []() -> std::vector<Step> { throw std::runtime_error("no memory for the plan"); }, record);
+    EXPECT_TRUE(reports.empty());  // reported by the run, as an escaped step is
+    EXPECT_FALSE(broken.finished());
+    EXPECT_FALSE(broken.runNext());
+    EXPECT_EQ(reports, std::vector<std::string>{"no memory for the plan"});
+    EXPECT_TRUE(broken.finished());
+    EXPECT_FALSE(broken.succeeded());
+
+    // Something that is no exception class is reported without a text.
+    StepRunner odd = StepRunner::prepared([]() -> std::vector<Step> { throw 42; }, record);
+    EXPECT_FALSE(odd.runNext());
+    EXPECT_EQ(reports.back(), "?");
+    EXPECT_FALSE(odd.succeeded());
+
+    // Prepared without trouble, the steps run as they were made.
+    int ran = 0;
+    StepRunner fine = StepRunner::prepared(
+        [&] {
+            return std::vector<Step>{[&] { return ++ran, StepResult::Done; },
+                                     [&] { return ++ran, StepResult::Done; }};
+        },
+        record);
+    while (fine.runNext()) {
+    }
+    EXPECT_EQ(ran, 2);
+    EXPECT_TRUE(fine.succeeded());
+    EXPECT_EQ(reports.size(), 2u);
+}
+
 // A file system in memory where a link to a folder leads to its target, as a junction does.
 class FakeSystem : public RemovalPort {
   public:

@@ -1,4 +1,4 @@
-#include "frame/callback_guard.h"
+#include "frame/support/callback_guard.h"
 
 #include "core/localized.h"
 

@@ -1,6 +1,7 @@
-// The dialog skeleton every program shares: the modal run with its failure message, the state
-// pointer kept in the dialog, check marks and drop-down lists. A dialog is one .cpp with a small
-// state struct, a handler run through guardedDialogProcedure, and a wrapper that calls runDialog.
+// The dialog skeleton every program shares, the installer included: the modal run with its
+// failure message, the state pointer kept in the dialog, check marks and drop-down lists. A dialog
+// is one .cpp with a small state struct, a handler run through guardedDialogProcedure, and a
+// wrapper that calls runDialog.
 #pragma once
 
 #include <windows.h>
@@ -8,10 +9,13 @@
 #include <functional>
 #include <string>
 
-#include "frame/app_frame.h"
-#include "frame/window_support.h"
+#include "frame/support/window_support.h"
 
 namespace frame {
+
+// The message shown when a dialog cannot be created: `text` (UTF-8, or the ANSI code page),
+// caption "System Error", system-modal, no owner.
+void reportDialogFailure(const char* text);
 
 // Runs a modal dialog whose handler finds `state` through GWLP_USERDATA (set on WM_INITDIALOG
 // from lParam). Returns the end code, or -1 after reporting `failureText` when the dialog could

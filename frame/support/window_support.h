@@ -1,17 +1,18 @@
-// The window plumbing both programs (and the installer) share: the guarded forms of every kind of
-// Win32 callback, the state a window keeps in GWLP_USERDATA, painting through one PaintContent
-// for WM_PAINT and WM_PRINTCLIENT, the cursor and hover-label rule of WM_SETCURSOR, and the
-// repaint of the picture below the icon bar.
+// The Win32 support every program links, the installer included: the guarded forms of every kind
+// of Win32 callback, window-class registration that only accepts a guarded procedure, the state a
+// window keeps in GWLP_USERDATA, painting through one PaintContent for WM_PAINT and
+// WM_PRINTCLIENT, and centring a window on the screen. Nothing here knows a program's frame.
 //
 // Every callback handed to Win32 is one of the guarded templates below, instantiated with a plain
-// handler: a failure inside the handler is reported by the frame's guard (callback_guard.h) and
-// the callback returns a safe value, so no exception crosses Win32's frames.
+// handler: a failure inside the handler is reported by the guard (callback_guard.h) and the
+// callback returns a safe value, so no exception crosses Win32's frames.
 #pragma once
 
 #include <windows.h>
 
-#include "frame/app_frame.h"
-#include "frame/callback_guard.h"
+#include <string>
+
+#include "frame/support/callback_guard.h"
 
 namespace frame {
 
@@ -45,8 +46,16 @@ BOOL CALLBACK guardedEnumCallback(HWND window, LPARAM param) {
     return guardCallback<BOOL>(FALSE, [&] { return Handler(window, param); });
 }
 
+// Registers a window class whose procedure is the guarded form of `Handler`; whatever
+// `windowClass` holds in lpfnWndProc is replaced. Returns RegisterClassA's atom (0: failed).
+template <WindowHandler Handler>
+ATOM registerWindowClass(WNDCLASSA windowClass) {
+    windowClass.lpfnWndProc = guardedWindowProcedure<Handler>;
+    return RegisterClassA(&windowClass);
+}
+
 // Shows a failure that reached a callback: a system-modal error box with no owner, as the
-// window that failed may be in no state to own it. Installed by registerMainClass.
+// window that failed may be in no state to own it. The reporter each program installs.
 void showCallbackFailure(const std::string& text);
 
 // ---- window state ----
@@ -91,15 +100,9 @@ void OnPrintClient(HWND window, HDC dc, Paint&& paint) {
     paint(dc, client);
 }
 
-// WM_SETCURSOR of a main window: the default cursor first, then the icon bar's rule (hover
-// label, arrow in the button band, the program's own cursor elsewhere).
-LRESULT OnSetCursor(FrameContext& frame, HWND window, WPARAM wParam, LPARAM lParam);
+// ---- placement ----
 
-// Invalidates the client area below the icon bar and repaints it at once.
-void repaintPicture(HWND window, bool erase);
-
-// Repaints the band of the main window under an icon-bar button (buttonBand), as after a common
-// dialog closed over it.
-void repaintButtonBand(const FrameContext& frame, HWND window, int buttonId, bool erase);
+// Moves a top-level window, unsized and in its Z order, to the middle of the screen.
+void centreOnScreen(HWND window);
 
 }  // namespace frame

@@ -1,10 +1,10 @@
-// The one guard every Win32 callback of the programs runs its body in (window and dialog
-// procedures, the open-dialog hook, the window enumeration callbacks): no exception may unwind
-// through Win32's own frames, so a failure that reaches a callback is reported there and the
-// callback returns a safe value.
+// The one guard every Win32 callback of the programs and the installer runs its body in (window
+// and dialog procedures, the open-dialog hook, the window enumeration callbacks): no exception may
+// unwind through Win32's own frames, so a failure that reaches a callback is reported there and
+// the callback returns a safe value.
 //
-// Portable: the Win32 frame installs a reporter that shows a message box; tests install one that
-// records.
+// Portable: the programs install a reporter that shows a message box (showCallbackFailure);
+// tests install one that records.
 #pragma once
 
 #include <exception>
