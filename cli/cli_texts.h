@@ -92,6 +92,15 @@ inline constexpr core::Localized kProfileTooLarge{
     "プロファイルファイル '%1' が %2 KB を超えています: 設定ファイルは数 KB の大きさです"};
 
 // Help.
+inline constexpr core::Localized kUsageHeading{"Usage:", "使い方:"};
+inline constexpr core::Localized kCommandUsage{"Usage: ", "使い方: "};
+inline constexpr core::Localized kCommandsHeading{"Commands:", "コマンド:"};
+inline constexpr core::Localized kCommonOptionsHeading{"Options of every command:",
+                                                       "すべてのコマンドに使えるオプション:"};
+inline constexpr core::Localized kOptionsHeading{"Options:", "オプション:"};
+inline constexpr core::Localized kCommandHelpPointer{
+    "Run '%1 COMMAND --help' or '%1 help COMMAND' for the options of a command.",
+    "コマンドのオプションは '%1 COMMAND --help' または '%1 help COMMAND' で表示されます。"};
 inline constexpr core::Localized kExample{"Example:", "例:"};
 inline constexpr core::Localized kMoreHelp{"Run '%1 --help' for all commands.",
                                            "すべてのコマンドは '%1 --help' で表示されます。"};

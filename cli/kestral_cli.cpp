@@ -1,9 +1,11 @@
-// kestral-cli: the crystal slicing engine for batch work.
+// kestral-cli's commands: the crystal slicing engine for batch work.
 //
 // Runs the same checks, orientation, slicing and super cell search (over the first page's
 // drawing box) as the program, then the writers. Pages are drawn at a client size of 1024 x 768
 // (or the one given with --client, to match a program window) on a 1024-pixel-wide screen. Messages
 // go to stderr; a refusal gives exit status 1, a bad command line 2.
+#include "cli/kestral_tool.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,8 +17,11 @@
 #include <utility>
 #include <vector>
 
-#include "cli/cli_common.h"
 #include "cli/cli_texts.h"
+#include "cli/file_names.h"
+#include "cli/messages.h"
+#include "cli/options.h"
+#include "cli/terminal.h"
 #include "core/busy.h"
 #include "core/disk.h"
 #include "core/localized.h"
@@ -31,6 +36,8 @@
 #include "crystal/engine/slicing.h"
 #include "crystal/engine/writers.h"
 
+namespace kestralcli {
+
 namespace {
 
 constexpr int kClientWidth = 1024, kClientHeight = 768, kScreenWidth = 1024;
@@ -42,41 +49,6 @@ constexpr double kMaxEvaluationsPerAtom = 1e8;
 // The release of the crystal program whose steps the tool repeats.
 constexpr const char* kVersion = "1.30";
 
-const char* const kUsage =
-    "usage:\n"
-    "  kestral-cli slice CRYSTAL.txt --uvw U V W [--reference OUT.txt] [--normal STEM.dat]\n"
-    "              [--convergent OUT.xyz] [--pages OUT.bmp] [--crystal-out OUT.txt]\n"
-    "              [--client WIDTH HEIGHT] [--xyz OUT.xyz] [--extxyz OUT.xyz]\n"
-    "              [--tile NX NY NZ] [--periodic-cell [--max-strain PCT]]\n"
-    "              [--slice-thickness DZ] [--reference-atom LABEL]\n"
-    "  kestral-cli slice --uvw U V W OUTPUTS... --out-dir DIR CRYSTAL.txt...\n"
-    "  kestral-cli layers CRYSTAL.txt --uvw U V W [--periodic-cell [--max-strain PCT]]\n"
-    "              [--slice-thickness DZ] [--reference-atom LABEL]\n"
-    "  kestral-cli convert IN.cif OUT.txt [--reference-atom LABEL]\n"
-    "  kestral-cli --help | --version | COMMAND --help\n"
-    "\n"
-    "slice   slices the crystal along [U V W] and writes the chosen files: the reference\n"
-    "        listing, the normal-beam slice files (STEM1.dat, STEM2.dat, ...), the\n"
-    "        convergent-beam atom list, the page bitmaps (OUT.bmp, or OUT1.bmp, OUT2.bmp, ...\n"
-    "        with five planes or more) and the crystal data file.\n"
-    "        --client sets the client area the pages are drawn for (default 1024 768).\n"
-    "        --quiet leaves out the success messages. With --out-dir several crystals are\n"
-    "        sliced, each output going to DIR under the crystal's name: --normal s.dat for\n"
-    "        si.txt gives DIR/si-s1.dat, ...; one summary line per crystal follows.\n"
-    "        --xyz writes the periodic cell as a prismatic-style atom list, --extxyz as extended\n"
-    "        XYZ; --tile repeats the cell in both. --periodic-cell chooses the in-plane axes as\n"
-    "        the smallest cell that repeats the crystal exactly (or, when none does, strained by\n"
-    "        at most --max-strain percent, default 1). --slice-thickness cuts the repeat into\n"
-    "        equal slabs of about DZ Angstrom wherever the atoms sit.\n"
-    "layers  prints the repeat distance, the plane heights, the spacing and the super cell.\n"
-    "convert reads a CIF and writes it as a crystal data file.\n"
-    "CRYSTAL may be a crystal data file or a CIF (*.cif): the CIF's sites are expanded with its\n"
-    "symmetry and the reference atom (--reference-atom, default the first site of the heaviest\n"
-    "element) is put at the origin. What the import assumed or changed goes to standard error;\n"
-    "--quiet keeps only its warnings (origin choice, no symmetry, reversed axes, shared\n"
-    "positions, unknown occupancy, a count that disagrees with the formula).\n";
-
-// Answers the "save all pages" question with Yes without printing it; everything else goes to
 // the stderr sink.
 class BatchSink final : public core::MessageSink {
   public:
@@ -122,7 +94,7 @@ struct Options {
     std::string u, v, w;
     Outputs out;
     int clientWidth = kClientWidth, clientHeight = kClientHeight;
-    bool haveClient = false, quiet = false;
+    bool haveClient = false, haveDirection = false, quiet = false;
     std::string referenceAtom;
     bool periodicCell = false;
     double maxStrainPercent = 1.0, sliceThickness = 0;
@@ -144,86 +116,9 @@ double slicingEvaluations(const std::string& us, const std::string& vs, const st
 }
 
 // The commands; the crystal data file is their one file name.
-const std::vector<cli::Command> kCommands = {
-    {"slice",
-     1,
-     {"Usage: kestral-cli slice CRYSTAL.txt --uvw U V W OUTPUTS... [--client WIDTH HEIGHT] "
-      "[--quiet]\n"
-      "Slices the crystal along [U V W] and writes the outputs given (at least one):\n"
-      "  --reference OUT.txt   the reference listing: super cell, planes and atoms\n"
-      "  --normal STEM.dat     the normal-beam slice files STEM1.dat, STEM2.dat, ...\n"
-      "  --convergent OUT.xyz  the convergent-beam atom list\n"
-      "  --pages OUT.bmp       the pages of sliced planes (OUT1.bmp, ... with five planes or "
-      "more)\n"
-      "  --crystal-out OUT.txt the crystal data file\n"
-      "  --client W H          the window size the pages are drawn for (default 1024 768)\n"
-      "  --out-dir DIR         several crystals at once: each output goes to DIR, its name led\n"
-      "                        by the crystal's (--convergent beam.xyz for si.txt gives\n"
-      "                        DIR/si-beam.xyz)\n"
-      "  --xyz OUT.xyz         the periodic cell: comment, X Y Z, rows Z x y z occupancy u_rms,\n"
-      "                        -1 (as ASE reads with format='prismatic')\n"
-      "  --extxyz OUT.xyz      the periodic cell as extended XYZ (Lattice, pbc)\n"
-      "  --tile NX NY NZ       the cell repeated in both atom lists\n"
-      "  --periodic-cell       in-plane axes of the smallest cell that repeats the crystal\n"
-      "  --max-strain PCT      how far from periodic such a cell may be when none is exact (1)\n"
-      "  --slice-thickness DZ  equal slabs of about DZ Angstrom instead of atomic planes\n"
-      "  --reference-atom L    the CIF site put at the origin (default: the first site of the\n"
-      "                        heaviest element)\n"
-      "CRYSTAL may be a CIF (*.cif).\n"
-      "Example:\n"
-      "  kestral-cli slice srtio3.txt --uvw 1 1 0 --reference ref.txt --normal slab.dat "
-      "--pages page.bmp\n",
-      "使い方: kestral-cli slice 結晶.txt --uvw U V W 出力... [--client 幅 高さ] [--quiet]\n"
-      "結晶を [U V W] 方向にスライスし、指定した出力を書き出します（1 つ以上）:\n"
-      "  --reference OUT.txt   参照リスト: スーパーセル、面、原子\n"
-      "  --normal STEM.dat     平行ビーム用のスライスファイル STEM1.dat, STEM2.dat, ...\n"
-      "  --convergent OUT.xyz  収束ビーム用の原子リスト\n"
-      "  --pages OUT.bmp       スライス面のページ（面が 5 つ以上なら OUT1.bmp, ...）\n"
-      "  --crystal-out OUT.txt 結晶データファイル\n"
-      "  --client W H          ページを描くウィンドウの大きさ（既定 1024 768）\n"
-      "  --out-dir DIR         複数の結晶をまとめて処理: 各出力を DIR に、結晶ファイルの名前を\n"
-      "                        先頭に付けて書きます（si.txt の --convergent beam.xyz は\n"
-      "                        DIR/si-beam.xyz）\n"
-      "  --xyz OUT.xyz         周期セル: コメント、X Y Z、行 Z x y z 占有率 u_rms、-1\n"
-      "                        （ASE の format='prismatic' で読めます）\n"
-      "  --extxyz OUT.xyz      周期セルを拡張 XYZ（Lattice, pbc 付き）で\n"
-      "  --tile NX NY NZ       両方の原子リストでセルを繰り返します\n"
-      "  --periodic-cell       結晶を繰り返す最小のセルの面内軸を使います\n"
-      "  --max-strain PCT      厳密なセルがないときに許すひずみ（%、既定 1）\n"
-      "  --slice-thickness DZ  原子面の代わりに約 DZ Å の等しい厚さのスラブ\n"
-      "  --reference-atom L    原点に置く CIF のサイト（既定: 最も重い元素の最初のサイト）\n"
-      "結晶には CIF (*.cif) も使えます。\n"
-      "例:\n"
-      "  kestral-cli slice srtio3.txt --uvw 1 1 0 --reference ref.txt --normal slab.dat "
-      "--pages page.bmp\n"}},
-    {"layers",
-     1,
-     {"Usage: kestral-cli layers CRYSTAL.txt --uvw U V W\n"
-      "Prints the repeat distance, the layer spacing, the plane heights and the super cell.\n"
-      "Example:\n"
-      "  kestral-cli layers srtio3.txt --uvw 1 1 0\n",
-      "使い方: kestral-cli layers 結晶.txt --uvw U V W\n"
-      "繰り返し距離、層の間隔、各面の高さとスーパーセルを表示します。\n"
-      "例:\n"
-      "  kestral-cli layers srtio3.txt --uvw 1 1 0\n"}},
-    {"convert",
-     2,
-     {"Usage: kestral-cli convert IN.cif OUT.txt [--reference-atom LABEL]\n"
-      "Reads a CIF (expanded with its symmetry, the reference atom at the origin) and writes it\n"
-      "as a crystal data file. What the import assumed or changed is printed on stderr.\n"
-      "Example:\n"
-      "  kestral-cli convert graphite.cif graphite.txt\n",
-      "使い方: kestral-cli convert 入力.cif 出力.txt [--reference-atom ラベル]\n"
-      "CIF を読み（対称性で展開し、基準原子を原点に置きます）、結晶データファイルとして\n"
-      "書き出します。読み込みで仮定・変更した内容は標準エラーに表示します。\n"
-      "例:\n"
-      "  kestral-cli convert graphite.cif graphite.txt\n"}},
-};
-
-// Every option, with the commands that take it (see cli/cli_common.h).
-std::vector<cli::Option> optionTable(Options& o, bool& haveDirection) {
-    const auto direction = [&o, &haveDirection](const std::string&,
-                                                const std::vector<std::string>& values) {
+// Every option, with the commands that take it and its help (see cli/options.h).
+std::vector<cli::Option> optionTable(Options& o) {
+    const auto direction = [&o](const std::string&, const std::vector<std::string>& values) {
         for (const std::string& value : values) {
             // The same bound natively and in the Windows build, whose long has 32 bits; the
             // lowest value is left out as the engine negates directions.
@@ -239,7 +134,7 @@ std::vector<cli::Option> optionTable(Options& o, bool& haveDirection) {
         o.u = values[0];
         o.v = values[1];
         o.w = values[2];
-        haveDirection = true;
+        o.haveDirection = true;
         return std::string();
     };
     const char* const clientRange = "--client needs a width of 300..8192 and a height of 110..8192";
@@ -264,22 +159,73 @@ std::vector<cli::Option> optionTable(Options& o, bool& haveDirection) {
         return std::string();
     };
     return {
-        {"--uvw", "slice layers", 3, "U V W", direction, "--uvw needs three integers"},
-        {"--client", "slice", 2, "WIDTH HEIGHT", client, clientRange},
-        {"--reference", "slice", 1, "OUT.txt", cli::text(o.out.reference)},
-        {"--normal", "slice", 1, "STEM.dat", cli::text(o.out.normal)},
-        {"--convergent", "slice", 1, "OUT.xyz", cli::text(o.out.convergent)},
-        {"--pages", "slice", 1, "OUT.bmp", cli::text(o.out.pages)},
-        {"--crystal-out", "slice", 1, "OUT.txt", cli::text(o.out.crystalOut)},
-        {"--quiet", "*", 0, "", cli::flag(o.quiet)},
-        {"--out-dir", "slice", 1, "DIR", cli::text(o.outDir)},
-        {"--xyz", "slice", 1, "OUT.xyz", cli::text(o.out.xyz)},
-        {"--extxyz", "slice", 1, "OUT.xyz", cli::text(o.out.extxyz)},
-        {"--tile", "slice", 3, "NX NY NZ", tile, tileRange},
-        {"--periodic-cell", "slice layers", 0, "", cli::flag(o.periodicCell)},
-        {"--max-strain", "slice layers", 1, "PCT", cli::numberIn(0, 10, o.maxStrainPercent)},
-        {"--slice-thickness", "slice layers", 1, "DZ", cli::numberIn(0.1, 100, o.sliceThickness)},
-        {"--reference-atom", "slice layers convert", 1, "LABEL", cli::text(o.referenceAtom)},
+        {"--uvw", "slice layers", 3, "U V W",
+         {"the direction along the beam, three integers", "ビームに沿った方向（3 つの整数）"},
+         direction, "--uvw needs three integers"},
+        {"--reference", "slice", 1, "OUT.txt",
+         {"the reference listing: super cell, planes and atoms",
+          "参照リスト: スーパーセル、面、原子"},
+         cli::text(o.out.reference)},
+        {"--normal", "slice", 1, "STEM.dat",
+         {"the normal-beam slice files STEM1.dat, STEM2.dat, ...",
+          "平行ビーム用のスライスファイル STEM1.dat, STEM2.dat, ..."},
+         cli::text(o.out.normal)},
+        {"--convergent", "slice", 1, "OUT.xyz",
+         {"the convergent-beam atom list", "収束ビーム用の原子リスト"},
+         cli::text(o.out.convergent)},
+        {"--pages", "slice", 1, "OUT.bmp",
+         {"the pages of sliced planes (OUT1.bmp, ... with five planes or more)",
+          "スライス面のページ（面が 5 つ以上なら OUT1.bmp, ...）"},
+         cli::text(o.out.pages)},
+        {"--crystal-out", "slice", 1, "OUT.txt", {"the crystal data file", "結晶データファイル"},
+         cli::text(o.out.crystalOut)},
+        {"--xyz", "slice", 1, "OUT.xyz",
+         {"the periodic cell: comment, X Y Z, rows Z x y z occupancy u_rms, -1 (as ASE reads "
+          "with format='prismatic')",
+          "周期セル: コメント、X Y Z、行 Z x y z 占有率 u_rms、-1（ASE の "
+          "format='prismatic' で読めます）"},
+         cli::text(o.out.xyz)},
+        {"--extxyz", "slice", 1, "OUT.xyz",
+         {"the periodic cell as extended XYZ (Lattice, pbc)",
+          "周期セルを拡張 XYZ（Lattice, pbc 付き）で"},
+         cli::text(o.out.extxyz)},
+        {"--tile", "slice", 3, "NX NY NZ",
+         {"the cell repeated in both atom lists (1..100 each)",
+          "両方の原子リストでセルを繰り返す（それぞれ 1..100）"},
+         tile, tileRange},
+        {"--client", "slice", 2, "WIDTH HEIGHT",
+         {"the window size the pages are drawn for (300..8192 by 110..8192, default 1024 768); "
+          "needs --pages",
+          "ページを描くウィンドウの大きさ（300..8192 x 110..8192、既定 1024 768）。--pages "
+          "と一緒に指定します"},
+         client, clientRange},
+        {"--periodic-cell", "slice layers", 0, "",
+         {"in-plane axes of the smallest cell that repeats the crystal exactly",
+          "結晶を厳密に繰り返す最小のセルの面内軸を使う"},
+         cli::flag(o.periodicCell)},
+        {"--max-strain", "slice layers", 1, "PCT",
+         {"how far from periodic, in percent, such a cell may be when none is exact (0..10, "
+          "default 1)",
+          "厳密なセルがないときに許すひずみ（%、0..10、既定 1）"},
+         cli::numberIn(0, 10, o.maxStrainPercent)},
+        {"--slice-thickness", "slice layers", 1, "DZ",
+         {"equal slabs of about DZ Angstrom instead of atomic planes (0.1..100)",
+          "原子面の代わりに約 DZ Å の等しい厚さのスラブ（0.1..100）"},
+         cli::numberIn(0.1, 100, o.sliceThickness)},
+        {"--reference-atom", "slice layers convert", 1, "LABEL",
+         {"the CIF site put at the origin (default: the first site of the heaviest element)",
+          "原点に置く CIF のサイト（既定: 最も重い元素の最初のサイト）"},
+         cli::text(o.referenceAtom)},
+        {"--out-dir", "slice", 1, "DIR",
+         {"several crystals at once: each output goes to DIR, its name led by the crystal's "
+          "(--convergent beam.xyz for si.txt gives DIR/si-beam.xyz)",
+          "複数の結晶をまとめて処理: 各出力を DIR に、結晶ファイルの名前を先頭に付けて書く"
+          "（si.txt の --convergent beam.xyz は DIR/si-beam.xyz）"},
+         cli::text(o.outDir)},
+        {"--quiet", "*", 0, "",
+         {"no success messages, and of the CIF import's notes only the warnings",
+          "成功のメッセージを出さない。CIF の読み込みの注記は警告だけを出す"},
+         cli::flag(o.quiet)},
     };
 }
 
@@ -303,77 +249,34 @@ Outputs outputsInFolder(const Options& o, const std::string& crystalFile) {
     return out;
 }
 
-std::optional<Options> parse(const std::vector<std::string>& args, std::string& error) {
-    Options o;
-    if (args.empty()) {
-        error = "no command";
-        return std::nullopt;
-    }
-    o.command = args[0];
-    if (!cli::findCommand(kCommands, o.command)) {
-        error = "unknown command '" + o.command + "'";
-        return std::nullopt;
-    }
-    bool haveDirection = false;
-    const std::vector<cli::Option> table = optionTable(o, haveDirection);
+// Reads the arguments after the command through the table; returns "" or the usage error.
+std::string parseArguments(const std::string& command, const std::vector<std::string>& args,
+                           Options& o) {
+    o.command = command;
+    const std::vector<cli::Option> table = optionTable(o);
     const auto stray = [&](const std::string& a, const std::vector<std::string>&) {
-        return cli::notAnOption(table, o.command, a);
+        return cli::notAnOption(table, command, a);
     };
-    error = cli::parseOptions(table, o.command, {args.begin() + 1, args.end()}, o.crystals, stray);
-    if (!error.empty()) return std::nullopt;
-    if (o.command == "convert") {
-        if (o.crystals.size() != 2) {
-            error = o.crystals.size() < 2
-                        ? "convert needs a CIF and the crystal data file to write"
-                        : "unexpected argument '" + o.crystals[2] + "'";
-            return std::nullopt;
-        }
-        if (cli::samePath(o.crystals[0], o.crystals[1])) {
-            error = "convert would overwrite its CIF '" + o.crystals[0] + "'";
-            return std::nullopt;
-        }
-        return o;
-    }
-    for (const std::string& crystalFile : o.crystals)
-        if (!o.referenceAtom.empty() && !crystal::hasCifSuffix(crystalFile)) {
-            error = "--reference-atom picks a site of a CIF; '" + crystalFile + "' is none";
-            return std::nullopt;
-        }
-    if (o.outDir.empty() && o.crystals.size() > 1) {
-        error = "unexpected argument '" + o.crystals[1] + "'";
-        return std::nullopt;
-    }
-    if (o.crystals.empty() || !haveDirection) {
-        error = "a crystal data file and --uvw U V W are required";
-        return std::nullopt;
-    }
-    if (slicingEvaluations(o.u, o.v, o.w) > kMaxEvaluationsPerAtom) {
-        error = "--uvw " + o.u + " " + o.v + " " + o.w +
-                " is too long a direction to slice (keep u*u + v*v + w*w in lowest terms below "
-                "about 230)";
-        return std::nullopt;
-    }
-    // Options that would write or change nothing, and outputs that would overwrite each other
-    // or a crystal file being read.
-    bool anyOutput = false;
-    for (const auto& [name, path] : o.out.named()) anyOutput |= !path.empty();
-    if (o.command == "slice" && !anyOutput) {
-        error = core::text(cli::texts::kSliceNeedsOutput);
-        return std::nullopt;
-    }
-    if (o.haveClient && o.out.pages.empty()) {
-        error = core::text(cli::texts::kClientNeedsPages);
-        return std::nullopt;
-    }
-    // No output may replace a crystal file being read or another output, the numbered slice
-    // files and pages included; in batch work across all crystals.
+    return cli::parseOptions(table, command, args, o.crystals, stray);
+}
+
+std::string convertNeeds(const Options& o) {
+    if (o.crystals.size() != 2)
+        return o.crystals.size() < 2 ? "convert needs a CIF and the crystal data file to write"
+                                     : "unexpected argument '" + o.crystals[2] + "'";
+    if (cli::samePath(o.crystals[0], o.crystals[1]))
+        return "convert would overwrite its CIF '" + o.crystals[0] + "'";
+    return "";
+}
+
+// Every output of the call, the numbered slice files and pages included; in batch work those of
+// all crystals.
+std::vector<cli::OutputName> outputNames(const Options& o) {
     std::vector<cli::OutputName> names;
     for (std::size_t k = 0; k < o.crystals.size(); ++k) {
         if (o.outDir.empty() && k > 0) break;
         const Outputs out = o.outDir.empty() ? o.out : outputsInFolder(o, o.crystals[k]);
-        const auto placed = out.named();
-        for (std::size_t n = 0; n < placed.size(); ++n) {
-            const auto& [option, path] = placed[n];
+        for (const auto& [option, path] : out.named()) {
             if (path.empty()) continue;
             const std::string flag = option;
             // The slice files are numbered; the pages are too from five planes on.
@@ -382,11 +285,31 @@ std::optional<Options> parse(const std::vector<std::string>& args, std::string& 
                              o.outDir.empty() ? -1 : static_cast<int>(k)});
         }
     }
-    if (const auto clash = cli::findClash(o.crystals, names)) {
-        error = cli::clashMessage(o.crystals, names, *clash);
-        return std::nullopt;
-    }
-    return o;
+    return names;
+}
+
+std::string slicingNeeds(const Options& o) {
+    for (const std::string& crystalFile : o.crystals)
+        if (!o.referenceAtom.empty() && !crystal::hasCifSuffix(crystalFile))
+            return "--reference-atom picks a site of a CIF; '" + crystalFile + "' is none";
+    if (o.outDir.empty() && o.crystals.size() > 1)
+        return "unexpected argument '" + o.crystals[1] + "'";
+    if (o.crystals.empty() || !o.haveDirection)
+        return "a crystal data file and --uvw U V W are required";
+    if (slicingEvaluations(o.u, o.v, o.w) > kMaxEvaluationsPerAtom)
+        return "--uvw " + o.u + " " + o.v + " " + o.w +
+               " is too long a direction to slice (keep u*u + v*v + w*w in lowest terms below "
+               "about 230)";
+    // Options that would write or change nothing, and outputs that would overwrite each other
+    // or a crystal file being read.
+    bool anyOutput = false;
+    for (const auto& [name, path] : o.out.named()) anyOutput |= !path.empty();
+    if (o.command == "slice" && !anyOutput) return core::text(cli::texts::kSliceNeedsOutput);
+    if (o.haveClient && o.out.pages.empty()) return core::text(cli::texts::kClientNeedsPages);
+    const std::vector<cli::OutputName> names = outputNames(o);
+    if (const auto clash = cli::findClash(o.crystals, names))
+        return cli::clashMessage(o.crystals, names, *clash);
+    return "";
 }
 
 void printLayers(const crystal::CrystalState& cs) {
@@ -577,36 +500,99 @@ int sliceAll(const Options& o) {
     return written == static_cast<int>(o.crystals.size()) ? 0 : 1;
 }
 
-int runTool(const std::vector<std::string>& args) {
-    if (!args.empty() && args[0] == "--version") {
-        std::printf("kestral-cli %s\n", kVersion);
-        return 0;
-    }
-    const cli::Command* entry = args.empty() ? nullptr : cli::findCommand(kCommands, args[0]);
-    for (const std::string& a : args)
-        if (a == "--help" || a == "-h") {
-            if (entry)
-                cli::printCommandHelp("kestral-cli", *entry);
-            else
-                std::fputs(kUsage, stdout);
-            return 0;
-        }
-    std::string error;
-    const std::optional<Options> options = parse(args, error);
-    if (!options) {
-        std::fprintf(stderr, "kestral-cli: %s\n%s", error.c_str(), kUsage);
-        return 2;
-    }
+int runConvert(const std::string& command, const std::vector<std::string>& args) {
+    Options o;
+    std::string error = parseArguments(command, args, o);
+    if (error.empty()) error = convertNeeds(o);
+    if (!error.empty()) return cli::usageError(tool(), error);
+    return convertOne(o);
+}
 
-    if (options->command == "convert") return convertOne(*options);
-    if (options->outDir.empty()) return sliceOne(*options, options->crystals[0], options->out);
-    return sliceAll(*options);
+// slice and layers: one crystal, or with --out-dir several.
+int runSlicing(const std::string& command, const std::vector<std::string>& args) {
+    Options o;
+    std::string error = parseArguments(command, args, o);
+    if (error.empty()) error = slicingNeeds(o);
+    if (!error.empty()) return cli::usageError(tool(), error);
+    if (o.outDir.empty()) return sliceOne(o, o.crystals[0], o.out);
+    return sliceAll(o);
+}
+
+// The commands; the crystal data file is their one file name.
+std::vector<cli::Command> commands() {
+    return {
+        {"slice",
+         1,
+         {{"CRYSTAL.txt --uvw U V W OUTPUTS... [options]\n--uvw U V W OUTPUTS... [options] "
+           "--out-dir DIR CRYSTAL.txt...",
+           "結晶.txt --uvw U V W 出力... [オプション]\n--uvw U V W 出力... [オプション] "
+           "--out-dir フォルダー 結晶.txt..."},
+          {"slice the crystal along [U V W] and write the chosen files",
+           "結晶を [U V W] 方向にスライスし、指定したファイルを書き出す"},
+          {"Slices the crystal along [U V W] and writes the outputs given (at least one of "
+           "--reference, --normal, --convergent, --pages, --crystal-out, --xyz, --extxyz). "
+           "CRYSTAL may be a CIF (*.cif).",
+           "結晶を [U V W] 方向にスライスし、指定した出力（--reference, --normal, "
+           "--convergent, --pages, --crystal-out, --xyz, --extxyz の 1 つ以上）を書き出します。"
+           "結晶には CIF (*.cif) も使えます。"},
+          "kestral-cli slice srtio3.txt --uvw 1 1 0 --reference ref.txt --normal slab.dat "
+          "--pages page.bmp"},
+         runSlicing},
+        {"layers",
+         1,
+         {{"CRYSTAL.txt --uvw U V W [options]", "結晶.txt --uvw U V W [オプション]"},
+          {"print the repeat distance, the plane heights, the spacing and the super cell",
+           "繰り返し距離、各面の高さ、間隔、スーパーセルを表示する"},
+          {"Prints the repeat distance, the layer spacing, the plane heights and the super cell.",
+           "繰り返し距離、層の間隔、各面の高さとスーパーセルを表示します。"},
+          "kestral-cli layers srtio3.txt --uvw 1 1 0"},
+         runSlicing},
+        {"convert",
+         2,
+         {{"IN.cif OUT.txt [options]", "入力.cif 出力.txt [オプション]"},
+          {"read a CIF and write it as a crystal data file",
+           "CIF を読み、結晶データファイルとして書き出す"},
+          {"Reads a CIF (expanded with its symmetry, the reference atom at the origin) and writes "
+           "it as a crystal data file. What the import assumed or changed is printed on stderr.",
+           "CIF を読み（対称性で展開し、基準原子を原点に置きます）、結晶データファイルとして"
+           "書き出します。読み込みで仮定・変更した内容は標準エラーに表示します。"},
+          "kestral-cli convert graphite.cif graphite.txt"},
+         runConvert},
+    };
+}
+
+std::vector<cli::OptionInfo> listedOptions() {
+    Options scratch;
+    return cli::describe(optionTable(scratch));
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    core::setJapaneseTexts(core::environmentAsksJapanese());
-    cli::removeTemporariesOnInterrupt();
-    return cli::checkedExit("kestral-cli", runTool(cli::argumentsOf(argc, argv)));
+const cli::Tool& tool() {
+    static const cli::Tool kTool{
+        "kestral-cli",
+        kVersion,
+        commands(),
+        listedOptions,
+        {"CRYSTAL may be a crystal data file or a CIF (*.cif): the CIF's sites are expanded with "
+         "its symmetry and the reference atom (--reference-atom, default the first site of the "
+         "heaviest element) is put at the origin. What the import assumed or changed goes to "
+         "standard error; --quiet keeps only its warnings (origin choice, no symmetry, reversed "
+         "axes, shared positions, unknown occupancy, a count that disagrees with the formula).",
+         "結晶には結晶データファイルか CIF (*.cif) を使えます: CIF のサイトは対称性で展開し、"
+         "基準原子（--reference-atom、既定は最も重い元素の最初のサイト）を原点に置きます。"
+         "読み込みで仮定・変更した内容は標準エラーに出ます。--quiet では警告（原点の選択、"
+         "対称性なし、軸の反転、位置の重なり、不明な占有率、組成式と合わない原子数）だけを"
+         "残します。"},
+        {"Pages are drawn at a client size of 1024 x 768 (or the one given with --client) on a "
+         "1024-pixel-wide screen. Messages go to standard error; the exit status is 0 on "
+         "success, 1 when a file was refused, 2 for a usage error.\n",
+         "ページはクライアント領域 1024 x 768（または --client の大きさ）、幅 1024 画素の"
+         "画面として描きます。メッセージは標準エラーに出ます。終了コードは成功で 0、ファイル"
+         "が拒否されたとき 1、使い方の誤りで 2 です。\n"},
+        true,
+    };
+    return kTool;
 }
+
+}  // namespace kestralcli

@@ -1,7 +1,10 @@
-// voralin00-cli: the image spectrum engine without a window, for batch work and scripting.
+// voralin00-cli's commands: the image spectrum engine without a window, for batch work and
+// scripting.
 //
 // Every input is validated and normalised exactly as the program's Open does; the pictures
 // written are what the program's Save BMP writes after the same steps.
+#include "cli/voralin00_tool.h"
+
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -9,10 +12,14 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <utility>
 #include <vector>
 
-#include "cli/cli_common.h"
 #include "cli/cli_texts.h"
+#include "cli/file_names.h"
+#include "cli/messages.h"
+#include "cli/options.h"
+#include "cli/terminal.h"
 #include "core/busy.h"
 #include "core/disk.h"
 #include "core/localized.h"
@@ -31,100 +38,13 @@
 #include "spectrum/engine/save.h"
 #include "spectrum/engine/spot_finder.h"
 
+namespace voralin00cli {
+
 namespace {
 
 constexpr const char* kProgram = "voralin00-cli";
 // The release of the image program whose steps the tool repeats.
 constexpr const char* kVersion = "1.20";
-
-constexpr const char* kUsage =
-    "Usage:\n"
-    "  voralin00-cli info FILE\n"
-    "  voralin00-cli normalise IN.bmp OUT.bmp\n"
-    "  voralin00-cli spectrum IN.bmp OUT.bmp [--quantity root|real|imag] [--log] [--clip C]\n"
-    "                [--lower-clip D] [--invert] [--rainbow] [--no-expand]\n"
-    "  voralin00-cli filter IN.bmp OUT.bmp [--filter none|low|high|band-pass|band-cut]\n"
-    "                [--wa X] [--wb X] [--special PROFILE.ini] [--circles-outside \"x,y,r;...\"]\n"
-    "                [--circles-inside \"x,y,r;...\"] [--dark D --bright B] [--no-expand]\n"
-    "  voralin00-cli linewave IN.bmp OUT.txt --angle DEG [--no-expand] [--calibrated]\n"
-    "  voralin00-cli adjust IN.bmp OUT.bmp --contrast K --brightness K\n"
-    "  voralin00-cli spots IN.bmp [--count N] [--min-radius PX] [--csv OUT.csv]\n"
-    "                [--pixel-size NM] [--no-expand]\n"
-    "  voralin00-cli radial IN.bmp OUT.csv [--plot OUT.png] [--frame mirror|windowed]\n"
-    "                [--pixel-size NM] [--no-expand]\n"
-    "Lattice and frame options:\n"
-    "  spectrum, filter, linewave: [--frame mirror|windowed]; spectrum: [--whole-frame]\n"
-    "  filter: [--lattice-mask keep|remove --radius PX [--basis \"x1,y1;x2,y2\"]]\n"
-    "          [--wiener | --absf] [--noise-scale C] [--smoothing H] [--edge-sigma PX]\n"
-    "          [--symmetric] [--difference OUT.bmp] [--npy OUT.npy] [--difference-npy OUT.npy]\n"
-    "  voralin00-cli COMMAND [options] --out-dir DIR IN.bmp...\n"
-    "  voralin00-cli COMMAND --help | --version\n"
-    "\n"
-    "Opens an 8-bit grey BMP (uncompressed or RLE8, at least 64 x 64) as the image program does,\n"
-    "and writes what its Save BMP or Save File would write after the same steps.\n"
-    "Every command also opens microscope images by their extension: TIFF (.tif, .tiff), PNG,\n"
-    "MRC (.mrc, .mrcs, .map), DM3/DM4, TIA series (.ser) and EMD (.emd), 8 to 64 bits a\n"
-    "sample; a source above 8 bits is transformed at full precision and shown between its 0.1\n"
-    "and 99.9 percentiles.\n"
-    "  --pixel-size NM  the calibration in nanometres per pixel (any command; overrides the\n"
-    "             file's own)\n"
-    "  --signal N  an EMD file's signal (detector) N as info lists them (any command; the\n"
-    "             largest real image by default)\n"
-    "  --image N  image N (from 1) of a stack: a multi-page TIFF, an MRC stack, a DM movie or\n"
-    "             series, a TIA series, EMD frames (any command; the first by default)\n"
-    "  --all-images  with --out-dir: every image of each input, DIR/NAME_0001.EXT and on\n"
-    "             (side outputs led by NAME_0001 alike)\n"
-    "  info       describe the file and check that it can be opened\n"
-    "  normalise  write the opened (normalised) image\n"
-    "  spectrum   write the spectrum picture: --quantity root power (default), real or imaginary\n"
-    "             part; --log scale; --clip C: upper clipping at average x C (1..10000, default\n"
-    "             10, linear scale); --lower-clip D: lower clipping at average x 0.9 / D\n"
-    "             (1..10000); --invert; --rainbow colours; --no-expand: frame without margins\n"
-    "  filter     filter the spectrum and write the inverse transform: a standard filter with\n"
-    "             fractions --wa/--wb of half the image diagonal (0..1, defaults 0.5 and 0.8), a\n"
-    "             special radial profile from the [Special Filter] section of an INI file, or\n"
-    "             mask circles in picture pixels (x from the left, y from the top, radius).\n"
-    "             The original brightness range is kept unless --dark (0..100) and --bright\n"
-    "             (155..255) are given. OUT.tif or OUT.tiff: the filter applied to the source's\n"
-    "             samples, in their units, as a 32-bit float TIFF with its pixel size\n"
-    "  linewave   write the spectrum values along the line through the centre at --angle\n"
-    "             (whole degrees -90..90) as the FFT data text file; --calibrated also writes\n"
-    "             OUT_calibrated.csv with each sample's spatial frequency (1/nm, or 1/pixel\n"
-    "             without a pixel size)\n"
-    "  adjust     change contrast and brightness in steps (-10..10 each)\n"
-    "  spots      find the lattice spots in the spectrum of the Hann-windowed image: the --count\n"
-    "             strongest Friedel pairs (default 8) outside --min-radius frame samples, with\n"
-    "             position (samples from the centre, x right, y down), |g|, d-spacing, angle\n"
-    "             (degrees counter-clockwise from x) and power; the lattice basis g1, g2; --csv\n"
-    "             writes the list; --pixel-size (nm per pixel) gives |g| in 1/nm and d in nm\n"
-    "  radial     write the rotationally averaged power spectrum as CSV, --plot as a PNG\n"
-    "  --frame windowed: the image times a Hann window in zeros instead of mirror copies (the\n"
-    "             inverse transform always uses the mirror frame); --whole-frame: show the whole\n"
-    "             frame up to the sampling limit, binned to the picture\n"
-    "  --lattice-mask keep|remove: keep or cut discs of --radius frame samples at every point\n"
-    "             n g1 + m g2 of the lattice (--basis in samples of the shown spectrum from its\n"
-    "             centre; without it the spot finder's basis); --edge-sigma: Gaussian edges of\n"
-    "             that width for circles, lattice and standard filters (0: hard edges)\n"
-    "  --wiener, --absf: Wiener and average background subtraction filters, noise floor the\n"
-    "             radially averaged power times --noise-scale (default 1); --smoothing: Wiener\n"
-    "             power averaged over (2H+1)^2 elements (default 1)\n"
-    "  --symmetric: every circle also gets its centro-symmetric mate (counts as two circles)\n"
-    "  --difference: write the removed part (the inverse of the spectrum times one minus the\n"
-    "             filter) as a picture; --npy, --difference-npy: the filtered image and the\n"
-    "             removed part as float64 arrays\n"
-    "Every command but info takes --out-dir DIR with one or more inputs of any format the single\n"
-    "form opens: each result goes to DIR under its input's name as a bitmap (DIR/NAME.bmp; .txt\n"
-    "for linewave; filter --tif: DIR/NAME.tif, the 32-bit float TIFF), side outputs led by the\n"
-    "input's name (--npy s.npy for a.bmp gives DIR/a-s.npy), one summary line per file follows,\n"
-    "and the exit status is 1 when any file was refused. No output may replace an input or\n"
-    "another output. --quiet leaves out the success messages.\n"
-    "Messages go to standard error; the exit status is 0 on success, 1 when the input or an\n"
-    "output was refused, 2 for a usage error.\n";
-
-int usageError(const std::string& what) {
-    std::fprintf(stderr, "%s: %s\n(run '%s --help' for usage)\n", kProgram, what.c_str(), kProgram);
-    return 2;
-}
 
 struct Options {
     std::vector<std::string> positional;
@@ -173,218 +93,75 @@ bool parseCircles(const std::string& text, std::vector<spectrum::MaskCircle>& ou
     return !out.empty() && out.size() <= spectrum::kMaxMaskCircles;
 }
 
-// The commands, the file names each takes and their help.
-const std::vector<cli::Command> kCommands = {
-    {"info",
-     1,
-     {"Usage: voralin00-cli info FILE\n"
-      "Describes the bitmap file and checks that it opens as the image program opens it.\n"
-      "Example:\n"
-      "  voralin00-cli info lattice.bmp\n",
-      "使い方: voralin00-cli info ファイル\n"
-      "ビットマップファイルの内容を表示し、画像プログラムと同じように開けるか確かめます。\n"
-      "例:\n"
-      "  voralin00-cli info lattice.bmp\n"}},
-    {"normalise",
-     2,
-     {"Usage: voralin00-cli normalise IN.bmp OUT.bmp [--quiet] | --out-dir DIR IN.bmp...\n"
-      "Writes the opened image: 8-bit grey, bottom-up, rows padded to four bytes.\n"
-      "Example:\n"
-      "  voralin00-cli normalise lattice.bmp opened.bmp\n",
-      "使い方: voralin00-cli normalise 入力.bmp 出力.bmp [--quiet] | --out-dir フォルダー "
-      "入力.bmp...\n"
-      "開いた画像（8 ビットグレー、下から上、行は 4 バイト境界）を書き出します。\n"
-      "例:\n"
-      "  voralin00-cli normalise lattice.bmp opened.bmp\n"}},
-    {"spectrum",
-     2,
-     {"Usage: voralin00-cli spectrum IN.bmp OUT.bmp [options] | --out-dir DIR IN.bmp...\n"
-      "Writes the spectrum picture (the Fourier transform of the image).\n"
-      "  --quantity root|real|imag  root power (default), real or imaginary part\n"
-      "  --log                      logarithmic scale\n"
-      "  --clip C                   upper clipping at average x C (1..10000, default 10; linear\n"
-      "                             scale only)\n"
-      "  --lower-clip D             lower clipping at average x 0.9 / D (1..10000)\n"
-      "  --invert, --rainbow        inverted grey levels, rainbow colours\n"
-      "  --no-expand                the frame without margins\n"
-      "  --frame mirror|windowed    mirror copies around the image (default), or the image\n"
-      "                             times a Hann window in zeros (no mirror ghosts)\n"
-      "  --whole-frame              the whole frame up to the sampling limit, binned\n"
-      "  --quiet                    no success messages\n"
-      "Example:\n"
-      "  voralin00-cli spectrum lattice.bmp spectrum.bmp --log\n",
-      "使い方: voralin00-cli spectrum 入力.bmp 出力.bmp [オプション] | --out-dir フォルダー "
-      "入力.bmp...\n"
-      "スペクトル画像（画像のフーリエ変換）を書き出します。\n"
-      "  --quantity root|real|imag  パワーの平方根（既定）、実部、虚部\n"
-      "  --log                      対数表示\n"
-      "  --clip C                   平均 x C で上限を切る（1..10000、既定 10。線形表示のみ）\n"
-      "  --lower-clip D             平均 x 0.9 / D で下限を切る（1..10000）\n"
-      "  --invert, --rainbow        階調の反転、虹色表示\n"
-      "  --no-expand                余白なしの枠\n"
-      "  --frame mirror|windowed    画像の周りを鏡像で埋める（既定）か、ハン窓をかけた画像の\n"
-      "                             周りを 0 で埋める（鏡像のゴーストなし）\n"
-      "  --whole-frame              サンプリングの限界までのフレーム全体を縮小して表示\n"
-      "  --quiet                    成功のメッセージを出さない\n"
-      "例:\n"
-      "  voralin00-cli spectrum lattice.bmp spectrum.bmp --log\n"}},
-    {"filter",
-     2,
-     {"Usage: voralin00-cli filter IN.bmp OUT.bmp [options] | --out-dir DIR IN.bmp...\n"
-      "Filters the spectrum and writes the inverse transform (the filtered image).\n"
-      "  --filter none|low|high|band-pass|band-cut  a standard radial filter\n"
-      "  --wa X, --wb X             its radii as fractions of half the image diagonal (0..1,\n"
-      "                             defaults 0.5 and 0.8); they need --filter\n"
-      "  --special PROFILE.ini      the radial profile of an INI file's [Special Filter]\n"
-      "  --circles-outside \"x,y,r;...\"  keep only the spots inside the circles (mask)\n"
-      "  --circles-inside \"x,y,r;...\"   cut the spots inside the circles\n"
-      "                             (picture pixels of the spectrum: x from the left, y from\n"
-      "                             the top, radius; 1 to 100 circles)\n"
-      "  --dark D --bright B        new brightness range (0..100, 155..255) instead of the\n"
-      "                             original one\n"
-      "  --symmetric                every circle also gets its centro-symmetric mate\n"
-      "  --lattice-mask keep|remove --radius PX [--basis \"x1,y1;x2,y2\"]\n"
-      "                             keep or cut discs at every lattice point n g1 + m g2 (basis\n"
-      "                             in samples from the centre; default: the spot finder's)\n"
-      "  --edge-sigma PX            Gaussian edges for circles, lattice and standard filters\n"
-      "  --wiener, --absf           Wiener or average background subtraction filter\n"
-      "  --noise-scale C            their noise floor: radial mean power x C (default 1)\n"
-      "  --smoothing H              Wiener: power averaged over (2H+1)^2 elements (default 1)\n"
-      "  --frame mirror|windowed    the frame of the spectrum (the inverse uses the mirror frame)\n"
-      "  --difference OUT.bmp       also write the removed part (OUT.tif: in the source's units)\n"
-      "  --npy OUT.npy, --difference-npy OUT.npy  the filtered image, the removed part as\n"
-      "                             float64 arrays in levels (the source's range on 0..255)\n"
-      "  --tif                      with --out-dir: the results as float TIFFs, DIR/NAME.tif\n"
-      "  --no-expand, --quiet\n"
-      "Example:\n"
-      "  voralin00-cli filter lattice.bmp filtered.bmp --circles-outside \"300,240,12\"\n"
-      "  voralin00-cli filter lattice.bmp bragg.bmp --lattice-mask keep --radius 4 --edge-sigma 1\n",
-      "使い方: voralin00-cli filter 入力.bmp 出力.bmp [オプション] | --out-dir フォルダー "
-      "入力.bmp...\n"
-      "スペクトルにフィルターをかけ、逆変換した画像（フィルター後の画像）を書き出します。\n"
-      "  --filter none|low|high|band-pass|band-cut  標準の同心円フィルター\n"
-      "  --wa X, --wb X             その半径（画像の対角線の半分に対する比、0..1、既定 0.5 と\n"
-      "                             0.8）。--filter と一緒に指定します\n"
-      "  --special PROFILE.ini      INI ファイルの [Special Filter] の動径プロファイル\n"
-      "  --circles-outside \"x,y,r;...\"  円の内側のスポットだけを残す（マスク）\n"
-      "  --circles-inside \"x,y,r;...\"   円の内側のスポットを除く\n"
-      "                             （スペクトル画像の画素: x は左から、y は上から、半径。\n"
-      "                             1 から 100 個の円）\n"
-      "  --dark D --bright B        元の明るさの範囲の代わりに使う範囲（0..100、155..255）\n"
-      "  --symmetric                各円に中心対称の相方の円も置く\n"
-      "  --lattice-mask keep|remove --radius PX [--basis \"x1,y1;x2,y2\"]\n"
-      "                             格子点 n g1 + m g2 ごとの円を残す／除く（基本ベクトルは\n"
-      "                             中心からのサンプル。既定はスポット探索の結果）\n"
-      "  --edge-sigma PX            円・格子・標準フィルターの縁をガウス型でぼかす幅\n"
-      "  --wiener, --absf           ウィーナーフィルター、平均背景差分フィルター\n"
-      "  --noise-scale C            その雑音レベル: 動径平均パワー x C（既定 1）\n"
-      "  --smoothing H              ウィーナー: (2H+1)^2 要素で平均したパワー（既定 1）\n"
-      "  --frame mirror|windowed    スペクトルのフレーム（逆変換は常に鏡像フレーム）\n"
-      "  --difference 出力.bmp      除いた部分も書き出す（出力.tif なら元の画像の単位）\n"
-      "  --npy 出力.npy, --difference-npy 出力.npy  フィルター後の画像と除いた部分を\n"
-      "                             float64 配列で書き出す（元の範囲を 0..255 に写したレベル）\n"
-      "  --tif                      --out-dir と一緒に: 結果を float TIFF（フォルダー/名前.tif）で\n"
-      "  --no-expand, --quiet\n"
-      "例:\n"
-      "  voralin00-cli filter lattice.bmp filtered.bmp --circles-outside \"300,240,12\"\n"
-      "  voralin00-cli filter lattice.bmp bragg.bmp --lattice-mask keep --radius 4 --edge-sigma 1\n"}},
-    {"linewave",
-     2,
-     {"Usage: voralin00-cli linewave IN.bmp OUT.txt --angle DEG [--no-expand] [--quiet]\n"
-      "Writes the spectrum values along the line through the centre at the angle (whole degrees\n"
-      "-90..90) as the FFT data text file.\n"
-      "Example:\n"
-      "  voralin00-cli linewave lattice.bmp line.txt --angle 20\n",
-      "使い方: voralin00-cli linewave 入力.bmp 出力.txt --angle 角度 [--no-expand] [--quiet]\n"
-      "中心を通る指定角度（-90..90 の整数の度）の線に沿ったスペクトルの値を FFT データの\n"
-      "テキストファイルに書き出します。\n"
-      "例:\n"
-      "  voralin00-cli linewave lattice.bmp line.txt --angle 20\n"}},
-    {"adjust",
-     2,
-     {"Usage: voralin00-cli adjust IN.bmp OUT.bmp [--contrast K] [--brightness K] [--quiet]\n"
-      "Changes contrast and brightness in steps (-10..10 each; at least one of them).\n"
-      "Example:\n"
-      "  voralin00-cli adjust lattice.bmp brighter.bmp --brightness 2\n",
-      "使い方: voralin00-cli adjust 入力.bmp 出力.bmp [--contrast K] [--brightness K] [--quiet]\n"
-      "コントラストと明るさを段階で変えます（それぞれ -10..10。少なくとも一方を指定）。\n"
-      "例:\n"
-      "  voralin00-cli adjust lattice.bmp brighter.bmp --brightness 2\n"}},
-    {"spots",
-     1,
-     {"Usage: voralin00-cli spots IN.bmp [--count N] [--min-radius PX] [--csv OUT.csv]\n"
-      "                           [--pixel-size NM] [--no-expand] [--quiet]\n"
-      "Finds the lattice spots in the spectrum of the image times a Hann window (no mirror\n"
-      "ghosts), lists them with their Friedel mates and gives the lattice basis g1, g2.\n"
-      "  --count N          at most N pairs of spots (1..1000, default 8)\n"
-      "  --min-radius PX    leave out the centre up to PX frame samples (default: four widths\n"
-      "                     of the window's resolution)\n"
-      "  --csv OUT.csv      write the list with a header row: number, mate, x and y (frame\n"
-      "                     samples from the centre, x right, y down), |g|, d-spacing, angle\n"
-      "                     (degrees counter-clockwise from x), power, significance\n"
-      "  --pixel-size NM    nm per pixel: |g| in 1/nm and d in nm instead of per pixel\n"
-      "Example:\n"
-      "  voralin00-cli spots lattice.bmp --csv spots.csv\n",
-      "使い方: voralin00-cli spots 入力.bmp [--count N] [--min-radius PX] [--csv 出力.csv]\n"
-      "                           [--pixel-size NM] [--no-expand] [--quiet]\n"
-      "画像にハン窓をかけたスペクトル（鏡像のゴーストなし）から格子スポットを探し、\n"
-      "フリーデル対とともに一覧にし、格子の基本ベクトル g1, g2 を示します。\n"
-      "  --count N          スポットの対を最大 N 組（1..1000、既定 8）\n"
-      "  --min-radius PX    中心から PX サンプルまでを除く（既定: 窓の分解能の 4 倍）\n"
-      "  --csv 出力.csv     見出し行付きで一覧を書き出す: 番号、対、x と y（中心からの\n"
-      "                     フレームサンプル、x は右、y は下）、|g|、面間隔、角度（x から\n"
-      "                     反時計回りの度）、パワー、有意度\n"
-      "  --pixel-size NM    1 画素の nm: |g| を 1/nm、d を nm で示す\n"
-      "例:\n"
-      "  voralin00-cli spots lattice.bmp --csv spots.csv\n"}},
-    {"radial",
-     2,
-     {"Usage: voralin00-cli radial IN.bmp OUT.csv [--plot OUT.png] [--frame mirror|windowed]\n"
-      "                            [--pixel-size NM] [--no-expand] [--quiet]\n"
-      "Writes the rotationally averaged power spectrum against |g| as CSV (bins of one frame\n"
-      "sample up to the sampling limit), and with --plot a PNG plot of it.\n"
-      "Example:\n"
-      "  voralin00-cli radial lattice.bmp profile.csv --plot profile.png --frame windowed\n",
-      "使い方: voralin00-cli radial 入力.bmp 出力.csv [--plot 出力.png] [--frame mirror|windowed]\n"
-      "                            [--pixel-size NM] [--no-expand] [--quiet]\n"
-      "回転平均したパワースペクトルを |g| に対して CSV に書き出します（1 サンプル幅の区間、\n"
-      "サンプリングの限界まで）。--plot でその PNG のグラフも書き出します。\n"
-      "例:\n"
-      "  voralin00-cli radial lattice.bmp profile.csv --plot profile.png --frame windowed\n"}},
-};
 
-// Every option, with the commands that take it (see cli/cli_common.h).
-std::vector<cli::Option> optionTable(Options& o) {
+// The options, grouped by what they do, each with the commands that take it and its help (see
+// cli/options.h).
+
+// The spectrum picture and the frame it is computed in.
+std::vector<cli::Option> displayOptions(Options& o) {
     auto& s = o.settings;
-    const char* const circlesHelp =
-        " needs \"x,y,r;...\" with 1 to 100 circles of whole, non-negative numbers";
-    auto circles = [&o, circlesHelp](int kind) -> cli::Apply {
-        return [&o, circlesHelp, kind](const std::string& name,
-                                       const std::vector<std::string>& values) {
-            if (!parseCircles(values[0], o.settings.filter.circles)) return name + circlesHelp;
+    return {
+        {"--quantity", "spectrum", 1, "root|real|imag",
+         {"root power (default), real or imaginary part", "パワーの平方根（既定）、実部、虚部"},
+         cli::oneOf({"root", "real", "imag"}, s.display.displayQuantity)},
+        {"--log", "spectrum", 0, "", {"logarithmic scale", "対数表示"},
+         cli::flag(s.display.logScale)},
+        {"--clip", "spectrum", 1, "C",
+         {"upper clipping at average x C (1..10000, default 10; linear scale only)",
+          "平均 x C で上限を切る（1..10000、既定 10。線形表示のみ）"},
+         cli::also(cli::numberIn(1, 10000, s.display.upperClipFactor),
+                   [&o] { o.haveClip = true; })},
+        {"--lower-clip", "spectrum", 1, "D",
+         {"lower clipping at average x 0.9 / D (1..10000)",
+          "平均 x 0.9 / D で下限を切る（1..10000）"},
+         cli::also(cli::numberIn(1, 10000, s.display.lowerClipDivisor),
+                   [&s] { s.display.lowerClipping = true; })},
+        {"--invert", "spectrum", 0, "", {"inverted grey levels", "階調の反転"},
+         cli::flag(s.display.invertedDisplay)},
+        {"--rainbow", "spectrum", 0, "", {"rainbow colours", "虹色表示"},
+         cli::flag(s.display.rainbowPalette)},
+        {"--no-expand", "spectrum filter linewave spots radial", 0, "",
+         {"the frame without margins", "余白なしの枠"},
+         [&s](const std::string&, const std::vector<std::string>&) {
+             s.useExpandedImage = false;
+             return std::string();
+         }},
+        {"--frame", "spectrum filter linewave radial", 1, "mirror|windowed",
+         {"mirror copies around the image (default), or the image times a Hann window in zeros "
+          "(no mirror ghosts); the inverse transform always uses the mirror frame",
+          "画像の周りを鏡像で埋める（既定）か、ハン窓をかけた画像の周りを 0 で埋める（鏡像の"
+          "ゴーストなし）。逆変換は常に鏡像フレームを使います"},
+         cli::oneOf({"mirror", "windowed"}, s.frame)},
+        {"--whole-frame", "spectrum", 0, "",
+         {"the whole frame up to the sampling limit, binned to the picture",
+          "サンプリングの限界までのフレーム全体を縮小して表示"},
+         cli::flag(s.display.wholeFrame)},
+    };
+}
+
+// The filters that choose what the inverse transform keeps; one of them at a time.
+std::vector<cli::Option> filterOptions(Options& o) {
+    auto& s = o.settings;
+    const auto circles = [&o](int kind) -> cli::Apply {
+        return [&o, kind](const std::string& name, const std::vector<std::string>& values) {
+            if (!parseCircles(values[0], o.settings.filter.circles))
+                return name + " needs \"x,y,r;...\" with 1 to 100 circles of whole, non-negative "
+                              "numbers";
+            o.settings.filter.kind = kind;
+            ++o.filterChoices;
+            return std::string();
+        };
+    };
+    const auto choose = [&o](int kind) -> cli::Apply {
+        return [&o, kind](const std::string&, const std::vector<std::string>&) {
             o.settings.filter.kind = kind;
             ++o.filterChoices;
             return std::string();
         };
     };
     return {
-        {"--quantity", "spectrum", 1, "root|real|imag",
-         cli::oneOf({"root", "real", "imag"}, s.display.displayQuantity)},
-        {"--log", "spectrum", 0, "", cli::flag(s.display.logScale)},
-        {"--clip", "spectrum", 1, "C",
-         cli::also(cli::numberIn(1, 10000, s.display.upperClipFactor),
-                   [&o] { o.haveClip = true; })},
-        {"--lower-clip", "spectrum", 1, "D",
-         cli::also(cli::numberIn(1, 10000, s.display.lowerClipDivisor),
-                   [&s] { s.display.lowerClipping = true; })},
-        {"--invert", "spectrum", 0, "", cli::flag(s.display.invertedDisplay)},
-        {"--rainbow", "spectrum", 0, "", cli::flag(s.display.rainbowPalette)},
-        {"--no-expand", "spectrum filter linewave spots radial", 0, "",
-         [&s](const std::string&, const std::vector<std::string>&) {
-             s.useExpandedImage = false;
-             return std::string();
-         }},
         {"--filter", "filter", 1, "none|low|high|band-pass|band-cut",
+         {"a standard radial filter", "標準の同心円フィルター"},
          cli::also(
              cli::oneOf({"none", "low", "high", "band-pass", "band-cut"}, s.filter.standardType),
              [&o] {
@@ -393,43 +170,45 @@ std::vector<cli::Option> optionTable(Options& o) {
                  ++o.filterChoices;
              })},
         {"--wa", "filter", 1, "X",
+         {"its first radius, a fraction of half the image diagonal (0..1, default 0.5); needs "
+          "--filter",
+          "その 1 つ目の半径（画像の対角線の半分に対する比、0..1、既定 0.5）。--filter "
+          "と一緒に指定します"},
          cli::also(cli::numberIn(0, 1, s.filter.wa), [&o] { o.haveWa = true; })},
         {"--wb", "filter", 1, "X",
+         {"its second radius (0..1, default 0.8); needs --filter",
+          "その 2 つ目の半径（0..1、既定 0.8）。--filter と一緒に指定します"},
          cli::also(cli::numberIn(0, 1, s.filter.wb), [&o] { o.haveWb = true; })},
         {"--special", "filter", 1, "PROFILE.ini",
+         {"the radial profile of an INI file's [Special Filter] section",
+          "INI ファイルの [Special Filter] の動径プロファイル"},
          cli::also(cli::text(o.specialPath),
                    [&o] {
                        o.settings.filter.kind = spectrum::kSpecialFilter;
                        ++o.filterChoices;
                    }),
          "--special needs a file"},
-        {"--circles-outside", "filter", 1, "\"x,y,r;...\"", circles(spectrum::kCirclesCutOutside),
+        {"--circles-outside", "filter", 1, "\"x,y,r;...\"",
+         {"keep only the spots inside the circles (a mask): picture pixels of the spectrum, x "
+          "from the left, y from the top, radius; 1 to 100 circles",
+          "円の内側のスポットだけを残す（マスク）: スペクトル画像の画素で x は左から、y "
+          "は上から、半径。1 から 100 個の円"},
+         circles(spectrum::kCirclesCutOutside),
          "--circles-outside needs \"x,y,r;...\" with 1 to 100 circles of whole, non-negative "
          "numbers"},
-        {"--circles-inside", "filter", 1, "\"x,y,r;...\"", circles(spectrum::kCirclesCutInside),
+        {"--circles-inside", "filter", 1, "\"x,y,r;...\"",
+         {"cut the spots inside the circles (given as for --circles-outside)",
+          "円の内側のスポットを除く（指定は --circles-outside と同じ）"},
+         circles(spectrum::kCirclesCutInside),
          "--circles-inside needs \"x,y,r;...\" with 1 to 100 circles of whole, non-negative "
          "numbers"},
-        {"--dark", "filter", 1, "D",
-         cli::also(cli::wholeIn(0, 100, s.brightness.darkLevel), [&o] { o.haveDark = true; })},
-        {"--bright", "filter", 1, "B",
-         cli::also(cli::wholeIn(155, 255, s.brightness.brightLevel),
-                   [&o] { o.haveBright = true; })},
-        {"--angle", "linewave", 1, "DEG",
-         cli::also(cli::wholeIn(-90, 90, o.angle),
-                   [&o] {
-                       o.settings.lineWave.angle = o.angle;
-                       o.haveAngle = true;
-                   })},
-        {"--frame", "spectrum filter linewave radial", 1, "mirror|windowed",
-         cli::oneOf({"mirror", "windowed"}, s.frame)},
-        {"--whole-frame", "spectrum", 0, "", cli::flag(s.display.wholeFrame)},
-        {"--count", "spots", 1, "N", cli::wholeIn(1, 1000, o.pairs)},
-        {"--min-radius", "spots", 1, "PX", cli::numberIn(0, 8192, o.minRadius)},
-        {"--csv", "spots", 1, "OUT.csv", cli::text(o.csvPath)},
-
-        {"--plot", "radial", 1, "OUT.png", cli::text(o.plotPath)},
-        {"--symmetric", "filter", 0, "", cli::flag(s.filter.symmetricCircles)},
+        {"--symmetric", "filter", 0, "",
+         {"every circle also gets its centro-symmetric mate (counts as two circles)",
+          "各円に中心対称の相方の円も置く（2 個の円と数えます）"},
+         cli::flag(s.filter.symmetricCircles)},
         {"--lattice-mask", "filter", 1, "keep|remove",
+         {"keep or cut discs of --radius frame samples at every lattice point n g1 + m g2",
+          "格子点 n g1 + m g2 ごとに半径 --radius（フレームサンプル）の円を残す／除く"},
          cli::also(cli::oneOf({"keep", "remove"}, o.latticeMode),
                    [&o] {
                        o.settings.filter.kind =
@@ -438,9 +217,15 @@ std::vector<cli::Option> optionTable(Options& o) {
                        ++o.filterChoices;
                    })},
         {"--radius", "filter", 1, "PX",
+         {"the radius of the lattice mask's discs in frame samples; needed by --lattice-mask",
+          "格子マスクの円の半径（フレームサンプル）。--lattice-mask に必要です"},
          cli::also(cli::numberIn(-1e9, 1e9, s.filter.lattice.radius),
                    [&o] { o.haveRadius = true; })},
         {"--basis", "filter", 1, "\"x1,y1;x2,y2\"",
+         {"the lattice basis in samples of the shown spectrum from its centre (default: the "
+          "spot finder's)",
+          "格子の基本ベクトル（表示したスペクトルの中心からのサンプル。既定はスポット探索の"
+          "結果）"},
          [&o](const std::string& name, const std::vector<std::string>& values) {
              const auto basis = spectrum::parseBasisText(values[0]);
              if (!basis)
@@ -450,47 +235,160 @@ std::vector<cli::Option> optionTable(Options& o) {
              o.haveBasis = true;
              return std::string();
          }},
-        {"--edge-sigma", "filter", 1, "PX",
-         cli::also(cli::numberIn(0, 1000, s.filter.edgeSigma), [&o] { o.haveEdge = true; })},
         {"--wiener", "filter", 0, "",
-         [&o](const std::string&, const std::vector<std::string>&) {
-             o.settings.filter.kind = spectrum::kWienerFilter;
-             ++o.filterChoices;
-             return std::string();
-         }},
+         {"the Wiener filter, its noise floor the radially averaged power times --noise-scale",
+          "ウィーナーフィルター（雑音レベルは動径平均したパワー x --noise-scale）"},
+         choose(spectrum::kWienerFilter)},
         {"--absf", "filter", 0, "",
-         [&o](const std::string&, const std::vector<std::string>&) {
-             o.settings.filter.kind = spectrum::kAbsfFilter;
-             ++o.filterChoices;
-             return std::string();
-         }},
+         {"the average background subtraction filter, with the same noise floor",
+          "平均背景差分フィルター（雑音レベルは同じ）"},
+         choose(spectrum::kAbsfFilter)},
+    };
+}
+
+// How the chosen filter is shaped, and what else the inverse transform writes.
+std::vector<cli::Option> inverseOptions(Options& o) {
+    auto& s = o.settings;
+    return {
+        {"--edge-sigma", "filter", 1, "PX",
+         {"Gaussian edges of that width for circles, lattice and standard filters (0..1000; 0: "
+          "hard edges)",
+          "円・格子・標準フィルターの縁をこの幅のガウス型でぼかす（0..1000。0: ぼかさない）"},
+         cli::also(cli::numberIn(0, 1000, s.filter.edgeSigma), [&o] { o.haveEdge = true; })},
         {"--noise-scale", "filter", 1, "C",
+         {"the noise floor of --wiener and --absf: radially averaged power x C (0..1000, "
+          "default 1)",
+          "--wiener と --absf の雑音レベル: 動径平均したパワー x C（0..1000、既定 1）"},
          cli::also(cli::numberIn(0, 1000, s.filter.noise.noiseScale),
                    [&o] { o.haveNoiseScale = true; })},
         {"--smoothing", "filter", 1, "H",
+         {"--wiener: the power averaged over (2H+1)^2 elements (0..10, default 1)",
+          "--wiener: (2H+1)^2 要素で平均したパワー（0..10、既定 1）"},
          cli::also(cli::wholeIn(0, 10, s.filter.noise.smoothing),
                    [&o] { o.haveSmoothing = true; })},
-        {"--difference", "filter", 1, "OUT.bmp", cli::text(o.differencePath)},
-        {"--npy", "filter", 1, "OUT.npy", cli::text(o.npyPath)},
-        {"--difference-npy", "filter", 1, "OUT.npy", cli::text(o.differenceNpyPath)},
-        {"--contrast", "adjust", 1, "K",
-         cli::also(cli::wholeIn(-10, 10, o.contrast), [&o] { o.haveContrast = true; })},
-        {"--brightness", "adjust", 1, "K",
-         cli::also(cli::wholeIn(-10, 10, o.brightness), [&o] { o.haveBrightness = true; })},
-        {"--pixel-size", "info normalise spectrum filter linewave adjust spots radial", 1, "NM",
-         cli::also(cli::numberIn(1e-9, 1e9, o.pixelSize), [&o] { o.havePixelSize = true; })},
-        {"--signal", "info normalise spectrum filter linewave adjust spots radial", 1, "N",
-         cli::wholeIn(1, 4096, o.choice.signal)},
-        {"--image", "info normalise spectrum filter linewave adjust spots radial", 1, "N",
-         cli::also(cli::wholeIn(1, 1 << 30, o.choice.image), [&o] { --o.choice.image; })},
-        {"--all-images", "normalise spectrum filter linewave adjust", 0, "",
-         cli::flag(o.allImages)},
-        {"--calibrated", "linewave", 0, "", cli::flag(o.calibrated)},
-        {"--quiet", "*", 0, "", cli::flag(o.quiet)},
-        {"--out-dir", "normalise spectrum filter linewave adjust", 1, "DIR", cli::text(o.outDir)},
-        {"--tif", "filter", 0, "", cli::flag(o.tif)},
+        {"--dark", "filter", 1, "D",
+         {"the dark end of a new brightness range (0..100) instead of the original one",
+          "元の明るさの範囲の代わりに使う範囲の暗い側（0..100）"},
+         cli::also(cli::wholeIn(0, 100, s.brightness.darkLevel), [&o] { o.haveDark = true; })},
+        {"--bright", "filter", 1, "B",
+         {"the bright end of that range (155..255)", "その範囲の明るい側（155..255）"},
+         cli::also(cli::wholeIn(155, 255, s.brightness.brightLevel),
+                   [&o] { o.haveBright = true; })},
+        {"--difference", "filter", 1, "OUT.bmp",
+         {"also write the removed part (the inverse of the spectrum times one minus the filter) "
+          "as a picture; OUT.tif: in the source's units",
+          "除いた部分（スペクトル x (1 - フィルター) の逆変換）も画像で書き出す。出力.tif "
+          "なら元の画像の単位で"},
+         cli::text(o.differencePath)},
+        {"--npy", "filter", 1, "OUT.npy",
+         {"also write the filtered image as a float64 array in levels (the source's range on "
+          "0..255)",
+          "フィルター後の画像も float64 配列で書き出す（元の範囲を 0..255 に写したレベル）"},
+         cli::text(o.npyPath)},
+        {"--difference-npy", "filter", 1, "OUT.npy",
+         {"also write the removed part as such an array", "除いた部分も同じ配列で書き出す"},
+         cli::text(o.differenceNpyPath)},
+        {"--tif", "filter", 0, "",
+         {"with --out-dir: the results as 32-bit float TIFFs, DIR/NAME.tif (a single OUT.tif "
+          "is one already)",
+          "--out-dir と一緒に: 結果を 32 ビット float TIFF（フォルダー/名前.tif）で書く（1 "
+          "つの出力は 出力.tif で float TIFF になります）"},
+         cli::flag(o.tif)},
     };
 }
+
+// The line profile, the spot finder, the radial profile and the contrast steps.
+std::vector<cli::Option> measureOptions(Options& o) {
+    return {
+        {"--angle", "linewave", 1, "DEG",
+         {"the angle of the line through the centre in whole degrees (-90..90)",
+          "中心を通る線の角度（-90..90 の整数の度）"},
+         cli::also(cli::wholeIn(-90, 90, o.angle),
+                   [&o] {
+                       o.settings.lineWave.angle = o.angle;
+                       o.haveAngle = true;
+                   })},
+        {"--calibrated", "linewave", 0, "",
+         {"also write OUT_calibrated.csv with each sample's spatial frequency (1/nm, or 1/pixel "
+          "without a pixel size)",
+          "各サンプルの空間周波数（1/nm。ピクセルサイズがなければ 1/画素）を "
+          "OUT_calibrated.csv にも書き出す"},
+         cli::flag(o.calibrated)},
+        {"--count", "spots", 1, "N",
+         {"at most N pairs of spots (1..1000, default 8)",
+          "スポットの対を最大 N 組（1..1000、既定 8）"},
+         cli::wholeIn(1, 1000, o.pairs)},
+        {"--min-radius", "spots", 1, "PX",
+         {"leave out the centre up to PX frame samples (default: four widths of the window's "
+          "resolution)",
+          "中心から PX サンプルまでを除く（既定: 窓の分解能の 4 倍）"},
+         cli::numberIn(0, 8192, o.minRadius)},
+        {"--csv", "spots", 1, "OUT.csv",
+         {"write the list with a header row: number, mate, x and y (frame samples from the "
+          "centre, x right, y down), |g|, d-spacing, angle (degrees counter-clockwise from x), "
+          "power, significance",
+          "見出し行付きで一覧を書き出す: 番号、対、x と y（中心からのフレームサンプル、x "
+          "は右、y は下）、|g|、面間隔、角度（x から反時計回りの度）、パワー、有意度"},
+         cli::text(o.csvPath)},
+        {"--plot", "radial", 1, "OUT.png",
+         {"also write a PNG plot of the profile", "プロファイルのグラフも PNG で書き出す"},
+         cli::text(o.plotPath)},
+        {"--contrast", "adjust", 1, "K",
+         {"contrast steps (-10..10)", "コントラストの段階（-10..10）"},
+         cli::also(cli::wholeIn(-10, 10, o.contrast), [&o] { o.haveContrast = true; })},
+        {"--brightness", "adjust", 1, "K",
+         {"brightness steps (-10..10)", "明るさの段階（-10..10）"},
+         cli::also(cli::wholeIn(-10, 10, o.brightness), [&o] { o.haveBrightness = true; })},
+    };
+}
+
+// Which image of a file is read, its calibration, and the batch form.
+std::vector<cli::Option> inputOptions(Options& o) {
+    constexpr const char* kAll = "info normalise spectrum filter linewave adjust spots radial";
+    constexpr const char* kBatch = "normalise spectrum filter linewave adjust";
+    return {
+        {"--pixel-size", kAll, 1, "NM",
+         {"the calibration in nanometres per pixel, overriding the file's own (spots and "
+          "radial give |g| in 1/nm and d in nm with it)",
+          "1 画素あたりのナノメートル（ファイル自身の値より優先。spots と radial は |g| を "
+          "1/nm、d を nm で示します）"},
+         cli::also(cli::numberIn(1e-9, 1e9, o.pixelSize), [&o] { o.havePixelSize = true; })},
+        {"--signal", kAll, 1, "N",
+         {"an EMD file's signal (detector) N as info lists them (default: the largest real "
+          "image)",
+          "EMD ファイルの信号（検出器）N、info の一覧の番号で（既定: 最大の実数画像）"},
+         cli::wholeIn(1, 4096, o.choice.signal)},
+        {"--image", kAll, 1, "N",
+         {"image N (from 1) of a stack: a multi-page TIFF, an MRC stack, a DM movie or series, "
+          "a TIA series, EMD frames (default: the first)",
+          "スタックの N 番目（1 から）の画像: 複数ページの TIFF、MRC スタック、DM "
+          "の動画やシリーズ、TIA シリーズ、EMD のフレーム（既定: 最初の画像）"},
+         cli::also(cli::wholeIn(1, 1 << 30, o.choice.image), [&o] { --o.choice.image; })},
+        {"--quiet", "*", 0, "", {"no success messages", "成功のメッセージを出さない"},
+         cli::flag(o.quiet)},
+        {"--out-dir", kBatch, 1, "DIR",
+         {"several inputs at once: each result goes to DIR under its input's name (see the "
+          "general usage)",
+          "複数の入力をまとめて処理: 各結果を入力の名前で フォルダー に書く（全体の使い方を"
+          "参照）"},
+         cli::text(o.outDir)},
+        {"--all-images", kBatch, 0, "",
+         {"with --out-dir: every image of each input, DIR/NAME_0001.EXT and on (side outputs "
+          "led by NAME_0001 alike)",
+          "--out-dir と一緒に: 各入力のすべての画像を フォルダー/名前_0001.拡張子 "
+          "から順に書く（副出力も 名前_0001 を先頭に）"},
+         cli::flag(o.allImages)},
+    };
+}
+
+// Every option, with the commands that take it.
+std::vector<cli::Option> optionTable(Options& o) {
+    std::vector<cli::Option> table;
+    for (auto group : {displayOptions, filterOptions, inverseOptions, measureOptions, inputOptions})
+        for (cli::Option& option : group(o)) table.push_back(std::move(option));
+    return table;
+}
+
 
 constexpr core::Localized kAllImagesNeedsOutDir{
     "--all-images needs --out-dir DIR: each image gives its own result",
@@ -720,163 +618,206 @@ int runRadial(Session& s, const Options& o, const std::string& output) {
 }
 
 // One input to one output; 0 when it was written, 1 when something was refused. The options
-// are a copy: the steps may change the settings, and each file of a batch starts afresh.
-int runOne(const std::string& command, Options o, const std::string& input,
-           const std::string& output) {
-    Session s(o.quiet);
-    if (command == "info") {
-        const auto description = image::describeBitmapFile(input);
-        if (description) std::printf("%s\n", description->c_str());
-        if (!openInput(s, input, o.choice)) return 1;
-        if (s.source) {
-            if (o.havePixelSize) image::setPixelSize(*s.source, o.pixelSize, "nm");
-            std::printf("%s\n", image::describeImport(*s.source).c_str());
-            for (const std::string& note : s.source->notes) std::printf("%s\n", note.c_str());
-        } else if (o.havePixelSize) {
-            std::printf("%s\n", core::formatMessage(core::text({"Pixel size %.6g nm",
-                                                                 "ピクセルサイズ %.6g nm"}),
-                                                     o.pixelSize)
-                                     .c_str());
-        }
-        std::printf("Opens as %ld x %ld, rows of %ld bytes, normalised file of %lu bytes\n",
-                    static_cast<long>(s.geometry.width), static_cast<long>(s.geometry.height),
-                    static_cast<long>(s.geometry.paddedWidth),
-                    static_cast<unsigned long>(s.geometry.fileSize));
-        return 0;
-    }
-    if (!openInput(s, input, o.choice)) return 1;
-    // Every step takes the file's calibration unless one is given.
+
+// One input to one output: the steps of a command once its arguments are checked. 0 when it
+// was written, 1 when something was refused. The options are a copy: the steps may change the
+// settings, and each file of a batch starts afresh.
+using Step = int (*)(Options o, const std::string& input, const std::string& output);
+
+// Opens the input; every step then takes the file's calibration unless one is given.
+bool openStep(Session& s, Options& o, const std::string& input) {
+    if (!openInput(s, input, o.choice)) return false;
     if (s.source) o.settings.pixelSizeNm = s.source->pixelSizeNm;
     if (o.havePixelSize) o.settings.pixelSizeNm = image::PixelSize{o.pixelSize, o.pixelSize};
-    if (command == "spots") return runSpots(s, o);
-    if (command == "radial") o.settings.display = spectrum::DisplaySettings{};
-    // A lattice mask without a basis takes the finder's, found before the transform replaces
-    // the picture with the spectrum.
-    if (o.haveLattice && !o.haveBasis) {
-        spectrum::SpotResult found;
-        if (!runFinder(s.image, s.geometry, s.precise.get(), o, found)) return 1;
-        if (found.status != spectrum::SpotStatus::kFound || !found.haveBasis) {
-            std::fprintf(stderr, "%s: %s\n", kProgram,
-                         core::text(found.status == spectrum::SpotStatus::kFound
-                                        ? spectrum::noBasisText()
-                                        : spectrum::spotStatusText(found.status)));
-            return 1;
-        }
-        o.settings.filter.lattice.g1 = found.g1;
-        o.settings.filter.lattice.g2 = found.g2;
-    }
+    return true;
+}
 
-    bool written = false;
-    if (command == "normalise") {
-        // nothing between Open and Save BMP
-    } else if (command == "adjust") {
-        spectrum::adjustContrastBrightness(s.image, s.geometry, o.contrast, o.brightness);
-    } else {
-        if (!spectrum::forwardTransform(s.image, s.geometry, o.settings, s.buffers, s.sink,
-                                        s.busy, s.precise)) {
-            if (s.sink.refusals() == 0)
-                std::fprintf(stderr,
-                             "%s: the spectrum is flat (a uniform image) and cannot be shown\n",
-                             kProgram);
+// The forward transform of the opened picture into the session's spectrum buffers.
+bool transformStep(Session& s, const Options& o) {
+    if (spectrum::forwardTransform(s.image, s.geometry, o.settings, s.buffers, s.sink, s.busy,
+                                   s.precise))
+        return true;
+    if (s.sink.refusals() == 0)
+        std::fprintf(stderr, "%s: the spectrum is flat (a uniform image) and cannot be shown\n",
+                     kProgram);
+    return false;
+}
+
+// What Save BMP writes: the picture shown.
+int saveShown(Session& s, const std::string& output) {
+    const bool written =
+        spectrum::saveBitmapTo(output, s.image, s.geometry, s.sink, core::systemDisk(), false);
+    if (!written) cli::explainOutput(kProgram, output);
+    return written ? 0 : 1;
+}
+
+int infoStep(Options o, const std::string& input, const std::string&) {
+    Session s(o.quiet);
+    const auto description = image::describeBitmapFile(input);
+    if (description) std::printf("%s\n", description->c_str());
+    if (!openInput(s, input, o.choice)) return 1;
+    if (s.source) {
+        if (o.havePixelSize) image::setPixelSize(*s.source, o.pixelSize, "nm");
+        std::printf("%s\n", image::describeImport(*s.source).c_str());
+        for (const std::string& note : s.source->notes) std::printf("%s\n", note.c_str());
+    } else if (o.havePixelSize) {
+        std::printf("%s\n", core::formatMessage(core::text({"Pixel size %.6g nm",
+                                                             "ピクセルサイズ %.6g nm"}),
+                                                 o.pixelSize)
+                                 .c_str());
+    }
+    std::printf("Opens as %ld x %ld, rows of %ld bytes, normalised file of %lu bytes\n",
+                static_cast<long>(s.geometry.width), static_cast<long>(s.geometry.height),
+                static_cast<long>(s.geometry.paddedWidth),
+                static_cast<unsigned long>(s.geometry.fileSize));
+    return 0;
+}
+
+int normaliseStep(Options o, const std::string& input, const std::string& output) {
+    Session s(o.quiet);
+    if (!openStep(s, o, input)) return 1;
+    return saveShown(s, output);  // nothing between Open and Save BMP
+}
+
+int adjustStep(Options o, const std::string& input, const std::string& output) {
+    Session s(o.quiet);
+    if (!openStep(s, o, input)) return 1;
+    spectrum::adjustContrastBrightness(s.image, s.geometry, o.contrast, o.brightness);
+    return saveShown(s, output);
+}
+
+int spectrumStep(Options o, const std::string& input, const std::string& output) {
+    Session s(o.quiet);
+    if (!openStep(s, o, input) || !transformStep(s, o)) return 1;
+    return saveShown(s, output);
+}
+
+int linewaveStep(Options o, const std::string& input, const std::string& output) {
+    Session s(o.quiet);
+    if (!openStep(s, o, input) || !transformStep(s, o)) return 1;
+    if (!spectrum::saveFftDataTo(output, s.buffers, s.geometry, o.settings.lineWave.angle, s.sink,
+                                 core::systemDisk(), false)) {
+        cli::explainOutput(kProgram, output);
+        return 1;
+    }
+    if (o.calibrated) {
+        const std::string table = calibratedName(output);
+        if (!spectrum::saveCalibratedLineTo(table, s.buffers, s.geometry,
+                                            o.settings.lineWave.angle, o.settings.pixelSizeNm,
+                                            s.sink, core::systemDisk())) {
+            cli::explainOutput(kProgram, table);
             return 1;
         }
-        if (command == "linewave") {
-            written =
-                spectrum::saveFftDataTo(output, s.buffers, s.geometry, o.settings.lineWave.angle,
-                                        s.sink, core::systemDisk(), false);
-            if (!written) {
-                cli::explainOutput(kProgram, output);
-                return 1;
-            }
-            if (o.calibrated) {
-                const std::string table = calibratedName(output);
-                if (!spectrum::saveCalibratedLineTo(table, s.buffers, s.geometry,
-                                                    o.settings.lineWave.angle,
-                                                    o.settings.pixelSizeNm, s.sink,
-                                                    core::systemDisk())) {
-                    cli::explainOutput(kProgram, table);
-                    return 1;
-                }
-            }
-            return 0;
-        }
-        if (command == "radial") return runRadial(s, o, output);
-        if (command == "filter") {
-            auto& filter = o.settings.filter;
-            if (filter.symmetricCircles) {
-                const std::size_t drawn = filter.circles.size();
-                for (std::size_t i = 0; i < drawn; ++i)
-                    filter.circles.push_back(spectrum::symmetricMate(
-                        filter.circles[i], s.buffers.n, s.buffers.offsetX, s.buffers.offsetY));
-            }
-            if (o.haveLattice) {
-                const spectrum::LatticeCheck check = spectrum::checkLattice(filter.lattice, s.buffers.n);
-                if (check != spectrum::LatticeCheck::kOk) {
-                    std::fprintf(stderr, "%s: %s\n", kProgram,
-                                 core::text(spectrum::latticeCheckText(check)));
-                    return 1;
-                }
-            }
-            // A .tif name takes the filter applied to the source's samples, in their units.
-            const bool tiff = spectrum::hasTiffExtension(output);
-            spectrum::RestoredImage restored;
-            // The parts are two image-sized arrays of doubles: formed only for the outputs
-            // that take them.
-            spectrum::InverseParts parts;
-            const bool wantParts = !o.npyPath.empty() || !o.differenceNpyPath.empty() ||
-                                   !o.differencePath.empty();
-            if (!spectrum::inverseTransform(s.image, s.geometry, o.settings, s.buffers, s.sink,
-                                            s.busy, wantParts ? &parts : nullptr,
-                                            tiff ? &restored : nullptr))
-                return 1;
-            if (!o.npyPath.empty() &&
-                !writeNpy(o.npyPath, parts.filtered, parts.width, parts.height))
-                return 1;
-            if (!o.differenceNpyPath.empty() &&
-                !writeNpy(o.differenceNpyPath, parts.removed, parts.width, parts.height))
-                return 1;
-            if (!o.differencePath.empty() && spectrum::hasTiffExtension(o.differencePath)) {
-                // The removed part in the source's units, as the filtered image's float TIFF.
-                const spectrum::RestoredImage values = spectrum::removedPartValues(parts);
-                if (!spectrum::saveFloatTiffTo(o.differencePath, values, o.settings.pixelSizeNm,
-                                               s.sink, core::systemDisk(), false)) {
-                    cli::explainOutput(kProgram, o.differencePath);
-                    return 1;
-                }
-            } else if (!o.differencePath.empty()) {
-                image::CurrentImage removed = s.image;
-                spectrum::renderRemovedPart(parts, removed, s.geometry);
-                if (!spectrum::saveBitmapTo(o.differencePath, removed, s.geometry, s.sink,
-                                            core::systemDisk(), false)) {
-                    cli::explainOutput(kProgram, o.differencePath);
-                    return 1;
-                }
-            }
-            if (tiff) {
-                written = spectrum::saveFloatTiffTo(output, restored, o.settings.pixelSizeNm,
-                                                    s.sink, core::systemDisk(), false);
-                if (!written) cli::explainOutput(kProgram, output);
-                return written ? 0 : 1;
-            }
-        }
     }
-    written =
-        spectrum::saveBitmapTo(output, s.image, s.geometry, s.sink, core::systemDisk(), false);
+    return 0;
+}
+
+int spotsStep(Options o, const std::string& input, const std::string&) {
+    Session s(o.quiet);
+    if (!openStep(s, o, input)) return 1;
+    return runSpots(s, o);
+}
+
+int radialStep(Options o, const std::string& input, const std::string& output) {
+    Session s(o.quiet);
+    if (!openStep(s, o, input)) return 1;
+    o.settings.display = spectrum::DisplaySettings{};
+    if (!transformStep(s, o)) return 1;
+    return runRadial(s, o, output);
+}
+
+// A lattice mask without a basis takes the finder's, found before the transform replaces the
+// picture with the spectrum.
+bool latticeBasisStep(Session& s, Options& o) {
+    if (!o.haveLattice || o.haveBasis) return true;
+    spectrum::SpotResult found;
+    if (!runFinder(s.image, s.geometry, s.precise.get(), o, found)) return false;
+    if (found.status != spectrum::SpotStatus::kFound || !found.haveBasis) {
+        std::fprintf(stderr, "%s: %s\n", kProgram,
+                     core::text(found.status == spectrum::SpotStatus::kFound
+                                    ? spectrum::noBasisText()
+                                    : spectrum::spotStatusText(found.status)));
+        return false;
+    }
+    o.settings.filter.lattice.g1 = found.g1;
+    o.settings.filter.lattice.g2 = found.g2;
+    return true;
+}
+
+// The drawn circles' mates and the lattice's check, in the frame of the spectrum.
+bool placeMasks(Session& s, Options& o) {
+    auto& filter = o.settings.filter;
+    if (filter.symmetricCircles) {
+        const std::size_t drawn = filter.circles.size();
+        for (std::size_t i = 0; i < drawn; ++i)
+            filter.circles.push_back(spectrum::symmetricMate(
+                filter.circles[i], s.buffers.n, s.buffers.offsetX, s.buffers.offsetY));
+    }
+    if (!o.haveLattice) return true;
+    const spectrum::LatticeCheck check = spectrum::checkLattice(filter.lattice, s.buffers.n);
+    if (check == spectrum::LatticeCheck::kOk) return true;
+    std::fprintf(stderr, "%s: %s\n", kProgram, core::text(spectrum::latticeCheckText(check)));
+    return false;
+}
+
+// The removed part and the arrays asked for beside the filtered image.
+bool writeParts(Session& s, const Options& o, const spectrum::InverseParts& parts) {
+    if (!o.npyPath.empty() && !writeNpy(o.npyPath, parts.filtered, parts.width, parts.height))
+        return false;
+    if (!o.differenceNpyPath.empty() &&
+        !writeNpy(o.differenceNpyPath, parts.removed, parts.width, parts.height))
+        return false;
+    if (o.differencePath.empty()) return true;
+    bool written = false;
+    if (spectrum::hasTiffExtension(o.differencePath)) {
+        // The removed part in the source's units, as the filtered image's float TIFF.
+        const spectrum::RestoredImage values = spectrum::removedPartValues(parts);
+        written = spectrum::saveFloatTiffTo(o.differencePath, values, o.settings.pixelSizeNm,
+                                            s.sink, core::systemDisk(), false);
+    } else {
+        image::CurrentImage removed = s.image;
+        spectrum::renderRemovedPart(parts, removed, s.geometry);
+        written = spectrum::saveBitmapTo(o.differencePath, removed, s.geometry, s.sink,
+                                         core::systemDisk(), false);
+    }
+    if (!written) cli::explainOutput(kProgram, o.differencePath);
+    return written;
+}
+
+int filterStep(Options o, const std::string& input, const std::string& output) {
+    Session s(o.quiet);
+    if (!openStep(s, o, input) || !latticeBasisStep(s, o) || !transformStep(s, o) ||
+        !placeMasks(s, o))
+        return 1;
+    // A .tif name takes the filter applied to the source's samples, in their units.
+    const bool tiff = spectrum::hasTiffExtension(output);
+    spectrum::RestoredImage restored;
+    // The parts are two image-sized arrays of doubles: formed only for the outputs that take
+    // them.
+    spectrum::InverseParts parts;
+    const bool wantParts =
+        !o.npyPath.empty() || !o.differenceNpyPath.empty() || !o.differencePath.empty();
+    if (!spectrum::inverseTransform(s.image, s.geometry, o.settings, s.buffers, s.sink, s.busy,
+                                    wantParts ? &parts : nullptr, tiff ? &restored : nullptr))
+        return 1;
+    if (!writeParts(s, o, parts)) return 1;
+    if (!tiff) return saveShown(s, output);
+    const bool written = spectrum::saveFloatTiffTo(output, restored, o.settings.pixelSizeNm,
+                                                   s.sink, core::systemDisk(), false);
     if (!written) cli::explainOutput(kProgram, output);
     return written ? 0 : 1;
 }
 
 // Every file one input gives: the result (`output`, "" for a command without one) and the side
 // outputs, labelled for the messages.
-std::vector<cli::OutputName> outputsOf(const std::string& command, const Options& o,
-                                       const std::string& output, int owner) {
+std::vector<cli::OutputName> outputsOf(const Options& o, const std::string& output, int owner) {
     std::vector<cli::OutputName> names;
     const auto add = [&](const std::string& label, const std::string& path) {
         if (!path.empty())
             names.push_back({label.empty() ? "'" + path + "'" : label, path, true, false, owner});
     };
     add("", output);
-    if (command == "linewave" && o.calibrated) add("--calibrated", calibratedName(output));
+    if (o.calibrated) add("--calibrated", calibratedName(output));
     add("--csv", o.csvPath);
     add("--plot", o.plotPath);
     add("--difference", o.differencePath);
@@ -927,9 +868,18 @@ int imageCountOf(const std::string& input, const Options& o) {
     }
 }
 
+
+// What a command does with each input, and what it needs besides the files.
+struct Work {
+    Step step;
+    const char* extension = ".bmp";  // of its results in batch work
+    const char* needs = nullptr;     // the usage error when its own option is missing
+    bool (*satisfied)(const Options&) = nullptr;
+};
+
 // Several inputs, each result in the output folder under its input's name; with --all-images
 // one result per image, under the name numbered from 0001.
-int runBatch(const std::string& command, const Options& o) {
+int runBatch(const Work& work, const Options& o) {
     namespace fs = std::filesystem;
     std::vector<std::string> outputs;
     std::vector<Options> placed;
@@ -942,7 +892,7 @@ int runBatch(const std::string& command, const Options& o) {
             // Every picture is written as a bitmap whatever the input's format; a float TIFF
             // only when asked for.
             fs::path name = cli::fsPath(input).filename();
-            const char* extension = command == "linewave" ? ".txt" : o.tif ? ".tif" : ".bmp";
+            const char* extension = o.tif ? ".tif" : work.extension;
             if (o.allImages) {
                 char number[16];
                 std::snprintf(number, sizeof number, "_%04d", k + 1);
@@ -954,14 +904,13 @@ int runBatch(const std::string& command, const Options& o) {
             placed.push_back(placedFor(o, o.allImages ? cli::utf8Of(name) : input));
             if (o.allImages) placed.back().choice.image = k;
             sources.push_back(input);
-            const auto own =
-                outputsOf(command, placed.back(), outputs.back(), static_cast<int>(owner));
+            const auto own = outputsOf(placed.back(), outputs.back(), static_cast<int>(owner));
             names.insert(names.end(), own.begin(), own.end());
         }
     }
     const std::vector<std::string> inputs = inputsOf(o, o.positional.size());
     if (const auto clash = cli::findClash(inputs, names))
-        return usageError(cli::clashMessage(inputs, names, *clash));
+        return cli::usageError(tool(), cli::clashMessage(inputs, names, *clash));
     std::error_code error;
     fs::create_directories(cli::fsPath(o.outDir), error);
     if (!fs::is_directory(cli::fsPath(o.outDir), error)) {
@@ -972,7 +921,7 @@ int runBatch(const std::string& command, const Options& o) {
     std::vector<std::string> summary;
     int written = 0;
     for (std::size_t i = 0; i < outputs.size(); ++i) {
-        const bool ok = runOne(command, placed[i], sources[i], outputs[i]) == 0;
+        const bool ok = work.step(placed[i], sources[i], outputs[i]) == 0;
         written += ok ? 1 : 0;
         summary.push_back(ok ? cli::fill(cli::texts::kSummaryWritten, {sources[i], outputs[i]})
                              : cli::fill(cli::texts::kSummaryRefused, {sources[i]}));
@@ -984,62 +933,190 @@ int runBatch(const std::string& command, const Options& o) {
     return written == static_cast<int>(outputs.size()) ? 0 : 1;
 }
 
-int run(const std::string& command, Options& o) {
+// Reads and checks a command's arguments, then runs its steps on one input or, with --out-dir,
+// on every input.
+int runImageCommand(const Work& work, const std::string& command,
+                    const std::vector<std::string>& args) {
+    Options o;
+    const std::string error = parseOptions(command, args, o);
+    if (!error.empty()) return cli::usageError(tool(), error);
     const bool batch = !o.outDir.empty();
-    const std::size_t wantPositional = cli::findCommand(kCommands, command)->files;
+    const std::size_t wantPositional = cli::findCommand(tool(), command)->inputs;
     if (batch && o.positional.empty())
-        return usageError(cli::fill(cli::texts::kOutDirNeedsInputs, {command}));
+        return cli::usageError(tool(), cli::fill(cli::texts::kOutDirNeedsInputs, {command}));
     if (!batch && o.positional.size() != wantPositional)
-        return usageError(command + " takes " + std::to_string(wantPositional) + " file name" +
-                          (wantPositional > 1 ? "s" : ""));
-    if (command == "linewave" && !o.haveAngle) return usageError("linewave needs --angle DEG");
-    if (command == "adjust" && !(o.haveContrast || o.haveBrightness))
-        return usageError("adjust needs --contrast K and/or --brightness K");
+        return cli::usageError(tool(), command + " takes " + std::to_string(wantPositional) +
+                                           " file name" + (wantPositional > 1 ? "s" : ""));
+    if (work.satisfied && !work.satisfied(o)) return cli::usageError(tool(), work.needs);
+    // The single form's output; batch work names its own.
+    const std::string output =
+        !batch && wantPositional > 1 ? o.positional[1] : std::string();
     if (!batch) {
         // No output may replace an input or another output: refused before anything is read.
         const std::vector<std::string> inputs = inputsOf(o, 1);
-        const auto names =
-            outputsOf(command, o, wantPositional > 1 ? o.positional[1] : std::string(), -1);
+        const auto names = outputsOf(o, output, -1);
         if (const auto clash = cli::findClash(inputs, names))
-            return usageError(cli::clashMessage(inputs, names, *clash));
+            return cli::usageError(tool(), cli::clashMessage(inputs, names, *clash));
     }
     if (!o.specialPath.empty()) {
         std::string ini;
         if (!readProfile(o.specialPath, ini)) return 1;
         o.settings.filter.specialProfile = spectrum::specialProfileFromIni(ini);
     }
-    if (batch) return runBatch(command, o);
-    return runOne(command, o, o.positional[0], wantPositional > 1 ? o.positional[1] : "");
+    if (batch) return runBatch(work, o);
+    return work.step(o, o.positional[0], output);
 }
 
-int runTool(const std::vector<std::string>& args) {
-    if (args.empty()) return usageError("no command given");
-    if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
-        std::fputs(kUsage, stdout);
-        return 0;
-    }
-    if (args[0] == "--version") {
-        std::printf("%s %s\n", kProgram, kVersion);
-        return 0;
-    }
-    const std::string command = args[0];
-    const cli::Command* entry = cli::findCommand(kCommands, command);
-    if (!entry) return usageError("unknown command '" + command + "'");
-    for (const std::string& a : args)
-        if (a == "--help" || a == "-h") {
-            cli::printCommandHelp(kProgram, *entry);
-            return 0;
-        }
-    Options options;
-    const std::string error = parseOptions(command, {args.begin() + 1, args.end()}, options);
-    if (!error.empty()) return usageError(error);
-    return run(command, options);
+cli::Run imageCommand(Work work) {
+    return [work](const std::string& command, const std::vector<std::string>& args) {
+        return runImageCommand(work, command, args);
+    };
+}
+
+// The forms that read one file and write one; with --out-dir, several.
+constexpr core::Localized kOneToOne{
+    "IN.bmp OUT.bmp [options]\n[options] --out-dir DIR IN.bmp...",
+    "入力.bmp 出力.bmp [オプション]\n[オプション] --out-dir フォルダー 入力.bmp..."};
+
+std::vector<cli::Command> commands() {
+    return {
+        {"info",
+         1,
+         {{"FILE [options]", "ファイル [オプション]"},
+          {"describe the file and check that it can be opened",
+           "ファイルの内容を表示し、開けるか確かめる"},
+          {"Describes the bitmap file and checks that it opens as the image program opens it.",
+           "ビットマップファイルの内容を表示し、画像プログラムと同じように開けるか確かめます。"},
+          "voralin00-cli info lattice.bmp"},
+         imageCommand({infoStep})},
+        {"normalise",
+         2,
+         {kOneToOne,
+          {"write the opened (normalised) image", "開いた（正規化した）画像を書き出す"},
+          {"Writes the opened image: 8-bit grey, bottom-up, rows padded to four bytes.",
+           "開いた画像（8 ビットグレー、下から上、行は 4 バイト境界）を書き出します。"},
+          "voralin00-cli normalise lattice.bmp opened.bmp"},
+         imageCommand({normaliseStep})},
+        {"spectrum",
+         2,
+         {kOneToOne,
+          {"write the spectrum picture", "スペクトル画像を書き出す"},
+          {"Writes the spectrum picture (the Fourier transform of the image).",
+           "スペクトル画像（画像のフーリエ変換）を書き出します。"},
+          "voralin00-cli spectrum lattice.bmp spectrum.bmp --log"},
+         imageCommand({spectrumStep})},
+        {"filter",
+         2,
+         {kOneToOne,
+          {"filter the spectrum and write the inverse transform",
+           "スペクトルにフィルターをかけ、逆変換した画像を書き出す"},
+          {"Filters the spectrum and writes the inverse transform (the filtered image). The "
+           "original brightness range is kept unless --dark or --bright is given. OUT.tif or "
+           "OUT.tiff: the filter applied to the source's samples, in their units, as a 32-bit "
+           "float TIFF with its pixel size.",
+           "スペクトルにフィルターをかけ、逆変換した画像（フィルター後の画像）を書き出します。"
+           "--dark か --bright を指定しない限り元の明るさの範囲を保ちます。出力.tif または "
+           "出力.tiff: 元の画像のサンプルにその単位のままフィルターをかけ、ピクセルサイズ付きの "
+           "32 ビット float TIFF で書き出します。"},
+          "voralin00-cli filter lattice.bmp filtered.bmp --circles-outside \"300,240,12\"\n"
+          "voralin00-cli filter lattice.bmp bragg.bmp --lattice-mask keep --radius 4 "
+          "--edge-sigma 1"},
+         imageCommand({filterStep})},
+        {"linewave",
+         2,
+         {{"IN.bmp OUT.txt --angle DEG [options]\n--angle DEG [options] --out-dir DIR IN.bmp...",
+           "入力.bmp 出力.txt --angle 角度 [オプション]\n--angle 角度 [オプション] --out-dir "
+           "フォルダー 入力.bmp..."},
+          {"write the spectrum values along a line through the centre",
+           "中心を通る線に沿ったスペクトルの値を書き出す"},
+          {"Writes the spectrum values along the line through the centre at the angle as the "
+           "FFT data text file.",
+           "中心を通る指定角度の線に沿ったスペクトルの値を FFT データのテキストファイルに書き"
+           "出します。"},
+          "voralin00-cli linewave lattice.bmp line.txt --angle 20"},
+         imageCommand({linewaveStep, ".txt", "linewave needs --angle DEG",
+                       [](const Options& o) { return o.haveAngle; }})},
+        {"adjust",
+         2,
+         {kOneToOne,
+          {"change contrast and brightness in steps", "コントラストと明るさを段階で変える"},
+          {"Changes contrast and brightness in steps (at least one of them).",
+           "コントラストと明るさを段階で変えます（少なくとも一方を指定）。"},
+          "voralin00-cli adjust lattice.bmp brighter.bmp --brightness 2"},
+         imageCommand({adjustStep, ".bmp", "adjust needs --contrast K and/or --brightness K",
+                       [](const Options& o) { return o.haveContrast || o.haveBrightness; }})},
+        {"spots",
+         1,
+         {{"IN.bmp [options]", "入力.bmp [オプション]"},
+          {"find the lattice spots and the lattice basis in the spectrum",
+           "スペクトルから格子スポットと格子の基本ベクトルを探す"},
+          {"Finds the lattice spots in the spectrum of the image times a Hann window (no mirror "
+           "ghosts), lists them with their Friedel mates (position in frame samples from the "
+           "centre, x right, y down; |g|, d-spacing, angle in degrees counter-clockwise from x, "
+           "power) and gives the lattice basis g1, g2.",
+           "画像にハン窓をかけたスペクトル（鏡像のゴーストなし）から格子スポットを探し、フリー"
+           "デル対とともに一覧にし（位置は中心からのフレームサンプルで x は右、y は下。|g|、"
+           "面間隔、x から反時計回りの角度、パワー）、格子の基本ベクトル g1, g2 を示します。"},
+          "voralin00-cli spots lattice.bmp --csv spots.csv"},
+         imageCommand({spotsStep})},
+        {"radial",
+         2,
+         {{"IN.bmp OUT.csv [options]", "入力.bmp 出力.csv [オプション]"},
+          {"write the rotationally averaged power spectrum as CSV",
+           "回転平均したパワースペクトルを CSV に書き出す"},
+          {"Writes the rotationally averaged power spectrum against |g| as CSV (bins of one frame "
+           "sample up to the sampling limit).",
+           "回転平均したパワースペクトルを |g| に対して CSV に書き出します（1 サンプル幅の区間、"
+           "サンプリングの限界まで）。"},
+          "voralin00-cli radial lattice.bmp profile.csv --plot profile.png --frame windowed"},
+         imageCommand({radialStep})},
+    };
+}
+
+std::vector<cli::OptionInfo> listedOptions() {
+    Options scratch;
+    return cli::describe(optionTable(scratch));
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    core::setJapaneseTexts(core::environmentAsksJapanese());
-    cli::removeTemporariesOnInterrupt();
-    return cli::checkedExit(kProgram, runTool(cli::argumentsOf(argc, argv)));
+const cli::Tool& tool() {
+    static const cli::Tool kTool{
+        kProgram,
+        kVersion,
+        commands(),
+        listedOptions,
+        {"Opens an 8-bit grey BMP (uncompressed or RLE8, at least 64 x 64) as the image program "
+         "does, and writes what its Save BMP or Save File would write after the same steps. "
+         "Every command also opens microscope images by their extension: TIFF (.tif, .tiff), "
+         "PNG, MRC (.mrc, .mrcs, .map), DM3/DM4, TIA series (.ser) and EMD (.emd), 8 to 64 bits "
+         "a sample; a source above 8 bits is transformed at full precision and shown between "
+         "its 0.1 and 99.9 percentiles.",
+         "8 ビットグレーの BMP（無圧縮または RLE8、64 x 64 以上）を画像プログラムと同じように"
+         "開き、同じ手順の後にその Save BMP や Save File が書くものを書き出します。どのコマンド"
+         "も顕微鏡の画像を拡張子で見分けて開きます: TIFF (.tif, .tiff)、PNG、MRC (.mrc, .mrcs, "
+         ".map)、DM3/DM4、TIA シリーズ (.ser)、EMD (.emd)、1 サンプル 8 から 64 ビット。8 "
+         "ビットを超える画像は元の精度のまま変換し、0.1 から 99.9 パーセンタイルの範囲で表示"
+         "します。"},
+        {"normalise, spectrum, filter, linewave and adjust take --out-dir DIR with one or more "
+         "inputs of any format the single form opens: each result goes to DIR under its input's "
+         "name as a bitmap (DIR/NAME.bmp; .txt for linewave; filter --tif: DIR/NAME.tif, the "
+         "32-bit float TIFF), side outputs led by the input's name (--npy s.npy for a.bmp gives "
+         "DIR/a-s.npy), one summary line per file follows, and the exit status is 1 when any "
+         "file was refused. No output may replace an input or another output.\n"
+         "Messages go to standard error; the exit status is 0 on success, 1 when the input or "
+         "an output was refused, 2 for a usage error.\n",
+         "normalise, spectrum, filter, linewave, adjust は --out-dir フォルダー と 1 つ以上の"
+         "入力（1 つずつの形で開ける形式ならどれでも）を受け付けます: 各結果は入力の名前で "
+         "フォルダー にビットマップとして書きます（フォルダー/名前.bmp。linewave は .txt、"
+         "filter --tif は 32 ビット float TIFF のフォルダー/名前.tif）。副出力は入力の名前を"
+         "先頭に付け（a.bmp の --npy s.npy は フォルダー/a-s.npy）、ファイルごとに 1 行の"
+         "まとめが続きます。拒否されたファイルがあれば終了コードは 1 です。出力が入力や別の"
+         "出力を上書きすることはできません。\n"
+         "メッセージは標準エラーに出ます。終了コードは成功で 0、入力か出力が拒否されたとき "
+         "1、使い方の誤りで 2 です。\n"},
+    };
+    return kTool;
 }
+
+}  // namespace voralin00cli

@@ -237,10 +237,41 @@ class QuietVersionHelp(Base):
 
     def test_general_help_is_unchanged_at_the_top(self):
         r = run(VORALIN, "--help")
-        self.assertTrue(r.stdout.startswith("Usage:\n  voralin00-cli info FILE\n"))
+        self.assertTrue(r.stdout.startswith("Usage:\n  voralin00-cli info FILE "))
         self.assertIn("--out-dir DIR", r.stdout)
         r = run(KESTRAL, "--help")
-        self.assertTrue(r.stdout.startswith("usage:\n  kestral-cli slice CRYSTAL.txt"))
+        self.assertTrue(r.stdout.startswith("Usage:\n  kestral-cli slice CRYSTAL.txt"))
+
+    def test_help_command_is_the_commands_own_help_in_both_tools(self):
+        for tool, name in ((VORALIN, "filter"), (VORALIN, "info"), (KESTRAL, "slice"),
+                           (KESTRAL, "convert")):
+            for env in (ENGLISH, JAPANESE):
+                own = run(tool, name, "--help", env=env)
+                asked = run(tool, "help", name, env=env)
+                self.assertEqual((asked.returncode, asked.stdout), (0, own.stdout), (tool, name))
+        for tool in (VORALIN, KESTRAL):
+            self.assertEqual(run(tool, "help").stdout, run(tool, "--help").stdout)
+            r = run(tool, "help", "transmogrify")
+            self.assertEqual(r.returncode, 2)
+            self.assertIn("unknown command 'transmogrify'", r.stderr)
+
+    def test_each_commands_help_lists_the_options_it_takes_and_no_other(self):
+        for tool in (VORALIN, KESTRAL):
+            usage = run(tool, "--help").stdout
+            name = os.path.basename(tool)
+            commands = sorted(set(re.findall(r"^  %s ([a-z][a-z-]*) " % name, usage, re.M)))
+            listed = {c: set(re.findall(r"^  (--[a-z-]+)", run(tool, c, "--help").stdout, re.M))
+                      for c in commands}
+            for command in commands:
+                for option in sorted(set().union(*listed.values())):
+                    r = run(tool, command, option)
+                    refused = "option %s does not apply to %s" % (option, command)
+                    if option in listed[command]:
+                        self.assertNotIn(refused, r.stderr)
+                        self.assertNotIn("unknown option", r.stderr)
+                    else:
+                        self.assertEqual(r.returncode, 2, (command, option))
+                        self.assertIn(refused, r.stderr)
 
 
 def on_terminal(args):

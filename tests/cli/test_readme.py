@@ -48,7 +48,7 @@ class Readme(unittest.TestCase):
             self.assertTrue(os.path.exists(os.path.join(ROOT, picture)), picture)
         for path in ["tests/data/sample/lattice.bmp", "tests/data/crystal/srtio3.txt",
                      "tests/data/crystal/zno_hex.txt", "tests/data/bmp/pil_grey_64x64.bmp",
-                     "docs/voralin00_guide.md", "docs/kestral_guide.md", "cli/cli_common.h"]:
+                     "docs/voralin00_guide.md", "docs/kestral_guide.md", "cli/tool.h"]:
             self.assertIn(path, text)
             self.assertTrue(os.path.exists(os.path.join(ROOT, path)), path)
         # The crystal example in the README is the bundled file.

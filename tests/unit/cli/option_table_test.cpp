@@ -3,7 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/cli_common.h"
+#include "cli/messages.h"
+#include "cli/options.h"
 #include "core/localized.h"
 
 namespace {
@@ -19,13 +20,13 @@ struct Values {
 
 std::vector<cli::Option> table(Values& v) {
     return {
-        {"--log", "spectrum", 0, "", cli::flag(v.log)},
-        {"--wa", "filter", 1, "X", cli::numberIn(0, 1, v.wa)},
-        {"--dark", "filter spectrum", 1, "D", cli::wholeIn(0, 100, v.dark)},
-        {"--kind", "filter", 1, "a|b|c",
+        {"--log", "spectrum", 0, "", {}, cli::flag(v.log)},
+        {"--wa", "filter", 1, "X", {}, cli::numberIn(0, 1, v.wa)},
+        {"--dark", "filter spectrum", 1, "D", {}, cli::wholeIn(0, 100, v.dark)},
+        {"--kind", "filter", 1, "a|b|c", {},
          cli::also(cli::oneOf({"a", "b", "c"}, v.kind), [&v] { ++v.extras; })},
-        {"--special", "filter", 1, "FILE", cli::text(v.path), "--special needs a file"},
-        {"--uvw", "filter", 3, "U V W",
+        {"--special", "filter", 1, "FILE", {}, cli::text(v.path), "--special needs a file"},
+        {"--uvw", "filter", 3, "U V W", {},
          [&v](const std::string&, const std::vector<std::string>& words) {
              v.triple = words;
              return std::string();
@@ -122,7 +123,7 @@ TEST(OptionTable, StrayArgumentsAreUnknownMisplacedOrFiles) {
     // "*" reaches every command.
     bool quiet = false;
     std::vector<std::string> files;
-    const std::vector<cli::Option> everywhere = {{"--quiet", "*", 0, "", cli::flag(quiet)}};
+    const std::vector<cli::Option> everywhere = {{"--quiet", "*", 0, "", {}, cli::flag(quiet)}};
     EXPECT_EQ(cli::parseOptions(everywhere, "layers", {"--quiet"}, files, nullptr), "");
     EXPECT_TRUE(quiet);
 }
@@ -135,11 +136,7 @@ TEST(OptionTable, FillReplacesNumberedPlaces) {
     EXPECT_EQ(cli::shown(-90), "-90");
 }
 
-TEST(OptionTable, FindsCommandsAndListWords) {
-    const std::vector<cli::Command> commands = {{"info", 1}, {"filter", 2}};
-    ASSERT_NE(cli::findCommand(commands, "filter"), nullptr);
-    EXPECT_EQ(cli::findCommand(commands, "filter")->files, 2);
-    EXPECT_EQ(cli::findCommand(commands, "filt"), nullptr);
+TEST(OptionTable, ListsHoldWholeWords) {
     EXPECT_TRUE(cli::listHolds("spectrum filter linewave", "linewave"));
     EXPECT_FALSE(cli::listHolds("spectrum filter linewave", "line"));
     EXPECT_FALSE(cli::listHolds("spectrum filter", ""));

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/cli_common.h"
+#include "cli/file_names.h"
 
 namespace {
 
