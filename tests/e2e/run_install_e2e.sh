@@ -160,6 +160,16 @@ else
   grep -q SetDefaultDllDirectories "$dist/install.exe" || echo "    the library search is not restricted"
 fi
 
+# The guarded callbacks the installer's windows run in, called by Win32 itself (Wine's).
+support_check="$build/tests/win32/frame_support_check.exe"
+if [ ! -f "$support_check" ]; then
+  failed=$((failed + 1)); echo "install-e2e: FAIL frame_support (missing $support_check)"
+elif support_out=$(timeout 60 "$wine" "$support_check" 2>/dev/null); then
+  passed=$((passed + 1)); echo "install-e2e: PASS frame_support ($(tail -n 1 <<<"$support_out"))"
+else
+  failed=$((failed + 1)); echo "install-e2e: FAIL frame_support"; sed 's/^/    /' <<<"$support_out"
+fi
+
 for scenario in "$here"/install/*.wt; do
   name=$(basename "$scenario" .wt)
   locale_env=()
