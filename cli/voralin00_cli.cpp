@@ -28,6 +28,7 @@
 #include "image/bmp_file.h"
 #include "image/file_io.h"
 #include "image/normalise.h"
+#include "spectrum/engine/big_frame.h"
 #include "spectrum/engine/contrast.h"
 #include "spectrum/engine/filters.h"
 #include "spectrum/engine/forward.h"
@@ -67,6 +68,7 @@ struct Options {
     bool allImages = false;      // --all-images: every image of each input
     bool calibrated = false;
     bool tif = false;  // filter --out-dir: float TIFF results
+    int precision = 0;  // --precision: 0 single, 1 double
 };
 
 bool parseCircles(const std::string& text, std::vector<spectrum::MaskCircle>& out) {
@@ -136,6 +138,23 @@ std::vector<cli::Option> displayOptions(Options& o) {
          {"the whole frame up to the sampling limit, binned to the picture",
           "サンプリングの限界までのフレーム全体を縮小して表示"},
          cli::flag(s.display.wholeFrame)},
+        {"--precision", "spectrum filter linewave radial", 1, "single|double",
+         {"storage of a frame above the full-frame limit (default: double where the memory "
+          "allows, else single)",
+          "全フレーム上限を超えるフレームの保持精度（既定: メモリが足りれば倍精度、足りなければ"
+          "単精度）"},
+         cli::also(cli::oneOf({"single", "double"}, o.precision),
+                   [&o] {
+                       o.settings.precision = o.precision == 0 ? spectrum::Precision::Single
+                                                               : spectrum::Precision::Double;
+                   })},
+        {"--full-frame-limit", "spectrum filter linewave spots radial", 1, "N",
+         {"frames above N x N (a power of two, 64..8192, default 8192) keep only the half "
+          "spectrum of the real frame",
+          "N x N（2 のべき、64..8192、既定 8192）を超えるフレームは実数フレームの半スペクトル"
+          "だけを保持する"},
+         cli::wholeIn(spectrum::kMinFullFrameLimit, spectrum::kFullFrameLimit,
+                      s.fullFrameLimit)},
     };
 }
 
@@ -539,10 +558,10 @@ bool writeNpy(const std::string& path, const std::vector<double>& values, int wi
 
 // The frame size the spectrum of this picture gets.
 int frameSizeOf(const spectrum::GreyPixels& pixels, const spectrum::SpectrumSettings& settings) {
-    const spectrum::FramePlan plan =
-        spectrum::planFrame(pixels.width, pixels.height, settings.useExpandedImage,
-                            [&] { return spectrum::edgesAreSeamless(pixels); });
-    return plan.exponent >= 14 ? 0 : plan.n;
+    const spectrum::FramePlan plan = spectrum::planFrame(
+        pixels.width, pixels.height, settings.useExpandedImage,
+        [&] { return spectrum::edgesAreSeamless(pixels); }, settings.fullFrameLimit);
+    return plan.n;
 }
 
 // The spot finder over the opened picture, or over the source's own levels when it has more
@@ -635,8 +654,12 @@ bool openStep(Session& s, Options& o, const std::string& input) {
 // The forward transform of the opened picture into the session's spectrum buffers.
 bool transformStep(Session& s, const Options& o) {
     if (spectrum::forwardTransform(s.image, s.geometry, o.settings, s.buffers, s.sink, s.busy,
-                                   s.precise))
+                                   s.precise)) {
+        // A big frame says what it is: its kind and its storage.
+        if (s.buffers.isHalf() && !o.quiet)
+            std::fprintf(stderr, "%s: %s\n", kProgram, spectrum::bigFrameNote(s.buffers).c_str());
         return true;
+    }
     if (s.sink.refusals() == 0)
         std::fprintf(stderr, "%s: the spectrum is flat (a uniform image) and cannot be shown\n",
                      kProgram);

@@ -36,9 +36,10 @@ enum class ImageFormat { Bmp, Tiff, Png, Mrc, Dm3, Dm4, Ser, Emd };
 
 enum class SampleType { U8, I8, U16, I16, U32, I32, F16, F32, F64 };
 
-// Largest number of samples a file may hold (1 GiB of doubles, about 11585 x 11585): the
-// transform's largest frame holds 8192 x 8192 and the samples must sit beside it.
-inline constexpr std::uint64_t kMaxImportSamples = std::uint64_t{1} << 27;
+// Largest number of samples a file may hold (4 GiB of doubles: a 16384 x 32768 montage or a
+// 23170 x 23170 scan): the big frames transform images up to 32768 a side, and the samples must
+// sit beside the half spectrum.
+inline constexpr std::uint64_t kMaxImportSamples = std::uint64_t{1} << 29;
 
 // Smallest picture the program opens, as for a BMP.
 inline constexpr int kMinImageSide = 64;

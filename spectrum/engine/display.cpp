@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
 #include <memory>
 #include <vector>
 
@@ -21,10 +22,23 @@ Rgb rainbowColour(int i) {
 namespace {
 
 struct Quantity {
-    const double* re;
-    const double* im;
+    const SpectrumBuffers& buffers;
     int kind;
-    double operator()(std::size_t index) const {
+    double of(std::complex<double> e) const {
+        switch (kind) {
+            case kRealPart:
+                return e.real();
+            case kImaginaryPart:
+                return e.imag();
+            default:
+                return std::sqrt(e.real() * e.real() + e.imag() * e.imag());
+        }
+    }
+    double operator()(int row, int column) const {
+        if (buffers.isHalf()) return of(buffers.half.at(row, column));
+        const std::size_t index = static_cast<std::size_t>(row) * buffers.n + column;
+        const double* re = buffers.real.get();
+        const double* im = buffers.imag.get();
         switch (kind) {
             case kRealPart:
                 return re[index];
@@ -44,7 +58,7 @@ int mapSpectrum(const SpectrumBuffers& buffers, const image::ImageGeometry& geom
     if (!buffers.present() || !greyPixelsOf(image, geometry, pixels)) return 1;
     const int w = geometry.width, h = geometry.height, n = buffers.n;
     if (buffers.offsetX + w > n || buffers.offsetY + h > n) return 1;
-    const Quantity value{buffers.real.get(), buffers.imag.get(), display.displayQuantity};
+    const Quantity value{buffers, display.displayQuantity};
     auto frameIndex = [&](int x, int y) {
         return static_cast<std::size_t>(buffers.offsetY + y) * n + (buffers.offsetX + x);
     };
@@ -63,7 +77,7 @@ int mapSpectrum(const SpectrumBuffers& buffers, const image::ImageGeometry& geom
                 double best = 0.0;
                 for (int r = r0; r < r1; ++r)
                     for (int c = c0; c < c1; ++c) {
-                        const double v = value(static_cast<std::size_t>(r) * n + c);
+                        const double v = value(r, c);
                         if ((r == r0 && c == c0) || std::fabs(v) > std::fabs(best)) best = v;
                     }
                 binned[static_cast<std::size_t>(y) * w + x] = best;
@@ -75,6 +89,10 @@ int mapSpectrum(const SpectrumBuffers& buffers, const image::ImageGeometry& geom
         if (display.wholeFrame) {
             const double* from = binned.data() + static_cast<std::size_t>(y) * w;
             std::copy(from, from + w, out);
+            return;
+        }
+        if (buffers.isHalf()) {
+            for (int x = 0; x < w; ++x) out[x] = value(buffers.offsetY + y, buffers.offsetX + x);
             return;
         }
         const double* re = buffers.real.get() + frameIndex(0, y);

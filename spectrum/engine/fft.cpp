@@ -31,7 +31,7 @@ namespace spectrum {
 namespace detail {
 
 // Sizes up to this exponent keep their plan for the life of the process.
-constexpr int kCachedLog2 = 13;
+constexpr int kCachedLog2 = 15;
 // Transforms side by side in the 2-D passes. Sixteen doubles are two cache lines of a row: a
 // column batch touches every page of the frame once, so wider batches mean fewer TLB misses,
 // while the batch (2 x 16 x n doubles) still fits a core's L2 cache up to n = 4096.
@@ -630,6 +630,162 @@ int run2d(double* re, double* im, int n, int rowLength, Direction direction, boo
     return kTransformOk;
 }
 
+// --- frames above kMaxTransformSize: the half spectrum of a real frame ------------------------
+
+// Row r of the frame starts at r * (n + 2) elements of T (see fft.h). Both passes go in batches
+// of kBatch lanes through the column kernel; arithmetic is in double whatever T is.
+template <class T>
+struct HalfFrame {
+    T* data;
+    std::size_t n;
+    std::size_t stride;  // n + 2
+    const Plan* plan;
+    BatchKernel kernel;
+    bool inverse;
+    double scale;
+    T* row(std::size_t r) const { return data + r * stride; }
+};
+
+// Complex columns c0 .. c0 + kBatch - 1 of the half spectrum (those at or beyond n/2 + 1 ride
+// along as zeros and are not written back).
+template <class T>
+void halfColumnBatch(const HalfFrame<T>& f, std::size_t c0, double* sre, double* sim) {
+    const std::size_t n = f.n, columns = n / 2 + 1;
+    const int lanes = static_cast<int>(columns - c0 < std::size_t{kBatch} ? columns - c0 : kBatch);
+    for (std::size_t r = 0; r < n; ++r) {
+        const T* p = f.row(r) + 2 * c0;
+        double* qr = sre + r * kBatch;
+        double* qi = sim + r * kBatch;
+        for (int k = 0; k < lanes; ++k) {
+            qr[k] = p[2 * k];
+            qi[k] = p[2 * k + 1];
+        }
+        for (int k = lanes; k < kBatch; ++k) qr[k] = qi[k] = 0.0;
+    }
+    f.kernel(sre, sim, *f.plan, f.inverse);
+    const std::uint32_t* rev = f.plan->bitReverse.data();
+    for (std::size_t r = 0; r < n; ++r) {
+        T* p = f.row(r) + 2 * c0;
+        const double* qr = sre + rev[r] * kBatch;
+        const double* qi = sim + rev[r] * kBatch;
+        for (int k = 0; k < lanes; ++k) {
+            p[2 * k] = static_cast<T>(qr[k] * f.scale);
+            p[2 * k + 1] = static_cast<T>(qi[k] * f.scale);
+        }
+    }
+}
+
+// Real rows r0 .. r0 + 2 kBatch - 1 to their half spectra: rows r0 + 2k and r0 + 2k + 1 are the
+// real and imaginary parts of lane k, separated afterwards with Z(n - v) = conj of the other.
+template <class T>
+void halfRowBatchForward(const HalfFrame<T>& f, std::size_t r0, double* sre, double* sim) {
+    const std::size_t n = f.n;
+    for (int k = 0; k < kBatch; ++k) {
+        const T* a = f.row(r0 + 2 * k);
+        const T* b = f.row(r0 + 2 * k + 1);
+        for (std::size_t c = 0; c < n; ++c) {
+            sre[c * kBatch + k] = a[c];
+            sim[c * kBatch + k] = b[c];
+        }
+    }
+    f.kernel(sre, sim, *f.plan, false);
+    const std::uint32_t* rev = f.plan->bitReverse.data();
+    for (int k = 0; k < kBatch; ++k) {
+        T* a = f.row(r0 + 2 * k);
+        T* b = f.row(r0 + 2 * k + 1);
+        for (std::size_t v = 0; v <= n / 2; ++v) {
+            const std::size_t p = rev[v] * kBatch + k, q = rev[(n - v) & (n - 1)] * kBatch + k;
+            const double zr = sre[p], zi = sim[p], wr = sre[q], wi = sim[q];
+            a[2 * v] = static_cast<T>(0.5 * (zr + wr));
+            a[2 * v + 1] = static_cast<T>(0.5 * (zi - wi));
+            b[2 * v] = static_cast<T>(0.5 * (zi + wi));
+            b[2 * v + 1] = static_cast<T>(0.5 * (wr - zr));
+        }
+    }
+}
+
+// The inverse of the above for the rows of the batch below `end`: Z = A + iB over the whole
+// row, A and B continued by symmetry, transformed back; the real rows replace the spectra.
+template <class T>
+void halfRowBatchInverse(const HalfFrame<T>& f, std::size_t r0, std::size_t end, double* sre,
+                         double* sim) {
+    const std::size_t n = f.n;
+    for (int k = 0; k < kBatch; ++k) {
+        const std::size_t ra = r0 + 2 * k;
+        if (ra >= end) {
+            for (std::size_t c = 0; c < n; ++c) sre[c * kBatch + k] = sim[c * kBatch + k] = 0.0;
+            continue;
+        }
+        const T* a = f.row(ra);
+        const T* b = f.row(ra + 1);
+        for (std::size_t v = 0; v <= n / 2; ++v) {
+            const double ar = a[2 * v], ai = a[2 * v + 1], br = b[2 * v], bi = b[2 * v + 1];
+            sre[v * kBatch + k] = ar - bi;
+            sim[v * kBatch + k] = ai + br;
+            if (v != 0 && v != n / 2) {
+                sre[(n - v) * kBatch + k] = ar + bi;
+                sim[(n - v) * kBatch + k] = br - ai;
+            }
+        }
+    }
+    f.kernel(sre, sim, *f.plan, true);
+    const std::uint32_t* rev = f.plan->bitReverse.data();
+    for (int k = 0; k < kBatch; ++k) {
+        const std::size_t ra = r0 + 2 * k;
+        if (ra >= end) continue;
+        T* a = f.row(ra);
+        T* b = f.row(ra + 1);
+        for (std::size_t c = 0; c < n; ++c) {
+            const std::size_t p = rev[c] * kBatch + k;
+            a[c] = static_cast<T>(sre[p] * f.scale);
+            b[c] = static_cast<T>(sim[p] * f.scale);
+        }
+    }
+}
+
+template <class T>
+int runHalf(T* data, int n, bool inverse, int firstRow, int rowCount) {
+    if (data == nullptr || n < 2 * kBatch || n > kMaxHalfTransformSize) return kTransformBadSize;
+    if ((n & (n - 1)) != 0) return kTransformNotPowerOfTwo;
+    if (firstRow < 0 || rowCount < 0 || firstRow > n - rowCount) return kTransformBadSize;
+    int log2n = 0;
+    while ((1 << log2n) < n) ++log2n;
+    const Plan* plan = cachedPlan(log2n);
+    if (plan == nullptr) return kTransformNoMemory;
+    const HalfFrame<T> f{data,  plan->n, plan->n + 2, plan, batchKernel<kBatch>(),
+                         inverse, inverse ? 1.0 / static_cast<double>(plan->n) : 1.0};
+    const int workers = workerCount(f.n);
+    Scratch scratch;
+    if (!allocateScratch(scratch, f.n, workers)) return kTransformNoMemory;
+    const std::size_t columnBatches = (f.n / 2 + 1 + kBatch - 1) / kBatch;
+    const std::size_t rowBatch = 2 * kBatch;
+    if (!inverse) {
+        runSplit(f.n / rowBatch, workers, [&](std::size_t b, std::size_t e, int w) {
+            for (std::size_t i = b; i < e; ++i)
+                halfRowBatchForward(f, i * rowBatch, scratch.re(w), scratch.im(w));
+        });
+        runSplit(columnBatches, workers, [&](std::size_t b, std::size_t e, int w) {
+            for (std::size_t i = b; i < e; ++i)
+                halfColumnBatch(f, i * kBatch, scratch.re(w), scratch.im(w));
+        });
+        return kTransformOk;
+    }
+    runSplit(columnBatches, workers, [&](std::size_t b, std::size_t e, int w) {
+        for (std::size_t i = b; i < e; ++i)
+            halfColumnBatch(f, i * kBatch, scratch.re(w), scratch.im(w));
+    });
+    // Rows go in pairs from an even row: a wanted odd first row brings its even neighbour.
+    const std::size_t first = static_cast<std::size_t>(firstRow) / rowBatch * rowBatch;
+    const std::size_t end = (static_cast<std::size_t>(firstRow) + rowCount + 1) / 2 * 2;
+    runSplit((end - first + rowBatch - 1) / rowBatch, workers,
+             [&](std::size_t b, std::size_t e, int w) {
+                 for (std::size_t i = b; i < e; ++i)
+                     halfRowBatchInverse(f, first + i * rowBatch, end, scratch.re(w),
+                                         scratch.im(w));
+             });
+    return kTransformOk;
+}
+
 void selectKernel(Kernel kernel) {
     kernelChoice.store(static_cast<int>(kernel));
 }
@@ -672,6 +828,20 @@ int transform1d(double* real, double* imag, int n, int log2n, Direction directio
     if (plan == nullptr) return kTransformNoMemory;
     detail::transformInPlace(real, imag, *plan, direction == Direction::Inverse);
     return kTransformOk;
+}
+
+int halfTransformForward(double* frame, int n) {
+    return detail::runHalf(frame, n, false, 0, n);
+}
+
+int halfTransformForward(float* frame, int n) { return detail::runHalf(frame, n, false, 0, n); }
+
+int halfTransformInverse(double* frame, int n, int firstRow, int rowCount) {
+    return detail::runHalf(frame, n, true, firstRow, rowCount);
+}
+
+int halfTransformInverse(float* frame, int n, int firstRow, int rowCount) {
+    return detail::runHalf(frame, n, true, firstRow, rowCount);
 }
 
 }  // namespace spectrum

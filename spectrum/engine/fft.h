@@ -54,6 +54,21 @@ int transform2dRows(double* real, double* imag, int n, int rowLength, Direction 
 // the calling thread only and needs no scratch.
 int transform1d(double* real, double* imag, int n, int log2n, Direction direction);
 
+// Frames above kMaxTransformSize keep only the half spectrum of their real frame, in double or
+// single precision. Row r of the n x n frame starts at element r * (n + 2): before the forward
+// transform (and after the inverse) it holds the frame's n real samples; in between it holds
+// F(r, 0 .. n/2) as (re, im) pairs, the rest of the spectrum being F(r, c) = conj F(n - r, n - c)
+// (indices mod n). Arithmetic is in double for both storages; sign and scaling as transform2d.
+// n is a power of two from 32 to kMaxHalfTransformSize. The inverse transforms every column,
+// then only the rows firstRow .. firstRow + rowCount - 1 (and the even row of a pair); the others
+// are left half done. Same return codes as transform2d; the frame is unchanged on
+// kTransformNoMemory.
+inline constexpr int kMaxHalfTransformSize = 32768;
+int halfTransformForward(double* frame, int n);
+int halfTransformForward(float* frame, int n);
+int halfTransformInverse(double* frame, int n, int firstRow, int rowCount);
+int halfTransformInverse(float* frame, int n, int firstRow, int rowCount);
+
 namespace detail {
 
 // Which vector code the batched passes use: the widest the processor offers (AVX2 when present,

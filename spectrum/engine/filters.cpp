@@ -144,9 +144,80 @@ bool insideAnyCircle(const std::vector<MaskCircle>& circles, long long row, long
 
 }  // namespace
 
+namespace {
+
+// A half spectrum weighs its stored columns 0 .. n/2 by the weight of the same frame element;
+// the other half follows, the weights being centro-symmetric (filterIsCentroSymmetric).
+template <class Weight>
+double weighHalf(const HalfSpectrum& half, const Weight& weight) {
+    const int n = half.n;
+    detail::forEachRowParallel(n, [&](int r) {
+        for (int k = 0; k <= n / 2; ++k) {
+            const double w = weight(r, k);
+            if (w != 1.0) half.weigh(r, k, w);
+        }
+    });
+    return weight(n / 2, n / 2);
+}
+
+double applyFilterToHalf(SpectrumBuffers& buffers, const image::ImageGeometry& geometry,
+                         const FilterSettings& filter) {
+    const int n = buffers.n;
+    const double half = n / 2.0;
+    if (filter.kind == kWienerFilter || filter.kind == kAbsfFilter) {
+        applyNoiseFilter(buffers, filter.noise, filter.kind == kWienerFilter);
+        return 1.0;
+    }
+    if (filter.kind == kLatticeKeep || filter.kind == kLatticeRemove) {
+        if (checkLattice(filter.lattice, n) != LatticeCheck::kOk) return 1.0;
+        const LatticeWeight spots(filter.lattice, filter.edgeSigma);
+        const bool keep = filter.kind == kLatticeKeep;
+        return weighHalf(buffers.half, [&](int r, int k) {
+            const double inside = spots(k - half, r - half);
+            return keep ? inside : 1.0 - inside;
+        });
+    }
+    if (filter.kind == kCirclesCutOutside || filter.kind == kCirclesCutInside) {
+        if (filter.circles.empty()) return 1.0;
+        const bool keepInside = filter.kind == kCirclesCutOutside;
+        if (filter.edgeSigma > 0.0)
+            return weighHalf(buffers.half, [&](int r, int k) {
+                const double inside = softCircles(filter.circles, filter.edgeSigma, r, k, buffers);
+                return keepInside ? inside : 1.0 - inside;
+            });
+        return weighHalf(buffers.half, [&](int r, int k) {
+            return insideAnyCircle(filter.circles, r, k, buffers) != keepInside ? 0.0 : 1.0;
+        });
+    }
+    if (filter.kind == kStandardFilter && filter.standardType == kNoFilter) return 1.0;
+    if (filter.kind != kStandardFilter && filter.kind != kSpecialFilter) return 1.0;
+    const double reference = std::sqrt(static_cast<double>(geometry.width) * geometry.width +
+                                       static_cast<double>(geometry.height) * geometry.height) /
+                             2.0;
+    const RadialWeight weight{filter, reference, std::min(filter.wa, filter.wb),
+                              std::max(filter.wa, filter.wb)};
+    if (filter.kind == kStandardFilter && !(filter.edgeSigma > 0.0)) {
+        const HardBand band = hardBandOf(filter.standardType, weight);
+        const double kept = band.inside ? 1.0 : 0.0, other = band.inside ? 0.0 : 1.0;
+        weighHalf(buffers.half, [&](int r, int k) {
+            const double dr = r - half, dk = k - half;
+            const double squared = dk * dk;
+            return (band.low - dr * dr < squared && squared <= band.high - dr * dr) ? other : kept;
+        });
+        return band.zeroed(0.0) ? 0.0 : 1.0;
+    }
+    return weighHalf(buffers.half, [&](int r, int k) {
+        const double dr = r - half, dk = k - half;
+        return weight(std::sqrt(dr * dr + dk * dk));
+    });
+}
+
+}  // namespace
+
 double applyFilter(SpectrumBuffers& buffers, const image::ImageGeometry& geometry,
                    const FilterSettings& filter) {
     if (!buffers.present()) return 1.0;
+    if (buffers.isHalf()) return applyFilterToHalf(buffers, geometry, filter);
     const int n = buffers.n;
     double* re = buffers.real.get();
     double* im = buffers.imag.get();

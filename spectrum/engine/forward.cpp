@@ -6,6 +6,7 @@
 #include <new>
 #include <vector>
 
+#include "spectrum/engine/big_frame.h"
 #include "spectrum/engine/display.h"
 #include "spectrum/engine/fft.h"
 #include "spectrum/engine/parallel.h"
@@ -145,6 +146,7 @@ bool retransformInFrame(SpectrumBuffers& buffers, int frame) {
     const GreyPixels source = sourcePixelsOf(buffers);
     if (!buffers.present() || source.base == nullptr) return false;
     if (buffers.windowed == (frame == kWindowedFrame)) return true;
+    if (buffers.isHalf()) return retransformBigFrame(buffers, frame);
     FramePlan plan;
     plan.n = buffers.n;
     plan.offsetX = buffers.offsetX;
@@ -202,17 +204,20 @@ bool forwardTransform(image::CurrentImage& image, const image::ImageGeometry& ge
                     precise->levels.size() != static_cast<std::size_t>(precise->width) *
                                                   static_cast<std::size_t>(precise->height)))
         precise.reset();
-    const FramePlan plan =
-        planFrame(geometry.width, geometry.height, settings.useExpandedImage, [&] {
-            return precise ? edgesAreSeamless(*precise) : edgesAreSeamless(pixels);
-        });
-    if (plan.exponent >= 14) {
+    const FramePlan plan = planFrame(
+        geometry.width, geometry.height, settings.useExpandedImage,
+        [&] { return precise ? edgesAreSeamless(*precise) : edgesAreSeamless(pixels); },
+        settings.fullFrameLimit);
+    if (plan.n == 0) {
         sink.ask("Unable to carry out the FFT.\nbecause of the image size being too large.",
                  "Warning", core::kIconWarning);
         return false;
     }
 
     buffers.release();
+    if (plan.half)
+        return forwardBigFrame(image, geometry, settings, buffers, sink, busy, precise, pixels,
+                               plan);
     const std::size_t count = static_cast<std::size_t>(plan.n) * plan.n;
     FrameArray re = allocateFrameArray(count);
     FrameArray im = re ? allocateFrameArray(count) : FrameArray{};

@@ -11,11 +11,19 @@
 
 namespace spectrum {
 
+// Frames up to the full-frame limit (8192 by default) keep the whole complex spectrum. Above it,
+// up to two more doublings, the frame keeps the half spectrum of its real frame: the mirror
+// frame when the frame sizing gives one doubling more (at the default limit, sides up to 16184
+// with margins), else the windowed frame of the smallest power of two not below the longer side,
+// whose filters and inverse act on the image zero-padded without a window. Beyond that n is 0
+// and the command refuses the image as too large.
 struct FramePlan {
-    int exponent = 0;  // may reach 14, which the command refuses
-    int n = 0;         // 2^exponent when exponent <= 13
+    int exponent = 0;  // of the frame sizing; of the windowed frame when windowedOnly
+    int n = 0;         // 2^exponent, or 0 when refused
     int offsetX = 0;
     int offsetY = 0;
+    bool half = false;          // above the full-frame limit: half spectrum storage
+    bool windowedOnly = false;  // too large for the mirror frame
 };
 
 // Reflects k into 0..length-1 about the half-sample points (period 2 * length).
@@ -26,9 +34,11 @@ int mirrorIndex(long long k, int length);
 bool edgesAreSeamless(const GreyPixels& pixels);
 
 // The frame for an image of the given size. `seamless` is consulted only for square power-of-two
-// images with useExpandedImage on.
+// images with useExpandedImage on. `fullFrameLimit` is clamped to 64..8192 and rounded down to a
+// power of two.
 template <typename SeamlessTest>
-FramePlan planFrame(int width, int height, bool useExpandedImage, SeamlessTest seamless);
+FramePlan planFrame(int width, int height, bool useExpandedImage, SeamlessTest seamless,
+                    int fullFrameLimit = kFullFrameLimit);
 
 // The frame of the classic transform: mirror copies of the image around it, every sample times
 // (-1)^(row + column) so that the zero frequency lands at (n/2, n/2). The fills below set the
@@ -79,7 +89,13 @@ int floorLog2AtLeast1(int value);
 }
 
 template <typename SeamlessTest>
-FramePlan planFrame(int width, int height, bool useExpandedImage, SeamlessTest seamless) {
+FramePlan planFrame(int width, int height, bool useExpandedImage, SeamlessTest seamless,
+                    int fullFrameLimit) {
+    int full = 6;  // exponent of the full-frame limit
+    while (full < 13 && (2 << full) <= fullFrameLimit) ++full;
+    const int side = width > height ? width : height;
+    int sideExponent = 1;  // the smallest k >= 1 with 2^k >= side
+    while (sideExponent < 30 && (1 << sideExponent) < side) ++sideExponent;
     FramePlan plan;
     if (useExpandedImage) {
         int bx = detail::floorLog2AtLeast1(width);
@@ -91,17 +107,21 @@ FramePlan planFrame(int width, int height, bool useExpandedImage, SeamlessTest s
             ++by;
         }
         plan.exponent = bx > by ? bx : by;
-        if (!unexpanded && plan.exponent < 14) {
-            const int n = 1 << plan.exponent;
+        if (!unexpanded && plan.exponent < 30) {
+            const long long n = 1LL << plan.exponent;
             if ((n - width) / 2 < 100 || (n - height) / 2 < 100) ++plan.exponent;
         }
+        if (plan.exponent > full + 1 && sideExponent <= full + 2) {
+            // (never back into the full frames, whose spectrum is always of the mirror frame)
+            plan.exponent = sideExponent > full + 1 ? sideExponent : full + 1;
+            plan.windowedOnly = true;
+        }
     } else {
-        const int side = width > height ? width : height;
-        plan.exponent = 1;
-        while (plan.exponent < 30 && (1 << plan.exponent) < side) ++plan.exponent;
+        plan.exponent = sideExponent;
     }
-    if (plan.exponent <= 13) {
+    if (plan.exponent <= full + 2) {
         plan.n = 1 << plan.exponent;
+        plan.half = plan.exponent > full;
         plan.offsetX = (plan.n - width) / 2;
         plan.offsetY = (plan.n - height) / 2;
     }

@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "spectrum/engine/big_frame.h"
 #include "spectrum/engine/display.h"
 #include "spectrum/engine/fft.h"
 #include "spectrum/engine/filters.h"
@@ -143,6 +144,8 @@ bool inverseTransform(image::CurrentImage& image, const image::ImageGeometry& ge
                       SpectrumSettings& settings, SpectrumBuffers& buffers,
                       core::MessageSink& sink, core::BusyIndicator& busy, InverseParts* parts,
                       RestoredImage* restored) {
+    if (buffers.isHalf())
+        return inverseBigFrame(image, geometry, settings, buffers, sink, busy, parts, restored);
     struct ClearCircles {
         FilterSettings& filter;
         ~ClearCircles() { filter.circles.clear(); }

@@ -76,9 +76,9 @@ std::string fftDataText(const SpectrumBuffers& buffers, const image::ImageGeomet
         if (!s.inside) continue;
         const long long row = buffers.offsetY + s.y, column = buffers.offsetX + s.x;
         if (row >= buffers.n || column >= buffers.n) continue;
-        const std::size_t i =
-            static_cast<std::size_t>(row) * buffers.n + static_cast<std::size_t>(column);
-        const double re = buffers.real[i], im = buffers.imag[i];
+        const std::complex<double> e =
+            buffers.element(static_cast<int>(row), static_cast<int>(column));
+        const double re = e.real(), im = e.imag();
         std::snprintf(line, sizeof line, " %d\t%d\t%15.7e\t%15.7e\t%15.7e\r\n", s.x, s.y, re, im,
                       std::sqrt(re * re + im * im));
         text += line;
@@ -99,9 +99,9 @@ std::string calibratedLineCsv(const SpectrumBuffers& buffers, const image::Image
         if (!s.inside) continue;
         const long long row = buffers.offsetY + s.y, column = buffers.offsetX + s.x;
         if (row >= buffers.n || column >= buffers.n) continue;
-        const std::size_t i =
-            static_cast<std::size_t>(row) * buffers.n + static_cast<std::size_t>(column);
-        const double re = buffers.real[i], im = buffers.imag[i];
+        const std::complex<double> e =
+            buffers.element(static_cast<int>(row), static_cast<int>(column));
+        const double re = e.real(), im = e.imag();
         const double dx = static_cast<double>(column - buffers.n / 2);
         const double dy = static_cast<double>(row - buffers.n / 2);
         const double f = square ? std::sqrt(dx * dx + dy * dy) * scale

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
 #include <cstdio>
 
 #include "core/localized.h"
@@ -13,8 +14,21 @@ namespace {
 
 int binOf(double dist) { return static_cast<int>(std::floor(dist + 0.5)); }
 
-double powerAt(const SpectrumBuffers& b, std::size_t i) {
+double powerAt(const SpectrumBuffers& b, int r, int k) {
+    if (b.isHalf()) return std::norm(b.half.at(r, k));
+    const std::size_t i = static_cast<std::size_t>(r) * b.n + k;
     return b.real[i] * b.real[i] + b.imag[i] * b.imag[i];
+}
+
+// Multiplies element (r, k) by w; a half spectrum keeps only columns 0 .. n/2.
+void weighAt(const SpectrumBuffers& b, int r, int k, double w) {
+    if (b.isHalf()) {
+        if (k <= b.n / 2) b.half.weigh(r, k, w);
+        return;
+    }
+    const std::size_t i = static_cast<std::size_t>(r) * b.n + k;
+    b.real[i] *= w;
+    b.imag[i] *= w;
 }
 
 }  // namespace
@@ -33,7 +47,7 @@ RadialProfile radialProfile(const SpectrumBuffers& buffers) {
         for (int k = 0; k < n; ++k) {
             const double dk = k - half;
             const int j = binOf(std::sqrt(dr * dr + dk * dk));
-            sum[j] += powerAt(buffers, static_cast<std::size_t>(r) * n + k);
+            sum[j] += powerAt(buffers, r, k);
             ++profile.count[j];
         }
     }
@@ -81,19 +95,14 @@ void applyNoiseFilter(SpectrumBuffers& buffers, const NoiseFilterSettings& setti
         const double dr = r - half, dk = k - half;
         return c * profile.power[binOf(std::sqrt(dr * dr + dk * dk))];
     };
-    double* re = buffers.real.get();
-    double* im = buffers.imag.get();
     // The image's mean is signal: the zero frequency passes whatever the noise floor says.
     auto weightAt = [&](int r, int k, double w) { return r == n / 2 && k == n / 2 ? 1.0 : w; };
     if (!wiener) {
         for (int r = 0; r < n; ++r) {
             for (int k = 0; k < n; ++k) {
-                const std::size_t i = static_cast<std::size_t>(r) * n + k;
-                const double p = powerAt(buffers, i);
+                const double p = powerAt(buffers, r, k);
                 const double nf = floorAt(r, k);
-                const double w = weightAt(r, k, p > nf ? (p - nf) / p : 0.0);
-                re[i] *= w;
-                im[i] *= w;
+                weighAt(buffers, r, k, weightAt(r, k, p > nf ? (p - nf) / p : 0.0));
             }
         }
         return;
@@ -103,13 +112,17 @@ void applyNoiseFilter(SpectrumBuffers& buffers, const NoiseFilterSettings& setti
     // before any of them is weighted: a ring of 2h + 1 rows of power indexed by the unwrapped
     // row u (frame row u mod n), and a copy of rows 0 .. h - 1, weighted first and read again
     // at the end.
+    // A half spectrum reads the other half from the mates of its rows, weighted or not yet
+    // depending on the row: its weights wait until every row's are known.
+    const int columns = n / 2 + 1;
+    std::vector<float> deferred(buffers.isHalf() ? static_cast<std::size_t>(n) * columns : 0);
     const int h = std::max(0, std::min(settings.smoothing, (n - 1) / 2));
     const int span = 2 * h + 1;
     std::vector<double> ring(static_cast<std::size_t>(span) * n);
     std::vector<double> head(static_cast<std::size_t>(h) * n);
     auto ringRow = [&](int u) { return ring.data() + static_cast<std::size_t>((u + h) % span) * n; };
     auto powerRow = [&](int row, double* out) {
-        for (int k = 0; k < n; ++k) out[k] = powerAt(buffers, static_cast<std::size_t>(row) * n + k);
+        for (int k = 0; k < n; ++k) out[k] = powerAt(buffers, row, k);
     };
     for (int q = 0; q < h; ++q) powerRow(q, head.data() + static_cast<std::size_t>(q) * n);
     auto loadRow = [&](int u) {
@@ -138,12 +151,14 @@ void applyNoiseFilter(SpectrumBuffers& buffers, const NoiseFilterSettings& setti
             const double signal = std::max(0.0, mean - nf);
             weights[k] = weightAt(r, k, signal + nf > 0.0 ? signal / (signal + nf) : 0.0);
         }
-        for (int k = 0; k < n; ++k) {
-            const std::size_t i = static_cast<std::size_t>(r) * n + k;
-            re[i] *= weights[k];
-            im[i] *= weights[k];
-        }
+        if (buffers.isHalf())
+            std::copy_n(weights.begin(), columns, deferred.begin() + static_cast<std::size_t>(r) * columns);
+        else
+            for (int k = 0; k < n; ++k) weighAt(buffers, r, k, weights[k]);
     }
+    for (int r = 0; r < n && buffers.isHalf(); ++r)
+        for (int k = 0; k < columns; ++k)
+            weighAt(buffers, r, k, deferred[static_cast<std::size_t>(r) * columns + k]);
 }
 
 Plot plotRadialProfile(const RadialProfile& profile, int width, int height) {

@@ -34,9 +34,9 @@ Readout readoutAt(const SpectrumBuffers& buffers, const image::ImageGeometry& ge
     if (angle > 90) angle -= 180;
     if (angle <= -90) angle += 180;
     r.angleDegrees = angle + 0.0;  // never "-0.0"
-    const std::size_t i = static_cast<std::size_t>(row) * static_cast<std::size_t>(buffers.n) +
-                          static_cast<std::size_t>(column);
-    r.rootPower = std::sqrt(buffers.real[i] * buffers.real[i] + buffers.imag[i] * buffers.imag[i]);
+    const std::complex<double> e =
+        buffers.element(static_cast<int>(row), static_cast<int>(column));
+    r.rootPower = std::sqrt(e.real() * e.real() + e.imag() * e.imag());
     return r;
 }
 

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <array>
+#include <complex>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -128,9 +129,21 @@ struct BrightnessSettings {
     int brightLevel = 225;  // 155..255
 };
 
+// Frames up to this side keep their whole complex spectrum in two arrays of doubles; larger
+// frames (two more doublings at most) keep the half spectrum of their real frame, in double or
+// single precision. The limit is a setting (a power of two from 64 to 8192): lowered, smaller
+// images take the big-frame path, which is how that path is tried on small images.
+inline constexpr int kFullFrameLimit = 8192;
+inline constexpr int kMinFullFrameLimit = 64;
+
+// Storage of a big frame's half spectrum: chosen by the memory available, or forced.
+enum class Precision { Automatic, Single, Double };
+
 struct SpectrumSettings {
     bool useExpandedImage = true;
     int frame = kMirrorFrame;
+    int fullFrameLimit = kFullFrameLimit;
+    Precision precision = Precision::Automatic;
     // The current image's calibration in nanometres per pixel (from its file, the user or the
     // settings file); none for an uncalibrated image. A file may calibrate x and y apart.
     std::optional<image::PixelSize> pixelSizeNm;
@@ -149,11 +162,56 @@ using FrameArray = std::unique_ptr<double[], FrameMemoryDeleter>;
 // Uninitialised; empty when the memory cannot be had.
 FrameArray allocateFrameArray(std::size_t count);
 
-// The complex spectrum of the framed image: two n x n arrays, row r at index r * n. The image
-// lies at (offsetX, offsetY) in the frame.
+// The half spectrum of a big frame in the layout of halfTransformForward (fft.h): row r at
+// element r * (n + 2), F(r, 0 .. n/2) as (re, im) pairs, in floats when `single`. The same
+// memory holds the real frame before the forward transform and after the inverse.
+struct HalfSpectrum {
+    FrameArray memory;
+    int n = 0;
+    bool single = false;
+
+    bool present() const { return memory != nullptr; }
+    std::size_t rowLength() const { return static_cast<std::size_t>(n) + 2; }
+    double* doubles() const { return memory.get(); }
+    float* floats() const { return reinterpret_cast<float*>(memory.get()); }
+    // Element (r, c) of the stored half, 0 <= c <= n/2.
+    std::complex<double> stored(int r, int c) const {
+        const std::size_t i = static_cast<std::size_t>(r) * rowLength() + 2 * static_cast<std::size_t>(c);
+        return single ? std::complex<double>(floats()[i], floats()[i + 1])
+                      : std::complex<double>(doubles()[i], doubles()[i + 1]);
+    }
+    // Any element of the n x n spectrum: the other half by F(r, c) = conj F(-r, -c) (mod n).
+    std::complex<double> at(int r, int c) const {
+        if (c <= n / 2) return stored(r, c);
+        return std::conj(stored((n - r) & (n - 1), n - c));
+    }
+    // Multiplies stored element (r, c), 0 <= c <= n/2, by w.
+    void weigh(int r, int c, double w) const {
+        const std::size_t i = static_cast<std::size_t>(r) * rowLength() + 2 * static_cast<std::size_t>(c);
+        if (single) {
+            floats()[i] = static_cast<float>(floats()[i] * w);
+            floats()[i + 1] = static_cast<float>(floats()[i + 1] * w);
+        } else {
+            doubles()[i] *= w;
+            doubles()[i + 1] *= w;
+        }
+    }
+    // Sample (r, c) of the real frame (before the forward or after the inverse transform).
+    double sample(int r, int c) const {
+        const std::size_t i = static_cast<std::size_t>(r) * rowLength() + static_cast<std::size_t>(c);
+        return single ? floats()[i] : doubles()[i];
+    }
+};
+
+// The complex spectrum of the framed image: two n x n arrays, row r at index r * n, or above
+// the full-frame limit the half spectrum alone. The image lies at (offsetX, offsetY) in the frame.
 struct SpectrumBuffers {
     FrameArray real;
     FrameArray imag;
+    HalfSpectrum half;
+    // A big frame too large for the mirror frame: the spectrum shown is of the windowed frame,
+    // and the inverse acts on the image zero-padded without a window.
+    bool zeroPadded = false;
     int n = 0;
     int offsetX = 0;
     int offsetY = 0;
@@ -170,10 +228,20 @@ struct SpectrumBuffers {
     // in `source`): the inverse rebuilds the mirror frame and forms its parts from these.
     std::shared_ptr<const image::PreciseLevels> precise;
 
-    bool present() const { return real != nullptr && imag != nullptr; }
+    bool present() const { return (real != nullptr && imag != nullptr) || half.present(); }
+    bool isHalf() const { return half.present(); }
+    // Element (row, column) of the n x n spectrum, in either storage.
+    std::complex<double> element(int row, int column) const {
+        if (half.present()) return half.at(row, column);
+        const std::size_t i = static_cast<std::size_t>(row) * static_cast<std::size_t>(n) +
+                              static_cast<std::size_t>(column);
+        return {real[i], imag[i]};
+    }
     void release() {
         real.reset();
         imag.reset();
+        half = HalfSpectrum{};
+        zeroPadded = false;
         n = 0;
         source.clear();
         source.shrink_to_fit();

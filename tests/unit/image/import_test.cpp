@@ -643,7 +643,7 @@ TEST_F(Import, PngChunksAreCheckedBeforeTheDecoderAndRefusalsWorded) {
         {"png_chunk_len_huge.png",
          "Not a PNG file that can be read: a chunk is longer than the bytes left in the file."},
         {"png_claim_100000.png",
-         "The image is too large: 100000 x 100000 pixels (at most 32768 pixels a side and 134 "
+         "The image is too large: 100000 x 100000 pixels (at most 32768 pixels a side and 536 "
          "million samples)."},
         // The last chunk is "IEN\0", not IEND.
         {"png_unknown_critical_chunk.png",
@@ -917,3 +917,14 @@ TEST(ImportFormat, Extensions) {
 }
 
 }  // namespace
+
+// A montage or STEM scan of 16384 x 16384 opens; the samples stop at 2^29 whatever the sides.
+TEST(ImportSize, ScansUpTo536MillionSamplesOpen) {
+    RecordingSink sink;
+    EXPECT_TRUE(image::checkImportSize(16384, 16384, sink));
+    EXPECT_TRUE(image::checkImportSize(32768, 16384, sink));
+    EXPECT_TRUE(sink.messages().empty());
+    EXPECT_FALSE(image::checkImportSize(32768, 16385, sink));
+    ASSERT_EQ(sink.messages().size(), 1u);
+    EXPECT_EQ(sink.messages()[0].text.rfind("The image is too large: 32768 x 16385 pixels", 0), 0u);
+}

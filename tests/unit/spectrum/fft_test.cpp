@@ -384,4 +384,55 @@ TEST(FftReturnCodes, OneDimensional) {
     EXPECT_EQ(spectrum::transform1d(re.data(), im.data(), 2, 0, Direction::Forward), 0);
 }
 
+// The half-spectrum transform of big frames, in both storages, against the plain algorithm on
+// the whole complex frame: the stored half, the other half by symmetry, and the way back.
+template <class T>
+void checkHalfTransform(int n, double tolerance) {
+    SCOPED_TRACE(::testing::Message() << "n=" << n << " bytes=" << sizeof(T));
+    const Field input = randomField(static_cast<std::size_t>(n) * n, 900 + n, true);
+    Field whole = input;
+    plain2d(whole, n, false);
+    const std::size_t stride = static_cast<std::size_t>(n) + 2;
+    std::vector<T> half(static_cast<std::size_t>(n) * stride, T(77));
+    for (int r = 0; r < n; ++r)
+        for (int c = 0; c < n; ++c) half[r * stride + c] = static_cast<T>(input.re[r * n + c]);
+    ASSERT_EQ(spectrum::halfTransformForward(half.data(), n), 0);
+    double scale = 0, diff = 0;
+    for (int r = 0; r < n; ++r)
+        for (int c = 0; c <= n / 2; ++c) {
+            const std::size_t i = static_cast<std::size_t>(r) * n + c;
+            const std::complex<double> want(whole.re[i], whole.im[i]);
+            const std::complex<double> got(half[r * stride + 2 * c], half[r * stride + 2 * c + 1]);
+            scale = std::max(scale, std::abs(want));
+            diff = std::max(diff, std::abs(got - want));
+        }
+    EXPECT_LT(diff / scale, tolerance);
+    // Only the rows 3 .. 8 are asked for; they come back as the input.
+    ASSERT_EQ(spectrum::halfTransformInverse(half.data(), n, 3, 6), 0);
+    double back = 0, size = 0;
+    for (int r = 3; r < 9; ++r)
+        for (int c = 0; c < n; ++c) {
+            size = std::max(size, std::fabs(input.re[r * n + c]));
+            back = std::max(back, std::fabs(half[r * stride + c] - input.re[r * n + c]));
+        }
+    EXPECT_LT(back / size, tolerance);
+}
+
+TEST_P(KernelTest, HalfSpectrumTransformMatchesTheWholeFrame) {
+    for (int n : {32, 64, 256}) {
+        checkHalfTransform<double>(n, 1e-13);
+        checkHalfTransform<float>(n, 2e-6);
+    }
+}
+
+TEST(FftReturnCodes, HalfSpectrum) {
+    std::vector<double> frame(64 * 66, 1.0);
+    EXPECT_EQ(spectrum::halfTransformForward(frame.data(), 16), 999);  // below one batch
+    EXPECT_EQ(spectrum::halfTransformForward(frame.data(), 65536), 999);
+    EXPECT_EQ(spectrum::halfTransformForward(frame.data(), 48), 1);
+    EXPECT_EQ(spectrum::halfTransformInverse(frame.data(), 64, 60, 5), 999);
+    EXPECT_EQ(spectrum::halfTransformForward(static_cast<double*>(nullptr), 64), 999);
+    EXPECT_TRUE(std::all_of(frame.begin(), frame.end(), [](double v) { return v == 1.0; }));
+}
+
 }  // namespace

@@ -45,11 +45,10 @@ INSTANTIATE_TEST_SUITE_P(
                (c.expanded ? "Expanded" : "Plain") + (c.seamless ? "Seamless" : "");
     });
 
-TEST(FramePlan, RefusesWhatNeedsExponent14AndAsksSeamlessOnlyForSquarePowersOfTwo) {
+TEST(FramePlan, AsksSeamlessOnlyForSquarePowersOfTwo) {
     int asked = 0;
     const FramePlan big = planFrame(8100, 8100, true, [&] { return ++asked, true; });
     EXPECT_EQ(big.exponent, 14);
-    EXPECT_EQ(big.n, 0);
     EXPECT_EQ(asked, 0);
     planFrame(256, 128, true, [&] { return ++asked, true; });
     EXPECT_EQ(asked, 0);
@@ -58,6 +57,52 @@ TEST(FramePlan, RefusesWhatNeedsExponent14AndAsksSeamlessOnlyForSquarePowersOfTw
     planFrame(256, 256, false, [&] { return ++asked, true; });
     EXPECT_EQ(asked, 1);
 }
+
+struct BigFrameCase {
+    int width, height;
+    bool expanded;
+    int limit;
+    int n;  // 0: refused
+    bool half, windowedOnly;
+};
+
+class BigFramePlanTest : public ::testing::TestWithParam<BigFrameCase> {};
+
+TEST_P(BigFramePlanTest, ChoosesFrameKindAndStorage) {
+    const BigFrameCase c = GetParam();
+    const FramePlan plan = planFrame(c.width, c.height, c.expanded, [] { return false; }, c.limit);
+    EXPECT_EQ(plan.n, c.n);
+    if (c.n == 0) return;
+    EXPECT_EQ(plan.half, c.half);
+    EXPECT_EQ(plan.windowedOnly, c.windowedOnly);
+    EXPECT_EQ(plan.offsetX, (c.n - c.width) / 2);
+    EXPECT_EQ(plan.offsetY, (c.n - c.height) / 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, BigFramePlanTest,
+    ::testing::Values(
+        BigFrameCase{5000, 5000, true, 8192, 8192, false, false},     // whole, as always
+        BigFrameCase{8100, 8100, true, 8192, 16384, true, false},     // one doubling: mirror
+        BigFrameCase{11520, 8184, true, 8192, 16384, true, false},    // the camera frame
+        BigFrameCase{16184, 16184, true, 8192, 16384, true, false},   // margins of 100 still
+        BigFrameCase{16185, 100, true, 8192, 16384, true, true},      // margins too small
+        BigFrameCase{20000, 9000, true, 8192, 32768, true, true},     // windowed above it
+        BigFrameCase{32768, 32768, true, 8192, 32768, true, true},
+        BigFrameCase{32769, 64, true, 8192, 0, false, false},         // too large
+        BigFrameCase{20000, 9000, false, 8192, 32768, true, false},   // no margins: mirror
+        BigFrameCase{8100, 8100, false, 8192, 8192, false, false},
+        BigFrameCase{200, 150, true, 256, 512, true, false},          // a lowered limit
+        BigFrameCase{200, 150, true, 128, 256, true, true},
+        BigFrameCase{200, 150, true, 200, 256, true, true},           // rounded down to 128
+        BigFrameCase{64, 64, true, 64, 128, true, true},              // never back to whole
+        BigFrameCase{257, 150, true, 64, 0, false, false},
+        BigFrameCase{200, 150, true, 100000, 512, false, false}),     // at most 8192
+    [](const ::testing::TestParamInfo<BigFrameCase>& info) {
+        const BigFrameCase& c = info.param;
+        return std::to_string(c.width) + "x" + std::to_string(c.height) +
+               (c.expanded ? "Expanded" : "Plain") + "Limit" + std::to_string(c.limit);
+    });
 
 TEST(MirrorIndex, ReflectsAboutHalfSamplePoints) {
     EXPECT_EQ(mirrorIndex(0, 5), 0);
@@ -146,9 +191,10 @@ TEST(ForwardTransform, FramesModulatesAndMapsTheSpectrum) {
     EXPECT_EQ(sink.events[1].kind, core::RecordedEvent::BusyEnd);
 }
 
-TEST(ForwardTransform, RefusesAFrameBeyond8192) {
-    auto t = makePicture(8100, 64, [](int x, int) { return x % 200; });
+TEST(ForwardTransform, RefusesAFrameBeyondTwoDoublingsOfTheLimit) {
+    auto t = makePicture(300, 64, [](int x, int) { return x % 200; });
     SpectrumSettings settings;
+    settings.fullFrameLimit = 64;  // the windowed frame would need 512, two doublings above
     SpectrumBuffers buffers;
     core::RecordingSink sink;
     core::RecordingBusy busy(sink);
@@ -159,6 +205,43 @@ TEST(ForwardTransform, RefusesAFrameBeyond8192) {
     EXPECT_EQ(sink.events[0].caption, "Warning");
     EXPECT_EQ(sink.events[0].style, core::kIconWarning);
     EXPECT_FALSE(buffers.present());
+}
+
+TEST(ForwardTransform, HalfSpectrumShowsWhatTheWholeFrameShows) {
+    auto pattern = [](int x, int y) {
+        return static_cast<int>(128 + 60 * std::cos(0.9 * x) * std::cos(1.3 * y) + (x * y) % 23);
+    };
+    auto whole = makePicture(200, 150, pattern);
+    auto half = makePicture(200, 150, pattern);
+    for (const bool single : {false, true}) {
+        SpectrumSettings settings;
+        settings.display.logScale = true;
+        SpectrumBuffers a, b;
+        core::RecordingSink sink;
+        core::RecordingBusy busy(sink);
+        ASSERT_TRUE(forwardTransform(whole.image, whole.geometry, settings, a, sink, busy));
+        settings.fullFrameLimit = 256;
+        settings.precision = single ? Precision::Single : Precision::Double;
+        ASSERT_TRUE(forwardTransform(half.image, half.geometry, settings, b, sink, busy));
+        ASSERT_TRUE(b.isHalf());
+        EXPECT_EQ(b.half.single, single);
+        EXPECT_EQ(b.n, 512);
+        // Every element, both halves, agrees with the whole frame's.
+        double worst = 0, scale = 0;
+        for (int r = 0; r < 512; r += 7)
+            for (int c = 0; c < 512; ++c) {
+                scale = std::max(scale, std::abs(a.element(r, c)));
+                worst = std::max(worst, std::abs(a.element(r, c) - b.element(r, c)));
+            }
+        EXPECT_LT(worst / scale, single ? 1e-6 : 1e-12);
+        int differ = 0;
+        for (int y = 0; y < 150; ++y)
+            for (int x = 0; x < 200; ++x)
+                differ += std::abs(whole.pixels().at(x, y) - half.pixels().at(x, y)) > 1;
+        EXPECT_EQ(differ, 0);
+        whole = makePicture(200, 150, pattern);
+        half = makePicture(200, 150, pattern);
+    }
 }
 
 }  // namespace
