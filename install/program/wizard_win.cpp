@@ -146,9 +146,8 @@ INT_PTR destinationHandler(HWND page, UINT message, WPARAM wParam, LPARAM lParam
                 browse(page, stateOf(page));
             } else if (LOWORD(wParam) == IDC_ABOUT) {
                 const Installer& state = stateOf(page);
-                int unused = 0;
                 frame::runDialog<aboutHandler>(state.instance, page,
-                                               state.japanese ? "ABOUT_DLG_J" : "ABOUT_DLG", unused,
+                                               state.japanese ? "ABOUT_DLG_J" : "ABOUT_DLG", state,
                                                texts::dialogFailed().c_str());
             }
             return TRUE;
