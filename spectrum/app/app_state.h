@@ -99,13 +99,16 @@ void nudgeCursor(AppState& app, HWND window, WPARAM key);
 
 // Microscope images (microscope_image.cpp): the state an opened file brings, the levels the
 // transform takes while the picture is still their rendering, the title's format and
-// calibration, the "Calibration..." system-menu command and the readout strip.
+// calibration and the readout strip.
 void imageOpened(AppState& app, HWND window, image::OpenOutcome& outcome);
 std::shared_ptr<const image::PreciseLevels> preciseLevelsFor(const AppState& app);
 std::string imageTitleSuffix(const AppState& app);
 void refreshImageTitle(AppState& app, HWND window);  // open_command.cpp
+// Calibration (calibration_dialog.cpp): the "Calibration..." system-menu command, and the pixel
+// size typed earlier for the opened file when it carries none.
 void addCalibrationMenu(HWND window);
 bool calibrationSysCommand(AppState& app, HWND window, int id);
+std::optional<double> rememberedPixelSize(const AppState& app);
 // Stacks (stack_commands.cpp): the "Image..." system-menu command and Page Up / Page Down, which
 // open another image of the open stack as Open does.
 void addStackMenu(HWND window);
