@@ -11,13 +11,13 @@ ROOT=$(pwd)
 JOBS=${JOBS:-$(nproc)}
 FUZZ_SECONDS=${FUZZ_SECONDS:-30}
 
-BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev python3 python3-pil python3-numpy
+BUILD_PACKAGES=(cmake ninja-build g++ python3-dev pybind11-dev python3-pybind11 libgtest-dev libgmock-dev python3 python3-pil python3-numpy
                 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 fonts-dejavu-core
                 python3-reportlab fonts-ipafont-gothic gemmi-dev tao-pegtl-dev libstb-dev libtiff-dev zlib1g-dev
                 libz-mingw-w64-dev dpkg-dev debian-archive-keyring libhdf5-dev)
 TEST_PACKAGES=(clang libclang-rt-14-dev python3-ase python3-pymatgen imagemagick ghostscript wine wine64 xvfb x11-utils
                locales poppler-utils python3-scipy python3-spglib python3-tifffile python3-mrcfile python3-hyperspy
-               python3-h5py)
+               python3-h5py python3-dask python3-distributed)
 BENCH_PACKAGES=(libfftw3-dev pkg-config)
 
 ensure_packages() {

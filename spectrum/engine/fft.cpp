@@ -6,6 +6,7 @@
 // eight rows) into that layout, transforms them and scatters them back in natural order; each of
 // the two passes is split between two threads.
 #include "spectrum/engine/fft.h"
+#include "spectrum/engine/parallel.h"
 
 #include <atomic>
 #include <cmath>
@@ -511,7 +512,7 @@ void runSplit(std::size_t count, int workers, const Body& body) {
 int workerCount(std::size_t n) {
     if (n < 64) return 1;  // thread start-up would cost more than the work
     const unsigned hw = std::thread::hardware_concurrency();
-    return hw == 1 ? 1 : kWorkers;
+    return hw == 1 ? 1 : static_cast<int>(detail::limitThreads(kWorkers));
 }
 
 // Per-worker scratch of one batch: real lanes then imaginary lanes.

@@ -2,15 +2,29 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <exception>
 #include <thread>
 #include <vector>
 
 namespace spectrum::detail {
 
+// The most threads one engine call may use, process-wide; 0 (the default, the command-line
+// tools' setting) leaves it to the number of cores. A host that runs several calls at once (the
+// Python module under a batch scheduler) lowers it.
+inline std::atomic<int> threadLimitSetting{0};
+inline void setThreadLimit(int count) { threadLimitSetting.store(count < 0 ? 0 : count); }
+inline int threadLimit() { return threadLimitSetting.load(); }
+// `wanted` threads within the limit.
+inline unsigned limitThreads(unsigned wanted) {
+    const int limit = threadLimit();
+    return limit > 0 ? std::min(wanted, static_cast<unsigned>(limit)) : wanted;
+}
+
 template <typename RowFunction>
 void forEachRowParallel(int rows, RowFunction work) {
-    const unsigned cores = std::max(1u, std::min(4u, std::thread::hardware_concurrency()));
+    const unsigned cores =
+        std::max(1u, limitThreads(std::min(4u, std::thread::hardware_concurrency())));
     if (cores == 1 || rows < 64) {
         for (int r = 0; r < rows; ++r) work(r);
         return;
