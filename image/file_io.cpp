@@ -58,8 +58,11 @@ namespace {
 
 constexpr int kTemporarySlots = 64;
 constexpr std::size_t kTemporaryPathBytes = 4096;
+// A slot is claimed before its path is written and published after, so that two threads never
+// write one slot and the interrupt handler never reads a path half written.
+enum : int { kSlotFree = 0, kSlotWriting = 1, kSlotHeld = 2 };
 struct TemporarySlot {
-    std::atomic<bool> used{false};
+    std::atomic<int> state{kSlotFree};
     char path[kTemporaryPathBytes] = {};
 };
 TemporarySlot temporaries[kTemporarySlots];
@@ -69,24 +72,27 @@ TemporarySlot temporaries[kTemporarySlots];
 void registerTemporary(const std::string& path) {
     if (path.empty() || path.size() >= kTemporaryPathBytes) return;
     for (TemporarySlot& slot : temporaries) {
-        if (slot.used.load()) continue;
+        int expected = kSlotFree;
+        if (!slot.state.compare_exchange_strong(expected, kSlotWriting)) continue;
         std::memcpy(slot.path, path.c_str(), path.size() + 1);
-        slot.used.store(true);
+        slot.state.store(kSlotHeld);
         return;
     }
 }
 
 void unregisterTemporary(const std::string& path) {
-    for (TemporarySlot& slot : temporaries)
-        if (slot.used.load() && path == slot.path) {
-            slot.used.store(false);
-            return;
-        }
+    for (TemporarySlot& slot : temporaries) {
+        if (slot.state.load() != kSlotHeld || path != slot.path) continue;
+        int expected = kSlotHeld;
+        if (slot.state.compare_exchange_strong(expected, kSlotFree)) return;
+    }
 }
 
 void removeRegisteredTemporaries() {
-    for (TemporarySlot& slot : temporaries)
-        if (slot.used.exchange(false)) platform::removeNow(slot.path);
+    for (TemporarySlot& slot : temporaries) {
+        int expected = kSlotHeld;
+        if (slot.state.compare_exchange_strong(expected, kSlotFree)) platform::removeNow(slot.path);
+    }
 }
 
 bool ReplacingFile::open(const std::string& target) {

@@ -41,14 +41,6 @@ namespace {
 // The program's client area does not limit a picture opened without a window.
 constexpr int kNoClientLimit = 1 << 20;
 
-const core::Localized kNoSpots{
-    "No lattice spots found: the spectrum shows no peak clearly above its background.",
-    "格子スポットは見つかりませんでした。スペクトルに背景からはっきり突き出たピークがありません。"};
-const core::Localized kNoSpotMemory{"Not enough memory to look for lattice spots.",
-                                    "格子スポットを探すためのメモリが足りません。"};
-const core::Localized kNoBasis{
-    "The spot finder found no two spots in different directions, so it gives no lattice basis.",
-    "異なる向きの 2 つのスポットが見つからないため、格子の基本ベクトルを決められません。"};
 const core::Localized kFlat{"the spectrum is flat (a uniform image) and cannot be shown",
                             "スペクトルが平坦（一様な画像）なので表示できません"};
 const core::Localized kTooLarge{
@@ -422,14 +414,11 @@ spectrum::SpotResult findSpots(Call& c, const py::dict& o) {
     options.pairs = o.contains("count") ? o["count"].cast<int>() : 8;
     options.minRadius = o.contains("min_radius") ? o["min_radius"].cast<double>() : 0.0;
     options.pixelSizeNm = c.settings.pixelSizeNm;
-    spectrum::SpotResult result;
-    if (c.precise && c.precise->width == pixels.width && c.precise->height == pixels.height)
-        result = spectrum::findSpots(*c.precise, plan.n, options);
-    else
-        result = spectrum::findSpots(pixels, plan.n, options);
+    spectrum::SpotResult result = spectrum::findSpots(pixels, c.precise.get(), plan.n, options);
     if (result.status == spectrum::SpotStatus::kNoMemory)
-        throw EngineError{"memory", core::text(kNoSpotMemory)};
-    if (result.status == spectrum::SpotStatus::kBadImage) c.sink.fail("input");
+        throw EngineError{"memory", core::text(spectrum::spotStatusText(result.status))};
+    if (result.status == spectrum::SpotStatus::kBadImage)
+        throw EngineError{"input", core::text(spectrum::spotStatusText(result.status))};
     return result;
 }
 
@@ -478,8 +467,8 @@ py::dict spotsCall(const py::object& input, const py::dict& o) {
     out["frame"] = result.n;
     out["min_radius"] = result.minRadius;
     out["pixel_size"] = pixelSizeObject(c.settings.pixelSizeNm);
-    out["no_spots_text"] = core::text(kNoSpots);
-    out["no_basis_text"] = core::text(kNoBasis);
+    out["no_spots_text"] = core::text(spectrum::spotStatusText(spectrum::SpotStatus::kNoneFound));
+    out["no_basis_text"] = core::text(spectrum::noBasisText());
     return out;
 }
 
@@ -670,9 +659,11 @@ py::dict filterCall(const py::object& input, const py::dict& o) {
         if (lattice && !haveBasis) {
             const spectrum::SpotResult found = findSpots(c, o);
             if (found.status != spectrum::SpotStatus::kFound || !found.haveBasis)
-                throw EngineError{found.status == spectrum::SpotStatus::kFound ? "no_basis" : "no_spots",
-                                  core::text(found.status == spectrum::SpotStatus::kFound ? kNoBasis
-                                                                                         : kNoSpots)};
+                throw EngineError{
+                    found.status == spectrum::SpotStatus::kFound ? "no_basis" : "no_spots",
+                    core::text(found.status == spectrum::SpotStatus::kFound
+                                   ? spectrum::noBasisText()
+                                   : spectrum::spotStatusText(found.status))};
             c.settings.filter.lattice.g1 = found.g1;
             c.settings.filter.lattice.g2 = found.g2;
         }

@@ -244,7 +244,7 @@ class Arrays(unittest.TestCase):
         np.testing.assert_array_equal(from_signal, from_array)
         stack = hs.signals.Signal2D(np.stack([data, data[::-1]]))
         mapped = stack.map(lambda frame: np.asarray(ts.filter(frame, filter="low", wa=0.4)),
-                           inplace=False)
+                           inplace=False, show_progressbar=False)
         np.testing.assert_array_equal(mapped.data[0], np.asarray(ts.filter(data, filter="low",
                                                                            wa=0.4)))
 
@@ -261,7 +261,8 @@ class Arrays(unittest.TestCase):
             theirs = np.loadtxt(f"{d}/ase.xyz", skiprows=2, max_rows=len(atoms))
             np.testing.assert_array_equal(ours[:, 0], atoms.numbers)
             np.testing.assert_allclose(theirs, ours, atol=1e-5)  # ASE writes 5 decimals
-            lines = open(f"{d}/c.xyz").read().split("\n")
+            with open(f"{d}/c.xyz") as f:
+                lines = f.read().split("\n")
             np.testing.assert_allclose([float(v) for v in lines[1].split()],
                                        np.diag(atoms.cell), atol=1e-6)
 

@@ -6,6 +6,8 @@
 
 #include <filesystem>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "bmp_builder.h"
 #include "image/bmp_file.h"
@@ -157,6 +159,35 @@ TEST(ReplacingFile, BitmapWrittenOverItsOwnSourceKeepsItOnFailure) {
                                              : "Unable to write to file.");
         EXPECT_EQ(testbmp::readAll(path.string()), source) << "the input is intact";
         EXPECT_EQ(names(dir), std::vector<std::string>{"b.bmp"});
+    }
+}
+
+// Threads that register and unregister at once (calls of the Python module side by side) never
+// take one slot twice: every file still registered is removed, none unregistered is.
+TEST(Temporaries, ThreadsRegisteringAtOnceKeepEveryName) {
+    const auto dir = testbmp::scratchDir("temporaries-threads");
+    constexpr int kThreads = 8, kRounds = 20000;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        put(dir / ("held" + std::to_string(t) + ".tmp"), "h");
+        put(dir / ("gone" + std::to_string(t) + ".tmp"), "g");
+        threads.emplace_back([&dir, t] {
+            const std::string held = (dir / ("held" + std::to_string(t) + ".tmp")).string();
+            const std::string gone = (dir / ("gone" + std::to_string(t) + ".tmp")).string();
+            for (int r = 0; r < kRounds; ++r) {
+                image::registerTemporary(held);
+                image::registerTemporary(gone);
+                image::unregisterTemporary(gone);
+                image::unregisterTemporary(held);
+            }
+            image::registerTemporary(held);
+        });
+    }
+    for (auto& t : threads) t.join();
+    image::removeRegisteredTemporaries();
+    for (int t = 0; t < kThreads; ++t) {
+        EXPECT_FALSE(fs::exists(dir / ("held" + std::to_string(t) + ".tmp"))) << t;
+        EXPECT_TRUE(fs::exists(dir / ("gone" + std::to_string(t) + ".tmp"))) << t;
     }
 }
 
