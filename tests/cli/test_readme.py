@@ -66,6 +66,11 @@ class Readme(unittest.TestCase):
             os.symlink(BIN, os.path.join(top, "build", "native", "cli"))
             os.makedirs(os.path.join(top, "tests"))
             os.symlink(DATA, os.path.join(top, "tests", "data"))
+            # The Python section: the module, the recipe and the DM writer of the tests.
+            os.symlink(os.path.join(os.path.dirname(BIN), "python"),
+                       os.path.join(top, "build", "native", "python"))
+            os.symlink(os.path.join(ROOT, "examples"), os.path.join(top, "examples"))
+            os.symlink(os.path.join(ROOT, "tests", "cli"), os.path.join(top, "tests", "cli"))
             outputs = []
             for block in blocks:
                 r = subprocess.run(["bash", "-euo", "pipefail", "-c", block], cwd=top,
@@ -76,6 +81,7 @@ class Readme(unittest.TestCase):
             printed = "".join(outputs)
             self.check_image_results(os.path.join(top, "out"), printed)
             self.check_crystal_results(os.path.join(top, "out"), printed)
+            self.check_python_results(os.path.join(top, "out"), printed)
         finally:
             shutil.rmtree(top, ignore_errors=True)
 
@@ -132,6 +138,21 @@ class Readme(unittest.TestCase):
         self.assertEqual(Image.open(os.path.join(out, "spectra", "lattice.bmp")).size, (600, 480))
         self.assertEqual(Image.open(os.path.join(out, "spectra", "pil_grey_64x64.bmp")).size,
                          (64, 64))
+
+    def check_python_results(self, out, printed):
+        for text in ["DM4 uint16 (480, 600) 0.2 nm per pixel", "8 images, 0 refused",
+                     "the same rows"]:
+            self.assertIn(text, printed)
+        # The spots' CSV is the tool's for the same file.
+        r = subprocess.run([os.path.join(BIN, "voralin00-cli"), "spots",
+                            os.path.join(out, "lattice.dm4"), "--count", "3", "--csv",
+                            os.path.join(out, "tool-spots.csv")], capture_output=True, text=True)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        with open(os.path.join(out, "tool-spots.csv"), "rb") as a, \
+                open(os.path.join(out, "lattice-spots.csv"), "rb") as b:
+            self.assertEqual(a.read(), b.read())
+        with open(os.path.join(out, "batch", "results.csv")) as f:
+            self.assertEqual(len(f.read().strip().split("\n")), 1 + 8)
 
     def check_crystal_results(self, out, printed):
         for text in ["repeat distance: 5.5225040", "layer spacing: 1.3806260", "planes: 4",
