@@ -3,9 +3,10 @@
 // Each tool describes its options in one table of cli::Option entries and hands it, with the
 // command and the arguments after it, to cli::parseOptions. Adding an option is one entry:
 //
-//     {"--wa", "filter", 1, "X",
-//      {"inner radius, a fraction of half the image diagonal", "内側の半径..."},
-//      cli::numberIn(0, 1, settings.filter.wa)},
+//     {"--wb", "filter", 1, "X",
+//      {"its second radius (0..1, default 0.8); needs --filter",
+//       "その 2 つ目の半径（0..1、既定 0.8）。--filter と一緒に指定します"},
+//      cli::also(cli::numberIn(0, 1, s.filter.wb), [&o] { o.haveWb = true; })},
 //
 // name, the commands that take it (space separated, "*" for every command), how many words
 // follow it, how they are shown in the usage, its line of help in English and Japanese (every
