@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/localized.h"
 #include "core/message_sink.h"
 
 namespace pysuite {
@@ -40,6 +41,17 @@ class RecordingSink final : public core::MessageSink {
   private:
     std::vector<std::string> messages_;
 };
+
+// What a failure says when the engine reported nothing itself, in the chosen language.
+inline constexpr core::Localized kCannotOpen{"cannot open '%s'", "'%s' を開けません"};
+inline constexpr core::Localized kCannotWrite{"cannot write '%s'", "'%s' に書き込めません"};
+inline constexpr core::Localized kNoPixels{"the picture holds no pixels", "画像に画素がありません"};
+inline constexpr core::Localized kCannotSlice{"the crystal cannot be sliced along this direction",
+                                              "この方向には結晶をスライスできません"};
+// The text with the file's name in it.
+inline std::string named(const core::Localized& text, const std::string& path) {
+    return core::formatMessage(core::text(text), path.c_str());
+}
 
 void bindImageCalls(py::module_& m);
 void bindCrystalCalls(py::module_& m);

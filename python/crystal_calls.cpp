@@ -82,7 +82,7 @@ std::unique_ptr<Crystal> readCrystal(const std::string& path, const std::string&
             }
         }
     }
-    if (!ok) sink.fail("input", "cannot read the crystal '" + path + "'");
+    if (!ok) sink.fail("input", named(kCannotOpen, path));
     return c;
 }
 
@@ -130,7 +130,7 @@ std::unique_ptr<Slicing> sliceCrystal(const Crystal& c, long u, long v, long w, 
         ok = crystal::runSlicing(s->state, pages.canvas, kScreenWidth, seams);
         s->drawn = pages.canvas;
     }
-    if (!ok) recorded.fail("slicing", "the crystal cannot be sliced along this direction");
+    if (!ok) recorded.fail("slicing", core::text(kCannotSlice));
     if (!recorded.empty()) s->messages.push_back(recorded.joined());
     return s;
 }
@@ -192,7 +192,7 @@ void writeWith(const Slicing& s, const std::string& path, Write write) {
         crystal::CrystalState state = s.state;
         ok = write(state, seams);
     }
-    if (!ok) recorded.fail("output", "cannot write '" + path + "'");
+    if (!ok) recorded.fail("output", named(kCannotWrite, path));
 }
 
 void writeCellText(const Slicing& s, const std::string& path, int nx, int ny, int nz,
@@ -247,7 +247,7 @@ void bindCrystalCalls(py::module_& m) {
                 py::gil_scoped_release unlocked;
                 ok = crystal::saveCrystalFile(path, c.model, sink);
             }
-            if (!ok) sink.fail("output", "cannot write '" + path + "'");
+            if (!ok) sink.fail("output", named(kCannotWrite, path));
         });
     m.def("read_crystal", &readCrystal, py::arg("path"), py::arg("reference_atom"));
 

@@ -46,7 +46,6 @@ const core::Localized kFlat{"the spectrum is flat (a uniform image) and cannot b
 const core::Localized kTooLarge{
     "Unable to carry out the FFT. because of the image size being too large.",
     "画像が大きすぎるため FFT を実行できません。"};
-const core::Localized kNotWritten{"cannot write", "書き込めません:"};
 
 // A picture the program shows: the 8-bit block with its colour table, ready for Save BMP.
 struct Picture {
@@ -146,7 +145,7 @@ void openInput(Call& c, Input& in) {
         image::OpenOutcome outcome =
             image::openImageFile(in.path, c.image, c.sink, c.busy, core::systemDisk(),
                                  kNoClientLimit, kNoClientLimit, [] {}, in.choice);
-        if (outcome.result != image::OpenResult::Opened) c.sink.fail("input", "cannot open '" + in.path + "'");
+        if (outcome.result != image::OpenResult::Opened) c.sink.fail("input", named(kCannotOpen, in.path));
         c.geometry = outcome.geometry;
         c.source = std::move(outcome.source);
         c.precise = std::move(outcome.precise);
@@ -194,7 +193,7 @@ py::object pictureOf(Call& c) {
 py::array_t<std::uint8_t> pixelsOf(Picture& p) {
     RecordingSink sink;
     const auto access = image::accessBitmap(p.image, image::BitmapFlavour::Voralin00, sink);
-    if (!access) sink.fail("picture", "the picture holds no pixels");
+    if (!access) sink.fail("picture", core::text(kNoPixels));
     py::array_t<std::uint8_t> out({access->height, access->width});
     auto view = out.mutable_unchecked<2>();
     for (std::int32_t y = 0; y < access->height; ++y)
@@ -205,7 +204,7 @@ py::array_t<std::uint8_t> pixelsOf(Picture& p) {
 py::array_t<std::uint8_t> paletteOf(Picture& p) {
     RecordingSink sink;
     const auto access = image::accessBitmap(p.image, image::BitmapFlavour::Voralin00, sink);
-    if (!access) sink.fail("picture", "the picture holds no pixels");
+    if (!access) sink.fail("picture", core::text(kNoPixels));
     py::array_t<std::uint8_t> out({static_cast<py::ssize_t>(access->colourCount), py::ssize_t{3}});
     auto view = out.mutable_unchecked<2>();
     for (std::uint32_t i = 0; i < access->colourCount; ++i)
@@ -220,7 +219,7 @@ void saveBmp(Picture& p, const std::string& path) {
         py::gil_scoped_release unlocked;
         written = spectrum::saveBitmapTo(path, p.image, p.geometry, sink, core::systemDisk(), false);
     }
-    if (!written) sink.fail("output", std::string(core::text(kNotWritten)) + " '" + path + "'");
+    if (!written) sink.fail("output", named(kCannotWrite, path));
 }
 
 // Writes bytes under the safe-write rules (a temporary beside the file, moved over it whole).
@@ -230,7 +229,7 @@ void writeBytes(const std::string& path, const std::string& bytes) {
         py::gil_scoped_release unlocked;
         ok = image::replaceFileContents(path, bytes);
     }
-    if (!ok) throw EngineError{"output", std::string(core::text(kNotWritten)) + " '" + path + "'"};
+    if (!ok) throw EngineError{"output", named(kCannotWrite, path)};
 }
 
 std::optional<image::PixelSize> pixelSizeArg(const py::object& value) {
@@ -311,7 +310,7 @@ py::tuple openCall(const std::string& path, int imageNumber, int signal) {
                 image::openImageFile(path, c.image, c.sink, c.busy, core::systemDisk(),
                                      kNoClientLimit, kNoClientLimit, [] {}, choice);
             if (outcome.result != image::OpenResult::Opened)
-                c.sink.fail("input", "cannot open '" + path + "'");
+                c.sink.fail("input", named(kCannotOpen, path));
             c.geometry = outcome.geometry;
         }
         Picture p{std::move(c.image), c.geometry};
@@ -334,7 +333,7 @@ py::tuple openCall(const std::string& path, int imageNumber, int signal) {
         py::gil_scoped_release unlocked;
         g = image::importImageFile(path, *format, sink, choice);
     }
-    if (!g) sink.fail("input", "cannot open '" + path + "'");
+    if (!g) sink.fail("input", named(kCannotOpen, path));
     py::array samples;
     switch (g->type) {
         case image::SampleType::U8: samples = samplesArray<std::uint8_t>(*g); break;
@@ -587,7 +586,7 @@ void writeFloatTiff(const std::string& path,
         py::gil_scoped_release unlocked;
         written = spectrum::saveFloatTiffTo(path, r, size, sink, core::systemDisk(), false);
     }
-    if (!written) sink.fail("output", std::string(core::text(kNotWritten)) + " '" + path + "'");
+    if (!written) sink.fail("output", named(kCannotWrite, path));
 }
 
 void applyFilterOptions(spectrum::SpectrumSettings& s, const py::dict& o) {

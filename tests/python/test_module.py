@@ -292,6 +292,25 @@ class Refusals(unittest.TestCase):
             self.assertEqual(caught.exception.code, "lattice")
             self.assertEqual(r.stderr.strip(), "voralin00-cli: " + caught.exception.message)
 
+    def test_messages_follow_the_locale_as_the_tools_do(self):
+        with tempfile.TemporaryDirectory() as d:
+            flat = os.path.join(d, "flat.bmp")
+            Image.fromarray(np.full((128, 128), 7, np.uint8)).save(flat)
+            env = dict(os.environ, LC_ALL="ja_JP.UTF-8",
+                       PYTHONPATH=os.path.join(BUILD, "python"))
+            tool = subprocess.run([VORALIN, "filter", flat, os.path.join(d, "o.bmp"),
+                                   "--lattice-mask", "keep", "--radius", "4", "--basis",
+                                   "0,0;0,0"], capture_output=True, text=True, env=env)
+            call = subprocess.run(
+                ["/usr/bin/python3", "-c",
+                 "import sys, tem_suite as ts\n"
+                 "try:\n    ts.filter(sys.argv[1], lattice_mask='keep', radius=4, basis='0,0;0,0')\n"
+                 "except ts.Error as e:\n    print(e.message)", flat],
+                capture_output=True, text=True, env=env)
+            self.assertEqual(call.returncode, 0, call.stderr)
+            self.assertEqual(tool.stderr.strip(), "voralin00-cli: " + call.stdout.strip())
+            self.assertRegex(call.stdout, "[\u3040-\u30ff\u4e00-\u9fff]")  # Japanese
+
     def test_bad_arguments_name_the_argument(self):
         image = np.zeros((64, 64), np.uint8)
         cases = [(dict(clip=0.5), ValueError, "clip"), (dict(quantity="abs"), ValueError, "quantity"),
