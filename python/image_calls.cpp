@@ -171,6 +171,10 @@ void openInput(Call& c, Input& in) {
 
 void applyCommonOptions(spectrum::SpectrumSettings& s, const py::dict& o) {
     if (o.contains("no_expand")) s.useExpandedImage = !o["no_expand"].cast<bool>();
+    if (o.contains("precision") && !o["precision"].is_none())
+        s.precision = o["precision"].cast<std::string>() == "single" ? spectrum::Precision::Single
+                                                                     : spectrum::Precision::Double;
+    if (o.contains("full_frame_limit")) s.fullFrameLimit = o["full_frame_limit"].cast<int>();
     if (o.contains("frame"))
         s.frame = o["frame"].cast<std::string>() == "windowed" ? spectrum::kWindowedFrame
                                                                : spectrum::kMirrorFrame;
@@ -387,14 +391,11 @@ py::object pictureCall(const std::string& command, const py::object& input, cons
         const int n = c.buffers.n;
         half = py::array_t<std::complex<double>>({n, n / 2 + 1});
         auto view = half.mutable_unchecked<2>();
-        const double* re = c.buffers.real.get();
-        const double* im = c.buffers.imag.get();
         py::gil_scoped_release unlocked;
+        // element() reads either storage: the whole frame, or the half spectrum of a big one.
         for (int ky = 0; ky < n; ++ky)
-            for (int kx = 0; kx <= n / 2; ++kx) {
-                const std::size_t at = static_cast<std::size_t>((ky + n / 2) % n) * n + (kx + n / 2) % n;
-                view(ky, kx) = {re[at], im[at]};
-            }
+            for (int kx = 0; kx <= n / 2; ++kx)
+                view(ky, kx) = c.buffers.element((ky + n / 2) % n, (kx + n / 2) % n);
     }
     py::object picture = pictureOf(c);
     if (wantSpectrum) return py::make_tuple(picture, half);
@@ -405,10 +406,10 @@ py::object pictureCall(const std::string& command, const py::object& input, cons
 spectrum::SpotResult findSpots(Call& c, const py::dict& o) {
     spectrum::GreyPixels pixels;
     if (!spectrum::greyPixelsOf(c.image, c.geometry, pixels)) c.sink.fail("input");
-    const spectrum::FramePlan plan =
-        spectrum::planFrame(pixels.width, pixels.height, c.settings.useExpandedImage,
-                            [&] { return spectrum::edgesAreSeamless(pixels); });
-    if (plan.exponent >= 14) throw EngineError{"too_large", core::text(kTooLarge)};
+    const spectrum::FramePlan plan = spectrum::planFrame(
+        pixels.width, pixels.height, c.settings.useExpandedImage,
+        [&] { return spectrum::edgesAreSeamless(pixels); }, c.settings.fullFrameLimit);
+    if (plan.n == 0) throw EngineError{"too_large", core::text(kTooLarge)};
     spectrum::SpotOptions options;
     options.pairs = o.contains("count") ? o["count"].cast<int>() : 8;
     options.minRadius = o.contains("min_radius") ? o["min_radius"].cast<double>() : 0.0;

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <thread>
 
+#include "cli/kestral_tool.h"
+#include "cli/voralin00_tool.h"
 #include "core/localized.h"
 #include "python/calls.h"
 #include "spectrum/engine/parallel.h"
@@ -66,6 +68,23 @@ PYBIND11_MODULE(_engines, m) {
     m.def("threads", &spectrum::detail::threadLimit);
     m.def("set_japanese", &core::setJapaneseTexts, py::arg("japanese"));
     m.def("japanese", &core::japaneseTexts);
+
+    m.def(
+        "tool_options",
+        [](const std::string& program) {
+            const cli::Tool& tool =
+                program == "kestral-cli" ? kestralcli::tool() : voralin00cli::tool();
+            py::dict out;
+            for (const cli::Command& command : tool.commands) {
+                py::list names;
+                for (const cli::OptionInfo& option : cli::optionsOf(tool, command.name))
+                    names.append(option.name);
+                out[py::str(command.name)] = names;
+            }
+            return out;
+        },
+        py::arg("program"),
+        "The option table of voralin00-cli or kestral-cli: each command's option names.");
 
     pysuite::bindImageCalls(m);
     pysuite::bindCrystalCalls(m);

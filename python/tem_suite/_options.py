@@ -47,6 +47,11 @@ def _image_options():
 _FRAME = Spec("word", "mirror", words=("mirror", "windowed"),
               help="mirror copies around the image, or the image times a Hann window in zeros")
 _NO_EXPAND = Spec("flag", False, help="the frame without margins")
+_PRECISION = Spec("word", None, words=("single", "double"),
+                  help="storage of a frame above the full-frame limit (default: double where "
+                       "the memory allows, else single)")
+_FULL_FRAME_LIMIT = Spec("whole", 8192, 64, 8192,
+                         help="frames above N x N keep only the half spectrum of the real frame")
 
 COMMANDS = {
     "info": _image_options(),
@@ -64,6 +69,8 @@ COMMANDS = {
         "no_expand": _NO_EXPAND,
         "frame": _FRAME,
         "whole_frame": Spec("flag", False, help="the whole frame up to the sampling limit, binned"),
+        "precision": _PRECISION,
+        "full_frame_limit": _FULL_FRAME_LIMIT,
     },
     "filter": {
         **_image_options(),
@@ -88,6 +95,8 @@ COMMANDS = {
         "absf": Spec("flag", False, help="average background subtraction filter"),
         "noise_scale": Spec("number", 1.0, 0, 1000, help="noise floor: radial mean power x C"),
         "smoothing": Spec("whole", 1, 0, 10, help="Wiener power averaged over (2H+1)^2 elements"),
+        "precision": _PRECISION,
+        "full_frame_limit": _FULL_FRAME_LIMIT,
     },
     "linewave": {
         **_image_options(),
@@ -95,6 +104,8 @@ COMMANDS = {
         "no_expand": _NO_EXPAND,
         "frame": _FRAME,
         "calibrated": Spec("flag", False, help="also return the calibrated table (CSV bytes)"),
+        "precision": _PRECISION,
+        "full_frame_limit": _FULL_FRAME_LIMIT,
     },
     "adjust": {
         **_image_options(),
@@ -106,11 +117,14 @@ COMMANDS = {
         "count": Spec("whole", 8, 1, 1000, help="the strongest Friedel pairs"),
         "min_radius": Spec("number", 0.0, 0, 8192, help="central radius left out, in samples"),
         "no_expand": _NO_EXPAND,
+        "full_frame_limit": _FULL_FRAME_LIMIT,
     },
     "radial": {
         **_image_options(),
         "frame": _FRAME,
         "no_expand": _NO_EXPAND,
+        "precision": _PRECISION,
+        "full_frame_limit": _FULL_FRAME_LIMIT,
     },
 }
 
