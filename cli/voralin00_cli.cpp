@@ -28,12 +28,14 @@
 #include "image/bmp_file.h"
 #include "image/file_io.h"
 #include "image/normalise.h"
+#include "image/tiff_write.h"
 #include "spectrum/engine/big_frame.h"
 #include "spectrum/engine/contrast.h"
 #include "spectrum/engine/filters.h"
 #include "spectrum/engine/forward.h"
 #include "spectrum/engine/inverse.h"
 #include "spectrum/engine/lattice_mask.h"
+#include "spectrum/engine/live_box.h"
 #include "spectrum/engine/png_writer.h"
 #include "spectrum/engine/radial.h"
 #include "spectrum/engine/save.h"
@@ -69,6 +71,8 @@ struct Options {
     bool calibrated = false;
     bool tif = false;  // filter --out-dir: float TIFF results
     int precision = 0;  // --precision: 0 single, 1 double
+    bool haveBox = false;  // --box: a square region of the image alone
+    spectrum::Box box;
 };
 
 bool parseCircles(const std::string& text, std::vector<spectrum::MaskCircle>& out) {
@@ -361,9 +365,46 @@ std::vector<cli::Option> measureOptions(Options& o) {
     };
 }
 
+// Reads the three words of --box: the top-left pixel and an offered side.
+std::string parseBox(const std::vector<std::string>& words, Options& o) {
+    const auto x = cli::parseInteger(words[0]);
+    const auto y = cli::parseInteger(words[1]);
+    const auto side = cli::parseInteger(words[2]);
+    if (!x || !y || !side || *x < 0 || *y < 0 || *x > (1L << 30) || *y > (1L << 30))
+        return "--box needs X Y SIZE: the top-left pixel (from 0) and the side";
+    if (!spectrum::isBoxSide(static_cast<int>(*side)) || *side > 1024)
+        return core::text(spectrum::boxSideText());
+    o.box = {static_cast<int>(*x), static_cast<int>(*y), static_cast<int>(*side)};
+    o.haveBox = true;
+    return "";
+}
+
+// A square region of the image: its spectrum, its spots, its crop.
+std::vector<cli::Option> boxOptions(Options& o) {
+    return {
+        {"--box", "spectrum spots region", 3, "X Y SIZE",
+         {"the square region whose top-left pixel is X, Y (from 0) and whose side is SIZE (64, "
+          "128, 256, 512 or 1024 pixels), alone: its spectrum is that of the region times the "
+          "sin^2 window, without padding",
+          "左上の画素が X, Y（0 から）で辺が SIZE（64、128、256、512、1024 ピクセル）の正方形"
+          "の領域だけを使う: スペクトルは領域に sin^2 の窓をかけたもの（パディングなし）"},
+         [&o](const std::string&, const std::vector<std::string>& words) {
+             return parseBox(words, o);
+         },
+         "--box needs X Y SIZE: the top-left pixel (from 0) and the side"},
+        {"--npy", "spectrum", 1, "OUT.npy",
+         {"with --box: also write the box's spectrum as a complex128 array, SIZE x SIZE, the "
+          "zero frequency at (SIZE/2, SIZE/2)",
+          "--box と一緒に: ボックスのスペクトルも complex128 配列（SIZE x SIZE、ゼロ周波数は "
+          "(SIZE/2, SIZE/2)）で書き出す"},
+         cli::text(o.npyPath)},
+    };
+}
+
 // Which image of a file is read, its calibration, and the batch form.
 std::vector<cli::Option> inputOptions(Options& o) {
-    constexpr const char* kAll = "info normalise spectrum filter linewave adjust spots radial";
+    constexpr const char* kAll =
+        "info normalise spectrum filter linewave adjust spots radial region";
     constexpr const char* kBatch = "normalise spectrum filter linewave adjust";
     return {
         {"--pixel-size", kAll, 1, "NM",
@@ -403,7 +444,8 @@ std::vector<cli::Option> inputOptions(Options& o) {
 // Every option, with the commands that take it.
 std::vector<cli::Option> optionTable(Options& o) {
     std::vector<cli::Option> table;
-    for (auto group : {displayOptions, filterOptions, inverseOptions, measureOptions, inputOptions})
+    for (auto group :
+         {displayOptions, filterOptions, inverseOptions, measureOptions, boxOptions, inputOptions})
         for (cli::Option& option : group(o)) table.push_back(std::move(option));
     return table;
 }
@@ -454,6 +496,8 @@ std::string parseOptions(const std::string& command, const std::vector<std::stri
     if (o.tif && o.outDir.empty()) return core::text(cli::texts::kTifNeedsOutDir);
     if (o.allImages && o.outDir.empty()) return core::text(kAllImagesNeedsOutDir);
     if (o.allImages && o.choice.image != 0) return core::text(kImageOrAll);
+    if (command == "spectrum" && !o.npyPath.empty() && !o.haveBox)
+        return "--npy with spectrum needs --box X Y SIZE";
     return "";
 }
 
@@ -590,9 +634,42 @@ bool runFinder(image::CurrentImage& picture, const image::ImageGeometry& geometr
     return true;
 }
 
+// The box of --box on the opened picture: false (said) when it does not lie on it.
+bool checkBox(const Session& s, const Options& o) {
+    const int w = s.geometry.width, h = s.geometry.height, side = o.box.side;
+    if (spectrum::boxInside(o.box, w, h)) return true;
+    const std::string message =
+        side > w || side > h
+            ? core::formatMessage(core::text(spectrum::boxTooLargeText()), side, side, w, h)
+            : core::formatMessage(core::text(spectrum::boxOutsideText()), o.box.x, o.box.y,
+                                  side, side, w, h);
+    std::fprintf(stderr, "%s: %s\n", kProgram, message.c_str());
+    return false;
+}
+
+// The spot finder on the box alone, in the box's frame.
+bool runBoxFinder(Session& s, const Options& o, spectrum::SpotResult& result) {
+    spectrum::GreyPixels pixels;
+    if (!checkBox(s, o) || !spectrum::greyPixelsOf(s.image, s.geometry, pixels)) return false;
+    spectrum::SpotOptions options;
+    options.pairs = o.pairs;
+    options.minRadius = o.minRadius;
+    options.pixelSizeNm = o.settings.pixelSizeNm;
+    result = spectrum::findBoxSpots(pixels, s.precise.get(), o.box, options);
+    if (result.status == spectrum::SpotStatus::kNoMemory ||
+        result.status == spectrum::SpotStatus::kBadImage) {
+        std::fprintf(stderr, "%s: %s\n", kProgram,
+                     core::text(spectrum::spotStatusText(result.status)));
+        return false;
+    }
+    return true;
+}
+
 int runSpots(Session& s, const Options& o) {
     spectrum::SpotResult result;
-    if (!runFinder(s.image, s.geometry, s.precise.get(), o, result)) return 1;
+    if (o.haveBox ? !runBoxFinder(s, o, result)
+                  : !runFinder(s.image, s.geometry, s.precise.get(), o, result))
+        return 1;
     const bool nm = o.settings.pixelSizeNm.has_value();
     if (result.status == spectrum::SpotStatus::kNoneFound) {
         std::printf("%s\n", core::text(spectrum::spotStatusText(result.status)));
@@ -709,10 +786,164 @@ int adjustStep(Options o, const std::string& input, const std::string& output) {
     return saveShown(s, output);
 }
 
+// A complex array in the .npy format (version 1.0): (re, im) pairs, rows top first.
+bool writeComplexNpy(const std::string& path, const spectrum::BoxSpectrum& values) {
+    const int n = values.side;
+    std::string header = "{'descr': '<c16', 'fortran_order': False, 'shape': (" +
+                         std::to_string(n) + ", " + std::to_string(n) + "), }";
+    while ((10 + header.size() + 1) % 64 != 0) header += ' ';
+    header += '\n';
+    std::string out = "\x93NUMPY";
+    out += '\x01';
+    out += '\x00';
+    out += static_cast<char>(header.size() & 0xFF);
+    out += static_cast<char>(header.size() >> 8);
+    out += header;
+    const std::size_t count = static_cast<std::size_t>(n) * n;
+    out.reserve(out.size() + count * 16);
+    for (std::size_t i = 0; i < count; ++i) {
+        out.append(reinterpret_cast<const char*>(&values.real[i]), 8);
+        out.append(reinterpret_cast<const char*>(&values.imag[i]), 8);
+    }
+    return writeBytes(path, out.data(), out.size());
+}
+
+// The live view's picture of the box: its spectrum mapped as FFT Mode maps the main one, at one
+// sample per pixel.
+int boxSpectrumStep(Session& s, const Options& o, const std::string& output) {
+    spectrum::GreyPixels pixels;
+    spectrum::BoxSpectrum values;
+    if (!checkBox(s, o) || !spectrum::greyPixelsOf(s.image, s.geometry, pixels)) return 1;
+    if (!spectrum::boxSpectrum(pixels, s.precise.get(), o.box, values)) {
+        std::fprintf(stderr, "%s: %s\n", kProgram,
+                     core::text(spectrum::spotStatusText(spectrum::SpotStatus::kNoMemory)));
+        return 1;
+    }
+    if (!o.npyPath.empty() && !writeComplexNpy(o.npyPath, values)) return 1;
+    image::CurrentImage picture;
+    image::ImageGeometry geometry;
+    if (spectrum::mapBoxSpectrum(std::move(values), o.settings.display, s.image, picture,
+                                 geometry) != 0) {
+        std::fprintf(stderr, "%s: the spectrum is flat (a uniform image) and cannot be shown\n",
+                     kProgram);
+        return 1;
+    }
+    const bool written =
+        spectrum::saveBitmapTo(output, picture, geometry, s.sink, core::systemDisk(), false);
+    if (!written) cli::explainOutput(kProgram, output);
+    return written ? 0 : 1;
+}
+
 int spectrumStep(Options o, const std::string& input, const std::string& output) {
     Session s(o.quiet);
-    if (!openStep(s, o, input) || !transformStep(s, o)) return 1;
+    if (!openStep(s, o, input)) return 1;
+    if (o.haveBox) return boxSpectrumStep(s, o, output);
+    if (!transformStep(s, o)) return 1;
     return saveShown(s, output);
+}
+
+constexpr core::Localized kRegionWantsBmp{
+    "The region of an 8-bit image is written as a bitmap: name the output .bmp.",
+    "8 ビット画像の領域はビットマップで書き出します。出力の名前を .bmp にしてください。"};
+constexpr core::Localized kRegionWantsTiff{
+    "The region keeps the source's %s samples in a TIFF file: name the output .tif or .tiff.",
+    "領域は元の %s のサンプルのまま TIFF ファイルに書き出します。出力の名前を .tif か .tiff "
+    "にしてください。"};
+constexpr core::Localized kRegionSaved{"A TIFF file\n%s\nhas been successfully saved.",
+                                       "TIFF ファイル\n%s\nを保存しました。"};
+
+// The box's samples in the source's own type, little-endian, top row first (half floats
+// widen to 32 bits, which holds them exactly).
+std::vector<std::uint8_t> boxSamples(const image::GreyImage& source, const spectrum::Box& box,
+                                     int& bits, int& format) {
+    using image::SampleType;
+    bits = 32;
+    format = image::kSampleFloat;
+    switch (source.type) {
+        case SampleType::U8: bits = 8, format = image::kSampleUnsigned; break;
+        case SampleType::I8: bits = 8, format = image::kSampleSigned; break;
+        case SampleType::U16: bits = 16, format = image::kSampleUnsigned; break;
+        case SampleType::I16: bits = 16, format = image::kSampleSigned; break;
+        case SampleType::U32: bits = 32, format = image::kSampleUnsigned; break;
+        case SampleType::I32: bits = 32, format = image::kSampleSigned; break;
+        case SampleType::F64: bits = 64; break;
+        case SampleType::F16:
+        case SampleType::F32: break;
+    }
+    const int bytes = bits / 8;
+    std::vector<std::uint8_t> out(static_cast<std::size_t>(box.side) * box.side * bytes);
+    std::uint8_t* to = out.data();
+    for (int r = 0; r < box.side; ++r)
+        for (int c = 0; c < box.side; ++c, to += bytes) {
+            const double v = source.at(box.x + c, box.y + r);
+            const auto put = [&](auto value) { std::memcpy(to, &value, sizeof value); };
+            switch (source.type) {
+                case SampleType::U8: put(static_cast<std::uint8_t>(v)); break;
+                case SampleType::I8: put(static_cast<std::int8_t>(v)); break;
+                case SampleType::U16: put(static_cast<std::uint16_t>(v)); break;
+                case SampleType::I16: put(static_cast<std::int16_t>(v)); break;
+                case SampleType::U32: put(static_cast<std::uint32_t>(v)); break;
+                case SampleType::I32: put(static_cast<std::int32_t>(v)); break;
+                case SampleType::F64: put(v); break;
+                case SampleType::F16:
+                case SampleType::F32: put(static_cast<float>(v)); break;
+            }
+        }
+    return out;
+}
+
+// The box cut out of the image: an 8-bit source as a bitmap of its picture, any other in a
+// TIFF of its own sample type with its pixel size.
+int regionStep(Options o, const std::string& input, const std::string& output) {
+    Session s(o.quiet);
+    if (!openStep(s, o, input) || !checkBox(s, o)) return 1;
+    if (!s.precise) {
+        if (!spectrum::hasExtension(output, ".bmp")) {
+            std::fprintf(stderr, "%s: %s\n", kProgram, core::text(kRegionWantsBmp));
+            return 1;
+        }
+        spectrum::GreyPixels pixels;
+        if (!spectrum::greyPixelsOf(s.image, s.geometry, pixels)) return 1;
+        const int side = o.box.side;
+        image::ImageGeometry geometry;
+        geometry.width = geometry.height = geometry.paddedWidth = side;  // a multiple of 4
+        geometry.fileSize = static_cast<std::uint32_t>(side) * side + 1078;
+        image::CurrentImage crop;
+        crop.dib.block.assign(spectrum::kGreyPixelOffset + static_cast<std::size_t>(side) * side, 0);
+        std::memcpy(crop.dib.block.data(), s.image.dib.block.data(), spectrum::kGreyPixelOffset);
+        crop.dib.setU32(image::info::biWidth, static_cast<std::uint32_t>(side));
+        crop.dib.setU32(image::info::biHeight, static_cast<std::uint32_t>(side));
+        crop.dib.setU32(image::info::biSizeImage, static_cast<std::uint32_t>(side) * side);
+        spectrum::GreyPixels to;
+        if (!spectrum::greyPixelsOf(crop, geometry, to)) return 1;
+        for (int y = 0; y < side; ++y)
+            for (int x = 0; x < side; ++x) to.at(x, y) = pixels.at(o.box.x + x, o.box.y + y);
+        const bool written =
+            spectrum::saveBitmapTo(output, crop, geometry, s.sink, core::systemDisk(), false);
+        if (!written) cli::explainOutput(kProgram, output);
+        return written ? 0 : 1;
+    }
+    const std::string typeName = s.source ? image::sampleTypeName(s.source->type) : "";
+    if (!spectrum::hasTiffExtension(output)) {
+        std::fprintf(stderr, "%s: %s\n", kProgram,
+                     core::formatMessage(core::text(kRegionWantsTiff), typeName.c_str()).c_str());
+        return 1;
+    }
+    // The opened picture keeps no samples: the image is read again, alone, for them.
+    const auto format = image::formatOfPath(input);
+    std::optional<image::GreyImage> source;
+    if (format) source = image::importImageFile(input, *format, s.sink, o.choice);
+    if (!source || source->width != s.geometry.width || source->height != s.geometry.height)
+        return 1;
+    int bits = 0, sampleFormat = 0;
+    const std::vector<std::uint8_t> samples = boxSamples(*source, o.box, bits, sampleFormat);
+    const auto file = image::encodeGreyTiff(o.box.side, o.box.side, bits, sampleFormat,
+                                            samples.data(), o.settings.pixelSizeNm);
+    if (!file || !writeBytes(output, file->data(), file->size())) return 1;
+    if (!o.quiet)
+        s.sink.ask(core::formatMessage(core::text(kRegionSaved), output.c_str()), "Information",
+                   core::kIconInformation);
+    return 0;
 }
 
 int linewaveStep(Options o, const std::string& input, const std::string& output) {
@@ -1093,6 +1324,17 @@ std::vector<cli::Command> commands() {
            "サンプリングの限界まで）。"},
           "voralin00-cli radial lattice.bmp profile.csv --plot profile.png --frame windowed"},
          imageCommand({radialStep})},
+        {"region",
+         2,
+         {{"IN OUT --box X Y SIZE [options]", "入力 出力 --box X Y SIZE [オプション]"},
+          {"write a square region of the image", "画像の正方形の領域を書き出す"},
+          {"Writes the region of --box: an 8-bit image as a bitmap (OUT.bmp), any other in a "
+           "TIFF of the source's own sample type with its pixel size (OUT.tif).",
+           "--box の領域を書き出します: 8 ビット画像はビットマップ（出力.bmp）、それ以外は元の"
+           "サンプル型のままピクセルサイズ付きの TIFF（出力.tif）で。"},
+          "voralin00-cli region lattice.bmp corner.bmp --box 0 0 256"},
+         imageCommand({regionStep, ".bmp", "region needs --box X Y SIZE",
+                       [](const Options& o) { return o.haveBox; }})},
     };
 }
 

@@ -33,9 +33,21 @@ void toRational(double value, std::uint32_t& num, std::uint32_t& den) {
 std::optional<std::vector<std::uint8_t>> encodeFloatTiff(int width, int height,
                                                          const std::vector<float>& samples,
                                                          std::optional<PixelSize> pixelSizeNm) {
-    const std::uint64_t dataBytes = std::uint64_t(width) * std::uint64_t(height) * 4;
-    if (width <= 0 || height <= 0 || samples.size() != dataBytes / 4 ||
-        dataBytes > 0xFFFFFFFFull - (1u << 20))
+    static_assert(sizeof(float) == 4);
+    if (width <= 0 || height <= 0 ||
+        samples.size() != static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height))
+        return std::nullopt;
+    return encodeGreyTiff(width, height, 32, kSampleFloat, samples.data(), pixelSizeNm);
+}
+
+std::optional<std::vector<std::uint8_t>> encodeGreyTiff(int width, int height, int bitsPerSample,
+                                                        int sampleFormat, const void* samples,
+                                                        std::optional<PixelSize> pixelSizeNm) {
+    if (bitsPerSample != 8 && bitsPerSample != 16 && bitsPerSample != 32 && bitsPerSample != 64)
+        return std::nullopt;
+    const std::uint64_t dataBytes =
+        std::uint64_t(width) * std::uint64_t(height) * std::uint64_t(bitsPerSample / 8);
+    if (width <= 0 || height <= 0 || dataBytes > 0xFFFFFFFFull - (1u << 20))
         return std::nullopt;
     const bool calibrated = pixelSizeNm && std::isfinite(pixelSizeNm->x) && pixelSizeNm->x > 0 &&
                             std::isfinite(pixelSizeNm->y) && pixelSizeNm->y > 0;
@@ -45,8 +57,7 @@ std::optional<std::vector<std::uint8_t>> encodeFloatTiff(int width, int height,
     out[0] = 'I';
     out[1] = 'I';
     storeU16(out.data() + 2, 42);
-    std::memcpy(out.data() + 8, samples.data(), static_cast<std::size_t>(dataBytes));
-    static_assert(sizeof(float) == 4);
+    std::memcpy(out.data() + 8, samples, static_cast<std::size_t>(dataBytes));
 
     // Extra data after the pixels: the description and the two resolutions.
     auto append = [&](const void* data, std::size_t n) {
@@ -59,7 +70,7 @@ std::optional<std::vector<std::uint8_t>> encodeFloatTiff(int width, int height,
     std::vector<Entry> entries = {
         {256, kLong, 1, static_cast<std::uint32_t>(width)},
         {257, kLong, 1, static_cast<std::uint32_t>(height)},
-        {258, kShort, 1, 32},
+        {258, kShort, 1, static_cast<std::uint32_t>(bitsPerSample)},
         {259, kShort, 1, 1},  // no compression
         {262, kShort, 1, 1},  // black is zero
     };
@@ -86,7 +97,7 @@ std::optional<std::vector<std::uint8_t>> encodeFloatTiff(int width, int height,
         entries.push_back({283, kRational, 1, y});
         entries.push_back({296, kShort, 1, 1});  // no absolute unit: ImageJ's description names it
     }
-    entries.push_back({339, kShort, 1, 3});  // IEEE float
+    entries.push_back({339, kShort, 1, static_cast<std::uint32_t>(sampleFormat)});
 
     if (out.size() % 2) out.push_back(0);
     storeU32(out.data() + 4, static_cast<std::uint32_t>(out.size()));
