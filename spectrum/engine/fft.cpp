@@ -678,29 +678,37 @@ void halfColumnBatch(const HalfFrame<T>& f, std::size_t c0, double* sre, double*
 
 // Real rows r0 .. r0 + 2 kBatch - 1 to their half spectra: rows r0 + 2k and r0 + 2k + 1 are the
 // real and imaginary parts of lane k, separated afterwards with Z(n - v) = conj of the other.
+// Every loop walks the columns outside and the lanes inside, so the scratch is read and written
+// in order while the 32 rows stream along beside each other.
 template <class T>
 void halfRowBatchForward(const HalfFrame<T>& f, std::size_t r0, double* sre, double* sim) {
     const std::size_t n = f.n;
-    for (int k = 0; k < kBatch; ++k) {
-        const T* a = f.row(r0 + 2 * k);
-        const T* b = f.row(r0 + 2 * k + 1);
-        for (std::size_t c = 0; c < n; ++c) {
-            sre[c * kBatch + k] = a[c];
-            sim[c * kBatch + k] = b[c];
+    const T* rows[2 * kBatch];
+    for (int k = 0; k < 2 * kBatch; ++k) rows[k] = f.row(r0 + k);
+    for (std::size_t c = 0; c < n; ++c) {
+        double* qr = sre + c * kBatch;
+        double* qi = sim + c * kBatch;
+        for (int k = 0; k < kBatch; ++k) {
+            qr[k] = rows[2 * k][c];
+            qi[k] = rows[2 * k + 1][c];
         }
     }
     f.kernel(sre, sim, *f.plan, false);
     const std::uint32_t* rev = f.plan->bitReverse.data();
-    for (int k = 0; k < kBatch; ++k) {
-        T* a = f.row(r0 + 2 * k);
-        T* b = f.row(r0 + 2 * k + 1);
-        for (std::size_t v = 0; v <= n / 2; ++v) {
-            const std::size_t p = rev[v] * kBatch + k, q = rev[(n - v) & (n - 1)] * kBatch + k;
-            const double zr = sre[p], zi = sim[p], wr = sre[q], wi = sim[q];
-            a[2 * v] = static_cast<T>(0.5 * (zr + wr));
-            a[2 * v + 1] = static_cast<T>(0.5 * (zi - wi));
-            b[2 * v] = static_cast<T>(0.5 * (zi + wi));
-            b[2 * v + 1] = static_cast<T>(0.5 * (wr - zr));
+    T* out[2 * kBatch];
+    for (int k = 0; k < 2 * kBatch; ++k) out[k] = f.row(r0 + k);
+    for (std::size_t v = 0; v <= n / 2; ++v) {
+        const double* zr = sre + rev[v] * kBatch;
+        const double* zi = sim + rev[v] * kBatch;
+        const double* wr = sre + rev[(n - v) & (n - 1)] * kBatch;
+        const double* wi = sim + rev[(n - v) & (n - 1)] * kBatch;
+        for (int k = 0; k < kBatch; ++k) {
+            T* a = out[2 * k] + 2 * v;
+            T* b = out[2 * k + 1] + 2 * v;
+            a[0] = static_cast<T>(0.5 * (zr[k] + wr[k]));
+            a[1] = static_cast<T>(0.5 * (zi[k] - wi[k]));
+            b[0] = static_cast<T>(0.5 * (zi[k] + wi[k]));
+            b[1] = static_cast<T>(0.5 * (wr[k] - zr[k]));
         }
     }
 }
@@ -711,35 +719,41 @@ template <class T>
 void halfRowBatchInverse(const HalfFrame<T>& f, std::size_t r0, std::size_t end, double* sre,
                          double* sim) {
     const std::size_t n = f.n;
+    // Lanes past `end` read a wanted row again and are never written back.
+    T* rows[2 * kBatch];
     for (int k = 0; k < kBatch; ++k) {
-        const std::size_t ra = r0 + 2 * k;
-        if (ra >= end) {
-            for (std::size_t c = 0; c < n; ++c) sre[c * kBatch + k] = sim[c * kBatch + k] = 0.0;
-            continue;
-        }
-        const T* a = f.row(ra);
-        const T* b = f.row(ra + 1);
-        for (std::size_t v = 0; v <= n / 2; ++v) {
-            const double ar = a[2 * v], ai = a[2 * v + 1], br = b[2 * v], bi = b[2 * v + 1];
-            sre[v * kBatch + k] = ar - bi;
-            sim[v * kBatch + k] = ai + br;
-            if (v != 0 && v != n / 2) {
-                sre[(n - v) * kBatch + k] = ar + bi;
-                sim[(n - v) * kBatch + k] = br - ai;
+        const std::size_t ra = r0 + 2 * k < end ? r0 + 2 * k : r0;
+        rows[2 * k] = f.row(ra);
+        rows[2 * k + 1] = f.row(ra + 1);
+    }
+    for (std::size_t v = 0; v <= n / 2; ++v) {
+        double* pr = sre + v * kBatch;
+        double* pi = sim + v * kBatch;
+        double* mr = sre + ((n - v) & (n - 1)) * kBatch;
+        double* mi = sim + ((n - v) & (n - 1)) * kBatch;
+        const bool mirrored = v != 0 && v != n / 2;
+        for (int k = 0; k < kBatch; ++k) {
+            const T* a = rows[2 * k] + 2 * v;
+            const T* b = rows[2 * k + 1] + 2 * v;
+            const double ar = a[0], ai = a[1], br = b[0], bi = b[1];
+            pr[k] = ar - bi;
+            pi[k] = ai + br;
+            if (mirrored) {
+                mr[k] = ar + bi;
+                mi[k] = br - ai;
             }
         }
     }
     f.kernel(sre, sim, *f.plan, true);
     const std::uint32_t* rev = f.plan->bitReverse.data();
-    for (int k = 0; k < kBatch; ++k) {
-        const std::size_t ra = r0 + 2 * k;
-        if (ra >= end) continue;
-        T* a = f.row(ra);
-        T* b = f.row(ra + 1);
-        for (std::size_t c = 0; c < n; ++c) {
-            const std::size_t p = rev[c] * kBatch + k;
-            a[c] = static_cast<T>(sre[p] * f.scale);
-            b[c] = static_cast<T>(sim[p] * f.scale);
+    int lanes = 0;
+    while (lanes < kBatch && r0 + 2 * lanes < end) ++lanes;
+    for (std::size_t c = 0; c < n; ++c) {
+        const double* qr = sre + rev[c] * kBatch;
+        const double* qi = sim + rev[c] * kBatch;
+        for (int k = 0; k < lanes; ++k) {
+            rows[2 * k][c] = static_cast<T>(qr[k] * f.scale);
+            rows[2 * k + 1][c] = static_cast<T>(qi[k] * f.scale);
         }
     }
 }
