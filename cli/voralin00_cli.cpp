@@ -73,6 +73,7 @@ struct Options {
     int precision = 0;  // --precision: 0 single, 1 double
     bool haveBox = false;  // --box: a square region of the image alone
     spectrum::Box box;
+    int binChoice = 0;  // --bin: 0, 1, 2 for 1, 2, 4
 };
 
 bool parseCircles(const std::string& text, std::vector<spectrum::MaskCircle>& out) {
@@ -424,6 +425,13 @@ std::vector<cli::Option> inputOptions(Options& o) {
           "スタックの N 番目（1 から）の画像: 複数ページの TIFF、MRC スタック、DM "
           "の動画やシリーズ、TIA シリーズ、EMD のフレーム（既定: 最初の画像）"},
          cli::also(cli::wholeIn(1, 1 << 30, o.choice.image), [&o] { --o.choice.image; })},
+        {"--bin", kAll, 1, "1|2|4",
+         {"sum N x N pixels into one after choosing the image (the pixel size grows by N, a "
+          "last partial row or column is dropped; an 8-bit image becomes a 16-bit source)",
+          "画像を選んだあと N x N 画素を 1 画素に足し合わせる（ピクセルサイズは N 倍、端の足りない"
+          "行・列は除く。8 ビットの画像は 16 ビットの元画像になります）"},
+         cli::also(cli::oneOf({"1", "2", "4"}, o.binChoice),
+                   [&o] { o.choice.bin = 1 << o.binChoice; })},
         {"--quiet", "*", 0, "", {"no success messages", "成功のメッセージを出さない"},
          cli::flag(o.quiet)},
         {"--out-dir", kBatch, 1, "DIR",

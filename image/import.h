@@ -123,6 +123,7 @@ struct PreciseLevels {
 struct ImportChoice {
     int signal = 0;  // EMD: the signal (detector) by its 1-based number in `info`; 0: the largest
     int image = 0;   // a series: the image by its 0-based index
+    int bin = 1;     // then binned by 1, 2 or 4 (image/binning.h)
 };
 
 // The format a file name asks for, from its extension in any letter case (.bmp, .tif, .tiff,

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "core/localized.h"
+#include "image/binning.h"
 #include "image/import_detail.h"
 #include "image/limits.h"
 
@@ -470,6 +471,59 @@ bool hasOpenableExtension(const std::string& path) {
 
 namespace {
 
+// A bitmap opened at full size, binned: its sums become a 16-bit source with its own levels, as
+// a microscope image's would, and replace the picture.
+void binOpenedBitmap(CurrentImage& image, OpenOutcome& outcome, int factor,
+                     core::MessageSink& sink, int clientWidth, int clientHeight) {
+    const ImageGeometry& g = outcome.geometry;
+    constexpr std::size_t kPixels = 40 + 256 * 4;
+    GreyImage grey;
+    grey.format = ImageFormat::Bmp;
+    grey.type = SampleType::U8;
+    grey.width = g.width;
+    grey.height = g.height;
+    std::optional<GreyImage> binned;
+    std::vector<std::uint8_t> bitmap;
+    std::shared_ptr<const PreciseLevels> precise;
+    try {
+        const std::size_t stride = static_cast<std::size_t>(g.paddedWidth);
+        if (image.dib.block.size() < kPixels + stride * static_cast<std::size_t>(g.height)) {
+            outcome.result = OpenResult::LoadFailed;
+            return;
+        }
+        grey.samples.resize(static_cast<std::size_t>(g.width) * static_cast<std::size_t>(g.height));
+        for (int y = 0; y < g.height; ++y) {
+            const std::uint8_t* row =
+                image.dib.block.data() + kPixels + static_cast<std::size_t>(g.height - 1 - y) * stride;
+            std::copy(row, row + g.width, grey.samples.begin() + static_cast<std::size_t>(y) * g.width);
+        }
+        binned = binImage(grey, factor, sink);
+        if (!binned) {
+            outcome.result = OpenResult::LoadFailed;
+            return;
+        }
+        grey = GreyImage{};
+        bitmap = normalisedBitmapOf(*binned);
+        precise = transformLevels(*binned);
+    } catch (const std::bad_alloc&) {
+        refuse(sink, core::text({"Not enough memory to read the image.",
+                                 "画像を読み込むメモリが足りません。"}),
+               "Error", core::kIconWarning);
+        outcome.result = OpenResult::LoadFailed;
+        return;
+    }
+    binned->samples = {};
+    binned->samples.shrink_to_fit();
+    freeBitmap(image);
+    const bool loaded = readBitmapBytes(bitmap, image, BitmapFlavour::Voralin00, sink, clientWidth,
+                                        clientHeight);
+    outcome.result = loaded ? OpenResult::Opened : OpenResult::LoadFailed;
+    outcome.geometry = ImageGeometry{binned->width, binned->height, (binned->width + 3) / 4 * 4,
+                                     static_cast<std::uint32_t>(bitmap.size())};
+    outcome.source = std::move(binned);
+    outcome.precise = std::move(precise);
+}
+
 OpenOutcome openMicroscopeImage(const std::string& path, ImageFormat format, CurrentImage& image,
                                 core::MessageSink& sink, core::BusyIndicator& indicator,
                                 int clientWidth, int clientHeight,
@@ -483,6 +537,7 @@ OpenOutcome openMicroscopeImage(const std::string& path, ImageFormat format, Cur
     std::shared_ptr<const PreciseLevels> precise;
     try {
         imported = importImageFile(path, format, sink, choice);
+        if (imported && choice.bin > 1) imported = binImage(*imported, choice.bin, sink);
         if (imported) {
             bitmap = normalisedBitmapOf(*imported);
             precise = transformLevels(std::move(*imported));
@@ -557,13 +612,23 @@ OpenOutcome openImageFile(const std::string& path, CurrentImage& image, core::Me
             unregisterTemporary(path);
         }
     } removeTemporary{normalised->tempPath};
+    const ImageGeometry& geometry = normalised->geometry;
+    if (choice.bin > 1 && (geometry.width / choice.bin < kMinImageSide ||
+                           geometry.height / choice.bin < kMinImageSide)) {
+        busy.reset();
+        GreyImage probe;
+        binImage(probe, choice.bin, sink);  // says why, in the reader's words
+        return outcome;
+    }
     if (forgetPrevious) forgetPrevious();
     freeBitmap(image);
     busy.reset();
     const bool loaded = readBitmapFile(normalised->tempPath, image, BitmapFlavour::Voralin00, sink,
                                        clientWidth, clientHeight);
     outcome.result = loaded ? OpenResult::Opened : OpenResult::LoadFailed;
-    outcome.geometry = normalised->geometry;
+    outcome.geometry = geometry;
+    if (loaded && choice.bin > 1) binOpenedBitmap(image, outcome, choice.bin, sink, clientWidth,
+                                                  clientHeight);
     return outcome;
 }
 
