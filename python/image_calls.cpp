@@ -86,14 +86,14 @@ void copySamples(const py::array& array, image::GreyImage& out) {
 // The array's samples as an imported image's; refuses an array the engines cannot take.
 image::GreyImage samplesOf(const py::array& array) {
     if (array.ndim() != 2)
-        throw py::value_error("image: a two-dimensional array (rows, columns) is needed, not " +
+        throw py::value_error("source: a two-dimensional array (rows, columns) is needed, not " +
                               std::to_string(array.ndim()) + " dimensions");
     image::GreyImage g;
     g.format = image::ImageFormat::Tiff;
     g.height = static_cast<int>(array.shape(0));
     g.width = static_cast<int>(array.shape(1));
     if (array.shape(0) > (1 << 20) || array.shape(1) > (1 << 20))
-        throw py::value_error("image: the array is too large");
+        throw py::value_error("source: the array is too large");
     const py::dtype t = array.dtype();
     if (t.is(py::dtype::of<std::uint8_t>())) {
         g.type = image::SampleType::U8;
@@ -120,7 +120,7 @@ image::GreyImage samplesOf(const py::array& array) {
         g.type = image::SampleType::F64;
         copySamples<double>(array, g);
     } else {
-        throw py::type_error("image: samples of type " + t.attr("name").cast<std::string>() +
+        throw py::type_error("source: samples of type " + t.attr("name").cast<std::string>() +
                              " are not taken (uint8, int8, uint16, int16, uint32, int32, "
                              "float32 or float64)");
     }

@@ -5,7 +5,7 @@ One function per command of the tools, taking the command's options as keyword a
 What a function returns, written with the package's writers, is byte for byte what the tool
 writes for the same input and options.
 
-Images: every image function takes a file name (opened as the tools open it: BMP, TIFF, PNG,
+Images: every image function takes as its source a file name (opened as the tools open it: BMP, TIFF, PNG,
 MRC, DM3/DM4, TIA series, EMD), a two-dimensional numpy array (uint8 is a grey picture as a BMP
 gives it; uint16, int16, float32, float64 ... are a microscope image's samples) or a HyperSpy
 Signal2D (its data, and its axes' calibration as the pixel size).
@@ -90,25 +90,25 @@ def _signal_input(signal):
     return data, size
 
 
-def _input(image, options):
+def _input(source, options):
     """A call's input: a path as str, or a 2-D array (a Signal2D gives its calibration)."""
-    if isinstance(image, (str, os.PathLike)):
-        return os.fspath(image)
-    if hasattr(image, "axes_manager") and hasattr(image, "data"):
-        data, size = _signal_input(image)
+    if isinstance(source, (str, os.PathLike)):
+        return os.fspath(source)
+    if hasattr(source, "axes_manager") and hasattr(source, "data"):
+        data, size = _signal_input(source)
         if options.get("pixel_size") is None and size is not None:
             # A square calibration, as the tools take --pixel-size; axes apart stay the signal's.
             options["pixel_size"] = size if not isinstance(size, tuple) else None
-        image = data
-    if not isinstance(image, np.ndarray):
-        raise TypeError("image must be a file name, a numpy array or a HyperSpy Signal2D, not "
-                        + type(image).__name__)
-    return image
+        source = data
+    if not isinstance(source, np.ndarray):
+        raise TypeError("source must be a file name, a numpy array or a HyperSpy Signal2D, not "
+                        + type(source).__name__)
+    return source
 
 
-def _prepare(command, image, kwargs):
+def _prepare(command, source, kwargs):
     options, given = check(command, kwargs)
-    return _input(image, options), options, given
+    return _input(source, options), options, given
 
 
 def open(path, image=1, signal=None, pixel_size=None):
@@ -135,24 +135,24 @@ def info(path, **options):
     return _engines.info(os.fspath(path), options)
 
 
-def normalise(image, **options):
+def normalise(source, **options):
     """The opened (normalised) picture, as the normalise command writes it."""
-    image, options, _ = _prepare("normalise", image, options)
-    return _engines.picture("normalise", image, options)
+    source, options, _ = _prepare("normalise", source, options)
+    return _engines.picture("normalise", source, options)
 
 
-def spectrum(image, return_spectrum=False, **options):
+def spectrum(source, return_spectrum=False, **options):
     """The spectrum picture, as the spectrum command writes it.
 
     With return_spectrum=True, (picture, half) where half is the complex spectrum of the
     transform's frame (frame levels: the image's grey levels, or a deeper source's samples
     mapped onto 0..255, with the mirror or windowed margins) in numpy.fft.rfft2's layout:
     shape (n, n // 2 + 1), unnormalised, exp(-2 pi i ...)."""
-    image, options, given = _prepare("spectrum", image, options)
+    source, options, given = _prepare("spectrum", source, options)
     if "clip" in given and options["log"]:
         raise ValueError("clip applies to the linear scale only (log=False)")
     options["return_spectrum"] = bool(return_spectrum)
-    return _engines.picture("spectrum", image, options)
+    return _engines.picture("spectrum", source, options)
 
 
 def _filter_kind(options, given):
@@ -187,7 +187,7 @@ def _special_text(path):
     return data.decode("latin-1")
 
 
-def filter(image, return_values=False, return_parts=False, **options):
+def filter(source, return_values=False, return_parts=False, **options):
     """Filters the spectrum and transforms back, as the filter command does; returns the picture.
 
     return_values=True or return_parts=True return a dict instead: picture; values (float32,
@@ -195,7 +195,7 @@ def filter(image, return_values=False, return_parts=False, **options):
     write_float_tiff); with return_parts, filtered and removed (float64 levels: what --npy and
     --difference-npy hold), removed_values (float32, what a --difference OUT.tif holds) and
     removed_picture (what --difference OUT.bmp holds)."""
-    image, options, given = _prepare("filter", image, options)
+    source, options, given = _prepare("filter", source, options)
     kind = _filter_kind(options, given)
     circles = kind in ("circles_outside", "circles_inside")
     lattice = kind.startswith("lattice_")
@@ -224,43 +224,43 @@ def filter(image, return_values=False, return_parts=False, **options):
     options["kind"] = kind
     options["return_values"] = bool(return_values)
     options["return_parts"] = bool(return_parts)
-    result = _engines.filter(image, options)
+    result = _engines.filter(source, options)
     if not (return_values or return_parts):
         return result["picture"]
     return result
 
 
-def linewave(image, **options):
+def linewave(source, **options):
     """The FFT data text along the line through the centre at angle= degrees (bytes, CR LF), as
     the linewave command writes it; with calibrated=True, (text, calibrated_csv)."""
-    image, options, given = _prepare("linewave", image, options)
+    source, options, given = _prepare("linewave", source, options)
     if "angle" not in given:
         raise ValueError("linewave needs angle")
-    result = _engines.linewave(image, options)
+    result = _engines.linewave(source, options)
     if options["calibrated"]:
         return result["text"], result["calibrated_csv"]
     return result["text"]
 
 
-def adjust(image, **options):
+def adjust(source, **options):
     """Contrast and brightness changed in steps, as the adjust command writes the picture."""
-    image, options, given = _prepare("adjust", image, options)
+    source, options, given = _prepare("adjust", source, options)
     if "contrast" not in given and "brightness" not in given:
         raise ValueError("adjust needs contrast and/or brightness")
     options["contrast"] = options["contrast"] or 0
     options["brightness"] = options["brightness"] or 0
-    return _engines.picture("adjust", image, options)
+    return _engines.picture("adjust", source, options)
 
 
-def spots(image, **options):
+def spots(source, **options):
     """The lattice spots, as the spots command finds them: (spots, basis).
 
     spots: a structured array with the engine's fields number, mate, x_px, y_px (frame samples
     from the centre, x right, y down), g (|g|: 1/nm with a pixel size, else 1/pixel), d,
     angle_deg, power, significance; strongest pair first. basis: ((g1x, g1y), (g2x, g2y)) as an
     array, or None when no two spots lie in different directions. No spots: an empty array."""
-    image, options, _ = _prepare("spots", image, options)
-    found = _engines.spots(image, options)
+    source, options, _ = _prepare("spots", source, options)
+    found = _engines.spots(source, options)
     table = np.zeros(len(found["number"]), dtype=SPOT_DTYPE)
     for name in SPOT_DTYPE.names:
         table[name] = found[name]
@@ -268,13 +268,13 @@ def spots(image, **options):
     return table, basis
 
 
-def radial(image, **options):
+def radial(source, **options):
     """The rotationally averaged power spectrum, as the radial command computes it: a dict of
     frame (n), power and count per bin (|g| of bin j is j / n per pixel), g_per_pixel, g_per_nm
     (None without a square calibration), pixel_size, and note (why a calibration that is not
     square gives no 1/nm, or "")."""
-    image, options, _ = _prepare("radial", image, options)
-    result = _engines.radial(image, options)
+    source, options, _ = _prepare("radial", source, options)
+    result = _engines.radial(source, options)
     n = result["frame"]
     bins = np.arange(len(result["power"]))
     size = result["pixel_size"]
@@ -338,3 +338,30 @@ def _rgb(self):
 
 
 Picture.rgb = property(_rgb)
+
+
+def _document(call, command, extra=()):
+    """The call's signature and docstring list the command's keywords, so help() shows them."""
+    import inspect
+    table = COMMANDS[command]
+    before = [p for p in inspect.signature(call).parameters.values()
+              if p.kind != inspect.Parameter.VAR_KEYWORD]
+    keywords = [inspect.Parameter(name, inspect.Parameter.KEYWORD_ONLY, default=spec.default)
+                for name, spec in table.items() if name not in {p.name for p in before}]
+    ordered = [p for p in before if p.kind != inspect.Parameter.KEYWORD_ONLY]
+    ordered += [p for p in before if p.kind == inspect.Parameter.KEYWORD_ONLY] + keywords
+    call.__signature__ = inspect.Signature(ordered)
+    lines = ["", "Keywords (the options of voralin00-cli %s):" % command]
+    for name, spec in table.items():
+        detail = spec.help
+        if spec.words:
+            detail += " (%s)" % ", ".join(spec.words)
+        elif spec.lo is not None:
+            detail += " (%g..%g)" % (spec.lo, spec.hi)
+        lines.append("  %s: %s" % (name, detail))
+    call.__doc__ = (call.__doc__ or "") + "\n" + "\n".join(lines) + "\n"
+
+
+for _call in (info, normalise, spectrum, filter, linewave, adjust, spots, radial):
+    _document(_call, _call.__name__)
+del _call

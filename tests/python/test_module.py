@@ -111,6 +111,17 @@ class SameBytes(unittest.TestCase):
         self.check_picture("adjust", ["--contrast", "3", "--brightness", "-2"], ts.adjust,
                            contrast=3, brightness=-2)
 
+    def test_image_of_a_stack(self):
+        path = self.out("stack.tif")
+        for k in range(3):  # one page an image
+            tifffile.imwrite(path, lattice(128, 96, k).astype(np.uint16), append=k > 0)
+        self.tool("spectrum", path, self.out("stack-cli.bmp"), "--image", "2", "--log")
+        ts.spectrum(path, image=2, log=True).save_bmp(self.out("stack-module.bmp"))
+        self.assertEqual(read(self.out("stack-module.bmp")), read(self.out("stack-cli.bmp")))
+        samples, meta = ts.open(path, image=2)
+        self.assertEqual((meta["image"], meta["image_count"]), (2, 3))
+        np.testing.assert_array_equal(samples, tifffile.imread(path, key=1))
+
     def test_filters(self):
         self.check_picture("filter", ["--filter", "low", "--wa", "0.3"], ts.filter,
                            filter="low", wa=0.3)
@@ -329,8 +340,10 @@ class Refusals(unittest.TestCase):
                              (dict(lattice_mask="keep"), "radius")]:
             with self.subTest(kwargs=kwargs), self.assertRaisesRegex(ValueError, name):
                 ts.filter(image, **kwargs)
-        with self.assertRaisesRegex(ValueError, "image"):
+        with self.assertRaisesRegex(ValueError, "source"):
             ts.spectrum(np.zeros((4, 4, 4), np.uint8))
+        with self.assertRaisesRegex(ValueError, "image"):
+            ts.spectrum(np.zeros((64, 64), np.uint8), image=0)
         with self.assertRaisesRegex(TypeError, "complex"):
             ts.spectrum(np.zeros((64, 64), np.complex64))
 
