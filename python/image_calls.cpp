@@ -22,6 +22,7 @@
 #include "image/bmp_file.h"
 #include "image/file_io.h"
 #include "image/normalise.h"
+#include "image/tiff_write.h"
 #include "python/calls.h"
 #include "spectrum/engine/contrast.h"
 #include "spectrum/engine/filters.h"
@@ -29,6 +30,7 @@
 #include "spectrum/engine/inverse.h"
 #include "spectrum/engine/lattice_mask.h"
 #include "spectrum/engine/line_wave.h"
+#include "spectrum/engine/live_box.h"
 #include "spectrum/engine/png_writer.h"
 #include "spectrum/engine/radial.h"
 #include "spectrum/engine/save.h"
@@ -184,6 +186,23 @@ void forward(Call& c) {
     if (!spectrum::forwardTransform(c.image, c.geometry, c.settings, c.buffers, c.sink, c.busy,
                                     c.precise))
         c.sink.fail("transform", core::text(kFlat));
+}
+
+std::optional<spectrum::Box> boxOf(const py::dict& o) {
+    if (!o.contains("box") || o["box"].is_none()) return std::nullopt;
+    const auto [x, y, side] = o["box"].cast<std::tuple<int, int, int>>();
+    return spectrum::Box{x, y, side};
+}
+
+// The box must lie on the opened picture; refused with the tool's text otherwise.
+void checkBox(const Call& c, const spectrum::Box& box) {
+    const int w = c.geometry.width, h = c.geometry.height, side = box.side;
+    if (spectrum::boxInside(box, w, h)) return;
+    throw EngineError{
+        "box", side > w || side > h
+                   ? core::formatMessage(core::text(spectrum::boxTooLargeText()), side, side, w, h)
+                   : core::formatMessage(core::text(spectrum::boxOutsideText()), box.x, box.y,
+                                         side, side, w, h)};
 }
 
 py::object pictureOf(Call& c) {
@@ -376,6 +395,38 @@ py::object pictureCall(const std::string& command, const py::object& input, cons
     }
     const bool wantSpectrum = command == "spectrum" && o["return_spectrum"].cast<bool>();
     py::array_t<std::complex<double>> half;
+    if (const auto box = command == "spectrum" ? boxOf(o) : std::nullopt) {
+        // The square region alone: its spectrum at one sample per pixel, as the live view shows.
+        spectrum::BoxSpectrum values;
+        auto picture = std::make_unique<Picture>();
+        {
+            py::gil_scoped_release unlocked;
+            openInput(c, in);
+            checkBox(c, *box);
+            spectrum::GreyPixels pixels;
+            if (!spectrum::greyPixelsOf(c.image, c.geometry, pixels)) c.sink.fail("input");
+            if (!spectrum::boxSpectrum(pixels, c.precise.get(), *box, values))
+                throw EngineError{"memory", core::text(spectrum::spotStatusText(
+                                                spectrum::SpotStatus::kNoMemory))};
+        }
+        if (wantSpectrum) {
+            // The box's spectrum as the tool's --npy holds it: zero frequency at (S/2, S/2).
+            const int n = values.side;
+            half = py::array_t<std::complex<double>>({n, n});
+            auto view = half.mutable_unchecked<2>();
+            for (int r = 0; r < n; ++r)
+                for (int k = 0; k < n; ++k) view(r, k) = values.at(r, k);
+        }
+        {
+            py::gil_scoped_release unlocked;
+            if (spectrum::mapBoxSpectrum(std::move(values), c.settings.display, c.image,
+                                         picture->image, picture->geometry) != 0)
+                throw EngineError{"transform", core::text(kFlat)};
+        }
+        py::object shown = py::cast(std::move(picture));
+        if (wantSpectrum) return py::make_tuple(shown, half);
+        return shown;
+    }
     {
         py::gil_scoped_release unlocked;
         openInput(c, in);
@@ -432,7 +483,22 @@ py::dict spotsCall(const py::object& input, const py::dict& o) {
     {
         py::gil_scoped_release unlocked;
         openInput(c, in);
-        result = findSpots(c, o);
+        if (const auto box = boxOf(o)) {
+            // The spots of the region alone, in the box's frame.
+            checkBox(c, *box);
+            spectrum::GreyPixels pixels;
+            if (!spectrum::greyPixelsOf(c.image, c.geometry, pixels)) c.sink.fail("input");
+            spectrum::SpotOptions options;
+            options.pairs = o["count"].cast<int>();
+            options.minRadius = o["min_radius"].cast<double>();
+            options.pixelSizeNm = c.settings.pixelSizeNm;
+            result = spectrum::findBoxSpots(pixels, c.precise.get(), *box, options);
+            if (result.status == spectrum::SpotStatus::kNoMemory ||
+                result.status == spectrum::SpotStatus::kBadImage)
+                throw EngineError{"input", core::text(spectrum::spotStatusText(result.status))};
+        } else {
+            result = findSpots(c, o);
+        }
     }
     const std::size_t count = result.spots.size();
     py::array_t<std::int32_t> number(count), mate(count);
@@ -734,6 +800,60 @@ py::dict infoCall(const std::string& path, const py::dict& o) {
     return out;
 }
 
+// region: an 8-bit source's box as a picture (the tool's bitmap); for a deeper source the box
+// checked, and the package cuts the samples in their own type (the tool's TIFF).
+py::object regionCall(const py::object& input, const py::dict& o) {
+    Call c;
+    Input in = inputOf(input, o);
+    const spectrum::Box box = *boxOf(o);
+    auto crop = std::make_unique<Picture>();
+    bool deep = false;
+    {
+        py::gil_scoped_release unlocked;
+        openInput(c, in);
+        checkBox(c, box);
+        deep = c.precise != nullptr;
+    }
+    if (deep) return py::none();
+    {
+        py::gil_scoped_release unlocked;
+        spectrum::GreyPixels pixels;
+        if (!spectrum::greyPixelsOf(c.image, c.geometry, pixels)) c.sink.fail("input");
+        const int side = box.side;
+        crop->geometry.width = crop->geometry.height = crop->geometry.paddedWidth = side;
+        crop->geometry.fileSize = static_cast<std::uint32_t>(side) * side + 1078;
+        auto& block = crop->image.dib.block;
+        block.assign(spectrum::kGreyPixelOffset + static_cast<std::size_t>(side) * side, 0);
+        std::memcpy(block.data(), c.image.dib.block.data(), spectrum::kGreyPixelOffset);
+        crop->image.dib.setU32(image::info::biWidth, static_cast<std::uint32_t>(side));
+        crop->image.dib.setU32(image::info::biHeight, static_cast<std::uint32_t>(side));
+        crop->image.dib.setU32(image::info::biSizeImage, static_cast<std::uint32_t>(side) * side);
+        spectrum::GreyPixels to;
+        if (!spectrum::greyPixelsOf(crop->image, crop->geometry, to)) c.sink.fail("input");
+        for (int y = 0; y < side; ++y)
+            for (int x = 0; x < side; ++x) to.at(x, y) = pixels.at(box.x + x, box.y + y);
+    }
+    return py::cast(std::move(crop));
+}
+
+// A grey TIFF of the samples in their own type, as the region command writes it.
+void writeSamplesTiff(const std::string& path, const py::array& samples,
+                      const py::object& pixelSize) {
+    const py::array a = py::array::ensure(samples, py::array::c_style);
+    if (!a || a.ndim() != 2) throw py::value_error("samples: a two-dimensional array is needed");
+    const char kind = a.dtype().kind();
+    const int bits = static_cast<int>(a.itemsize()) * 8;
+    const int format = kind == 'f' ? image::kSampleFloat
+                       : kind == 'i' ? image::kSampleSigned
+                                     : image::kSampleUnsigned;
+    if ((kind != 'f' && kind != 'i' && kind != 'u') || (kind == 'f' && bits < 32))
+        throw py::type_error("samples: integers or float32/float64 are needed");
+    const auto file = image::encodeGreyTiff(static_cast<int>(a.shape(1)), static_cast<int>(a.shape(0)),
+                                            bits, format, a.data(), pixelSizeArg(pixelSize));
+    if (!file) throw EngineError{"output", named(kCannotWrite, path)};
+    writeBytes(path, std::string(file->begin(), file->end()));
+}
+
 }  // namespace
 
 void bindImageCalls(py::module_& m) {
@@ -759,6 +879,8 @@ void bindImageCalls(py::module_& m) {
     m.def("radial_plot_png", &radialPlotPng);
     m.def("linewave", &linewaveCall);
     m.def("filter", &filterCall);
+    m.def("region", &regionCall);
+    m.def("write_samples_tiff", &writeSamplesTiff);
     m.def("write_float_tiff", &writeFloatTiff);
     m.def("write_bytes", [](const std::string& path, const py::bytes& bytes) {
         writeBytes(path, std::string(bytes));

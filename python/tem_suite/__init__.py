@@ -37,9 +37,9 @@ from ._crystals import Crystal, Slicing, read_crystal, slice, layers, convert
 
 __all__ = [
     "Error", "Picture", "open", "info", "normalise", "spectrum", "filter", "linewave", "adjust",
-    "spots", "radial", "read_crystal", "slice", "layers", "convert", "Crystal", "Slicing",
+    "spots", "region", "radial", "read_crystal", "slice", "layers", "convert", "Crystal", "Slicing",
     "write_float_tiff", "write_npy", "write_spots_csv", "write_radial_csv", "write_radial_plot",
-    "write_linewave", "set_threads", "threads", "COMMANDS", "NOT_KEYWORDS",
+    "write_linewave", "write_samples_tiff", "set_threads", "threads", "COMMANDS", "NOT_KEYWORDS",
 ]
 
 Error = _engines.Error
@@ -268,6 +268,28 @@ def spots(source, **options):
     return table, basis
 
 
+def region(source, **options):
+    """The square region box=(x, y, side) of the image, as the region command cuts it: an 8-bit
+    source's as a Picture (the tool's bitmap), any other's samples in their own type (what the
+    tool's TIFF holds; write them with write_samples_tiff)."""
+    source, options, given = _prepare("region", source, options)
+    if "box" not in given:
+        raise ValueError("region needs box=(x, y, side)")
+    crop = _engines.region(source, options)
+    if crop is not None:
+        return crop
+    if isinstance(source, str):
+        source = open(source, image=options["image"], signal=options["signal"] or None)[0]
+    x, y, side = options["box"]
+    return np.array(source[y:y + side, x:x + side])
+
+
+def write_samples_tiff(path, samples, pixel_size=None):
+    """Writes samples in their own type (integers, float32, float64) as a grey TIFF with the
+    pixel size in nm, as the region command writes a deeper source's box."""
+    _engines.write_samples_tiff(os.fspath(path), np.ascontiguousarray(samples), pixel_size)
+
+
 def radial(source, **options):
     """The rotationally averaged power spectrum, as the radial command computes it: a dict of
     frame (n), power and count per bin (|g| of bin j is j / n per pixel), g_per_pixel, g_per_nm
@@ -294,12 +316,14 @@ def write_float_tiff(path, values, pixel_size=None):
 
 
 def write_npy(path, array):
-    """Writes a float64 array as the tool's --npy does (.npy version 1.0), replacing the file
-    only when it is written whole."""
-    array = np.ascontiguousarray(array, dtype="<f8")
+    """Writes a float64 array (or a complex one as complex128) as the tool's --npy does (.npy
+    version 1.0), replacing the file only when it is written whole."""
+    descr = "<c16" if np.iscomplexobj(array) else "<f8"
+    array = np.ascontiguousarray(array, dtype=descr)
     if array.ndim != 2:
         raise ValueError("array must have two dimensions")
-    header = "{'descr': '<f8', 'fortran_order': False, 'shape': (%d, %d), }" % array.shape
+    header = "{'descr': '%s', 'fortran_order': False, 'shape': (%d, %d), }" % (
+        (descr,) + array.shape)
     header += " " * ((64 - (10 + len(header) + 1) % 64) % 64) + "\n"
     data = b"\x93NUMPY\x01\x00" + len(header).to_bytes(2, "little") + header.encode("latin-1")
     _engines.write_bytes(os.fspath(path), data + array.tobytes())
@@ -362,6 +386,6 @@ def _document(call, command, extra=()):
     call.__doc__ = (call.__doc__ or "") + "\n" + "\n".join(lines) + "\n"
 
 
-for _call in (info, normalise, spectrum, filter, linewave, adjust, spots, radial):
+for _call in (info, normalise, spectrum, filter, linewave, adjust, spots, region, radial):
     _document(_call, _call.__name__)
 del _call

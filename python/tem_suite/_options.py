@@ -35,6 +35,26 @@ class Spec:
         self.help = help
 
 
+_BOX = Spec("box", None, help="the square region (x, y, side) alone: top-left pixel from 0, "
+                              "side 64, 128, 256, 512 or 1024")
+
+
+def parse_box(name, value):
+    """'X Y SIZE' or (x, y, side), as the tool's --box takes it."""
+    if isinstance(value, str):
+        value = value.replace(",", " ").split()
+    try:
+        x, y, side = (int(v) for v in value)
+    except (TypeError, ValueError):
+        raise TypeError(f"{name} needs (x, y, side): the top-left pixel (from 0) and the side") \
+            from None
+    if not (0 <= x <= 1 << 30 and 0 <= y <= 1 << 30):
+        raise ValueError(f"{name} needs (x, y, side): the top-left pixel (from 0) and the side")
+    if side not in (64, 128, 256, 512, 1024):
+        raise ValueError(f"{name}: the side must be 64, 128, 256, 512 or 1024, not {side}")
+    return (x, y, side)
+
+
 def _image_options():
     return {
         "pixel_size": Spec("number", None, 1e-9, 1e9,
@@ -69,6 +89,7 @@ COMMANDS = {
         "no_expand": _NO_EXPAND,
         "frame": _FRAME,
         "whole_frame": Spec("flag", False, help="the whole frame up to the sampling limit, binned"),
+        "box": _BOX,
         "precision": _PRECISION,
         "full_frame_limit": _FULL_FRAME_LIMIT,
     },
@@ -116,8 +137,13 @@ COMMANDS = {
         **_image_options(),
         "count": Spec("whole", 8, 1, 1000, help="the strongest Friedel pairs"),
         "min_radius": Spec("number", 0.0, 0, 8192, help="central radius left out, in samples"),
+        "box": _BOX,
         "no_expand": _NO_EXPAND,
         "full_frame_limit": _FULL_FRAME_LIMIT,
+    },
+    "region": {
+        **_image_options(),
+        "box": _BOX,
     },
     "radial": {
         **_image_options(),
@@ -206,6 +232,8 @@ def check(command, given):
             value = parse_circles(name, value)
         elif spec.kind == "basis":
             value = parse_basis(name, value)
+        elif spec.kind == "box":
+            value = parse_box(name, value)
         out[name] = value
     given_names = set(out)
     for name, spec in table.items():

@@ -122,6 +122,39 @@ class SameBytes(unittest.TestCase):
         self.assertEqual((meta["image"], meta["image_count"]), (2, 3))
         np.testing.assert_array_equal(samples, tifffile.imread(path, key=1))
 
+    def test_box_and_region(self):
+        for name, path in self.samples.items():
+            box = ("10", "20", "64")
+            self.tool("spectrum", path, self.out("box.bmp"), "--box", *box, "--log",
+                      "--npy", self.out("box.npy"))
+            self.tool("spots", path, "--box", *box, "--csv", self.out("box.csv"))
+            region = self.out("region" + (".bmp" if name.endswith((".bmp", ".png")) else ".tif"))
+            self.tool("region", path, region, "--box", *box)
+            for k, (image, extra) in enumerate(self.inputs(path)):
+                with self.subTest(sample=name, input=k):
+                    picture, values = ts.spectrum(image, box=(10, 20, 64), log=True,
+                                                  return_spectrum=True, **extra)
+                    picture.save_bmp(self.out("m-box.bmp"))
+                    ts.write_npy(self.out("m-box.npy"), values)
+                    self.assertEqual(read(self.out("m-box.bmp")), read(self.out("box.bmp")))
+                    self.assertEqual(read(self.out("m-box.npy")), read(self.out("box.npy")))
+                    found, _ = ts.spots(image, box="10 20 64", **extra)
+                    size = extra.get("pixel_size", ts.open(path)[1]["pixel_size"])
+                    ts.write_spots_csv(self.out("m-box.csv"), found, size)
+                    self.assertEqual(read(self.out("m-box.csv")), read(self.out("box.csv")))
+                    crop = ts.region(image, box=(10, 20, 64), **extra)
+                    mine = self.out("m-region" + os.path.splitext(region)[1])
+                    if isinstance(crop, ts.Picture):
+                        crop.save_bmp(mine)
+                    else:
+                        ts.write_samples_tiff(mine, crop, size)
+                    self.assertEqual(read(mine), read(region))
+        with self.assertRaises(ts.Error) as caught:
+            ts.spectrum(self.samples["grey.png"], box=(100, 100, 64))
+        self.assertEqual(caught.exception.code, "box")
+        with self.assertRaisesRegex(ValueError, "box"):
+            ts.spots(self.samples["grey.png"], box=(0, 0, 100))
+
     def test_filters(self):
         self.check_picture("filter", ["--filter", "low", "--wa", "0.3"], ts.filter,
                            filter="low", wa=0.3)
