@@ -19,6 +19,7 @@
 #include "core/busy.h"
 #include "core/disk.h"
 #include "core/localized.h"
+#include "image/binning.h"
 #include "image/bmp_file.h"
 #include "image/file_io.h"
 #include "image/normalise.h"
@@ -133,6 +134,7 @@ Input inputOf(const py::object& input, const py::dict& o) {
     Input in;
     in.choice.image = o["image"].cast<int>() - 1;
     in.choice.signal = o["signal"].cast<int>();
+    in.choice.bin = o.contains("bin") ? o["bin"].cast<int>() : 1;
     if (!o["pixel_size"].is_none()) in.pixelSize = o["pixel_size"].cast<double>();
     if (py::isinstance<py::str>(input))
         in.path = input.cast<std::string>();
@@ -155,6 +157,11 @@ void openInput(Call& c, Input& in) {
         // The import's checks and rendering, as for a file of these samples.
         image::GreyImage& g = *in.samples;
         if (!image::checkImported(g, c.sink)) c.sink.fail("input");
+        if (in.choice.bin > 1) {
+            std::optional<image::GreyImage> binned = image::binImage(g, in.choice.bin, c.sink);
+            if (!binned) c.sink.fail("input");
+            g = std::move(*binned);
+        }
         const std::vector<std::uint8_t> bitmap = image::normalisedBitmapOf(g);
         image::GreyImage described = g;
         described.samples = {};
@@ -318,15 +325,18 @@ py::dict metadataOf(const image::GreyImage& g, const std::string& format) {
     return meta;
 }
 
-py::tuple openCall(const std::string& path, int imageNumber, int signal) {
+py::tuple openCall(const std::string& path, int imageNumber, int signal, int bin) {
     RecordingSink sink;
     image::ImportChoice choice;
     choice.image = imageNumber - 1;
     choice.signal = signal;
+    choice.bin = bin;
     const auto format = image::formatOfPath(path);
     if (!format || *format == image::ImageFormat::Bmp) {
-        // A bitmap opens as the program opens it: the normalised 8-bit picture.
+        // A bitmap opens as the program opens it: the normalised 8-bit picture; binned, its
+        // sums (16-bit) as the tools take them.
         Call c;
+        choice.bin = 1;
         {
             py::gil_scoped_release unlocked;
             image::OpenOutcome outcome =
@@ -349,12 +359,28 @@ py::tuple openCall(const std::string& path, int imageNumber, int signal) {
         const auto description = image::describeBitmapFile(path);
         meta["description"] = description ? *description : std::string();
         meta["notes"] = py::list();
-        return py::make_tuple(pixelsOf(p), meta);
+        py::array pixels = pixelsOf(p);
+        if (bin > 1) {
+            image::GreyImage grey;
+            grey.format = image::ImageFormat::Bmp;
+            grey.width = c.geometry.width;
+            grey.height = c.geometry.height;
+            const auto* data = static_cast<const std::uint8_t*>(pixels.data());
+            grey.samples.assign(data, data + pixels.size());
+            std::optional<image::GreyImage> binned = image::binImage(grey, bin, sink);
+            if (!binned) sink.fail("input", named(kCannotOpen, path));
+            pixels = samplesArray<std::uint16_t>(*binned);
+            meta["sample_type"] = "uint16";
+            meta["width"] = binned->width;
+            meta["height"] = binned->height;
+        }
+        return py::make_tuple(pixels, meta);
     }
     std::optional<image::GreyImage> g;
     {
         py::gil_scoped_release unlocked;
         g = image::importImageFile(path, *format, sink, choice);
+        if (g && bin > 1) g = image::binImage(*g, bin, sink);
     }
     if (!g) sink.fail("input", named(kCannotOpen, path));
     py::array samples;
@@ -868,7 +894,7 @@ void bindImageCalls(py::module_& m) {
              }, py::arg("dtype") = py::none())
         .def("save_bmp", &saveBmp, py::arg("path"),
              "Writes the picture as the program's Save BMP writes it (8-bit, 1078-byte header).");
-    m.def("open", &openCall, py::arg("path"), py::arg("image"), py::arg("signal"));
+    m.def("open", &openCall, py::arg("path"), py::arg("image"), py::arg("signal"), py::arg("bin"));
     m.def("info", &infoCall);
     m.def("picture", &pictureCall);
     m.def("spots", &spotsCall);

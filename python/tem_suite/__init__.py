@@ -111,7 +111,7 @@ def _prepare(command, source, kwargs):
     return _input(source, options), options, given
 
 
-def open(path, image=1, signal=None, pixel_size=None):
+def open(path, image=1, signal=None, pixel_size=None, bin=1):
     """Opens an image file as the tools do and returns (samples, metadata).
 
     samples: a 2-D array in the file's own sample type, top row first (a BMP gives the opened
@@ -119,9 +119,12 @@ def open(path, image=1, signal=None, pixel_size=None):
     pair when the axes differ, None when uncalibrated), image (1-based) and image_count,
     magnification, high_tension_v, calibration_source, notes, description (the line info prints).
     image: the image N (from 1) of a stack; signal: an EMD file's signal N; pixel_size: nm per
-    pixel, overriding the file's."""
-    options, _ = check("info", {"image": image, "signal": signal, "pixel_size": pixel_size})
-    samples, meta = _engines.open(os.fspath(path), options["image"], options["signal"])
+    pixel, overriding the file's; bin: 1, 2 or 4, N x N pixels summed (an 8-bit picture's sums
+    as uint16), the pixel size N times the file's."""
+    options, _ = check("info", {"image": image, "signal": signal, "pixel_size": pixel_size,
+                                "bin": bin})
+    samples, meta = _engines.open(os.fspath(path), options["image"], options["signal"],
+                                  options["bin"])
     if options["pixel_size"] is not None:
         meta["pixel_size"] = options["pixel_size"]
     return samples, meta
@@ -279,7 +282,8 @@ def region(source, **options):
     if crop is not None:
         return crop
     if isinstance(source, str):
-        source = open(source, image=options["image"], signal=options["signal"] or None)[0]
+        source = open(source, image=options["image"], signal=options["signal"] or None,
+                      bin=options["bin"])[0]
     x, y, side = options["box"]
     return np.array(source[y:y + side, x:x + side])
 
@@ -379,7 +383,7 @@ def _document(call, command, extra=()):
     for name, spec in table.items():
         detail = spec.help
         if spec.words:
-            detail += " (%s)" % ", ".join(spec.words)
+            detail += " (%s)" % ", ".join(map(str, spec.words))
         elif spec.lo is not None:
             detail += " (%g..%g)" % (spec.lo, spec.hi)
         lines.append("  %s: %s" % (name, detail))

@@ -61,6 +61,9 @@ def _image_options():
                            help="nanometres per pixel; overrides the file's calibration"),
         "signal": Spec("whole", None, 1, 4096, help="an EMD file's signal N as info lists them"),
         "image": Spec("whole", 1, 1, 1 << 30, help="image N (from 1) of a stack"),
+        "bin": Spec("word", 1, words=(1, 2, 4),
+                    help="sum N x N pixels into one after choosing the image (the pixel size "
+                         "grows by N)"),
     }
 
 
@@ -225,7 +228,7 @@ def check(command, given):
             value = _number(name, value, spec, spec.kind == "whole")
         elif spec.kind == "word":
             if value not in spec.words:
-                raise ValueError(f"{name} must be one of {', '.join(spec.words)}, not {value!r}")
+                raise ValueError(f"{name} must be one of {', '.join(map(str, spec.words))}, not {value!r}")
         elif spec.kind == "text":
             value = str(value)
         elif spec.kind == "circles":

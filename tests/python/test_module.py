@@ -110,6 +110,7 @@ class SameBytes(unittest.TestCase):
                            ts.spectrum, full_frame_limit=1024, precision="single")
         self.check_picture("adjust", ["--contrast", "3", "--brightness", "-2"], ts.adjust,
                            contrast=3, brightness=-2)
+        self.check_picture("spectrum", ["--bin", "2", "--log"], ts.spectrum, bin=2, log=True)
 
     def test_image_of_a_stack(self):
         path = self.out("stack.tif")
