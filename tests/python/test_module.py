@@ -318,6 +318,24 @@ class Arrays(unittest.TestCase):
                                        np.diag(atoms.cell), atol=1e-6)
 
 
+class Install(unittest.TestCase):
+    def test_cmake_install_gives_an_importable_package(self):
+        with tempfile.TemporaryDirectory() as prefix:
+            r = subprocess.run(["cmake", "--install", BUILD, "--prefix", prefix],
+                               capture_output=True, text=True, timeout=120)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            site = os.path.join(prefix, "lib", "python%d.%d" % sys.version_info[:2],
+                                "site-packages")
+            probe = subprocess.run(
+                ["/usr/bin/python3", "-c", "import tem_suite as ts, sys; "
+                 "print(ts.__file__); print(ts.open(sys.argv[1])[0].shape)",
+                 os.path.abspath(os.path.join(DATA, "sample", "lattice.bmp"))],
+                capture_output=True, text=True, cwd=prefix, env=dict(os.environ, PYTHONPATH=site))
+            self.assertEqual(probe.returncode, 0, probe.stderr)
+            self.assertTrue(probe.stdout.startswith(site), probe.stdout)
+            self.assertIn("(480, 600)", probe.stdout)
+
+
 class Refusals(unittest.TestCase):
     """The engines' refusals as tem_suite.Error with the tool's own text; bad arguments as
     ValueError or TypeError naming them."""
