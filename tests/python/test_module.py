@@ -298,6 +298,11 @@ class Arrays(unittest.TestCase):
                            inplace=False, show_progressbar=False)
         np.testing.assert_array_equal(mapped.data[0], np.asarray(ts.filter(data, filter="low",
                                                                            wa=0.4)))
+        lazy = stack.as_lazy().map(lambda frame: np.asarray(ts.filter(frame, filter="low",
+                                                                      wa=0.4)),
+                                   inplace=False, show_progressbar=False)
+        np.testing.assert_array_equal(np.asarray(lazy.data[1]), np.asarray(
+            ts.filter(np.ascontiguousarray(data[::-1]), filter="low", wa=0.4)))
 
     def test_slice_to_ase_matches_the_tools_xyz(self):
         with tempfile.TemporaryDirectory() as d:
