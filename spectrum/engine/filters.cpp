@@ -160,6 +160,17 @@ double weighHalf(const HalfSpectrum& half, const Weight& weight) {
     return weight(n / 2, n / 2);
 }
 
+// For masks whose symmetry the frame's edge breaks (the row and column of the Nyquist frequency
+// are their own mates in the stored half): the mean of an element's weight and its mate's. The
+// whole frame's inverse keeps the real part, which is the same mean, so both agree.
+template <class Weight>
+auto withMate(int n, const Weight& weight) {
+    return [n, &weight](int r, int k) {
+        const double w = weight(r, k), m = weight((n - r) & (n - 1), (n - k) & (n - 1));
+        return w == m ? w : 0.5 * (w + m);
+    };
+}
+
 double applyFilterToHalf(SpectrumBuffers& buffers, const image::ImageGeometry& geometry,
                          const FilterSettings& filter) {
     const int n = buffers.n;
@@ -172,22 +183,24 @@ double applyFilterToHalf(SpectrumBuffers& buffers, const image::ImageGeometry& g
         if (checkLattice(filter.lattice, n) != LatticeCheck::kOk) return 1.0;
         const LatticeWeight spots(filter.lattice, filter.edgeSigma);
         const bool keep = filter.kind == kLatticeKeep;
-        return weighHalf(buffers.half, [&](int r, int k) {
+        const auto weight = [&](int r, int k) {
             const double inside = spots(k - half, r - half);
             return keep ? inside : 1.0 - inside;
-        });
+        };
+        return weighHalf(buffers.half, withMate(n, weight));
     }
     if (filter.kind == kCirclesCutOutside || filter.kind == kCirclesCutInside) {
         if (filter.circles.empty()) return 1.0;
         const bool keepInside = filter.kind == kCirclesCutOutside;
-        if (filter.edgeSigma > 0.0)
-            return weighHalf(buffers.half, [&](int r, int k) {
-                const double inside = softCircles(filter.circles, filter.edgeSigma, r, k, buffers);
-                return keepInside ? inside : 1.0 - inside;
-            });
-        return weighHalf(buffers.half, [&](int r, int k) {
+        const auto soft = [&](int r, int k) {
+            const double inside = softCircles(filter.circles, filter.edgeSigma, r, k, buffers);
+            return keepInside ? inside : 1.0 - inside;
+        };
+        const auto hard = [&](int r, int k) {
             return insideAnyCircle(filter.circles, r, k, buffers) != keepInside ? 0.0 : 1.0;
-        });
+        };
+        if (filter.edgeSigma > 0.0) return weighHalf(buffers.half, withMate(n, soft));
+        return weighHalf(buffers.half, withMate(n, hard));
     }
     if (filter.kind == kStandardFilter && filter.standardType == kNoFilter) return 1.0;
     if (filter.kind != kStandardFilter && filter.kind != kSpecialFilter) return 1.0;

@@ -107,6 +107,23 @@ class BigFrames(unittest.TestCase):
         whole, _ = self.filtered(8192, "double")
         half, _ = self.filtered(256, "double")
         np.testing.assert_allclose(half, whole, rtol=0, atol=1e-9 * np.abs(whole).max())
+        # every kind of filter weighs the stored half as the whole frame's elements (the Wiener
+        # filter keeps the half's weights in single precision until all are known)
+        kinds = [["--wiener", "--smoothing", "2"], ["--absf"],
+                 ["--filter", "band-pass", "--wa", "0.1", "--wb", "0.3", "--edge-sigma", "1.5"],
+                 ["--circles-outside", "120,90,6;60,40,4", "--symmetric"],
+                 ["--lattice-mask", "keep", "--radius", "3", "--basis", "36,-50;-35,-51"]]
+        for kind in kinds:
+            got = {}
+            for limit in ("8192", "256"):
+                out = self.path(f"k{limit}.npy")
+                status, _, err = run("filter", self.bmp, self.path("k.bmp"), *kind, "--npy", out,
+                                     "--full-frame-limit", limit)
+                self.assertEqual(status, 0, (kind, err))
+                got[limit] = np.load(out)
+            tolerance = 1e-7 if kind[0] == "--wiener" else 1e-9
+            np.testing.assert_allclose(got["256"], got["8192"], rtol=0,
+                                       atol=tolerance * np.abs(got["8192"]).max(), err_msg=str(kind))
 
     def test_circles_without_mates_are_refused_above_the_limit(self):
         args = ["filter", self.bmp, self.path("c.bmp"), "--circles-outside", "120,90,6"]
