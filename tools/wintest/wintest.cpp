@@ -45,6 +45,11 @@
 //   expect-control-enabled ID 0|1        whether a control of the current dialog is enabled
 //   open-file TITLE PATH TIMEOUT_MS      fill a file dialog's name box and confirm it
 //   mouse down|up|move X Y               post a left-button mouse message (client coordinates)
+//   dialog-focus ID                      bring the current dialog forward, focus on a control
+//   type-keys TEXT                       type TEXT on the keyboard (real key input, to the focus)
+//   press-key VK                         press and release one key (real key input: Tab...)
+//   dialog-mouse-click ID                a real left click at the control's upper left part
+//                                        (the edit field of a combo box)
 //   key VK                               post WM_KEYDOWN and WM_KEYUP
 //   expect-no-window CLASS TITLE TIMEOUT_MS
 //   expect-window-count CLASS TITLE N
@@ -507,6 +512,41 @@ class Driver {
             ClientToScreen(requireCurrent(), &screen);
             SetCursorPos(screen.x, screen.y);
             PostMessageA(requireCurrent(), message, keys, MAKELPARAM(at.x, at.y));
+        } else if (op == "dialog-focus") {
+            need(1);
+            HWND control = requireControl(t[1]);
+            SetForegroundWindow(dialog_);
+            SendMessageA(dialog_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control), TRUE);
+            Sleep(100);
+        } else if (op == "type-keys") {
+            need(1);
+            for (char c : t[1]) {
+                const SHORT scan = VkKeyScanA(c);
+                if (scan == -1) throw Failure{"no key types " + shown(std::string(1, c))};
+                const bool shift = (scan & 0x100) != 0;
+                if (shift) sendKey(VK_SHIFT, false);
+                sendKey(LOBYTE(scan), false);
+                sendKey(LOBYTE(scan), true);
+                if (shift) sendKey(VK_SHIFT, true);
+            }
+            Sleep(200);
+        } else if (op == "press-key") {
+            need(1);
+            sendKey(static_cast<WORD>(number(t[1])), false);
+            sendKey(static_cast<WORD>(number(t[1])), true);
+            Sleep(200);
+        } else if (op == "dialog-mouse-click") {
+            need(1);
+            HWND control = requireControl(t[1]);
+            RECT r{};
+            GetWindowRect(control, &r);
+            SetCursorPos(r.left + 6, r.top + 6);
+            INPUT in[2] = {};
+            in[0].type = in[1].type = INPUT_MOUSE;
+            in[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+            in[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+            SendInput(2, in, sizeof(INPUT));
+            Sleep(300);
         } else if (op == "key") {
             need(1);
             PostMessageA(requireCurrent(), WM_KEYDOWN, number(t[1]), 0);
@@ -835,6 +875,15 @@ class Driver {
         HWND button = bar ? waitFor([&] { return GetDlgItem(bar, id); }, 5000) : nullptr;
         if (!button) throw Failure{"no icon-bar button " + std::to_string(id)};
         return button;
+    }
+
+    static void sendKey(WORD vk, bool up) {
+        INPUT in{};
+        in.type = INPUT_KEYBOARD;
+        in.ki.wVk = vk;
+        in.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+        SendInput(1, &in, sizeof in);
+        Sleep(20);
     }
 
     HWND requireControl(const std::string& id) {
