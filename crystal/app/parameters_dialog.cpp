@@ -17,6 +17,8 @@ namespace {
 
 constexpr char kCrystalWindowClass[] = "CrystalWindow";
 constexpr UINT kStoreRowMessage = WM_USER;
+// Selects the whole text of the u, v or w box in wParam once its focus click has been handled.
+constexpr UINT kSelectDirectionMessage = WM_USER + 1;
 
 struct DialogState {
     AppState* app = nullptr;
@@ -233,6 +235,11 @@ void OnCommand(HWND dialog, DialogState& s, int id, int code) {
         checkCoordinate(dialog, s, id, code);
     } else if (id >= IDC_U && id <= IDC_SYMBOL) {
         if (code == CBN_EDITCHANGE) completeTexts(dialog);
+        // A click leaves the caret beside the old digit, so a typed one would make a text that
+        // begins no entry and fall back to "1"; Tab selects the whole text. Select it for a
+        // click too, after the click itself has placed the caret.
+        if (code == CBN_SETFOCUS && id != IDC_SYMBOL)
+            PostMessageA(dialog, kSelectDirectionMessage, id, 0);
     } else if (id == IDC_COLOUR) {
         chooseColour(dialog, s);
     } else if (id == IDC_NEXTROW) {
@@ -282,6 +289,12 @@ INT_PTR parametersProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
                 storeRow(dialog, *s);
                 repaintSketch(*s);
             }
+            return TRUE;
+        case kSelectDirectionMessage:
+            if (!s->ending && GetFocus() && IsChild(GetDlgItem(dialog, static_cast<int>(wParam)),
+                                                    GetFocus()))
+                SendDlgItemMessageA(dialog, static_cast<int>(wParam), CB_SETEDITSEL, 0,
+                                    MAKELPARAM(0, -1));
             return TRUE;
         case WM_DRAWITEM:
             OnDrawItem(*reinterpret_cast<DRAWITEMSTRUCT*>(lParam));
