@@ -141,4 +141,9 @@
 #define IDC_IMAGENUMBER 442
 #define IDC_STACKINFO 443
 
+/* Binning of the next images opened: the "Binning" submenu of the system menu. */
+#define IDM_BINNING1 0x390
+#define IDM_BINNING2 0x3A0
+#define IDM_BINNING4 0x3B0
+
 #endif

@@ -47,6 +47,7 @@ struct AppState {
     spectrum::RestoredImage restored;
     std::uint64_t restoredFingerprint = 0;
     std::string readout;
+    int binFactor = 1;  // the next images opened are binned by it (1, 2 or 4)
 };
 
 // The program's description for the shared frame.
@@ -114,6 +115,10 @@ std::optional<double> rememberedPixelSize(const AppState& app);
 void addStackMenu(HWND window);
 bool stackSysCommand(AppState& app, HWND window, int id);
 bool stackKey(AppState& app, HWND window, WPARAM key);
+// Big images (binning_menu.cpp): the "Binning" submenu of the system menu, remembered in the
+// settings file with the full-frame limit and the storage of big frames.
+void addBinningMenu(AppState& app, HWND window);
+bool binningSysCommand(AppState& app, HWND window, int id);
 void trackReadout(AppState& app, HWND window, spectrum::Point at);
 // After the inverse: the filtered values belong to the picture now shown (until it changes).
 void rememberRestored(AppState& app);

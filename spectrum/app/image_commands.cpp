@@ -37,6 +37,7 @@ void fftCommand(AppState& app, HWND window) {
                                     busy, preciseLevelsFor(app)))
         return;
     setImageState(app, ImageState::SpectrumShown);
+    if (app.buffers.isHalf()) refreshImageTitle(app, window);
     frame::repaintPicture(window, true);
 }
 
@@ -44,6 +45,7 @@ void inverseFftCommand(AppState& app, HWND window) {
     app.circlePlacement = false;
     app.dragging = false;
     frame::WaitBox busy(app.frame);
+    const bool wasHalf = app.buffers.isHalf();  // its frame is in the title until now
     const bool done = spectrum::inverseTransform(app.image, app.geometry, app.settings, app.buffers,
                                                  app.sink, busy, &app.lattice.parts,
                                                  &app.restored);
@@ -51,6 +53,7 @@ void inverseFftCommand(AppState& app, HWND window) {
         setImageState(app, ImageState::FilteredShown);
         rememberRestored(app);
         latticeAfterInverse(app, window);
+        if (wasHalf) refreshImageTitle(app, window);
         frame::repaintPicture(window, true);
     }
     app.settings.filter.circles.clear();

@@ -31,6 +31,7 @@ bool OnCreate(HWND window, const CREATESTRUCTA& create) {
     addLatticeMenu(*app, window);
     addCalibrationMenu(window);
     addStackMenu(window);
+    addBinningMenu(*app, window);
     SetWindowTextA(window, frame.table->finalTitle);
     setImageState(*app, ImageState::NoImage);
     app->settings.filter.kind = 0;
@@ -141,6 +142,8 @@ void OnSysCommand(AppState& app, HWND window, WPARAM wParam, LPARAM lParam) {
     else if (calibrationSysCommand(app, window, LOWORD(wParam)))
         return;
     else if (stackSysCommand(app, window, LOWORD(wParam)))
+        return;
+    else if (binningSysCommand(app, window, LOWORD(wParam)))
         return;
     else
         DefWindowProcA(window, WM_SYSCOMMAND, wParam, lParam);

@@ -11,6 +11,7 @@
 #include "frame/support/wide_text.h"
 #include "frame/support/window_support.h"
 #include "spectrum/app/app_state.h"
+#include "spectrum/engine/big_frame.h"
 #include "spectrum/engine/readout.h"
 
 namespace voralin {
@@ -62,7 +63,10 @@ bool restoredIsCurrent(const AppState& app) {
 }
 
 std::string imageTitleSuffix(const AppState& app) {
-    if (!app.source) return "";
+    // A big frame says which frame the spectrum and the filters use, and its storage.
+    const std::string bigFrame =
+        app.buffers.isHalf() ? " - " + spectrum::bigFrameNote(app.buffers) : std::string();
+    if (!app.source) return bigFrame;
     std::string suffix = " - " + std::string(image::formatName(app.source->format)) + " " +
                          image::sampleTypeName(app.source->type);
     if (const auto& size = app.settings.pixelSizeNm) {
@@ -81,7 +85,10 @@ std::string imageTitleSuffix(const AppState& app) {
     if (app.source->imageCount > 1)
         suffix += core::formatMessage(core::text(kOfStack), app.source->imageIndex + 1,
                                       app.source->imageCount);
-    return suffix;
+    static constexpr core::Localized kBinned{", binned %d x %d", "、%d x %d ビニング"};
+    if (app.binFactor > 1)
+        suffix += core::formatMessage(core::text(kBinned), app.binFactor, app.binFactor);
+    return suffix + bigFrame;
 }
 
 void trackReadout(AppState& app, HWND window, spectrum::Point at) {

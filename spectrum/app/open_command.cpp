@@ -161,12 +161,14 @@ void openImagePath(AppState& app, HWND window, const std::string& path,
     RECT client{};
     GetClientRect(window, &client);
     frame::WaitBox busy(app.frame);
+    image::ImportChoice binned = choice;
+    binned.bin = app.binFactor;
     image::OpenOutcome outcome = image::openImageFile(
         path, app.image, app.sink, busy, core::systemDisk(), client.right, client.bottom, [&app] {
             app.settings.filter.circles.clear();
             app.buffers.release();
             if (app.state == ImageState::NoImage) frame::releaseLogo(app.frame);
-        }, choice);
+        }, binned);
     if (outcome.result == image::OpenResult::Refused) return;
     // From here the previous work is gone, whether or not the new picture loaded.
     if (outcome.result != image::OpenResult::Opened) {

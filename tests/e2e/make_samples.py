@@ -62,6 +62,10 @@ crystal = Path(__file__).resolve().parents[1] / "data" / "crystal" / "srtio3.txt
 (out / "結晶.txt").write_bytes(crystal.read_bytes())
 (out / "画像.bmp").write_bytes((out / "lattice.bmp").read_bytes())
 
+# Settings that send small images down the big-frame path (frames above 128 x 128 keep the half
+# spectrum), for the big_frame scenario to copy beside the program.
+(out / "big_images.ini").write_bytes(b"[Big images]\r\nFullFrameLimit=128\r\n")
+
 # Microscope images from the writers the instruments' tools use (TIFF, PNG, MRC, DM3/DM4).
 import subprocess  # noqa: E402
 import sys  # noqa: E402
