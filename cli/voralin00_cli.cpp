@@ -556,7 +556,7 @@ bool readProfile(const std::string& path, std::string& out) {
                      cli::fill(cli::texts::kProfileNotAFile, {path}).c_str());
         return false;
     }
-    image::FileHandle file(image::openFile(path, "rb"));
+    image::FileHandle file(image::fopenUtf8(path, "rb"));
     char buffer[4096];
     std::size_t got = 0;
     while (file && (got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {

@@ -195,7 +195,7 @@ bool readBitmapBytes(std::span<const std::uint8_t> file, CurrentImage& image, Bi
 
 bool readBitmapFile(const std::string& path, CurrentImage& image, BitmapFlavour flavour,
                     core::MessageSink& sink, int clientWidth, int clientHeight) {
-    FileHandle file(openFile(path, "rb"));
+    FileHandle file(fopenUtf8(path, "rb"));
     if (!file) {
         freeBitmap(image);
         sink.ask(core::formatMessage("Unable to open file '%s'.", path.c_str()),

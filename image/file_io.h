@@ -18,7 +18,7 @@
 #include <string_view>
 #include <vector>
 
-#include "image/open_file.h"
+#include "image/utf8_fopen.h"
 
 namespace image {
 

@@ -54,7 +54,7 @@ bool removeFile(const std::string& path) {
     return ::unlink(path.c_str()) == 0;
 }
 
-std::FILE* openFile(const std::string& path, const char* mode) {
+std::FILE* fopenUtf8(const std::string& path, const char* mode) {
     return std::fopen(path.c_str(), mode);
 }
 

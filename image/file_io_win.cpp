@@ -56,7 +56,7 @@ bool removeFile(const std::string& path) {
     return DeleteFileW(widePath(path).c_str()) != 0;
 }
 
-std::FILE* openFile(const std::string& path, const char* mode) {
+std::FILE* fopenUtf8(const std::string& path, const char* mode) {
     const std::wstring wideMode(mode, mode + std::char_traits<char>::length(mode));
     return _wfopen(widePath(path).c_str(), wideMode.c_str());
 }

@@ -281,7 +281,7 @@ namespace {
 EmiContext emiBeside(const std::string& serPath) {
     const std::string emiPath = emiPathOf(serPath);
     if (emiPath.empty()) return {};
-    FileHandle emi(openFile(emiPath, "rb"));
+    FileHandle emi(fopenUtf8(emiPath, "rb"));
     const auto size = emi ? fileSize(emi.get()) : std::nullopt;
     if (!size) return {};
     std::string text(static_cast<std::size_t>(std::min<std::uint64_t>(*size, 64u << 20)), '\0');
@@ -292,7 +292,7 @@ EmiContext emiBeside(const std::string& serPath) {
 
 std::optional<GreyImage> importSeries(const std::string& path, const ImportChoice& choice,
                                       core::MessageSink& sink) {
-    FileHandle in(openFile(path, "rb"));
+    FileHandle in(fopenUtf8(path, "rb"));
     const auto size = in ? fileSize(in.get()) : std::nullopt;
     if (!size) return refuse(sink, kCannotRead, path.c_str());
     FileAccess access(in.get(), *size);
@@ -307,7 +307,7 @@ std::optional<GreyImage> importImageFile(const std::string& path, ImageFormat fo
         std::optional<GreyImage> image;
         if (format == ImageFormat::Ser) image = importSeries(path, choice, sink);
         if (format == ImageFormat::Emd) {
-            FileHandle in(openFile(path, "rb"));
+            FileHandle in(fopenUtf8(path, "rb"));
             if (!in) return refuse(sink, kCannotRead, path.c_str());
             in.close();
             image = readEmdFile(path, choice, sink);
@@ -320,7 +320,7 @@ std::optional<GreyImage> importImageFile(const std::string& path, ImageFormat fo
     } catch (const std::bad_alloc&) {
         return refuse(sink, kMemory);
     }
-    FileHandle in(openFile(path, "rb"));
+    FileHandle in(fopenUtf8(path, "rb"));
     const auto size = in ? fileSize(in.get()) : std::nullopt;
     if (!size) return refuse(sink, kCannotRead, path.c_str());
     // The stack readers seek to the image asked for: the file's size is no limit.

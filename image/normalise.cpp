@@ -378,7 +378,7 @@ std::optional<NormalisedFile> normaliseGreyBitmap(const std::string& sourcePath,
                                                   core::DiskServices& disk,
                                                   std::optional<core::BusyScope>& busy) {
     using core::kIconError;
-    FileHandle in(openFile(sourcePath, "rb"));
+    FileHandle in(fopenUtf8(sourcePath, "rb"));
     const auto size = in ? fileSize(in.get()) : std::nullopt;
     if (!size) {
         refuse(sink, kOpenText, "Open Error", kIconError);
@@ -589,7 +589,7 @@ OpenOutcome openImageFile(const std::string& path, CurrentImage& image, core::Me
         return outcome;
     }
     {
-        FileHandle file(openFile(path, "rb"));
+        FileHandle file(fopenUtf8(path, "rb"));
         if (!file) {
             refuse(sink, kOpenText, "Open Error", core::kIconError);
             return outcome;
@@ -634,7 +634,7 @@ OpenOutcome openImageFile(const std::string& path, CurrentImage& image, core::Me
 
 std::optional<std::string> describeBitmapFile(const std::string& path) {
     if (path.size() < 5 || !hasBmpExtension(path)) return std::nullopt;
-    FileHandle file(openFile(path, "rb"));
+    FileHandle file(fopenUtf8(path, "rb"));
     if (!file) return std::nullopt;
     const auto size = fileSize(file.get());
     std::uint8_t head[31];

@@ -356,7 +356,7 @@ InputRead readInputFile(const std::string& path, std::size_t limit, std::string&
     if (::stat(path.c_str(), &byPath) == 0 && !S_ISREG(byPath.st_mode))
         return InputRead::notRegular;
 #endif
-    std::FILE* f = image::openFile(path, "rb");
+    std::FILE* f = image::fopenUtf8(path, "rb");
     if (!f) return InputRead::missing;
     struct stat st {};
     if (::fstat(::fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) {

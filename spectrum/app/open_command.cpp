@@ -48,7 +48,7 @@ class QuietSink final : public core::MessageSink {
 std::string describeMicroscopeFile(const std::string& path) {
     const auto format = image::formatOfPath(path);
     if (!format || *format == image::ImageFormat::Bmp) return "";
-    image::FileHandle file(image::openFile(path, "rb"));
+    image::FileHandle file(image::fopenUtf8(path, "rb"));
     const auto size = file ? image::fileSize(file.get()) : std::nullopt;
     file.close();
     if (!size) return "";

@@ -7,6 +7,6 @@
 
 namespace image {
 
-std::FILE* openFile(const std::string& path, const char* mode);
+std::FILE* fopenUtf8(const std::string& path, const char* mode);
 
 }  // namespace image
