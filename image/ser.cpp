@@ -169,6 +169,126 @@ EmiContext emiContextOf(std::string_view emi, int serNumber) {
     return context;
 }
 
+namespace {
+
+// The header of element `number` (1-based) at `offset`: it and its data must lie inside the
+// file and clear of the file's header and offset tables.
+std::optional<Element> readElement(RandomAccessSource& file, const Layout& layout,
+                                   std::uint64_t offset, unsigned long number,
+                                   core::MessageSink& sink) {
+    const auto outside = [&] {
+        return refuse(sink, kElementOutside, number, static_cast<unsigned long long>(offset));
+    };
+    if (offset > file.size() || file.size() - offset < kElementHeader) return outside();
+    if (overlaps(offset, offset + kElementHeader, 0, layout.headerEnd) ||
+        overlaps(offset, offset + kElementHeader, layout.tableStart, layout.tableEnd))
+        return outside();
+    std::uint8_t e[kElementHeader];
+    if (!file.readAt(offset, e, sizeof e)) return refuse(sink, kReadFailed);
+    Element element;
+    element.deltaX = f64of(u64le(e + 8));
+    element.deltaY = f64of(u64le(e + 28));
+    element.type = u16le(e + 40);
+    element.width = u32le(e + 42);
+    element.height = u32le(e + 46);
+    const std::uint64_t bytes = sampleBytes(element.type);
+    if (bytes == 0) return refuse(sink, kDataType, number, element.type);
+    const std::uint64_t room = file.size() - offset - kElementHeader;
+    const bool fits = element.width == 0 || element.height == 0 ||
+                      room / bytes / element.width >= element.height;
+    if (!fits)
+        return refuse(sink, kPastEnd, number, static_cast<unsigned long>(element.width),
+                      static_cast<unsigned long>(element.height),
+                      static_cast<unsigned long long>(offset));
+    element.dataBytes = element.width * element.height * bytes;
+    const std::uint64_t end = offset + kElementHeader + element.dataBytes;
+    if (overlaps(offset, end, 0, layout.headerEnd) ||
+        overlaps(offset, end, layout.tableStart, layout.tableEnd))
+        return outside();
+    return element;
+}
+
+// Every recorded element's header, so the count given is the count really there; `chosen` and
+// `chosenOffset` take the one at `index`.
+bool checkElements(RandomAccessSource& file, const Layout& layout, bool wide, unsigned long valid,
+                   int index, Element& chosen, std::uint64_t& chosenOffset,
+                   core::MessageSink& sink) {
+    const std::uint64_t word = wide ? 8 : 4;
+    std::vector<std::uint8_t> chunk;
+    constexpr std::uint64_t kChunkEntries = 8192;
+    for (std::uint64_t first = 0; first < valid; first += kChunkEntries) {
+        const std::uint64_t count = std::min<std::uint64_t>(kChunkEntries, valid - first);
+        chunk.resize(static_cast<std::size_t>(count * word));
+        if (!file.readAt(layout.tableStart + first * word, chunk.data(), chunk.size())) {
+            refuse(sink, kReadFailed);
+            return false;
+        }
+        for (std::uint64_t i = 0; i < count; ++i) {
+            const std::uint8_t* entry = chunk.data() + i * word;
+            const std::uint64_t offset = wide ? u64le(entry) : u32le(entry);
+            const auto element = readElement(file, layout, offset,
+                                             static_cast<unsigned long>(first + i + 1), sink);
+            if (!element) return false;
+            if (first + i == static_cast<std::uint64_t>(index)) {
+                chosen = *element;
+                chosenOffset = offset;
+            }
+        }
+    }
+    return true;
+}
+
+// The element's samples, its first stored row the bottom of the picture.
+bool readSamples(RandomAccessSource& file, const Element& chosen, std::uint64_t chosenOffset,
+                 GreyImage& image, core::MessageSink& sink) {
+    const std::size_t width = static_cast<std::size_t>(chosen.width);
+    const std::size_t height = static_cast<std::size_t>(chosen.height);
+    const std::size_t bytes = static_cast<std::size_t>(sampleBytes(chosen.type));
+    image.samples.resize(width * height);
+    std::vector<std::uint8_t> row(width * bytes);
+    for (std::size_t r = 0; r < height; ++r) {
+        if (!file.readAt(chosenOffset + kElementHeader + r * row.size(), row.data(), row.size())) {
+            refuse(sink, kReadFailed);
+            return false;
+        }
+        double* out = image.samples.data() + (height - 1 - r) * width;
+        const std::uint8_t* in = row.data();
+        for (std::size_t x = 0; x < width; ++x, in += bytes) {
+            switch (chosen.type) {
+                case 1: out[x] = in[0]; break;
+                case 2: out[x] = u16le(in); break;
+                case 3: out[x] = u32le(in); break;
+                case 4: out[x] = static_cast<std::int8_t>(in[0]); break;
+                case 5: out[x] = static_cast<std::int16_t>(u16le(in)); break;
+                case 6: out[x] = static_cast<std::int32_t>(u32le(in)); break;
+                case 7: out[x] = f32of(u32le(in)); break;
+                default: out[x] = f64of(u64le(in)); break;
+            }
+        }
+    }
+    return true;
+}
+
+// The calibration in metres, unless the .emi says the series is a diffraction pattern.
+void setSerCalibration(const Element& chosen, const EmiContext& emi, GreyImage& image) {
+    const std::string mode = emi.mode.empty() ? "?" : emi.mode;
+    if (emi.found && emi.reciprocal()) {
+        if (std::isfinite(chosen.deltaX) && chosen.deltaX > 0)
+            image.notes.push_back(
+                core::formatMessage(core::text(kNoteDiffraction), mode.c_str(), chosen.deltaX * 1e-9));
+        return;
+    }
+    // x and y as the series states them; a y without a value of its own is x's.
+    const double deltaY =
+        std::isfinite(chosen.deltaY) && chosen.deltaY > 0 ? chosen.deltaY : chosen.deltaX;
+    setPixelSizes(image, chosen.deltaX, "m", deltaY, "m");
+    if (image.pixelSizeNm)
+        image.notes.push_back(emi.found ? core::formatMessage(core::text(kNoteImage), mode.c_str())
+                                        : std::string(core::text(kNoteNoEmi)));
+}
+
+}  // namespace
+
 std::optional<GreyImage> readSerImage(RandomAccessSource& file, int index, const EmiContext& emi,
                                       core::MessageSink& sink) {
     std::uint8_t h[34];
@@ -201,58 +321,10 @@ std::optional<GreyImage> readSerImage(RandomAccessSource& file, int index, const
     if (index < 0 || static_cast<unsigned long>(index) >= valid)
         return refuse(sink, kNoSuchImage, valid, index + 1);
 
-    // Every recorded element's header, so the count given is the count really there.
-    std::vector<std::uint8_t> chunk;
     Element chosen;
     std::uint64_t chosenOffset = 0;
-    constexpr std::uint64_t kChunkEntries = 8192;
-    for (std::uint64_t first = 0; first < valid; first += kChunkEntries) {
-        const std::uint64_t count = std::min<std::uint64_t>(kChunkEntries, valid - first);
-        chunk.resize(static_cast<std::size_t>(count * word));
-        if (!file.readAt(tables + first * word, chunk.data(), chunk.size()))
-            return refuse(sink, kReadFailed);
-        for (std::uint64_t i = 0; i < count; ++i) {
-            const std::uint8_t* entry = chunk.data() + i * word;
-            const std::uint64_t offset = wide ? u64le(entry) : u32le(entry);
-            const unsigned long number = static_cast<unsigned long>(first + i + 1);
-            const auto outside = [&] {
-                return refuse(sink, kElementOutside, number,
-                              static_cast<unsigned long long>(offset));
-            };
-            if (offset > file.size() || file.size() - offset < kElementHeader) return outside();
-            if (overlaps(offset, offset + kElementHeader, 0, layout.headerEnd) ||
-                overlaps(offset, offset + kElementHeader, layout.tableStart, layout.tableEnd))
-                return outside();
-            std::uint8_t e[kElementHeader];
-            if (!file.readAt(offset, e, sizeof e)) return refuse(sink, kReadFailed);
-            Element element;
-            element.deltaX = f64of(u64le(e + 8));
-            element.deltaY = f64of(u64le(e + 28));
-            element.type = u16le(e + 40);
-            element.width = u32le(e + 42);
-            element.height = u32le(e + 46);
-            const std::uint64_t bytes = sampleBytes(element.type);
-            if (bytes == 0) return refuse(sink, kDataType, number, element.type);
-            const std::uint64_t room = file.size() - offset - kElementHeader;
-            const bool fits = element.width == 0 || element.height == 0 ||
-                              room / bytes / element.width >= element.height;
-            if (!fits)
-                return refuse(sink, kPastEnd, number, static_cast<unsigned long>(element.width),
-                              static_cast<unsigned long>(element.height),
-                              static_cast<unsigned long long>(offset));
-            element.dataBytes = element.width * element.height * bytes;
-            const std::uint64_t end = offset + kElementHeader + element.dataBytes;
-            if (overlaps(offset, end, 0, layout.headerEnd) ||
-                overlaps(offset, end, layout.tableStart, layout.tableEnd))
-                return outside();
-            if (first + i == static_cast<std::uint64_t>(index)) {
-                chosen = element;
-                chosenOffset = offset;
-            }
-        }
-    }
-    chunk = {};
-
+    if (!checkElements(file, layout, wide, valid, index, chosen, chosenOffset, sink))
+        return std::nullopt;
     switch (chosen.type) {
         case 9: return refuse(sink, kUnsupportedType, "TIA complex, 2 x 32-bit float");
         case 10: return refuse(sink, kUnsupportedType, "TIA complex, 2 x 64-bit float");
@@ -272,45 +344,8 @@ std::optional<GreyImage> readSerImage(RandomAccessSource& file, int index, const
     image.width = static_cast<int>(chosen.width);
     image.height = static_cast<int>(chosen.height);
     image.imageCount = static_cast<int>(std::min<unsigned long>(valid, 1ul << 30));
-    const std::size_t width = static_cast<std::size_t>(chosen.width);
-    const std::size_t height = static_cast<std::size_t>(chosen.height);
-    const std::size_t bytes = static_cast<std::size_t>(sampleBytes(chosen.type));
-    image.samples.resize(width * height);
-    std::vector<std::uint8_t> row(width * bytes);
-    for (std::size_t r = 0; r < height; ++r) {
-        if (!file.readAt(chosenOffset + kElementHeader + r * row.size(), row.data(), row.size()))
-            return refuse(sink, kReadFailed);
-        // The first stored row is the bottom of the picture.
-        double* out = image.samples.data() + (height - 1 - r) * width;
-        const std::uint8_t* in = row.data();
-        for (std::size_t x = 0; x < width; ++x, in += bytes) {
-            switch (chosen.type) {
-                case 1: out[x] = in[0]; break;
-                case 2: out[x] = u16le(in); break;
-                case 3: out[x] = u32le(in); break;
-                case 4: out[x] = static_cast<std::int8_t>(in[0]); break;
-                case 5: out[x] = static_cast<std::int16_t>(u16le(in)); break;
-                case 6: out[x] = static_cast<std::int32_t>(u32le(in)); break;
-                case 7: out[x] = f32of(u32le(in)); break;
-                default: out[x] = f64of(u64le(in)); break;
-            }
-        }
-    }
-
-    const std::string mode = emi.mode.empty() ? "?" : emi.mode;
-    if (emi.found && emi.reciprocal()) {
-        if (std::isfinite(chosen.deltaX) && chosen.deltaX > 0)
-            image.notes.push_back(
-                core::formatMessage(core::text(kNoteDiffraction), mode.c_str(), chosen.deltaX * 1e-9));
-    } else {
-        // x and y as the series states them; a y without a value of its own is x's.
-        const double deltaY =
-            std::isfinite(chosen.deltaY) && chosen.deltaY > 0 ? chosen.deltaY : chosen.deltaX;
-        setPixelSizes(image, chosen.deltaX, "m", deltaY, "m");
-        if (image.pixelSizeNm)
-            image.notes.push_back(emi.found ? core::formatMessage(core::text(kNoteImage), mode.c_str())
-                                            : std::string(core::text(kNoteNoEmi)));
-    }
+    if (!readSamples(file, chosen, chosenOffset, image, sink)) return std::nullopt;
+    setSerCalibration(chosen, emi, image);
     if (!checkImported(image, sink)) return std::nullopt;
     return image;
 }

@@ -226,6 +226,246 @@ TiffVendorInput calibrationTags(TIFF* tiff, std::uint32_t width, std::uint32_t h
     return in;
 }
 
+// How the chosen page stores its samples.
+struct PageLayout {
+    std::uint32_t width = 0, height = 0;
+    std::uint16_t bits = 1, format = SAMPLEFORMAT_UINT, channels = 1, photometric = 0,
+                  planar = PLANARCONFIG_CONTIG, compression = COMPRESSION_NONE;
+    bool palette = false;
+    bool rgb = false;
+    std::vector<double> greys;  // a palette's grey of each index
+    SampleType type = SampleType::U8;
+
+    // Bytes of one row of `columns` pixels: palette indices below 8 bits are packed, each row
+    // starting on a byte.
+    std::uint64_t rowBytes(std::uint32_t columns) const {
+        return (std::uint64_t{columns} * bits * channels + 7) / 8;
+    }
+};
+
+// The refusal of a file libtiff cannot read, in libtiff's words when it gave some.
+std::nullopt_t broken(core::MessageSink& sink, const Source& memory, const char* fallback) {
+    return refuse(sink, kBadStructure, "TIFF",
+                  memory.error.empty() ? fallback : memory.error.c_str());
+}
+
+// A palette whose every entry is a grey (red = green = blue) opens as grey, each index mapped
+// through it; a palette with colours stays refused.
+bool readGreyPalette(TIFF* tiff, PageLayout& page, const Source& memory,
+                     core::MessageSink& sink) {
+    if (page.channels != 1 || page.format != SAMPLEFORMAT_UINT ||
+        !(page.bits == 1 || page.bits == 2 || page.bits == 4 || page.bits == 8)) {
+        refuse(sink, kUnsupportedType, "TIFF palette of other than 1 to 8-bit indices");
+        return false;
+    }
+    std::uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;
+    if (!TIFFGetField(tiff, TIFFTAG_COLORMAP, &red, &green, &blue) || !red || !green || !blue) {
+        broken(sink, memory, "a palette image without its palette");
+        return false;
+    }
+    const std::size_t entries = std::size_t{1} << page.bits;
+    // A 16-bit palette made from 8-bit greys (v x 257 or v x 256) gives those 8-bit greys,
+    // as a PNG palette does; any other palette of greys keeps its 16 bits.
+    bool eightBit = true;
+    for (std::size_t i = 0; i < entries; ++i) {
+        if (red[i] != green[i] || red[i] != blue[i]) {
+            refuse(sink, kColourRefused, "TIFF palette");
+            return false;
+        }
+        const unsigned high = red[i] >> 8;
+        if (red[i] != high * 257 && red[i] != high * 256) eightBit = false;
+    }
+    page.type = eightBit ? SampleType::U8 : SampleType::U16;
+    page.greys.resize(entries);
+    for (std::size_t i = 0; i < entries; ++i) page.greys[i] = eightBit ? red[i] >> 8 : red[i];
+    return true;
+}
+
+// The sample type of a page that is not a palette, or nothing after its refusal.
+std::optional<SampleType> sampleTypeOf(const PageLayout& page, core::MessageSink& sink) {
+    const std::uint16_t format = page.format, bits = page.bits;
+    if (format == SAMPLEFORMAT_UINT && bits == 8) return SampleType::U8;
+    if (format == SAMPLEFORMAT_UINT && bits == 16) return SampleType::U16;
+    if (format == SAMPLEFORMAT_UINT && bits == 32) return SampleType::U32;
+    if (format == SAMPLEFORMAT_INT && bits == 8) return SampleType::I8;
+    if (format == SAMPLEFORMAT_INT && bits == 16) return SampleType::I16;
+    if (format == SAMPLEFORMAT_INT && bits == 32) return SampleType::I32;
+    if (format == SAMPLEFORMAT_IEEEFP && bits == 16) return SampleType::F16;
+    if (format == SAMPLEFORMAT_IEEEFP && bits == 32) return SampleType::F32;
+    if (format == SAMPLEFORMAT_IEEEFP && bits == 64) return SampleType::F64;
+    const std::string what = "TIFF " + std::to_string(bits) + "-bit" +
+                             (format == SAMPLEFORMAT_IEEEFP ? " float"
+                              : format == SAMPLEFORMAT_INT  ? " signed"
+                              : format == SAMPLEFORMAT_UINT ? " unsigned"
+                                                            : " complex or other");
+    return refuse(sink, kUnsupportedType, what.c_str());
+}
+
+// The current directory's layout, refused when it is no grey picture we read.
+bool readPageLayout(TIFF* tiff, PageLayout& page, const Source& memory, core::MessageSink& sink) {
+    if (!TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &page.width) ||
+        !TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &page.height)) {
+        broken(sink, memory, "no image size");
+        return false;
+    }
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &page.bits);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLEFORMAT, &page.format);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &page.channels);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &page.planar);
+    if (!TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &page.photometric))
+        page.photometric = page.channels >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &page.compression);
+    if (!acceptedCompression(page.compression)) {
+        refuse(sink, kCompressionRefused, compressionName(page.compression).c_str());
+        return false;
+    }
+    page.palette = page.photometric == PHOTOMETRIC_PALETTE;
+    if (page.palette && !readGreyPalette(tiff, page, memory, sink)) return false;
+    page.rgb = page.photometric == PHOTOMETRIC_RGB;
+    const std::uint16_t photometric = page.photometric;
+    if (!(photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE ||
+          page.rgb || page.palette) ||
+        (page.rgb && page.channels < 3)) {
+        refuse(sink, kColourRefused, "TIFF colour space");
+        return false;
+    }
+    if (page.channels < 1 || page.channels > 4) {
+        refuse(sink, kColourRefused, "TIFF channels");
+        return false;
+    }
+    if (page.channels > 1 && page.planar != PLANARCONFIG_CONTIG) {
+        refuse(sink, kUnsupportedType, "TIFF separate planes");
+        return false;
+    }
+    if (!page.palette) {
+        const auto type = sampleTypeOf(page, sink);
+        if (!type) return false;
+        page.type = *type;
+    }
+    // Float samples have no largest value to be inverted against.
+    if (photometric == PHOTOMETRIC_MINISWHITE && page.format == SAMPLEFORMAT_IEEEFP) {
+        refuse(sink, kUnsupportedType, "TIFF float MinIsWhite");
+        return false;
+    }
+    return checkImportSize(page.width, page.height, sink);
+}
+
+// Copies decoded blocks (strips or tiles) into the picture's samples, noting whether an RGB
+// pixel is not grey.
+class BlockCopier {
+  public:
+    BlockCopier(const PageLayout& page, GreyImage& image) : page_(page), image_(image) {}
+    std::vector<std::uint8_t> block;
+    bool colour = false;
+
+    // The block covers columns [x0, x0 + bw) and rows [y0, y0 + bh).
+    void copy(std::uint32_t x0, std::uint32_t y0, std::uint32_t bw, std::uint32_t bh) {
+        const PageLayout& p = page_;
+        const std::size_t stride = static_cast<std::size_t>(p.rowBytes(bw));
+        const std::size_t sampleBytes = p.bits / 8;
+        const std::size_t pixelBytes = sampleBytes * p.channels;
+        for (std::uint32_t r = 0; r < bh && y0 + r < p.height; ++r) {
+            const std::uint8_t* row = block.data() + r * stride;
+            double* out = image_.samples.data() + static_cast<std::size_t>(y0 + r) * p.width;
+            if (p.palette) {
+                const unsigned mask = (1u << p.bits) - 1;
+                for (std::uint32_t c = 0; c < bw && x0 + c < p.width; ++c) {
+                    const std::size_t bit = std::size_t{c} * p.bits;
+                    const unsigned index = (row[bit / 8] >> (8 - p.bits - bit % 8)) & mask;
+                    out[x0 + c] = p.greys[index];
+                }
+                continue;
+            }
+            for (std::uint32_t c = 0; c < bw && x0 + c < p.width; ++c) {
+                const std::uint8_t* px = row + static_cast<std::size_t>(c) * pixelBytes;
+                const double v = sampleAt(px, p.type);
+                if (p.rgb && (sampleAt(px + sampleBytes, p.type) != v ||
+                              sampleAt(px + 2 * sampleBytes, p.type) != v))
+                    colour = true;
+                out[x0 + c] = v;
+            }
+        }
+    }
+
+  private:
+    const PageLayout& page_;
+    GreyImage& image_;
+};
+
+// Where reading the blocks ended: done, refused (reported), or the data lie past the file's end
+// (the caller reports which page).
+enum class BlocksRead { Done, Refused, PastEnd };
+
+BlocksRead readTiles(TIFF* tiff, const PageLayout& page, std::uint64_t fileSize,
+                     const Source& memory, GreyImage& image, core::MessageSink& sink) {
+    const std::uint32_t width = page.width, height = page.height;
+    std::uint32_t tw = 0, th = 0;
+    TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &tw);
+    TIFFGetField(tiff, TIFFTAG_TILELENGTH, &th);
+    const tmsize_t size = TIFFTileSize(tiff);
+    // Tiles come in multiples of 16; one larger than the picture so rounded would only make a
+    // hostile header's block allocation huge.
+    const auto roundUp16 = [](std::uint32_t v) { return (std::uint64_t{v} + 15) / 16 * 16; };
+    if (tw == 0 || th == 0 || size <= 0 || tw > roundUp16(width) || th > roundUp16(height) ||
+        static_cast<std::uint64_t>(size) < page.rowBytes(tw) * th) {
+        broken(sink, memory, "bad tile size");
+        return BlocksRead::Refused;
+    }
+    const std::uint64_t tiles =
+        (std::uint64_t{width} + tw - 1) / tw * ((std::uint64_t{height} + th - 1) / th);
+    if (!holdsImageData(tiff, fileSize, tiles, static_cast<std::uint64_t>(size),
+                        static_cast<std::uint64_t>(size)))
+        return BlocksRead::PastEnd;
+    image.samples.assign(static_cast<std::size_t>(width) * height, 0.0);
+    BlockCopier copier(page, image);
+    copier.block.resize(static_cast<std::size_t>(size));
+    for (std::uint32_t y = 0; y < height; y += th) {
+        for (std::uint32_t x = 0; x < width; x += tw) {
+            if (TIFFReadTile(tiff, copier.block.data(), x, y, 0, 0) < 0) {
+                broken(sink, memory, "a tile cannot be decoded");
+                return BlocksRead::Refused;
+            }
+            copier.copy(x, y, tw, th);
+            if (copier.colour) {
+                refuse(sink, kColourRefused, "TIFF RGB");
+                return BlocksRead::Refused;
+            }
+        }
+    }
+    return BlocksRead::Done;
+}
+
+BlocksRead readStrips(TIFF* tiff, const PageLayout& page, std::uint64_t fileSize,
+                      const Source& memory, GreyImage& image, core::MessageSink& sink) {
+    const std::uint32_t width = page.width, height = page.height;
+    std::uint32_t rowsPerStrip = height;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+    if (rowsPerStrip == 0 || rowsPerStrip > height) rowsPerStrip = height;
+    const std::uint64_t stripBytes = std::uint64_t{rowsPerStrip} * page.rowBytes(width);
+    const std::uint32_t strips = (height - 1) / rowsPerStrip + 1;
+    const std::uint32_t lastRows = height - (strips - 1) * rowsPerStrip;
+    if (!holdsImageData(tiff, fileSize, strips, stripBytes,
+                        std::uint64_t{lastRows} * page.rowBytes(width)))
+        return BlocksRead::PastEnd;
+    image.samples.assign(static_cast<std::size_t>(width) * height, 0.0);
+    BlockCopier copier(page, image);
+    copier.block.resize(static_cast<std::size_t>(stripBytes));
+    for (std::uint32_t y = 0, strip = 0; y < height; y += rowsPerStrip, ++strip) {
+        const std::uint32_t rows = std::min(rowsPerStrip, height - y);
+        const tmsize_t want = static_cast<tmsize_t>(std::uint64_t{rows} * page.rowBytes(width));
+        if (TIFFReadEncodedStrip(tiff, strip, copier.block.data(), want) != want) {
+            broken(sink, memory, "a strip cannot be decoded");
+            return BlocksRead::Refused;
+        }
+        copier.copy(0, y, width, rows);
+        if (copier.colour) {
+            refuse(sink, kColourRefused, "TIFF RGB");
+            return BlocksRead::Refused;
+        }
+    }
+    return BlocksRead::Done;
+}
+
 }  // namespace
 
 std::optional<GreyImage> readTiffImage(RandomAccessSource& file, int index,
@@ -241,11 +481,7 @@ std::optional<GreyImage> readTiffImage(RandomAccessSource& file, int index,
     std::unique_ptr<TIFF, TiffClose> tiff(
         TIFFClientOpenExt("memory", "r", &memory, readProc, writeProc, seekProc, closeProc,
                           sizeProc, mapProc, unmapProc, options.get()));
-    auto broken = [&](const char* fallback) {
-        return refuse(sink, kBadStructure, "TIFF",
-                      memory.error.empty() ? fallback : memory.error.c_str());
-    };
-    if (!tiff) return broken("no image directory");
+    if (!tiff) return broken(sink, memory, "no image directory");
 
     // The calibration of a stack is the first page's (ImageJ describes the stack there only).
     TiffVendorInput calibration;
@@ -258,182 +494,28 @@ std::optional<GreyImage> readTiffImage(RandomAccessSource& file, int index,
     const tdir_t pages = TIFFNumberOfDirectories(tiff.get());
     const int count = pages > 1 ? static_cast<int>(std::min<tdir_t>(pages, 1u << 30)) : 1;
     if (index < 0 || index >= count) return refuse(sink, kImageBeyondCount, count, index + 1);
-    // A page whose data the file does not hold says which page it is.
-    const auto pastEnd = [&] {
-        return count > 1 ? refuse(sink, kStackPastEnd, index + 1, count) : refuse(sink, kTruncated);
-    };
     if (index > 0 && !TIFFSetDirectory(tiff.get(), static_cast<tdir_t>(index)))
-        return broken("a page's directory cannot be read");
+        return broken(sink, memory, "a page's directory cannot be read");
 
-    std::uint32_t width = 0, height = 0;
-    std::uint16_t bits = 1, format = SAMPLEFORMAT_UINT, channels = 1, photometric = 0,
-                  planar = PLANARCONFIG_CONTIG;
-    if (!TIFFGetField(tiff.get(), TIFFTAG_IMAGEWIDTH, &width) ||
-        !TIFFGetField(tiff.get(), TIFFTAG_IMAGELENGTH, &height))
-        return broken("no image size");
-    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_BITSPERSAMPLE, &bits);
-    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_SAMPLEFORMAT, &format);
-    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_SAMPLESPERPIXEL, &channels);
-    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_PLANARCONFIG, &planar);
-    if (!TIFFGetField(tiff.get(), TIFFTAG_PHOTOMETRIC, &photometric))
-        photometric = channels >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK;
-    std::uint16_t compression = COMPRESSION_NONE;
-    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_COMPRESSION, &compression);
-    if (!acceptedCompression(compression))
-        return refuse(sink, kCompressionRefused, compressionName(compression).c_str());
-
-    // A palette whose every entry is a grey (red = green = blue) opens as grey, each index
-    // mapped through it; a palette with colours stays refused.
-    const bool palette = photometric == PHOTOMETRIC_PALETTE;
-    std::vector<double> greys;
-    SampleType paletteType = SampleType::U8;
-    if (palette) {
-        if (channels != 1 || format != SAMPLEFORMAT_UINT ||
-            !(bits == 1 || bits == 2 || bits == 4 || bits == 8))
-            return refuse(sink, kUnsupportedType, "TIFF palette of other than 1 to 8-bit indices");
-        std::uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;
-        if (!TIFFGetField(tiff.get(), TIFFTAG_COLORMAP, &red, &green, &blue) || !red || !green ||
-            !blue)
-            return broken("a palette image without its palette");
-        const std::size_t entries = std::size_t{1} << bits;
-        // A 16-bit palette made from 8-bit greys (v x 257 or v x 256) gives those 8-bit greys,
-        // as a PNG palette does; any other palette of greys keeps its 16 bits.
-        bool eightBit = true;
-        for (std::size_t i = 0; i < entries; ++i) {
-            if (red[i] != green[i] || red[i] != blue[i])
-                return refuse(sink, kColourRefused, "TIFF palette");
-            const unsigned high = red[i] >> 8;
-            if (red[i] != high * 257 && red[i] != high * 256) eightBit = false;
-        }
-        paletteType = eightBit ? SampleType::U8 : SampleType::U16;
-        greys.resize(entries);
-        for (std::size_t i = 0; i < entries; ++i) greys[i] = eightBit ? red[i] >> 8 : red[i];
-    }
-    const bool rgb = photometric == PHOTOMETRIC_RGB;
-    if (!(photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE || rgb ||
-          palette) ||
-        (rgb && channels < 3))
-        return refuse(sink, kColourRefused, "TIFF colour space");
-    if (channels < 1 || channels > 4) return refuse(sink, kColourRefused, "TIFF channels");
-    if (channels > 1 && planar != PLANARCONFIG_CONTIG)
-        return refuse(sink, kUnsupportedType, "TIFF separate planes");
-
-    SampleType type;
-    if (palette) type = paletteType;
-    else if (format == SAMPLEFORMAT_UINT && bits == 8) type = SampleType::U8;
-    else if (format == SAMPLEFORMAT_UINT && bits == 16) type = SampleType::U16;
-    else if (format == SAMPLEFORMAT_UINT && bits == 32) type = SampleType::U32;
-    else if (format == SAMPLEFORMAT_INT && bits == 8) type = SampleType::I8;
-    else if (format == SAMPLEFORMAT_INT && bits == 16) type = SampleType::I16;
-    else if (format == SAMPLEFORMAT_INT && bits == 32) type = SampleType::I32;
-    else if (format == SAMPLEFORMAT_IEEEFP && bits == 16) type = SampleType::F16;
-    else if (format == SAMPLEFORMAT_IEEEFP && bits == 32) type = SampleType::F32;
-    else if (format == SAMPLEFORMAT_IEEEFP && bits == 64) type = SampleType::F64;
-    else {
-        const std::string what = "TIFF " + std::to_string(bits) + "-bit" +
-                                 (format == SAMPLEFORMAT_IEEEFP ? " float"
-                                  : format == SAMPLEFORMAT_INT  ? " signed"
-                                  : format == SAMPLEFORMAT_UINT ? " unsigned"
-                                                                : " complex or other");
-        return refuse(sink, kUnsupportedType, what.c_str());
-    }
-    // Float samples have no largest value to be inverted against.
-    if (photometric == PHOTOMETRIC_MINISWHITE && format == SAMPLEFORMAT_IEEEFP)
-        return refuse(sink, kUnsupportedType, "TIFF float MinIsWhite");
-    if (!checkImportSize(width, height, sink)) return std::nullopt;
-
+    PageLayout page;
+    if (!readPageLayout(tiff.get(), page, memory, sink)) return std::nullopt;
     GreyImage image;
     image.format = ImageFormat::Tiff;
-    image.type = type;
-    image.width = static_cast<int>(width);
-    image.height = static_cast<int>(height);
-    const std::size_t sampleBytes = bits / 8;
-    const std::size_t pixelBytes = sampleBytes * channels;
-    // Bytes of one row of `columns` pixels: palette indices below 8 bits are packed, each row
-    // starting on a byte.
-    const auto rowBytes = [&](std::uint32_t columns) {
-        return (std::uint64_t{columns} * bits * channels + 7) / 8;
-    };
-
-    // Decodes one block (a strip or a tile) covering columns [x0, x0 + bw) and rows [y0, y0 + bh).
-    std::vector<std::uint8_t> block;
-    bool colour = false;
-    auto copy = [&](std::uint32_t x0, std::uint32_t y0, std::uint32_t bw, std::uint32_t bh) {
-        const std::size_t stride = static_cast<std::size_t>(rowBytes(bw));
-        for (std::uint32_t r = 0; r < bh && y0 + r < height; ++r) {
-            const std::uint8_t* row = block.data() + r * stride;
-            double* out = image.samples.data() + static_cast<std::size_t>(y0 + r) * width;
-            if (palette) {
-                const unsigned mask = (1u << bits) - 1;
-                for (std::uint32_t c = 0; c < bw && x0 + c < width; ++c) {
-                    const std::size_t bit = std::size_t{c} * bits;
-                    const unsigned index = (row[bit / 8] >> (8 - bits - bit % 8)) & mask;
-                    out[x0 + c] = greys[index];
-                }
-                continue;
-            }
-            for (std::uint32_t c = 0; c < bw && x0 + c < width; ++c) {
-                const std::uint8_t* p = row + static_cast<std::size_t>(c) * pixelBytes;
-                const double v = sampleAt(p, type);
-                if (rgb && (sampleAt(p + sampleBytes, type) != v ||
-                            sampleAt(p + 2 * sampleBytes, type) != v))
-                    colour = true;
-                out[x0 + c] = v;
-            }
-        }
-    };
-    if (TIFFIsTiled(tiff.get())) {
-        std::uint32_t tw = 0, th = 0;
-        TIFFGetField(tiff.get(), TIFFTAG_TILEWIDTH, &tw);
-        TIFFGetField(tiff.get(), TIFFTAG_TILELENGTH, &th);
-        const tmsize_t size = TIFFTileSize(tiff.get());
-        // Tiles come in multiples of 16; one larger than the picture so rounded would only make a
-        // hostile header's block allocation huge.
-        const auto roundUp16 = [](std::uint32_t v) { return (std::uint64_t{v} + 15) / 16 * 16; };
-        if (tw == 0 || th == 0 || size <= 0 || tw > roundUp16(width) || th > roundUp16(height) ||
-            static_cast<std::uint64_t>(size) < rowBytes(tw) * th)
-            return broken("bad tile size");
-        const std::uint64_t tiles = (std::uint64_t{width} + tw - 1) / tw *
-                                    ((std::uint64_t{height} + th - 1) / th);
-        if (!holdsImageData(tiff.get(), file.size(), tiles, static_cast<std::uint64_t>(size),
-                            static_cast<std::uint64_t>(size)))
-            return pastEnd();
-        image.samples.assign(static_cast<std::size_t>(width) * height, 0.0);
-        block.resize(static_cast<std::size_t>(size));
-        for (std::uint32_t y = 0; y < height; y += th) {
-            for (std::uint32_t x = 0; x < width; x += tw) {
-                if (TIFFReadTile(tiff.get(), block.data(), x, y, 0, 0) < 0)
-                    return broken("a tile cannot be decoded");
-                copy(x, y, tw, th);
-                if (colour) return refuse(sink, kColourRefused, "TIFF RGB");
-            }
-        }
-    } else {
-        std::uint32_t rowsPerStrip = height;
-        TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
-        if (rowsPerStrip == 0 || rowsPerStrip > height) rowsPerStrip = height;
-        const std::uint64_t stripBytes = std::uint64_t{rowsPerStrip} * rowBytes(width);
-        const std::uint32_t strips = (height - 1) / rowsPerStrip + 1;
-        const std::uint32_t lastRows = height - (strips - 1) * rowsPerStrip;
-        if (!holdsImageData(tiff.get(), file.size(), strips, stripBytes,
-                            std::uint64_t{lastRows} * rowBytes(width)))
-            return pastEnd();
-        image.samples.assign(static_cast<std::size_t>(width) * height, 0.0);
-        block.resize(static_cast<std::size_t>(stripBytes));
-        for (std::uint32_t y = 0, strip = 0; y < height; y += rowsPerStrip, ++strip) {
-            const std::uint32_t rows = std::min(rowsPerStrip, height - y);
-            const tmsize_t want = static_cast<tmsize_t>(std::uint64_t{rows} * rowBytes(width));
-            if (TIFFReadEncodedStrip(tiff.get(), strip, block.data(), want) != want)
-                return broken("a strip cannot be decoded");
-            copy(0, y, width, rows);
-            if (colour) return refuse(sink, kColourRefused, "TIFF RGB");
-        }
-    }
-    if (photometric == PHOTOMETRIC_MINISWHITE) {
+    image.type = page.type;
+    image.width = static_cast<int>(page.width);
+    image.height = static_cast<int>(page.height);
+    const BlocksRead read = TIFFIsTiled(tiff.get())
+                                ? readTiles(tiff.get(), page, file.size(), memory, image, sink)
+                                : readStrips(tiff.get(), page, file.size(), memory, image, sink);
+    if (read == BlocksRead::Refused) return std::nullopt;
+    // A page whose data the file does not hold says which page it is.
+    if (read == BlocksRead::PastEnd)
+        return count > 1 ? refuse(sink, kStackPastEnd, index + 1, count) : refuse(sink, kTruncated);
+    if (page.photometric == PHOTOMETRIC_MINISWHITE) {
         // Inverted within the type's range, as every reader of the format shows it: unsigned
         // v -> 2^bits - 1 - v, signed v -> -1 - v (the bits inverted).
-        const bool isSigned = format == SAMPLEFORMAT_INT;
-        const double top = isSigned ? -1.0 : std::ldexp(1.0, bits) - 1.0;
+        const bool isSigned = page.format == SAMPLEFORMAT_INT;
+        const double top = isSigned ? -1.0 : std::ldexp(1.0, page.bits) - 1.0;
         for (double& v : image.samples) v = top - v;
     }
 
