@@ -27,7 +27,7 @@
 #include "core/stderr_sink.h"
 #include "image/bmp_file.h"
 #include "image/file_io.h"
-#include "image/normalise.h"
+#include "image/open_image.h"
 #include "image/tiff_write.h"
 #include "spectrum/engine/big_frame.h"
 #include "spectrum/engine/contrast.h"

@@ -9,7 +9,6 @@
 #include "image/file_io.h"
 #include "image/import_detail.h"
 #include "image/limits.h"
-#include "image/normalise.h"
 #include "image/packed_dib.h"
 #include "image/ser.h"
 #include "image/emd.h"
@@ -481,40 +480,6 @@ std::shared_ptr<const PreciseLevels> transformLevels(GreyImage&& image) {
     // A rounding step may carry the maximum an ulp past 255; the levels stay within [0, 255].
     for (double& v : precise->levels) v = std::min(255.0, map(v));
     return precise;
-}
-
-std::vector<std::uint8_t> normalisedBitmapOf(const GreyImage& image) {
-    const std::uint64_t padded = (static_cast<std::uint64_t>(image.width) + 3) / 4 * 4;
-    const std::uint64_t total = kNormalisedOffBits + padded * static_cast<std::uint64_t>(image.height);
-    std::vector<std::uint8_t> file(static_cast<std::size_t>(total), 0);
-    std::uint8_t* h = file.data();
-    h[0] = 'B';
-    h[1] = 'M';
-    storeU32(h + 2, static_cast<std::uint32_t>(total));
-    storeU32(h + 10, kNormalisedOffBits);
-    storeU32(h + 14, kInfoHeaderSize);
-    storeU32(h + 18, static_cast<std::uint32_t>(image.width));
-    storeU32(h + 22, static_cast<std::uint32_t>(image.height));
-    storeU16(h + 26, 1);
-    storeU16(h + 28, 8);
-    storeU32(h + 34, static_cast<std::uint32_t>(padded * static_cast<std::uint64_t>(image.height)));
-    storeU32(h + 46, 256);
-    storeU32(h + 50, 256);
-    for (int i = 0; i < 256; ++i) {
-        std::uint8_t* e = h + 54 + 4 * i;
-        e[0] = e[1] = e[2] = static_cast<std::uint8_t>(i);
-    }
-    std::vector<std::uint8_t> rendered;
-    if (!image.eightBit()) rendered = renderPercentiles(image);
-    for (int y = 0; y < image.height; ++y) {
-        std::uint8_t* row = h + kNormalisedOffBits +
-                            static_cast<std::size_t>(image.height - 1 - y) * padded;
-        const std::size_t first = static_cast<std::size_t>(y) * static_cast<std::size_t>(image.width);
-        for (int x = 0; x < image.width; ++x)
-            row[x] = image.eightBit() ? static_cast<std::uint8_t>(image.samples[first + x])
-                                      : rendered[first + x];
-    }
-    return file;
 }
 
 std::string calibrationSourceName(CalibrationSource source) {

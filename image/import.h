@@ -189,11 +189,6 @@ void setPixelSizes(GreyImage& image, double xSize, const std::string& xUnit, dou
 // "cm", "m"), or nothing.
 std::optional<double> nanometresPerUnit(const std::string& unit);
 
-// The complete normalised 8-bit BMP file (1078-byte header and grey ramp, rows bottom first,
-// padded to 4 bytes) that the program opens in place of `image`: the samples themselves for an
-// 8-bit source, the percentile rendering otherwise.
-std::vector<std::uint8_t> normalisedBitmapOf(const GreyImage& image);
-
 // The 8-bit rendering of a source above 8 bits: linear between the 0.1 and 99.9 percentiles
 // of its samples, truncated and limited to 0..255. Top row first.
 std::vector<std::uint8_t> renderPercentiles(const GreyImage& image);

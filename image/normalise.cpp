@@ -1,6 +1,4 @@
 #include "image/normalise.h"
-#include "core/localized.h"
-
 
 #include <algorithm>
 #include <cstdio>
@@ -8,8 +6,6 @@
 #include <memory>
 
 #include "core/localized.h"
-#include "image/binning.h"
-#include "image/import_detail.h"
 #include "image/limits.h"
 
 namespace image {
@@ -18,8 +14,8 @@ namespace {
 constexpr std::size_t kBufferSize = 30000;
 constexpr int kMaxTempAttempts = 99;  // B_1.bmp ... B_99.bmp
 
-constexpr const char* kFormatText = "Not a bitmap file with correct format.";
-constexpr const char* kOpenText = "Unable to open the bitmap file.";
+constexpr const char* kFormatText = kBitmapFormatText;
+constexpr const char* kOpenText = kBitmapOpenText;
 constexpr const char* kTempText = "Unable to create a temporary bitmap file.";
 constexpr const char* kDiskText = "Not enough free diskspace to create a temporary bitmap file.";
 
@@ -237,12 +233,6 @@ ConvertResult convertRle8(const GreySource& s, ByteSource& in, Writer& out) {
     return out.ok() ? ConvertResult::Ok : ConvertResult::WriteFailed;
 }
 
-// The first 15 bytes of a file say "BM" and an accepted information header size (its low byte;
-// the whole size is checked with the palette).
-bool looksLikeBitmap(const std::uint8_t* head) {
-    return head[0] == 'B' && head[1] == 'M' && isAcceptedInfoSize(head[14]);
-}
-
 // The last component of a path ("cell.bmp" of "D:\\img\\cell.bmp" or "/img/cell.bmp").
 std::string fileNameOf(const std::string& path) {
     const auto slash = path.find_last_of("/\\");
@@ -377,9 +367,18 @@ std::optional<NormalisedFile> normaliseGreyBitmap(const std::string& sourcePath,
                                                   core::BusyIndicator& indicator,
                                                   core::DiskServices& disk,
                                                   std::optional<core::BusyScope>& busy) {
-    using core::kIconError;
     FileHandle in(fopenUtf8(sourcePath, "rb"));
-    const auto size = in ? fileSize(in.get()) : std::nullopt;
+    return normaliseGreyBitmap(in.get(), sourcePath, sink, indicator, disk, busy);
+}
+
+std::optional<NormalisedFile> normaliseGreyBitmap(std::FILE* in, const std::string& sourcePath,
+                                                  core::MessageSink& sink,
+                                                  core::BusyIndicator& indicator,
+                                                  core::DiskServices& disk,
+                                                  std::optional<core::BusyScope>& busy) {
+    using core::kIconError;
+    // The size, which also rewinds the file to its start.
+    const auto size = in ? fileSize(in) : std::nullopt;
     if (!size) {
         refuse(sink, kOpenText, "Open Error", kIconError);
         return std::nullopt;
@@ -402,7 +401,7 @@ std::optional<NormalisedFile> normaliseGreyBitmap(const std::string& sourcePath,
     std::uint8_t head[kGreyHeadBytes];
     const std::size_t headSize =
         static_cast<std::size_t>(std::min<std::uint64_t>(*size, kGreyHeadBytes));
-    if (std::fread(head, 1, headSize, in.get()) != headSize) {
+    if (std::fread(head, 1, headSize, in) != headSize) {
         refuse(sink, kOpenText, "Open Error", kIconError);
         return std::nullopt;
     }
@@ -441,8 +440,8 @@ std::optional<NormalisedFile> normaliseGreyBitmap(const std::string& sourcePath,
     ConvertResult converted = ConvertResult::ReadFailed;
     FileSink file(temp.get());
     CountingSink out(file);
-    if (std::fseek(in.get(), static_cast<long>(source->pixelStart), SEEK_SET) == 0) {
-        FileSource pixels(in.get());
+    if (std::fseek(in, static_cast<long>(source->pixelStart), SEEK_SET) == 0) {
+        FileSource pixels(in);
         converted = writeNormalised(*source, pixels, out);
     }
     if (!temp.close() && converted == ConvertResult::Ok) converted = ConvertResult::WriteFailed;
@@ -463,204 +462,6 @@ std::optional<NormalisedFile> normaliseGreyBitmap(const std::string& sourcePath,
 
 bool hasBmpExtension(const std::string& path) {
     return path.size() >= 4 && lowerLastFour(path) == ".bmp";
-}
-
-bool hasOpenableExtension(const std::string& path) {
-    return hasBmpExtension(path) || formatOfPath(path).has_value();
-}
-
-namespace {
-
-// A bitmap opened at full size, binned: its sums become a 16-bit source with its own levels, as
-// a microscope image's would, and replace the picture.
-void binOpenedBitmap(CurrentImage& image, OpenOutcome& outcome, int factor,
-                     core::MessageSink& sink, int clientWidth, int clientHeight) {
-    const ImageGeometry& g = outcome.geometry;
-    constexpr std::size_t kPixels = 40 + 256 * 4;
-    GreyImage grey;
-    grey.format = ImageFormat::Bmp;
-    grey.type = SampleType::U8;
-    grey.width = g.width;
-    grey.height = g.height;
-    std::optional<GreyImage> binned;
-    std::vector<std::uint8_t> bitmap;
-    std::shared_ptr<const PreciseLevels> precise;
-    try {
-        const std::size_t stride = static_cast<std::size_t>(g.paddedWidth);
-        if (image.dib.block.size() < kPixels + stride * static_cast<std::size_t>(g.height)) {
-            outcome.result = OpenResult::LoadFailed;
-            return;
-        }
-        grey.samples.resize(static_cast<std::size_t>(g.width) * static_cast<std::size_t>(g.height));
-        for (int y = 0; y < g.height; ++y) {
-            const std::uint8_t* row =
-                image.dib.block.data() + kPixels + static_cast<std::size_t>(g.height - 1 - y) * stride;
-            std::copy(row, row + g.width, grey.samples.begin() + static_cast<std::size_t>(y) * g.width);
-        }
-        binned = binImage(grey, factor, sink);
-        if (!binned) {
-            outcome.result = OpenResult::LoadFailed;
-            return;
-        }
-        grey = GreyImage{};
-        bitmap = normalisedBitmapOf(*binned);
-        precise = transformLevels(*binned);
-    } catch (const std::bad_alloc&) {
-        refuse(sink, core::text({"Not enough memory to read the image.",
-                                 "画像を読み込むメモリが足りません。"}),
-               "Error", core::kIconWarning);
-        outcome.result = OpenResult::LoadFailed;
-        return;
-    }
-    binned->samples = {};
-    binned->samples.shrink_to_fit();
-    freeBitmap(image);
-    const bool loaded = readBitmapBytes(bitmap, image, BitmapFlavour::Voralin00, sink, clientWidth,
-                                        clientHeight);
-    outcome.result = loaded ? OpenResult::Opened : OpenResult::LoadFailed;
-    outcome.geometry = ImageGeometry{binned->width, binned->height, (binned->width + 3) / 4 * 4,
-                                     static_cast<std::uint32_t>(bitmap.size())};
-    outcome.source = std::move(binned);
-    outcome.precise = std::move(precise);
-}
-
-OpenOutcome openMicroscopeImage(const std::string& path, ImageFormat format, CurrentImage& image,
-                                core::MessageSink& sink, core::BusyIndicator& indicator,
-                                int clientWidth, int clientHeight,
-                                const std::function<void()>& forgetPrevious,
-                                const ImportChoice& choice) {
-    OpenOutcome outcome;
-    std::optional<core::BusyScope> busy;
-    busy.emplace(indicator);
-    std::optional<GreyImage> imported;
-    std::vector<std::uint8_t> bitmap;
-    std::shared_ptr<const PreciseLevels> precise;
-    try {
-        imported = importImageFile(path, format, sink, choice);
-        if (imported && choice.bin > 1) imported = binImage(*imported, choice.bin, sink);
-        if (imported) {
-            bitmap = normalisedBitmapOf(*imported);
-            precise = transformLevels(std::move(*imported));
-        }
-    } catch (const std::bad_alloc&) {
-        busy.reset();
-        refuse(sink, core::text({"Not enough memory to read the image.",
-                                 "画像を読み込むメモリが足りません。"}),
-               "Error", core::kIconWarning);
-        return outcome;
-    }
-    if (!imported) return outcome;
-    imported->samples = {};
-    imported->samples.shrink_to_fit();
-
-    if (forgetPrevious) forgetPrevious();
-    freeBitmap(image);
-    busy.reset();
-    const bool loaded = readBitmapBytes(bitmap, image, BitmapFlavour::Voralin00, sink, clientWidth,
-                                        clientHeight);
-    const std::int32_t padded = (imported->width + 3) / 4 * 4;
-    outcome.result = loaded ? OpenResult::Opened : OpenResult::LoadFailed;
-    outcome.geometry = ImageGeometry{imported->width, imported->height, padded,
-                                     static_cast<std::uint32_t>(bitmap.size())};
-    outcome.source = std::move(imported);
-    outcome.precise = std::move(precise);
-    return outcome;
-}
-
-}  // namespace
-
-OpenOutcome openImageFile(const std::string& path, CurrentImage& image, core::MessageSink& sink,
-                          core::BusyIndicator& indicator, core::DiskServices& disk,
-                          int clientWidth, int clientHeight,
-                          const std::function<void()>& forgetPrevious,
-                          const ImportChoice& choice) {
-    OpenOutcome outcome;
-    if (const auto format = formatOfPath(path); format && *format != ImageFormat::Bmp)
-        return openMicroscopeImage(path, *format, image, sink, indicator, clientWidth,
-                                   clientHeight, forgetPrevious, choice);
-    if (!hasBmpExtension(path)) {
-        refuse(sink, "Select a file with BMP extension.", "Error", core::kIconWarning);
-        return outcome;
-    }
-    if (choice.image != 0) {  // a bitmap holds one image
-        const std::string text =
-            core::formatMessage(core::text(detail::kImageBeyondCount), 1, choice.image + 1);
-        refuse(sink, text.c_str(), "Error", core::kIconWarning);
-        return outcome;
-    }
-    {
-        FileHandle file(fopenUtf8(path, "rb"));
-        if (!file) {
-            refuse(sink, kOpenText, "Open Error", core::kIconError);
-            return outcome;
-        }
-        std::uint8_t head[15];
-        if (std::fread(head, 1, sizeof head, file.get()) != sizeof head || !looksLikeBitmap(head)) {
-            refuse(sink, kFormatText, "Error", core::kIconError);
-            return outcome;
-        }
-    }
-    std::optional<core::BusyScope> busy;
-    const auto normalised = normaliseGreyBitmap(path, sink, indicator, disk, busy);
-    if (!normalised) return outcome;
-
-    // The temporary file goes on every way out of here, an exception included.
-    struct RemoveOnExit {
-        const std::string& path;
-        ~RemoveOnExit() {
-            removeFile(path);
-            unregisterTemporary(path);
-        }
-    } removeTemporary{normalised->tempPath};
-    const ImageGeometry& geometry = normalised->geometry;
-    if (choice.bin > 1 && (geometry.width / choice.bin < kMinImageSide ||
-                           geometry.height / choice.bin < kMinImageSide)) {
-        busy.reset();
-        GreyImage probe;
-        binImage(probe, choice.bin, sink);  // says why, in the reader's words
-        return outcome;
-    }
-    if (forgetPrevious) forgetPrevious();
-    freeBitmap(image);
-    busy.reset();
-    const bool loaded = readBitmapFile(normalised->tempPath, image, BitmapFlavour::Voralin00, sink,
-                                       clientWidth, clientHeight);
-    outcome.result = loaded ? OpenResult::Opened : OpenResult::LoadFailed;
-    outcome.geometry = geometry;
-    if (loaded && choice.bin > 1) binOpenedBitmap(image, outcome, choice.bin, sink, clientWidth,
-                                                  clientHeight);
-    return outcome;
-}
-
-std::optional<std::string> describeBitmapFile(const std::string& path) {
-    if (path.size() < 5 || !hasBmpExtension(path)) return std::nullopt;
-    FileHandle file(fopenUtf8(path, "rb"));
-    if (!file) return std::nullopt;
-    const auto size = fileSize(file.get());
-    std::uint8_t head[31];
-    if (!size || std::fread(head, 1, sizeof head, file.get()) != sizeof head) return std::nullopt;
-    if (!looksLikeBitmap(head)) return std::nullopt;
-    const char* colours = "";
-    switch (head[28]) {
-        case 1:
-            colours = "2";
-            break;
-        case 4:
-            colours = "16";
-            break;
-        case 8:
-            colours = "256";
-            break;
-        case 24:
-            colours = "16M";
-            break;
-        default:
-            break;
-    }
-    return core::formatMessage("%ld(W) x %ld(H) x %s(Colors) %s (%lld Bytes)",
-                                static_cast<long>(loadI32(head + 18)),
-                                static_cast<long>(loadI32(head + 22)), colours,
-                                head[30] != 0 ? "RLE" : "RGB", static_cast<long long>(*size));
 }
 
 }  // namespace image

@@ -1,5 +1,5 @@
-// Validation and normalisation of a grey bitmap the image program opens, and the Open pipeline
-// built on it.
+// Validation and normalisation of a grey bitmap the image program opens (image/open_image.h
+// runs it on Open).
 //
 // Only 8-bit grey-scale BMPs (uncompressed or RLE8) of at least 64 x 64 pixels are accepted. An
 // accepted file is rewritten as a normalised BMP (identity grey ramp of 256 entries, pixel values
@@ -19,7 +19,7 @@
 
 #include <array>
 #include <cstdint>
-#include <functional>
+#include <cstdio>
 #include <optional>
 #include <span>
 #include <string>
@@ -29,13 +29,15 @@
 #include "core/message_sink.h"
 #include "image/bmp_file.h"
 #include "image/file_io.h"
-#include "image/import.h"
 #include "image/packed_dib.h"
-#include <memory>
 
 namespace image {
 
 inline constexpr std::uint32_t kNormalisedOffBits = 1078;
+
+// The refusals of a file that cannot be read or is no bitmap (caption "Open Error" and "Error").
+inline constexpr const char* kBitmapOpenText = "Unable to open the bitmap file.";
+inline constexpr const char* kBitmapFormatText = "Not a bitmap file with correct format.";
 
 // What the header and palette of an acceptable source say.
 struct GreySource {
@@ -95,41 +97,15 @@ std::optional<NormalisedFile> normaliseGreyBitmap(const std::string& sourcePath,
                                                   core::DiskServices& disk,
                                                   std::optional<core::BusyScope>& busy);
 
-enum class OpenResult {
-    Refused,     // nothing changed: the previous picture and work stay
-    Opened,      // the new picture is current
-    LoadFailed,  // the previous work was forgotten but the normalised file did not load
-};
-
-struct OpenOutcome {
-    OpenResult result = OpenResult::Refused;
-    ImageGeometry geometry;
-    // For a microscope image (TIFF, PNG, MRC, DM3/DM4): what the file is, without its samples,
-    // and for a source above 8 bits the levels that enter the transform.
-    std::optional<GreyImage> source;
-    std::shared_ptr<const PreciseLevels> precise;
-};
-
-// Open in the image program, after the file dialog: extension and format tests, normalisation
-// (a microscope image named by its extension is imported and rendered to the same normalised
-// 8-bit picture in memory),
-// then `forgetPrevious` (the caller drops its spectrum and circles), freeing the previous picture,
-// ending the wait state, loading the normalised file into `image` and deleting it.
-OpenOutcome openImageFile(const std::string& path, CurrentImage& image, core::MessageSink& sink,
-                          core::BusyIndicator& indicator, core::DiskServices& disk,
-                          int clientWidth, int clientHeight,
-                          const std::function<void()>& forgetPrevious,
-                          const ImportChoice& choice = {});
+// The same on the source already open (`source`, read from its start; null when it could not be
+// opened), named `sourcePath`.
+std::optional<NormalisedFile> normaliseGreyBitmap(std::FILE* source, const std::string& sourcePath,
+                                                  core::MessageSink& sink,
+                                                  core::BusyIndicator& indicator,
+                                                  core::DiskServices& disk,
+                                                  std::optional<core::BusyScope>& busy);
 
 // True when the last four characters of `path` are ".bmp" in any letter case.
 bool hasBmpExtension(const std::string& path);
-
-// True for the extensions Open takes: ".bmp" and the microscope formats of formatOfPath.
-bool hasOpenableExtension(const std::string& path);
-
-// The one-line description shown in the open dialog, such as
-// "512(W) x 480(H) x 256(Colors) RGB (246838 Bytes)", or nothing for a file that is not a BMP
-// with a 40-byte information header.
-std::optional<std::string> describeBitmapFile(const std::string& path);
 
 }  // namespace image

@@ -22,7 +22,7 @@
 #include "image/binning.h"
 #include "image/bmp_file.h"
 #include "image/file_io.h"
-#include "image/normalise.h"
+#include "image/open_image.h"
 #include "image/tiff_write.h"
 #include "python/calls.h"
 #include "spectrum/engine/contrast.h"

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "frame/app_frame.h"
-#include "image/normalise.h"
+#include "image/open_image.h"
 #include "image/packed_dib.h"
 #include "spectrum/app/lattice_state.h"
 #include "spectrum/app/window_rules.h"

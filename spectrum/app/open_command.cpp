@@ -10,7 +10,7 @@
 #include "core/wide_path.h"
 #include "image/file_io.h"
 #include "image/import.h"
-#include "image/normalise.h"
+#include "image/open_image.h"
 
 namespace voralin {
 namespace {

@@ -11,6 +11,7 @@
 #include "core/message_sink.h"
 #include "image/file_io.h"
 #include "image/import.h"
+#include "image/open_image.h"
 #include "image/limits.h"
 
 namespace {

@@ -21,6 +21,7 @@
 
 #include "core/localized.h"
 #include "image/import.h"
+#include "image/open_image.h"
 #include "image/import_detail.h"
 #include "image/tiff_write.h"
 #include "tests/doubles/recording.h"

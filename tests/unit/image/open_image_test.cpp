@@ -10,6 +10,7 @@
 #include "core/disk.h"
 #include "core/message_sink.h"
 #include "image/normalise.h"
+#include "image/open_image.h"
 #include "tests/doubles/recording.h"
 
 using core::RecordedEvent;
@@ -368,3 +369,74 @@ TEST(DescribeBitmap, NoTextForOtherFiles) {
 }
 
 }  // namespace
+
+// A microscope image opens in memory: no file is written beside it, even where one could be,
+// and the picture is the normalised one the bitmap reader would load from its file.
+TEST(OpenMicroscopeImage, OpensInMemoryWithoutWritingAFile) {
+    const auto dir = testbmp::scratchDir("open_tiff");
+    const fs::path path = dir / "scan.TIF";
+    fs::copy_file(fs::path(SUITE_TEST_DATA) / "tiff" / "bigendian_u16.tif", path);
+    OpenRun run;
+    run.open(path.string());
+    ASSERT_EQ(run.outcome.result, OpenResult::Opened);
+    EXPECT_EQ(run.forgets, 1);
+    EXPECT_EQ(filesIn(dir), std::vector<fs::path>{"scan.TIF"});
+    // 128 x 96 (tifffile's shape), rows already a multiple of 4.
+    EXPECT_EQ(run.outcome.geometry.width, 128);
+    EXPECT_EQ(run.outcome.geometry.height, 96);
+    EXPECT_EQ(run.outcome.geometry.paddedWidth, 128);
+    EXPECT_EQ(run.outcome.geometry.fileSize, 128u * 96u + 1078u);
+    ASSERT_TRUE(run.outcome.source);
+    EXPECT_TRUE(run.outcome.source->samples.empty()) << "the samples are not held twice";
+    ASSERT_TRUE(run.outcome.precise);
+    EXPECT_EQ(run.image.viewReduction, 1);
+    EXPECT_EQ(run.image.fileHeader.bfType, 0x4D42);
+    EXPECT_EQ(run.image.fileHeader.bfSize, 128u * 96u + 1078u);
+    EXPECT_EQ(run.image.fileHeader.bfOffBits, 1078u);
+    // Order: the wait state began, the caller forgot its work, then the wait state ended.
+    ASSERT_EQ(run.sink.events.size(), 3u);
+    EXPECT_EQ(run.sink.events[0].kind, RecordedEvent::BusyBegin);
+    EXPECT_EQ(run.sink.events[1].text, "forget");
+    EXPECT_EQ(run.sink.events[2].kind, RecordedEvent::BusyEnd);
+
+    // The same file through the bitmap reader gives the same picture, header fields included
+    // (the reader completes biClrUsed and biSizeImage where they are missing).
+    core::RecordingSink quiet;
+    const auto imported = image::importImageFile(path.string(), image::ImageFormat::Tiff, quiet);
+    ASSERT_TRUE(imported);
+    CurrentImage loaded;
+    ASSERT_TRUE(image::readBitmapBytes(image::normalisedBitmapOf(*imported), loaded,
+                                       image::BitmapFlavour::Voralin00, quiet, 1024, 768));
+    EXPECT_EQ(run.image.dib.block, loaded.dib.block);
+    EXPECT_EQ(run.image.fileHeader.bfSize, loaded.fileHeader.bfSize);
+}
+
+TEST(OpenMicroscopeImage, RefusedImportKeepsThePreviousPicture) {
+    const auto dir = testbmp::scratchDir("open_tiff_short");
+    const fs::path path = dir / "scan.tif";
+    std::vector<std::uint8_t> bytes = testbmp::readAll(
+        (fs::path(SUITE_TEST_DATA) / "tiff" / "bigendian_u16.tif").string());
+    bytes.resize(bytes.size() / 2);
+    testbmp::writeAll(path.string(), bytes);
+    OpenRun run;
+    run.open(path.string());
+    EXPECT_EQ(run.outcome.result, OpenResult::Refused);
+    EXPECT_EQ(run.forgets, 0);
+    EXPECT_EQ(run.image.dib.block, std::vector<std::uint8_t>(100, 0x55));
+    ASSERT_EQ(run.sink.messages().size(), 1u);
+    EXPECT_EQ(filesIn(dir), std::vector<fs::path>{"scan.tif"});
+}
+
+TEST(OpenImage, FormatIsTakenFromTheExtensionOnce) {
+    // A bitmap named as a TIFF is read as a TIFF, and refused as one: no second look at the name.
+    const auto dir = testbmp::scratchDir("open_misnamed");
+    const std::string path = (dir / "cell.tif").string();
+    testbmp::writeAll(path, testbmp::build(testbmp::greyBmp(64, 64)));
+    OpenRun run;
+    run.open(path);
+    EXPECT_EQ(run.outcome.result, OpenResult::Refused);
+    ASSERT_EQ(run.sink.messages().size(), 1u);
+    EXPECT_EQ(run.sink.messages()[0].caption, "Error");
+    EXPECT_NE(run.sink.messages()[0].text, "Not a bitmap file with correct format.");
+    EXPECT_EQ(filesIn(dir), std::vector<fs::path>{"cell.tif"});
+}
