@@ -122,7 +122,12 @@ std::FILE* createTemporaryBeside(const std::string& target, std::string& temp) {
     const bool exists = ::stat(target.c_str(), &old) == 0;
     const std::string folder = folderPart(target), name = namePart(target);
     for (int n = 1; n <= 100; ++n) {
-        const std::string suffix = "." + std::to_string(::getpid()) + "-" + std::to_string(n) + ".tmp";
+        // Appended piece by piece: GCC 12 warns falsely on "." + std::string&&.
+        std::string suffix = ".";
+        suffix += std::to_string(::getpid());
+        suffix += '-';
+        suffix += std::to_string(n);
+        suffix += ".tmp";
         // A name too long for the folder gets a short one.
         temp = folder + "~" + (name.size() + suffix.size() < 200 ? name : std::string()) + suffix;
         const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);

@@ -91,8 +91,12 @@ std::FILE* createTemporaryBeside(const std::string& target, std::string& temp) {
     const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
     const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
     for (int n = 1; n <= 100; ++n) {
-        const std::string suffix =
-            "." + std::to_string(_getpid()) + "-" + std::to_string(n) + ".tmp";
+        // Appended piece by piece: GCC 12 warns falsely on "." + std::string&&.
+        std::string suffix = ".";
+        suffix += std::to_string(_getpid());
+        suffix += '-';
+        suffix += std::to_string(n);
+        suffix += ".tmp";
         temp = folder + "~" + (name.size() + suffix.size() < 200 ? name : std::string()) + suffix;
         bool exists = false;
         std::FILE* file = createExclusive(temp, exists);

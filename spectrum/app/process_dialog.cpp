@@ -140,7 +140,8 @@ void processBitmapCommand(AppState& app, HWND window) {
     const int vr = app.image.viewReduction > 0 ? app.image.viewReduction : 1;
     const auto place = spectrum::choosePreview(app.geometry, vr, app.sink);
     if (!place) return;
-    ProcessDialog d{&app};
+    ProcessDialog d;
+    d.app = &app;
     if (!takePreview(app, *place, d)) return;
     const INT_PTR result = frame::runDialog<processProcedure>(
         app.frame.instance, window, "BMPPROCESS_DLG", d, "Unable to display dialog");

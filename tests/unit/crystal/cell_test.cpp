@@ -159,7 +159,9 @@ TEST(PeriodicCell, IrrationalPlaneGetsAStrainedCellOrARefusal) {
     ASSERT_TRUE(loose);
     EXPECT_GT(loose->strain, 0.0);
     EXPECT_LE(loose->strain, 0.10);
-    if (none) EXPECT_LE(none->strain, 0.01);
+    if (none) {
+        EXPECT_LE(none->strain, 0.01);
+    }
 
     SliceRun run(m);
     run.state.options.periodicCell = true;

@@ -142,7 +142,9 @@ TEST(CifReader, PartialOccupancyKeepsTheMajorityAndSaysSo) {
     for (int i = 0; i < 5; ++i) {
         zr += in.model.atoms[i].symbol == "Zr";
         ti += in.model.atoms[i].symbol == "Ti";
-        if (in.model.atoms[i].symbol == "Zr") EXPECT_DOUBLE_EQ(in.extras[i].occupancy, 0.7);
+        if (in.model.atoms[i].symbol == "Zr") {
+            EXPECT_DOUBLE_EQ(in.extras[i].occupancy, 0.7);
+        }
     }
     EXPECT_EQ(zr, 1);
     EXPECT_EQ(ti, 0);
@@ -259,7 +261,9 @@ TEST(CifReader, HostileInputIsRefusedOrReadQuickly) {
     const std::string longLine = "#" + std::string(1 << 20, 'x') + "\n";
     EXPECT_FALSE(import(longLine + cubicCif("Na1 Na 0 0 0 1\n"), in));
     refusal = import(cubicCif("Na1 Na 0." + std::string(1 << 20, '1') + " 0 0 1\n"), in);
-    if (refusal) EXPECT_NE(refusal->find("Na1"), std::string::npos);
+    if (refusal) {
+        EXPECT_NE(refusal->find("Na1"), std::string::npos);
+    }
 
     // Standard uncertainties are dropped; "?" for an occupancy means 1, said.
     ASSERT_FALSE(import(cubicCif("Na1 Na 0.25(3) 0.25(3) 0.25(3) ?\n", "'P 1'"), in));

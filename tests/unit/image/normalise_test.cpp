@@ -106,7 +106,6 @@ TEST(Normalise, IdentityGreyFileIsCopiedUnchanged) {
 }
 
 TEST(Normalise, RefusesWhatThePictureCannotBe) {
-    using core::kIconError;
     using core::kIconWarning;
     const char* small = "Too small bitmap (less than 64W or 64H)!";
     expectRefusal(testbmp::build(testbmp::greyBmp(63, 64)), small, "Error", kIconWarning);

@@ -130,7 +130,9 @@ TEST(HardFilters, EveryElementAsTheRuleOnTheDistanceSays) {
                     ASSERT_EQ(buffers.real[i], re) << r << "," << c;
                     ASSERT_EQ(std::signbit(buffers.imag[i]), std::signbit(im)) << r << "," << c;
                     ASSERT_EQ(buffers.imag[i], im) << r << "," << c;
-                    if (r == 128 && c == 128) EXPECT_EQ(zero, w);
+                    if (r == 128 && c == 128) {
+                        EXPECT_EQ(zero, w);
+                    }
                 }
         }
     }
@@ -183,8 +185,11 @@ TEST(SpecialProfile, InterpolationChangesOnlyTheIntervalsBesideAMovedPoint) {
     p[0] = 100;
     interpolateSpecialProfile(p);
     // The slope at 15 is that of the parabola through 0, 15 and 30, so 16..29 follow too.
-    for (int i = 1; i <= 29; ++i)
-        if (i != 15) EXPECT_NE(p[i], before[i]) << i;
+    for (int i = 1; i <= 29; ++i) {
+        if (i != 15) {
+            EXPECT_NE(p[i], before[i]) << i;
+        }
+    }
     EXPECT_EQ(p[15], before[15]);
     for (int i = 30; i < 256; ++i) ASSERT_EQ(p[i], before[i]) << i;
     EXPECT_EQ(p[0], 100.0);
