@@ -1,32 +1,54 @@
 // The kestral main window's rules: the icon bar and the page buttons of each display mode.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "crystal/app/window_rules.h"
+#include "tests/unit/frame/artwork_names.h"
 
 namespace kestral {
 namespace {
 
-TEST(KestralIconBar, ButtonsFollowEachOtherWithTheirCommands) {
-    ASSERT_EQ(kIconBar.size(), 12u);
-    for (std::size_t i = 0; i < kIconBar.size(); ++i) {
-        EXPECT_EQ(kIconBar[i].id, IDB_K_GAP + static_cast<int>(i));
-        if (i > 0) EXPECT_EQ(kIconBar[i].x, kIconBar[i - 1].x + kIconBar[i - 1].width);
-        const bool command = i > 0 && i < 11;
-        EXPECT_EQ(kIconBar[i].command, command ? IDM_K_READ + static_cast<int>(i) - 1 : 0);
-        EXPECT_EQ(kIconBar[i].label != nullptr, command);
+// The command button the mouse is over at client x, or nullptr.
+const frame::IconButtonSpec* hovered(int x) {
+    const int at = frame::hoverButtonAt(kIconBar, kCommandsRight, x);
+    int seen = 0;
+    for (const auto& b : kIconBar)
+        if (b.command != 0 && ++seen == at) return &b;
+    return nullptr;
+}
+
+// Sweeping the mouse along the bar meets each command of the menu once, in the menu's order;
+// the page buttons are the only commands that start disabled.
+TEST(KestralIconBar, SweepingTheBarMeetsEveryCommandOnceInOrder) {
+    std::vector<int> commands;
+    const frame::IconButtonSpec* previous = nullptr;
+    for (int x = 0; x <= kCommandsRight + 100; ++x) {
+        const auto* b = hovered(x);
+        if (b && b != previous) {
+            commands.push_back(b->command);
+            ASSERT_NE(b->label, nullptr);
+            const bool page = b->command >= IDM_K_PREVIOUS && b->command <= IDM_K_SAVEFILE;
+            EXPECT_EQ(b->enabledAtStart, !page) << b->label;
+        }
+        previous = b;
     }
-    // Only the page buttons start disabled among the commands.
-    for (const auto& b : kIconBar) {
-        const bool page = b.id >= IDB_K_PREV && b.id <= IDB_K_SAVEGR;
-        EXPECT_EQ(b.enabledAtStart, b.command != 0 && !page) << b.stem;
-    }
-    // Hover bands: Read Crystal from 16 to 47, Exit up to 335, nothing on the gap or the space.
-    EXPECT_EQ(frame::hoverButtonAt(kIconBar, kCommandsRight, 15), 0);
-    EXPECT_EQ(frame::hoverButtonAt(kIconBar, kCommandsRight, 16), 1);
-    EXPECT_EQ(frame::hoverButtonAt(kIconBar, kCommandsRight, 47), 1);
-    EXPECT_EQ(frame::hoverButtonAt(kIconBar, kCommandsRight, 48), 2);
-    EXPECT_EQ(frame::hoverButtonAt(kIconBar, kCommandsRight, 335), 10);
-    EXPECT_EQ(frame::hoverButtonAt(kIconBar, kCommandsRight, 336), 0);
+    EXPECT_EQ(hovered(15), nullptr);
+    EXPECT_EQ(hovered(kCommandsRight), nullptr);
+    std::vector<int> menu;
+    for (int id = IDM_K_READ; id <= IDM_K_EXIT; ++id) menu.push_back(id);
+    EXPECT_EQ(commands, menu);
+}
+
+TEST(KestralIconBar, EveryClassOfWindowsGetsBitmapsTheArtworkDraws) {
+    const auto drawn = testart::artworkBitmapNames(SUITE_TEST_DATA "/../../tools/artwork/kestral.art");
+    ASSERT_FALSE(drawn.empty());
+    for (int code = 0; code < 8; ++code)
+        for (const auto& b : kIconBar)
+            for (auto state : {frame::ButtonState::Up, frame::ButtonState::Dn, frame::ButtonState::In}) {
+                const auto name = frame::buttonBitmapName(b.stem, frame::buttonSkin(code), state);
+                EXPECT_TRUE(drawn.count(name)) << name << " for class " << code;
+            }
 }
 
 TEST(KestralPageButtons, FollowTheDisplayMode) {
@@ -50,16 +72,25 @@ TEST(KestralPageButtons, FollowTheDisplayMode) {
     EXPECT_FALSE(bitmap->previous || bitmap->next || bitmap->saveBmp || bitmap->saveFile);
 }
 
-TEST(KestralIconBar, ButtonBandsFollowTheTable) {
-    // The bands repainted after the save and open dialogs closed over Save BMP and Open BMP.
-    const frame::PixelRect save = frame::buttonBand(kIconBar, IDB_K_SAVEAS);
-    const frame::PixelRect open = frame::buttonBand(kIconBar, IDB_K_OPENBMP);
-    EXPECT_EQ(save.left, 143);
-    EXPECT_EQ(save.right, 175);
-    EXPECT_EQ(open.left, 207);
-    EXPECT_EQ(open.right, 239);
-    EXPECT_EQ(open.top, 0);
-    EXPECT_EQ(open.bottom, 20);
+// The band repainted after a dialog closed over a button covers the bar's height and is as wide
+// as the part of the bar where the mouse shows that button's label, one pixel to its left.
+TEST(KestralIconBar, RepaintedBandsLieOverTheirButtons) {
+    for (int id : {IDB_K_SAVEAS, IDB_K_OPENBMP}) {
+        const frame::PixelRect band = frame::buttonBand(kIconBar, id);
+        int first = -1, last = -1;
+        for (int x = 0; x <= kCommandsRight; ++x) {
+            const auto* b = hovered(x);
+            if (b && b->id == id) {
+                if (first < 0) first = x;
+                last = x;
+            }
+        }
+        ASSERT_GE(first, 0) << id;
+        EXPECT_EQ(band.left, first - 1) << id;
+        EXPECT_EQ(band.right, last) << id;
+        EXPECT_EQ(band.top, 0);
+        EXPECT_EQ(band.bottom, 20);  // the buttons' 20 rows and the bar's line below them
+    }
 }
 
 }  // namespace

@@ -42,26 +42,67 @@ TEST(DestinationChecks, EveryFormInOrder) {
     }
 }
 
-TEST(DestinationTexts, EnglishAndJapanese) {
-    core::setJapaneseTexts(false);
-    EXPECT_EQ(texts::root(), "Unable to install in the route directory.");
-    EXPECT_EQ(texts::driveAndPath(), "Assign a correct drive and path, e.g. C:\\Soft\\.");
-    EXPECT_EQ(texts::freeSpace(99),
-              "Free space of the assigned drive is 99 MB.  Do you continue the installation?");
-    EXPECT_EQ(texts::prompt("TEM Suite"), "Assign a destination folder for TEM Suite :");
-    EXPECT_EQ(texts::sheetTitle("TEM Suite"), "Installation of TEM Suite");
-    EXPECT_EQ(texts::folderInTheWay("C:\\Soft"),
-              "Unable to create a folder, C:\\Soft, because it already exists.");
-    core::setJapaneseTexts(true);
-    EXPECT_EQ(texts::freeSpace(5),
-              "指定されたドライブの残り容量が "
-              "5メガバイトしかありません。かまわずにインストールしますか？");
-    EXPECT_EQ(texts::prompt("T"), "Tのインストール先を指定してください：");
-    EXPECT_EQ(texts::folderFailed("C:\\Soft"), "C:\\Soft のフォルダ作成に失敗しました。");
-    EXPECT_EQ(texts::error(), "エラー");
-    core::setJapaneseTexts(false);
+TEST(DestinationChecks, LowOnSpaceBelowOneHundredMegabytes) {
+    EXPECT_TRUE(lowOnSpace(0));
     EXPECT_TRUE(lowOnSpace(99));
     EXPECT_FALSE(lowOnSpace(100));
+}
+
+// Stands for the conversion to the system's code page: every byte of a UTF-8 character becomes
+// '?', so a fixed text that bypassed the encoder still shows its UTF-8 bytes.
+std::string markEncoded(const char* utf8) {
+    std::string out = utf8;
+    for (char& c : out)
+        if (static_cast<unsigned char>(c) >= 0x80) c = '?';
+    return out;
+}
+
+// The bytes of `text` above 0x7F once every occurrence of `joined` is taken out.
+std::size_t foreignBytesBeside(std::string text, const std::string& joined) {
+    if (!joined.empty())
+        for (auto at = text.find(joined); at != std::string::npos; at = text.find(joined))
+            text.erase(at, joined.size());
+    std::size_t n = 0;
+    for (unsigned char c : text) n += c >= 0x80;
+    return n;
+}
+
+// A message joins fixed texts with paths and titles that are already in the system's code page:
+// only the fixed texts may pass the encoder, and each must, or the message mixes encodings.
+TEST(DestinationTexts, FixedWordsAreEncodedAndJoinedPathsKeptAsTheyAre) {
+    const std::string path = "C:\\\x83\x5C\x83\x74\x83\x67";  // "C:\ソフト" in code page 932
+    setTextEncoder(markEncoded);
+    for (bool japaneseTexts : {false, true}) {
+        core::setJapaneseTexts(japaneseTexts);
+        const std::string joined[] = {texts::prompt(path), texts::sheetTitle(path),
+                                      texts::linkedFolder(path), texts::folderInTheWay(path),
+                                      texts::folderFailed(path)};
+        for (const std::string& text : joined) {
+            EXPECT_NE(text.find(path), std::string::npos) << text;
+            EXPECT_EQ(foreignBytesBeside(text, path), 0u) << text;
+        }
+        const std::string fixed[] = {texts::root(), texts::driveAndPath(), texts::badFolderName(),
+                                     texts::freeSpace(5), texts::destroysUninstall()};
+        for (const std::string& text : fixed) EXPECT_EQ(foreignBytesBeside(text, ""), 0u) << text;
+        EXPECT_NE(texts::freeSpace(57).find("57"), std::string::npos);
+    }
+    setTextEncoder(nullptr);
+    core::setJapaneseTexts(false);
+}
+
+TEST(DestinationTexts, EachHasItsOwnJapanese) {
+    using Text = std::string (*)();
+    for (Text text : {Text(texts::root), Text(texts::driveAndPath), Text(texts::badFolderName),
+                      Text(texts::destroysUninstall), Text(texts::error)}) {
+        core::setJapaneseTexts(false);
+        const std::string english = text();
+        core::setJapaneseTexts(true);
+        const std::string japanese = text();
+        EXPECT_FALSE(english.empty());
+        EXPECT_NE(english, japanese) << english;
+        EXPECT_GT(foreignBytesBeside(japanese, ""), 0u) << japanese;
+    }
+    core::setJapaneseTexts(false);
 }
 
 TEST(FolderRules, PrefixesShortestFirst) {

@@ -16,12 +16,14 @@ TEST(EditNumber, FormatsWholeAndFractionalValues) {
     EXPECT_EQ(formatEditNumber(1.00000000001), "1.00000000001");
 }
 
-TEST(EditNumber, AcceptsOnlyWholeNumbersInRange) {
+// A box's text counts when the whole of it is a number from 1 to 10000, fractions included.
+TEST(EditNumber, AcceptsAnyNumberFromOneToTenThousandAsTheWholeText) {
     EXPECT_EQ(parseEditNumber("15.5"), 15.5);
     EXPECT_EQ(parseEditNumber("1"), 1.0);
     EXPECT_EQ(parseEditNumber("10000"), 10000.0);
     EXPECT_EQ(parseEditNumber("1e3"), 1000.0);
-    for (const char* bad : {"", "20000", "0.5", "0", "-3", "12a", "abc", " ", "nan", "inf"})
+    for (const char* bad : {"", "20000", "10000.01", "0.999", "0.5", "0", "-3", "12a", "abc", " ",
+                            "nan", "inf"})
         EXPECT_FALSE(parseEditNumber(bad)) << bad;
 }
 
