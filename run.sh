@@ -15,7 +15,7 @@ BUILD_PACKAGES=(cmake ninja-build g++ python3-dev pybind11-dev python3-pybind11 
                 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 fonts-dejavu-core
                 python3-reportlab fonts-ipafont-gothic gemmi-dev tao-pegtl-dev libstb-dev libtiff-dev zlib1g-dev
                 libz-mingw-w64-dev dpkg-dev debian-archive-keyring libhdf5-dev)
-TEST_PACKAGES=(clang libclang-rt-14-dev python3-ase python3-pymatgen imagemagick ghostscript wine wine64 xvfb x11-utils
+TEST_PACKAGES=(clang clang-tidy libclang-rt-14-dev python3-ase python3-pymatgen imagemagick ghostscript wine wine64 xvfb x11-utils
                locales poppler-utils python3-scipy python3-spglib python3-tifffile python3-mrcfile python3-hyperspy
                python3-h5py python3-dask python3-distributed)
 BENCH_PACKAGES=(libfftw3-dev pkg-config)
@@ -101,6 +101,8 @@ run_tests() {
     build_windows
     export E2E_NATIVE_BUILD="$ROOT/build/native"
     stage "Unit and command-line tests" ctest --test-dir "$ROOT/build/native" --output-on-failure -j "$JOBS"
+    stage "Function size (clang-tidy)" /usr/bin/python3 "$ROOT/tests/lint/function_size.py" \
+        "$ROOT/build/native" "$ROOT/build/windows"
     if [ -x "$ROOT/tests/fuzz/run.sh" ]; then
         stage "Fuzzing (${FUZZ_SECONDS} s a target)" "$ROOT/tests/fuzz/run.sh" "$FUZZ_SECONDS"
         stage "Sanitized command-line tools over the fuzz corpora" "$ROOT/tests/fuzz/sanitized_clis.sh"
