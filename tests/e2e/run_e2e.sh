@@ -67,6 +67,8 @@ done
 wineserver -w >/dev/null 2>&1 || true
 
 winpath() { echo "Z:${1//\//\\}"; }
+# The scripts name controls by the #defines of the programs' resource headers ("ids").
+export WT_RESOURCES="$(winpath "$root/resources")"
 
 # Sample files made here, never downloaded.
 samples="$build/e2e-samples"

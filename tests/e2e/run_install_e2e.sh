@@ -61,6 +61,8 @@ timeout 300 "$wine" wineboot -i >/dev/null 2>&1
 "$wineserver" -w >/dev/null 2>&1 || true
 
 winpath() { echo "Z:${1//\//\\}"; }
+# The scripts name controls by the #defines of the programs' resource headers ("ids").
+export WT_RESOURCES="$(winpath "$root/resources")"
 # The user's shell folders as the installer reads them.
 shell_folder() {
   sed -n '/^\[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Explorer\\\\Shell Folders\]/,/^\[/p' \

@@ -5,7 +5,10 @@
 // Runs the script's steps in order, one per line ('#' starts a comment; "quoted words" may hold
 // spaces and \n). Every wait has its own timeout; the first step that fails prints
 // "FAIL line N: reason", ends the programs the script started, and exits 1. All good: "ok", 0.
+// Wherever a step takes an ID or a key, a name does too: a #define of a resource header loaded
+// with "ids", IDOK, IDCANCEL, IDYES, IDNO..., or the VK_ name of a key the scenarios press.
 //
+//   ids HEADER                           load the names of a resource header (#define NAME N)
 //   start EXE [WORKDIR]                  start a program (the programs it started are ended at
 //   exit) run-exits EXE TIMEOUT_MS             start a program that must end by itself in time
 //   wait-window CLASS TITLE TIMEOUT_MS   wait for a top-level window whose title contains TITLE
@@ -86,15 +89,19 @@
 //   expect-link LNK TARGET ARGS WORKDIR  a shell link read back through IShellLink
 #include <windows.h>
 
+#include <dlgs.h>
 #include <objbase.h>
 #include <prsht.h>
 #include <shlguid.h>
 #include <shobjidl.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -173,7 +180,53 @@ std::vector<std::string> tokens(const std::string& line) {
     return out;
 }
 
+// Names a script may use for numbers: the ids of a program's resource header (loaded with
+// "ids"), the message-box answers, the file dialog's controls and the keys the scenarios press. A name two loaded headers
+// give different values is refused when used, never resolved to either.
+struct Names {
+    std::map<std::string, int> values{{"IDOK", IDOK},       {"IDCANCEL", IDCANCEL},
+                                      {"IDABORT", IDABORT}, {"IDRETRY", IDRETRY},
+                                      {"IDIGNORE", IDIGNORE}, {"IDYES", IDYES},
+                                      {"IDNO", IDNO},       {"VK_PRIOR", VK_PRIOR},
+                                      {"VK_NEXT", VK_NEXT}, {"VK_HOME", VK_HOME},
+                                      {"VK_LEFT", VK_LEFT}, {"VK_DOWN", VK_DOWN},
+                                      // The file dialog's folder list and drive box (dlgs.h).
+                                      {"lst2", lst2},       {"cmb2", cmb2}};
+    std::set<std::string> ambiguous;
+};
+Names& names() {
+    static Names n;
+    return n;
+}
+
+// Reads the "#define NAME NUMBER" lines of a resource header; other lines are left alone.
+void loadIds(const std::string& path) {
+    std::ifstream header(path);
+    if (!header) throw Failure{"ids: cannot read " + path};
+    std::string line;
+    int loaded = 0;
+    while (std::getline(header, line)) {
+        char name[128], value[64], rest[2];
+        if (std::sscanf(line.c_str(), " #define %127s %63s %1s", name, value, rest) != 2) continue;
+        char* end = nullptr;
+        const long v = std::strtol(value, &end, 0);
+        if (end == value || *end != '\0') continue;
+        auto& n = names();
+        const auto [at, added] = n.values.emplace(name, static_cast<int>(v));
+        if (!added && at->second != v) n.ambiguous.insert(name);
+        ++loaded;
+    }
+    if (loaded == 0) throw Failure{"ids: no numeric #define in " + path};
+}
+
 int number(const std::string& text) {
+    if (!text.empty() && (std::isalpha(static_cast<unsigned char>(text[0])) || text[0] == '_')) {
+        const auto& n = names();
+        if (n.ambiguous.count(text)) throw Failure{text + " has different values in the loaded headers"};
+        const auto at = n.values.find(text);
+        if (at == n.values.end()) throw Failure{"unknown name " + text + " (load its header with ids)"};
+        return at->second;
+    }
     return static_cast<int>(std::strtol(text.c_str(), nullptr, 0));
 }
 
@@ -277,7 +330,10 @@ class Driver {
             if (t.size() < n + 1)
                 throw Failure{op + ": expects " + std::to_string(n) + " arguments"};
         };
-        if (op == "start") {
+        if (op == "ids") {
+            need(1);
+            loadIds(t[1]);
+        } else if (op == "start") {
             need(1);
             processes_.push_back(launch(t[1], t.size() > 2 ? t[2] : ""));
         } else if (op == "run-exits") {
