@@ -54,7 +54,8 @@ def sources(build):
         path = os.path.realpath(os.path.join(e["directory"], e["file"]))
         inside = path[len(ROOT):]
         # The program's code; the unit tests and fuzz targets are not held to the limit.
-        if path.startswith(ROOT + "/") and not inside.startswith(("/build", "/tests/")):
+        if (path.startswith(ROOT + "/") and not inside.startswith(("/build", "/tests/")) and
+                path.endswith((".cpp", ".c"))):
             out.append(path)
     return sorted(set(out))
 
@@ -82,8 +83,10 @@ def mingw_arguments(build):
 
 
 def tidy(path, build, extra):
+    # The compiler's warnings are the builds' business (with -Werror there): none here, so a
+    # warning only clang gives never reads as a file it could not parse.
     args = ["clang-tidy", "--quiet", "-p", build, "--config=" + CONFIG,
-            "--header-filter=" + HEADER_FILTER] + extra
+            "--header-filter=" + HEADER_FILTER, "--extra-arg=-w"] + extra
     # gemmi's documents need clang's C++17 mode (the build says why).
     if path.endswith("crystal/engine/cif_reader.cpp"):
         args.append("--extra-arg=-std=c++17")
