@@ -27,8 +27,6 @@ EXEMPT = {
 }
 # Still long while they are being split; each leaves this list with its split.
 UNTIL_SPLIT = {
-    ("spectrum/engine/display.cpp", "mapSpectrum"),
-    ("spectrum/engine/big_frame.cpp", "inverseBigFrame"),
     ("image/tiff_posix.cpp", "readTiffImage"),
     ("image/ser.cpp", "readSerImage"),
 }
