@@ -92,7 +92,9 @@ TEST(IconBar, SweepingTheBarMeetsEveryCommandOnceInOrder) {
     for (int x = 0; x <= voralin::kCommandsRight + 100; ++x) {
         const int at = frame::hoverButtonAt(bar, voralin::kCommandsRight, x);
         if (at == previous) continue;
-        if (previous != 0) EXPECT_EQ(x - runStart, 32) << "button " << previous;
+        if (previous != 0) {
+            EXPECT_EQ(x - runStart, 32) << "button " << previous;
+        }
         if (at != 0) {
             ASSERT_LE(static_cast<std::size_t>(at), bar.size());
             int seen = 0;
