@@ -219,21 +219,33 @@ TEST(MainWindow, ButtonEnablingByState) {
 
 namespace {
 
-void expectBand(const frame::PixelRect& r, int left, int right) {
-    EXPECT_EQ(r.left, left);
-    EXPECT_EQ(r.top, 0);
-    EXPECT_EQ(r.right, right);
-    EXPECT_EQ(r.bottom, 20);
-}
-
-TEST(IconBar, ButtonBandsFollowTheTable) {
-    // The bands the programs repaint after a common dialog closed over a button.
-    expectBand(frame::buttonBand(voralin::kIconBar, IDB_OPEN), 15, 47);
-    expectBand(frame::buttonBand(voralin::kIconBar, IDB_SAVEAS), 207, 239);
-    expectBand(frame::buttonBand(voralin::kIconBar, IDB_SAVEGR), 239, 271);
+// The band the programs repaint after a common dialog closed over a button covers the bar's
+// height and is as wide as the part of the bar where the mouse shows that button's label, one
+// pixel to its left.
+TEST(IconBar, RepaintedBandsLieOverTheirButtons) {
+    const auto& bar = voralin::kIconBar;
+    for (int id : {IDB_OPEN, IDB_SAVEAS, IDB_SAVEGR}) {
+        int position = 0, seen = 0;
+        for (const auto& b : bar) {
+            if (b.command != 0) ++seen;
+            if (b.id == id) position = seen;
+        }
+        int first = -1, last = -1;
+        for (int x = 0; x <= voralin::kCommandsRight; ++x)
+            if (frame::hoverButtonAt(bar, voralin::kCommandsRight, x) == position) {
+                if (first < 0) first = x;
+                last = x;
+            }
+        ASSERT_GE(first, 0) << id;
+        const frame::PixelRect band = frame::buttonBand(bar, id);
+        EXPECT_EQ(band.left, first - 1) << id;
+        EXPECT_EQ(band.right, last) << id;
+        EXPECT_EQ(band.top, 0);
+        EXPECT_EQ(band.bottom, 20);  // the buttons' 20 rows and the bar's line below them
+    }
     // The filler that runs to the screen's edge and an unknown id give nothing.
-    EXPECT_TRUE(frame::buttonBand(voralin::kIconBar, IDB_SPACE).empty());
-    EXPECT_TRUE(frame::buttonBand(voralin::kIconBar, 9999).empty());
+    EXPECT_TRUE(frame::buttonBand(bar, IDB_SPACE).empty());
+    EXPECT_TRUE(frame::buttonBand(bar, 9999).empty());
 }
 
 }  // namespace
