@@ -181,8 +181,8 @@ std::vector<std::string> tokens(const std::string& line) {
 }
 
 // Names a script may use for numbers: the ids of a program's resource header (loaded with
-// "ids"), the message-box answers, the file dialog's controls and the keys the scenarios press. A name two loaded headers
-// give different values is refused when used, never resolved to either.
+// "ids"), the message-box answers, the file dialog's controls and the keys the scenarios press.
+// A name two loaded headers give different values is refused when used, never resolved to either.
 struct Names {
     std::map<std::string, int> values{{"IDOK", IDOK},       {"IDCANCEL", IDCANCEL},
                                       {"IDABORT", IDABORT}, {"IDRETRY", IDRETRY},
@@ -190,6 +190,7 @@ struct Names {
                                       {"IDNO", IDNO},       {"VK_PRIOR", VK_PRIOR},
                                       {"VK_NEXT", VK_NEXT}, {"VK_HOME", VK_HOME},
                                       {"VK_LEFT", VK_LEFT}, {"VK_DOWN", VK_DOWN},
+                                      {"VK_TAB", VK_TAB},
                                       // The file dialog's folder list and drive box (dlgs.h).
                                       {"lst2", lst2},       {"cmb2", cmb2}};
     std::set<std::string> ambiguous;
