@@ -97,6 +97,8 @@ void beginCircle(AppState& app, HWND window, spectrum::Point at);
 void trackCircle(AppState& app, HWND window, spectrum::Point at);
 void endCircle(AppState& app, HWND window, spectrum::Point at);
 void nudgeCursor(AppState& app, HWND window, WPARAM key);
+// Backspace while placing circles takes back the last one drawn; true when the key was used.
+bool removeLastCircleKey(AppState& app, HWND window, WPARAM key);
 
 // Microscope images (microscope_image.cpp): the state an opened file brings, the levels the
 // transform takes while the picture is still their rendering, the title's format and

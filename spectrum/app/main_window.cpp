@@ -191,6 +191,7 @@ LRESULT mainProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         case WM_KEYDOWN:
             if (stackKey(*app, window, wParam)) return 0;
+            if (removeLastCircleKey(*app, window, wParam)) return 0;
             return DefWindowProcA(window, message, wParam, lParam);
         case WM_KEYUP:
             nudgeCursor(*app, window, wParam);

@@ -79,6 +79,19 @@ void endCircle(AppState& app, HWND window, spectrum::Point at) {
     UpdateWindow(window);
 }
 
+bool removeLastCircleKey(AppState& app, HWND window, WPARAM key) {
+    if (key != VK_BACK) return false;
+    if (app.state != ImageState::SpectrumShown || !app.circlePlacement || app.dragging) return true;
+    if (!spectrum::removeLastDrawnCircle(app.settings.filter, app.buffers)) return true;
+    // The circles are drawn over the spectrum when it is painted: repaint the whole picture.
+    const int vr = app.image.viewReduction > 0 ? app.image.viewReduction : 1;
+    RECT shown{0, spectrum::kPictureTop, app.geometry.width / vr,
+               app.geometry.height / vr + spectrum::kPictureTop};
+    InvalidateRect(window, &shown, TRUE);
+    UpdateWindow(window);
+    return true;
+}
+
 void nudgeCursor(AppState& app, HWND window, WPARAM key) {
     if (app.state != ImageState::SpectrumShown || !GetActiveWindow() || !IsWindowEnabled(window) ||
         !app.circlePlacement || app.dragging)

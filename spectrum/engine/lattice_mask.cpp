@@ -122,4 +122,15 @@ void addDrawnCircle(FilterSettings& filter, const MaskCircle& circle, const Spec
         filter.circles.push_back(symmetricMate(circle, buffers.n, buffers.offsetX, buffers.offsetY));
 }
 
+bool removeLastDrawnCircle(FilterSettings& filter, const SpectrumBuffers& buffers) {
+    auto& circles = filter.circles;
+    if (circles.empty()) return false;
+    const std::size_t n = circles.size();
+    const bool pair = filter.symmetricCircles && n >= 2 &&
+                      circles[n - 1] == symmetricMate(circles[n - 2], buffers.n, buffers.offsetX,
+                                                      buffers.offsetY);
+    circles.resize(n - (pair ? 2 : 1));
+    return true;
+}
+
 }  // namespace spectrum

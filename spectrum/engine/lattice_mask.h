@@ -59,4 +59,8 @@ std::optional<std::pair<Vec2, Vec2>> parseBasisText(std::string_view text);
 // checked the room with canStartMaskCircle).
 void addDrawnCircle(FilterSettings& filter, const MaskCircle& circle, const SpectrumBuffers& buffers);
 
+// Takes back the last drawn circle; when the last two are a circle and its mate (symmetric
+// circles on), both go, as one drag added both. False when there is none.
+bool removeLastDrawnCircle(FilterSettings& filter, const SpectrumBuffers& buffers);
+
 }  // namespace spectrum

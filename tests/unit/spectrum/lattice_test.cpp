@@ -284,6 +284,32 @@ TEST(SymmetricCircles, PairsCountTwiceAndMatesAreAdded) {
     EXPECT_FALSE(canStartMaskCircle(filter, sink));
 }
 
+// Taking back a circle: a symmetric pair goes as it came, a lone circle alone, then nothing.
+TEST(MaskCircles, RemoveLastTakesBackOneDrag) {
+    FilterSettings filter;
+    SpectrumBuffers buffers;
+    buffers.n = 512;
+    buffers.offsetX = 106;
+    buffers.offsetY = 131;
+    filter.symmetricCircles = false;
+    addDrawnCircle(filter, {10, 20, 4}, buffers);
+    filter.symmetricCircles = true;
+    addDrawnCircle(filter, {170, 100, 6}, buffers);  // its mate is (130, 150)
+    ASSERT_EQ(filter.circles.size(), 3u);
+    EXPECT_TRUE(removeLastDrawnCircle(filter, buffers));
+    ASSERT_EQ(filter.circles.size(), 1u);
+    EXPECT_EQ(filter.circles[0], (MaskCircle{10, 20, 4}));
+    // Two unrelated circles with symmetric circles on: only the last goes.
+    filter.circles = {{10, 20, 4}, {170, 100, 6}, {300, 40, 5}};
+    EXPECT_TRUE(removeLastDrawnCircle(filter, buffers));
+    ASSERT_EQ(filter.circles.size(), 2u);
+    EXPECT_EQ(filter.circles[1], (MaskCircle{170, 100, 6}));
+    EXPECT_TRUE(removeLastDrawnCircle(filter, buffers));
+    EXPECT_TRUE(removeLastDrawnCircle(filter, buffers));
+    EXPECT_FALSE(removeLastDrawnCircle(filter, buffers));
+    EXPECT_TRUE(filter.circles.empty());
+}
+
 // Switching the shown spectrum between the frames gives what a fresh transform in that frame
 // gives.
 TEST(FrameSwitch, RetransformMatchesAFreshTransform) {
