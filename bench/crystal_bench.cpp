@@ -89,10 +89,10 @@ int main(int argc, char** argv) {
     crystal::CrystalState state;
     state.model = benchCell();
     state.options.periodicCell = periodicCell;
-    crystal::RasterPages pages(1024, 768, 1024, seams);
+    crystal::RasterPages pages(1024, 768, {1024, 21}, seams);
 
     const auto start = Clock::now();
-    if (!crystal::runSlicing(state, pages.canvas, 1024, seams)) return 1;
+    if (!crystal::runSlicing(state, pages.canvas, pages.layout, seams)) return 1;
     const double sliced = secondsSince(start);
     const auto out = [&](const char* name) { return (dir / name).string(); };
     bool ok = crystal::writeReferenceData(state, out("ref.txt"), seams);

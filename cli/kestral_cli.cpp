@@ -40,7 +40,7 @@ namespace kestralcli {
 
 namespace {
 
-constexpr int kClientWidth = 1024, kClientHeight = 768, kScreenWidth = 1024;
+constexpr int kClientWidth = 1024, kClientHeight = 768;
 // Smallest client area whose four panels still have room (hx, hy > 5).
 constexpr int kMinClientWidth = 300, kMinClientHeight = 110, kMaxClientSide = 8192;
 // Height evaluations per atom row that slicing may take: the translation box grows with the
@@ -417,8 +417,8 @@ int sliceOne(const Options& o, const std::string& crystalFile, const Outputs& ou
     state.revisiting = false;
     state.slicing.superCellX = state.slicing.superCellY = 0;
 
-    crystal::RasterPages pages(o.clientWidth, o.clientHeight, kScreenWidth, seams);
-    if (!crystal::runSlicing(state, pages.canvas, kScreenWidth, seams)) return 1;
+    crystal::RasterPages pages(o.clientWidth, o.clientHeight, kestralcli::kPageLayout, seams);
+    if (!crystal::runSlicing(state, pages.canvas, pages.layout, seams)) return 1;
 
     const bool cellWanted = !out.xyz.empty() || !out.extxyz.empty();
     const bool haveCell = state.slicing.superCellX > 0 && state.slicing.superCellY > 0;

@@ -522,8 +522,10 @@ struct Session {
 };
 
 bool openInput(Session& s, const std::string& path, const image::ImportChoice& choice) {
+    // Nothing is shown: the picture keeps its full size.
+    const image::PictureArea unlimited{1 << 20, 1 << 20};
     image::OpenOutcome outcome = image::openImageFile(
-        path, s.image, s.sink, s.busy, core::systemDisk(), 1 << 20, 1 << 20, [] {}, choice);
+        path, s.image, s.sink, s.busy, core::systemDisk(), unlimited, [] {}, choice);
     if (outcome.result != image::OpenResult::Opened) {
         cli::explainInput(kProgram, path);
         return false;

@@ -1,7 +1,6 @@
 // Program entry helpers, start-up checks, paths beside the program, Help, About and the end.
 #include "frame/app_frame.h"
 
-#include "core/icon_bar.h"
 #include "core/localized.h"
 #include "frame/support/dialog_support.h"
 #include "frame/support/wide_text.h"
@@ -244,7 +243,7 @@ LRESULT OnSetCursor(FrameContext& frame, HWND window, WPARAM wParam, LPARAM lPar
 void repaintPicture(HWND window, bool erase) {
     RECT client{};
     GetClientRect(window, &client);
-    client.top = core::kIconBarHeight;
+    client.top = kIconBarHeight;
     InvalidateRect(window, &client, erase);
     UpdateWindow(window);
 }

@@ -1,7 +1,5 @@
 #include "frame/frame_rules.h"
 
-#include "core/icon_bar.h"
-
 namespace frame {
 namespace {
 
@@ -150,7 +148,7 @@ bool extendedFreeSpaceAvailable(int code, unsigned platformId, unsigned buildNum
 PixelRect buttonBand(const std::vector<IconButtonSpec>& table, int id) {
     for (const IconButtonSpec& entry : table)
         if (entry.id == id && entry.width > 0)
-            return {entry.x - 1, 0, entry.x + entry.width - 1, core::kIconBarHeight - 1};
+            return {entry.x - 1, 0, entry.x + entry.width - 1, kIconBarHeight - 1};
     return {};
 }
 

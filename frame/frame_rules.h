@@ -50,6 +50,10 @@ struct LabelFont {
 };
 LabelFont labelFontFor(int winVersionCode, bool japaneseUi);
 
+// The icon bar across the top of both main windows: a separator line and 20-pixel buttons.
+// Pictures are shown below it, from client y = kIconBarHeight.
+inline constexpr int kIconBarHeight = 21;
+
 // One row of a program's icon bar. command 0 marks a filler (Gap, Space) that sends nothing;
 // width 0 means "to the right edge of the screen".
 struct IconButtonSpec {

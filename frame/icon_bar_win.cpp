@@ -3,14 +3,12 @@
 // saves and restores the pixels under it one by one, so the picture beneath is never repainted.
 #include "frame/app_frame.h"
 
-#include "core/icon_bar.h"
-
 namespace frame {
 namespace {
 
 constexpr char kIconBarClass[] = "IconBarWindow";
 // The buttons fill the bar below its one-pixel separator line.
-constexpr int kButtonHeight = core::kIconBarHeight - 1;
+constexpr int kButtonHeight = kIconBarHeight - 1;
 
 void onCreate(HWND bar, FrameContext& frame) {
     if (!frame.probesDone) frame.winVersionCode = detectWindowsVersion(frame.winVersionCode);

@@ -114,7 +114,7 @@ AccessFault planAccess(const CurrentImage& image, DibAccess& a) {
 }
 
 bool readFrom(ByteSource& source, std::uint64_t fileSize, CurrentImage& image,
-              BitmapFlavour flavour, core::MessageSink& sink, int clientWidth, int clientHeight) {
+              BitmapFlavour flavour, core::MessageSink& sink, PictureArea area) {
     auto fail = [&](const std::string& text) {
         freeBitmap(image);
         sink.ask(text, readCaption(flavour), core::kIconError);
@@ -149,8 +149,7 @@ bool readFrom(ByteSource& source, std::uint64_t fileSize, CurrentImage& image,
         freeBitmap(image);
         return false;
     }
-    image.viewReduction =
-        viewReduction(clientWidth, clientHeight, image.dib.width(), image.dib.height());
+    image.viewReduction = viewReduction(area, image.dib.width(), image.dib.height());
     return true;
 }
 
@@ -188,13 +187,13 @@ std::optional<DibAccess> accessBitmap(CurrentImage& image, BitmapFlavour flavour
 }
 
 bool readBitmapBytes(std::span<const std::uint8_t> file, CurrentImage& image, BitmapFlavour flavour,
-                     core::MessageSink& sink, int clientWidth, int clientHeight) {
+                     core::MessageSink& sink, PictureArea area) {
     MemorySource source(file);
-    return readFrom(source, file.size(), image, flavour, sink, clientWidth, clientHeight);
+    return readFrom(source, file.size(), image, flavour, sink, area);
 }
 
 bool readBitmapFile(const std::string& path, CurrentImage& image, BitmapFlavour flavour,
-                    core::MessageSink& sink, int clientWidth, int clientHeight) {
+                    core::MessageSink& sink, PictureArea area) {
     FileHandle file(fopenUtf8(path, "rb"));
     if (!file) {
         freeBitmap(image);
@@ -205,7 +204,7 @@ bool readBitmapFile(const std::string& path, CurrentImage& image, BitmapFlavour 
     // An unknown size reads as empty, which the header check then refuses.
     const std::uint64_t size = fileSize(file.get()).value_or(0);
     FileSource source(file.get());
-    return readFrom(source, size, image, flavour, sink, clientWidth, clientHeight);
+    return readFrom(source, size, image, flavour, sink, area);
 }
 
 namespace {

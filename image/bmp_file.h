@@ -50,14 +50,14 @@ std::optional<DibAccess> accessBitmap(CurrentImage& image, BitmapFlavour flavour
                                       core::MessageSink& sink);
 
 // Replaces `image` (which the caller has freed) with the BMP file at `path` and sets its
-// viewReduction for a client area of the given size. On failure `image` holds no picture, except
+// viewReduction for the area it is shown in. On failure `image` holds no picture, except
 // when the access step refuses the information header size: that block stays, as it always has.
 bool readBitmapFile(const std::string& path, CurrentImage& image, BitmapFlavour flavour,
-                    core::MessageSink& sink, int clientWidth, int clientHeight);
+                    core::MessageSink& sink, PictureArea area);
 
 // The same on the bytes of a file held in memory.
 bool readBitmapBytes(std::span<const std::uint8_t> file, CurrentImage& image, BitmapFlavour flavour,
-                     core::MessageSink& sink, int clientWidth, int clientHeight);
+                     core::MessageSink& sink, PictureArea area);
 
 // Writes the current picture as a BMP file and keeps the written file header in `image`. The
 // file replaces `path` only when it was written completely (including its close); until then an

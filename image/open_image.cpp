@@ -31,7 +31,7 @@ bool looksLikeBitmap(const std::uint8_t* head) {
 // A bitmap opened at full size, binned: its sums become a 16-bit source with its own levels, as
 // a microscope image's would, and replace the picture.
 void binOpenedBitmap(CurrentImage& image, OpenOutcome& outcome, int factor,
-                     core::MessageSink& sink, int clientWidth, int clientHeight) {
+                     core::MessageSink& sink, PictureArea area) {
     const ImageGeometry& g = outcome.geometry;
     constexpr std::size_t kPixels = 40 + 256 * 4;
     GreyImage grey;
@@ -71,7 +71,7 @@ void binOpenedBitmap(CurrentImage& image, OpenOutcome& outcome, int factor,
     binned->samples.shrink_to_fit();
     image = std::move(picture);
     image.viewReduction =
-        viewReduction(clientWidth, clientHeight, image.dib.width(), image.dib.height());
+        viewReduction(area, image.dib.width(), image.dib.height());
     outcome.result = OpenResult::Opened;
     outcome.geometry = ImageGeometry{binned->width, binned->height, (binned->width + 3) / 4 * 4,
                                      image.fileHeader.bfSize};
@@ -82,8 +82,7 @@ void binOpenedBitmap(CurrentImage& image, OpenOutcome& outcome, int factor,
 // A BMP: its header checked, then rewritten as the normalised temporary file, which is loaded
 // and deleted. The source is opened once, for the check and the rewrite.
 OpenOutcome openBitmap(const std::string& path, CurrentImage& image, core::MessageSink& sink,
-                       core::BusyIndicator& indicator, core::DiskServices& disk, int clientWidth,
-                       int clientHeight, const std::function<void()>& forgetPrevious,
+                       core::BusyIndicator& indicator, core::DiskServices& disk, PictureArea area, const std::function<void()>& forgetPrevious,
                        const ImportChoice& choice) {
     OpenOutcome outcome;
     if (choice.image != 0) {  // a bitmap holds one image
@@ -128,18 +127,18 @@ OpenOutcome openBitmap(const std::string& path, CurrentImage& image, core::Messa
     freeBitmap(image);
     busy.reset();
     const bool loaded = readBitmapFile(normalised->tempPath, image, BitmapFlavour::Voralin00, sink,
-                                       clientWidth, clientHeight);
+                                       area);
     outcome.result = loaded ? OpenResult::Opened : OpenResult::LoadFailed;
     outcome.geometry = geometry;
     if (loaded && choice.bin > 1)
-        binOpenedBitmap(image, outcome, choice.bin, sink, clientWidth, clientHeight);
+        binOpenedBitmap(image, outcome, choice.bin, sink, area);
     return outcome;
 }
 
 // A microscope image: imported, and its picture built in memory.
 OpenOutcome openMicroscopeImage(const std::string& path, ImageFormat format, CurrentImage& image,
                                 core::MessageSink& sink, core::BusyIndicator& indicator,
-                                int clientWidth, int clientHeight,
+                                PictureArea area,
                                 const std::function<void()>& forgetPrevious,
                                 const ImportChoice& choice) {
     OpenOutcome outcome;
@@ -169,7 +168,7 @@ OpenOutcome openMicroscopeImage(const std::string& path, ImageFormat format, Cur
     busy.reset();
     image = std::move(picture);
     image.viewReduction =
-        viewReduction(clientWidth, clientHeight, image.dib.width(), image.dib.height());
+        viewReduction(area, image.dib.width(), image.dib.height());
     const std::int32_t padded = (imported->width + 3) / 4 * 4;
     outcome.result = OpenResult::Opened;
     outcome.geometry =
@@ -183,7 +182,7 @@ OpenOutcome openMicroscopeImage(const std::string& path, ImageFormat format, Cur
 
 OpenOutcome openImageFile(const std::string& path, CurrentImage& image, core::MessageSink& sink,
                           core::BusyIndicator& indicator, core::DiskServices& disk,
-                          int clientWidth, int clientHeight,
+                          PictureArea area,
                           const std::function<void()>& forgetPrevious,
                           const ImportChoice& choice) {
     const auto format = formatOfPath(path);
@@ -192,9 +191,9 @@ OpenOutcome openImageFile(const std::string& path, CurrentImage& image, core::Me
         return {};
     }
     if (*format == ImageFormat::Bmp)
-        return openBitmap(path, image, sink, indicator, disk, clientWidth, clientHeight,
+        return openBitmap(path, image, sink, indicator, disk, area,
                           forgetPrevious, choice);
-    return openMicroscopeImage(path, *format, image, sink, indicator, clientWidth, clientHeight,
+    return openMicroscopeImage(path, *format, image, sink, indicator, area,
                                forgetPrevious, choice);
 }
 

@@ -44,7 +44,7 @@ struct OpenOutcome {
 // with its viewReduction for a client area of the given size.
 OpenOutcome openImageFile(const std::string& path, CurrentImage& image, core::MessageSink& sink,
                           core::BusyIndicator& indicator, core::DiskServices& disk,
-                          int clientWidth, int clientHeight,
+                          PictureArea area,
                           const std::function<void()>& forgetPrevious,
                           const ImportChoice& choice = {});
 

@@ -1,7 +1,5 @@
 #include "image/packed_dib.h"
 
-#include "core/icon_bar.h"
-
 namespace image {
 
 void freeBitmap(CurrentImage& image) {
@@ -10,13 +8,12 @@ void freeBitmap(CurrentImage& image) {
     image.fileHeader = BmpFileHeader{};
 }
 
-int viewReduction(int clientWidth, int clientHeight, std::int32_t biWidth, std::int32_t biHeight) {
+int viewReduction(PictureArea area, std::int32_t biWidth, std::int32_t biHeight) {
     // Doubling stops at 2^30 so that a hostile header cannot loop forever.
     int byWidth = 1;
-    while (byWidth < (1 << 30) && clientWidth < biWidth / byWidth) byWidth *= 2;
+    while (byWidth < (1 << 30) && area.width < biWidth / byWidth) byWidth *= 2;
     int byHeight = 1;
-    while (byHeight < (1 << 30) && clientHeight - core::kIconBarHeight < biHeight / byHeight)
-        byHeight *= 2;
+    while (byHeight < (1 << 30) && area.height < biHeight / byHeight) byHeight *= 2;
     return byWidth > byHeight ? byWidth : byHeight;
 }
 

@@ -87,8 +87,14 @@ struct ImageGeometry {
 // Frees the current block and clears the kept file header.
 void freeBitmap(CurrentImage& image);
 
-// The power-of-two factor by which a picture is shown reduced in a client area of the given size
-// (the 21-pixel icon bar is taken off the height).
-int viewReduction(int clientWidth, int clientHeight, std::int32_t biWidth, std::int32_t biHeight);
+// The room a picture is shown in, in screen pixels. The program that shows it says how much of
+// its window that is.
+struct PictureArea {
+    int width = 0;
+    int height = 0;
+};
+
+// The power-of-two factor by which a picture is shown reduced so that it fits the area.
+int viewReduction(PictureArea area, std::int32_t biWidth, std::int32_t biHeight);
 
 }  // namespace image

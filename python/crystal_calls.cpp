@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/kestral_tool.h"
 #include "core/busy.h"
 #include "core/disk.h"
 #include "core/localized.h"
@@ -27,8 +28,6 @@ namespace pysuite {
 
 namespace {
 
-// Pages are drawn for the tool's default client area on a 1024-pixel-wide screen.
-constexpr int kScreenWidth = 1024;
 // Height evaluations per atom row that slicing may take, as the tool bounds them.
 constexpr double kMaxEvaluationsPerAtom = 1e8;
 
@@ -126,8 +125,8 @@ std::unique_ptr<Slicing> sliceCrystal(const Crystal& c, long u, long v, long w, 
         SliceSink sink(recorded);
         core::NoBusyIndicator busy, waitBox;
         const crystal::Seams seams{sink, busy, waitBox};
-        crystal::RasterPages pages(clientWidth, clientHeight, kScreenWidth, seams);
-        ok = crystal::runSlicing(s->state, pages.canvas, kScreenWidth, seams);
+        crystal::RasterPages pages(clientWidth, clientHeight, kestralcli::kPageLayout, seams);
+        ok = crystal::runSlicing(s->state, pages.canvas, pages.layout, seams);
         s->drawn = pages.canvas;
     }
     if (!ok) recorded.fail("slicing", core::text(kCannotSlice));
@@ -291,7 +290,8 @@ void bindCrystalCalls(py::module_& m) {
         })
         .def("write_pages", [](const Slicing& s, const std::string& path) {
             writeWith(s, path, [&](crystal::CrystalState& st, const crystal::Seams& seams) {
-                crystal::RasterPages pages(s.clientWidth, s.clientHeight, kScreenWidth, seams);
+                crystal::RasterPages pages(s.clientWidth, s.clientHeight, kestralcli::kPageLayout,
+                                           seams);
                 if (s.drawn) pages.canvas = *s.drawn;
                 return crystal::savePlaneBitmaps(st, pages, path, core::systemDisk(), seams.sink);
             });

@@ -41,8 +41,8 @@ namespace pysuite {
 
 namespace {
 
-// The program's client area does not limit a picture opened without a window.
-constexpr int kNoClientLimit = 1 << 20;
+// Nothing limits a picture opened without a window: it keeps its full size.
+constexpr image::PictureArea kUnlimited{1 << 20, 1 << 20};
 
 const core::Localized kFlat{"the spectrum is flat (a uniform image) and cannot be shown",
                             "スペクトルが平坦（一様な画像）なので表示できません"};
@@ -148,7 +148,7 @@ void openInput(Call& c, Input& in) {
     if (!in.samples) {
         image::OpenOutcome outcome =
             image::openImageFile(in.path, c.image, c.sink, c.busy, core::systemDisk(),
-                                 kNoClientLimit, kNoClientLimit, [] {}, in.choice);
+                                 kUnlimited, [] {}, in.choice);
         if (outcome.result != image::OpenResult::Opened) c.sink.fail("input", named(kCannotOpen, in.path));
         c.geometry = outcome.geometry;
         c.source = std::move(outcome.source);
@@ -167,7 +167,7 @@ void openInput(Call& c, Input& in) {
         described.samples = {};
         c.precise = image::transformLevels(std::move(g));
         if (!image::readBitmapBytes(bitmap, c.image, image::BitmapFlavour::Voralin00, c.sink,
-                                    kNoClientLimit, kNoClientLimit))
+                                    kUnlimited))
             c.sink.fail("input");
         const std::int32_t padded = (described.width + 3) / 4 * 4;
         c.geometry = image::ImageGeometry{described.width, described.height, padded,
@@ -341,7 +341,7 @@ py::tuple openCall(const std::string& path, int imageNumber, int signal, int bin
             py::gil_scoped_release unlocked;
             image::OpenOutcome outcome =
                 image::openImageFile(path, c.image, c.sink, c.busy, core::systemDisk(),
-                                     kNoClientLimit, kNoClientLimit, [] {}, choice);
+                                     kUnlimited, [] {}, choice);
             if (outcome.result != image::OpenResult::Opened)
                 c.sink.fail("input", named(kCannotOpen, path));
             c.geometry = outcome.geometry;

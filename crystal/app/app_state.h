@@ -7,9 +7,9 @@
 
 #include <string>
 
-#include "crystal/app/window_rules.h"
 #include "crystal/engine/cif_reader.h"
 #include "crystal/engine/orientation.h"
+#include "crystal/rules/window_rules.h"
 #include "frame/app_frame.h"
 #include "image/packed_dib.h"
 

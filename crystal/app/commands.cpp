@@ -8,7 +8,6 @@
 #include <string>
 
 #include "core/disk.h"
-#include "core/icon_bar.h"
 #include "crystal/app/app_state.h"
 #include "crystal/app/gdi_canvas.h"
 #include "crystal/engine/page.h"
@@ -19,8 +18,6 @@
 
 namespace kestral {
 namespace {
-
-using core::kIconBarHeight;
 
 // The busy state of a computation: the window topmost, the wait cursor and a raised thread
 // priority; a slicing run also disables Previous and Next. Undone in the reverse order.
@@ -81,7 +78,7 @@ class GdiPages final : public crystal::PageRenderer {
         if (!app_.planes.present()) return false;
         RECT client{};
         GetClientRect(window_, &client);
-        const int width = client.right, rows = client.bottom - kIconBarHeight;
+        const int width = client.right, rows = client.bottom - kPictureTop;
         try {
             page.dib = crystal::emptyPageDib(width, rows);
         } catch (const std::bad_alloc&) {
@@ -97,7 +94,7 @@ class GdiPages final : public crystal::PageRenderer {
         if (ok) {
             HGDIOBJ old = SelectObject(memory, section);
             SetStretchBltMode(memory, COLORONCOLOR);
-            StretchBlt(memory, 0, 0, width, rows, app_.planes.dc, 0, kIconBarHeight, width, rows,
+            StretchBlt(memory, 0, 0, width, rows, app_.planes.dc, 0, kPictureTop, width, rows,
                        SRCCOPY);
             GdiFlush();
             const std::size_t offset = image::kInfoHeaderSize + 4 * crystal::kPaletteSize;
@@ -160,12 +157,12 @@ bool runSlicing(AppState& app, HWND window) {
         if (app.mode == DisplayMode::Bitmap) image::freeBitmap(app.opened);
         app.mode = DisplayMode::Planes;
         updatePageButtons(app);
-        const RECT below{0, kIconBarHeight, width, height};
+        const RECT below{0, kPictureTop, width, height};
         InvalidateRect(window, &below, FALSE);
         UpdateWindow(window);
     };
-    const bool drawn =
-        crystal::runSlicing(app.crystal, canvas, app.frame.screenWidth, seams, showPage);
+    const bool drawn = crystal::runSlicing(app.crystal, canvas, pageLayoutOf(app.frame.screenWidth),
+                                           seams, showPage);
     // The busy state turned Previous and Next off; a run that drew nothing gives them back.
     updatePageButtons(app);
     return drawn;
@@ -270,7 +267,7 @@ void openBitmapCommand(AppState& app, HWND window) {
     RECT client{};
     GetClientRect(window, &client);
     const bool read = image::readBitmapFile(path, app.opened, image::BitmapFlavour::Kestral,
-                                            app.sink, client.right, client.bottom);
+                                            app.sink, pictureAreaOf(client.right, client.bottom));
     SetCursor(LoadCursor(nullptr, IDC_ARROW));
     // The reader keeps a block whose information header has the wrong size after reporting it;
     // painting it would report it again after every message box, for ever. The reader has said

@@ -1,7 +1,6 @@
 // The main window "KESTRAL": its procedure only dispatches; each message has one handler.
 #include <cstring>
 
-#include "core/icon_bar.h"
 #include "crystal/app/app_state.h"
 #include "crystal/app/gdi_canvas.h"
 #include "frame/app_frame.h"
@@ -66,8 +65,8 @@ void paintOpenedImage(AppState& app, HDC dc) {
     if (!access) return;
     const int reduction = app.opened.viewReduction > 0 ? app.opened.viewReduction : 1;
     SetStretchBltMode(dc, COLORONCOLOR);
-    StretchDIBits(dc, 0, core::kIconBarHeight, access->width / reduction,
-                  access->height / reduction, 0, 0, access->width, access->height, access->pixels,
+    StretchDIBits(dc, 0, kPictureTop, access->width / reduction, access->height / reduction, 0, 0,
+                  access->width, access->height, access->pixels,
                   reinterpret_cast<const BITMAPINFO*>(app.opened.dib.block.data()), DIB_RGB_COLORS,
                   SRCCOPY);
 }
@@ -80,7 +79,7 @@ void PaintContent(AppState& app, HDC dc, const RECT& client) {
         case DisplayMode::Planes:
             if (app.planes.present()) {
                 SetStretchBltMode(dc, COLORONCOLOR);
-                const int top = core::kIconBarHeight;
+                const int top = kPictureTop;
                 StretchBlt(dc, 0, top, client.right, client.bottom - top, app.planes.dc, 0, top,
                            client.right, client.bottom - top, SRCCOPY);
             }

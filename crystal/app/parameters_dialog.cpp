@@ -9,7 +9,7 @@
 #include "crystal/app/app_state.h"
 #include "crystal/app/gdi_canvas.h"
 #include "crystal/engine/cell_sketch.h"
-#include "crystal/engine/parameters.h"
+#include "crystal/rules/parameters.h"
 #include "frame/support/dialog_support.h"
 
 namespace kestral {

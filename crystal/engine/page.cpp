@@ -8,7 +8,6 @@
 #include <new>
 #include <optional>
 
-#include "core/icon_bar.h"
 #include "crystal/engine/cell.h"
 #include "crystal/engine/cell_exports.h"
 #include "crystal/engine/slicing.h"
@@ -20,7 +19,6 @@ namespace crystal {
 namespace {
 
 constexpr ColourValue kBlack = rgb(0, 0, 0), kWhite = rgb(255, 255, 255);
-using core::kIconBarHeight;
 
 bool sameSymbol(const std::string& p, const std::string& q) {
     if (p.size() != q.size()) return false;
@@ -51,7 +49,7 @@ int pageStartAfter(int first, int layerCount) {
     return last >= first ? pageAfter(last) : (first + 3) / 4 * 4;
 }
 
-void drawPage(const CrystalState& cs, Canvas& canvas, int screenWidth, int first) {
+void drawPage(const CrystalState& cs, Canvas& canvas, const PageLayout& layout, int first) {
     const SlicingState& st = cs.slicing;
     const CrystalModel& model = cs.model;
     const Lattice& l = st.lattice;
@@ -64,10 +62,10 @@ void drawPage(const CrystalState& cs, Canvas& canvas, int screenWidth, int first
     const int lh = fm.height + fm.externalLeading + 1;
     const int largestIndex = std::max({std::abs(l.u), std::abs(l.v), std::abs(l.w)});
     const double largestAxis = std::max({l.a, l.b, l.c});
-    const double scale =
-        std::floor(screenWidth / 1024.0 * 40 / (std::sqrt(double(largestIndex)) * largestAxis));
+    const double scale = std::floor(layout.screenWidth / 1024.0 * 40 /
+                                    (std::sqrt(double(largestIndex)) * largestAxis));
 
-    canvas.fillRect(0, kIconBarHeight, W, H, kWhite);
+    canvas.fillRect(0, layout.top, W, H, kWhite);
 
     for (int n = first; n < st.layerCount && n < first + 4; ++n) {
         if (n >= static_cast<int>(st.planeImages.size())) continue;
@@ -156,7 +154,7 @@ void drawPage(const CrystalState& cs, Canvas& canvas, int screenWidth, int first
     }
 }
 
-bool runSlicing(CrystalState& cs, Canvas& canvas, int screenWidth, const Seams& seams,
+bool runSlicing(CrystalState& cs, Canvas& canvas, const PageLayout& layout, const Seams& seams,
                 const std::function<void()>& pageDrawn) {
     const bool fresh = cs.freshComputation();
     SlicingState& st = cs.slicing;
@@ -218,7 +216,7 @@ bool runSlicing(CrystalState& cs, Canvas& canvas, int screenWidth, const Seams& 
     const int first = cs.nextPlane;
     if (fresh && !st.periodicCell) searchFirstPlaneSuperCell(st, cs.model);
     cs.nextPlane = pageStartAfter(first, st.layerCount);
-    drawPage(cs, canvas, screenWidth, first);
+    drawPage(cs, canvas, layout, first);
     if (pageDrawn) pageDrawn();
     busy.end();
     if (!st.superCellXFound || !st.superCellYFound) {
@@ -250,13 +248,14 @@ image::PackedDib emptyPageDib(int W, int Hc) {
     return dib;
 }
 
-image::PackedDib capturePage(const RasterCanvas& canvas) {
-    const int W = canvas.width(), Hc = std::max(canvas.height() - kIconBarHeight, 0);
+image::PackedDib capturePage(const RasterCanvas& canvas, int top) {
+    top = std::clamp(top, 0, canvas.height());
+    const int W = canvas.width(), Hc = canvas.height() - top;
     const std::size_t stride = (std::size_t(W) * 4 + 31) / 32 * 4;
     image::PackedDib dib = emptyPageDib(W, Hc);
     std::uint8_t* rows = dib.block.data() + image::kInfoHeaderSize + 4 * kPaletteSize;
     for (int r = 0; r < Hc; ++r) {
-        const int y = kIconBarHeight + (Hc - 1 - r);  // rows are stored bottom row first
+        const int y = top + (Hc - 1 - r);  // rows are stored bottom row first
         std::uint8_t* row = rows + std::size_t(r) * stride;
         const std::uint8_t* source = canvas.row(y);
         for (int x = 0; x + 1 < W; x += 2)
@@ -274,7 +273,7 @@ bool writePageBitmap(const std::string& path, image::CurrentImage& page, core::M
 bool RasterPages::capture(image::CurrentImage& page) {
     image::freeBitmap(page);
     try {
-        page.dib = capturePage(canvas);
+        page.dib = capturePage(canvas, layout.top);
     } catch (const std::bad_alloc&) {
         return false;
     }

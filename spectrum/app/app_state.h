@@ -12,10 +12,11 @@
 #include "image/open_image.h"
 #include "image/packed_dib.h"
 #include "spectrum/app/lattice_state.h"
-#include "spectrum/app/window_rules.h"
 #include "spectrum/engine/inverse.h"
 #include "spectrum/engine/overlays.h"
 #include "spectrum/engine/spectrum_state.h"
+#include "spectrum/rules/client_layout.h"
+#include "spectrum/rules/window_rules.h"
 
 namespace voralin {
 

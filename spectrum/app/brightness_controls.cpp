@@ -3,7 +3,7 @@
 #include "spectrum/app/filter_dialogs.h"
 
 #include "frame/support/dialog_support.h"
-#include "spectrum/engine/dialog_values.h"
+#include "spectrum/rules/dialog_values.h"
 
 namespace voralin {
 

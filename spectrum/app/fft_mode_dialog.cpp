@@ -4,7 +4,7 @@
 
 #include "frame/support/dialog_support.h"
 #include "spectrum/app/app_state.h"
-#include "spectrum/engine/dialog_values.h"
+#include "spectrum/rules/dialog_values.h"
 
 namespace voralin {
 

@@ -60,7 +60,7 @@ void inverseFftCommand(AppState& app, HWND window) {
 }
 
 void paintOverlays(AppState& app, HDC dc) {
-    const int reduction = app.image.viewReduction > 0 ? app.image.viewReduction : 1;
+    const spectrum::PictureView view = spectrum::clientView(app.image.viewReduction);
     const auto& settings = app.settings;
     HGDIOBJ oldPen = nullptr;
     auto usePen = [&](COLORREF colour) {
@@ -76,18 +76,18 @@ void paintOverlays(AppState& app, HDC dc) {
         spectrum::GreyPixels picture;
         if (spectrum::greyPixelsOf(app.image, app.geometry, picture)) {
             usePen(colourOf(settings.lineWave.colour));
-            strokeSegments(dc, spectrum::lineWaveSegments(picture, app.geometry, reduction,
-                                                          settings.lineWave));
+            strokeSegments(
+                dc, spectrum::lineWaveSegments(picture, app.geometry, view, settings.lineWave));
         }
     }
     if (settings.display.crossMark) {
         usePen(colourOf(spectrum::kCrossMarkColour));
-        strokeSegments(dc, spectrum::crossMarkSegments(app.geometry, reduction));
+        strokeSegments(dc, spectrum::crossMarkSegments(app.geometry, view));
     }
     usePen(colourOf(spectrum::kCircleColour));
     if (!settings.filter.circles.empty()) {
         HGDIOBJ oldBrush = SelectObject(dc, GetStockObject(NULL_BRUSH));
-        for (const auto& arc : spectrum::maskCircleArcs(settings.filter.circles, reduction)) {
+        for (const auto& arc : spectrum::maskCircleArcs(settings.filter.circles, view)) {
             if (arc.whole)
                 Ellipse(dc, arc.left, arc.top, arc.right, arc.bottom);
             else
@@ -96,8 +96,7 @@ void paintOverlays(AppState& app, HDC dc) {
         }
         SelectObject(dc, oldBrush);
     } else {
-        for (const auto& run :
-             spectrum::filterCircleRuns(app.geometry, reduction, settings.filter)) {
+        for (const auto& run : spectrum::filterCircleRuns(app.geometry, view, settings.filter)) {
             if (run.size() < 2) continue;
             MoveToEx(dc, run[0].x, run[0].y, nullptr);
             for (std::size_t i = 1; i < run.size(); ++i) LineTo(dc, run[i].x, run[i].y);

@@ -1,9 +1,9 @@
 // Mask circles drawn with the mouse over the shown spectrum: a press fixes the centre, dragging
 // shows an XOR rubber band, the release fixes the radius. Circles are kept in picture pixels.
 #include "spectrum/app/app_state.h"
-#include "spectrum/engine/circle_drawing.h"
 #include "spectrum/engine/filters.h"
 #include "spectrum/engine/lattice_mask.h"
+#include "spectrum/rules/circle_drawing.h"
 
 namespace voralin {
 namespace {

@@ -164,7 +164,9 @@ void openImagePath(AppState& app, HWND window, const std::string& path,
     image::ImportChoice binned = choice;
     binned.bin = app.binFactor;
     image::OpenOutcome outcome = image::openImageFile(
-        path, app.image, app.sink, busy, core::systemDisk(), client.right, client.bottom, [&app] {
+        path, app.image, app.sink, busy, core::systemDisk(),
+        spectrum::pictureAreaOf(client.right, client.bottom),
+        [&app] {
             app.settings.filter.circles.clear();
             app.buffers.release();
             if (app.state == ImageState::NoImage) frame::releaseLogo(app.frame);

@@ -3,8 +3,8 @@
 #include "spectrum/app/filter_dialogs.h"
 
 #include "frame/support/dialog_support.h"
-#include "spectrum/engine/dialog_values.h"
 #include "spectrum/engine/filters.h"
+#include "spectrum/rules/dialog_values.h"
 
 namespace voralin {
 namespace {

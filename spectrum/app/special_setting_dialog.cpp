@@ -2,7 +2,7 @@
 // the line-wave colour, averaging and zoom. Values take effect on OK; Cancel restores them.
 #include "frame/support/dialog_support.h"
 #include "spectrum/app/app_state.h"
-#include "spectrum/engine/dialog_values.h"
+#include "spectrum/rules/dialog_values.h"
 
 namespace voralin {
 

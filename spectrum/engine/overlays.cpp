@@ -12,17 +12,26 @@ namespace {
 constexpr double kDegree = 0.017453292519943295;
 }
 
-Point pictureCentre(const image::ImageGeometry& g, int vr) {
-    return {(g.width / 2) / vr, (g.height / 2) / vr + kPictureTop};
+Point shownFromPicture(Point p, const PictureView& view) {
+    return {p.x / view.reduction, p.y / view.reduction + view.top};
+}
+Point pictureFromShown(Point p, const PictureView& view) {
+    return {p.x * view.reduction, (p.y - view.top) * view.reduction};
 }
 
-std::vector<Segment> crossMarkSegments(const image::ImageGeometry& g, int vr) {
-    const Point c = pictureCentre(g, vr);
+Point pictureCentre(const image::ImageGeometry& g, const PictureView& view) {
+    return {(g.width / 2) / view.reduction, (g.height / 2) / view.reduction + view.top};
+}
+
+std::vector<Segment> crossMarkSegments(const image::ImageGeometry& g, const PictureView& view) {
+    const Point c = pictureCentre(g, view);
     return {{{c.x, c.y - 9}, {c.x, c.y + 10}}, {{c.x - 9, c.y}, {c.x + 10, c.y}}};
 }
 
-std::vector<std::vector<Point>> filterCircleRuns(const image::ImageGeometry& g, int vr,
+std::vector<std::vector<Point>> filterCircleRuns(const image::ImageGeometry& g,
+                                                 const PictureView& view,
                                                  const FilterSettings& filter) {
+    const int vr = view.reduction, top = view.top;
     std::vector<std::vector<Point>> runs;
     if (!filter.showFilterCircles || filter.standardType == kNoFilter) return runs;
     const double unit = std::sqrt(static_cast<double>(g.width) * g.width +
@@ -31,11 +40,9 @@ std::vector<std::vector<Point>> filterCircleRuns(const image::ImageGeometry& g, 
     std::vector<double> radii{std::min(filter.wa, filter.wb) * unit};
     if (filter.standardType == kBandPass || filter.standardType == kBandCut)
         radii.push_back(std::max(filter.wa, filter.wb) * unit);
-    const Point c = pictureCentre(g, vr);
-    const int right = g.width / vr, bottom = g.height / vr + kPictureTop;
-    auto inside = [&](Point p) {
-        return p.x >= 0 && p.x < right && p.y >= kPictureTop && p.y < bottom;
-    };
+    const Point c = pictureCentre(g, view);
+    const int right = g.width / vr, bottom = g.height / vr + top;
+    auto inside = [&](Point p) { return p.x >= 0 && p.x < right && p.y >= top && p.y < bottom; };
     for (const double r : radii) {
         std::optional<Point> previous;
         for (int k = 0; k < 3600; ++k) {
@@ -53,25 +60,20 @@ std::vector<std::vector<Point>> filterCircleRuns(const image::ImageGeometry& g, 
     return runs;
 }
 
-Point clientFromPicture(Point p, int vr) {
-    return {p.x / vr, p.y / vr + kPictureTop};
-}
-Point pictureFromClient(Point p, int vr) {
-    return {p.x * vr, (p.y - kPictureTop) * vr};
-}
-
-std::vector<ArcStroke> maskCircleArcs(const std::vector<MaskCircle>& circles, int vr) {
+std::vector<ArcStroke> maskCircleArcs(const std::vector<MaskCircle>& circles,
+                                      const PictureView& view) {
+    const int top = view.top;
     std::vector<ArcStroke> arcs;
     for (const MaskCircle& circle : circles) {
-        const Point c = clientFromPicture({circle.x, circle.y}, vr);
-        const int r = circle.radius / vr;
+        const Point c = shownFromPicture({circle.x, circle.y}, view);
+        const int r = circle.radius / view.reduction;
         ArcStroke arc{c.x - r, c.y - r, c.x + r, c.y + r, true, {}, {}};
-        if (c.y - r < kPictureTop) {
-            const double dy = c.y - kPictureTop;
+        if (c.y - r < top) {
+            const double dy = c.y - top;
             const double reach = std::sqrt(std::max(0.0, static_cast<double>(r) * r - dy * dy));
             arc.whole = false;
-            arc.start = {c.x - static_cast<int>(reach), kPictureTop};
-            arc.end = {c.x + static_cast<int>(reach), kPictureTop};
+            arc.start = {c.x - static_cast<int>(reach), top};
+            arc.end = {c.x + static_cast<int>(reach), top};
         }
         arcs.push_back(arc);
     }
@@ -111,7 +113,8 @@ bool clipRight(Point& a, Point& b, int right) {
 }  // namespace
 
 std::vector<Segment> lineWaveSegments(const GreyPixels& picture, const image::ImageGeometry& g,
-                                      int vr, const LineWaveSettings& wave) {
+                                      const PictureView& view, const LineWaveSettings& wave) {
+    const int vr = view.reduction, top = view.top;
     std::vector<Segment> segments;
     const std::vector<LineSample> samples = lineSamples(g.width, g.height, wave.angle);
     const std::vector<int> profile = lineProfile(samples, picture);
@@ -136,10 +139,10 @@ std::vector<Segment> lineWaveSegments(const GreyPixels& picture, const image::Im
         const int displacement =
             static_cast<int>(a / 255.0 * shorter * 0.5 * wave.zoomPercent / 100.0);
         const Point p{static_cast<int>((samples[i].x - displacement * s) / vr),
-                      static_cast<int>((samples[i].y - displacement * c) / vr + kPictureTop)};
+                      static_cast<int>((samples[i].y - displacement * c) / vr + top)};
         if (previous) {
             Point from = *previous, to = p;
-            if (clipTop(from, to, kPictureTop) && clipRight(from, to, g.width - 1))
+            if (clipTop(from, to, top) && clipRight(from, to, g.width - 1))
                 segments.push_back({from, to});
         }
         previous = p;

@@ -3,8 +3,7 @@
 // tool) and is passed to the engine functions; nothing here is process-wide.
 //
 // Coordinates: picture pixels are x from the left and y from the top of the image at full size.
-// Window client coordinates put the picture's top-left pixel at (0, kPictureTop), and divide
-// picture coordinates by the view reduction.
+// Where the picture is shown, and how reduced, is the program's to say (overlays.h).
 #pragma once
 
 #include <array>
@@ -14,14 +13,10 @@
 #include <optional>
 #include <vector>
 
-#include "core/icon_bar.h"
 #include "image/import.h"
 #include "image/packed_dib.h"
 
 namespace spectrum {
-
-// Client y of the picture's top row, just below the icon bar.
-inline constexpr int kPictureTop = core::kIconBarHeight;
 
 // Pixel rows of a normalised 8-bit picture start after the 40-byte header and 256 colours.
 inline constexpr std::size_t kGreyPixelOffset = 40 + 256 * 4;

@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::span<const std::uint8_t> bytes(data, size);
     for (auto flavour : {image::BitmapFlavour::Voralin00, image::BitmapFlavour::Kestral}) {
         image::CurrentImage img;
-        if (image::readBitmapBytes(bytes, img, flavour, sink, 1024, 768)) {
+        if (image::readBitmapBytes(bytes, img, flavour, sink, {1024, 747})) {
             touch(img, flavour, sink);
             const auto encoded = image::encodeBitmap(img, flavour);
             if (encoded.size() != img.dib.block.size() + 14) __builtin_trap();
@@ -65,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (out.bytes.size() > geometry->fileSize) __builtin_trap();
     image::CurrentImage img;
     const bool loaded =
-        image::readBitmapBytes(out.bytes, img, image::BitmapFlavour::Voralin00, sink, 1024, 768);
+        image::readBitmapBytes(out.bytes, img, image::BitmapFlavour::Voralin00, sink, {1024, 747});
     // A complete normalised file always loads; a short one (RLE8 ended early) never does.
     if (loaded != (out.bytes.size() == geometry->fileSize)) __builtin_trap();
     if (loaded) touch(img, image::BitmapFlavour::Voralin00, sink);

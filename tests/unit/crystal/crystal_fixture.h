@@ -69,6 +69,9 @@ inline CrystalModel strontiumTitanate(const char* u = "1", const char* v = "0",
 }
 
 // A slicing run on a 1024 x 768 raster with every message and busy transition recorded.
+// Pages as a window with a 21-row bar above them shows them on a 1024-pixel screen.
+inline constexpr PageLayout kWindowPages{1024, 21};
+
 struct SliceRun {
     core::RecordingSink sink;
     core::RecordingBusy busy{sink};
@@ -82,7 +85,7 @@ struct SliceRun {
         state.nextPlane = 0;
         state.revisiting = false;
         state.slicing.superCellX = state.slicing.superCellY = 0;
-        return runSlicing(state, canvas, 1024, seams);
+        return runSlicing(state, canvas, kWindowPages, seams);
     }
 };
 

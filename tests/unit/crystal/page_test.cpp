@@ -14,6 +14,7 @@
 
 using namespace crystal;
 using crystal::testing::exists;
+using crystal::testing::kWindowPages;
 using crystal::testing::makeModel;
 using crystal::testing::readAll;
 using crystal::testing::SliceRun;
@@ -49,12 +50,12 @@ struct Saver {
 
 }  // namespace
 
-TEST(Page, CaptureIsAFourBitPictureBelowTheIconBar) {
+TEST(Page, CaptureIsAFourBitPictureOfTheRowsFromTheTop) {
     RasterCanvas canvas(1001, 121);
     canvas.fillRect(0, 0, 1001, 121, rgb(255, 255, 255));
     canvas.fillRect(0, 120, 1, 121, rgb(255, 0, 0));  // bottom-left pixel
     canvas.fillRect(1, 21, 2, 22, rgb(0, 0, 255));    // top row, second pixel
-    const image::PackedDib dib = capturePage(canvas);
+    const image::PackedDib dib = capturePage(canvas, 21);
     ASSERT_EQ(dib.block.size(), 104u + 504u * 100u);
     EXPECT_EQ(dib.width(), 1001);
     EXPECT_EQ(dib.height(), 100);
@@ -65,12 +66,41 @@ TEST(Page, CaptureIsAFourBitPictureBelowTheIconBar) {
     EXPECT_EQ(dib.block[40 + 4 * 12 + 0], 255);
     EXPECT_EQ(dib.block[104], 0x9F);             // bottom row first, left pixel high nibble
     EXPECT_EQ(dib.block[104 + 504 * 99], 0xFC);  // top row
+
+    // From the canvas's own top row the picture is the whole canvas; a top past either edge
+    // keeps to the canvas.
+    EXPECT_EQ(capturePage(canvas, 0).height(), 121);
+    EXPECT_EQ(capturePage(canvas, -5).height(), 121);
+    EXPECT_EQ(capturePage(canvas, 500).height(), 0);
+}
+
+TEST(Page, RowsAboveTheLayoutTopAreLeftToTheWindow) {
+    SliceRun run(strontiumTitanate("1", "1", "0"));
+    ASSERT_TRUE(run.slice());
+    const ColourValue red = rgb(255, 0, 0);
+    RasterCanvas probe(1, 1);
+    probe.fillRect(0, 0, 1, 1, red);
+    const int redIndex = probe.indexAt(0, 0);
+    for (const int top : {0, 21, 30}) {
+        RasterCanvas canvas(1024, 768);
+        canvas.fillRect(0, 0, 1024, 768, red);
+        drawPage(run.state, canvas, {1024, top}, 0);
+        for (int x = 0; x < 1024; ++x) {
+            for (int y = 0; y < top; ++y)
+                ASSERT_EQ(canvas.indexAt(x, y), redIndex) << x << "," << y;
+            ASSERT_NE(canvas.indexAt(x, top), redIndex) << x << "," << top;
+        }
+        // The planes sit where the client height puts them, wherever the top is.
+        for (int y = 60; y < 768; y += 11)
+            for (int x = 0; x < 1024; x += 13)
+                ASSERT_EQ(canvas.indexAt(x, y), run.canvas.indexAt(x, y)) << x << "," << y;
+    }
 }
 
 TEST(Page, PageBitmapFileHasTheSixteenColourOffset) {
     RasterCanvas canvas(64, 85);
     image::CurrentImage page;
-    page.dib = capturePage(canvas);
+    page.dib = capturePage(canvas, 21);
     core::RecordingSink sink;
     const std::string path = ::testing::TempDir() + "page.bmp";
     ASSERT_TRUE(writePageBitmap(path, page, sink));
@@ -150,7 +180,7 @@ TEST(Page, PageTurnDrawsTheCrystalAsTheModelNowHoldsIt) {
     run.state.model.atoms[4].y = "0.25";
     run.state.nextPlane = 0;
     run.state.revisiting = true;
-    ASSERT_TRUE(runSlicing(run.state, run.canvas, 1024, run.seams));
+    ASSERT_TRUE(runSlicing(run.state, run.canvas, kWindowPages, run.seams));
     const auto& plane1 = run.state.slicing.planeImages.at(1);
     int titanium = 0;
     for (const PlaneImage& im : plane1) {
@@ -166,7 +196,7 @@ TEST(Page, SaveRefusesWithoutSuperCellAndWithoutSpace) {
     SliceRun run(strontiumTitanate());
     ASSERT_TRUE(run.slice());
     Saver s;
-    RasterPages pages(1024, 768, 1024, s.seams);
+    RasterPages pages(1024, 768, kWindowPages, s.seams);
     s.disk.freeBytes = kPageBytes - 1;
     const std::string path = ::testing::TempDir() + "nospace.bmp";
     EXPECT_FALSE(savePlaneBitmaps(run.state, pages, path, s.disk, s.sink));
@@ -180,7 +210,7 @@ TEST(Page, SaveRefusesWithoutSuperCellAndWithoutSpace) {
 
 TEST(Page, SaveAllPagesNumbersThemAndShowsThePageAgain) {
     Saver s;
-    RasterPages pages(1024, 768, 1024, s.seams);
+    RasterPages pages(1024, 768, kWindowPages, s.seams);
     CrystalState state;
     state.model = planes(9);
     pages.runSlicing(state);
@@ -255,7 +285,7 @@ TEST(Page, ThePageIsShownBeforeTheBusyStateEndsAndBeforeTheSuperCellWarning) {
     run.state.revisiting = false;
     std::size_t eventsWhenShown = 0;
     int shown = 0;
-    ASSERT_TRUE(runSlicing(run.state, run.canvas, 1024, run.seams, [&] {
+    ASSERT_TRUE(runSlicing(run.state, run.canvas, kWindowPages, run.seams, [&] {
         ++shown;
         eventsWhenShown = run.sink.events.size();
     }));
@@ -273,7 +303,7 @@ TEST(Page, NoPageIsShownWhenTheRunStopsBeforeDrawing) {
     SliceRun run(makeModel("3", "4", "5", "90", "90", "90", {{"Si", "14", "0", "0", "0"}}, "0",
                            "0", "0"));
     int shown = 0;
-    EXPECT_FALSE(runSlicing(run.state, run.canvas, 1024, run.seams, [&] { ++shown; }));
+    EXPECT_FALSE(runSlicing(run.state, run.canvas, kWindowPages, run.seams, [&] { ++shown; }));
     EXPECT_EQ(shown, 0);
 }
 
@@ -282,7 +312,7 @@ TEST(Page, DrawingAPageChangesNothingAndDrawsTheSameTwice) {
     ASSERT_TRUE(run.slice());
     const CrystalState before = run.state;
     RasterCanvas again(1024, 768);
-    drawPage(run.state, again, 1024, 0);
+    drawPage(run.state, again, kWindowPages, 0);
     EXPECT_EQ(run.state.nextPlane, before.nextPlane);
     EXPECT_EQ(run.state.slicing.superCellX, before.slicing.superCellX);
     for (int y = 21; y < 768; y += 7)

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "crystal/engine/cell_sketch.h"
-#include "crystal/engine/parameters.h"
+#include "crystal/rules/parameters.h"
 
 namespace crystal {
 namespace {

@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "crystal/app/window_rules.h"
+#include "crystal/rules/window_rules.h"
 #include "tests/unit/frame/artwork_names.h"
 
 namespace kestral {

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "spectrum/app/window_rules.h"
+#include "spectrum/rules/window_rules.h"
 #include "tests/unit/frame/artwork_names.h"
 
 namespace {

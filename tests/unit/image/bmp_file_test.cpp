@@ -29,7 +29,7 @@ void expectOneMessage(const RecordingSink& sink, const Expected& e) {
 
 bool readBytes(const std::vector<std::uint8_t>& bytes, CurrentImage& img, RecordingSink& sink,
                BitmapFlavour flavour = BitmapFlavour::Voralin00) {
-    return image::readBitmapBytes(bytes, img, flavour, sink, 1024, 768);
+    return image::readBitmapBytes(bytes, img, flavour, sink, {1024, 747});
 }
 
 TEST(BmpReader, ReadsAFileAndCompletesTheInfoHeader) {
@@ -128,7 +128,8 @@ TEST(BmpReader, MissingFileNamesThePath) {
     for (auto flavour : {BitmapFlavour::Voralin00, BitmapFlavour::Kestral}) {
         CurrentImage img;
         RecordingSink sink;
-        EXPECT_FALSE(image::readBitmapFile("/nonexistent/dir/x.bmp", img, flavour, sink, 800, 600));
+        EXPECT_FALSE(
+            image::readBitmapFile("/nonexistent/dir/x.bmp", img, flavour, sink, {800, 579}));
         expectOneMessage(
             sink, {"Unable to open file '/nonexistent/dir/x.bmp'.",
                    flavour == BitmapFlavour::Kestral ? "Error" : "Open Error", core::kIconError});
@@ -205,15 +206,15 @@ TEST(BmpReader, AcceptsDeepPicturesWithoutATable) {
     EXPECT_EQ(a->rowStride, 192u);
 }
 
-TEST(BmpReader, ViewReductionFollowsTheClientArea) {
-    EXPECT_EQ(image::viewReduction(1024, 768, 2000, 1000), 2);
-    EXPECT_EQ(image::viewReduction(1024, 768, 1024, 747), 1);
-    EXPECT_EQ(image::viewReduction(1024, 768, 1024, 748), 2);
-    EXPECT_EQ(image::viewReduction(500, 2000, 4096, 100), 16);
+TEST(BmpReader, ViewReductionFitsThePictureArea) {
+    EXPECT_EQ(image::viewReduction({1024, 747}, 2000, 1000), 2);
+    EXPECT_EQ(image::viewReduction({1024, 747}, 1024, 747), 1);
+    EXPECT_EQ(image::viewReduction({1024, 747}, 1024, 748), 2);
+    EXPECT_EQ(image::viewReduction({500, 1979}, 4096, 100), 16);
     auto bytes = testbmp::build(testbmp::greyBmp(256, 64));
     CurrentImage img;
     RecordingSink sink;
-    ASSERT_TRUE(image::readBitmapBytes(bytes, img, BitmapFlavour::Voralin00, sink, 100, 200));
+    ASSERT_TRUE(image::readBitmapBytes(bytes, img, BitmapFlavour::Voralin00, sink, {100, 179}));
     EXPECT_EQ(img.viewReduction, 4);
 }
 
@@ -247,7 +248,7 @@ TEST(BmpWriter, RoundTripKeepsTheBlockAndSetsTheHeader) {
         EXPECT_EQ(image::loadU32(&written[10]), offBits);
 
         CurrentImage back;
-        ASSERT_TRUE(image::readBitmapFile(path, back, flavour, sink, 1024, 768));
+        ASSERT_TRUE(image::readBitmapFile(path, back, flavour, sink, {1024, 747}));
         EXPECT_EQ(back.dib.block, block);
         const auto a = image::accessBitmap(back, flavour, sink);
         ASSERT_TRUE(a);
@@ -271,7 +272,7 @@ TEST(BmpWriter, AForeignLayoutKeepsTheOffsetOfItsOwnRows) {
     const auto written = testbmp::readAll(path);
     EXPECT_EQ(image::loadU32(&written[10]), 1078u);
     CurrentImage back;
-    ASSERT_TRUE(image::readBitmapFile(path, back, BitmapFlavour::Kestral, sink, 1024, 768));
+    ASSERT_TRUE(image::readBitmapFile(path, back, BitmapFlavour::Kestral, sink, {1024, 747}));
     const auto a = image::accessBitmap(back, BitmapFlavour::Kestral, sink);
     ASSERT_TRUE(a);
     EXPECT_EQ(a->at(5, 63), 5);  // bottom row, x = 5

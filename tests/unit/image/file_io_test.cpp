@@ -154,7 +154,7 @@ TEST(ReplacingFile, BitmapWrittenOverItsOwnSourceKeepsItOnFailure) {
     core::RecordingSink sink;
     image::CurrentImage img;
     ASSERT_TRUE(image::readBitmapFile(path.string(), img, image::BitmapFlavour::Voralin00, sink,
-                                      1024, 768));
+                                      {1024, 747}));
     for (const auto flavour : {image::BitmapFlavour::Voralin00, image::BitmapFlavour::Kestral}) {
         core::RecordingSink failed;
         {

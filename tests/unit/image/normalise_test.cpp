@@ -55,7 +55,7 @@ struct Loaded {
 std::unique_ptr<Loaded> load(const std::vector<std::uint8_t>& file) {
     auto l = std::make_unique<Loaded>();
     RecordingSink sink;
-    EXPECT_TRUE(image::readBitmapBytes(file, l->img, BitmapFlavour::Voralin00, sink, 1024, 768));
+    EXPECT_TRUE(image::readBitmapBytes(file, l->img, BitmapFlavour::Voralin00, sink, {1024, 747}));
     auto a = image::accessBitmap(l->img, BitmapFlavour::Voralin00, sink);
     EXPECT_TRUE(a);
     if (a) l->access = *a;

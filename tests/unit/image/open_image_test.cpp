@@ -34,7 +34,7 @@ struct OpenRun {
     }
     void open(const std::string& path) {
         core::RecordingBusy busy(sink);
-        outcome = image::openImageFile(path, image, sink, busy, disk, 1024, 768, [&] {
+        outcome = image::openImageFile(path, image, sink, busy, disk, {1024, 747}, [&] {
             ++forgets;
             sink.events.push_back({RecordedEvent::Message, "forget", "", 0});
         });
@@ -261,7 +261,7 @@ TEST(OpenImage, AFolderThatCannotTakeTheTemporaryFileFallsBackToTheSystemFolder)
     core::RecordingBusy busy(sink);
     FolderDisk disk(dir);
     CurrentImage image;
-    const auto outcome = image::openImageFile(path, image, sink, busy, disk, 1024, 768, {});
+    const auto outcome = image::openImageFile(path, image, sink, busy, disk, {1024, 747}, {});
     EXPECT_EQ(outcome.result, OpenResult::Opened);
     EXPECT_TRUE(sink.messages().empty());
     EXPECT_EQ(filesIn(dir), std::vector<fs::path>{"cell.bmp"});
@@ -276,7 +276,7 @@ TEST(OpenImage, AFolderThatCannotTakeTheTemporaryFileFallsBackToTheSystemFolder)
     core::FakeDisk full;
     full.freeBytes = 0;
     CurrentImage untouched;
-    EXPECT_EQ(image::openImageFile(path, untouched, refusedSink, refusedBusy, full, 1024, 768, {})
+    EXPECT_EQ(image::openImageFile(path, untouched, refusedSink, refusedBusy, full, {1024, 747}, {})
                   .result,
               OpenResult::Refused);
     ASSERT_EQ(refusedSink.messages().size(), 1u);
@@ -406,7 +406,7 @@ TEST(OpenMicroscopeImage, OpensInMemoryWithoutWritingAFile) {
     ASSERT_TRUE(imported);
     CurrentImage loaded;
     ASSERT_TRUE(image::readBitmapBytes(image::normalisedBitmapOf(*imported), loaded,
-                                       image::BitmapFlavour::Voralin00, quiet, 1024, 768));
+                                       image::BitmapFlavour::Voralin00, quiet, {1024, 747}));
     EXPECT_EQ(run.image.dib.block, loaded.dib.block);
     EXPECT_EQ(run.image.fileHeader.bfSize, loaded.fileHeader.bfSize);
 }

@@ -1,4 +1,4 @@
-#include "spectrum/engine/circle_drawing.h"
+#include "spectrum/rules/circle_drawing.h"
 
 #include <gtest/gtest.h>
 

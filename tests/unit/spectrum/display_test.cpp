@@ -111,11 +111,23 @@ TEST(DisplayMapping, ToLevelTruncatesAndLimits) {
 
 TEST(CrossMark, IsCentredOnTheShownPicture) {
     const image::ImageGeometry g{512, 512, 512, 512 * 512 + 1078};
-    EXPECT_EQ(pictureCentre(g, 2), (Point{128, 149}));
-    const auto strokes = crossMarkSegments(g, 2);
+    const PictureView reducedBelowBar{2, 21};
+    EXPECT_EQ(pictureCentre(g, reducedBelowBar), (Point{128, 149}));
+    const auto strokes = crossMarkSegments(g, reducedBelowBar);
     ASSERT_EQ(strokes.size(), 2u);
     EXPECT_EQ(strokes[0], (Segment{{128, 140}, {128, 159}}));
     EXPECT_EQ(strokes[1], (Segment{{119, 149}, {138, 149}}));
+    // Shown from the surface's top row at full size.
+    EXPECT_EQ(crossMarkSegments(g, PictureView{1, 0})[0], (Segment{{256, 247}, {256, 266}}));
+}
+
+TEST(PictureView, PicturePixelsAndShownPointsConvertBothWays) {
+    const PictureView view{4, 30};
+    EXPECT_EQ(shownFromPicture({400, 200}, view), (Point{100, 80}));
+    EXPECT_EQ(pictureFromShown({100, 80}, view), (Point{400, 200}));
+    // Shown points stand for reduction x reduction picture pixels: the remainder is lost.
+    EXPECT_EQ(shownFromPicture({403, 203}, view), (Point{100, 80}));
+    EXPECT_EQ(pictureFromShown({0, 29}, view), (Point{0, -4}));
 }
 
 }  // namespace

@@ -12,6 +12,11 @@
 namespace spectrum {
 namespace {
 
+// The picture shown below a 21-row bar, reduced by `reduction`.
+PictureView belowBar(int reduction) {
+    return {reduction, 21};
+}
+
 using testing::makeBuffers;
 using testing::makePicture;
 
@@ -83,16 +88,17 @@ TEST(LineWave, FftDataFileHasTheHeaderAndOneLinePerSampleInside) {
 TEST(LineWaveOverlay, DisplacementScalesWithLevelAndZoom) {
     auto t = makePicture(512, 256, [](int, int) { return 128; });
     LineWaveSettings wave;
-    const auto segments = lineWaveSegments(t.pixels(), t.geometry, 1, wave);
+    const auto segments = lineWaveSegments(t.pixels(), t.geometry, belowBar(1), wave);
     ASSERT_EQ(segments.size(), 511u);
     // 128 / 255 x 256 x 0.5 = 64.25 -> 64 pixels above the middle row.
     EXPECT_EQ(segments.front(), (Segment{{0, 128 - 64 + 21}, {1, 128 - 64 + 21}}));
     wave.zoomPercent = 150;  // 96.4 -> 96
-    EXPECT_EQ(lineWaveSegments(t.pixels(), t.geometry, 1, wave).front().from,
+    EXPECT_EQ(lineWaveSegments(t.pixels(), t.geometry, belowBar(1), wave).front().from,
               (Point{0, 128 - 96 + 21}));
     // Reduced view: coordinates halved.
     wave.zoomPercent = 100;
-    EXPECT_EQ(lineWaveSegments(t.pixels(), t.geometry, 2, wave).front().from, (Point{0, 32 + 21}));
+    EXPECT_EQ(lineWaveSegments(t.pixels(), t.geometry, belowBar(2), wave).front().from,
+              (Point{0, 32 + 21}));
 }
 
 TEST(LineWaveOverlay, AveragingUsesOnlyEntriesWithinTheProfile) {
@@ -101,7 +107,7 @@ TEST(LineWaveOverlay, AveragingUsesOnlyEntriesWithinTheProfile) {
     auto t = makePicture(512, 256, [](int x, int) { return std::min(255, 30 * x); });
     LineWaveSettings wave;
     wave.averagingPoints = 2;
-    const auto segments = lineWaveSegments(t.pixels(), t.geometry, 1, wave);
+    const auto segments = lineWaveSegments(t.pixels(), t.geometry, belowBar(1), wave);
     const int a0 = static_cast<int>(30 / 255.0 * 256 * 0.5),
               a1 = static_cast<int>(45 / 255.0 * 256 * 0.5);
     EXPECT_EQ(segments.front().from, (Point{0, 128 - a0 + 21}));
@@ -113,7 +119,7 @@ TEST(LineWaveOverlay, ClippedAtTheTopAndAtTheRightEdge) {
     auto ramp = makePicture(512, 256, [](int x, int) { return x / 2; });
     LineWaveSettings wave;
     wave.zoomPercent = 200;
-    const auto segments = lineWaveSegments(ramp.pixels(), ramp.geometry, 1, wave);
+    const auto segments = lineWaveSegments(ramp.pixels(), ramp.geometry, belowBar(1), wave);
     ASSERT_FALSE(segments.empty());
     for (const Segment& s : segments) {
         ASSERT_GE(s.from.y, 21);
@@ -122,13 +128,17 @@ TEST(LineWaveOverlay, ClippedAtTheTopAndAtTheRightEdge) {
     EXPECT_EQ(segments.back().to.y, 21);
     // Level 128 (x = 256, 257) lifts the curve exactly to y = 21; 129 (x = 258) above it.
     EXPECT_EQ(segments.back().to.x, 257);
+    // Shown from the surface's top row, the curve is cut at row 0 at the same place.
+    const auto fromTop = lineWaveSegments(ramp.pixels(), ramp.geometry, PictureView{1, 0}, wave);
+    ASSERT_FALSE(fromTop.empty());
+    EXPECT_EQ(fromTop.back().to, (Point{257, 0}));
 
     // Pointing down (-90 degrees) the curve stands off to the right of x = width - 1.
     auto bright = makePicture(256, 512, [](int, int) { return 254; });
     wave.angle = -90;
-    EXPECT_TRUE(lineWaveSegments(bright.pixels(), bright.geometry, 1, wave).empty());
+    EXPECT_TRUE(lineWaveSegments(bright.pixels(), bright.geometry, belowBar(1), wave).empty());
     wave.zoomPercent = 100;  // 127 pixels to the right of x = 128: on the edge, still drawn
-    const auto onEdge = lineWaveSegments(bright.pixels(), bright.geometry, 1, wave);
+    const auto onEdge = lineWaveSegments(bright.pixels(), bright.geometry, belowBar(1), wave);
     ASSERT_FALSE(onEdge.empty());
     EXPECT_EQ(onEdge.front().from.x, 255);
 }
@@ -140,9 +150,9 @@ TEST(FilterCircles, PolylinesStayInsideThePicture) {
     f.standardType = kBandPass;
     f.wa = 0.8;
     f.wb = 0.4;
-    const auto runs = filterCircleRuns(g, 1, f);
+    const auto runs = filterCircleRuns(g, belowBar(1), f);
     ASSERT_FALSE(runs.empty());
-    const Point c = pictureCentre(g, 1);
+    const Point c = pictureCentre(g, belowBar(1));
     bool sawInner = false, sawOuter = false;
     for (const auto& run : runs) {
         ASSERT_GE(run.size(), 2u);
@@ -159,20 +169,20 @@ TEST(FilterCircles, PolylinesStayInsideThePicture) {
     EXPECT_TRUE(sawInner);
     EXPECT_TRUE(sawOuter);  // the outer circle shows where it crosses the picture
     f.showFilterCircles = false;
-    EXPECT_TRUE(filterCircleRuns(g, 1, f).empty());
+    EXPECT_TRUE(filterCircleRuns(g, belowBar(1), f).empty());
     f.showFilterCircles = true;
     f.standardType = kNoFilter;
-    EXPECT_TRUE(filterCircleRuns(g, 1, f).empty());
+    EXPECT_TRUE(filterCircleRuns(g, belowBar(1), f).empty());
     f.standardType = kLowPass;  // one circle of w1 = 0.4: radius 100, all inside
-    const auto low = filterCircleRuns(g, 1, f);
+    const auto low = filterCircleRuns(g, belowBar(1), f);
     ASSERT_EQ(low.size(), 1u);
     EXPECT_EQ(low[0].size(), 3600u);
     EXPECT_EQ(low[0][0], (Point{c.x + 100, c.y}));
     EXPECT_EQ(low[0][900], (Point{c.x, c.y - 100}));  // 90 degrees: up on screen
 }
 
-TEST(MaskCircleArcs, WholeCirclesAndCutArcsBelowTheIconBar) {
-    const auto arcs = maskCircleArcs({{100, 100, 30}, {50, 5, 20}}, 1);
+TEST(MaskCircleArcs, WholeCirclesAndCutArcsAtThePictureTop) {
+    const auto arcs = maskCircleArcs({{100, 100, 30}, {50, 5, 20}}, belowBar(1));
     ASSERT_EQ(arcs.size(), 2u);
     EXPECT_EQ(arcs[0], (ArcStroke{70, 91, 130, 151, true, {}, {}}));
     // Centre at client y 26, radius 20: the rim crosses y = 21 at 50 -/+ sqrt(400 - 25) = 19.36.
@@ -180,7 +190,13 @@ TEST(MaskCircleArcs, WholeCirclesAndCutArcsBelowTheIconBar) {
     EXPECT_EQ(arcs[1].start, (Point{31, 21}));
     EXPECT_EQ(arcs[1].end, (Point{69, 21}));
     // Picture coordinates are halved in a reduced view.
-    EXPECT_EQ(maskCircleArcs({{100, 100, 30}}, 2)[0], (ArcStroke{35, 56, 65, 86, true, {}, {}}));
+    EXPECT_EQ(maskCircleArcs({{100, 100, 30}}, belowBar(2))[0],
+              (ArcStroke{35, 56, 65, 86, true, {}, {}}));
+    // The cut follows the picture's top wherever it is shown.
+    const auto atTop = maskCircleArcs({{50, 5, 20}}, PictureView{1, 0});
+    EXPECT_FALSE(atTop[0].whole);
+    EXPECT_EQ(atTop[0].start, (Point{31, 0}));
+    EXPECT_EQ(atTop[0].end, (Point{69, 0}));
 }
 
 }  // namespace

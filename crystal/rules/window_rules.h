@@ -1,15 +1,30 @@
-// The rules of the kestral main window that need no window: its icon-bar table, its display
-// modes and which page buttons each mode enables. Header only, so the native tests use it
-// without Win32.
+// The rules of the kestral main window that need no window: where pictures and pages sit in the
+// client area, its icon-bar table, its display modes and which page buttons each mode enables.
+// Header only, so the native tests use it without Win32.
 #pragma once
 
 #include <optional>
 #include <vector>
 
+#include "crystal/engine/page.h"
 #include "frame/frame_rules.h"
+#include "image/packed_dib.h"
 #include "resources/kestral/kestral_ids.h"
 
 namespace kestral {
+
+// Pictures and pages are shown below the icon bar, from client y = kPictureTop.
+inline constexpr int kPictureTop = frame::kIconBarHeight;
+
+// The room for an opened picture in a client area of the given size.
+inline image::PictureArea pictureAreaOf(int clientWidth, int clientHeight) {
+    return {clientWidth, clientHeight - kPictureTop};
+}
+
+// Pages as the main window shows them, on a screen `screenWidth` pixels wide.
+inline crystal::PageLayout pageLayoutOf(int screenWidth) {
+    return {screenWidth, kPictureTop};
+}
 
 enum class DisplayMode { Logo, Planes, Bitmap };
 

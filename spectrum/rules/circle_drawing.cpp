@@ -1,4 +1,4 @@
-#include "spectrum/engine/circle_drawing.h"
+#include "spectrum/rules/circle_drawing.h"
 
 #include <cmath>
 
@@ -62,9 +62,9 @@ RubberBand rubberBand(Point c, Point to, int n) {
 }
 
 MaskCircle circleFromDrag(Point centre, Point release, int viewReduction) {
-    const int vr = viewReduction > 0 ? viewReduction : 1;
-    const Point p = pictureFromClient(centre, vr);
-    return {p.x, p.y, distance(centre, release) * vr};
+    const PictureView view = clientView(viewReduction);
+    const Point p = pictureFromShown(centre, view);
+    return {p.x, p.y, distance(centre, release) * view.reduction};
 }
 
 std::optional<Point> nudgeStep(ArrowKey key, Point at, int n) {

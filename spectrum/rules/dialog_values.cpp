@@ -1,4 +1,4 @@
-#include "spectrum/engine/dialog_values.h"
+#include "spectrum/rules/dialog_values.h"
 
 #include <cmath>
 #include <cstdio>

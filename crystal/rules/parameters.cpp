@@ -1,4 +1,4 @@
-#include "crystal/engine/parameters.h"
+#include "crystal/rules/parameters.h"
 
 #include <cctype>
 

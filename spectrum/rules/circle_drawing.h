@@ -1,6 +1,7 @@
 // Drawing mask circles with the mouse over the shown spectrum, in client coordinates: the area
 // that takes presses, the rubber band shown while dragging, the circle a drag makes and the
-// arrow-key nudging of the cursor. N is the frame size; the area is x 0..N-1, y 21..N+20.
+// arrow-key nudging of the cursor. N is the frame size; the area is x 0..N-1 and y
+// kPictureTop..kPictureTop+N-1.
 #pragma once
 
 #include <optional>
@@ -8,6 +9,7 @@
 
 #include "spectrum/engine/overlays.h"
 #include "spectrum/engine/spectrum_state.h"
+#include "spectrum/rules/client_layout.h"
 
 namespace spectrum {
 
@@ -17,7 +19,8 @@ bool startsCircle(Point at, int n);
 bool insideDrawingArea(Point at, int n);
 
 // The rubber band from the centre through `to`: up to three counter-clockwise arcs on the bounding
-// square, cut at the top (y = 21), the bottom (y = N + 21) and the right edge (x = N).
+// square, cut at the top (y = kPictureTop), the bottom (y = N + kPictureTop) and the right edge
+// (x = N).
 struct RubberBand {
     int radius = 0;
     std::vector<ArcStroke> arcs;  // never `whole`
