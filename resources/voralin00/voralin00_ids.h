@@ -138,6 +138,8 @@
 
 /* Stacks: the "Image..." command and its dialog. */
 #define IDM_STACKIMAGE 0x380
+/* Live FFT: the system-menu command of the box over the image. */
+#define IDM_LIVEFFT 0x3C0
 #define IDC_IMAGENUMBER 442
 #define IDC_STACKINFO 443
 

@@ -20,6 +20,8 @@
 
 namespace voralin {
 
+struct LiveView;  // live_fft.cpp
+
 struct AppState {
     frame::FrameContext frame;
     frame::MessageBoxSink sink;
@@ -49,6 +51,8 @@ struct AppState {
     std::uint64_t restoredFingerprint = 0;
     std::string readout;
     int binFactor = 1;  // the next images opened are binned by it (1, 2 or 4)
+    // Live FFT: the box over the image and its window, while the mode is on.
+    std::shared_ptr<LiveView> live;
 };
 
 // The program's description for the shared frame.
@@ -111,6 +115,14 @@ void refreshImageTitle(AppState& app, HWND window);  // open_command.cpp
 // Calibration (calibration_dialog.cpp): the "Calibration..." system-menu command, and the pixel
 // size typed earlier for the opened file when it carries none.
 void addCalibrationMenu(HWND window);
+// Live FFT (live_fft.cpp): the system-menu command and key F, the box's keys and mouse, the box
+// drawn over the image; ended by Esc, by closing its window and by any change of the picture.
+void addLiveMenu(HWND window);
+bool liveSysCommand(AppState& app, HWND window, int id);
+bool liveKey(AppState& app, HWND window, WPARAM key);
+bool liveMouse(AppState& app, HWND window, UINT message, spectrum::Point at);
+void paintLiveBox(AppState& app, HDC dc);
+void endLiveView(AppState& app);
 bool calibrationSysCommand(AppState& app, HWND window, int id);
 std::optional<double> rememberedPixelSize(const AppState& app);
 // Stacks (stack_commands.cpp): the "Image..." system-menu command and Page Up / Page Down, which

@@ -32,6 +32,7 @@ bool OnCreate(HWND window, const CREATESTRUCTA& create) {
     addCalibrationMenu(window);
     addStackMenu(window);
     addBinningMenu(*app, window);
+    addLiveMenu(window);
     SetWindowTextA(window, frame.table->finalTitle);
     setImageState(*app, ImageState::NoImage);
     app->settings.filter.kind = 0;
@@ -50,6 +51,7 @@ bool OnCreate(HWND window, const CREATESTRUCTA& create) {
 }
 
 void OnDestroy(AppState& app) {
+    endLiveView(app);
     image::freeBitmap(app.image);
     app.buffers.release();
     frame::quitApplication(app.frame);
@@ -73,6 +75,7 @@ void PaintContent(AppState& app, HDC dc, const RECT& client) {
     StretchDIBits(dc, 0, spectrum::kPictureTop, width / reduction, height / reduction, 0, 0, width,
                   height, block.data() + bitsOffset,
                   reinterpret_cast<const BITMAPINFO*>(block.data()), DIB_RGB_COLORS, SRCCOPY);
+    paintLiveBox(app, dc);
     if (app.state == ImageState::SpectrumShown) {
         paintOverlays(app, dc);
         paintSpotMarkers(app, dc);
@@ -145,6 +148,8 @@ void OnSysCommand(AppState& app, HWND window, WPARAM wParam, LPARAM lParam) {
         return;
     else if (binningSysCommand(app, window, LOWORD(wParam)))
         return;
+    else if (liveSysCommand(app, window, LOWORD(wParam)))
+        return;
     else
         DefWindowProcA(window, WM_SYSCOMMAND, wParam, lParam);
 }
@@ -180,18 +185,22 @@ LRESULT mainProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
             OnSysCommand(*app, window, wParam, lParam);
             return 0;
         case WM_LBUTTONDOWN:
+            if (liveMouse(*app, window, message, mousePoint(lParam))) return 0;
             beginCircle(*app, window, mousePoint(lParam));
             return 0;
         case WM_MOUSEMOVE:
+            if (liveMouse(*app, window, message, mousePoint(lParam))) return 0;
             trackCircle(*app, window, mousePoint(lParam));
             trackReadout(*app, window, mousePoint(lParam));
             return 0;
         case WM_LBUTTONUP:
+            if (liveMouse(*app, window, message, mousePoint(lParam))) return 0;
             endCircle(*app, window, mousePoint(lParam));
             return 0;
         case WM_KEYDOWN:
             if (stackKey(*app, window, wParam)) return 0;
             if (removeLastCircleKey(*app, window, wParam)) return 0;
+            if (liveKey(*app, window, wParam)) return 0;
             return DefWindowProcA(window, message, wParam, lParam);
         case WM_KEYUP:
             nudgeCursor(*app, window, wParam);
@@ -204,6 +213,8 @@ LRESULT mainProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 }  // namespace
 
 void setImageState(AppState& app, ImageState state) {
+    // The live box follows the image shown: a spectrum or no image ends it.
+    if (state != ImageState::ImageOpened && state != ImageState::FilteredShown) endLiveView(app);
     app.state = state;
     for (const auto& b : kStateButtons)
         frame::setButtonEnabled(app.frame, b.id, buttonEnabledIn(state, b.id));

@@ -158,6 +158,7 @@ void openImageCommand(AppState& app, HWND window) {
 
 void openImagePath(AppState& app, HWND window, const std::string& path,
                    const image::ImportChoice& choice) {
+    endLiveView(app);  // the box belonged to the image shown
     RECT client{};
     GetClientRect(window, &client);
     frame::WaitBox busy(app.frame);

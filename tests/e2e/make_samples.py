@@ -71,3 +71,14 @@ import subprocess  # noqa: E402
 import sys  # noqa: E402
 subprocess.run([sys.executable, str(Path(__file__).resolve().parent / "make_micro_corpus.py"), str(out)],
                check=True)
+
+# Two grains for the live box: fringes of 8 pixels on the left half, of 12 on the right.
+import numpy as np  # noqa: E402
+gy, gx = np.mgrid[0:512, 0:1024].astype(float)
+def fringes(spacing, angle):
+    t = np.radians(angle)
+    return np.cos(2 * np.pi * (np.cos(t) * gx - np.sin(t) * gy) / spacing)
+grains = np.where(gx < 512, fringes(8, 30) + 0.8 * fringes(8, 100), fringes(12, 0) + 0.8 * fringes(12, 60))
+grains += 0.3 * np.random.default_rng(5).standard_normal(grains.shape)
+grains = np.rint((grains - grains.min()) / (grains.max() - grains.min()) * 200 + 20).astype(np.uint8)
+Image.fromarray(grains, mode="L").save(out / "grains.bmp")

@@ -90,6 +90,8 @@
 #include <windows.h>
 
 #include <dlgs.h>
+#include <cctype>
+
 #include <objbase.h>
 #include <prsht.h>
 #include <shlguid.h>
@@ -604,6 +606,44 @@ class Driver {
             in[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
             SendInput(2, in, sizeof(INPUT));
             Sleep(300);
+        } else if (op == "drag") {
+            // drag X0 Y0 X1 Y1 MS PERIOD: the left button held from one point to the other,
+            // a move posted every PERIOD milliseconds for MS milliseconds.
+            need(6);
+            HWND target = requireCurrent();
+            const int x0 = number(t[1]), y0 = number(t[2]), x1 = number(t[3]), y1 = number(t[4]);
+            const int total = std::max(1, number(t[5])), period = std::max(1, number(t[6]));
+            PostMessageA(target, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x0, y0));
+            const DWORD start = GetTickCount();
+            for (DWORD now = start; now - start < static_cast<DWORD>(total); now = GetTickCount()) {
+                const double f = static_cast<double>(now - start) / total;
+                const int x = x0 + static_cast<int>((x1 - x0) * f), y = y0 + static_cast<int>((y1 - y0) * f);
+                PostMessageA(target, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(x, y));
+                Sleep(static_cast<DWORD>(period));
+            }
+            PostMessageA(target, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(x1, y1));
+            PostMessageA(target, WM_LBUTTONUP, 0, MAKELPARAM(x1, y1));
+        } else if (op == "expect-number-at-least") {
+            // expect-number-at-least CLASS ID UNIT MIN: the number before UNIT in the text of
+            // control ID of the top-level window of CLASS is at least MIN (and is printed).
+            need(4);
+            HWND top = findTopLevel(t[1], "", false);
+            if (!top) throw Failure{"no window of class " + t[1]};
+            HWND control = GetDlgItem(top, number(t[2]));
+            if (!control) throw Failure{"window " + t[1] + " has no control " + t[2]};
+            char text[256] = {};
+            GetWindowTextA(control, text, sizeof text);
+            const std::string shownText = text;
+            const std::size_t unit = shownText.rfind(" " + t[3]);
+            std::size_t begin = unit;
+            while (begin > 0 && begin != std::string::npos && std::isdigit(static_cast<unsigned char>(shownText[begin - 1])))
+                --begin;
+            if (unit == std::string::npos || begin == unit)
+                throw Failure{"no number before " + t[3] + " in " + shown(shownText)};
+            const int value = std::atoi(shownText.substr(begin, unit - begin).c_str());
+            std::printf("  %s: %d %s\n", t[1].c_str(), value, t[3].c_str());
+            if (value < number(t[4]))
+                throw Failure{shown(shownText) + " is below " + t[4] + " " + t[3]};
         } else if (op == "key") {
             need(1);
             PostMessageA(requireCurrent(), WM_KEYDOWN, number(t[1]), 0);
