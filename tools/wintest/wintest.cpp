@@ -192,7 +192,9 @@ struct Names {
                                       {"IDNO", IDNO},       {"VK_PRIOR", VK_PRIOR},
                                       {"VK_NEXT", VK_NEXT}, {"VK_HOME", VK_HOME},
                                       {"VK_LEFT", VK_LEFT}, {"VK_DOWN", VK_DOWN},
-                                      {"VK_TAB", VK_TAB},  {"VK_BACK", VK_BACK},
+                                      {"VK_TAB", VK_TAB},   {"VK_BACK", VK_BACK},
+                                      {"VK_ESCAPE", VK_ESCAPE}, {"VK_OEM_PLUS", VK_OEM_PLUS},
+                                      {"VK_F", 'F'},
                                       // The file dialog's folder list and drive box (dlgs.h).
                                       {"lst2", lst2},       {"cmb2", cmb2}};
     std::set<std::string> ambiguous;
