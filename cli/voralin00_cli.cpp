@@ -304,10 +304,13 @@ std::vector<cli::Option> inverseOptions(Options& o) {
           "除いた部分（スペクトル x (1 - フィルター) の逆変換）も画像で書き出す。出力.tif "
           "なら元の画像の単位で"},
          cli::text(o.differencePath)},
-        {"--npy", "filter", 1, "OUT.npy",
-         {"also write the filtered image as a float64 array in levels (the source's range on "
-          "0..255)",
-          "フィルター後の画像も float64 配列で書き出す（元の範囲を 0..255 に写したレベル）"},
+        {"--npy", "filter spectrum", 1, "OUT.npy",
+         {"filter: also write the filtered image as a float64 array in levels (the source's "
+          "range on 0..255); spectrum with --box: the box's spectrum as a complex128 array, SIZE "
+          "x SIZE, the zero frequency at (SIZE/2, SIZE/2)",
+          "filter: フィルター後の画像も float64 配列で書き出す（元の範囲を 0..255 "
+          "に写したレベル）。spectrum で --box と一緒に: ボックスのスペクトルを complex128 "
+          "配列（SIZE x SIZE、ゼロ周波数は (SIZE/2, SIZE/2)）で書き出す"},
          cli::text(o.npyPath)},
         {"--difference-npy", "filter", 1, "OUT.npy",
          {"also write the removed part as such an array", "除いた部分も同じ配列で書き出す"},
@@ -393,12 +396,6 @@ std::vector<cli::Option> boxOptions(Options& o) {
              return parseBox(words, o);
          },
          "--box needs X Y SIZE: the top-left pixel (from 0) and the side"},
-        {"--npy", "spectrum", 1, "OUT.npy",
-         {"with --box: also write the box's spectrum as a complex128 array, SIZE x SIZE, the "
-          "zero frequency at (SIZE/2, SIZE/2)",
-          "--box と一緒に: ボックスのスペクトルも complex128 配列（SIZE x SIZE、ゼロ周波数は "
-          "(SIZE/2, SIZE/2)）で書き出す"},
-         cli::text(o.npyPath)},
     };
 }
 
