@@ -1,6 +1,7 @@
 #include "image/file_io.h"
 
 #include <atomic>
+#include <mutex>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -66,11 +67,15 @@ struct TemporarySlot {
     char path[kTemporaryPathBytes] = {};
 };
 TemporarySlot temporaries[kTemporarySlots];
+// Threads that register and unregister at once take turns; the interrupt handler, which may not
+// wait, still walks the slots by their states alone.
+std::mutex temporariesLock;
 
 }  // namespace
 
 void registerTemporary(const std::string& path) {
     if (path.empty() || path.size() >= kTemporaryPathBytes) return;
+    std::lock_guard<std::mutex> hold(temporariesLock);
     for (TemporarySlot& slot : temporaries) {
         int expected = kSlotFree;
         if (!slot.state.compare_exchange_strong(expected, kSlotWriting)) continue;
@@ -81,6 +86,7 @@ void registerTemporary(const std::string& path) {
 }
 
 void unregisterTemporary(const std::string& path) {
+    std::lock_guard<std::mutex> hold(temporariesLock);
     for (TemporarySlot& slot : temporaries) {
         if (slot.state.load() != kSlotHeld || path != slot.path) continue;
         int expected = kSlotHeld;
