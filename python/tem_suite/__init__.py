@@ -374,18 +374,18 @@ def _document(call, command, extra=()):
     table = COMMANDS[command]
     before = [p for p in inspect.signature(call).parameters.values()
               if p.kind != inspect.Parameter.VAR_KEYWORD]
-    keywords = [inspect.Parameter(name, inspect.Parameter.KEYWORD_ONLY, default=spec.default)
-                for name, spec in table.items() if name not in {p.name for p in before}]
+    keywords = [inspect.Parameter(name, inspect.Parameter.KEYWORD_ONLY, default=rule.default)
+                for name, rule in table.items() if name not in {p.name for p in before}]
     ordered = [p for p in before if p.kind != inspect.Parameter.KEYWORD_ONLY]
     ordered += [p for p in before if p.kind == inspect.Parameter.KEYWORD_ONLY] + keywords
     call.__signature__ = inspect.Signature(ordered)
     lines = ["", "Keywords (the options of voralin00-cli %s):" % command]
-    for name, spec in table.items():
-        detail = spec.help
-        if spec.words:
-            detail += " (%s)" % ", ".join(map(str, spec.words))
-        elif spec.lo is not None:
-            detail += " (%g..%g)" % (spec.lo, spec.hi)
+    for name, rule in table.items():
+        detail = rule.help
+        if rule.words:
+            detail += " (%s)" % ", ".join(map(str, rule.words))
+        elif rule.lo is not None:
+            detail += " (%g..%g)" % (rule.lo, rule.hi)
         lines.append("  %s: %s" % (name, detail))
     call.__doc__ = (call.__doc__ or "") + "\n" + "\n".join(lines) + "\n"
 

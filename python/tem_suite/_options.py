@@ -26,7 +26,7 @@ NOT_KEYWORDS = {
 }
 
 
-class Spec:
+class OptionRule:
     """One keyword: kind ('flag', 'number', 'whole', 'word', 'text', 'circles', 'basis'), range or
     words, default, and the tool's name for it."""
 
@@ -35,7 +35,7 @@ class Spec:
         self.help = help
 
 
-_BOX = Spec("box", None, help="the square region (x, y, side) alone: top-left pixel from 0, "
+_BOX = OptionRule("box", None, help="the square region (x, y, side) alone: top-left pixel from 0, "
                               "side 64, 128, 256, 512 or 1024")
 
 
@@ -57,23 +57,23 @@ def parse_box(name, value):
 
 def _image_options():
     return {
-        "pixel_size": Spec("number", None, 1e-9, 1e9,
+        "pixel_size": OptionRule("number", None, 1e-9, 1e9,
                            help="nanometres per pixel; overrides the file's calibration"),
-        "signal": Spec("whole", None, 1, 4096, help="an EMD file's signal N as info lists them"),
-        "image": Spec("whole", 1, 1, 1 << 30, help="image N (from 1) of a stack"),
-        "bin": Spec("word", 1, words=(1, 2, 4),
+        "signal": OptionRule("whole", None, 1, 4096, help="an EMD file's signal N as info lists them"),
+        "image": OptionRule("whole", 1, 1, 1 << 30, help="image N (from 1) of a stack"),
+        "bin": OptionRule("word", 1, words=(1, 2, 4),
                     help="sum N x N pixels into one after choosing the image (the pixel size "
                          "grows by N)"),
     }
 
 
-_FRAME = Spec("word", "mirror", words=("mirror", "windowed"),
+_FRAME = OptionRule("word", "mirror", words=("mirror", "windowed"),
               help="mirror copies around the image, or the image times a Hann window in zeros")
-_NO_EXPAND = Spec("flag", False, help="the frame without margins")
-_PRECISION = Spec("word", None, words=("single", "double"),
+_NO_EXPAND = OptionRule("flag", False, help="the frame without margins")
+_PRECISION = OptionRule("word", None, words=("single", "double"),
                   help="storage of a frame above the full-frame limit (default: double where "
                        "the memory allows, else single)")
-_FULL_FRAME_LIMIT = Spec("whole", 8192, 64, 8192,
+_FULL_FRAME_LIMIT = OptionRule("whole", 8192, 64, 8192,
                          help="frames above N x N keep only the half spectrum of the real frame")
 
 COMMANDS = {
@@ -81,65 +81,65 @@ COMMANDS = {
     "normalise": _image_options(),
     "spectrum": {
         **_image_options(),
-        "quantity": Spec("word", "root", words=("root", "real", "imag"),
+        "quantity": OptionRule("word", "root", words=("root", "real", "imag"),
                          help="root power (default), real or imaginary part"),
-        "log": Spec("flag", False, help="logarithmic scale"),
-        "clip": Spec("number", None, 1, 10000,
+        "log": OptionRule("flag", False, help="logarithmic scale"),
+        "clip": OptionRule("number", None, 1, 10000,
                      help="upper clipping at average x C (default 10; linear scale only)"),
-        "lower_clip": Spec("number", None, 1, 10000, help="lower clipping at average x 0.9 / D"),
-        "invert": Spec("flag", False, help="inverted grey levels"),
-        "rainbow": Spec("flag", False, help="rainbow colours"),
+        "lower_clip": OptionRule("number", None, 1, 10000, help="lower clipping at average x 0.9 / D"),
+        "invert": OptionRule("flag", False, help="inverted grey levels"),
+        "rainbow": OptionRule("flag", False, help="rainbow colours"),
         "no_expand": _NO_EXPAND,
         "frame": _FRAME,
-        "whole_frame": Spec("flag", False, help="the whole frame up to the sampling limit, binned"),
+        "whole_frame": OptionRule("flag", False, help="the whole frame up to the sampling limit, binned"),
         "box": _BOX,
         "precision": _PRECISION,
         "full_frame_limit": _FULL_FRAME_LIMIT,
     },
     "filter": {
         **_image_options(),
-        "filter": Spec("word", None, words=("none", "low", "high", "band-pass", "band-cut"),
+        "filter": OptionRule("word", None, words=("none", "low", "high", "band-pass", "band-cut"),
                        help="a standard radial filter"),
-        "wa": Spec("number", None, 0, 1, help="inner radius, a fraction of half the diagonal (0.5)"),
-        "wb": Spec("number", None, 0, 1, help="outer radius, a fraction of half the diagonal (0.8)"),
-        "special": Spec("text", None, help="an INI file whose [Special Filter] gives the profile"),
-        "circles_outside": Spec("circles", None, help="keep only the spots inside these circles"),
-        "circles_inside": Spec("circles", None, help="cut the spots inside these circles"),
-        "dark": Spec("whole", None, 0, 100, help="new dark level instead of the original range"),
-        "bright": Spec("whole", None, 155, 255, help="new bright level"),
+        "wa": OptionRule("number", None, 0, 1, help="inner radius, a fraction of half the diagonal (0.5)"),
+        "wb": OptionRule("number", None, 0, 1, help="outer radius, a fraction of half the diagonal (0.8)"),
+        "special": OptionRule("text", None, help="an INI file whose [Special Filter] gives the profile"),
+        "circles_outside": OptionRule("circles", None, help="keep only the spots inside these circles"),
+        "circles_inside": OptionRule("circles", None, help="cut the spots inside these circles"),
+        "dark": OptionRule("whole", None, 0, 100, help="new dark level instead of the original range"),
+        "bright": OptionRule("whole", None, 155, 255, help="new bright level"),
         "no_expand": _NO_EXPAND,
         "frame": _FRAME,
-        "symmetric": Spec("flag", False, help="every circle also gets its centro-symmetric mate"),
-        "lattice_mask": Spec("word", None, words=("keep", "remove"),
+        "symmetric": OptionRule("flag", False, help="every circle also gets its centro-symmetric mate"),
+        "lattice_mask": OptionRule("word", None, words=("keep", "remove"),
                              help="keep or cut discs at every lattice point n g1 + m g2"),
-        "radius": Spec("number", None, -1e9, 1e9, help="the lattice discs' radius in samples"),
-        "basis": Spec("basis", None, help="g1, g2 in samples from the centre (default: found)"),
-        "edge_sigma": Spec("number", 0.0, 0, 1000, help="Gaussian edges of that width"),
-        "wiener": Spec("flag", False, help="Wiener filter"),
-        "absf": Spec("flag", False, help="average background subtraction filter"),
-        "noise_scale": Spec("number", 1.0, 0, 1000, help="noise floor: radial mean power x C"),
-        "smoothing": Spec("whole", 1, 0, 10, help="Wiener power averaged over (2H+1)^2 elements"),
+        "radius": OptionRule("number", None, -1e9, 1e9, help="the lattice discs' radius in samples"),
+        "basis": OptionRule("basis", None, help="g1, g2 in samples from the centre (default: found)"),
+        "edge_sigma": OptionRule("number", 0.0, 0, 1000, help="Gaussian edges of that width"),
+        "wiener": OptionRule("flag", False, help="Wiener filter"),
+        "absf": OptionRule("flag", False, help="average background subtraction filter"),
+        "noise_scale": OptionRule("number", 1.0, 0, 1000, help="noise floor: radial mean power x C"),
+        "smoothing": OptionRule("whole", 1, 0, 10, help="Wiener power averaged over (2H+1)^2 elements"),
         "precision": _PRECISION,
         "full_frame_limit": _FULL_FRAME_LIMIT,
     },
     "linewave": {
         **_image_options(),
-        "angle": Spec("whole", None, -90, 90, help="the line's angle in whole degrees (needed)"),
+        "angle": OptionRule("whole", None, -90, 90, help="the line's angle in whole degrees (needed)"),
         "no_expand": _NO_EXPAND,
         "frame": _FRAME,
-        "calibrated": Spec("flag", False, help="also return the calibrated table (CSV bytes)"),
+        "calibrated": OptionRule("flag", False, help="also return the calibrated table (CSV bytes)"),
         "precision": _PRECISION,
         "full_frame_limit": _FULL_FRAME_LIMIT,
     },
     "adjust": {
         **_image_options(),
-        "contrast": Spec("whole", None, -10, 10, help="contrast steps"),
-        "brightness": Spec("whole", None, -10, 10, help="brightness steps"),
+        "contrast": OptionRule("whole", None, -10, 10, help="contrast steps"),
+        "brightness": OptionRule("whole", None, -10, 10, help="brightness steps"),
     },
     "spots": {
         **_image_options(),
-        "count": Spec("whole", 8, 1, 1000, help="the strongest Friedel pairs"),
-        "min_radius": Spec("number", 0.0, 0, 8192, help="central radius left out, in samples"),
+        "count": OptionRule("whole", 8, 1, 1000, help="the strongest Friedel pairs"),
+        "min_radius": OptionRule("number", 0.0, 0, 8192, help="central radius left out, in samples"),
         "box": _BOX,
         "no_expand": _NO_EXPAND,
         "full_frame_limit": _FULL_FRAME_LIMIT,
@@ -158,15 +158,15 @@ COMMANDS = {
 }
 
 
-def _number(name, value, spec, whole):
+def _number(name, value, rule, whole):
     if isinstance(value, bool) or not isinstance(value, numbers.Real):
         raise TypeError(f"{name} must be a {'whole ' if whole else ''}number, not "
                         f"{type(value).__name__}")
     if whole and value != int(value):
         raise ValueError(f"{name} must be a whole number, not {value}")
     value = int(value) if whole else float(value)
-    if math.isnan(value) or not spec.lo <= value <= spec.hi:
-        raise ValueError(f"{name} must be in {spec.lo}..{spec.hi}, not {value}")
+    if math.isnan(value) or not rule.lo <= value <= rule.hi:
+        raise ValueError(f"{name} must be in {rule.lo}..{rule.hi}, not {value}")
     return value
 
 
@@ -215,31 +215,31 @@ def check(command, given):
     table = COMMANDS[command]
     out = {}
     for name, value in given.items():
-        spec = table.get(name)
-        if spec is None:
+        rule = table.get(name)
+        if rule is None:
             raise TypeError(f"{command}() got an unexpected keyword argument '{name}'")
         if value is None:
             continue
-        if spec.kind == "flag":
+        if rule.kind == "flag":
             if not isinstance(value, (bool, int)):
                 raise TypeError(f"{name} must be True or False")
             value = bool(value)
-        elif spec.kind in ("number", "whole"):
-            value = _number(name, value, spec, spec.kind == "whole")
-        elif spec.kind == "word":
-            if value not in spec.words:
-                raise ValueError(f"{name} must be one of {', '.join(map(str, spec.words))}, not {value!r}")
-        elif spec.kind == "text":
+        elif rule.kind in ("number", "whole"):
+            value = _number(name, value, rule, rule.kind == "whole")
+        elif rule.kind == "word":
+            if value not in rule.words:
+                raise ValueError(f"{name} must be one of {', '.join(map(str, rule.words))}, not {value!r}")
+        elif rule.kind == "text":
             value = str(value)
-        elif spec.kind == "circles":
+        elif rule.kind == "circles":
             value = parse_circles(name, value)
-        elif spec.kind == "basis":
+        elif rule.kind == "basis":
             value = parse_basis(name, value)
-        elif spec.kind == "box":
+        elif rule.kind == "box":
             value = parse_box(name, value)
         out[name] = value
     given_names = set(out)
-    for name, spec in table.items():
-        out.setdefault(name, spec.default)
+    for name, rule in table.items():
+        out.setdefault(name, rule.default)
     out["signal"] = out["signal"] or 0
     return out, given_names
