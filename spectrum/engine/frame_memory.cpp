@@ -2,10 +2,6 @@
 
 #include "spectrum/engine/spectrum_state.h"
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
-
 namespace spectrum {
 
 namespace {
@@ -20,9 +16,7 @@ FrameArray allocateFrameArray(std::size_t count) {
 #if defined(__linux__)
     if (bytes >= kHugePage) {
         const std::size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
-        void* memory = std::aligned_alloc(kHugePage, rounded);
-        if (memory) madvise(memory, rounded, MADV_HUGEPAGE);
-        return FrameArray(static_cast<double*>(memory));
+        return FrameArray(static_cast<double*>(std::aligned_alloc(kHugePage, rounded)));
     }
 #endif
     return FrameArray(static_cast<double*>(std::malloc(bytes)));

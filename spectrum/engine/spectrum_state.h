@@ -148,8 +148,10 @@ struct SpectrumSettings {
     BrightnessSettings brightness;
 };
 
-// Memory for one frame-sized array. On Linux it is aligned for and advised to use huge pages:
-// touching 512 MiB in 4 KiB pages costs more than the transform itself.
+// Memory for one frame-sized array. On Linux it is aligned to 2 MiB, so a system that gives
+// huge pages to every process can use them; it is not advised to (MADV_HUGEPAGE): where the
+// kernel compacts memory for advised regions on the fault, a fragmented machine stalled the
+// filter job for seconds in the kernel.
 struct FrameMemoryDeleter {
     void operator()(double* memory) const noexcept;
 };
