@@ -75,8 +75,8 @@ int runPipeline(const std::string& inPath, const std::string& outPath, const std
     const std::vector<std::uint8_t> shown = image::renderPercentiles(*source);
     const auto levels = image::transformLevels(std::move(*source));
     const int w = levels->width, h = levels->height;
-    const spectrum::FramePlan plan =
-        spectrum::planFrame(w, h, true, [&] { return spectrum::edgesAreSeamless(*levels); });
+    const spectrum::GridPlan plan =
+        spectrum::planGrid(w, h, true, [&] { return spectrum::edgesAreSeamless(*levels); });
     if (plan.n == 0 || plan.windowedOnly) return 1;
     const int n = plan.n, pad = 2 * (n / 2 + 1);
     fftw_init_threads();

@@ -150,8 +150,8 @@ int runPipeline(const std::string& inPath, const std::string& outPath, double wa
     view.width = w;
     view.height = h;
     view.stride = w;
-    const spectrum::FramePlan plan =
-        spectrum::planFrame(w, h, true, [&] { return spectrum::edgesAreSeamless(view); });
+    const spectrum::GridPlan plan =
+        spectrum::planGrid(w, h, true, [&] { return spectrum::edgesAreSeamless(view); });
     bottomFirst = {};
     if (plan.n == 0) return 1;
     const int n = plan.n, pad = 2 * (n / 2 + 1);

@@ -29,7 +29,7 @@
 #include "image/file_io.h"
 #include "image/open_image.h"
 #include "image/tiff_write.h"
-#include "spectrum/engine/big_frame.h"
+#include "spectrum/engine/big_grid.h"
 #include "spectrum/engine/contrast.h"
 #include "spectrum/engine/filters.h"
 #include "spectrum/engine/forward.h"
@@ -609,7 +609,7 @@ bool writeNpy(const std::string& path, const std::vector<double>& values, int wi
 
 // The frame size the spectrum of this picture gets.
 int frameSizeOf(const spectrum::GreyPixels& pixels, const spectrum::SpectrumSettings& settings) {
-    const spectrum::FramePlan plan = spectrum::planFrame(
+    const spectrum::GridPlan plan = spectrum::planGrid(
         pixels.width, pixels.height, settings.useExpandedImage,
         [&] { return spectrum::edgesAreSeamless(pixels); }, settings.fullFrameLimit);
     return plan.n;
@@ -741,7 +741,7 @@ bool transformStep(Session& s, const Options& o) {
                                    s.precise)) {
         // A big frame says what it is: its kind and its storage.
         if (s.buffers.isHalf() && !o.quiet)
-            std::fprintf(stderr, "%s: %s\n", kProgram, spectrum::bigFrameNote(s.buffers).c_str());
+            std::fprintf(stderr, "%s: %s\n", kProgram, spectrum::bigGridNote(s.buffers).c_str());
         return true;
     }
     if (s.sink.refusals() == 0)

@@ -483,7 +483,7 @@ py::object pictureCall(const std::string& command, const py::object& input, cons
 spectrum::SpotResult findSpots(Call& c, const py::dict& o) {
     spectrum::GreyPixels pixels;
     if (!spectrum::greyPixelsOf(c.image, c.geometry, pixels)) c.sink.fail("input");
-    const spectrum::FramePlan plan = spectrum::planFrame(
+    const spectrum::GridPlan plan = spectrum::planGrid(
         pixels.width, pixels.height, c.settings.useExpandedImage,
         [&] { return spectrum::edgesAreSeamless(pixels); }, c.settings.fullFrameLimit);
     if (plan.n == 0) throw EngineError{"too_large", core::text(kTooLarge)};

@@ -64,7 +64,7 @@ void showValues(HWND dialog, ModeDialog& d) {
     setMark(dialog, IDC_LINEWAVE, v.lineWave);
     setMark(dialog, IDC_RAINBOW, v.display.rainbowPalette);
     setMark(dialog, IDC_LOWERCLIPON, v.display.lowerClipping);
-    labelFrameChoices(dialog);
+    labelGridChoices(dialog);
     setMark(dialog, IDC_WINDOWEDFRAME, v.frame == spectrum::kWindowedFrame);
     setMark(dialog, IDC_WHOLEFRAME, v.display.wholeFrame);
     fillList(
@@ -132,11 +132,11 @@ void OnModeCommand(HWND dialog, ModeDialog& d, int id, int code) {
             break;
         case IDC_WHOLEFRAME:
             toggle(dialog, id, display.wholeFrame);
-            markFrameChoices(app, d.mainWindow);
+            markGridChoices(app, d.mainWindow);
             break;
         case IDC_WINDOWEDFRAME: {
             const bool windowed = app.settings.frame != spectrum::kWindowedFrame;
-            if (chooseFrame(app, d.mainWindow,
+            if (chooseGrid(app, d.mainWindow,
                             windowed ? spectrum::kWindowedFrame : spectrum::kMirrorFrame))
                 setMark(dialog, id, windowed);
             break;
@@ -194,9 +194,9 @@ void fftModeCommand(AppState& app, HWND window) {
     const INT_PTR result = frame::runDialog<modeProcedure>(
         app.frame.instance, window, "FFTMODE_DLG", d, "Unable to display dialog");
     if (result != IDCANCEL) return;
-    chooseFrame(app, window, d.snapshot.frame);
+    chooseGrid(app, window, d.snapshot.frame);
     storeValues(app, d.snapshot);
-    markFrameChoices(app, window);
+    markGridChoices(app, window);
     InvalidateRect(window, nullptr, TRUE);
     UpdateWindow(window);
     redisplaySpectrum(app, window);

@@ -103,7 +103,7 @@ void toggleSymmetric(AppState& app, HWND window) {
 }
 
 void toggleWindowed(AppState& app, HWND window) {
-    if (chooseFrame(app, window, app.settings.frame == spectrum::kWindowedFrame
+    if (chooseGrid(app, window, app.settings.frame == spectrum::kWindowedFrame
                                      ? spectrum::kMirrorFrame
                                      : spectrum::kWindowedFrame))
         redisplaySpectrum(app, window);
@@ -180,11 +180,11 @@ void setNumber(HWND dialog, int id, double value) {
     SetDlgItemTextA(dialog, id, text);
 }
 
-bool chooseFrame(AppState& app, HWND window, int frame) {
+bool chooseGrid(AppState& app, HWND window, int frame) {
     if (spectrumShown(app) && app.settings.frame != frame) {
         frame::WaitBox busy(app.frame);
         busy.beginBusy();
-        const bool done = spectrum::retransformInFrame(app.buffers, frame);
+        const bool done = spectrum::retransformInGrid(app.buffers, frame);
         busy.endBusy();
         if (!done) {
             app.sink.ask("Unable to carry out the FFT.", "Warning", core::kIconWarning);
@@ -192,11 +192,11 @@ bool chooseFrame(AppState& app, HWND window, int frame) {
         }
     }
     app.settings.frame = frame;
-    markFrameChoices(app, window);
+    markGridChoices(app, window);
     return true;
 }
 
-void markFrameChoices(const AppState& app, HWND window) {
+void markGridChoices(const AppState& app, HWND window) {
     setMenuCheck(window, IDM_WINDOWED, app.settings.frame == spectrum::kWindowedFrame);
     setMenuCheck(window, IDM_WHOLEFRAME, app.settings.display.wholeFrame);
 }
@@ -207,7 +207,7 @@ bool circlesDrawableInView(AppState& app) {
     return false;
 }
 
-void labelFrameChoices(HWND dialog) {
+void labelGridChoices(HWND dialog) {
     SetDlgItemTextW(dialog, IDC_WINDOWEDFRAME, frame::wideText(core::text(kWindowedItem)).c_str());
     SetDlgItemTextW(dialog, IDC_WHOLEFRAME, frame::wideText(core::text(kWholeFrameItem)).c_str());
 }

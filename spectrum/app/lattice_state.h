@@ -36,11 +36,11 @@ bool latticeSysCommand(AppState& app, HWND window, int id);
 void paintSpotMarkers(AppState& app, HDC dc);
 // Shows the spectrum in the mirror or the windowed frame (recomputed from the kept image while a
 // spectrum is shown); false after reporting a failure. Keeps the window menu's marks in step.
-bool chooseFrame(AppState& app, HWND window, int frame);
+bool chooseGrid(AppState& app, HWND window, int frame);
 // The window menu's marks for the frame and whole-frame choices, as the settings hold them.
-void markFrameChoices(const AppState& app, HWND window);
+void markGridChoices(const AppState& app, HWND window);
 // The localized texts of the FFT Mode dialog's frame check boxes.
-void labelFrameChoices(HWND dialog);
+void labelGridChoices(HWND dialog);
 
 // False, after saying why, while the whole frame is shown: a circle drawn there would not be the
 // circle applied (circles are kept in pixels of the central window).

@@ -11,7 +11,7 @@
 #include "frame/support/wide_text.h"
 #include "frame/support/window_support.h"
 #include "spectrum/app/app_state.h"
-#include "spectrum/engine/big_frame.h"
+#include "spectrum/engine/big_grid.h"
 #include "spectrum/engine/readout.h"
 
 namespace voralin {
@@ -65,7 +65,7 @@ bool restoredIsCurrent(const AppState& app) {
 std::string imageTitleSuffix(const AppState& app) {
     // A big frame says which frame the spectrum and the filters use, and its storage.
     const std::string bigFrame =
-        app.buffers.isHalf() ? " - " + spectrum::bigFrameNote(app.buffers) : std::string();
+        app.buffers.isHalf() ? " - " + spectrum::bigGridNote(app.buffers) : std::string();
     if (!app.source) return bigFrame;
     std::string suffix = " - " + std::string(image::formatName(app.source->format)) + " " +
                          image::sampleTypeName(app.source->type);

@@ -310,7 +310,7 @@ void transformInPlace(double* re, double* im, const Plan& plan, bool inverse) {
 }
 
 // The caller's frame and what every pass needs to address it.
-struct Frame {
+struct Grid {
     double* re;
     double* im;
     std::size_t n;
@@ -356,7 +356,7 @@ inline std::size_t rowAhead(std::size_t r, std::size_t n) {
 }
 
 // Columns c0 .. c0 + kBatch - 1.
-void columnBatch(const Frame& f, std::size_t c0, double* sre, double* sim) {
+void columnBatch(const Grid& f, std::size_t c0, double* sre, double* sim) {
     const std::size_t n = f.n, stride = f.stride;
     double* const re = f.re + c0;
     double* const im = f.im + c0;
@@ -392,7 +392,7 @@ void columnBatch(const Frame& f, std::size_t c0, double* sre, double* sim) {
 // cache while each pair of rows is walked in order.
 constexpr std::size_t kSlice = 64;
 
-void rowBatch(const Frame& f, std::size_t r0, double* sre, double* sim) {
+void rowBatch(const Grid& f, std::size_t r0, double* sre, double* sim) {
     const std::size_t n = f.n, stride = f.stride;
     double* const re = f.re + r0 * stride;
     double* const im = f.im + r0 * stride;
@@ -438,7 +438,7 @@ void rowBatch(const Frame& f, std::size_t r0, double* sre, double* sim) {
 // kBatch in the imaginary parts of one batch of complex transforms, then the two spectra are
 // separated with Z(n - u) = conj of the other half. Only output rows 0 .. n/2 are written: the
 // rows below follow from them by symmetry after the row pass.
-void realColumnBatch(const Frame& f, std::size_t c0, double* sre, double* sim) {
+void realColumnBatch(const Grid& f, std::size_t c0, double* sre, double* sim) {
     const std::size_t n = f.n, stride = f.stride;
     double* const re = f.re + c0;
     double* const im = f.im + c0;
@@ -474,7 +474,7 @@ void realColumnBatch(const Frame& f, std::size_t c0, double* sre, double* sim) {
 
 // Row n - u of a transform of real data is row u conjugated and reversed: R(n-u, v) = conj
 // R(u, n-v).
-void mirrorRow(const Frame& f, std::size_t u) {
+void mirrorRow(const Grid& f, std::size_t u) {
     const std::size_t n = f.n;
     const double* __restrict sr = f.re + u * f.stride;
     const double* __restrict si = f.im + u * f.stride;
@@ -536,7 +536,7 @@ bool allocateScratch(Scratch& s, std::size_t n, int workers) {
     return true;
 }
 
-int checkFrame(double* re, double* im, int n, int rowLength, int& log2n) {
+int checkGrid(double* re, double* im, int n, int rowLength, int& log2n) {
     if (n < 2 || n > kMaxTransformSize || re == nullptr || im == nullptr || rowLength < n)
         return kTransformBadSize;
     if ((n & (n - 1)) != 0) return kTransformNotPowerOfTwo;
@@ -547,7 +547,7 @@ int checkFrame(double* re, double* im, int n, int rowLength, int& log2n) {
 
 // Frames too small for a batch of lanes go through the one-dimensional routine column by column
 // (through a small gathered vector) and row by row.
-int smallFrame(const Frame& f) {
+int smallGrid(const Grid& f) {
     double col[2 * kBatch * 2];
     for (std::size_t c = 0; c < f.n; ++c) {
         for (std::size_t r = 0; r < f.n; ++r) {
@@ -568,12 +568,12 @@ int smallFrame(const Frame& f) {
 int run2d(double* re, double* im, int n, int rowLength, Direction direction, bool realInput,
           int firstRow, int rowCount) {
     int log2n = 0;
-    const int check = checkFrame(re, im, n, rowLength, log2n);
+    const int check = checkGrid(re, im, n, rowLength, log2n);
     if (check != kTransformOk) return check;
     const Plan* plan = cachedPlan(log2n);
     if (plan == nullptr) return kTransformNoMemory;
     const bool inverse = direction == Direction::Inverse;
-    const Frame f{re,
+    const Grid f{re,
                   im,
                   plan->n,
                   static_cast<std::size_t>(rowLength),
@@ -586,7 +586,7 @@ int run2d(double* re, double* im, int n, int rowLength, Direction direction, boo
         if (realInput)
             for (std::size_t r = 0; r < f.n; ++r)
                 for (std::size_t c = 0; c < f.n; ++c) im[r * f.stride + c] = 0.0;
-        return smallFrame(f);
+        return smallGrid(f);
     }
     const int workers = workerCount(f.n);
     Scratch scratch;
@@ -636,7 +636,7 @@ int run2d(double* re, double* im, int n, int rowLength, Direction direction, boo
 // Row r of the frame starts at r * (n + 2) elements of T (see fft.h). Both passes go in batches
 // of kBatch lanes through the column kernel; arithmetic is in double whatever T is.
 template <class T>
-struct HalfFrame {
+struct HalfGrid {
     T* data;
     std::size_t n;
     std::size_t stride;  // n + 2
@@ -650,7 +650,7 @@ struct HalfFrame {
 // Complex columns c0 .. c0 + kBatch - 1 of the half spectrum (those at or beyond n/2 + 1 ride
 // along as zeros and are not written back).
 template <class T>
-void halfColumnBatch(const HalfFrame<T>& f, std::size_t c0, double* sre, double* sim) {
+void halfColumnBatch(const HalfGrid<T>& f, std::size_t c0, double* sre, double* sim) {
     const std::size_t n = f.n, columns = n / 2 + 1;
     const int lanes = static_cast<int>(columns - c0 < std::size_t{kBatch} ? columns - c0 : kBatch);
     for (std::size_t r = 0; r < n; ++r) {
@@ -681,7 +681,7 @@ void halfColumnBatch(const HalfFrame<T>& f, std::size_t c0, double* sre, double*
 // Every loop walks the columns outside and the lanes inside, so the scratch is read and written
 // in order while the 32 rows stream along beside each other.
 template <class T>
-void halfRowBatchForward(const HalfFrame<T>& f, std::size_t r0, double* sre, double* sim) {
+void halfRowBatchForward(const HalfGrid<T>& f, std::size_t r0, double* sre, double* sim) {
     const std::size_t n = f.n;
     const T* rows[2 * kBatch];
     for (int k = 0; k < 2 * kBatch; ++k) rows[k] = f.row(r0 + k);
@@ -716,7 +716,7 @@ void halfRowBatchForward(const HalfFrame<T>& f, std::size_t r0, double* sre, dou
 // The inverse of the above for the rows of the batch below `end`: Z = A + iB over the whole
 // row, A and B continued by symmetry, transformed back; the real rows replace the spectra.
 template <class T>
-void halfRowBatchInverse(const HalfFrame<T>& f, std::size_t r0, std::size_t end, double* sre,
+void halfRowBatchInverse(const HalfGrid<T>& f, std::size_t r0, std::size_t end, double* sre,
                          double* sim) {
     const std::size_t n = f.n;
     // Lanes past `end` read a wanted row again and are never written back.
@@ -767,7 +767,7 @@ int runHalf(T* data, int n, bool inverse, int firstRow, int rowCount) {
     while ((1 << log2n) < n) ++log2n;
     const Plan* plan = cachedPlan(log2n);
     if (plan == nullptr) return kTransformNoMemory;
-    const HalfFrame<T> f{data,  plan->n, plan->n + 2, plan, batchKernel<kBatch>(),
+    const HalfGrid<T> f{data,  plan->n, plan->n + 2, plan, batchKernel<kBatch>(),
                          inverse, inverse ? 1.0 / static_cast<double>(plan->n) : 1.0};
     const int workers = workerCount(f.n);
     Scratch scratch;

@@ -6,7 +6,7 @@
 #include <new>
 #include <vector>
 
-#include "spectrum/engine/big_frame.h"
+#include "spectrum/engine/big_grid.h"
 #include "spectrum/engine/display.h"
 #include "spectrum/engine/fft.h"
 #include "spectrum/engine/parallel.h"
@@ -86,7 +86,7 @@ namespace {
 // The mirror frame from either source: rowOf(y) is the picture's row y (top row 0), indexable by
 // column. (-1)^(row + column): each row alternates its sign, starting with + on even rows.
 template <class RowOf>
-void fillMirrorFrom(int width, int height, RowOf rowOf, const FramePlan& plan, double* re,
+void fillMirrorFrom(int width, int height, RowOf rowOf, const GridPlan& plan, double* re,
                     double* im) {
     const int n = plan.n;
     std::vector<int> sourceColumn(static_cast<std::size_t>(n));
@@ -105,7 +105,7 @@ void fillMirrorFrom(int width, int height, RowOf rowOf, const FramePlan& plan, d
 
 // The Hann-windowed, zero-padded frame from either source (width, height, at(x, y)).
 template <class Source>
-void fillWindowedFrom(const Source& source, const FramePlan& plan, double* re, double* im) {
+void fillWindowedFrom(const Source& source, const GridPlan& plan, double* re, double* im) {
     const int n = plan.n;
     std::vector<double> across(static_cast<std::size_t>(source.width));
     for (int x = 0; x < source.width; ++x) across[x] = hannWeight(x, source.width);
@@ -128,11 +128,11 @@ void fillWindowedFrom(const Source& source, const FramePlan& plan, double* re, d
 
 }  // namespace
 
-void fillWindowedFrame(const GreyPixels& pixels, const FramePlan& plan, double* re, double* im) {
+void fillWindowedGrid(const GreyPixels& pixels, const GridPlan& plan, double* re, double* im) {
     fillWindowedFrom(pixels, plan, re, im);
 }
 
-void fillMirrorFrame(const GreyPixels& pixels, const FramePlan& plan, double* re, double* im) {
+void fillMirrorGrid(const GreyPixels& pixels, const GridPlan& plan, double* re, double* im) {
     // Rows are stored bottom row first.
     fillMirrorFrom(
         pixels.width, pixels.height,
@@ -142,12 +142,12 @@ void fillMirrorFrame(const GreyPixels& pixels, const FramePlan& plan, double* re
         plan, re, im);
 }
 
-bool retransformInFrame(SpectrumBuffers& buffers, int frame) {
+bool retransformInGrid(SpectrumBuffers& buffers, int frame) {
     const GreyPixels source = sourcePixelsOf(buffers);
     if (!buffers.present() || source.base == nullptr) return false;
     if (buffers.windowed == (frame == kWindowedFrame)) return true;
-    if (buffers.isHalf()) return retransformBigFrame(buffers, frame);
-    FramePlan plan;
+    if (buffers.isHalf()) return retransformBigGrid(buffers, frame);
+    GridPlan plan;
     plan.n = buffers.n;
     plan.offsetX = buffers.offsetX;
     plan.offsetY = buffers.offsetY;
@@ -155,13 +155,13 @@ bool retransformInFrame(SpectrumBuffers& buffers, int frame) {
     const image::PreciseLevels* precise = buffers.precise.get();
     // The real-input transform below writes the imaginary parts without reading them.
     if (precise && frame == kWindowedFrame)
-        fillWindowedFrame(*precise, plan, buffers.real.get(), nullptr);
+        fillWindowedGrid(*precise, plan, buffers.real.get(), nullptr);
     else if (precise)
-        fillMirrorFrame(*precise, plan, buffers.real.get(), nullptr);
+        fillMirrorGrid(*precise, plan, buffers.real.get(), nullptr);
     else if (frame == kWindowedFrame)
-        fillWindowedFrame(source, plan, buffers.real.get(), nullptr);
+        fillWindowedGrid(source, plan, buffers.real.get(), nullptr);
     else
-        fillMirrorFrame(source, plan, buffers.real.get(), nullptr);
+        fillMirrorGrid(source, plan, buffers.real.get(), nullptr);
     if (transform2dRealInput(buffers.real.get(), buffers.imag.get(), plan.n, plan.n,
                              Direction::Forward) != kTransformOk) {
         buffers.release();
@@ -172,7 +172,7 @@ bool retransformInFrame(SpectrumBuffers& buffers, int frame) {
 }
 
 // The same two frames filled from levels above 8 bits (top row first).
-void fillMirrorFrame(const image::PreciseLevels& levels, const FramePlan& plan, double* re,
+void fillMirrorGrid(const image::PreciseLevels& levels, const GridPlan& plan, double* re,
                      double* im) {
     fillMirrorFrom(
         levels.width, levels.height,
@@ -180,7 +180,7 @@ void fillMirrorFrame(const image::PreciseLevels& levels, const FramePlan& plan, 
         plan, re, im);
 }
 
-void fillWindowedFrame(const image::PreciseLevels& levels, const FramePlan& plan, double* re,
+void fillWindowedGrid(const image::PreciseLevels& levels, const GridPlan& plan, double* re,
                        double* im) {
     fillWindowedFrom(levels, plan, re, im);
 }
@@ -204,7 +204,7 @@ bool forwardTransform(image::CurrentImage& image, const image::ImageGeometry& ge
                     precise->levels.size() != static_cast<std::size_t>(precise->width) *
                                                   static_cast<std::size_t>(precise->height)))
         precise.reset();
-    const FramePlan plan = planFrame(
+    const GridPlan plan = planGrid(
         geometry.width, geometry.height, settings.useExpandedImage,
         [&] { return precise ? edgesAreSeamless(*precise) : edgesAreSeamless(pixels); },
         settings.fullFrameLimit);
@@ -216,11 +216,11 @@ bool forwardTransform(image::CurrentImage& image, const image::ImageGeometry& ge
 
     buffers.release();
     if (plan.half)
-        return forwardBigFrame(image, geometry, settings, buffers, sink, busy, precise, pixels,
+        return forwardBigGrid(image, geometry, settings, buffers, sink, busy, precise, pixels,
                                plan);
     const std::size_t count = static_cast<std::size_t>(plan.n) * plan.n;
-    FrameArray re = allocateFrameArray(count);
-    FrameArray im = re ? allocateFrameArray(count) : FrameArray{};
+    GridArray re = allocateGridArray(count);
+    GridArray im = re ? allocateGridArray(count) : GridArray{};
     if (!re || !im) {
         sink.ask("Unable to allocate the memory for FFT and inverse FFT.", "Memory Error",
                  core::kIconError);
@@ -238,13 +238,13 @@ bool forwardTransform(image::CurrentImage& image, const image::ImageGeometry& ge
     const bool windowed = settings.frame == kWindowedFrame;
     // The real-input transform below writes the imaginary parts without reading them.
     if (precise && windowed)
-        fillWindowedFrame(*precise, plan, re.get(), nullptr);
+        fillWindowedGrid(*precise, plan, re.get(), nullptr);
     else if (precise)
-        fillMirrorFrame(*precise, plan, re.get(), nullptr);
+        fillMirrorGrid(*precise, plan, re.get(), nullptr);
     else if (windowed)
-        fillWindowedFrame(pixels, plan, re.get(), nullptr);
+        fillWindowedGrid(pixels, plan, re.get(), nullptr);
     else
-        fillMirrorFrame(pixels, plan, re.get(), nullptr);
+        fillMirrorGrid(pixels, plan, re.get(), nullptr);
     if (transform2dRealInput(re.get(), im.get(), plan.n, plan.n, Direction::Forward) !=
         kTransformOk) {
         busyScope.end();

@@ -17,7 +17,7 @@ namespace spectrum {
 // with margins), else the windowed frame of the smallest power of two not below the longer side,
 // whose filters and inverse act on the image zero-padded without a window. Beyond that n is 0
 // and the command refuses the image as too large.
-struct FramePlan {
+struct GridPlan {
     int exponent = 0;  // of the frame sizing; of the windowed frame when windowedOnly
     int n = 0;         // 2^exponent, or 0 when refused
     int offsetX = 0;
@@ -37,18 +37,18 @@ bool edgesAreSeamless(const GreyPixels& pixels);
 // images with useExpandedImage on. `fullFrameLimit` is clamped to 64..8192 and rounded down to a
 // power of two.
 template <typename SeamlessTest>
-FramePlan planFrame(int width, int height, bool useExpandedImage, SeamlessTest seamless,
+GridPlan planGrid(int width, int height, bool useExpandedImage, SeamlessTest seamless,
                     int fullFrameLimit = kFullFrameLimit);
 
 // The frame of the classic transform: mirror copies of the image around it, every sample times
 // (-1)^(row + column) so that the zero frequency lands at (n/2, n/2). The fills below set the
 // imaginary parts to zero; given a null `im` they leave them alone, for a real-input transform
 // that never reads them.
-void fillMirrorFrame(const GreyPixels& pixels, const FramePlan& plan, double* re, double* im);
+void fillMirrorGrid(const GreyPixels& pixels, const GridPlan& plan, double* re, double* im);
 
 // The frame without mirror ghosts: the image times a Hann window (sin^2 of pi (x + 1/2) / width
 // across, the same down), zeros around it, with the same modulation.
-void fillWindowedFrame(const GreyPixels& pixels, const FramePlan& plan, double* re, double* im);
+void fillWindowedGrid(const GreyPixels& pixels, const GridPlan& plan, double* re, double* im);
 
 // The Hann weight of sample i of a run of `length` samples.
 double hannWeight(int i, int length);
@@ -56,7 +56,7 @@ double hannWeight(int i, int length);
 // Replaces the spectrum by that of the other frame (kMirrorFrame or kWindowedFrame), made from
 // the image the buffers kept. False (buffers unchanged) when there is no kept image or the
 // transform fails.
-bool retransformInFrame(SpectrumBuffers& buffers, int frame);
+bool retransformInGrid(SpectrumBuffers& buffers, int frame);
 
 // Runs the whole forward command on the current picture, in the frame `settings.frame` chooses. On success the spectrum is in `buffers`,
 // the picture holds its display mapping, and true is returned. Every failure is reported through
@@ -74,9 +74,9 @@ bool forwardTransform(image::CurrentImage& image, const image::ImageGeometry& ge
                       std::shared_ptr<const image::PreciseLevels> precise);
 
 // The mirror and windowed frames filled from levels above 8 bits.
-void fillMirrorFrame(const image::PreciseLevels& levels, const FramePlan& plan, double* re,
+void fillMirrorGrid(const image::PreciseLevels& levels, const GridPlan& plan, double* re,
                      double* im);
-void fillWindowedFrame(const image::PreciseLevels& levels, const FramePlan& plan, double* re,
+void fillWindowedGrid(const image::PreciseLevels& levels, const GridPlan& plan, double* re,
                        double* im);
 
 // The seamless-edge test on levels that are not 8-bit.
@@ -89,14 +89,14 @@ int floorLog2AtLeast1(int value);
 }
 
 template <typename SeamlessTest>
-FramePlan planFrame(int width, int height, bool useExpandedImage, SeamlessTest seamless,
+GridPlan planGrid(int width, int height, bool useExpandedImage, SeamlessTest seamless,
                     int fullFrameLimit) {
     int full = 6;  // exponent of the full-frame limit
     while (full < 13 && (2 << full) <= fullFrameLimit) ++full;
     const int side = width > height ? width : height;
     int sideExponent = 1;  // the smallest k >= 1 with 2^k >= side
     while (sideExponent < 30 && (1 << sideExponent) < side) ++sideExponent;
-    FramePlan plan;
+    GridPlan plan;
     if (useExpandedImage) {
         int bx = detail::floorLog2AtLeast1(width);
         int by = detail::floorLog2AtLeast1(height);

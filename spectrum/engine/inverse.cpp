@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "spectrum/engine/big_frame.h"
+#include "spectrum/engine/big_grid.h"
 #include "spectrum/engine/display.h"
 #include "spectrum/engine/fft.h"
 #include "spectrum/engine/filters.h"
@@ -33,14 +33,14 @@ namespace {
 bool retransformMirror(SpectrumBuffers& buffers, const GreyPixels& source,
                        const image::PreciseLevels* precise) {
     if (source.base == nullptr) return false;
-    FramePlan plan;
+    GridPlan plan;
     plan.n = buffers.n;
     plan.offsetX = buffers.offsetX;
     plan.offsetY = buffers.offsetY;
     if (precise)
-        fillMirrorFrame(*precise, plan, buffers.real.get(), nullptr);
+        fillMirrorGrid(*precise, plan, buffers.real.get(), nullptr);
     else
-        fillMirrorFrame(source, plan, buffers.real.get(), nullptr);
+        fillMirrorGrid(source, plan, buffers.real.get(), nullptr);
     return transform2dRealInput(buffers.real.get(), buffers.imag.get(), buffers.n, buffers.n,
                                 Direction::Forward) == kTransformOk;
 }
@@ -145,7 +145,7 @@ bool inverseTransform(image::CurrentImage& image, const image::ImageGeometry& ge
                       core::MessageSink& sink, core::BusyIndicator& busy, InverseParts* parts,
                       RestoredImage* restored) {
     if (buffers.isHalf())
-        return inverseBigFrame(image, geometry, settings, buffers, sink, busy, parts, restored);
+        return inverseBigGrid(image, geometry, settings, buffers, sink, busy, parts, restored);
     struct ClearCircles {
         FilterSettings& filter;
         ~ClearCircles() { filter.circles.clear(); }

@@ -117,8 +117,8 @@ int mapBoxSpectrum(BoxSpectrum&& spectrum, const DisplaySettings& display,
     // The mapping reads frame arrays: hand the box's values over to a pair of them.
     SpectrumBuffers buffers;
     const std::size_t count = static_cast<std::size_t>(s) * s;
-    buffers.real = allocateFrameArray(count);
-    buffers.imag = allocateFrameArray(count);
+    buffers.real = allocateGridArray(count);
+    buffers.imag = allocateGridArray(count);
     if (!buffers.real || !buffers.imag) return 1;
     std::memcpy(buffers.real.get(), spectrum.real.data(), count * sizeof(double));
     std::memcpy(buffers.imag.get(), spectrum.imag.data(), count * sizeof(double));

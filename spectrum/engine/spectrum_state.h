@@ -148,22 +148,24 @@ struct SpectrumSettings {
     BrightnessSettings brightness;
 };
 
-// Memory for one frame-sized array. On Linux it is aligned to 2 MiB, so a system that gives
+// The transform's padded array is the "grid" in code: the user-facing word for it stays "frame"
+// (--frame, frameSize, the FFT Mode choices), while frame/ names the programs' window library.
+// Memory for one grid-sized array. On Linux it is aligned to 2 MiB, so a system that gives
 // huge pages to every process can use them; it is not advised to (MADV_HUGEPAGE): where the
 // kernel compacts memory for advised regions on the fault, a fragmented machine stalled the
 // filter job for seconds in the kernel.
-struct FrameMemoryDeleter {
+struct GridMemoryDeleter {
     void operator()(double* memory) const noexcept;
 };
-using FrameArray = std::unique_ptr<double[], FrameMemoryDeleter>;
+using GridArray = std::unique_ptr<double[], GridMemoryDeleter>;
 // Uninitialised; empty when the memory cannot be had.
-FrameArray allocateFrameArray(std::size_t count);
+GridArray allocateGridArray(std::size_t count);
 
 // The half spectrum of a big frame in the layout of halfTransformForward (fft.h): row r at
 // element r * (n + 2), F(r, 0 .. n/2) as (re, im) pairs, in floats when `single`. The same
 // memory holds the real frame before the forward transform and after the inverse.
 struct HalfSpectrum {
-    FrameArray memory;
+    GridArray memory;
     int n = 0;
     bool single = false;
 
@@ -203,8 +205,8 @@ struct HalfSpectrum {
 // The complex spectrum of the framed image: two n x n arrays, row r at index r * n, or above
 // the full-frame limit the half spectrum alone. The image lies at (offsetX, offsetY) in the frame.
 struct SpectrumBuffers {
-    FrameArray real;
-    FrameArray imag;
+    GridArray real;
+    GridArray imag;
     HalfSpectrum half;
     // A big frame too large for the mirror frame: the spectrum shown is of the windowed frame,
     // and the inverse acts on the image zero-padded without a window.

@@ -15,7 +15,7 @@ namespace {
 using testing::makeBuffers;
 
 // A frame of ones: after filtering, each element holds its weight.
-struct Frame {
+struct Grid {
     image::ImageGeometry geometry{400, 300, 400, 400 * 300 + 1078};  // R = 250
     SpectrumBuffers buffers = makeBuffers(
         512, 56, 106, [](int, int) { return 1.0; }, [](int, int) { return -1.0; });
@@ -27,9 +27,9 @@ struct Frame {
     static double dist(int r, int c) { return std::hypot(r - 256.0, c - 256.0); }
     void apply() { applyFilter(buffers, geometry, filter); }
 };
-struct FilterFrame : Frame, ::testing::Test {};
+struct FilterGrid : Grid, ::testing::Test {};
 
-TEST_F(FilterFrame, LowPassKeepsTheDiscOfW1TimesR) {
+TEST_F(FilterGrid, LowPassKeepsTheDiscOfW1TimesR) {
     filter.standardType = kLowPass;
     filter.wa = 0.5;
     filter.wb = 0.9;
@@ -42,7 +42,7 @@ TEST_F(FilterFrame, LowPassKeepsTheDiscOfW1TimesR) {
     EXPECT_EQ(buffers.imag[256 * 512 + 256], -1.0);  // both parts are weighted
 }
 
-TEST_F(FilterFrame, HighPassIsTheComplement) {
+TEST_F(FilterGrid, HighPassIsTheComplement) {
     filter.standardType = kHighPass;
     filter.wa = 0.5;
     apply();
@@ -51,8 +51,8 @@ TEST_F(FilterFrame, HighPassIsTheComplement) {
     EXPECT_EQ(weight(0, 0), 1.0);
 }
 
-TEST_F(FilterFrame, BandFiltersIgnoreTheOrderOfWaAndWb) {
-    Frame other;
+TEST_F(FilterGrid, BandFiltersIgnoreTheOrderOfWaAndWb) {
+    Grid other;
     filter.standardType = other.filter.standardType = kBandPass;
     filter.wa = 0.8;
     filter.wb = 0.5;
@@ -67,7 +67,7 @@ TEST_F(FilterFrame, BandFiltersIgnoreTheOrderOfWaAndWb) {
     EXPECT_EQ(weight(256, 256 + 201), 0.0);
 }
 
-TEST_F(FilterFrame, BandPassWithEqualFractionsKeepsOnlyTheExactRadius) {
+TEST_F(FilterGrid, BandPassWithEqualFractionsKeepsOnlyTheExactRadius) {
     filter.standardType = kBandPass;
     filter.wa = filter.wb = 0.5;
     apply();
@@ -81,7 +81,7 @@ TEST_F(FilterFrame, BandPassWithEqualFractionsKeepsOnlyTheExactRadius) {
     EXPECT_EQ(kept, 28);  // the lattice points on a circle of radius 125 = 5^3
 }
 
-TEST_F(FilterFrame, BandCutRemovesTheRing) {
+TEST_F(FilterGrid, BandCutRemovesTheRing) {
     filter.standardType = kBandCut;
     filter.wa = 0.5;
     filter.wb = 0.8;
@@ -138,7 +138,7 @@ TEST(HardFilters, EveryElementAsTheRuleOnTheDistanceSays) {
     }
 }
 
-TEST_F(FilterFrame, DefaultSpecialProfileFallsFromOneToZeroAtR) {
+TEST_F(FilterGrid, DefaultSpecialProfileFallsFromOneToZeroAtR) {
     filter.kind = kSpecialFilter;
     filter.specialProfile = defaultSpecialProfile();
     apply();
@@ -149,7 +149,7 @@ TEST_F(FilterFrame, DefaultSpecialProfileFallsFromOneToZeroAtR) {
     EXPECT_DOUBLE_EQ(weight(256, 356), filter.specialProfile[102] / 255.0);
 }
 
-TEST_F(FilterFrame, CirclesCutOffOutsideKeepsOnlyTheDisc) {
+TEST_F(FilterGrid, CirclesCutOffOutsideKeepsOnlyTheDisc) {
     filter.kind = kCirclesCutOutside;
     filter.circles = {{200, 150, 10}};  // picture centre -> frame (256, 256)
     apply();
@@ -159,7 +159,7 @@ TEST_F(FilterFrame, CirclesCutOffOutsideKeepsOnlyTheDisc) {
     EXPECT_EQ(weight(0, 0), 0.0);
 }
 
-TEST_F(FilterFrame, CirclesCutOffInsideAndNoCircles) {
+TEST_F(FilterGrid, CirclesCutOffInsideAndNoCircles) {
     filter.kind = kCirclesCutInside;
     apply();
     EXPECT_EQ(weight(256, 256), 1.0);  // no circle: unchanged
@@ -267,11 +267,11 @@ TEST(SpecialProfile, WrittenSectionReadsBackToTheSameValues) {
 // Power 2 everywhere: the radially averaged power, the noise floor at c = 1, equals every
 // element's power and its local mean, so both noise filters take everything out but the zero
 // frequency, which is the image's mean and always passes.
-TEST_F(FilterFrame, NoiseFiltersPassTheZeroFrequencyWhateverTheirSettings) {
+TEST_F(FilterGrid, NoiseFiltersPassTheZeroFrequencyWhateverTheirSettings) {
     for (const int kind : {kWienerFilter, kAbsfFilter}) {
         for (const double c : {1.0, 4.0}) {
             for (const int h : {0, 1, 3}) {
-                Frame f;
+                Grid f;
                 f.filter.kind = kind;
                 f.filter.noise.noiseScale = c;
                 f.filter.noise.smoothing = h;
@@ -286,7 +286,7 @@ TEST_F(FilterFrame, NoiseFiltersPassTheZeroFrequencyWhateverTheirSettings) {
 }
 
 // The weight each filter gives the zero frequency, the share of the image's mean it passes.
-TEST_F(FilterFrame, ApplyReportsTheWeightAtTheZeroFrequency) {
+TEST_F(FilterGrid, ApplyReportsTheWeightAtTheZeroFrequency) {
     struct Case {
         int kind, type;
         double wa, sigma, expected;
@@ -300,7 +300,7 @@ TEST_F(FilterFrame, ApplyReportsTheWeightAtTheZeroFrequency) {
         {kCirclesCutInside, 0, 0.5, 0.0, 0.0},        {kCirclesCutOutside, 0, 0.5, 0.0, 1.0},
     };
     for (const Case& c : cases) {
-        Frame f;
+        Grid f;
         f.filter.kind = c.kind;
         f.filter.standardType = c.type;
         f.filter.wa = c.wa;
@@ -312,7 +312,7 @@ TEST_F(FilterFrame, ApplyReportsTheWeightAtTheZeroFrequency) {
             << c.kind << " " << c.type;
         EXPECT_DOUBLE_EQ(f.weight(256, 256), c.expected) << c.kind << " " << c.type;
     }
-    Frame special;
+    Grid special;
     special.filter.kind = kSpecialFilter;
     special.filter.specialProfile.fill(0.0);
     special.filter.specialProfile[0] = 51.0;

@@ -12,53 +12,53 @@ namespace {
 
 using testing::makePicture;
 
-struct FrameCase {
+struct GridCase {
     int width, height;
     bool expanded, seamless;
     int n, offsetX, offsetY;
 };
 
-class FramePlanTest : public ::testing::TestWithParam<FrameCase> {};
+class GridPlanTest : public ::testing::TestWithParam<GridCase> {};
 
-TEST_P(FramePlanTest, SizesTheFrame) {
-    const FrameCase c = GetParam();
-    const FramePlan plan = planFrame(c.width, c.height, c.expanded, [&] { return c.seamless; });
+TEST_P(GridPlanTest, SizesTheFrame) {
+    const GridCase c = GetParam();
+    const GridPlan plan = planGrid(c.width, c.height, c.expanded, [&] { return c.seamless; });
     EXPECT_EQ(plan.n, c.n);
     EXPECT_EQ(plan.offsetX, c.offsetX);
     EXPECT_EQ(plan.offsetY, c.offsetY);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Sizes, FramePlanTest,
-    ::testing::Values(FrameCase{256, 256, true, true, 256, 0, 0},       // seamless square
-                      FrameCase{256, 256, true, false, 512, 128, 128},  // an edge differs
-                      FrameCase{300, 200, true, true, 512, 106, 156},
-                      FrameCase{1000, 1000, true, true, 2048, 524, 524},  // margins of 12 double it
-                      FrameCase{300, 200, false, false, 512, 106, 156},
-                      FrameCase{256, 256, false, false, 256, 0, 0},
-                      FrameCase{5000, 5000, true, true, 8192, 1596, 1596},
-                      FrameCase{8100, 8100, false, false, 8192, 46, 46},
-                      FrameCase{64, 64, true, true, 64, 0, 0}),
-    [](const ::testing::TestParamInfo<FrameCase>& info) {
-        const FrameCase& c = info.param;
+    Sizes, GridPlanTest,
+    ::testing::Values(GridCase{256, 256, true, true, 256, 0, 0},       // seamless square
+                      GridCase{256, 256, true, false, 512, 128, 128},  // an edge differs
+                      GridCase{300, 200, true, true, 512, 106, 156},
+                      GridCase{1000, 1000, true, true, 2048, 524, 524},  // margins of 12 double it
+                      GridCase{300, 200, false, false, 512, 106, 156},
+                      GridCase{256, 256, false, false, 256, 0, 0},
+                      GridCase{5000, 5000, true, true, 8192, 1596, 1596},
+                      GridCase{8100, 8100, false, false, 8192, 46, 46},
+                      GridCase{64, 64, true, true, 64, 0, 0}),
+    [](const ::testing::TestParamInfo<GridCase>& info) {
+        const GridCase& c = info.param;
         return std::to_string(c.width) + "x" + std::to_string(c.height) +
                (c.expanded ? "Expanded" : "Plain") + (c.seamless ? "Seamless" : "");
     });
 
-TEST(FramePlan, AsksSeamlessOnlyForSquarePowersOfTwo) {
+TEST(GridPlan, AsksSeamlessOnlyForSquarePowersOfTwo) {
     int asked = 0;
-    const FramePlan big = planFrame(8100, 8100, true, [&] { return ++asked, true; });
+    const GridPlan big = planGrid(8100, 8100, true, [&] { return ++asked, true; });
     EXPECT_EQ(big.exponent, 14);
     EXPECT_EQ(asked, 0);
-    planFrame(256, 128, true, [&] { return ++asked, true; });
+    planGrid(256, 128, true, [&] { return ++asked, true; });
     EXPECT_EQ(asked, 0);
-    planFrame(256, 256, true, [&] { return ++asked, true; });
+    planGrid(256, 256, true, [&] { return ++asked, true; });
     EXPECT_EQ(asked, 1);
-    planFrame(256, 256, false, [&] { return ++asked, true; });
+    planGrid(256, 256, false, [&] { return ++asked, true; });
     EXPECT_EQ(asked, 1);
 }
 
-struct BigFrameCase {
+struct BigGridCase {
     int width, height;
     bool expanded;
     int limit;
@@ -66,11 +66,11 @@ struct BigFrameCase {
     bool half, windowedOnly;
 };
 
-class BigFramePlanTest : public ::testing::TestWithParam<BigFrameCase> {};
+class BigGridPlanTest : public ::testing::TestWithParam<BigGridCase> {};
 
-TEST_P(BigFramePlanTest, ChoosesFrameKindAndStorage) {
-    const BigFrameCase c = GetParam();
-    const FramePlan plan = planFrame(c.width, c.height, c.expanded, [] { return false; }, c.limit);
+TEST_P(BigGridPlanTest, ChoosesFrameKindAndStorage) {
+    const BigGridCase c = GetParam();
+    const GridPlan plan = planGrid(c.width, c.height, c.expanded, [] { return false; }, c.limit);
     EXPECT_EQ(plan.n, c.n);
     if (c.n == 0) return;
     EXPECT_EQ(plan.half, c.half);
@@ -80,26 +80,26 @@ TEST_P(BigFramePlanTest, ChoosesFrameKindAndStorage) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Sizes, BigFramePlanTest,
+    Sizes, BigGridPlanTest,
     ::testing::Values(
-        BigFrameCase{5000, 5000, true, 8192, 8192, false, false},     // whole, as always
-        BigFrameCase{8100, 8100, true, 8192, 16384, true, false},     // one doubling: mirror
-        BigFrameCase{11520, 8184, true, 8192, 16384, true, false},    // the camera frame
-        BigFrameCase{16184, 16184, true, 8192, 16384, true, false},   // margins of 100 still
-        BigFrameCase{16185, 100, true, 8192, 16384, true, true},      // margins too small
-        BigFrameCase{20000, 9000, true, 8192, 32768, true, true},     // windowed above it
-        BigFrameCase{32768, 32768, true, 8192, 32768, true, true},
-        BigFrameCase{32769, 64, true, 8192, 0, false, false},         // too large
-        BigFrameCase{20000, 9000, false, 8192, 32768, true, false},   // no margins: mirror
-        BigFrameCase{8100, 8100, false, 8192, 8192, false, false},
-        BigFrameCase{200, 150, true, 256, 512, true, false},          // a lowered limit
-        BigFrameCase{200, 150, true, 128, 256, true, true},
-        BigFrameCase{200, 150, true, 200, 256, true, true},           // rounded down to 128
-        BigFrameCase{64, 64, true, 64, 128, true, true},              // never back to whole
-        BigFrameCase{257, 150, true, 64, 0, false, false},
-        BigFrameCase{200, 150, true, 100000, 512, false, false}),     // at most 8192
-    [](const ::testing::TestParamInfo<BigFrameCase>& info) {
-        const BigFrameCase& c = info.param;
+        BigGridCase{5000, 5000, true, 8192, 8192, false, false},     // whole, as always
+        BigGridCase{8100, 8100, true, 8192, 16384, true, false},     // one doubling: mirror
+        BigGridCase{11520, 8184, true, 8192, 16384, true, false},    // the camera frame
+        BigGridCase{16184, 16184, true, 8192, 16384, true, false},   // margins of 100 still
+        BigGridCase{16185, 100, true, 8192, 16384, true, true},      // margins too small
+        BigGridCase{20000, 9000, true, 8192, 32768, true, true},     // windowed above it
+        BigGridCase{32768, 32768, true, 8192, 32768, true, true},
+        BigGridCase{32769, 64, true, 8192, 0, false, false},         // too large
+        BigGridCase{20000, 9000, false, 8192, 32768, true, false},   // no margins: mirror
+        BigGridCase{8100, 8100, false, 8192, 8192, false, false},
+        BigGridCase{200, 150, true, 256, 512, true, false},          // a lowered limit
+        BigGridCase{200, 150, true, 128, 256, true, true},
+        BigGridCase{200, 150, true, 200, 256, true, true},           // rounded down to 128
+        BigGridCase{64, 64, true, 64, 128, true, true},              // never back to whole
+        BigGridCase{257, 150, true, 64, 0, false, false},
+        BigGridCase{200, 150, true, 100000, 512, false, false}),     // at most 8192
+    [](const ::testing::TestParamInfo<BigGridCase>& info) {
+        const BigGridCase& c = info.param;
         return std::to_string(c.width) + "x" + std::to_string(c.height) +
                (c.expanded ? "Expanded" : "Plain") + "Limit" + std::to_string(c.limit);
     });

@@ -125,9 +125,9 @@ TEST_F(Frames, InverseAfterAWindowedDisplayUsesTheMirrorFrame) {
 TEST_F(Frames, WindowedFrameIsTheHannWeightedImageInZeros) {
     auto picture = makePicture(70, 64, texture);
     const GreyPixels p = picture.pixels();
-    FramePlan plan{8, 256, 93, 96};
+    GridPlan plan{8, 256, 93, 96};
     std::vector<double> re(256 * 256, -1.0), im(256 * 256, -1.0);
-    fillWindowedFrame(p, plan, re.data(), im.data());
+    fillWindowedGrid(p, plan, re.data(), im.data());
     for (int r = 0; r < 256; ++r)
         for (int c = 0; c < 256; ++c) {
             const int x = c - 93, y = r - 96;
@@ -322,7 +322,7 @@ TEST(FrameSwitch, RetransformMatchesAFreshTransform) {
     ASSERT_TRUE(forwardTransform(a.image, a.geometry, settings, mirror, sink, busy));
     settings.frame = kWindowedFrame;
     ASSERT_TRUE(forwardTransform(b.image, b.geometry, settings, windowed, sink, busy));
-    ASSERT_TRUE(retransformInFrame(mirror, kWindowedFrame));
+    ASSERT_TRUE(retransformInGrid(mirror, kWindowedFrame));
     EXPECT_TRUE(mirror.windowed);
     const std::size_t count = static_cast<std::size_t>(mirror.n) * mirror.n;
     for (std::size_t i = 0; i < count; i += 97) {
@@ -330,7 +330,7 @@ TEST(FrameSwitch, RetransformMatchesAFreshTransform) {
         ASSERT_NEAR(mirror.imag[i], windowed.imag[i], 1e-6);
     }
     SpectrumBuffers empty;
-    EXPECT_FALSE(retransformInFrame(empty, kWindowedFrame));
+    EXPECT_FALSE(retransformInGrid(empty, kWindowedFrame));
 }
 
 }  // namespace

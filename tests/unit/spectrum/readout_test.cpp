@@ -24,8 +24,8 @@ std::optional<image::PixelSize> square(double nm) {
 
 SpectrumBuffers frameOf(int n, int offsetX, int offsetY) {
     SpectrumBuffers b;
-    b.real = allocateFrameArray(static_cast<std::size_t>(n) * n);
-    b.imag = allocateFrameArray(static_cast<std::size_t>(n) * n);
+    b.real = allocateGridArray(static_cast<std::size_t>(n) * n);
+    b.imag = allocateGridArray(static_cast<std::size_t>(n) * n);
     for (std::size_t i = 0; i < static_cast<std::size_t>(n) * n; ++i) {
         b.real[i] = static_cast<double>(i % 7);
         b.imag[i] = 1.0;

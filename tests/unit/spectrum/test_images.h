@@ -48,8 +48,8 @@ inline SpectrumBuffers makeBuffers(int n, int offsetX, int offsetY,
                                    const std::function<double(int, int)>& im) {
     SpectrumBuffers b;
     const std::size_t count = static_cast<std::size_t>(n) * n;
-    b.real = allocateFrameArray(count);
-    b.imag = allocateFrameArray(count);
+    b.real = allocateGridArray(count);
+    b.imag = allocateGridArray(count);
     b.n = n;
     b.offsetX = offsetX;
     b.offsetY = offsetY;

@@ -1,5 +1,5 @@
 // Frames above the full-frame limit (8192 by default, a setting): the forward and inverse
-// commands on the half spectrum of the real frame (see FramePlan and HalfSpectrum).
+// commands on the half spectrum of the real frame (see GridPlan and HalfSpectrum).
 //
 // Storage: double precision when it fits the memory the process can still take, else single;
 // Precision::Single or ::Double forces one. Before allocating, the need (the half spectrum, the
@@ -28,35 +28,35 @@ namespace spectrum {
 
 // Bytes the big-frame transform of a width x height image in an n x n frame needs, beyond the
 // image already held.
-std::uint64_t bigFrameNeed(int n, bool single, int width, int height);
+std::uint64_t bigGridNeed(int n, bool single, int width, int height);
 
 // The storage for the frame: false with `single` untouched when even the allowed storage does
 // not fit `available` (no answer: double unless single is forced).
-bool chooseBigFrameStorage(int n, int width, int height, Precision precision,
+bool chooseBigGridStorage(int n, int width, int height, Precision precision,
                            std::optional<std::uint64_t> available, bool& single);
 
 // The refusal when the memory is short: "... needs X MiB, Y MiB are available ... bin by 2".
-std::string bigFrameMemoryText(int n, std::uint64_t need, std::uint64_t available);
+std::string bigGridMemoryText(int n, std::uint64_t need, std::uint64_t available);
 
 // One line on what the frame is: its size, the frame kind, the storage.
-std::string bigFrameNote(const SpectrumBuffers& buffers);
+std::string bigGridNote(const SpectrumBuffers& buffers);
 
 // The refusal of a circle set without its mates above the full-frame limit.
 std::string halfSpectrumCirclesText(int fullFrameLimit);
 
 // The forward command for plan.half (called by forwardTransform once the plan is known).
-bool forwardBigFrame(image::CurrentImage& image, const image::ImageGeometry& geometry,
+bool forwardBigGrid(image::CurrentImage& image, const image::ImageGeometry& geometry,
                      const SpectrumSettings& settings, SpectrumBuffers& buffers,
                      core::MessageSink& sink, core::BusyIndicator& busy,
                      const std::shared_ptr<const image::PreciseLevels>& precise,
-                     const GreyPixels& pixels, const FramePlan& plan);
+                     const GreyPixels& pixels, const GridPlan& plan);
 
-// retransformInFrame for a half spectrum: false (buffers unchanged) when asked for the mirror
+// retransformInGrid for a half spectrum: false (buffers unchanged) when asked for the mirror
 // frame of an image too large for it; false (buffers released) when the transform fails.
-bool retransformBigFrame(SpectrumBuffers& buffers, int frame);
+bool retransformBigGrid(SpectrumBuffers& buffers, int frame);
 
 // The inverse command on a half spectrum (called by inverseTransform).
-bool inverseBigFrame(image::CurrentImage& image, const image::ImageGeometry& geometry,
+bool inverseBigGrid(image::CurrentImage& image, const image::ImageGeometry& geometry,
                      SpectrumSettings& settings, SpectrumBuffers& buffers, core::MessageSink& sink,
                      core::BusyIndicator& busy, InverseParts* parts, RestoredImage* restored);
 

@@ -8,18 +8,18 @@ namespace {
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
 }
 
-void FrameMemoryDeleter::operator()(double* memory) const noexcept { std::free(memory); }
+void GridMemoryDeleter::operator()(double* memory) const noexcept { std::free(memory); }
 
-FrameArray allocateFrameArray(std::size_t count) {
+GridArray allocateGridArray(std::size_t count) {
     if (count == 0 || count > SIZE_MAX / sizeof(double)) return {};
     const std::size_t bytes = count * sizeof(double);
 #if defined(__linux__)
     if (bytes >= kHugePage) {
         const std::size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
-        return FrameArray(static_cast<double*>(std::aligned_alloc(kHugePage, rounded)));
+        return GridArray(static_cast<double*>(std::aligned_alloc(kHugePage, rounded)));
     }
 #endif
-    return FrameArray(static_cast<double*>(std::malloc(bytes)));
+    return GridArray(static_cast<double*>(std::malloc(bytes)));
 }
 
 }  // namespace spectrum

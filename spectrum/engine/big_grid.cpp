@@ -1,4 +1,4 @@
-#include "spectrum/engine/big_frame.h"
+#include "spectrum/engine/big_grid.h"
 
 #include <algorithm>
 #include <cmath>
@@ -71,7 +71,7 @@ int fillAndTransform(const HalfSpectrum& half, const GreyPixels& pixels,
 
 }  // namespace
 
-std::uint64_t bigFrameNeed(int n, bool single, int width, int height) {
+std::uint64_t bigGridNeed(int n, bool single, int width, int height) {
     const std::uint64_t side = static_cast<std::uint64_t>(n);
     const std::uint64_t spectrum = side * (side + 2) * (single ? 4 : 8);
     const std::uint64_t scratch = 2 * 2 * 16 * side * 8;  // two workers' batches
@@ -82,9 +82,9 @@ std::uint64_t bigFrameNeed(int n, bool single, int width, int height) {
     return spectrum + scratch + image + small;
 }
 
-bool chooseBigFrameStorage(int n, int width, int height, Precision precision,
+bool chooseBigGridStorage(int n, int width, int height, Precision precision,
                            std::optional<std::uint64_t> available, bool& single) {
-    auto fits = [&](bool s) { return !available || bigFrameNeed(n, s, width, height) <= *available; };
+    auto fits = [&](bool s) { return !available || bigGridNeed(n, s, width, height) <= *available; };
     switch (precision) {
         case Precision::Double:
             if (!fits(false)) return false;
@@ -105,7 +105,7 @@ bool chooseBigFrameStorage(int n, int width, int height, Precision precision,
     }
 }
 
-std::string bigFrameMemoryText(int n, std::uint64_t need, std::uint64_t available) {
+std::string bigGridMemoryText(int n, std::uint64_t need, std::uint64_t available) {
     static constexpr core::Localized kText{
         "Not enough memory to transform this image: its %d x %d frame needs %.0f MiB, and %.0f "
         "MiB are available.\nBinning the image by 2 (--bin 2, or Binning... in the program) "
@@ -128,7 +128,7 @@ std::string halfSpectrumCirclesText(int fullFrameLimit) {
     return core::formatMessage(core::text(kText), fullFrameLimit, fullFrameLimit);
 }
 
-std::string bigFrameNote(const SpectrumBuffers& buffers) {
+std::string bigGridNote(const SpectrumBuffers& buffers) {
     static constexpr core::Localized kMirror{
         "Frame %d x %d (mirror frame), half spectrum in %s precision",
         "フレーム %d x %d（ミラーフレーム）、半スペクトルを%s精度で保持"};
@@ -144,27 +144,27 @@ std::string bigFrameNote(const SpectrumBuffers& buffers) {
                                buffers.n, precision);
 }
 
-bool forwardBigFrame(image::CurrentImage& image, const image::ImageGeometry& geometry,
+bool forwardBigGrid(image::CurrentImage& image, const image::ImageGeometry& geometry,
                      const SpectrumSettings& settings, SpectrumBuffers& buffers,
                      core::MessageSink& sink, core::BusyIndicator& busy,
                      const std::shared_ptr<const image::PreciseLevels>& precise,
-                     const GreyPixels& pixels, const FramePlan& plan) {
+                     const GreyPixels& pixels, const GridPlan& plan) {
     const int n = plan.n, w = geometry.width, h = geometry.height;
     const std::optional<std::uint64_t> available = core::availableMemory();
     bool single = false;
     auto refuse = [&](bool s) {
-        sink.ask(bigFrameMemoryText(n, bigFrameNeed(n, s, w, h), available.value_or(0)),
+        sink.ask(bigGridMemoryText(n, bigGridNeed(n, s, w, h), available.value_or(0)),
                  "Memory Error", core::kIconError);
         return false;
     };
-    if (!chooseBigFrameStorage(n, w, h, settings.precision, available, single))
+    if (!chooseBigGridStorage(n, w, h, settings.precision, available, single))
         return refuse(settings.precision == Precision::Single ||
                       settings.precision == Precision::Automatic);
     const std::size_t elements = static_cast<std::size_t>(n) * (static_cast<std::size_t>(n) + 2);
     HalfSpectrum half;
     half.n = n;
     half.single = single;
-    half.memory = allocateFrameArray(single ? elements / 2 : elements);
+    half.memory = allocateGridArray(single ? elements / 2 : elements);
     if (!half.memory) return refuse(single);
     SpectrumBuffers fresh;
     try {
@@ -205,7 +205,7 @@ bool forwardBigFrame(image::CurrentImage& image, const image::ImageGeometry& geo
     return true;
 }
 
-bool retransformBigFrame(SpectrumBuffers& buffers, int frame) {
+bool retransformBigGrid(SpectrumBuffers& buffers, int frame) {
     const GreyPixels source = sourcePixelsOf(buffers);
     const bool windowed = frame == kWindowedFrame;
     if (!buffers.isHalf() || source.base == nullptr || (buffers.zeroPadded && !windowed))
@@ -220,7 +220,7 @@ bool retransformBigFrame(SpectrumBuffers& buffers, int frame) {
     return true;
 }
 
-bool inverseBigFrame(image::CurrentImage& image, const image::ImageGeometry& geometry,
+bool inverseBigGrid(image::CurrentImage& image, const image::ImageGeometry& geometry,
                      SpectrumSettings& settings, SpectrumBuffers& buffers, core::MessageSink& sink,
                      core::BusyIndicator& busy, InverseParts* parts, RestoredImage* restored) {
     struct ClearCircles {
