@@ -148,4 +148,23 @@
 #define IDM_BINNING2 0x3A0
 #define IDM_BINNING4 0x3B0
 
+/* The context menu's commands that neither the icon bar nor the system menu has, and the keys
+   that run commands of their own (the key table names them all). */
+#define IDM_BACKTOSPECTRUM 0x500
+#define IDM_REMOVECIRCLE 0x510
+#define IDM_PREVIMAGE 0x520
+#define IDM_NEXTIMAGE 0x530
+#define IDM_LIVEEND 0x540
+#define IDM_LIVELARGER 0x550
+#define IDM_LIVESMALLER 0x560
+#define IDM_LIVELEFT 0x570
+#define IDM_LIVERIGHT 0x580
+#define IDM_LIVEUP 0x590
+#define IDM_LIVEDOWN 0x5A0
+#define IDM_NUDGELEFT 0x5B0
+#define IDM_NUDGERIGHT 0x5C0
+#define IDM_NUDGEUP 0x5D0
+#define IDM_NUDGEDOWN 0x5E0
+#define IDM_BINNINGMENU 0x5F0
+
 #endif

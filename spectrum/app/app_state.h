@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "frame/app_frame.h"
 #include "image/open_image.h"
@@ -21,6 +22,17 @@
 namespace voralin {
 
 struct LiveView;  // live_fft.cpp
+
+// What the last spectrum was made of, kept while its filtered image is shown so "Back to
+// spectrum" can compute it again: the picture that was transformed (its 8-bit rows as the
+// spectrum keeps them, bottom row first), the levels of a source above 8 bits, and the circles.
+struct TransformedImage {
+    std::vector<std::uint8_t> source;
+    int width = 0, height = 0;
+    std::shared_ptr<const image::PreciseLevels> precise;
+    std::vector<spectrum::MaskCircle> circles;
+    bool placing = false;
+};
 
 struct AppState {
     frame::FrameContext frame;
@@ -53,6 +65,8 @@ struct AppState {
     int binFactor = 1;  // the next images opened are binned by it (1, 2 or 4)
     // Live FFT: the box over the image and its window, while the mode is on.
     std::shared_ptr<LiveView> live;
+    // While a filtered image is shown: what its spectrum was made of.
+    std::optional<TransformedImage> beforeInverse;
 };
 
 // The program's description for the shared frame.
@@ -102,8 +116,8 @@ void beginCircle(AppState& app, HWND window, spectrum::Point at);
 void trackCircle(AppState& app, HWND window, spectrum::Point at);
 void endCircle(AppState& app, HWND window, spectrum::Point at);
 void nudgeCursor(AppState& app, HWND window, WPARAM key);
-// Backspace while placing circles takes back the last one drawn; true when the key was used.
-bool removeLastCircleKey(AppState& app, HWND window, WPARAM key);
+// Takes back the last circle drawn while circles are placed on the spectrum.
+void removeLastCircle(AppState& app, HWND window);
 
 // Microscope images (microscope_image.cpp): the state an opened file brings, the levels the
 // transform takes while the picture is still their rendering, the title's format and
@@ -119,17 +133,19 @@ void addCalibrationMenu(HWND window);
 // drawn over the image; ended by Esc, by closing its window and by any change of the picture.
 void addLiveMenu(HWND window);
 bool liveSysCommand(AppState& app, HWND window, int id);
-bool liveKey(AppState& app, HWND window, WPARAM key);
+// The box's commands of the key table (end, size, moves); false when `id` is not one.
+bool liveCommand(AppState& app, HWND window, int id);
 bool liveMouse(AppState& app, HWND window, UINT message, spectrum::Point at);
 void paintLiveBox(AppState& app, HDC dc);
 void endLiveView(AppState& app);
 bool calibrationSysCommand(AppState& app, HWND window, int id);
 std::optional<double> rememberedPixelSize(const AppState& app);
-// Stacks (stack_commands.cpp): the "Image..." system-menu command and Page Up / Page Down, which
-// open another image of the open stack as Open does.
+// Stacks (stack_commands.cpp): the "Image..." system-menu command and the previous and next
+// image (Page Up / Page Down), which open another image of the open stack as Open does.
 void addStackMenu(HWND window);
 bool stackSysCommand(AppState& app, HWND window, int id);
-bool stackKey(AppState& app, HWND window, WPARAM key);
+bool stackOpen(const AppState& app);
+void stepThroughStack(AppState& app, HWND window, int step);
 // Big images (binning_menu.cpp): the "Binning" submenu of the system menu, remembered in the
 // settings file with the full-frame limit and the storage of big frames.
 void addBinningMenu(AppState& app, HWND window);
@@ -139,5 +155,17 @@ void trackReadout(AppState& app, HWND window, spectrum::Point at);
 void rememberRestored(AppState& app);
 bool restoredIsCurrent(const AppState& app);
 void paintReadout(const AppState& app, HDC dc);
+
+// The keys, the context menu and dropped files (context_menu.cpp). A key runs what the key table
+// gives for the window's state; true when it ran or was taken.
+struct CommandContext;
+CommandContext commandContext(const AppState& app);
+bool keyPressed(AppState& app, HWND window, WPARAM key, LPARAM flags);
+void keyReleased(AppState& app, HWND window, WPARAM key);
+// `at` is the WM_CONTEXTMENU point (screen; -1 from the keyboard).
+void showContextMenu(AppState& app, HWND window, LPARAM at);
+void filesDropped(AppState& app, HWND window, WPARAM drop);  // the HDROP of WM_DROPFILES
+// Before an inverse transform: what "Back to spectrum" needs of the spectrum.
+void keepForBack(AppState& app, TransformedImage& kept);
 
 }  // namespace voralin

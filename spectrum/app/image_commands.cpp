@@ -46,11 +46,14 @@ void inverseFftCommand(AppState& app, HWND window) {
     app.dragging = false;
     frame::WaitBox busy(app.frame);
     const bool wasHalf = app.buffers.isHalf();  // its frame is in the title until now
+    TransformedImage before;
+    keepForBack(app, before);
     const bool done = spectrum::inverseTransform(app.image, app.geometry, app.settings, app.buffers,
                                                  app.sink, busy, &app.lattice.parts,
                                                  &app.restored);
     if (done) {
         setImageState(app, ImageState::FilteredShown);
+        if (!before.source.empty()) app.beforeInverse = std::move(before);
         rememberRestored(app);
         latticeAfterInverse(app, window);
         if (wasHalf) refreshImageTitle(app, window);

@@ -296,7 +296,7 @@ LRESULT liveProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         case WM_KEYDOWN:
             // The keys act on the box whichever window has the focus.
-            if (liveKey(*view->app, view->main, wParam)) return 0;
+            if (keyPressed(*view->app, view->main, wParam, lParam)) return 0;
             return DefWindowProcA(window, message, wParam, lParam);
         case WM_CLOSE:
             endLiveView(*view->app);
@@ -398,27 +398,18 @@ void endLiveView(AppState& app) {
     // The worker stops and is joined as the view goes.
 }
 
-bool liveKey(AppState& app, HWND window, WPARAM key) {
-    if (key == 'F' && !app.live && liveAvailable(app) && !app.dragging) {
-        startLiveView(app, window);
-        return true;
-    }
+bool liveCommand(AppState& app, HWND, int id) {
     if (!app.live) return false;
     LiveView& view = *app.live;
     const int step = (GetKeyState(VK_SHIFT) & 0x8000) ? 10 : 1;
-    switch (key) {
-        case VK_ESCAPE:
-        case 'F':
-            endLiveView(app);
-            return true;
-        case VK_LEFT: moveBox(view, view.box.x - step, view.box.y); return true;
-        case VK_RIGHT: moveBox(view, view.box.x + step, view.box.y); return true;
-        case VK_UP: moveBox(view, view.box.x, view.box.y - step); return true;
-        case VK_DOWN: moveBox(view, view.box.x, view.box.y + step); return true;
-        case VK_ADD:
-        case VK_OEM_PLUS: changeSide(app, view, true); return true;
-        case VK_SUBTRACT:
-        case VK_OEM_MINUS: changeSide(app, view, false); return true;
+    switch (id) {
+        case IDM_LIVEEND: endLiveView(app); return true;
+        case IDM_LIVELEFT: moveBox(view, view.box.x - step, view.box.y); return true;
+        case IDM_LIVERIGHT: moveBox(view, view.box.x + step, view.box.y); return true;
+        case IDM_LIVEUP: moveBox(view, view.box.x, view.box.y - step); return true;
+        case IDM_LIVEDOWN: moveBox(view, view.box.x, view.box.y + step); return true;
+        case IDM_LIVELARGER: changeSide(app, view, true); return true;
+        case IDM_LIVESMALLER: changeSide(app, view, false); return true;
         default: return false;
     }
 }

@@ -6,6 +6,8 @@
 #include "frame/app_frame.h"
 #include "frame/support/window_support.h"
 
+#include <shellapi.h>
+
 namespace voralin {
 namespace {
 
@@ -33,6 +35,7 @@ bool OnCreate(HWND window, const CREATESTRUCTA& create) {
     addStackMenu(window);
     addBinningMenu(*app, window);
     addLiveMenu(window);
+    DragAcceptFiles(window, TRUE);
     SetWindowTextA(window, frame.table->finalTitle);
     setImageState(*app, ImageState::NoImage);
     app->settings.filter.kind = 0;
@@ -198,12 +201,16 @@ LRESULT mainProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
             endCircle(*app, window, mousePoint(lParam));
             return 0;
         case WM_KEYDOWN:
-            if (stackKey(*app, window, wParam)) return 0;
-            if (removeLastCircleKey(*app, window, wParam)) return 0;
-            if (liveKey(*app, window, wParam)) return 0;
+            if (keyPressed(*app, window, wParam, lParam)) return 0;
             return DefWindowProcA(window, message, wParam, lParam);
         case WM_KEYUP:
-            nudgeCursor(*app, window, wParam);
+            keyReleased(*app, window, wParam);
+            return 0;
+        case WM_CONTEXTMENU:
+            showContextMenu(*app, window, lParam);
+            return 0;
+        case WM_DROPFILES:
+            filesDropped(*app, window, wParam);
             return 0;
         default:
             return DefWindowProcA(window, message, wParam, lParam);
@@ -213,6 +220,8 @@ LRESULT mainProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 }  // namespace
 
 void setImageState(AppState& app, ImageState state) {
+    // The spectrum of a filtered image can come back only while that image is shown.
+    if (state != ImageState::FilteredShown) app.beforeInverse.reset();
     // The live box follows the image shown: a spectrum or no image ends it.
     if (state != ImageState::ImageOpened && state != ImageState::FilteredShown) endLiveView(app);
     app.state = state;

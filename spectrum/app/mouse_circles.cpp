@@ -79,17 +79,15 @@ void endCircle(AppState& app, HWND window, spectrum::Point at) {
     UpdateWindow(window);
 }
 
-bool removeLastCircleKey(AppState& app, HWND window, WPARAM key) {
-    if (key != VK_BACK) return false;
-    if (app.state != ImageState::SpectrumShown || !app.circlePlacement || app.dragging) return true;
-    if (!spectrum::removeLastDrawnCircle(app.settings.filter, app.buffers)) return true;
+void removeLastCircle(AppState& app, HWND window) {
+    if (app.state != ImageState::SpectrumShown || !app.circlePlacement || app.dragging) return;
+    if (!spectrum::removeLastDrawnCircle(app.settings.filter, app.buffers)) return;
     // The circles are drawn over the spectrum when it is painted: repaint the whole picture.
     const int vr = app.image.viewReduction > 0 ? app.image.viewReduction : 1;
     RECT shown{0, spectrum::kPictureTop, app.geometry.width / vr,
                app.geometry.height / vr + spectrum::kPictureTop};
     InvalidateRect(window, &shown, TRUE);
     UpdateWindow(window);
-    return true;
 }
 
 void nudgeCursor(AppState& app, HWND window, WPARAM key) {

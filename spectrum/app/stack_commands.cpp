@@ -26,12 +26,6 @@ constexpr core::Localized kStackInfo{"Image %d of %d is shown.", "%d 枚目（�
 constexpr core::Localized kBadNumber{"Type an image number from 1 to %d.",
                                      "画像の番号を 1 から %d までで入力してください。"};
 
-// The open file is a stack while its source says it holds more than one image.
-bool stackOpen(const AppState& app) {
-    return app.state != ImageState::NoImage && app.source && app.source->imageCount > 1 &&
-           !app.openedPath.empty();
-}
-
 void openImageOfStack(AppState& app, HWND window, int index) {
     if (app.circlePlacement) {
         leaveCircleMode(app, false);
@@ -90,6 +84,12 @@ INT_PTR stackProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) 
 
 }  // namespace
 
+// The open file is a stack while its source says it holds more than one image.
+bool stackOpen(const AppState& app) {
+    return app.state != ImageState::NoImage && app.source && app.source->imageCount > 1 &&
+           !app.openedPath.empty();
+}
+
 void addStackMenu(HWND window) {
     AppendMenuW(GetSystemMenu(window, FALSE), MF_STRING | MF_ENABLED, IDM_STACKIMAGE,
                 frame::wideText(core::text(kMenuItem)).c_str());
@@ -113,13 +113,11 @@ bool stackSysCommand(AppState& app, HWND window, int id) {
     return true;
 }
 
-bool stackKey(AppState& app, HWND window, WPARAM key) {
-    if (key != VK_PRIOR && key != VK_NEXT) return false;
-    if (!stackOpen(app) || !IsWindowEnabled(window) || app.dragging) return true;
-    const int next = app.source->imageIndex + (key == VK_NEXT ? 1 : -1);
-    // At either end of the stack the key does nothing.
+void stepThroughStack(AppState& app, HWND window, int step) {
+    if (!stackOpen(app) || !IsWindowEnabled(window) || app.dragging) return;
+    const int next = app.source->imageIndex + step;
+    // At either end of the stack the step does nothing.
     if (next >= 0 && next < app.source->imageCount) openImageOfStack(app, window, next);
-    return true;
 }
 
 }  // namespace voralin

@@ -54,6 +54,13 @@
 //   dialog-mouse-click ID                a real left click at the control's upper left part
 //                                        (the edit field of a combo box)
 //   key VK                               post WM_KEYDOWN and WM_KEYUP
+//   right-click X Y                      post a right-button press and release (client
+//                                        coordinates); the window's context menu follows
+//   menu-choose N TIMEOUT_MS             wait for a popup menu, choose its item N (1 the top
+//                                        one; separators do not count) with the arrow keys and
+//                                        Enter, and wait until the menu is gone
+//   drop-file PATH                       drop a file on the current window as the shell does
+//                                        (WM_DROPFILES with the name in the program's memory)
 //   expect-no-window CLASS TITLE TIMEOUT_MS
 //   expect-window-count CLASS TITLE N
 //   close                                post WM_CLOSE to the current window
@@ -94,6 +101,7 @@
 
 #include <objbase.h>
 #include <prsht.h>
+#include <shlobj.h>
 #include <shlguid.h>
 #include <shobjidl.h>
 
@@ -194,7 +202,8 @@ struct Names {
                                       {"VK_LEFT", VK_LEFT}, {"VK_DOWN", VK_DOWN},
                                       {"VK_TAB", VK_TAB},   {"VK_BACK", VK_BACK},
                                       {"VK_ESCAPE", VK_ESCAPE}, {"VK_OEM_PLUS", VK_OEM_PLUS},
-                                      {"VK_F", 'F'},
+                                      {"VK_F", 'F'},        {"VK_B", 'B'},
+                                      {"VK_I", 'I'},
                                       // The file dialog's folder list and drive box (dlgs.h).
                                       {"lst2", lst2},       {"cmb2", cmb2}};
     std::set<std::string> ambiguous;
@@ -646,6 +655,34 @@ class Driver {
             std::printf("  %s: %d %s\n", t[1].c_str(), value, t[3].c_str());
             if (value < number(t[4]))
                 throw Failure{shown(shownText) + " is below " + t[4] + " " + t[3]};
+        } else if (op == "right-click") {
+            need(2);
+            POINT at{number(t[1]), number(t[2])};
+            POINT screen = at;
+            ClientToScreen(requireCurrent(), &screen);
+            SetCursorPos(screen.x, screen.y);
+            PostMessageA(requireCurrent(), WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(at.x, at.y));
+            PostMessageA(requireCurrent(), WM_RBUTTONUP, 0, MAKELPARAM(at.x, at.y));
+        } else if (op == "menu-choose") {
+            need(2);
+            // The menu runs in the program's thread: the keys posted to its window reach the
+            // menu's own loop there.
+            HWND menu = waitFor([&] { return findTopLevel("#32768", "", false); }, number(t[2]));
+            if (!menu) throw Failure{"no popup menu opened"};
+            Sleep(200);
+            for (int i = 0; i < number(t[1]); ++i) {
+                PostMessageA(menu, WM_KEYDOWN, VK_DOWN, 1);
+                PostMessageA(menu, WM_KEYUP, VK_DOWN, 0xC0000001);
+                Sleep(30);
+            }
+            PostMessageA(menu, WM_KEYDOWN, VK_RETURN, 1);
+            PostMessageA(menu, WM_KEYUP, VK_RETURN, 0xC0000001);
+            if (!waitFor([&] { return findTopLevel("#32768", "", false) ? nullptr : HWND(1); },
+                         number(t[2])))
+                throw Failure{"the popup menu stayed open"};
+        } else if (op == "drop-file") {
+            need(1);
+            dropFile(requireCurrent(), t[1]);
         } else if (op == "key") {
             need(1);
             PostMessageA(requireCurrent(), WM_KEYDOWN, number(t[1]), 0);
@@ -974,6 +1011,28 @@ class Driver {
         HWND button = bar ? waitFor([&] { return GetDlgItem(bar, id); }, 5000) : nullptr;
         if (!button) throw Failure{"no icon-bar button " + std::to_string(id)};
         return button;
+    }
+
+    // A drop as the shell makes it: a DROPFILES block followed by the wide names, in the memory
+    // of the program that owns the window (a fixed block: GlobalLock hands back its address).
+    static void dropFile(HWND window, const std::string& path) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(window, &pid);
+        HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, pid);
+        if (!process) throw Failure{"cannot reach the program's memory"};
+        const std::wstring name = wide(path);
+        std::vector<char> block(sizeof(DROPFILES) + (name.size() + 2) * sizeof(wchar_t), 0);
+        auto* files = reinterpret_cast<DROPFILES*>(block.data());
+        files->pFiles = sizeof(DROPFILES);
+        files->fWide = TRUE;
+        std::memcpy(block.data() + sizeof(DROPFILES), name.c_str(), name.size() * sizeof(wchar_t));
+        void* remote = VirtualAllocEx(process, nullptr, block.size(), MEM_COMMIT | MEM_RESERVE,
+                                      PAGE_READWRITE);
+        const bool written = remote && WriteProcessMemory(process, remote, block.data(),
+                                                          block.size(), nullptr);
+        CloseHandle(process);
+        if (!written) throw Failure{"cannot write the dropped name into the program"};
+        PostMessageA(window, WM_DROPFILES, reinterpret_cast<WPARAM>(remote), 0);
     }
 
     static void sendKey(WORD vk, bool up) {
