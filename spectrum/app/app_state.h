@@ -17,6 +17,7 @@
 #include "spectrum/engine/overlays.h"
 #include "spectrum/engine/spectrum_state.h"
 #include "spectrum/rules/client_layout.h"
+#include "spectrum/rules/settings_scheme.h"
 #include "spectrum/rules/window_rules.h"
 
 namespace voralin {
@@ -63,6 +64,7 @@ struct AppState {
     std::uint64_t restoredFingerprint = 0;
     std::string readout;
     int binFactor = 1;  // the next images opened are binned by it (1, 2 or 4)
+    spectrum::FileType openFileType = spectrum::FileType::Bitmap;  // the open dialog's file type
     // Live FFT: the box over the image and its window, while the mode is on.
     std::shared_ptr<LiveView> live;
     // While a filtered image is shown: what its spectrum was made of.
@@ -110,6 +112,15 @@ void copyBitmapCommand(AppState& app, HWND window);      // clipboard_copy.cpp
 // The special profile in the settings file beside the program (settings_file.cpp).
 void readSpecialProfile(AppState& app);
 void writeSpecialProfile(AppState& app);
+// The program's own keys in that file (settings_scheme.h): the whole text, and one key changed
+// (a value of nullopt removes it). The file is replaced whole, never left half written.
+spectrum::ProfileText loadSettings(const AppState& app);
+bool storeSetting(const AppState& app, const char* section, const std::string& key,
+                  const std::optional<std::string>& value);
+// What the user chose last in the open dialog, FFT Mode and the Binning menu: taken at start-up,
+// written whenever one of them is kept.
+void applyRememberedChoices(AppState& app);
+void rememberChoices(const AppState& app);
 
 // Mask circles drawn with the mouse (mouse_circles.cpp).
 void beginCircle(AppState& app, HWND window, spectrum::Point at);

@@ -1,10 +1,9 @@
 // The "Binning" submenu of the system menu: the factor by which the next images opened are
-// binned (1 x 1, 2 x 2, 4 x 4), kept in the settings file ("Big images", Binning=1|2|4). The
-// same section holds the settings of big frames: FullFrameLimit (a power of two, 64..8192; frames
-// above it keep the half spectrum of the real frame) and Precision (auto, single or double).
+// binned (1 x 1, 2 x 2, 4 x 4), remembered with the user's other choices ("Choices", Binning).
+// The section "Big images" of the settings file holds the settings of big frames: FullFrameLimit
+// (64..8192; frames above it keep the half spectrum of the real frame) and Precision (auto,
+// single or double).
 #include <windows.h>
-
-#include <cstring>
 
 #include "core/localized.h"
 #include "frame/support/wide_text.h"
@@ -14,6 +13,7 @@ namespace voralin {
 namespace {
 
 constexpr char kSection[] = "Big images";
+const spectrum::ChoiceKey kPrecision{"Precision", {"auto", "single", "double"}};
 constexpr core::Localized kMenu{"&Binning", "ビニング(&B)"};
 constexpr core::Localized kNone{"1 x 1 (none)", "1 x 1（なし）"};
 constexpr core::Localized kTwo{"2 x 2", "2 x 2"};
@@ -35,22 +35,15 @@ void addBinningMenu(AppState& app, HWND window) {
     AppendMenuW(popup, MF_STRING, IDM_BINNING4, frame::wideText(core::text(kFour)).c_str());
     AppendMenuW(GetSystemMenu(window, FALSE), MF_POPUP | MF_STRING,
                 reinterpret_cast<UINT_PTR>(popup), frame::wideText(core::text(kMenu)).c_str());
-    const char* file = app.frame.settingsPath.c_str();
-    if (!app.frame.settingsPath.empty()) {
-        const int factor = GetPrivateProfileIntA(kSection, "Binning", 1, file);
-        app.binFactor = factor == 2 || factor == 4 ? factor : 1;
-        const int limit = GetPrivateProfileIntA(kSection, "FullFrameLimit",
-                                                spectrum::kFullFrameLimit, file);
-        if (limit >= spectrum::kMinFullFrameLimit && limit <= spectrum::kFullFrameLimit)
-            app.settings.fullFrameLimit = limit;
-        char precision[16] = {};
-        GetPrivateProfileStringA(kSection, "Precision", "auto", precision, sizeof precision, file);
-        app.settings.precision = std::strcmp(precision, "single") == 0
-                                     ? spectrum::Precision::Single
-                                 : std::strcmp(precision, "double") == 0
-                                     ? spectrum::Precision::Double
-                                     : spectrum::Precision::Automatic;
-    }
+    const spectrum::ProfileText settings = loadSettings(app);
+    const double limit =
+        spectrum::readNumber(settings, kSection, "FullFrameLimit", spectrum::kMinFullFrameLimit,
+                             spectrum::kFullFrameLimit, spectrum::kFullFrameLimit);
+    if (limit == static_cast<int>(limit)) app.settings.fullFrameLimit = static_cast<int>(limit);
+    const int precision = spectrum::readChoice(settings, kSection, kPrecision);
+    app.settings.precision = precision == 1   ? spectrum::Precision::Single
+                             : precision == 2 ? spectrum::Precision::Double
+                                              : spectrum::Precision::Automatic;
     checkFactor(window, app.binFactor);
 }
 
@@ -60,9 +53,7 @@ bool binningSysCommand(AppState& app, HWND window, int id) {
     frame::removeHoverLabel(app.frame, window);
     app.binFactor = factor;
     checkFactor(window, factor);
-    if (!app.frame.settingsPath.empty())
-        WritePrivateProfileStringA(kSection, "Binning", factor == 4 ? "4" : factor == 2 ? "2" : "1",
-                                   app.frame.settingsPath.c_str());
+    rememberChoices(app);
     return true;
 }
 

@@ -38,6 +38,7 @@ std::string keyOf(const std::string& path) {
     std::string key = path.substr(slash == std::string::npos ? 0 : slash + 1);
     for (char& c : key)
         if (c == '=' || c == '[' || c == ']') c = '_';
+    if (!key.empty() && key[0] == ';') key[0] = '_';  // a comment line otherwise
     return key;
 }
 
@@ -87,10 +88,9 @@ bool OnCalibrationOk(HWND dialog, AppState& app) {
     app.settings.pixelSizeNm =
         size ? std::optional<image::PixelSize>(image::PixelSize{*size, *size}) : std::nullopt;
     // Remembered for files that carry no calibration of their own.
-    if (!(app.source && app.source->pixelSizeNm) && !app.frame.settingsPath.empty())
-        WritePrivateProfileStringA(kSection, keyOf(app.openedPath).c_str(),
-                                   size ? core::formatMessage("%.9g", *size).c_str() : nullptr,
-                                   app.frame.settingsPath.c_str());
+    if (!(app.source && app.source->pixelSizeNm))
+        storeSetting(app, kSection, keyOf(app.openedPath),
+                     size ? std::optional<std::string>(spectrum::numberText(*size)) : std::nullopt);
     return true;
 }
 
@@ -120,12 +120,9 @@ INT_PTR calibrationProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
 
 std::optional<double> rememberedPixelSize(const AppState& app) {
     if (app.frame.settingsPath.empty() || app.openedPath.empty()) return std::nullopt;
-    char text[64] = {};
-    GetPrivateProfileStringA(kSection, keyOf(app.openedPath).c_str(), "", text, sizeof text,
-                             app.frame.settingsPath.c_str());
-    char* end = nullptr;
-    const double v = std::strtod(text, &end);
-    if (end == text || !(v > 0) || v > 1e9) return std::nullopt;
+    const double v =
+        spectrum::readNumber(loadSettings(app), kSection, keyOf(app.openedPath), 0, 1e9, 0);
+    if (!(v > 0)) return std::nullopt;
     return v;
 }
 

@@ -193,6 +193,7 @@ void fftModeCommand(AppState& app, HWND window) {
     ModeDialog d{&app, window, currentValues(app), currentValues(app)};
     const INT_PTR result = frame::runDialog<modeProcedure>(
         app.frame.instance, window, "FFTMODE_DLG", d, "Unable to display dialog");
+    if (result == IDOK) rememberChoices(app);
     if (result != IDCANCEL) return;
     chooseGrid(app, window, d.snapshot.frame);
     storeValues(app, d.snapshot);

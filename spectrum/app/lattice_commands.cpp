@@ -97,22 +97,23 @@ void toggleSymmetric(AppState& app, HWND window) {
     bool& on = app.settings.filter.symmetricCircles;
     on = !on;
     setMenuCheck(window, IDM_SYMMETRIC, on);
-    if (!app.frame.settingsPath.empty())
-        WritePrivateProfileStringA(kSection, kSymmetricKey, on ? "1" : "0",
-                                   app.frame.settingsPath.c_str());
+    storeSetting(app, kSection, kSymmetricKey, on ? "1" : "0");
 }
 
 void toggleWindowed(AppState& app, HWND window) {
     if (chooseGrid(app, window, app.settings.frame == spectrum::kWindowedFrame
                                      ? spectrum::kMirrorFrame
-                                     : spectrum::kWindowedFrame))
+                                     : spectrum::kWindowedFrame)) {
+        rememberChoices(app);
         redisplaySpectrum(app, window);
+    }
 }
 
 void toggleWholeFrame(AppState& app, HWND window) {
     bool& on = app.settings.display.wholeFrame;
     on = !on;
     setMenuCheck(window, IDM_WHOLEFRAME, on);
+    rememberChoices(app);
     redisplaySpectrum(app, window);
 }
 
@@ -226,10 +227,7 @@ void addLatticeMenu(AppState& app, HWND window) {
     item(IDM_REMOVEDPART, kRemovedItem);
     item(IDM_RADIAL, kRadialItem);
     // Off unless the settings file says otherwise.
-    bool symmetric = false;
-    if (!app.frame.settingsPath.empty())
-        symmetric = GetPrivateProfileIntA(kSection, kSymmetricKey, 0,
-                                          app.frame.settingsPath.c_str()) == 1;
+    const bool symmetric = spectrum::readSwitch(loadSettings(app), kSection, kSymmetricKey, false);
     app.settings.filter.symmetricCircles = symmetric;
     setMenuCheck(window, IDM_SYMMETRIC, symmetric);
 }

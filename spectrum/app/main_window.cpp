@@ -30,12 +30,14 @@ bool OnCreate(HWND window, const CREATESTRUCTA& create) {
     InsertMenuA(system, kSpecialMenuPosition, MF_BYPOSITION | MF_STRING | MF_ENABLED, IDM_SPECIAL,
                 "S&pecial setting...");
     frame::locateProgramFiles(frame);
+    applyRememberedChoices(*app);
     addLatticeMenu(*app, window);
     addCalibrationMenu(window);
     addStackMenu(window);
     addBinningMenu(*app, window);
     addLiveMenu(window);
     DragAcceptFiles(window, TRUE);
+    markGridChoices(*app, window);
     SetWindowTextA(window, frame.table->finalTitle);
     setImageState(*app, ImageState::NoImage);
     app->settings.filter.kind = 0;

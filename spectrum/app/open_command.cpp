@@ -135,6 +135,7 @@ void openImageCommand(AppState& app, HWND window) {
             : L"Bitmap (*.bmp)\0*.bmp\0"
               L"Microscope images (*.dm3;*.dm4;*.tif;*.tiff;*.mrc;*.png;*.emd;*.ser)\0"
               L"*.dm3;*.dm4;*.tif;*.tiff;*.mrc;*.png;*.emd;*.ser\0";
+    ofn.nFilterIndex = app.openFileType == spectrum::FileType::MicroscopeImages ? 2 : 1;
     ofn.lpstrFile = file;
     ofn.nMaxFile = kPathChars;
     ofn.lpstrTitle = kOpenTitleWide;
@@ -153,6 +154,9 @@ void openImageCommand(AppState& app, HWND window) {
     }
     frame::repaintButtonBand(app.frame, window, IDB_OPEN, true);
     if (!chosen) return;
+    app.openFileType =
+        ofn.nFilterIndex == 2 ? spectrum::FileType::MicroscopeImages : spectrum::FileType::Bitmap;
+    rememberChoices(app);
     openImagePath(app, window, core::utf8Path(file), {});
 }
 
