@@ -38,6 +38,7 @@
 #include "spectrum/engine/live_box.h"
 #include "spectrum/engine/png_writer.h"
 #include "spectrum/engine/radial.h"
+#include "spectrum/engine/readout.h"
 #include "spectrum/engine/save.h"
 #include "spectrum/engine/spot_finder.h"
 
@@ -63,6 +64,7 @@ struct Options {
     double minRadius = 0.0, pixelSize = 0.0;
     std::string csvPath, plotPath, differencePath, npyPath, differenceNpyPath;
     bool haveLattice = false, haveRadius = false, haveBasis = false, haveEdge = false;
+    bool autoRadius = false;  // --radius auto: from the width of the basis spots
     bool haveNoiseScale = false, haveSmoothing = false;
     int latticeMode = 0;
     bool havePixelSize = false;  // --pixel-size given: it overrides the file's calibration
@@ -240,11 +242,17 @@ std::vector<cli::Option> filterOptions(Options& o) {
                        o.haveLattice = true;
                        ++o.filterChoices;
                    })},
-        {"--radius", "filter", 1, "PX",
-         {"the radius of the lattice mask's discs in frame samples; needed by --lattice-mask",
-          "格子マスクの円の半径（フレームサンプル）。--lattice-mask に必要です"},
-         cli::also(cli::numberIn(-1e9, 1e9, s.filter.lattice.radius),
-                   [&o] { o.haveRadius = true; })},
+        {"--radius", "filter", 1, "PX|auto",
+         {"the radius of the lattice mask's discs in frame samples; needed by --lattice-mask; "
+          "auto: twice the mean half width at half maximum of the basis spots (at least 3)",
+          "格子マスクの円の半径（フレームサンプル）。--lattice-mask に必要です。auto: 基本ベクトル"
+          "のスポットの半値半幅の平均の 2 倍（3 以上）"},
+         [&o, number = cli::numberIn(-1e9, 1e9, s.filter.lattice.radius)](
+             const std::string& name, const std::vector<std::string>& values) {
+             o.haveRadius = true;
+             o.autoRadius = values[0] == "auto";
+             return o.autoRadius ? std::string() : number(name, values);
+         }},
         {"--basis", "filter", 1, "\"x1,y1;x2,y2\"",
          {"the lattice basis in samples of the shown spectrum from its centre (default: the "
           "spot finder's)",
@@ -685,13 +693,16 @@ int runSpots(Session& s, const Options& o) {
                     result.minRadius);
         std::printf("  #  mate        x        y  %s  %s     angle      power\n",
                     nm ? "    |g| 1/nm" : "   |g| 1/px", nm ? "      d nm" : "      d px");
+        // Positions and angles as "%8.3f" would print them, but a zero never signed (the mate of
+        // a spot on an axis).
+        const auto f3 = [](double v) { return spectrum::fixedDecimals(v, 3); };
         for (const spectrum::Spot& spot : result.spots)
-            std::printf("%3d  %4d %8.3f %8.3f  %11.6f  %10.4g  %8.3f  %9.4g\n", spot.number,
-                        spot.mate, spot.position.x, spot.position.y, spot.g, spot.d,
-                        spot.angleDegrees, spot.power);
+            std::printf("%3d  %4d %8s %8s  %11.6f  %10.4g  %8s  %9.4g\n", spot.number, spot.mate,
+                        f3(spot.position.x).c_str(), f3(spot.position.y).c_str(), spot.g, spot.d,
+                        f3(spot.angleDegrees).c_str(), spot.power);
         if (result.haveBasis)
-            std::printf("Basis g1 = (%.3f, %.3f), g2 = (%.3f, %.3f)\n", result.g1.x, result.g1.y,
-                        result.g2.x, result.g2.y);
+            std::printf("Basis g1 = (%s, %s), g2 = (%s, %s)\n", f3(result.g1.x).c_str(),
+                        f3(result.g1.y).c_str(), f3(result.g2.x).c_str(), f3(result.g2.y).c_str());
         else
             std::printf("%s\n", core::text(spectrum::noBasisText()));
     }
@@ -990,7 +1001,7 @@ int radialStep(Options o, const std::string& input, const std::string& output) {
 // A lattice mask without a basis takes the finder's, found before the transform replaces the
 // picture with the spectrum.
 bool latticeBasisStep(Session& s, Options& o) {
-    if (!o.haveLattice || o.haveBasis) return true;
+    if (!o.haveLattice || (o.haveBasis && !o.autoRadius)) return true;
     spectrum::SpotResult found;
     if (!runFinder(s.image, s.geometry, s.precise.get(), o, found)) return false;
     if (found.status != spectrum::SpotStatus::kFound || !found.haveBasis) {
@@ -1000,6 +1011,11 @@ bool latticeBasisStep(Session& s, Options& o) {
                                     : spectrum::spotStatusText(found.status)));
         return false;
     }
+    if (o.autoRadius) {
+        o.settings.filter.lattice.radius = spectrum::autoLatticeRadius(found);
+        std::printf("%s\n", spectrum::autoRadiusLine(found, o.settings.pixelSizeNm).c_str());
+    }
+    if (o.haveBasis) return true;
     o.settings.filter.lattice.g1 = found.g1;
     o.settings.filter.lattice.g2 = found.g2;
     return true;

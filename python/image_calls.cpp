@@ -703,7 +703,8 @@ void applyFilterOptions(spectrum::SpectrumSettings& s, const py::dict& o) {
             f.circles.push_back({x, y, r});
     } else if (kind == "lattice_keep" || kind == "lattice_remove") {
         f.kind = kind == "lattice_keep" ? spectrum::kLatticeKeep : spectrum::kLatticeRemove;
-        f.lattice.radius = o["radius"].cast<double>();
+        // "auto" is taken from the spots once they are found (filterCall).
+        if (!py::isinstance<py::str>(o["radius"])) f.lattice.radius = o["radius"].cast<double>();
     } else if (kind == "wiener") {
         f.kind = spectrum::kWienerFilter;
     } else if (kind == "absf") {
@@ -740,6 +741,7 @@ py::dict filterCall(const py::object& input, const py::dict& o) {
     }
     const int kind = c.settings.filter.kind;
     const bool lattice = kind == spectrum::kLatticeKeep || kind == spectrum::kLatticeRemove;
+    const bool autoRadius = lattice && py::isinstance<py::str>(o["radius"]);
     spectrum::RestoredImage restored;
     spectrum::InverseParts parts;
     std::unique_ptr<Picture> removed;
@@ -748,7 +750,7 @@ py::dict filterCall(const py::object& input, const py::dict& o) {
         openInput(c, in);
         // A lattice mask without a basis takes the finder's, found before the transform
         // replaces the picture with the spectrum.
-        if (lattice && !haveBasis) {
+        if (lattice && (!haveBasis || autoRadius)) {
             const spectrum::SpotResult found = findSpots(c, o);
             if (found.status != spectrum::SpotStatus::kFound || !found.haveBasis)
                 throw EngineError{
@@ -756,8 +758,11 @@ py::dict filterCall(const py::object& input, const py::dict& o) {
                     core::text(found.status == spectrum::SpotStatus::kFound
                                    ? spectrum::noBasisText()
                                    : spectrum::spotStatusText(found.status))};
-            c.settings.filter.lattice.g1 = found.g1;
-            c.settings.filter.lattice.g2 = found.g2;
+            if (autoRadius) c.settings.filter.lattice.radius = spectrum::autoLatticeRadius(found);
+            if (!haveBasis) {
+                c.settings.filter.lattice.g1 = found.g1;
+                c.settings.filter.lattice.g2 = found.g2;
+            }
         }
         forward(c);
         auto& filter = c.settings.filter;

@@ -112,7 +112,9 @@ COMMANDS = {
         "symmetric": OptionRule("flag", False, help="every circle also gets its centro-symmetric mate"),
         "lattice_mask": OptionRule("word", None, words=("keep", "remove"),
                              help="keep or cut discs at every lattice point n g1 + m g2"),
-        "radius": OptionRule("number", None, -1e9, 1e9, help="the lattice discs' radius in samples"),
+        "radius": OptionRule("number", None, -1e9, 1e9, words=("auto",),
+                             help="the lattice discs' radius in samples, or 'auto': twice the "
+                                  "mean half width at half maximum of the basis spots"),
         "basis": OptionRule("basis", None, help="g1, g2 in samples from the centre (default: found)"),
         "edge_sigma": OptionRule("number", 0.0, 0, 1000, help="Gaussian edges of that width"),
         "wiener": OptionRule("flag", False, help="Wiener filter"),
@@ -224,6 +226,11 @@ def check(command, given):
             if not isinstance(value, (bool, int)):
                 raise TypeError(f"{name} must be True or False")
             value = bool(value)
+        elif rule.kind in ("number", "whole") and rule.words and isinstance(value, str):
+            # a word the number may be replaced by ('auto')
+            if value not in rule.words:
+                raise ValueError(f"{name} must be a number or {', '.join(rule.words)}, "
+                                 f"not {value!r}")
         elif rule.kind in ("number", "whole"):
             value = _number(name, value, rule, rule.kind == "whole")
         elif rule.kind == "word":

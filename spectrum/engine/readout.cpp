@@ -1,5 +1,7 @@
 #include "spectrum/engine/readout.h"
 
+#include <algorithm>
+
 #include <cmath>
 
 #include "core/localized.h"
@@ -45,6 +47,35 @@ Readout readoutAtScreen(const SpectrumBuffers& buffers, const image::ImageGeomet
                         std::optional<image::PixelSize> pixelSizeNm) {
     const int k = viewReduction > 0 ? viewReduction : 1;
     return readoutAt(buffers, geometry, screenX * k, screenY * k, pixelSizeNm);
+}
+
+std::string significantDigits(double value, int digits) {
+    if (!std::isfinite(value)) return "-";
+    if (value == 0.0) return fixedDecimals(0.0, std::max(0, digits - 1));
+    digits = std::max(1, digits);
+    // Decimals for the leading digit's place; rounding may carry into the next decade (9.9996
+    // to 10.000), which then needs one decimal less.
+    int decimals = digits - 1 - static_cast<int>(std::floor(std::log10(std::fabs(value))));
+    std::string text = fixedDecimals(value, std::max(0, decimals));
+    if (decimals > 0) {
+        std::size_t significant = 0;
+        bool leading = true;
+        for (char c : text) {
+            if (c < '0' || c > '9') continue;
+            if (c != '0') leading = false;
+            if (!leading) ++significant;
+        }
+        if (significant > static_cast<std::size_t>(digits)) text = fixedDecimals(value, decimals - 1);
+    }
+    return text;
+}
+
+std::string fixedDecimals(double value, int decimals) {
+    if (!std::isfinite(value)) return "-";
+    std::string text = core::formatMessage("%.*f", std::clamp(decimals, 0, 17), value);
+    if (!text.empty() && text[0] == '-' && text.find_first_of("123456789") == std::string::npos)
+        text.erase(0, 1);
+    return text;
 }
 
 std::string formatReadout(const Readout& r) {

@@ -41,6 +41,13 @@ inline double frequencyOnAxes(double dx, double dy, int n, const image::PixelSiz
     return std::hypot(dx / (n * size.x), dy / (n * size.y));
 }
 
+// A number with `digits` significant digits in plain decimals (0.3135, 12.00, 1024, 0.0001200),
+// never in exponent form and never "-0" (a value that rounds to zero has no sign). Non-finite
+// values give "-".
+std::string significantDigits(double value, int digits);
+// A number with `decimals` decimals; a value that rounds to zero prints without its sign.
+std::string fixedDecimals(double value, int decimals);
+
 // One line for the status strip, in the chosen language: frequency, d-spacing (nm, or Angstrom
 // below 1 nm), angle and value; "" outside the spectrum.
 std::string formatReadout(const Readout& readout);

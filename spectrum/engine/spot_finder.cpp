@@ -244,6 +244,23 @@ double parabolaOffset(double m, double p0, double p1) {
     return std::clamp(0.5 * (b - c) / curvature, -0.5, 0.5);
 }
 
+// The half width at half maximum of a peak's magnitude |F| (what the spectrum shows) from the
+// second difference c of its log power across three samples: a Gaussian's log is a parabola, so
+// |F| = sqrt(P) falls to half where P falls to a quarter, at sqrt(4 ln 2 / -c). 0 when the
+// samples do not bend down (a peak that flat says nothing about its width).
+double halfWidthFrom(double m, double p0, double p1) {
+    if (!(m > 0.0 && p0 > 0.0 && p1 > 0.0)) return 0.0;
+    const double curvature = std::log(p0) - 2 * std::log(m) + std::log(p1);
+    if (!(curvature < 0.0)) return 0.0;
+    return std::sqrt(4.0 * std::log(2.0) / -curvature);
+}
+
+// The mean of the widths across and down that could be had; 0 when neither.
+double meanHalfWidth(double across, double down) {
+    if (across > 0.0 && down > 0.0) return (across + down) / 2;
+    return std::max(across, down);
+}
+
 // Each accepted maximum refined to sub-sample precision, then its Friedel mate at -g.
 std::vector<Spot> spotPairs(const std::vector<Candidate>& accepted, const PowerView& P,
                             const SpotOptions& options) {
@@ -257,6 +274,9 @@ std::vector<Spot> spotPairs(const std::vector<Candidate>& accepted, const PowerV
         const double p = c.power;
         const double x = c.fx + parabolaOffset(p, P(c.fx - 1, c.fy), P(c.fx + 1, c.fy));
         const double y = c.fy + parabolaOffset(p, P(c.fx, c.fy - 1), P(c.fx, c.fy + 1));
+        const double hwhm =
+            meanHalfWidth(halfWidthFrom(p, P(c.fx - 1, c.fy), P(c.fx + 1, c.fy)),
+                          halfWidthFrom(p, P(c.fx, c.fy - 1), P(c.fx, c.fy + 1)));
         for (int s = 1; s >= -1; s -= 2) {
             Spot spot;
             spot.number = number;
@@ -273,6 +293,7 @@ std::vector<Spot> spotPairs(const std::vector<Candidate>& accepted, const PowerV
             spot.angleDegrees = std::atan2(-spot.position.y, spot.position.x) * 180.0 / kPi;
             spot.power = p;
             spot.significance = c.significance;
+            spot.halfWidth = hwhm;
             spots.push_back(spot);
             ++number;
         }
@@ -299,6 +320,7 @@ void chooseBasis(SpotResult& result) {
         result.haveBasis = true;
         result.g1 = first->position;
         result.g2 = second->position;
+        result.basisHalfWidth = meanHalfWidth(first->halfWidth, second->halfWidth);
     }
 }
 
@@ -370,6 +392,25 @@ SpotResult findSpots(const GreyPixels& picture, const image::PreciseLevels* prec
     if (precise && precise->width == picture.width && precise->height == picture.height)
         return findSpots(*precise, n, options);
     return findSpots(picture, n, options);
+}
+
+int autoLatticeRadius(const SpotResult& result) {
+    if (!result.haveBasis || !(result.basisHalfWidth > 0.0)) return kMinAutoRadius;
+    const double radius = std::round(2.0 * result.basisHalfWidth);
+    return radius > kMinAutoRadius ? static_cast<int>(std::min(radius, result.n / 2.0))
+                                   : kMinAutoRadius;
+}
+
+std::string autoRadiusLine(const SpotResult& result, const std::optional<image::PixelSize>& size) {
+    static constexpr core::Localized kLine{"Lattice mask radius: %d samples (auto)",
+                                           "格子マスクの半径: %d サンプル（自動）"};
+    static constexpr core::Localized kNm{", %s 1/nm", "、%s 1/nm"};
+    const int radius = autoLatticeRadius(result);
+    std::string line = core::formatMessage(core::text(kLine), radius);
+    if (size && size->x > 0.0 && result.n > 0)
+        line += core::formatMessage(core::text(kNm),
+                                    significantDigits(radius / (result.n * size->x), 4).c_str());
+    return line;
 }
 
 core::Localized spotStatusText(SpotStatus status) {

@@ -45,6 +45,9 @@ struct Spot {
     double angleDegrees = 0;  // counter-clockwise from the x axis as seen, -180 .. 180
     double power = 0.0;       // |F|^2 at the maximum
     double significance = 0;  // power over the background at its distance
+    // Half width at half maximum of the magnitude |F| in frame samples, from the curvature of
+    // the parabola that refines the maximum (the mean across and down); 0 when the peak is flat.
+    double halfWidth = 0.0;
 };
 
 enum class SpotStatus { kFound, kNoneFound, kNoMemory, kBadImage };
@@ -55,6 +58,7 @@ struct SpotResult {
     std::vector<Spot> spots;  // strongest pair first
     bool haveBasis = false;
     Vec2 g1, g2;  // the shortest spot and the shortest one not on its line (angle <= 90 deg)
+    double basisHalfWidth = 0.0;  // the mean halfWidth of the spots g1 and g2 (those above 0)
     double minRadius = 0.0;
 };
 
@@ -68,6 +72,15 @@ SpotResult findSpots(const image::PreciseLevels& levels, int n, const SpotOption
 // when it has them (more than 8 bits) at the picture's size, otherwise in the 8-bit rendering.
 SpotResult findSpots(const GreyPixels& picture, const image::PreciseLevels* precise, int n,
                      const SpotOptions& options);
+
+// The lattice mask's radius that covers the basis spots: twice their mean half width at half
+// maximum, in frame samples, rounded, at least kMinAutoRadius (and kMinAutoRadius without a basis
+// or a width), at most n / 2.
+inline constexpr int kMinAutoRadius = 3;
+int autoLatticeRadius(const SpotResult& result);
+// "Lattice mask radius: R samples (auto)", with its frequency in 1/nm when calibrated (along x
+// for pixels that are not square), in the chosen language.
+std::string autoRadiusLine(const SpotResult& result, const std::optional<image::PixelSize>& size);
 
 // What the user is told when a search finds nothing (kNoneFound, kBadImage) or runs out of memory
 // (kNoMemory); empty texts for kFound.

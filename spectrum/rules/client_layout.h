@@ -21,4 +21,20 @@ inline PictureView clientView(int viewReduction) {
     return {viewReduction > 0 ? viewReduction : 1, kPictureTop};
 }
 
+// The readout strip under the shown spectrum: right below the picture and 400 pixels wider than
+// it, but always inside the client area. A picture that fills the client's rows (the view
+// reduction fits it below the icon bar, not the strip too) gets the strip over its last rows.
+inline constexpr int kReadoutStripHeight = 20;
+struct StripBox {
+    int left = 0, top = 0, right = 0, bottom = 0;
+};
+inline StripBox readoutStrip(int clientWidth, int clientHeight, int shownWidth, int shownHeight) {
+    int top = kPictureTop + shownHeight;
+    if (top + kReadoutStripHeight > clientHeight) top = clientHeight - kReadoutStripHeight;
+    if (top < kPictureTop) top = kPictureTop;
+    int right = shownWidth + 400;
+    if (right > clientWidth) right = clientWidth;
+    return {0, top, right, top + kReadoutStripHeight};
+}
+
 }  // namespace spectrum

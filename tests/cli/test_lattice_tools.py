@@ -291,6 +291,99 @@ class LatticeTools(unittest.TestCase):
         scale = np.abs(want).max()
         self.assertLess(np.abs(got - want).max(), tolerance * scale)
 
+    def test_auto_radius_covers_the_basis_spots_of_the_bundled_micrograph(self):
+        sample = os.path.join("tests", "data", "sample", "lattice.bmp")
+        pixels = np.asarray(Image.open(sample).convert("L"), dtype=float)
+        h, w = pixels.shape
+        r = run("spots", sample)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        n = int(r.stdout.split()[1])
+        basis = r.stdout.split("Basis g1 = ")[1]
+        g = [tuple(float(v) for v in part.strip(" ()\n").split(", "))
+             for part in basis.replace("g2 = ", "").split("), ")]
+        # numpy's own half width of each basis spot's magnitude: a direct DFT of the Hann-weighted
+        # image (less its weighted mean) along lines through the spot, a fiftieth of a sample
+        # apart, measured where |F| falls to half its maximum.
+        weight = np.outer(hann(h), hann(w))
+        centred = (pixels - (pixels * weight).sum() / weight.sum()) * weight
+        steps = np.linspace(-6, 6, 601)
+
+        def magnitude(kx, ky):
+            ex = np.exp(-2j * np.pi * np.outer(kx, np.arange(w)) / n)
+            ey = np.exp(-2j * np.pi * np.outer(ky, np.arange(h)) / n)
+            return np.abs(((ey @ centred) * ex).sum(axis=1))
+
+        widths = []
+        for gx, gy in g:
+            for across in (True, False):
+                line = magnitude(gx + steps * across, gy + steps * (not across))
+                above = steps[line >= line.max() / 2]
+                widths.append((above.max() - above.min()) / 2)
+        expected = 2 * np.mean(widths)
+        for extra in ((), ("--pixel-size", "0.2")):
+            out = self.path("auto.bmp")
+            r = run("filter", sample, out, "--lattice-mask", "keep", "--radius", "auto", *extra)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            line = r.stdout.strip().splitlines()[0]
+            radius = int(line.split(": ")[1].split()[0])
+            self.assertLessEqual(abs(radius - expected), 1.0, (line, expected))
+            if extra:
+                self.assertTrue(line.endswith(", %.4g 1/nm" % (radius / (n * 0.2))), line)
+            # The same picture as that radius given as a number.
+            fixed = self.path("fixed.bmp")
+            r = run("filter", sample, fixed, "--lattice-mask", "keep", "--radius", str(radius),
+                    *extra)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            with open(out, "rb") as a, open(fixed, "rb") as b:
+                self.assertEqual(a.read(), b.read())
+
+        # What the removed part keeps of the source's power at the basis spots and their mates
+        # (discs of two bins of the image's own DFT): at most 1 % with the auto radius, where the
+        # old default of 3 samples left more.
+        yy, xx = np.mgrid[0:h, 0:w]
+
+        def spot_power(values):
+            power = np.abs(np.fft.fftshift(np.fft.fft2(values - values.mean()))) ** 2
+            total = 0.0
+            for gx, gy in g:
+                for sign in (1, -1):
+                    cx, cy = w // 2 + sign * gx * w / n, h // 2 + sign * gy * h / n
+                    total += power[(xx - cx) ** 2 + (yy - cy) ** 2 <= 4.0].sum()
+            return total
+
+        source = spot_power(pixels)
+        kept = {}
+        for radius in ("auto", "3"):
+            removed = self.path("removed.npy")
+            r = run("filter", sample, self.path("k.bmp"), "--lattice-mask", "keep", "--radius",
+                    radius, "--difference-npy", removed)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            kept[radius] = spot_power(np.load(removed)) / source
+        self.assertLessEqual(kept["auto"], 0.01, kept)
+        self.assertGreater(kept["3"], 0.01, kept)
+
+    def test_spots_on_the_axes_print_no_signed_zero(self):
+        y, x = np.mgrid[0:128, 0:128]
+        pixels = 128 + 60 * np.cos(2 * np.pi * y / 8) + 40 * np.cos(2 * np.pi * x / 16)
+        table, out = self.spots(np.clip(pixels, 0, 255).astype(np.uint8))
+        self.assertEqual(len(table), 4)
+        self.assertRegex(out, r"Basis g1 = \(32\.000, 0\.000\), g2 = \(0\.000, -6[34]\.\d+\)")
+        self.assertNotRegex(out, r"-0\.000\b")
+
+    def test_auto_radius_words_and_refusals(self):
+        pixels, _ = lattice_image(200, 170, 7.0, 30.0, 10.0, 100.0, 0.5)
+        src = self.save(pixels)
+        r = run("filter", src, self.path("o.bmp"), "--radius", "auto")
+        self.assertNotEqual(r.returncode, 0)
+        self.assertIn("--radius and --basis belong to --lattice-mask", r.stderr)
+        r = run("filter", src, self.path("o.bmp"), "--lattice-mask", "remove", "--radius", "car")
+        self.assertNotEqual(r.returncode, 0)
+        # With a basis given, the width still comes from the finder's spots.
+        r = run("filter", src, self.path("o.bmp"), "--lattice-mask", "remove", "--radius", "auto",
+                "--basis", "62.6,-13.3;6.5,-46.1")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertRegex(r.stdout, r"^Lattice mask radius: \d+ samples \(auto\)")
+
     def test_lattice_mask_with_soft_edges_equals_numpy(self):
         pixels, _ = lattice_image(300, 250, 8.0, 12.0, 11.0, 82.0, 0.5)
         frame, n, ox, oy = frame_of(pixels)

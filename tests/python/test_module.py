@@ -167,6 +167,10 @@ class SameBytes(unittest.TestCase):
         self.check_picture("filter", ["--lattice-mask", "keep", "--radius", "4",
                                       "--edge-sigma", "1"], ts.filter,
                            lattice_mask="keep", radius=4, edge_sigma=1)
+        self.check_picture("filter", ["--lattice-mask", "remove", "--radius", "auto"], ts.filter,
+                           lattice_mask="remove", radius="auto")
+        with self.assertRaisesRegex(ValueError, "radius"):
+            ts.filter(self.samples["grey.png"], lattice_mask="keep", radius="big")
 
     def test_filter_side_outputs(self):
         for name, path in self.samples.items():

@@ -30,5 +30,23 @@ TEST(ClientLayout, ACircleDrawnWithTheMouseIsPaintedWhereItWasDrawn) {
     EXPECT_EQ(clientView(0).top, kPictureTop);
 }
 
+TEST(ClientLayout, TheReadoutStripStaysInsideTheClientArea) {
+    // Room below the picture: right under it, 400 pixels wider.
+    StripBox strip = readoutStrip(1280, 900, 600, 480);
+    EXPECT_EQ(strip.top, kPictureTop + 480);
+    EXPECT_EQ(strip.bottom, kPictureTop + 480 + kReadoutStripHeight);
+    EXPECT_EQ(strip.right, 1000);
+    // A 1440 x 1080 screen's window (nine tenths) has about 945 client rows: a 1024-row spectrum
+    // is shown at half size, 512 rows, and a 920-row one whole, filling the rows.
+    for (const int rows : {512, 920, 924}) {
+        strip = readoutStrip(1290, 945, 900, rows);
+        EXPECT_LE(strip.bottom, 945) << rows;
+        EXPECT_GE(strip.top, kPictureTop) << rows;
+        EXPECT_EQ(strip.bottom - strip.top, kReadoutStripHeight) << rows;
+        EXPECT_LE(strip.right, 1290) << rows;
+    }
+    EXPECT_EQ(readoutStrip(1290, 945, 900, 924).top, 945 - kReadoutStripHeight);
+}
+
 }  // namespace
 }  // namespace spectrum

@@ -221,6 +221,54 @@ TEST(SpotFinder, SearchesTheSourcesOwnLevels) {
               SpotStatus::kBadImage);
 }
 
+// Two fringes under a Gaussian envelope of width s: each spot's magnitude is a Gaussian of
+// sigma n / (2 pi s') frame samples (s' the envelope and the Hann window's centre together), so
+// its half width at half maximum is known without the finder; the mask radius is twice it.
+TEST(SpotFinder, HalfWidthOfTheBasisSpotsGivesTheMaskRadius) {
+    const int w = 128, n = 256;
+    const double s = 12.0, c = (w - 1) / 2.0;
+    auto picture = makePicture(w, w, [&](int x, int y) {
+        const double envelope = std::exp(-((x - c) * (x - c) + (y - c) * (y - c)) / (2 * s * s));
+        return static_cast<int>(std::lround(
+            128 + 60 * envelope * (std::cos(2 * M_PI * x / 8.0) + std::cos(2 * M_PI * y / 10.0))));
+    });
+    const SpotResult found = findSpots(picture.pixels(), n, SpotOptions{});
+    ASSERT_EQ(found.status, SpotStatus::kFound);
+    ASSERT_TRUE(found.haveBasis);
+    // Near its centre the Hann window is exp(-(pi u / w)^2): a Gaussian of sigma w / (pi sqrt 2).
+    const double hann = w / (M_PI * std::sqrt(2.0));
+    const double both = 1.0 / std::sqrt(1.0 / (s * s) + 1.0 / (hann * hann));
+    const double hwhm = n / (2 * M_PI * both) * std::sqrt(2 * std::log(2.0));
+    EXPECT_NEAR(found.basisHalfWidth, hwhm, 0.05 * hwhm);
+    EXPECT_EQ(autoLatticeRadius(found), static_cast<int>(std::lround(2 * found.basisHalfWidth)));
+    EXPECT_NEAR(autoLatticeRadius(found), 2 * hwhm, 1.0);
+    for (const Spot& spot : found.spots) EXPECT_GT(spot.halfWidth, 0.0);
+}
+
+TEST(SpotFinder, AutoRadiusIsTwiceTheHalfWidthRoundedAtLeastThree) {
+    SpotResult r;
+    r.n = 1024;
+    r.haveBasis = true;
+    auto radius = [&](double halfWidth) {
+        r.basisHalfWidth = halfWidth;
+        return autoLatticeRadius(r);
+    };
+    EXPECT_EQ(radius(2.28), 5);
+    EXPECT_EQ(radius(2.2), 4);
+    EXPECT_EQ(radius(2.25), 5);  // halves round up
+    EXPECT_EQ(radius(1.2), 3);   // 2.4 would be too small a disc
+    EXPECT_EQ(radius(0.0), 3);   // a flat peak gives no width
+    EXPECT_EQ(radius(10000.0), 512);
+    r.haveBasis = false;
+    EXPECT_EQ(radius(4.0), 3);
+    r.haveBasis = true;
+    r.basisHalfWidth = 2.28;
+    EXPECT_EQ(autoRadiusLine(r, std::nullopt), "Lattice mask radius: 5 samples (auto)");
+    // 5 samples of a 1024 frame at 0.2 nm per pixel: 5 / 204.8 per nm.
+    EXPECT_EQ(autoRadiusLine(r, image::PixelSize{0.2, 0.2}),
+              "Lattice mask radius: 5 samples (auto), 0.02441 1/nm");
+}
+
 TEST(SpotFinder, HalfPowerIsThatOfTheWindowedFrameLessItsMean) {
     auto picture = makePicture(40, 36, texture);
     const GreyPixels p = picture.pixels();

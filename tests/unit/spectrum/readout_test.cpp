@@ -157,5 +157,29 @@ TEST(PreciseForward, LevelsAboveEightBitsEnterTheFrameUnrounded) {
     EXPECT_FALSE(ignored.precise);
 }
 
+// Spot lists and readouts: four significant digits whatever the decade, never an exponent,
+// never a signed zero.
+TEST(NumberText, SignificantDigitsAndUnsignedZeros) {
+    EXPECT_EQ(significantDigits(0.31349, 4), "0.3135");
+    EXPECT_EQ(significantDigits(0.313, 4), "0.3130");
+    EXPECT_EQ(significantDigits(12.0, 4), "12.00");
+    EXPECT_EQ(significantDigits(9.001, 4), "9.001");
+    EXPECT_EQ(significantDigits(1024.4, 4), "1024");
+    EXPECT_EQ(significantDigits(123456.0, 4), "123456");
+    EXPECT_EQ(significantDigits(0.00012, 4), "0.0001200");
+    // Rounding that carries into the next decade keeps four digits.
+    EXPECT_EQ(significantDigits(9.99996, 4), "10.00");
+    EXPECT_EQ(significantDigits(0.099996, 4), "0.1000");
+    EXPECT_EQ(significantDigits(-2.5, 4), "-2.500");
+    EXPECT_EQ(significantDigits(0.0, 4), "0.000");
+    EXPECT_EQ(significantDigits(-0.0, 4), "0.000");
+    EXPECT_EQ(significantDigits(NAN, 4), "-");
+    EXPECT_EQ(fixedDecimals(-0.0, 2), "0.00");
+    EXPECT_EQ(fixedDecimals(-0.004, 2), "0.00");
+    EXPECT_EQ(fixedDecimals(-0.005001, 2), "-0.01");
+    EXPECT_EQ(fixedDecimals(-106.8634, 2), "-106.86");
+    EXPECT_EQ(fixedDecimals(3.5, 0), "4");
+}
+
 }  // namespace
 }  // namespace spectrum
