@@ -203,7 +203,7 @@ struct Names {
                                       {"VK_TAB", VK_TAB},   {"VK_BACK", VK_BACK},
                                       {"VK_ESCAPE", VK_ESCAPE}, {"VK_OEM_PLUS", VK_OEM_PLUS},
                                       {"VK_F", 'F'},        {"VK_B", 'B'},
-                                      {"VK_I", 'I'},
+                                      {"VK_I", 'I'},        {"VK_X", 'X'},
                                       // The file dialog's folder list and drive box (dlgs.h).
                                       {"lst2", lst2},       {"cmb2", cmb2}};
     std::set<std::string> ambiguous;
