@@ -20,6 +20,7 @@
 #include "image/file_io.h"
 #include "image/import.h"
 #include "image/import_detail.h"
+#include "image/samples.h"
 
 namespace image {
 
@@ -439,20 +440,6 @@ const SampleCode* sampleCodeOf(std::uint64_t code, core::MessageSink& sink) {
     }
 }
 
-// One sample of `type` at p.
-double decodeSample(SampleType type, const std::uint8_t* p, bool little) {
-    switch (type) {
-        case SampleType::I16: return static_cast<std::int16_t>(little ? u16le(p) : u16be(p));
-        case SampleType::F32: return f32of(little ? u32le(p) : u32be(p));
-        case SampleType::I32: return static_cast<std::int32_t>(little ? u32le(p) : u32be(p));
-        case SampleType::I8: return static_cast<std::int8_t>(p[0]);
-        case SampleType::U16: return little ? u16le(p) : u16be(p);
-        case SampleType::U32: return little ? u32le(p) : u32be(p);
-        case SampleType::F64: return f64of(little ? u64le(p) : u64be(p));
-        default: return p[0];
-    }
-}
-
 // Reads the picture's samples from `first` on, in runs of at most 4 MiB of its bytes.
 bool readSamples(RandomAccessSource& source, std::uint64_t first, std::uint64_t size,
                  bool little, GreyImage& image) {
@@ -462,9 +449,9 @@ bool readSamples(RandomAccessSource& source, std::uint64_t first, std::uint64_t 
         const std::size_t n = std::min(perRun, image.samples.size() - start);
         run.resize(n * size);
         if (!source.readAt(first + start * size, run.data(), run.size())) return false;
-        const std::uint8_t* p = run.data();
-        for (std::size_t i = start; i < start + n; ++i, p += size)
-            image.samples[i] = decodeSample(image.type, p, little);
+        if (!decodeSamples(image.type, little ? ByteOrder::Little : ByteOrder::Big, run,
+                           std::span<double>(image.samples).subspan(start, n)))
+            return false;
     }
     return true;
 }

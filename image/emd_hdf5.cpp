@@ -12,6 +12,7 @@
 
 #include "image/emd.h"
 #include "image/import_detail.h"
+#include "image/samples.h"
 
 namespace image {
 
@@ -398,25 +399,9 @@ bool readSelection(hid_t dataset, hid_t fileSpace, const hsize_t* shape, SampleT
     buffer.resize(count * bytes);
     if (H5Dread(dataset, memoryType, memory.get(), fileSpace, H5P_DEFAULT, buffer.data()) < 0)
         return false;
-    const std::uint8_t* in = buffer.data();
-    auto widen = [&](auto sample) {
-        using T = decltype(sample);
-        for (std::size_t i = 0; i < count; ++i) {
-            T v;
-            std::memcpy(&v, in + i * sizeof(T), sizeof(T));
-            out[i] = static_cast<double>(v);
-        }
-    };
-    switch (type) {
-        case SampleType::U8: widen(std::uint8_t{}); break;
-        case SampleType::I8: widen(std::int8_t{}); break;
-        case SampleType::U16: widen(std::uint16_t{}); break;
-        case SampleType::I16: widen(std::int16_t{}); break;
-        case SampleType::U32: widen(std::uint32_t{}); break;
-        case SampleType::I32: widen(std::int32_t{}); break;
-        default: widen(float{}); break;
-    }
-    return true;
+    // Half precision arrives as float: HDF5 converted it.
+    return decodeSamples(type == SampleType::F16 ? SampleType::F32 : type, kNativeOrder, buffer,
+                         {out, count});
 }
 
 // Reads frame `frame` of the signal into `image.samples`, top row first, a block at a time.

@@ -8,6 +8,7 @@
 #include "image/file_io.h"
 #include "image/import.h"
 #include "image/import_detail.h"
+#include "image/samples.h"
 
 namespace image {
 
@@ -50,13 +51,12 @@ std::optional<GreyImage> readMrcImage(RandomAccessSource& file, int index,
         return refuse(sink, kBadStructure, "MRC", "the header's sizes are not positive");
 
     SampleType type;
-    std::size_t bytes;
     switch (mode) {
-        case 0: type = SampleType::I8; bytes = 1; break;
-        case 1: type = SampleType::I16; bytes = 2; break;
-        case 2: type = SampleType::F32; bytes = 4; break;
-        case 6: type = SampleType::U16; bytes = 2; break;
-        case 12: type = SampleType::F16; bytes = 2; break;
+        case 0: type = SampleType::I8; break;
+        case 1: type = SampleType::I16; break;
+        case 2: type = SampleType::F32; break;
+        case 6: type = SampleType::U16; break;
+        case 12: type = SampleType::F16; break;
         case 3:
         case 4: return refuse(sink, kUnsupportedType, "MRC mode complex");
         case 16: return refuse(sink, kColourRefused, "MRC mode 16, RGB");
@@ -67,6 +67,7 @@ std::optional<GreyImage> readMrcImage(RandomAccessSource& file, int index,
         }
     }
     if (!checkImportSize(nx, ny, sink)) return std::nullopt;
+    const std::size_t bytes = storedSampleBytes(type);
     const std::uint64_t section = static_cast<std::uint64_t>(nx) * static_cast<std::uint64_t>(ny) * bytes;
     const std::uint64_t start = kHeaderSize + static_cast<std::uint64_t>(nsymbt);
     // Every section the header claims must be present, or the header is not to be trusted.
@@ -89,18 +90,10 @@ std::optional<GreyImage> readMrcImage(RandomAccessSource& file, int index,
         // The first stored row is the bottom one.
         double* out = image.samples.data() + static_cast<std::size_t>((ny - 1 - row) * nx);
         if (!file.readAt(first + static_cast<std::uint64_t>(row) * line.size(), line.data(),
-                         line.size()))
+                         line.size()) ||
+            !decodeSamples(type, big ? ByteOrder::Big : ByteOrder::Little, line,
+                           {out, static_cast<std::size_t>(nx)}))
             return refuse(sink, kTruncated);
-        const std::uint8_t* in = line.data();
-        for (std::int64_t x = 0; x < nx; ++x, in += bytes) {
-            switch (mode) {
-                case 0: out[x] = static_cast<std::int8_t>(in[0]); break;
-                case 1: out[x] = static_cast<std::int16_t>(big ? u16be(in) : u16le(in)); break;
-                case 2: out[x] = f32of(big ? u32be(in) : u32le(in)); break;
-                case 6: out[x] = big ? u16be(in) : u16le(in); break;
-                default: out[x] = halfToDouble(big ? u16be(in) : u16le(in)); break;
-            }
-        }
     }
     // Each axis is its cell length over its grid: a 2 x 3 Angstrom cell over one pixel each is
     // not square.

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "image/import_detail.h"
+#include "image/samples.h"
 
 namespace image {
 
@@ -238,32 +239,19 @@ bool checkElements(RandomAccessSource& file, const Layout& layout, bool wide, un
     return true;
 }
 
-// The element's samples, its first stored row the bottom of the picture.
+// The element's samples in the image's type, its first stored row the bottom of the picture.
 bool readSamples(RandomAccessSource& file, const Element& chosen, std::uint64_t chosenOffset,
                  GreyImage& image, core::MessageSink& sink) {
     const std::size_t width = static_cast<std::size_t>(chosen.width);
     const std::size_t height = static_cast<std::size_t>(chosen.height);
-    const std::size_t bytes = static_cast<std::size_t>(sampleBytes(chosen.type));
     image.samples.resize(width * height);
-    std::vector<std::uint8_t> row(width * bytes);
+    std::vector<std::uint8_t> row(width * storedSampleBytes(image.type));
     for (std::size_t r = 0; r < height; ++r) {
-        if (!file.readAt(chosenOffset + kElementHeader + r * row.size(), row.data(), row.size())) {
+        const std::span<double> out(image.samples.data() + (height - 1 - r) * width, width);
+        if (!file.readAt(chosenOffset + kElementHeader + r * row.size(), row.data(), row.size()) ||
+            !decodeSamples(image.type, ByteOrder::Little, row, out)) {
             refuse(sink, kReadFailed);
             return false;
-        }
-        double* out = image.samples.data() + (height - 1 - r) * width;
-        const std::uint8_t* in = row.data();
-        for (std::size_t x = 0; x < width; ++x, in += bytes) {
-            switch (chosen.type) {
-                case 1: out[x] = in[0]; break;
-                case 2: out[x] = u16le(in); break;
-                case 3: out[x] = u32le(in); break;
-                case 4: out[x] = static_cast<std::int8_t>(in[0]); break;
-                case 5: out[x] = static_cast<std::int16_t>(u16le(in)); break;
-                case 6: out[x] = static_cast<std::int32_t>(u32le(in)); break;
-                case 7: out[x] = f32of(u32le(in)); break;
-                default: out[x] = f64of(u64le(in)); break;
-            }
         }
     }
     return true;

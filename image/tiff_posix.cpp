@@ -14,6 +14,7 @@
 #include "image/file_io.h"
 #include "image/import.h"
 #include "image/import_detail.h"
+#include "image/samples.h"
 #include "image/tiff_vendor.h"
 
 namespace image {
@@ -105,22 +106,6 @@ struct TiffClose {
 struct OptionsFree {
     void operator()(TIFFOpenOptions* o) const { TIFFOpenOptionsFree(o); }
 };
-
-// One sample of `type` at `p` (native byte order: libtiff swaps).
-double sampleAt(const std::uint8_t* p, SampleType type) {
-    switch (type) {
-        case SampleType::U8: return p[0];
-        case SampleType::I8: return static_cast<std::int8_t>(p[0]);
-        case SampleType::U16: { std::uint16_t v; std::memcpy(&v, p, 2); return v; }
-        case SampleType::I16: { std::int16_t v; std::memcpy(&v, p, 2); return v; }
-        case SampleType::U32: { std::uint32_t v; std::memcpy(&v, p, 4); return v; }
-        case SampleType::I32: { std::int32_t v; std::memcpy(&v, p, 4); return v; }
-        case SampleType::F16: { std::uint16_t v; std::memcpy(&v, p, 2); return halfToDouble(v); }
-        case SampleType::F32: { float v; std::memcpy(&v, p, 4); return v; }
-        case SampleType::F64: { double v; std::memcpy(&v, p, 8); return v; }
-    }
-    return 0;
-}
 
 // The most a codec can expand its data: PackBits 2 bytes into 128, LZW a 12-bit code into at
 // most 4096 bytes, Deflate 1032 to 1; no other codec libtiff reads packs more than 2^16 to 1.
@@ -356,6 +341,7 @@ class BlockCopier {
   public:
     BlockCopier(const PageLayout& page, GreyImage& image) : page_(page), image_(image) {}
     std::vector<std::uint8_t> block;
+    std::vector<double> channel;
     bool colour = false;
 
     // The block covers columns [x0, x0 + bw) and rows [y0, y0 + bh).
@@ -376,14 +362,17 @@ class BlockCopier {
                 }
                 continue;
             }
-            for (std::uint32_t c = 0; c < bw && x0 + c < p.width; ++c) {
-                const std::uint8_t* px = row + static_cast<std::size_t>(c) * pixelBytes;
-                const double v = sampleAt(px, p.type);
-                if (p.rgb && (sampleAt(px + sampleBytes, p.type) != v ||
-                              sampleAt(px + 2 * sampleBytes, p.type) != v))
-                    colour = true;
-                out[x0 + c] = v;
-            }
+            // The first channel is the grey; an RGB pixel's other two must equal it.
+            const std::size_t columns = std::min<std::size_t>(bw, p.width - x0);
+            const std::span<const std::uint8_t> bytes(row, stride);
+            const std::span<double> grey(out + x0, columns);
+            if (!decodeSamples(p.type, kNativeOrder, bytes, grey, pixelBytes)) continue;
+            if (!p.rgb || colour) continue;
+            channel.resize(columns);
+            for (std::size_t k = 1; k < 3 && !colour; ++k)
+                colour = !decodeSamples(p.type, kNativeOrder, bytes.subspan(k * sampleBytes),
+                                        channel, pixelBytes) ||
+                         !std::equal(channel.begin(), channel.end(), grey.begin());
         }
     }
 
