@@ -157,9 +157,10 @@ bool readFei(const TiffVendorInput& in, VendorCalibration& c) {
         return false;
     c.source = CalibrationSource::Fei;
     // The values wanted, by "section/key"; a later line does not replace an earlier one.
-    static constexpr std::array<std::string_view, 8> kWanted = {
-        "Scan/PixelWidth", "Scan/PixelHeight", "IRBeam/HFW",  "IRBeam/VFW",
-        "Image/ResolutionX", "Image/ResolutionY", "Beam/HV", "EBeam/HV"};
+    static constexpr std::array<std::string_view, 11> kWanted = {
+        "Scan/PixelWidth",   "Scan/PixelHeight",  "IRBeam/HFW",        "IRBeam/VFW",
+        "Image/ResolutionX", "Image/ResolutionY", "Beam/HV",           "EBeam/HV",
+        "Image/MagCanvasRealWidth", "Scan/HorFieldsize", "EBeam/HFW"};
     std::array<std::optional<std::string_view>, kWanted.size()> found;
     std::string_view text(tag->bytes);
     if (const std::size_t nul = text.find('\0'); nul != std::string_view::npos)
@@ -189,6 +190,12 @@ bool readFei(const TiffVendorInput& in, VendorCalibration& c) {
     };
     if (const auto hv = value(6) ? value(6) : value(7); hv && positiveLength(*hv))
         c.highTensionV = *hv;
+    // The magnification is the reference canvas's width over the field's (both in metres): the
+    // software states the canvas, not the ratio. Either left empty states no magnification.
+    const auto canvas = value(8), field = value(9) ? value(9) : value(10);
+    if (canvas && field && positiveLength(*canvas) && positiveLength(*field) &&
+        positiveLength(*canvas / *field))
+        c.magnification = *canvas / *field;
     if (found[0] && found[1]) {
         settle(c, value(0).value_or(NAN), value(1).value_or(NAN), "m", "m");
     } else if (found[2] && found[3] && found[4] && found[5]) {

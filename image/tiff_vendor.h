@@ -7,7 +7,8 @@
 //                      reuse 65000-65535, so only the whole set with these types counts.
 //   FEI / Thermo       tag 34682 (or 34680): INI text; [Scan] PixelWidth/PixelHeight in metres,
 //                      else [IRBeam] HFW/VFW over [Image] ResolutionX/ResolutionY; [Beam] or
-//                      [EBeam] HV in volts.
+//                      [EBeam] HV in volts; the magnification is [Image] MagCanvasRealWidth over
+//                      [Scan] HorFieldsize (else [EBeam] HFW), both in metres.
 //   Zeiss SEM          tag 34118: text whose fourth unnamed value is the pixel size in metres for
 //                      an image 1024 pixels wide; "AP_MAG" and "AP_EHT" name magnification and
 //                      high tension.

@@ -13,6 +13,8 @@ import time
 import unittest
 import warnings
 
+import tifffile
+
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import vendor_tiffs as vt  # noqa: E402
 from test_voralin00_cli import run  # noqa: E402
@@ -62,7 +64,7 @@ class VendorCalibrations(unittest.TestCase):
                                           byteorder=">"), "DigitalMicrograph tags"),
             "hyperspy": (vt.write_hyperspy(p("hyperspy.tif"), 0.035, "\u00b5m"),
                          "DigitalMicrograph tags"),
-            "fei": (vt.write_fei(p("fei.tif")), "FEI tags"),
+            "fei": (vt.write_fei(p("fei.tif"), mag=150000), "FEI tags"),
             "fei_irbeam": (vt.write_fei(p("fei_irbeam.tif"), 2.5e-8, 2.5e-8, hv=30000,
                                         scan=False, code=34680), "FEI tags"),
             "zeiss": (vt.write_zeiss(p("zeiss.tif")), "Zeiss SEM tags"),
@@ -107,7 +109,7 @@ class VendorCalibrations(unittest.TestCase):
                 self.assertAlmostEqual(nm / y, 1.0, places=5)
 
     def test_magnification_and_high_tension_where_recorded(self):
-        cases = {"fei": (None, 200), "fei_irbeam": (None, 30), "zeiss": (50000, 5),
+        cases = {"fei": (150000, 200), "fei_irbeam": (None, 30), "zeiss": (50000, 5),
                  "tvips2": (38000, 300), "sis": (25000, None), "jeol": (150000, 200),
                  "dm": (None, None)}
         for name, (mag, kv) in cases.items():
@@ -117,6 +119,14 @@ class VendorCalibrations(unittest.TestCase):
                 k = re.search(r"high tension ([\d.e+]+) kV", out)
                 self.assertEqual(float(m.group(1)) if m else None, mag, out)
                 self.assertEqual(float(k.group(1)) if k else None, kv, out)
+
+    def test_fei_magnification_is_the_canvas_over_the_field_as_tifffile_reads_them(self):
+        with tifffile.TiffFile(self.path("fei.tif")) as t:
+            fei = t.fei_metadata
+        expected = fei["Image"]["MagCanvasRealWidth"] / fei["Scan"]["HorFieldsize"]
+        m = re.search(r"magnification ([\d.e+]+) x", self.pixel("fei")[4])
+        self.assertIsNotNone(m)
+        self.assertAlmostEqual(float(m.group(1)) / expected, 1.0, places=5)
 
     def test_tvips_version_1_takes_the_resolution_in_pixels_per_centimetre(self):
         # HyperSpy's TIFF library fails on version-1 headers: the reference is 1 cm over the

@@ -95,13 +95,19 @@ def write_hyperspy(path, scale, unit):
 
 # ---- FEI / Thermo Fisher -------------------------------------------------------------------
 
-def write_fei(path, width_m=3.3724e-9, height_m=3.3724e-9, hv=200000, scan=True, code=34682):
+def write_fei(path, width_m=3.3724e-9, height_m=3.3724e-9, hv=200000, scan=True, code=34682,
+              mag=None):
+    """`mag`: the magnification the reference canvas states, its width over the field's; None
+    leaves the canvas width empty, as the software does when it states none."""
     lines = ["[User]", "Date=05/17/2022", "[Beam]", f"HV={hv}", "Spot=1"]
     if scan:
-        lines += ["[Scan]", "InternalScan=true", f"PixelWidth={width_m}", f"PixelHeight={height_m}"]
+        lines += ["[Scan]", "InternalScan=true", f"PixelWidth={width_m}", f"PixelHeight={height_m}",
+                  f"HorFieldsize={width_m * W}", f"VerFieldsize={height_m * H}"]
     else:  # the ion-beam form: the field width over the picture's pixels
         lines += ["[IRBeam]", f"HFW={width_m * W}", f"VFW={height_m * H}"]
-    lines += ["[Image]", f"ResolutionX={W}", f"ResolutionY={H}", "[EBeam]", "HV=1"]
+    canvas = "" if mag is None else repr(mag * width_m * W)
+    lines += ["[Image]", f"ResolutionX={W}", f"ResolutionY={H}", f"MagCanvasRealWidth={canvas}",
+              "MagnificationMode=1" if mag else "MagnificationMode=", "[EBeam]", "HV=1"]
     text = "\r\n".join(lines) + "\r\n"
     tifffile.imwrite(path, picture(seed=4), extratags=[(code, "s", 0, text, True)],
                      resolution=(96, 96))
@@ -200,7 +206,7 @@ def write_all(folder):
     write_dm(p("vendor_dm.tif"), 0.0177, 0.0177, imagej_nm=0.5)
     write_dm(p("vendor_dm_be.tif"), 0.25, 0.25, unit="\u00c5", byteorder=">")
     write_hyperspy(p("vendor_hyperspy.tif"), 0.035, "\u00b5m")
-    write_fei(p("vendor_fei.tif"))
+    write_fei(p("vendor_fei.tif"), mag=150000)
     write_fei(p("vendor_fei_irbeam.tif"), 2.5e-8, 2.5e-8, scan=False, code=34680)
     write_zeiss(p("vendor_zeiss.tif"))
     write_tvips(p("vendor_tvips2.tif"))

@@ -119,6 +119,28 @@ TEST(VendorFei, ScanSectionFirstThenTheIonBeamFieldOverTheResolution) {
     }
 }
 
+TEST(VendorFei, MagnificationIsTheCanvasWidthOverTheFieldWidth) {
+    TiffVendorInput in;
+    in.tags[34682] = ascii("[Scan]\nPixelWidth=1e-9\nPixelHeight=1e-9\nHorFieldsize=1e-06\n"
+                           "[Image]\nMagCanvasRealWidth=0.127\n");
+    auto c = readVendorCalibration(in);
+    ASSERT_TRUE(c.magnification);
+    EXPECT_DOUBLE_EQ(*c.magnification, 127000.0);
+    // Without [Scan]'s field, the electron beam's.
+    in.tags[34682] = ascii("[EBeam]\nHFW=2e-06\n[Image]\nMagCanvasRealWidth=0.127\n");
+    c = readVendorCalibration(in);
+    ASSERT_TRUE(c.magnification);
+    EXPECT_DOUBLE_EQ(*c.magnification, 63500.0);
+    // An empty canvas (the software's way of stating none), a zero, negative or missing field.
+    for (const char* text : {"[Scan]\nHorFieldsize=1e-06\n[Image]\nMagCanvasRealWidth=\n",
+                             "[Scan]\nHorFieldsize=0\n[Image]\nMagCanvasRealWidth=0.127\n",
+                             "[Scan]\nHorFieldsize=-1e-6\n[Image]\nMagCanvasRealWidth=0.127\n",
+                             "[Image]\nMagCanvasRealWidth=0.127\n"}) {
+        in.tags[34682] = ascii(text);
+        EXPECT_FALSE(readVendorCalibration(in).magnification) << text;
+    }
+}
+
 TEST(VendorZeiss, TheFourthUnnamedValueScaledToTheWidth) {
     TiffVendorInput in;
     in.width = 512;
