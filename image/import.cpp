@@ -322,38 +322,19 @@ std::optional<GreyImage> importImageFile(const std::string& path, ImageFormat fo
     FileHandle in(fopenUtf8(path, "rb"));
     const auto size = in ? fileSize(in.get()) : std::nullopt;
     if (!size) return refuse(sink, kCannotRead, path.c_str());
-    // The stack readers seek to the image asked for: the file's size is no limit.
-    StackReader stack = nullptr;
-    if (format == ImageFormat::Tiff) stack = readTiffImage;
-    if (format == ImageFormat::Mrc) stack = readMrcImage;
-    if (format == ImageFormat::Dm3 || format == ImageFormat::Dm4) stack = readDmImage;
-    if (stack) {
-        FileAccess access(in.get(), *size);
-        try {
-            auto image = stack(access, choice.image, sink);
-            markOwnCalibration(image, format);
-            return image;
-        } catch (const std::bad_alloc&) {
-            return refuse(sink, kMemory);
-        }
-    }
-    // A PNG holds one image.
-    if (choice.image != 0) return refuse(sink, detail::kImageBeyondCount, 1, choice.image + 1);
-    // No reader needs more bytes than the largest image holds in its widest type plus headers.
-    if (*size > kMaxImportSamples * 8 + (std::uint64_t{1} << 28))
-        return refuse(sink, kTooLarge, -1LL, -1LL, static_cast<long long>(kMaxImageSide),
-                      static_cast<unsigned long long>(kMaxImportSamples / 1000000));
-    std::vector<std::uint8_t> bytes;
+    // Every reader seeks to what it reads (a stack's image asked for): the file's size is no
+    // limit.
+    StackReader reader = nullptr;
+    if (format == ImageFormat::Tiff) reader = readTiffImage;
+    if (format == ImageFormat::Mrc) reader = readMrcImage;
+    if (format == ImageFormat::Dm3 || format == ImageFormat::Dm4) reader = readDmImage;
+    if (format == ImageFormat::Png) reader = readPngImage;
+    if (!reader) return std::nullopt;  // a BMP is opened elsewhere
+    FileAccess access(in.get(), *size);
     try {
-        bytes.resize(static_cast<std::size_t>(*size));
-    } catch (const std::bad_alloc&) {
-        return refuse(sink, kMemory);
-    }
-    if (!bytes.empty() && std::fread(bytes.data(), 1, bytes.size(), in.get()) != bytes.size())
-        return refuse(sink, kCannotRead, path.c_str());
-    in.close();
-    try {
-        return importImageBytes(bytes, format, sink);
+        auto image = reader(access, choice.image, sink);
+        markOwnCalibration(image, format);
+        return image;
     } catch (const std::bad_alloc&) {
         return refuse(sink, kMemory);
     }

@@ -5,8 +5,8 @@
 // The readers of TIFF, MRC, DM3/DM4 and TIA series take a random-access source (a file, or bytes
 // in memory for the tests and the fuzzers) and the index of the image wanted: a stack (a
 // multi-page TIFF, an MRC stack, a DM movie, a series) is read one image at a time, seeking to
-// it, never whole, so the size limits apply to one image, not to the file. PNG is read from its
-// bytes in memory, and EMD through HDF5, which opens the file itself. Sizes, counts
+// it, never whole, so the size limits apply to one image, not to the file. PNG is read through
+// the same source, and EMD through HDF5, which opens the file itself. Sizes, counts
 // and offsets read from a file are checked against the bytes really present and against the
 // limits of image/limits.h before anything is allocated from them; each refusal is one message
 // naming the problem. TIFF goes through libtiff in every build (the Windows builds carry their
@@ -144,6 +144,8 @@ using StackReader = std::optional<GreyImage> (*)(RandomAccessSource& file, int i
 std::optional<GreyImage> readTiffImage(RandomAccessSource& file, int index, core::MessageSink& sink);
 std::optional<GreyImage> readMrcImage(RandomAccessSource& file, int index, core::MessageSink& sink);
 std::optional<GreyImage> readDmImage(RandomAccessSource& file, int index, core::MessageSink& sink);
+// A PNG holds one image: any index but 0 is refused.
+std::optional<GreyImage> readPngImage(RandomAccessSource& file, int index, core::MessageSink& sink);
 
 // Readers of a whole file in memory (a stack's first image). Each reports its first refusal through `sink` (caption
 // "Error", MB_ICONWARNING) and returns nothing; a returned image has passed checkImported.

@@ -1,8 +1,10 @@
 // PNG in both builds: 8-bit and 16-bit grey, or colour whose three channels are equal
 // everywhere (an alpha channel is ignored). The chunks are walked and the size checked before
-// anything is decoded. 16-bit and colour pictures are inflated with zlib row by row straight
-// into the samples; 8-bit grey, palette and fewer bits go through stb_image, whose copy of the
-// picture is no larger than a byte a pixel.
+// anything is decoded. The file is read through its seekable source, never whole: 16-bit and
+// colour pictures are inflated with zlib row by row straight into the samples, the image data
+// read a block at a time; 8-bit grey, palette and fewer bits go through stb_image, reading
+// through callbacks (it gathers the compressed image data, and its copy of the picture is no
+// larger than a byte a pixel).
 #include <zlib.h>
 
 #include <climits>
@@ -14,6 +16,7 @@
 #include <initializer_list>
 #include <string>
 
+#include "image/file_io.h"
 #include "image/import.h"
 #include "image/import_detail.h"
 #include "image/limits.h"
@@ -82,29 +85,36 @@ struct Layout {
     std::uint32_t width = 0, height = 0;
     int depth = 0, colourType = 0, interlace = 0;
     bool apple = false;  // a CgBI chunk: the variant only stb_image reads
-    std::vector<std::span<const std::uint8_t>> data;  // the IDAT chunks' contents, in order
+    struct Part {
+        std::uint64_t offset, length;
+    };
+    std::vector<Part> data;  // where the IDAT chunks' contents lie, in order
 };
 
 // Walks the chunks up to IEND before any decoder sees them: each must fit in the bytes left
 // (a length claimed beyond them would make the decoder reserve it), and the first must be the
 // header, whose size is checked against the limits. Reports and returns nothing on a refusal.
-std::optional<Layout> walkChunks(std::span<const std::uint8_t> file, core::MessageSink& sink) {
+std::optional<Layout> walkChunks(RandomAccessSource& file, core::MessageSink& sink) {
     static constexpr std::uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    if (file.size() < 8 || std::memcmp(file.data(), kSignature, 8) != 0)
+    std::uint8_t signature[8];
+    if (file.size() < 8 || !file.readAt(0, signature, 8) || std::memcmp(signature, kSignature, 8) != 0)
         return refuse(sink, kNotPng, "it does not begin with the PNG signature");
     Layout layout;
-    std::size_t at = 8;
+    std::uint64_t at = 8;
     bool first = true;
     for (;;) {
-        if (file.size() - at < 12) return refuse(sink, kTruncated);
-        const std::uint32_t length = u32be(file.data() + at);
-        const std::uint8_t* type = file.data() + at + 4;
+        // The length and type, and the header's body (13 bytes) when it is the header.
+        std::uint8_t chunk[8 + 13];
+        if (file.size() - at < 12 || !file.readAt(at, chunk, 8)) return refuse(sink, kTruncated);
+        const std::uint32_t length = u32be(chunk);
+        const std::uint8_t* type = chunk + 4;
         if (length > file.size() - at - 12)
             return refuse(sink, kNotPng, "a chunk is longer than the bytes left in the file");
         const bool header = std::memcmp(type, "IHDR", 4) == 0;
-        const std::uint8_t* body = type + 4;
-        if (first != header || (header && (length != 13 || body[10] != 0 || body[11] != 0 ||
-                                           body[12] > 1)))
+        const std::uint8_t* body = chunk + 8;
+        if (header && (length != 13 || !file.readAt(at + 8, chunk + 8, 13)))
+            return refuse(sink, kNotPng, "the header chunk (IHDR) is not valid");
+        if (first != header || (header && (body[10] != 0 || body[11] != 0 || body[12] > 1)))
             return refuse(sink, kNotPng, "the header chunk (IHDR) is not valid");
         if (header) {
             layout.width = u32be(body);
@@ -118,21 +128,22 @@ std::optional<Layout> walkChunks(std::span<const std::uint8_t> file, core::Messa
         }
         first = false;
         if (std::memcmp(type, "IEND", 4) == 0) return layout;
-        if (std::memcmp(type, "IDAT", 4) == 0) layout.data.push_back({body, length});
+        if (std::memcmp(type, "IDAT", 4) == 0) layout.data.push_back({at + 8, length});
         if (std::memcmp(type, "CgBI", 4) == 0) layout.apple = true;
         // A critical chunk (upper-case first letter) the decoder does not know refuses the file.
         const bool critical = (type[0] & 0x20) == 0;
         if (critical && !header && std::memcmp(type, "IDAT", 4) != 0 &&
             std::memcmp(type, "PLTE", 4) != 0 && std::memcmp(type, "CgBI", 4) != 0)
             return refuse(sink, kNotPng, "it holds a critical chunk of an unknown type");
-        at += 12 + static_cast<std::size_t>(length);
+        at += 12 + std::uint64_t{length};
     }
 }
 
 // The image data inflated on demand, across the IDAT chunks, a row at a time.
 class Inflater {
   public:
-    explicit Inflater(const std::vector<std::span<const std::uint8_t>>& parts) : parts_(parts) {
+    Inflater(RandomAccessSource& file, const std::vector<Layout::Part>& parts)
+        : file_(file), parts_(parts) {
         ready_ = inflateInit(&z_) == Z_OK;
     }
     ~Inflater() {
@@ -149,9 +160,19 @@ class Inflater {
         while (z_.avail_out > 0) {
             if (ended_) return kEnded;
             if (z_.avail_in == 0 && next_ < parts_.size()) {
-                z_.next_in = const_cast<Bytef*>(parts_[next_].data());
-                z_.avail_in = static_cast<uInt>(parts_[next_].size());
-                ++next_;
+                // The next block of the image data, at most 64 KiB of a chunk.
+                const Layout::Part& part = parts_[next_];
+                const std::size_t n =
+                    static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, part.length - used_));
+                input_.resize(n);
+                if (n > 0 && !file_.readAt(part.offset + used_, input_.data(), n)) return kEnded;
+                used_ += n;
+                if (used_ == part.length) {
+                    ++next_;
+                    used_ = 0;
+                }
+                z_.next_in = input_.data();
+                z_.avail_in = static_cast<uInt>(n);
                 continue;
             }
             const int result = inflate(&z_, Z_NO_FLUSH);
@@ -168,8 +189,12 @@ class Inflater {
 
   private:
     static constexpr const char* kEnded = "the image data end before the picture does";
-    const std::vector<std::span<const std::uint8_t>>& parts_;
+    static constexpr std::uint64_t kBlock = std::uint64_t{1} << 16;
+    RandomAccessSource& file_;
+    const std::vector<Layout::Part>& parts_;
+    std::vector<std::uint8_t> input_;
     std::size_t next_ = 0;
+    std::uint64_t used_ = 0;  // bytes of parts_[next_] already given to zlib
     z_stream z_{};
     bool ready_ = false;
     bool ended_ = false;
@@ -208,7 +233,8 @@ bool unfilter(int filter, std::uint8_t* row, const std::uint8_t* above, std::siz
 // the whole picture in its stored form (an RGBA picture of 16 bits holds 8 bytes a pixel, as
 // many as its samples). The grey is the first channel; colour must have three equal ones, and
 // alpha is ignored, as for the pictures stb_image decodes.
-std::optional<GreyImage> readRows(const Layout& layout, core::MessageSink& sink) {
+std::optional<GreyImage> readRows(RandomAccessSource& file, const Layout& layout,
+                                  core::MessageSink& sink) {
     const int channels = layout.colourType == 2 ? 3 : layout.colourType == 4 ? 2
                          : layout.colourType == 6 ? 4 : 1;
     const std::size_t step = static_cast<std::size_t>(layout.depth / 8);
@@ -234,11 +260,11 @@ std::optional<GreyImage> readRows(const Layout& layout, core::MessageSink& sink)
         if (pass.x0 < layout.width && pass.y0 < layout.height)
             needed += std::uint64_t{(layout.height - pass.y0 + pass.dy - 1) / pass.dy} *
                       (1 + std::uint64_t{(layout.width - pass.x0 + pass.dx - 1) / pass.dx} * bpp);
-    for (const auto& part : layout.data) stored += part.size();
+    for (const auto& part : layout.data) stored += part.length;
     if (needed / 1032 > stored)
         return refuse(sink, kNotPng, "the image data end before the picture does");
     image.samples.assign(std::size_t{layout.width} * layout.height, 0.0);
-    Inflater data(layout.data);
+    Inflater data(file, layout.data);
     std::vector<std::uint8_t> row, above;
     for (const Pass& pass : passes) {
         if (pass.x0 >= layout.width || pass.y0 >= layout.height) continue;  // an empty pass
@@ -272,12 +298,41 @@ std::optional<GreyImage> readRows(const Layout& layout, core::MessageSink& sink)
     if (!checkImported(image, sink)) return std::nullopt;
     return image;
 }
+
+// stb_image reading the source from its start through callbacks; each of stb's passes (the
+// header, the bit depth, the picture) takes a fresh one.
+class StbReader {
+  public:
+    explicit StbReader(RandomAccessSource& file) : file_(file) {}
+    stbi_io_callbacks callbacks{&StbReader::read, &StbReader::skip, &StbReader::eof};
+
+  private:
+    static int read(void* user, char* data, int size) {
+        auto& r = *static_cast<StbReader*>(user);
+        const std::uint64_t left = r.file_.size() - std::min(r.at_, r.file_.size());
+        const std::size_t n = static_cast<std::size_t>(
+            std::min<std::uint64_t>(left, static_cast<std::uint64_t>(std::max(size, 0))));
+        if (n == 0 || !r.file_.readAt(r.at_, reinterpret_cast<std::uint8_t*>(data), n)) return 0;
+        r.at_ += n;
+        return static_cast<int>(n);
+    }
+    static void skip(void* user, int n) {  // stb moves only forward through a PNG
+        if (n > 0) static_cast<StbReader*>(user)->at_ += static_cast<std::uint64_t>(n);
+    }
+    static int eof(void* user) {
+        const auto& r = *static_cast<StbReader*>(user);
+        return r.at_ >= r.file_.size() ? 1 : 0;
+    }
+    RandomAccessSource& file_;
+    std::uint64_t at_ = 0;
+};
+
 }  // namespace
 
-std::optional<GreyImage> readPng(std::span<const std::uint8_t> file, core::MessageSink& sink) {
-    if (file.size() > static_cast<std::size_t>(INT_MAX)) return refuse(sink, kNotPng, "too large");
-    const auto* bytes = reinterpret_cast<const stbi_uc*>(file.data());
-    const int length = static_cast<int>(file.size());
+std::optional<GreyImage> readPngImage(RandomAccessSource& file, int index,
+                                      core::MessageSink& sink) {
+    // A PNG holds one image.
+    if (index != 0) return refuse(sink, kImageBeyondCount, 1, index + 1);
     const auto layout = walkChunks(file, sink);
     if (!layout) return std::nullopt;
     const bool rowsOfOurOwn =
@@ -288,20 +343,23 @@ std::optional<GreyImage> readPng(std::span<const std::uint8_t> file, core::Messa
                            (layout->depth == 8 && (layout->colourType == 2 ||
                                                    layout->colourType == 4 ||
                                                    layout->colourType == 6)));
-    if (rowsOfOurOwn) return readRows(*layout, sink);
+    if (rowsOfOurOwn) return readRows(file, *layout, sink);
     int width = 0, height = 0, channels = 0;
-    if (!stbi_info_from_memory(bytes, length, &width, &height, &channels))
+    StbReader forInfo(file), forDepth(file), forPicture(file);
+    if (!stbi_info_from_callbacks(&forInfo.callbacks, &forInfo, &width, &height, &channels))
         return refuse(sink, kNotPng, worded(stbi_failure_reason()));
     if (!checkImportSize(width, height, sink)) return std::nullopt;
-    const bool sixteen = stbi_is_16_bit_from_memory(bytes, length) != 0;
+    const bool sixteen = stbi_is_16_bit_from_callbacks(&forDepth.callbacks, &forDepth) != 0;
 
     GreyImage image;
     image.format = ImageFormat::Png;
     image.type = sixteen ? SampleType::U16 : SampleType::U8;
     int w = 0, h = 0, c = 0;
     std::unique_ptr<void, StbFree> pixels(
-        sixteen ? static_cast<void*>(stbi_load_16_from_memory(bytes, length, &w, &h, &c, 0))
-                : static_cast<void*>(stbi_load_from_memory(bytes, length, &w, &h, &c, 0)));
+        sixteen ? static_cast<void*>(
+                      stbi_load_16_from_callbacks(&forPicture.callbacks, &forPicture, &w, &h, &c, 0))
+                : static_cast<void*>(
+                      stbi_load_from_callbacks(&forPicture.callbacks, &forPicture, &w, &h, &c, 0)));
     if (!pixels) return refuse(sink, kNotPng, worded(stbi_failure_reason()));
     if (w != width || h != height || c < 1 || c > 4)
         return refuse(sink, kNotPng, "inconsistent header");
@@ -323,6 +381,11 @@ std::optional<GreyImage> readPng(std::span<const std::uint8_t> file, core::Messa
     }
     if (!checkImported(image, sink)) return std::nullopt;
     return image;
+}
+
+std::optional<GreyImage> readPng(std::span<const std::uint8_t> file, core::MessageSink& sink) {
+    MemoryAccess access(file);
+    return readPngImage(access, 0, sink);
 }
 
 }  // namespace image

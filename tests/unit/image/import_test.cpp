@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include "core/localized.h"
+#include "image/file_io.h"
 #include "image/import.h"
 #include "image/open_image.h"
 #include "image/import_detail.h"
@@ -724,6 +725,49 @@ TEST_F(Import, PngRowsOfSixteenBitsAreDecodedAndTheirDamageNamed) {
     damaged[8 + 25 + 8 + 2] ^= 0xFF;  // the first deflate block's header
     EXPECT_FALSE(image::readPng(damaged, sink));
     EXPECT_EQ(onlyMessage(), "Not a PNG file that can be read: the compressed image data are damaged.");
+}
+
+// A source over bytes in memory that counts what the reader reads.
+class CountingSource final : public image::RandomAccessSource {
+  public:
+    explicit CountingSource(const Bytes& bytes) : bytes_(bytes) {}
+    std::uint64_t size() const override { return bytes_.size(); }
+    bool readAt(std::uint64_t offset, std::uint8_t* out, std::size_t n) override {
+        if (offset > bytes_.size() || n > bytes_.size() - offset) return false;
+        std::memcpy(out, bytes_.data() + offset, n);
+        read += n;
+        return true;
+    }
+    std::uint64_t read = 0;
+
+  private:
+    const Bytes& bytes_;
+};
+
+TEST_F(Import, PngIsReadThroughItsSourceWithoutTheChunksNoDecoderNeeds) {
+    // 8 MB of text after the header: neither decoder (stb_image for 8-bit grey, our rows for 16
+    // bits) may read it, nor hold the whole file.
+    for (const int depth : {8, 16}) {
+        const std::size_t bytesPerSample = static_cast<std::size_t>(depth / 8);
+        const std::size_t rowBytes = 1 + 64 * bytesPerSample;
+        Bytes raw(64 * rowBytes, 0);
+        for (std::size_t y = 0; y < 64; ++y)
+            raw[y * rowBytes + bytesPerSample] = static_cast<std::uint8_t>(y);  // x = 0
+        Bytes f = pngFile(64, 64, depth, 0, raw);
+        Bytes text = {0x00, 0x80, 0x00, 0x00, 't', 'E', 'X', 't'};  // 8 MiB of it
+        text.resize(text.size() + (std::size_t{8} << 20) + 4, 'a');
+        f.insert(f.begin() + 8 + 25, text.begin(), text.end());
+        CountingSource source(f);
+        const auto image = image::readPngImage(source, 0, sink);
+        ASSERT_TRUE(image) << onlyMessage();
+        EXPECT_EQ(image->at(0, 63), 63.0) << depth;
+        EXPECT_EQ(image->at(1, 63), 0.0) << depth;
+        EXPECT_LT(source.read, std::uint64_t{1} << 20) << depth;
+        // A PNG holds one image.
+        EXPECT_FALSE(image::readPngImage(source, 1, sink));
+        EXPECT_EQ(onlyMessage(), "The file holds 1 images: there is no image 2.");
+        sink.events.clear();
+    }
 }
 
 // --- What the program shows and transforms -----------------------------------------------------
