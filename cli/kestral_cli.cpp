@@ -330,11 +330,6 @@ const core::Localized kPeriodicReport{
     "cells, %lu atoms, strain %.3g %%\n",
     "周期セル: X=%.7f Y=%.7f 繰り返し=%.7f (Å)、辺 [%g %g %g] と [%g %g %g]、単位格子 %.4g 個分、"
     "原子 %lu 個、ひずみ %.3g %%\n"};
-const core::Localized kNoCellForExport{
-    "Unable to write the periodic cell: no super cell was found.",
-    "周期セルを書き出せません: スーパーセルが見つかりませんでした。"};
-const core::Localized kCellWritten{"Periodic cell file\n%s\nhas been successfully created (%lu atoms).",
-                                   "周期セルのファイル\n%s\nを作成しました (原子 %lu 個)。"};
 
 void printPeriodicCell(const crystal::CrystalState& cs, std::size_t atoms) {
     const crystal::SlicingState& st = cs.slicing;
@@ -362,19 +357,6 @@ bool loadCrystal(const std::string& path, const std::string& referenceAtom,
     }
     crystal::applyCifImport(import, model);
     extras = import.extras;
-    return true;
-}
-
-bool writeCellFile(const std::string& path, const std::string& content, std::size_t atoms,
-                   core::MessageSink& sink) {
-    if (!crystal::writeWholeFile(path, content)) {
-        sink.ask(crystal::text::kCannotCreate, "Error", core::kIconError);
-        return false;
-    }
-    sink.ask(core::formatMessage(core::text(kCellWritten), path.c_str(),
-                                 static_cast<unsigned long>(atoms)),
-             "Success",
-             core::kIconInformation);
     return true;
 }
 
@@ -452,21 +434,19 @@ int sliceOne(const Options& o, const std::string& crystalFile, const Outputs& ou
     if (!out.crystalOut.empty())
         wrote(crystal::saveCrystalFile(out.crystalOut, state.model, sink), out.crystalOut);
     if (cellWanted && !haveCell) {
-        sink.ask(core::text(kNoCellForExport), "Error", core::kIconError);
+        sink.ask(core::text(crystal::kNoCellForExport), "Error", core::kIconError);
         ok = false;
     } else if (cellWanted) {
         const crystal::CellContent tiled =
             crystal::tiled(cell, o.tile[0], o.tile[1], o.tile[2]);
-        const std::string comment = core::formatMessage(
-            "kestral-cli [%s %s %s] periodic cell %d x %d x %d", state.model.u.c_str(),
-            state.model.v.c_str(), state.model.w.c_str(), o.tile[0], o.tile[1], o.tile[2]);
+        const std::string comment =
+            crystal::cellComment(state.model, {o.tile[0], o.tile[1], o.tile[2]});
+        using crystal::CellFormat;
         if (!out.xyz.empty())
-            wrote(writeCellFile(out.xyz, crystal::prismaticText(tiled, comment),
-                                tiled.atoms.size(), sink),
+            wrote(crystal::writeCellFile(out.xyz, tiled, CellFormat::Prismatic, comment, sink),
                   out.xyz);
         if (!out.extxyz.empty())
-            wrote(writeCellFile(out.extxyz, crystal::extendedXyzText(tiled, comment),
-                                tiled.atoms.size(), sink),
+            wrote(crystal::writeCellFile(out.extxyz, tiled, CellFormat::ExtendedXyz, comment, sink),
                   out.extxyz);
     }
     return ok ? 0 : 1;

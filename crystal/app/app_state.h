@@ -33,7 +33,7 @@ struct AppState {
     PlanePicture planes;
     HFONT pageFont = nullptr;
     image::CurrentImage opened;  // the picture of Open BMP
-    int outputChoice = 0;        // 0..3, kept for the life of the process
+    int outputChoice = 0;        // 0..5, kept for the life of the process
     // Occupancy and thermal parameter of the rows a CIF gave; none after a crystal data file.
     std::vector<crystal::SiteExtras> siteExtras;
 };

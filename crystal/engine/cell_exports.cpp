@@ -4,7 +4,9 @@
 #include <cmath>
 
 #include "crystal/engine/cell.h"
+#include "crystal/engine/crystal_model.h"
 #include "crystal/engine/slicing.h"
+#include "crystal/engine/writers.h"
 
 namespace crystal {
 
@@ -206,6 +208,33 @@ std::string extendedXyzText(const CellContent& cell, const std::string& comment)
         out += formatMessage("%-2s %14.7f %14.7f %14.7f %.4f %.4f\r\n", a.symbol.c_str(), a.x, a.y,
                              a.depth, a.occupancy, a.rms);
     return out;
+}
+
+namespace {
+
+constexpr core::Localized kCellWritten{
+    "Periodic cell file\n%s\nhas been successfully created (%lu atoms).",
+    "周期セルのファイル\n%s\nを作成しました (原子 %lu 個)。"};
+
+}  // namespace
+
+std::string cellComment(const CrystalModel& model, const Tiling& tiling) {
+    return core::formatMessage("kestral-cli [%s %s %s] periodic cell %d x %d x %d", model.u.c_str(),
+                               model.v.c_str(), model.w.c_str(), tiling.nx, tiling.ny, tiling.nz);
+}
+
+bool writeCellFile(const std::string& path, const CellContent& tiled, CellFormat format,
+                   const std::string& comment, core::MessageSink& sink) {
+    const std::string content = format == CellFormat::Prismatic ? prismaticText(tiled, comment)
+                                                                : extendedXyzText(tiled, comment);
+    if (!writeWholeFile(path, content)) {
+        sink.ask(text::kCannotCreate, "Error", core::kIconError);
+        return false;
+    }
+    sink.ask(core::formatMessage(core::text(kCellWritten), path.c_str(),
+                                 static_cast<unsigned long>(tiled.atoms.size())),
+             "Success", core::kIconInformation);
+    return true;
 }
 
 }  // namespace crystal

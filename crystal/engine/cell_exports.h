@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "core/localized.h"
+#include "core/message_sink.h"
 #include "crystal/engine/cif_reader.h"
 #include "crystal/engine/orientation.h"
 
@@ -47,5 +49,22 @@ CellContent tiled(const CellContent& cell, int nx, int ny, int nz);
 
 std::string prismaticText(const CellContent& cell, const std::string& comment);
 std::string extendedXyzText(const CellContent& cell, const std::string& comment);
+
+// The cell files as kestral-cli (--xyz, --extxyz) and the program's Save File write them, so the
+// same crystal and direction give the same bytes from either.
+enum class CellFormat { Prismatic, ExtendedXyz };
+struct Tiling {
+    int nx = 1, ny = 1, nz = 1;
+};
+// The comment line: the direction and the tiling.
+std::string cellComment(const CrystalModel& model, const Tiling& tiling);
+// Writes the cell, already tiled, in one format and says so through the sink (or that the file
+// could not be made).
+bool writeCellFile(const std::string& path, const CellContent& tiled, CellFormat format,
+                   const std::string& comment, core::MessageSink& sink);
+
+inline constexpr core::Localized kNoCellForExport{
+    "Unable to write the periodic cell: no super cell was found.",
+    "周期セルを書き出せません: スーパーセルが見つかりませんでした。"};
 
 }  // namespace crystal

@@ -50,11 +50,13 @@
 #define IDC_SLABLABEL 151
 #define IDC_SLAB 152
 
-/* FILESELECT_DLG: the four choices, 117 + outputChoice */
+/* FILESELECT_DLG: the four choices, 117 + outputChoice, and the periodic cell's two (choices 4, 5) */
 #define IDC_REFERENCE 117
 #define IDC_NORMAL 118
 #define IDC_CONVERGENT 119
 #define IDC_CRYSTALFILE 120
+#define IDC_CELLXYZ 153
+#define IDC_CELLEXTXYZ 154
 
 /* About box */
 #define IDC_K_ABOUTICON 121
