@@ -355,8 +355,9 @@ inline std::size_t rowAhead(std::size_t r, std::size_t n) {
     return r + kPrefetchRows < n ? r + kPrefetchRows : n - 1;
 }
 
-// Columns c0 .. c0 + kBatch - 1.
-void columnBatch(const Grid& f, std::size_t c0, double* sre, double* sim) {
+// Columns c0 .. c0 + kBatch - 1; only rows firstRow .. endRow - 1 of the result are written back.
+void columnBatch(const Grid& f, std::size_t c0, double* sre, double* sim, std::size_t firstRow,
+                 std::size_t endRow) {
     const std::size_t n = f.n, stride = f.stride;
     double* const re = f.re + c0;
     double* const im = f.im + c0;
@@ -373,9 +374,9 @@ void columnBatch(const Grid& f, std::size_t c0, double* sre, double* sim) {
     f.columnKernel(sre, sim, *f.plan, f.inverse);
     const std::uint32_t* rev = f.plan->bitReverse.data();
     const double scale = f.scale;
-    for (std::size_t r = 0; r < n; ++r) {
-        prefetchWrite(re + rowAhead(r, n) * stride);
-        prefetchWrite(im + rowAhead(r, n) * stride);
+    for (std::size_t r = firstRow; r < endRow; ++r) {
+        prefetchWrite(re + rowAhead(r, endRow) * stride);
+        prefetchWrite(im + rowAhead(r, endRow) * stride);
         const double* qr = sre + rev[r] * kBatch;
         const double* qi = sim + rev[r] * kBatch;
         double* pr = re + r * stride;
@@ -468,6 +469,74 @@ void realColumnBatch(const Grid& f, std::size_t c0, double* sre, double* sim) {
             store(pi + k, (ai - bi) * half);
             store(pr + kBatch + k, (ai + bi) * half);
             store(pi + kBatch + k, (br - ar) * half);
+        }
+    }
+}
+
+// Rows of a spectrum whose inverse is real (each row, after the column pass, Hermitian:
+// Y(r, n - v) = conj Y(r, v)) back to real rows, two rows per complex transform: lane k carries
+// Z = A + iB for rows a = r0 + 2k and b = a + 1, built from columns 0 .. n/2 alone, and its
+// inverse leaves row a in the real parts and row b in the imaginary ones. Columns 0 and n/2 are
+// their own mates, so only their real parts count, as in the real part of the complex inverse.
+// Lanes whose rows are not wanted (at or past `end`) read a wanted row and write into scratch.
+void realRowBatchInverse(const Grid& f, std::size_t r0, std::size_t end, double* sre, double* sim) {
+    const std::size_t n = f.n, stride = f.stride, half = n / 2;
+    const double* inRe[kRowBatch][2];
+    const double* inIm[kRowBatch][2];
+    double* out[kRowBatch][2];
+    double* const junk = sre + n * kRowBatch;  // past this batch's lanes (see allocateScratch)
+    for (int k = 0; k < kRowBatch; ++k) {
+        const std::size_t a = r0 + 2 * k < end ? r0 + 2 * k : r0;
+        const std::size_t b = a + 1 < n ? a + 1 : a;
+        inRe[k][0] = f.re + a * stride;
+        inIm[k][0] = f.im + a * stride;
+        inRe[k][1] = f.re + b * stride;
+        inIm[k][1] = f.im + b * stride;
+        out[k][0] = r0 + 2 * k < end ? f.re + a * stride : junk;
+        out[k][1] = r0 + 2 * k + 1 < end ? f.re + b * stride : junk;
+    }
+    const std::size_t slice = half < kSlice ? half : kSlice;
+    for (std::size_t v0 = 0; v0 < half; v0 += slice) {
+        for (int k = 0; k < kRowBatch; k += 2) {
+            for (std::size_t v = v0; v < v0 + slice; v += 2) {
+                // Lanes k and k + 1 at columns v and v + 1: rows transposed two by two.
+                double t[4][4];  // a.re, a.im, b.re, b.im: lanes k, k + 1 at v, then at v + 1
+                transposePair(inRe[k][0] + v, inRe[k + 1][0] + v, t[0], t[0] + 2, 1.0);
+                transposePair(inIm[k][0] + v, inIm[k + 1][0] + v, t[1], t[1] + 2, 1.0);
+                transposePair(inRe[k][1] + v, inRe[k + 1][1] + v, t[2], t[2] + 2, 1.0);
+                transposePair(inIm[k][1] + v, inIm[k + 1][1] + v, t[3], t[3] + 2, 1.0);
+                for (int j = 0; j < 2; ++j) {
+                    const std::size_t u = v + j, m = n - u;
+                    const Vec2 ar = load<Vec2>(t[0] + 2 * j), ai = load<Vec2>(t[1] + 2 * j);
+                    const Vec2 br = load<Vec2>(t[2] + 2 * j), bi = load<Vec2>(t[3] + 2 * j);
+                    if (u == 0) {
+                        store(sre + k, ar);
+                        store(sim + k, br);
+                        continue;
+                    }
+                    store(sre + u * kRowBatch + k, ar - bi);
+                    store(sim + u * kRowBatch + k, ai + br);
+                    store(sre + m * kRowBatch + k, ar + bi);
+                    store(sim + m * kRowBatch + k, br - ai);
+                }
+            }
+        }
+    }
+    for (int k = 0; k < kRowBatch; ++k) {
+        sre[half * kRowBatch + k] = inRe[k][0][half];
+        sim[half * kRowBatch + k] = inRe[k][1][half];
+    }
+    f.rowKernel(sre, sim, *f.plan, true);
+    const std::uint32_t* rev = f.plan->bitReverse.data();
+    const double scale = f.scale;
+    const std::size_t outSlice = n < kSlice ? n : kSlice;
+    for (std::size_t c0 = 0; c0 < n; c0 += outSlice) {
+        for (int k = 0; k < kRowBatch; k += 2) {
+            for (std::size_t c = c0; c < c0 + outSlice; c += 2) {
+                const std::size_t p = rev[c] * kRowBatch + k, q = rev[c + 1] * kRowBatch + k;
+                transposePair(sre + p, sre + q, out[k][0] + c, out[k + 1][0] + c, scale);
+                transposePair(sim + p, sim + q, out[k][1] + c, out[k + 1][1] + c, scale);
+            }
         }
     }
 }
@@ -617,7 +686,7 @@ int run2d(double* re, double* im, int n, int rowLength, Direction direction, boo
             for (std::size_t c = 0; c < f.n; ++c) im[r * f.stride + c] = 0.0;
     runSplit(f.n / kBatch, workers, [&](std::size_t b, std::size_t e, int w) {
         for (std::size_t i = b; i < e; ++i)
-            columnBatch(f, i * kBatch, scratch.re(w), scratch.im(w));
+            columnBatch(f, i * kBatch, scratch.re(w), scratch.im(w), 0, f.n);
     });
     // Only the batches that hold a wanted row; each row's arithmetic is the same in any batch.
     const std::size_t firstBatch = static_cast<std::size_t>(firstRow) / kRowBatch;
@@ -627,6 +696,47 @@ int run2d(double* re, double* im, int n, int rowLength, Direction direction, boo
     runSplit(endBatch - firstBatch, workers, [&](std::size_t b, std::size_t e, int w) {
         for (std::size_t i = firstBatch + b; i < firstBatch + e; ++i)
             rowBatch(f, i * kRowBatch, scratch.re(w), scratch.im(w));
+    });
+    return kTransformOk;
+}
+
+// The inverse of a spectrum whose inverse is real, for rows firstRow .. firstRow + rowCount - 1:
+// columns 0 .. n/2 (and the rest of their batch), then the wanted rows two to a transform.
+int runRealOutput(double* re, double* im, int n, int rowLength, int firstRow, int rowCount) {
+    if (firstRow < 0 || rowCount < 0 || firstRow > n - rowCount) return kTransformBadSize;
+    // Below two batches of columns the complex inverse is as quick; its real parts are the same.
+    if (n < 2 * kBatch)
+        return run2d(re, im, n, rowLength, Direction::Inverse, false, firstRow, rowCount);
+    int log2n = 0;
+    const int check = checkGrid(re, im, n, rowLength, log2n);
+    if (check != kTransformOk) return check;
+    const Plan* plan = cachedPlan(log2n);
+    if (plan == nullptr) return kTransformNoMemory;
+    const Grid f{re,
+                 im,
+                 plan->n,
+                 static_cast<std::size_t>(rowLength),
+                 plan,
+                 true,
+                 1.0 / static_cast<double>(plan->n),
+                 batchKernel<kBatch>(),
+                 batchKernel<kRowBatch>()};
+    const int workers = workerCount(f.n);
+    Scratch scratch;
+    if (!allocateScratch(scratch, f.n, workers)) return kTransformNoMemory;
+    const std::size_t rows = 2 * kRowBatch;
+    const std::size_t first = static_cast<std::size_t>(firstRow);
+    const std::size_t end = first + static_cast<std::size_t>(rowCount);
+    // The row pass reads the wanted rows and the one after them (the partner of an odd last row,
+    // which must be a transformed row for the pair to separate); the rest is never read.
+    const std::size_t readEnd = end < f.n ? end + 1 : f.n;
+    runSplit(f.n / 2 / kBatch + 1, workers, [&](std::size_t b, std::size_t e, int w) {
+        for (std::size_t i = b; i < e; ++i)
+            columnBatch(f, i * kBatch, scratch.re(w), scratch.im(w), first, readEnd);
+    });
+    runSplit((end - first + rows - 1) / rows, workers, [&](std::size_t b, std::size_t e, int w) {
+        for (std::size_t i = b; i < e; ++i)
+            realRowBatchInverse(f, first + i * rows, end, scratch.re(w), scratch.im(w));
     });
     return kTransformOk;
 }
@@ -823,6 +933,11 @@ int transform2dRows(double* real, double* imag, int n, int rowLength, Direction 
                     int firstRow, int rowCount) {
     if (firstRow < 0 || rowCount < 0 || firstRow > n - rowCount) return kTransformBadSize;
     return detail::run2d(real, imag, n, rowLength, direction, false, firstRow, rowCount);
+}
+
+int transform2dRealRows(double* real, double* imag, int n, int rowLength, int firstRow,
+                        int rowCount) {
+    return detail::runRealOutput(real, imag, n, rowLength, firstRow, rowCount);
 }
 
 int transform1d(double* real, double* imag, int n, int log2n, Direction direction) {

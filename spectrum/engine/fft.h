@@ -48,6 +48,14 @@ int transform2dRealInput(double* real, double* imag, int n, int rowLength, Direc
 int transform2dRows(double* real, double* imag, int n, int rowLength, Direction direction,
                     int firstRow, int rowCount);
 
+// The inverse of transform2dRows for a spectrum whose inverse is real, F(n - u, n - v) =
+// conj F(u, v) (indices mod n): only columns 0 .. n/2 are read, and each pair of wanted rows
+// goes through one complex transform. Rows firstRow .. firstRow + rowCount - 1 of `real` receive
+// the result (the real parts of transform2dRows to rounding); everything else in both arrays is
+// left as scratch. Same return codes as transform2dRows.
+int transform2dRealRows(double* real, double* imag, int n, int rowLength, int firstRow,
+                        int rowCount);
+
 // One transform of n complex values. When log2n < 1 it is computed from n. Returns kTransformOk,
 // kTransformBadSize when n < 2 (or an array is null), kTransformNotPowerOfTwo when n is not
 // 2^log2n, kTransformNoMemory when the plan for a size above 8192 cannot be allocated. Runs on

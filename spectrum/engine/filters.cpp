@@ -105,11 +105,12 @@ HardBand hardBandOf(int type, const RadialWeight& weight) {
 
 // Multiplies the zeroed elements of one frame row by 0 (so a negative value becomes -0, as the
 // general product does) and leaves the rest, whose weight 1 would change nothing.
-void weighRowHard(double* re, double* im, int n, double rowSquared, const HardBand& band) {
+void weighRowHard(double* re, double* im, int n, int columns, double rowSquared,
+                  const HardBand& band) {
     const double half = n / 2.0;
     const double low = band.low - rowSquared, high = band.high - rowSquared;
     const double kept = band.inside ? 1.0 : 0.0, other = band.inside ? 0.0 : 1.0;
-    for (int k = 0; k < n; ++k) {
+    for (int k = 0; k < columns; ++k) {
         const double dk = k - half;
         const double squared = dk * dk;  // exact, as are the differences above
         const double factor = (low < squared && squared <= high) ? other : kept;
@@ -229,9 +230,15 @@ double applyFilterToHalf(SpectrumBuffers& buffers, const image::ImageGeometry& g
 
 double applyFilter(SpectrumBuffers& buffers, const image::ImageGeometry& geometry,
                    const FilterSettings& filter) {
+    return applyFilter(buffers, geometry, filter, false);
+}
+
+double applyFilter(SpectrumBuffers& buffers, const image::ImageGeometry& geometry,
+                   const FilterSettings& filter, bool leftHalf) {
     if (!buffers.present()) return 1.0;
     if (buffers.isHalf()) return applyFilterToHalf(buffers, geometry, filter);
     const int n = buffers.n;
+    const int columns = leftHalf ? n / 2 + 1 : n;
     double* re = buffers.real.get();
     double* im = buffers.imag.get();
     const std::size_t centre = static_cast<std::size_t>(n / 2) * n + n / 2;
@@ -254,7 +261,7 @@ double applyFilter(SpectrumBuffers& buffers, const image::ImageGeometry& geometr
         const bool keep = filter.kind == kLatticeKeep;
         const double half = n / 2.0;
         detail::forEachRowParallel(n, [&](int r) {
-            for (int k = 0; k < n; ++k) {
+            for (int k = 0; k < columns; ++k) {
                 const double inside = spots(k - half, r - half);
                 weigh(static_cast<std::size_t>(r) * n + k, keep ? inside : 1.0 - inside);
             }
@@ -266,7 +273,7 @@ double applyFilter(SpectrumBuffers& buffers, const image::ImageGeometry& geometr
         if (filter.circles.empty()) return 1.0;
         const bool keepInside = filter.kind == kCirclesCutOutside;
         detail::forEachRowParallel(n, [&](int r) {
-            for (int k = 0; k < n; ++k) {
+            for (int k = 0; k < columns; ++k) {
                 const double inside = softCircles(filter.circles, filter.edgeSigma, r, k, buffers);
                 weigh(static_cast<std::size_t>(r) * n + k, keepInside ? inside : 1.0 - inside);
             }
@@ -277,7 +284,7 @@ double applyFilter(SpectrumBuffers& buffers, const image::ImageGeometry& geometr
         if (filter.circles.empty()) return 1.0;
         const bool keepInside = filter.kind == kCirclesCutOutside;
         detail::forEachRowParallel(n, [&](int r) {
-            for (int k = 0; k < n; ++k) {
+            for (int k = 0; k < columns; ++k) {
                 if (insideAnyCircle(filter.circles, r, k, buffers) != keepInside)
                     weigh(static_cast<std::size_t>(r) * n + k, 0.0);
             }
@@ -300,13 +307,13 @@ double applyFilter(SpectrumBuffers& buffers, const image::ImageGeometry& geometr
         detail::forEachRowParallel(n, [&](int r) {
             const double dr = r - half;
             weighRowHard(re + static_cast<std::size_t>(r) * n, im + static_cast<std::size_t>(r) * n,
-                         n, dr * dr, band);
+                         n, columns, dr * dr, band);
         });
         return band.zeroed(0.0) ? 0.0 : 1.0;
     }
     detail::forEachRowParallel(n, [&](int r) {
         const double dr = r - half;
-        for (int k = 0; k < n; ++k) {
+        for (int k = 0; k < columns; ++k) {
             const double dk = k - half;
             weigh(static_cast<std::size_t>(r) * n + k, weight(std::sqrt(dr * dr + dk * dk)));
         }
@@ -322,6 +329,10 @@ bool filterIsCentroSymmetric(const FilterSettings& filter, const SpectrumBuffers
             return false;
     }
     return true;
+}
+
+bool filterWeighsMatesAlike(const FilterSettings& filter) {
+    return filter.kind == kStandardFilter || filter.kind == kSpecialFilter;
 }
 
 double clampProfileValue(double value) {

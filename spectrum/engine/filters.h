@@ -21,11 +21,21 @@ namespace spectrum {
 // says how much of a constant offset of the image passes the filter.
 double applyFilter(SpectrumBuffers& buffers, const image::ImageGeometry& geometry,
                    const FilterSettings& filter);
+// The same on columns 0 .. n/2 of the frame alone when `leftHalf` (all the real inverse of a
+// centro-symmetric filter reads, see transform2dRealRows); the other columns are left as they are.
+double applyFilter(SpectrumBuffers& buffers, const image::ImageGeometry& geometry,
+                   const FilterSettings& filter, bool leftHalf);
 
 // True when the filter weighs every element as its centro-symmetric mate, so the inverse of a
 // real image's spectrum stays real. Decided by kind: every radial filter, the lattice masks and
 // the noise filters are; a circle set is when every circle's mate is in the set.
 bool filterIsCentroSymmetric(const FilterSettings& filter, const SpectrumBuffers& buffers);
+
+// True when every element's weight equals its mate's to the last bit, on the whole frame: the
+// radial filters, whose distance from (n/2, n/2) is the same for (r, k) and (n - r, n - k) even
+// on row and column 0, where the masks' mates fall outside the frame. Only then may the inverse
+// read half the spectrum and take the rest for the mirror image of it.
+bool filterWeighsMatesAlike(const FilterSettings& filter);
 
 // --- the special profile ---
 

@@ -28,6 +28,22 @@ bool inverseTransform(image::CurrentImage& image, const image::ImageGeometry& ge
 
 namespace {
 
+// restoredLevel's arithmetic, local so that the loop over every pixel inlines it (the compiler
+// called the exported function once per pixel).
+inline int stretchedLevel(double m, double mmin, double mmax, double lo, double hi) {
+    // Not m(hi - lo) + mmax lo - mmin hi over the span, equal on paper: for a flat result its
+    // terms cancel to within rounding of 0.000001 lo and it truncates to lo - 1.
+    return toLevel(lo + (m - mmin) * (hi - lo) / (mmax - mmin) + 0.000001);
+}
+
+}  // namespace
+
+int restoredLevel(double m, double mmin, double mmax, double lo, double hi) {
+    return stretchedLevel(m, mmin, mmax, lo, hi);
+}
+
+namespace {
+
 // A spectrum shown windowed is replaced by that of the mirror frame, so the filtered image is
 // never vignetted. False when the source is gone or the transform fails.
 bool retransformMirror(SpectrumBuffers& buffers, const GreyPixels& source,
@@ -106,7 +122,7 @@ void writeStretched(const ShownRows& shown, int height, double lo, double hi, Gr
         shown(y, values.get());
         std::uint8_t* const levels = &pixels.at(0, y);
         for (int x = 0; x < w; ++x)
-            levels[x] = static_cast<std::uint8_t>(restoredLevel(values[x], mmin, mmax, lo, hi));
+            levels[x] = static_cast<std::uint8_t>(stretchedLevel(values[x], mmin, mmax, lo, hi));
     });
 }
 
@@ -178,11 +194,17 @@ bool inverseTransform(image::CurrentImage& image, const image::ImageGeometry& ge
         buffers.windowed = false;
     }
     const bool symmetric = filterIsCentroSymmetric(settings.filter, buffers);
-    const double zeroWeight = applyFilter(buffers, geometry, settings.filter);
+    // A real inverse needs only the real parts of the image's rows, from half the columns, when
+    // the other half is exactly the mirror image of the weighed one.
+    const bool halfColumns = symmetric && filterWeighsMatesAlike(settings.filter);
+    const double zeroWeight = applyFilter(buffers, geometry, settings.filter, halfColumns);
     // Only the image's rows of the frame are read below.
-    if (transform2dRows(buffers.real.get(), buffers.imag.get(), buffers.n, buffers.n,
-                        Direction::Inverse, buffers.offsetY, geometry.height) != kTransformOk)
-        return refuse();
+    const int done =
+        halfColumns ? transform2dRealRows(buffers.real.get(), buffers.imag.get(), buffers.n,
+                                          buffers.n, buffers.offsetY, geometry.height)
+                    : transform2dRows(buffers.real.get(), buffers.imag.get(), buffers.n, buffers.n,
+                                      Direction::Inverse, buffers.offsetY, geometry.height);
+    if (done != kTransformOk) return refuse();
 
     const int w = geometry.width, h = geometry.height;
     const bool keep = settings.brightness.keepImageBrightness;
@@ -213,12 +235,6 @@ bool inverseTransform(image::CurrentImage& image, const image::ImageGeometry& ge
     writeGreyColourTable(image);
     buffers.release();
     return true;
-}
-
-int restoredLevel(double m, double mmin, double mmax, double lo, double hi) {
-    // Not m(hi - lo) + mmax lo - mmin hi over the span, equal on paper: for a flat result its
-    // terms cancel to within rounding of 0.000001 lo and it truncates to lo - 1.
-    return toLevel(lo + (m - mmin) * (hi - lo) / (mmax - mmin) + 0.000001);
 }
 
 void renderRemovedPart(const InverseParts& parts, image::CurrentImage& image,

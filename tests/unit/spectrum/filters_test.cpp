@@ -42,6 +42,34 @@ TEST_F(FilterGrid, LowPassKeepsTheDiscOfW1TimesR) {
     EXPECT_EQ(buffers.imag[256 * 512 + 256], -1.0);  // both parts are weighted
 }
 
+// Weighing the left half (columns 0 .. n/2, what the real inverse reads) gives those columns the
+// whole frame's weights and the zero frequency's, and leaves the others alone.
+TEST_F(FilterGrid, LeftHalfWeighsItsColumnsAsTheWholeFrameDoes) {
+    for (int type : {kLowPass, kBandCut}) {
+        for (double sigma : {0.0, 3.0}) {
+            SCOPED_TRACE(::testing::Message() << "type " << type << " sigma " << sigma);
+            Grid whole, half;
+            whole.filter.standardType = half.filter.standardType = type;
+            whole.filter.wa = half.filter.wa = 0.3;
+            whole.filter.wb = half.filter.wb = 0.6;
+            whole.filter.edgeSigma = half.filter.edgeSigma = sigma;
+            const double zero = applyFilter(whole.buffers, whole.geometry, whole.filter);
+            EXPECT_EQ(applyFilter(half.buffers, half.geometry, half.filter, true), zero);
+            for (int r = 0; r < 512; ++r)
+                for (int c = 0; c < 512; ++c) {
+                    const std::size_t i = static_cast<std::size_t>(r) * 512 + c;
+                    ASSERT_EQ(half.buffers.real[i], c <= 256 ? whole.buffers.real[i] : 1.0)
+                        << r << "," << c;
+                    ASSERT_EQ(half.buffers.imag[i], c <= 256 ? whole.buffers.imag[i] : -1.0);
+                }
+        }
+    }
+    filter.kind = kStandardFilter;
+    EXPECT_TRUE(filterWeighsMatesAlike(filter));
+    filter.kind = kLatticeKeep;  // its mates fall off the frame on row and column 0
+    EXPECT_FALSE(filterWeighsMatesAlike(filter));
+}
+
 TEST_F(FilterGrid, HighPassIsTheComplement) {
     filter.standardType = kHighPass;
     filter.wa = 0.5;
