@@ -1063,6 +1063,8 @@ bool writeParts(Session& s, const Options& o, const spectrum::InverseParts& part
 
 int filterStep(Options o, const std::string& input, const std::string& output) {
     Session s(o.quiet);
+    // Only the filtered image is written: the spectrum's rendering would be overwritten unseen.
+    o.settings.renderSpectrum = false;
     if (!openStep(s, o, input) || !latticeBasisStep(s, o) || !transformStep(s, o) ||
         !placeMasks(s, o))
         return 1;

@@ -200,7 +200,10 @@ bool forwardBigGrid(image::CurrentImage& image, const image::ImageGeometry& geom
     fresh.sourceStride = pixels.stride;
     fresh.sourceWidth = w;
     fresh.sourceHeight = h;
-    if (mapSpectrum(fresh, geometry, settings.display, image) != 0) return false;
+    const int shown = settings.renderSpectrum
+                          ? mapSpectrum(fresh, geometry, settings.display, image)
+                          : checkSpectrum(fresh, geometry, settings.display);
+    if (shown != 0) return false;
     buffers = std::move(fresh);
     return true;
 }

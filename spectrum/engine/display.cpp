@@ -203,6 +203,32 @@ void writePalette(const DisplaySettings& display, image::CurrentImage& image) {
 
 }  // namespace
 
+int checkSpectrum(const SpectrumBuffers& buffers, const image::ImageGeometry& geometry,
+                  const DisplaySettings& display) {
+    const int w = geometry.width, h = geometry.height, n = buffers.n;
+    if (!buffers.present() || w < 1 || h < 1) return 1;
+    if (buffers.offsetX + w > n || buffers.offsetY + h > n) return 1;
+    const Quantity value{buffers, display.displayQuantity};
+    const std::vector<double> binned =
+        display.wholeFrame ? binWholeFrame(value, n, w, h) : std::vector<double>{};
+    const ShownRows shown{buffers, value, display.wholeFrame, binned, w};
+    // The extremes as levelRange finds them; once the smallest is below the largest it stays so.
+    double vmin = 0, vmax = 0;
+    bool first = true;
+    std::vector<double> row(static_cast<std::size_t>(w));
+    for (int y = 0; y < h; ++y) {
+        shown(y, row.data());
+        for (int x = 0; x < w; ++x) {
+            const double v = row[x];
+            if (first || v < vmin) vmin = v;
+            if (first || v > vmax) vmax = v;
+            first = false;
+        }
+        if (vmin < vmax) return 0;
+    }
+    return 1;
+}
+
 int mapSpectrum(const SpectrumBuffers& buffers, const image::ImageGeometry& geometry,
                 const DisplaySettings& display, image::CurrentImage& image) {
     GreyPixels pixels;

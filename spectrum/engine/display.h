@@ -15,6 +15,11 @@ namespace spectrum {
 int mapSpectrum(const SpectrumBuffers& buffers, const image::ImageGeometry& geometry,
                 const DisplaySettings& display, image::CurrentImage& image);
 
+// What mapSpectrum would return, without writing anything: it stops at the first two shown
+// values that differ.
+int checkSpectrum(const SpectrumBuffers& buffers, const image::ImageGeometry& geometry,
+                  const DisplaySettings& display);
+
 // The rainbow ramp, black - blue - cyan - green - yellow - red, for index 0..255.
 Rgb rainbowColour(int index);
 

@@ -267,7 +267,10 @@ bool forwardTransform(image::CurrentImage& image, const image::ImageGeometry& ge
     fresh.sourceHeight = pixels.height;
     const std::uint8_t* first = pixels.base;
     fresh.source.assign(first, first + pixels.stride * static_cast<std::size_t>(pixels.height));
-    if (mapSpectrum(fresh, geometry, settings.display, image) != 0) return false;
+    const int shown = settings.renderSpectrum
+                          ? mapSpectrum(fresh, geometry, settings.display, image)
+                          : checkSpectrum(fresh, geometry, settings.display);
+    if (shown != 0) return false;
     buffers = std::move(fresh);
     return true;
 }

@@ -143,6 +143,10 @@ struct SpectrumSettings {
     // settings file); none for an uncalibrated image. A file may calibrate x and y apart.
     std::optional<image::PixelSize> pixelSizeNm;
     DisplaySettings display;
+    // False when only the inverse follows and nobody sees the spectrum (the command-line filter):
+    // the forward transform leaves the picture as it is instead of rendering the spectrum into
+    // it, and still refuses a flat one.
+    bool renderSpectrum = true;
     LineWaveSettings lineWave;
     FilterSettings filter;
     BrightnessSettings brightness;

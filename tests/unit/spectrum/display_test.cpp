@@ -66,6 +66,25 @@ TEST_F(PeakWindow, FlatWindowWritesNothing) {
     EXPECT_EQ(at(40, 30), 9);
 }
 
+// The check without rendering agrees with the mapping on content, for a window whose only
+// difference sits in its last element, in the whole frame's binning, and when flat; the picture
+// is left as it was.
+TEST_F(PeakWindow, CheckWithoutRenderingAgreesWithTheMapping) {
+    buffers.real[static_cast<std::size_t>(30 + 14) * 128 + 40 + 14] = 0.0;
+    EXPECT_EQ(checkSpectrum(buffers, picture.geometry, display), 1);
+    buffers.real[static_cast<std::size_t>(99 + 14) * 128 + 99 + 14] = 1e-3;
+    EXPECT_EQ(checkSpectrum(buffers, picture.geometry, display), 0);
+    EXPECT_EQ(at(99, 99), 9);
+    buffers.real[static_cast<std::size_t>(99 + 14) * 128 + 99 + 14] = 0.0;
+    display.wholeFrame = true;
+    buffers.real[127 * 128 + 127] = 3.0;  // outside the window, inside the frame
+    EXPECT_EQ(checkSpectrum(buffers, picture.geometry, display), 0);
+    EXPECT_EQ(mapSpectrum(buffers, picture.geometry, display, picture.image), 0);
+    display.wholeFrame = false;
+    EXPECT_EQ(checkSpectrum(buffers, picture.geometry, display), 1);
+    EXPECT_EQ(mapSpectrum(buffers, picture.geometry, display, picture.image), 1);
+}
+
 TEST(DisplayMapping, RealPartMapsTheMostNegativeValueToZero) {
     auto picture = makePicture(64, 64, [](int, int) { return 0; });
     auto buffers = makeBuffers(
