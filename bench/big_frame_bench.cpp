@@ -5,13 +5,16 @@
 //
 //   big_frame_bench [--cli PATH] [--wisdom FILE] [--runs N] [--size WxH] [--work DIR]
 //                   [--precision single|double]
+//   big_frame_bench --make-wisdom N [--wisdom FILE]    (FFTW_MEASURE plans for frame N, saved)
 //   big_frame_bench --pipeline IN.tif OUT.bmp --wisdom FILE     (one FFTW run, used above)
 //
 // The FFTW pipeline: read the TIFF with our reader, map the samples onto levels 0..255 as the
 // program does, fill the frame with mirror copies (our frame sizing and mirror rule), r2c in
 // place, the low-pass weight on the half spectrum, c2r, the brightness restoration to the 8-bit
 // rendering's range, write the BMP. Double precision, two threads, FFTW_MEASURE plans from the
-// wisdom file (the first, uncounted run measures them: many minutes at 16384).
+// wisdom file when it holds them, else FFTW_ESTIMATE (said): measuring at 16384 takes many
+// minutes on two cores, and under load it may not finish, so it is a step of its own
+// (--make-wisdom) rather than part of a run.
 //
 // Printed: median wall time, processor time and peak resident memory per job, the ratio of our
 // filter to FFTW's, and the budget (4.5 GiB, 1.3 x FFTW).
@@ -68,6 +71,49 @@ bool writeGreyBmp(const std::string& path, int w, int h, const std::vector<std::
     return static_cast<bool>(out);
 }
 
+struct Plans {
+    fftw_plan forward = nullptr, backward = nullptr;
+    bool fromWisdom = false;
+};
+
+// The r2c and c2r plans of an n x n frame in place, two threads. `measure`: FFTW_MEASURE, the
+// wisdom saved to the file. Otherwise the file's wisdom when it has both plans, else
+// FFTW_ESTIMATE at once.
+Plans planTransforms(int n, double* frame, const std::string& wisdom, bool measure) {
+    fftw_init_threads();
+    fftw_plan_with_nthreads(2);
+    if (!wisdom.empty()) fftw_import_wisdom_from_filename(wisdom.c_str());
+    auto* spectrum = reinterpret_cast<fftw_complex*>(frame);
+    Plans p;
+    const unsigned first = measure ? FFTW_MEASURE : FFTW_MEASURE | FFTW_WISDOM_ONLY;
+    p.forward = fftw_plan_dft_r2c_2d(n, n, frame, spectrum, first);
+    p.backward = fftw_plan_dft_c2r_2d(n, n, spectrum, frame, first);
+    p.fromWisdom = p.forward && p.backward;
+    if (measure && p.fromWisdom && !wisdom.empty()) fftw_export_wisdom_to_filename(wisdom.c_str());
+    if (!p.fromWisdom && !measure) {
+        if (p.forward) fftw_destroy_plan(p.forward);
+        if (p.backward) fftw_destroy_plan(p.backward);
+        p.forward = fftw_plan_dft_r2c_2d(n, n, frame, spectrum, FFTW_ESTIMATE);
+        p.backward = fftw_plan_dft_c2r_2d(n, n, spectrum, frame, FFTW_ESTIMATE);
+    }
+    return p;
+}
+
+// --make-wisdom N: measures the plans of frame N once and saves them (many minutes at 16384).
+int makeWisdom(int n, const std::string& wisdom) {
+    if (n < 64 || (n & (n - 1)) != 0) return 2;
+    const auto start = Clock::now();
+    double* frame = fftw_alloc_real(static_cast<std::size_t>(n) * 2 * (n / 2 + 1));
+    if (!frame) return 1;
+    const Plans plans = planTransforms(n, frame, wisdom, true);
+    const bool ok = plans.forward && plans.backward;
+    std::printf("FFTW_MEASURE plans for frame %d: %s in %.1f s\n", n,
+                ok ? ("saved to " + wisdom).c_str() : "failed",
+                std::chrono::duration<double>(Clock::now() - start).count());
+    fftw_free(frame);
+    return ok ? 0 : 1;
+}
+
 int runPipeline(const std::string& inPath, const std::string& outPath, const std::string& wisdom) {
     core::StderrSink sink("big_frame_bench");
     auto source = image::importImageFile(inPath, image::ImageFormat::Tiff, sink);
@@ -79,15 +125,17 @@ int runPipeline(const std::string& inPath, const std::string& outPath, const std
         spectrum::planGrid(w, h, true, [&] { return spectrum::edgesAreSeamless(*levels); });
     if (plan.n == 0 || plan.windowedOnly) return 1;
     const int n = plan.n, pad = 2 * (n / 2 + 1);
-    fftw_init_threads();
-    fftw_plan_with_nthreads(2);
-    if (!wisdom.empty()) fftw_import_wisdom_from_filename(wisdom.c_str());
     double* frame = fftw_alloc_real(static_cast<std::size_t>(n) * pad);
     if (!frame) return 1;
     auto* spectrum = reinterpret_cast<fftw_complex*>(frame);
-    fftw_plan forward = fftw_plan_dft_r2c_2d(n, n, frame, spectrum, FFTW_MEASURE);
-    fftw_plan backward = fftw_plan_dft_c2r_2d(n, n, spectrum, frame, FFTW_MEASURE);
-    if (!wisdom.empty()) fftw_export_wisdom_to_filename(wisdom.c_str());
+    const Plans plans = planTransforms(n, frame, wisdom, false);
+    if (!plans.forward || !plans.backward) return 1;
+    fftw_plan forward = plans.forward, backward = plans.backward;
+    // Which plans the run used, for the parent to print (this process's output is discarded).
+    if (std::FILE* note = std::fopen((outPath + ".plans").c_str(), "w")) {
+        std::fputs(plans.fromWisdom ? "wisdom" : "estimate", note);
+        std::fclose(note);
+    }
 
     std::vector<int> column(n);
     for (int c = 0; c < n; ++c) column[c] = mirror(c - plan.offsetX, w);
@@ -177,9 +225,19 @@ std::string selfDirectory() {
     return s.substr(0, s.find_last_of('/'));
 }
 
-bool fileExists(const std::string& path) {
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0;
+void printPlans(const std::string& note, const std::string& wisdom) {
+    char kind[16] = {};
+    if (std::FILE* f = std::fopen(note.c_str(), "r")) {
+        if (!std::fgets(kind, sizeof kind, f)) kind[0] = '\0';
+        std::fclose(f);
+    }
+    if (std::strcmp(kind, "wisdom") == 0)
+        std::printf("FFTW plans: FFTW_MEASURE, from the wisdom in %s\n", wisdom.c_str());
+    else
+        std::printf(
+            "FFTW plans: FFTW_ESTIMATE, no wisdom for this frame in %s (measure it once "
+            "with --make-wisdom 16384, many minutes; FFTW's figures are then lower)\n",
+            wisdom.c_str());
 }
 
 }  // namespace
@@ -191,12 +249,15 @@ int main(int argc, char** argv) {
     std::string work = "/tmp", precision, size = "11520x8184";
     int runs = 3;
     std::string pipelineIn, pipelineOut;
+    int makeFrame = 0;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         const bool more = i + 1 < args.size();
         if (a == "--pipeline" && i + 2 < args.size()) {
             pipelineIn = args[++i];
             pipelineOut = args[++i];
+        } else if (a == "--make-wisdom" && more) {
+            makeFrame = std::atoi(args[++i].c_str());
         } else if (a == "--cli" && more) {
             cli = args[++i];
         } else if (a == "--wisdom" && more) {
@@ -210,12 +271,15 @@ int main(int argc, char** argv) {
         } else if (a == "--precision" && more) {
             precision = args[++i];
         } else {
-            std::fprintf(stderr, "usage: big_frame_bench [--cli PATH] [--wisdom FILE] [--runs N] "
-                                 "[--size WxH] [--work DIR] [--precision single|double]\n");
+            std::fprintf(stderr,
+                         "usage: big_frame_bench [--cli PATH] [--wisdom FILE] [--runs N] "
+                         "[--size WxH] [--work DIR] [--precision single|double]\n"
+                         "       big_frame_bench --make-wisdom N [--wisdom FILE]\n");
             return 2;
         }
     }
     if (!pipelineIn.empty()) return runPipeline(pipelineIn, pipelineOut, wisdom);
+    if (makeFrame != 0) return makeWisdom(makeFrame, wisdom);
     int w = 0, h = 0;
     if (std::sscanf(size.c_str(), "%dx%d", &w, &h) != 2 || w < 64 || h < 64) return 2;
     const std::string stem = work + "/big_frame_bench." + std::to_string(getpid());
@@ -246,15 +310,12 @@ int main(int argc, char** argv) {
                                                image, stem + ".fftw.bmp", "--wisdom", wisdom};
     std::printf("big frame: %d x %d 16-bit TIFF, frame 16384, %d runs each, alternating%s%s\n", w,
                 h, runs, precision.empty() ? "" : ", --precision ", precision.c_str());
-    const bool planned = fileExists(wisdom);
-    const auto p0 = Clock::now();
+    // An uncounted first run warms the caches and says which plans FFTW has.
     if (timeProcess(fftwArgs).status != 0) {
         std::fprintf(stderr, "big_frame_bench: the FFTW pipeline failed\n");
         return 1;
     }
-    if (!planned)
-        std::printf("FFTW planning (FFTW_MEASURE, saved to %s): %.1f s\n", wisdom.c_str(),
-                    std::chrono::duration<double>(Clock::now() - p0).count());
+    printPlans(stem + ".fftw.bmp.plans", wisdom);
     std::vector<double> sw, sc, fw, fc, tw, tc, ratio;
     long sp = 0, fp = 0, tp = 0;
     for (int r = 0; r < runs; ++r) {
@@ -280,7 +341,8 @@ int main(int argc, char** argv) {
     const double r = medianOf(ratio);
     std::printf("filter / FFTW (wall, median of pairs): %.2f  %s\n", r,
                 r <= 1.3 ? "within 1.3x" : "above 1.3x");
-    for (const char* suffix : {".tif", ".spectrum.bmp", ".ours.bmp", ".fftw.bmp"})
+    for (const char* suffix :
+         {".tif", ".spectrum.bmp", ".ours.bmp", ".fftw.bmp", ".fftw.bmp.plans"})
         std::remove((stem + suffix).c_str());
     return 0;
 }
