@@ -138,8 +138,19 @@
 
 /* Stacks: the "Image..." command and its dialog. */
 #define IDM_STACKIMAGE 0x380
-/* Live FFT: the system-menu command of the box over the image. */
+/* Live FFT: the system-menu command of the box over the image; the live window's menu and its
+   status and readout lines. */
 #define IDM_LIVEFFT 0x3C0
+#define IDM_LIVE_BOX64 0x3D0
+#define IDM_LIVE_BOX128 0x3D1
+#define IDM_LIVE_BOX256 0x3D2
+#define IDM_LIVE_BOX512 0x3D3
+#define IDM_LIVE_BOX1024 0x3D4
+#define IDM_LIVE_REGION 0x3D5
+#define IDM_LIVE_COPY 0x3D6
+#define IDM_LIVE_SAVE 0x3D7
+#define IDC_LIVESTATUS 100
+#define IDC_LIVEREADOUT 101
 #define IDC_IMAGENUMBER 442
 #define IDC_STACKINFO 443
 

@@ -14,6 +14,7 @@
 #include "image/packed_dib.h"
 #include "spectrum/app/lattice_state.h"
 #include "spectrum/engine/inverse.h"
+#include "spectrum/engine/live_box.h"
 #include "spectrum/engine/overlays.h"
 #include "spectrum/engine/spectrum_state.h"
 #include "spectrum/rules/client_layout.h"
@@ -65,10 +66,12 @@ struct AppState {
     std::string readout;
     int binFactor = 1;  // the next images opened are binned by it (1, 2 or 4)
     spectrum::FileType openFileType = spectrum::FileType::Bitmap;  // the open dialog's file type
-    // Live FFT: the box over the image and its window, while the mode is on.
+    // Live FFT: the box over the image and its window, while the mode is on; and where the
+    // region shown lies in the opened file, after "Transform this region".
     std::shared_ptr<LiveView> live;
     // While a filtered image is shown: what its spectrum was made of.
     std::optional<TransformedImage> beforeInverse;
+    std::optional<spectrum::Box> region;
 };
 
 // The program's description for the shared frame.
@@ -108,6 +111,8 @@ void specialSettingCommand(AppState& app, HWND window);  // special_setting_dial
 void filterCommand(AppState& app, HWND window);          // filter_kind_dialog.cpp
 void processBitmapCommand(AppState& app, HWND window);   // process_dialog.cpp
 void copyBitmapCommand(AppState& app, HWND window);      // clipboard_copy.cpp
+// A packed DIB (header, colour table, pixels) on the clipboard as CF_DIB.
+void copyBlockToClipboard(AppState& app, HWND window, const std::vector<std::uint8_t>& block);
 
 // The special profile in the settings file beside the program (settings_file.cpp).
 void readSpecialProfile(AppState& app);
@@ -149,6 +154,9 @@ bool liveCommand(AppState& app, HWND window, int id);
 bool liveMouse(AppState& app, HWND window, UINT message, spectrum::Point at);
 void paintLiveBox(AppState& app, HDC dc);
 void endLiveView(AppState& app);
+// "Transform this region" (microscope_image.cpp): the region replaces the image shown, as an
+// image opened, keeping the pixel size; `box` is its place in the image it was cut from.
+void showRegion(AppState& app, HWND window, spectrum::Region&& region, const spectrum::Box& box);
 bool calibrationSysCommand(AppState& app, HWND window, int id);
 std::optional<double> rememberedPixelSize(const AppState& app);
 // Stacks (stack_commands.cpp): the "Image..." system-menu command and the previous and next

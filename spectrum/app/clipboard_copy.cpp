@@ -1,4 +1,5 @@
-// Copy BMP: the current picture (header, colour table, pixels) on the clipboard as CF_DIB.
+// Copy BMP: the current picture (header, colour table, pixels) on the clipboard as CF_DIB; the
+// live spectrum's picture goes the same way.
 #include <cstring>
 
 #include "spectrum/app/app_state.h"
@@ -6,7 +7,10 @@
 namespace voralin {
 
 void copyBitmapCommand(AppState& app, HWND window) {
-    const auto& block = app.image.dib.block;
+    copyBlockToClipboard(app, window, app.image.dib.block);
+}
+
+void copyBlockToClipboard(AppState& app, HWND window, const std::vector<std::uint8_t>& block) {
     if (block.empty()) return;
     SetCursor(app.frame.waitCursor);
     HGLOBAL copy = GlobalAlloc(GMEM_MOVEABLE, block.size());

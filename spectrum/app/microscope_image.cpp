@@ -50,6 +50,32 @@ void imageOpened(AppState& app, HWND window, image::OpenOutcome& outcome) {
     (void)window;
 }
 
+void showRegion(AppState& app, HWND window, spectrum::Region&& region, const spectrum::Box& box) {
+    endLiveView(app);
+    leaveCircleMode(app, true);
+    app.circlePlacement = false;
+    app.buffers.release();
+    app.restored = {};
+    image::freeBitmap(app.image);
+    RECT client{};
+    GetClientRect(window, &client);
+    const image::PictureArea area = spectrum::pictureAreaOf(client.right, client.bottom);
+    app.image = std::move(region.picture);
+    app.image.viewReduction = image::viewReduction(area, app.image.dib.width(), app.image.dib.height());
+    app.geometry = region.geometry;
+    app.source = std::move(region.source);
+    app.precise = std::move(region.precise);
+    app.preciseFingerprint = app.precise ? fingerprint(app.image) : 0;
+    app.readout.clear();
+    // Coordinates in the file: a region of a region adds its place to the first one's.
+    app.region = app.region ? spectrum::Box{app.region->x + box.x, app.region->y + box.y, box.side}
+                            : box;
+    setImageState(app, ImageState::ImageOpened);
+    refreshImageTitle(app, window);
+    frame::repaintPicture(window, true);
+    enableSpecialSetting(window, true);
+}
+
 std::shared_ptr<const image::PreciseLevels> preciseLevelsFor(const AppState& app) {
     if (!app.precise || fingerprint(app.image) != app.preciseFingerprint) return nullptr;
     return app.precise;

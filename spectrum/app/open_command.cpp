@@ -7,6 +7,8 @@
 #include <commdlg.h>
 
 #include "core/disk.h"
+#include "core/localized.h"
+#include "frame/support/wide_text.h"
 #include "core/wide_path.h"
 #include "image/file_io.h"
 #include "image/import.h"
@@ -99,12 +101,21 @@ UINT_PTR openHook(HWND child, UINT message, WPARAM, LPARAM lParam) {
 }
 
 // `path` is UTF-8: the name is upper-cased in its wide form. (The main window is an ANSI window,
-// so its title shows what the ANSI code page can, as before.)
+// so its title shows what the ANSI code page can, as before.) A region cut out of the file says
+// where it lies in it instead of the image's size.
 void setImageTitle(HWND window, const std::string& path, const image::ImageGeometry& g,
-                   const std::wstring& suffix) {
+                   const std::optional<spectrum::Box>& region, const std::wstring& suffix) {
+    static constexpr core::Localized kRegionOf{"region %d, %d, %d x %d of ",
+                                               "領域 %d, %d, %d x %d / "};
     const auto slash = path.find_last_of('\\');
     std::wstring name = core::widePath(path.substr(slash == std::string::npos ? 0 : slash + 1));
     CharUpperBuffW(name.data(), static_cast<DWORD>(name.size()));
+    if (region) {
+        const std::wstring where = frame::wideText(core::formatMessage(
+            core::text(kRegionOf), region->x, region->y, region->side, region->side));
+        SetWindowTextW(window, (L"Orbilux [II] - " + where + name + suffix).c_str());
+        return;
+    }
     const std::wstring size = core::widePath(core::formatMessage(
         " (%ldW x %ldH)", static_cast<long>(g.width), static_cast<long>(g.height)));
     SetWindowTextW(window, (L"Orbilux [II] - " + name + size + suffix).c_str());
@@ -177,6 +188,7 @@ void openImagePath(AppState& app, HWND window, const std::string& path,
             if (app.state == ImageState::NoImage) frame::releaseLogo(app.frame);
         }, binned);
     if (outcome.result == image::OpenResult::Refused) return;
+    app.region.reset();
     // From here the previous work is gone, whether or not the new picture loaded.
     if (outcome.result != image::OpenResult::Opened) {
         // Nothing to show: back to the logo and the plain title, every image button off.
@@ -201,7 +213,8 @@ void openImagePath(AppState& app, HWND window, const std::string& path,
 
 void refreshImageTitle(AppState& app, HWND window) {
     if (app.openedPath.empty()) return;
-    setImageTitle(window, app.openedPath, app.geometry, core::widePath(imageTitleSuffix(app)));
+    setImageTitle(window, app.openedPath, app.geometry, app.region,
+                  core::widePath(imageTitleSuffix(app)));
 }
 
 }  // namespace voralin

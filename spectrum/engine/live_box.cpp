@@ -1,8 +1,10 @@
 #include "spectrum/engine/live_box.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
+#include "image/open_image.h"
 #include "spectrum/engine/display.h"
 #include "spectrum/engine/fft.h"
 #include "spectrum/engine/forward.h"
@@ -150,6 +152,56 @@ SpotResult findBoxSpots(const GreyPixels& picture, const image::PreciseLevels* p
     const GreyPixels view = boxPixels(picture, box);
     if (view.base == nullptr) return none;
     return findSpots(view, box.side, options);
+}
+
+namespace {
+
+// A source sample from its level: the levels map [minimum, maximum] onto [0, 255].
+double sampleOfLevel(double level, const image::PreciseLevels& levels, image::SampleType type) {
+    const double v = levels.minimum + level * ((levels.maximum - levels.minimum) / 255.0);
+    switch (type) {
+        case image::SampleType::F64: return v;
+        case image::SampleType::F16:
+        case image::SampleType::F32: return static_cast<float>(v);
+        default: return std::nearbyint(v);
+    }
+}
+
+}  // namespace
+
+std::optional<Region> cropRegion(const image::CurrentImage& picture,
+                                 const image::ImageGeometry& geometry,
+                                 const std::optional<image::GreyImage>& source,
+                                 const image::PreciseLevels* precise, const Box& box) {
+    GreyPixels pixels;
+    if (!isBoxSide(box.side) || !boxInside(box, geometry.width, geometry.height)) return std::nullopt;
+    if (precise && !boxInside(box, precise->width, precise->height)) return std::nullopt;
+    // The view only reads the picture.
+    if (!precise && !greyPixelsOf(const_cast<image::CurrentImage&>(picture), geometry, pixels))
+        return std::nullopt;
+    const int s = box.side;
+    image::GreyImage crop;
+    if (source) crop = *source;
+    crop.type = precise ? (source ? source->type : image::SampleType::F64) : image::SampleType::U8;
+    crop.width = crop.height = s;
+    crop.imageCount = 1;
+    crop.imageIndex = 0;
+    crop.samples.resize(static_cast<std::size_t>(s) * s);
+    for (int y = 0; y < s; ++y)
+        for (int x = 0; x < s; ++x)
+            crop.samples[static_cast<std::size_t>(y) * s + x] =
+                precise ? sampleOfLevel(precise->at(box.x + x, box.y + y), *precise, crop.type)
+                        : pixels.at(box.x + x, box.y + y);
+    const auto [lo, hi] = std::minmax_element(crop.samples.begin(), crop.samples.end());
+    crop.minimum = *lo;
+    crop.maximum = *hi;
+    Region region;
+    region.picture = image::normalisedPictureOf(crop);
+    region.geometry = {s, s, s, region.picture.fileHeader.bfSize};
+    region.precise = image::transformLevels(std::move(crop));
+    crop.samples = {};
+    if (source) region.source = std::move(crop);
+    return region;
 }
 
 }  // namespace spectrum

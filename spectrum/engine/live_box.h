@@ -8,6 +8,8 @@
 #pragma once
 
 #include <complex>
+#include <memory>
+#include <optional>
 #include <vector>
 
 #include "core/localized.h"
@@ -72,5 +74,22 @@ int mapBoxSpectrum(BoxSpectrum&& spectrum, const DisplaySettings& display,
 // The spot finder on the box: positions in samples of the box's frame of side S.
 SpotResult findBoxSpots(const GreyPixels& picture, const image::PreciseLevels* precise,
                         const Box& box, const SpotOptions& options);
+
+// The box cut out of the image shown, as "Transform this region" makes it: the same picture and
+// levels the program makes on opening a file of the box's samples, such as `voralin00-cli region`
+// writes. An 8-bit picture gives its own pixels. A source above 8 bits gives its samples taken
+// back from its levels (exact for integer samples, floats to a few units in the last place of
+// the source's range), rendered and levelled anew over the box; the source's description (type,
+// pixel size...) stays, as one image of its own.
+struct Region {
+    image::CurrentImage picture;  // viewReduction 1
+    image::ImageGeometry geometry;
+    std::optional<image::GreyImage> source;  // without samples; none for a bitmap
+    std::shared_ptr<const image::PreciseLevels> precise;
+};
+std::optional<Region> cropRegion(const image::CurrentImage& picture,
+                                 const image::ImageGeometry& geometry,
+                                 const std::optional<image::GreyImage>& source,
+                                 const image::PreciseLevels* precise, const Box& box);
 
 }  // namespace spectrum

@@ -10,36 +10,55 @@
 namespace spectrum {
 
 namespace {
-constexpr double kDegreesPerRadian = 57.29577951308232;
-}
 
-Readout readoutAt(const SpectrumBuffers& buffers, const image::ImageGeometry& geometry, int x,
-                  int y, std::optional<image::PixelSize> pixelSizeNm) {
+constexpr double kDegreesPerRadian = 57.29577951308232;
+
+// The readout of the point (dx, dy) frame pixels from the zero frequency of an n-sample frame
+// whose value there is `value`.
+Readout readoutOfOffset(double dx, double dy, int n, double value,
+                        const std::optional<image::PixelSize>& pixelSizeNm) {
     Readout r;
-    if (!buffers.present() || x < 0 || y < 0 || x >= geometry.width || y >= geometry.height)
-        return r;
-    const long long column = buffers.offsetX + static_cast<long long>(x);
-    const long long row = buffers.offsetY + static_cast<long long>(y);
-    if (column >= buffers.n || row >= buffers.n) return r;
     r.inside = true;
-    const double dx = static_cast<double>(column - buffers.n / 2);
-    const double dy = static_cast<double>(row - buffers.n / 2);
     const double radius = std::sqrt(dx * dx + dy * dy);
     r.calibrated = pixelSizeNm && pixelSizeNm->x > 0 && pixelSizeNm->y > 0;
     if (r.calibrated && !pixelSizeNm->square())
-        r.frequency = frequencyOnAxes(dx, dy, buffers.n, *pixelSizeNm);
+        r.frequency = frequencyOnAxes(dx, dy, n, *pixelSizeNm);
     else
-        r.frequency = radius / (buffers.n * (r.calibrated ? pixelSizeNm->x : 1.0));
+        r.frequency = radius / (n * (r.calibrated ? pixelSizeNm->x : 1.0));
     r.spacing = r.frequency > 0 ? 1.0 / r.frequency : 0.0;
     // The line wave runs x = cx + j cos(a), y = cy - j sin(a) for a in -90..90.
     double angle = radius > 0 ? std::atan2(-dy, dx) * kDegreesPerRadian : 0.0;
     if (angle > 90) angle -= 180;
     if (angle <= -90) angle += 180;
     r.angleDegrees = angle + 0.0;  // never "-0.0"
+    r.rootPower = value;
+    return r;
+}
+
+}  // namespace
+
+Readout readoutAt(const SpectrumBuffers& buffers, const image::ImageGeometry& geometry, int x,
+                  int y, std::optional<image::PixelSize> pixelSizeNm) {
+    if (!buffers.present() || x < 0 || y < 0 || x >= geometry.width || y >= geometry.height)
+        return {};
+    const long long column = buffers.offsetX + static_cast<long long>(x);
+    const long long row = buffers.offsetY + static_cast<long long>(y);
+    if (column >= buffers.n || row >= buffers.n) return {};
     const std::complex<double> e =
         buffers.element(static_cast<int>(row), static_cast<int>(column));
-    r.rootPower = std::sqrt(e.real() * e.real() + e.imag() * e.imag());
-    return r;
+    return readoutOfOffset(static_cast<double>(column - buffers.n / 2),
+                           static_cast<double>(row - buffers.n / 2), buffers.n,
+                           std::sqrt(e.real() * e.real() + e.imag() * e.imag()),
+                           pixelSizeNm);
+}
+
+Readout readoutInBox(const std::vector<double>& magnitudes, int side, int x, int y,
+                     std::optional<image::PixelSize> pixelSizeNm) {
+    if (side <= 0 || x < 0 || y < 0 || x >= side || y >= side ||
+        magnitudes.size() != static_cast<std::size_t>(side) * side)
+        return {};
+    return readoutOfOffset(x - side / 2, y - side / 2, side,
+                           magnitudes[static_cast<std::size_t>(y) * side + x], pixelSizeNm);
 }
 
 Readout readoutAtScreen(const SpectrumBuffers& buffers, const image::ImageGeometry& geometry,

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "image/packed_dib.h"
 #include "spectrum/engine/spectrum_state.h"
@@ -34,6 +35,11 @@ Readout readoutAt(const SpectrumBuffers& buffers, const image::ImageGeometry& ge
 Readout readoutAtScreen(const SpectrumBuffers& buffers, const image::ImageGeometry& geometry,
                         int screenX, int screenY, int viewReduction,
                         std::optional<image::PixelSize> pixelSizeNm);
+
+// The same on the spectrum of a box of side S (live_box.h): `magnitudes` holds its S x S
+// values' magnitudes, row r at r * S, zero frequency at (S/2, S/2); (x, y) is a picture pixel of it.
+Readout readoutInBox(const std::vector<double>& magnitudes, int side, int x, int y,
+                     std::optional<image::PixelSize> pixelSizeNm);
 
 // The spatial frequency in 1/nm of the frame offset (dx, dy) from the zero frequency of an
 // n-sample frame whose pixels are `size`, each component on its own axis.

@@ -82,3 +82,8 @@ grains = np.where(gx < 512, fringes(8, 30) + 0.8 * fringes(8, 100), fringes(12, 
 grains += 0.3 * np.random.default_rng(5).standard_normal(grains.shape)
 grains = np.rint((grains - grains.min()) / (grains.max() - grains.min()) * 200 + 20).astype(np.uint8)
 Image.fromarray(grains, mode="L").save(out / "grains.bmp")
+# The same grains as 16-bit samples with an ImageJ calibration of 0.02 nm per pixel.
+import tifffile  # noqa: E402
+grains16 = (grains.astype(np.uint16) * 150 + np.random.default_rng(2).integers(0, 90, grains.shape)).astype(np.uint16)
+tifffile.imwrite(out / "grains16.tif", grains16, imagej=True, resolution=(1 / 0.02, 1 / 0.02),
+                 metadata={"unit": "nm"})

@@ -61,6 +61,8 @@
 //                                        Enter, and wait until the menu is gone
 //   drop-file PATH                       drop a file on the current window as the shell does
 //                                        (WM_DROPFILES with the name in the program's memory)
+//   expect-control-inside CLASS ID       a control of a top-level window lies in its client area
+//   wait-control-text CLASS ID TEXT TIMEOUT_MS   a control of a top-level window shows TEXT
 //   expect-no-window CLASS TITLE TIMEOUT_MS
 //   expect-window-count CLASS TITLE N
 //   close                                post WM_CLOSE to the current window
@@ -204,6 +206,8 @@ struct Names {
                                       {"VK_ESCAPE", VK_ESCAPE}, {"VK_OEM_PLUS", VK_OEM_PLUS},
                                       {"VK_F", 'F'},        {"VK_B", 'B'},
                                       {"VK_I", 'I'},        {"VK_X", 'X'},
+                                      {"VK_RIGHT", VK_RIGHT}, {"VK_UP", VK_UP},
+                                      {"VK_RETURN", VK_RETURN}, {"VK_OEM_MINUS", VK_OEM_MINUS},
                                       // The file dialog's folder list and drive box (dlgs.h).
                                       {"lst2", lst2},       {"cmb2", cmb2}};
     std::set<std::string> ambiguous;
@@ -683,6 +687,36 @@ class Driver {
         } else if (op == "drop-file") {
             need(1);
             dropFile(requireCurrent(), t[1]);
+        } else if (op == "expect-control-inside") {
+            // expect-control-inside CLASS ID: control ID of the top-level window of CLASS is
+            // shown, not empty, and lies wholly inside that window's client area.
+            need(2);
+            HWND top = findTopLevel(t[1], "", false);
+            HWND control = top ? GetDlgItem(top, number(t[2])) : nullptr;
+            if (!control) throw Failure{"window " + t[1] + " has no control " + t[2]};
+            RECT client{}, r{};
+            GetClientRect(top, &client);
+            GetWindowRect(control, &r);
+            MapWindowPoints(nullptr, top, reinterpret_cast<POINT*>(&r), 2);
+            std::printf("  %s control %s at %ld,%ld-%ld,%ld in client 0,0-%ld,%ld\n", t[1].c_str(),
+                        t[2].c_str(), r.left, r.top, r.right, r.bottom, client.right, client.bottom);
+            if (!IsWindowVisible(control) || r.right <= r.left || r.bottom <= r.top ||
+                r.left < 0 || r.top < 0 || r.right > client.right || r.bottom > client.bottom)
+                throw Failure{"control " + t[2] + " is not inside the client area of " + t[1]};
+        } else if (op == "wait-control-text") {
+            // wait-control-text CLASS ID TEXT TIMEOUT_MS: the text of control ID of the top-level
+            // window of CLASS comes to contain TEXT (read as Unicode, compared as UTF-8).
+            need(4);
+            std::string last;
+            auto has = [&]() -> HWND {
+                HWND top = findTopLevel(t[1], "", false);
+                HWND control = top ? GetDlgItem(top, number(t[2])) : nullptr;
+                last = control ? unicodeText(control) : "";
+                return last.find(t[3]) != std::string::npos ? HWND(1) : nullptr;
+            };
+            if (!waitFor(has, number(t[4])))
+                throw Failure{"control " + t[2] + " shows " + shown(last) + ", not " + shown(t[3])};
+            std::printf("  %s: %s\n", t[2].c_str(), last.c_str());
         } else if (op == "key") {
             need(1);
             PostMessageA(requireCurrent(), WM_KEYDOWN, number(t[1]), 0);
