@@ -69,9 +69,9 @@ struct AppState {
     // Live FFT: the box over the image and its window, while the mode is on; and where the
     // region shown lies in the opened file, after "Transform this region".
     std::shared_ptr<LiveView> live;
+    std::optional<spectrum::Box> region;
     // While a filtered image is shown: what its spectrum was made of.
     std::optional<TransformedImage> beforeInverse;
-    std::optional<spectrum::Box> region;
 };
 
 // The program's description for the shared frame.
