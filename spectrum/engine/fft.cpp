@@ -8,6 +8,7 @@
 #include "spectrum/engine/fft.h"
 #include "spectrum/engine/parallel.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdint>
@@ -355,15 +356,23 @@ inline std::size_t rowAhead(std::size_t r, std::size_t n) {
     return r + kPrefetchRows < n ? r + kPrefetchRows : n - 1;
 }
 
-// Columns c0 .. c0 + kBatch - 1; only rows firstRow .. endRow - 1 of the result are written back.
-void columnBatch(const Grid& f, std::size_t c0, double* sre, double* sim, std::size_t firstRow,
-                 std::size_t endRow) {
+// Rows begin .. end - 1 of the frame.
+struct RowRange {
+    std::size_t begin, end;
+};
+
+// Columns c0 .. c0 + kBatch - 1. Rows outside `read` are taken as zeros without being read; only
+// the rows in `write` of the result are written back.
+void columnBatch(const Grid& f, std::size_t c0, double* sre, double* sim, RowRange read,
+                 RowRange write) {
     const std::size_t n = f.n, stride = f.stride;
     double* const re = f.re + c0;
     double* const im = f.im + c0;
-    for (std::size_t r = 0; r < n; ++r) {
-        prefetchRead(re + rowAhead(r, n) * stride);
-        prefetchRead(im + rowAhead(r, n) * stride);
+    std::fill(sre, sre + read.begin * kBatch, 0.0);
+    std::fill(sim, sim + read.begin * kBatch, 0.0);
+    for (std::size_t r = read.begin; r < read.end; ++r) {
+        prefetchRead(re + rowAhead(r, read.end) * stride);
+        prefetchRead(im + rowAhead(r, read.end) * stride);
         const double* pr = re + r * stride;
         const double* pi = im + r * stride;
         for (int k = 0; k < kBatch; k += 2) {
@@ -371,12 +380,14 @@ void columnBatch(const Grid& f, std::size_t c0, double* sre, double* sim, std::s
             store(sim + r * kBatch + k, load<Vec2>(pi + k));
         }
     }
+    std::fill(sre + read.end * kBatch, sre + n * kBatch, 0.0);
+    std::fill(sim + read.end * kBatch, sim + n * kBatch, 0.0);
     f.columnKernel(sre, sim, *f.plan, f.inverse);
     const std::uint32_t* rev = f.plan->bitReverse.data();
     const double scale = f.scale;
-    for (std::size_t r = firstRow; r < endRow; ++r) {
-        prefetchWrite(re + rowAhead(r, endRow) * stride);
-        prefetchWrite(im + rowAhead(r, endRow) * stride);
+    for (std::size_t r = write.begin; r < write.end; ++r) {
+        prefetchWrite(re + rowAhead(r, write.end) * stride);
+        prefetchWrite(im + rowAhead(r, write.end) * stride);
         const double* qr = sre + rev[r] * kBatch;
         const double* qi = sim + rev[r] * kBatch;
         double* pr = re + r * stride;
@@ -686,7 +697,7 @@ int run2d(double* re, double* im, int n, int rowLength, Direction direction, boo
             for (std::size_t c = 0; c < f.n; ++c) im[r * f.stride + c] = 0.0;
     runSplit(f.n / kBatch, workers, [&](std::size_t b, std::size_t e, int w) {
         for (std::size_t i = b; i < e; ++i)
-            columnBatch(f, i * kBatch, scratch.re(w), scratch.im(w), 0, f.n);
+            columnBatch(f, i * kBatch, scratch.re(w), scratch.im(w), {0, f.n}, {0, f.n});
     });
     // Only the batches that hold a wanted row; each row's arithmetic is the same in any batch.
     const std::size_t firstBatch = static_cast<std::size_t>(firstRow) / kRowBatch;
@@ -701,12 +712,25 @@ int run2d(double* re, double* im, int n, int rowLength, Direction direction, boo
 }
 
 // The inverse of a spectrum whose inverse is real, for rows firstRow .. firstRow + rowCount - 1:
-// columns 0 .. n/2 (and the rest of their batch), then the wanted rows two to a transform.
-int runRealOutput(double* re, double* im, int n, int rowLength, int firstRow, int rowCount) {
+// columns 0 .. n/2 (and the rest of their batch), then the wanted rows two to a transform. Rows
+// outside `nonzero` are zeros, never read.
+int runRealOutput(double* re, double* im, int n, int rowLength, int firstRow, int rowCount,
+                  int nonzeroFirst, int nonzeroCount) {
     if (firstRow < 0 || rowCount < 0 || firstRow > n - rowCount) return kTransformBadSize;
+    if (nonzeroFirst < 0 || nonzeroCount < 0 || nonzeroFirst > n - nonzeroCount)
+        return kTransformBadSize;
     // Below two batches of columns the complex inverse is as quick; its real parts are the same.
-    if (n < 2 * kBatch)
+    if (n < 2 * kBatch) {
+        if (re == nullptr || im == nullptr || rowLength < n) return kTransformBadSize;
+        for (int r = 0; r < n; ++r) {
+            if (r >= nonzeroFirst && r < nonzeroFirst + nonzeroCount) continue;
+            std::fill(re + static_cast<std::size_t>(r) * rowLength,
+                      re + static_cast<std::size_t>(r) * rowLength + n, 0.0);
+            std::fill(im + static_cast<std::size_t>(r) * rowLength,
+                      im + static_cast<std::size_t>(r) * rowLength + n, 0.0);
+        }
         return run2d(re, im, n, rowLength, Direction::Inverse, false, firstRow, rowCount);
+    }
     int log2n = 0;
     const int check = checkGrid(re, im, n, rowLength, log2n);
     if (check != kTransformOk) return check;
@@ -730,9 +754,12 @@ int runRealOutput(double* re, double* im, int n, int rowLength, int firstRow, in
     // The row pass reads the wanted rows and the one after them (the partner of an odd last row,
     // which must be a transformed row for the pair to separate); the rest is never read.
     const std::size_t readEnd = end < f.n ? end + 1 : f.n;
+    const RowRange nonzero{
+        static_cast<std::size_t>(nonzeroFirst),
+        static_cast<std::size_t>(nonzeroFirst) + static_cast<std::size_t>(nonzeroCount)};
     runSplit(f.n / 2 / kBatch + 1, workers, [&](std::size_t b, std::size_t e, int w) {
         for (std::size_t i = b; i < e; ++i)
-            columnBatch(f, i * kBatch, scratch.re(w), scratch.im(w), first, readEnd);
+            columnBatch(f, i * kBatch, scratch.re(w), scratch.im(w), nonzero, {first, readEnd});
     });
     runSplit((end - first + rows - 1) / rows, workers, [&](std::size_t b, std::size_t e, int w) {
         for (std::size_t i = b; i < e; ++i)
@@ -936,8 +963,9 @@ int transform2dRows(double* real, double* imag, int n, int rowLength, Direction 
 }
 
 int transform2dRealRows(double* real, double* imag, int n, int rowLength, int firstRow,
-                        int rowCount) {
-    return detail::runRealOutput(real, imag, n, rowLength, firstRow, rowCount);
+                        int rowCount, int nonzeroFirst, int nonzeroCount) {
+    return detail::runRealOutput(real, imag, n, rowLength, firstRow, rowCount, nonzeroFirst,
+                                 nonzeroCount);
 }
 
 int transform1d(double* real, double* imag, int n, int log2n, Direction direction) {

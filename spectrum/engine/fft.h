@@ -52,9 +52,11 @@ int transform2dRows(double* real, double* imag, int n, int rowLength, Direction 
 // conj F(u, v) (indices mod n): only columns 0 .. n/2 are read, and each pair of wanted rows
 // goes through one complex transform. Rows firstRow .. firstRow + rowCount - 1 of `real` receive
 // the result (the real parts of transform2dRows to rounding); everything else in both arrays is
-// left as scratch. Same return codes as transform2dRows.
+// left as scratch. Rows outside nonzeroFirst .. nonzeroFirst + nonzeroCount - 1 are taken as
+// zeros and never read (a filter that zeroes them need not write them). Same return codes as
+// transform2dRows, kTransformBadSize also for a nonzero range outside the frame.
 int transform2dRealRows(double* real, double* imag, int n, int rowLength, int firstRow,
-                        int rowCount);
+                        int rowCount, int nonzeroFirst, int nonzeroCount);
 
 // One transform of n complex values. When log2n < 1 it is computed from n. Returns kTransformOk,
 // kTransformBadSize when n < 2 (or an array is null), kTransformNotPowerOfTwo when n is not

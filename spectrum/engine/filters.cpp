@@ -228,17 +228,15 @@ double applyFilterToHalf(SpectrumBuffers& buffers, const image::ImageGeometry& g
 
 }  // namespace
 
-double applyFilter(SpectrumBuffers& buffers, const image::ImageGeometry& geometry,
-                   const FilterSettings& filter) {
-    return applyFilter(buffers, geometry, filter, false);
-}
+namespace {
 
-double applyFilter(SpectrumBuffers& buffers, const image::ImageGeometry& geometry,
-                   const FilterSettings& filter, bool leftHalf) {
-    if (!buffers.present()) return 1.0;
-    if (buffers.isHalf()) return applyFilterToHalf(buffers, geometry, filter);
+// The whole frame when `rows` is null; else columns 0 .. n/2 and only rows that may stay nonzero,
+// reported in `rows`.
+double weighFrame(SpectrumBuffers& buffers, const image::ImageGeometry& geometry,
+                  const FilterSettings& filter, NonzeroRows* rows) {
     const int n = buffers.n;
-    const int columns = leftHalf ? n / 2 + 1 : n;
+    const int columns = rows ? n / 2 + 1 : n;
+    if (rows) *rows = NonzeroRows{0, n};
     double* re = buffers.real.get();
     double* im = buffers.imag.get();
     const std::size_t centre = static_cast<std::size_t>(n / 2) * n + n / 2;
@@ -304,7 +302,18 @@ double applyFilter(SpectrumBuffers& buffers, const image::ImageGeometry& geometr
         // The hard-edged filters weigh by 0 or 1 alone, decided by the squared distance, a whole
         // number: the same elements as the test on the square root below, without one.
         const HardBand band = hardBandOf(filter.standardType, weight);
-        detail::forEachRowParallel(n, [&](int r) {
+        // Keeping only squared distances up to `high` zeroes every row farther than that.
+        NonzeroRows kept{0, n};
+        if (rows && !band.inside) {
+            while (kept.first < n && (kept.first - half) * (kept.first - half) > band.high)
+                ++kept.first;
+            int end = n;
+            while (end > kept.first && (end - 1 - half) * (end - 1 - half) > band.high) --end;
+            kept.count = end - kept.first;
+            *rows = kept;
+        }
+        detail::forEachRowParallel(kept.count, [&](int i) {
+            const int r = kept.first + i;
             const double dr = r - half;
             weighRowHard(re + static_cast<std::size_t>(r) * n, im + static_cast<std::size_t>(r) * n,
                          n, columns, dr * dr, band);
@@ -319,6 +328,22 @@ double applyFilter(SpectrumBuffers& buffers, const image::ImageGeometry& geometr
         }
     });
     return zeroWeight;
+}
+
+}  // namespace
+
+double applyFilter(SpectrumBuffers& buffers, const image::ImageGeometry& geometry,
+                   const FilterSettings& filter) {
+    if (!buffers.present()) return 1.0;
+    if (buffers.isHalf()) return applyFilterToHalf(buffers, geometry, filter);
+    return weighFrame(buffers, geometry, filter, nullptr);
+}
+
+double applyFilterToLeftHalf(SpectrumBuffers& buffers, const image::ImageGeometry& geometry,
+                             const FilterSettings& filter, NonzeroRows& rows) {
+    rows = NonzeroRows{0, buffers.n};
+    if (!buffers.present() || buffers.isHalf()) return applyFilter(buffers, geometry, filter);
+    return weighFrame(buffers, geometry, filter, &rows);
 }
 
 bool filterIsCentroSymmetric(const FilterSettings& filter, const SpectrumBuffers& buffers) {

@@ -21,10 +21,17 @@ namespace spectrum {
 // says how much of a constant offset of the image passes the filter.
 double applyFilter(SpectrumBuffers& buffers, const image::ImageGeometry& geometry,
                    const FilterSettings& filter);
-// The same on columns 0 .. n/2 of the frame alone when `leftHalf` (all the real inverse of a
-// centro-symmetric filter reads, see transform2dRealRows); the other columns are left as they are.
-double applyFilter(SpectrumBuffers& buffers, const image::ImageGeometry& geometry,
-                   const FilterSettings& filter, bool leftHalf);
+// The rows of the frame that may hold nonzero values: first .. first + count - 1.
+struct NonzeroRows {
+    int first = 0, count = 0;
+};
+
+// The same on columns 0 .. n/2 of the frame alone (all the real inverse of a centro-symmetric
+// filter reads, see transform2dRealRows); the other columns are left as they are. Rows that the
+// filter zeroes entirely (a hard-edged low-pass or band-pass: those beyond its outer radius) are
+// not written either: `rows` receives the others, and the caller takes the rest as zeros.
+double applyFilterToLeftHalf(SpectrumBuffers& buffers, const image::ImageGeometry& geometry,
+                             const FilterSettings& filter, NonzeroRows& rows);
 
 // True when the filter weighs every element as its centro-symmetric mate, so the inverse of a
 // real image's spectrum stays real. Decided by kind: every radial filter, the lattice masks and

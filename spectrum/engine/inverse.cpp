@@ -197,13 +197,17 @@ bool inverseTransform(image::CurrentImage& image, const image::ImageGeometry& ge
     // A real inverse needs only the real parts of the image's rows, from half the columns, when
     // the other half is exactly the mirror image of the weighed one.
     const bool halfColumns = symmetric && filterWeighsMatesAlike(settings.filter);
-    const double zeroWeight = applyFilter(buffers, geometry, settings.filter, halfColumns);
+    NonzeroRows nonzero;
+    const double zeroWeight =
+        halfColumns ? applyFilterToLeftHalf(buffers, geometry, settings.filter, nonzero)
+                    : applyFilter(buffers, geometry, settings.filter);
     // Only the image's rows of the frame are read below.
     const int done =
-        halfColumns ? transform2dRealRows(buffers.real.get(), buffers.imag.get(), buffers.n,
-                                          buffers.n, buffers.offsetY, geometry.height)
-                    : transform2dRows(buffers.real.get(), buffers.imag.get(), buffers.n, buffers.n,
-                                      Direction::Inverse, buffers.offsetY, geometry.height);
+        halfColumns
+            ? transform2dRealRows(buffers.real.get(), buffers.imag.get(), buffers.n, buffers.n,
+                                  buffers.offsetY, geometry.height, nonzero.first, nonzero.count)
+            : transform2dRows(buffers.real.get(), buffers.imag.get(), buffers.n, buffers.n,
+                              Direction::Inverse, buffers.offsetY, geometry.height);
     if (done != kTransformOk) return refuse();
 
     const int w = geometry.width, h = geometry.height;

@@ -54,14 +54,25 @@ TEST_F(FilterGrid, LeftHalfWeighsItsColumnsAsTheWholeFrameDoes) {
             whole.filter.wb = half.filter.wb = 0.6;
             whole.filter.edgeSigma = half.filter.edgeSigma = sigma;
             const double zero = applyFilter(whole.buffers, whole.geometry, whole.filter);
-            EXPECT_EQ(applyFilter(half.buffers, half.geometry, half.filter, true), zero);
-            for (int r = 0; r < 512; ++r)
+            NonzeroRows rows;
+            EXPECT_EQ(applyFilterToLeftHalf(half.buffers, half.geometry, half.filter, rows), zero);
+            // A hard low-pass zeroes the rows beyond 0.3 R = 75 (no band for the band-cut).
+            const bool band = type == kLowPass && sigma == 0.0;
+            EXPECT_EQ(rows.first, band ? 256 - 75 : 0);
+            EXPECT_EQ(rows.count, band ? 151 : 512);
+            for (int r = 0; r < 512; ++r) {
+                const bool kept = r >= rows.first && r < rows.first + rows.count;
                 for (int c = 0; c < 512; ++c) {
                     const std::size_t i = static_cast<std::size_t>(r) * 512 + c;
-                    ASSERT_EQ(half.buffers.real[i], c <= 256 ? whole.buffers.real[i] : 1.0)
+                    const bool weighed = kept && c <= 256;
+                    ASSERT_EQ(half.buffers.real[i], weighed ? whole.buffers.real[i] : 1.0)
                         << r << "," << c;
-                    ASSERT_EQ(half.buffers.imag[i], c <= 256 ? whole.buffers.imag[i] : -1.0);
+                    ASSERT_EQ(half.buffers.imag[i], weighed ? whole.buffers.imag[i] : -1.0);
+                    if (!kept) {
+                        ASSERT_EQ(whole.buffers.real[i], 0.0) << r << "," << c;
+                    }
                 }
+            }
         }
     }
     filter.kind = kStandardFilter;
