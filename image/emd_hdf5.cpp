@@ -52,6 +52,10 @@ constexpr core::Localized kNoRealSignal{
     "EMD ファイルに実数の画像がありません（すべて複素数データ（FFT、DPC）か対応していない型です）。"};
 constexpr core::Localized kNoFrame{"Signal %d of the EMD file holds %llu frames: there is no frame %d.",
                                    "EMD ファイルの信号 %d のフレームは %llu 枚です。%d 枚目はありません。"};
+constexpr core::Localized kLessData{
+    "Signal %d of the EMD file claims %llu x %llu samples a frame, more than the file holds.",
+    "EMD ファイルの信号 %d は 1 フレーム %llu x %llu サンプルとされていますが、ファイルにはそれだけの"
+    "データがありません。"};
 constexpr core::Localized kReadFailed{
     "Signal %d of the EMD file could not be read: its HDF5 data are damaged.",
     "EMD ファイルの信号 %d を読み込めません。HDF5 のデータが壊れています。"};
@@ -102,7 +106,24 @@ struct Signal {
     SampleType type = SampleType::F64;
     std::string typeName;  // for a signal not of SampleType
     std::uint64_t width = 0, height = 0, frames = 1;
+    std::uint64_t stored = 0;  // bytes of data the file holds for it
+    bool filtered = false;     // stored through filters (compressed)
 };
+
+// What the file holds of a dataset's data, to be checked against its claimed shape.
+void noteStorage(hid_t dataset, Signal& s) {
+    s.stored = H5Dget_storage_size(dataset);
+    Handle plist(H5Dget_create_plist(dataset), H5Pclose);
+    s.filtered = !plist || H5Pget_nfilters(plist.get()) != 0;
+}
+
+// Whether the stored bytes can hold one frame: whole when stored plain; through filters, at most
+// Deflate's 1032 to 1 (the others HDF5 carries pack less). A dataset never written holds none.
+bool holdsFrame(const Signal& s) {
+    const std::uint64_t frame = s.width * s.height * storedSampleBytes(s.type);
+    const std::uint64_t ratio = s.filtered ? 1032 : 1;
+    return s.stored >= frame / ratio && s.stored > 0;
+}
 
 void quietHdf5() {
     static const bool once = [] {
@@ -261,6 +282,7 @@ void veloxSignals(hid_t file, std::vector<Signal>& signals) {
         s.frames = dims->size() == 3 ? (*dims)[2] : 1;
         Handle type(H5Dget_type(data.get()), H5Tclose);
         classify(type.get(), s);
+        noteStorage(data.get(), s);
         const VeloxMetadata meta = veloxMetadata(group.get(), 0);
         s.name = meta.detector.empty() ? id : meta.detector;
         signals.push_back(std::move(s));
@@ -335,6 +357,7 @@ class BerkeleyWalk {
         s.frames = dims->size() == 3 ? (*dims)[2] : 1;
         Handle type(H5Dget_type(data.get()), H5Tclose);
         classify(type.get(), s);
+        noteStorage(data.get(), s);
         signals_.push_back(std::move(s));
     }
 
@@ -496,6 +519,10 @@ std::optional<GreyImage> readEmdHandle(hid_t file, const ImportChoice& choice,
     if (frame >= s.frames)
         return refuse(sink, kNoFrame, chosen + 1, static_cast<unsigned long long>(s.frames),
                       static_cast<int>(frame) + 1);
+    // The frame's samples are allocated only for data the file can hold.
+    if (!holdsFrame(s))
+        return refuse(sink, kLessData, chosen + 1, static_cast<unsigned long long>(s.width),
+                      static_cast<unsigned long long>(s.height));
 
     GreyImage image;
     image.format = ImageFormat::Emd;

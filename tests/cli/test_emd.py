@@ -159,6 +159,18 @@ class Emd(unittest.TestCase):
             f.create_dataset("Version", data=[b'{"format": "Velox"}'])
             f.create_group("Data/Image/0").create_dataset("Data", shape=(1000000, 1000000, 1),
                                                           dtype="<u2", chunks=(64, 64, 1))
+        with h5py.File(p("unwritten.emd"), "w") as f:  # within the limits, nothing stored
+            f.create_dataset("Version", data=[b'{"format": "Velox"}'])
+            f.create_group("Data/Image/0").create_dataset("Data", shape=(20000, 20000, 1),
+                                                          dtype="<f4", chunks=(64, 64, 1))
+        # Deflated: a few bytes cannot hold a frame of 3000 x 3000 doubles even at 1032 to 1.
+        emdfile.write_berkeley(p("deflated.emd"), "image", self.sim, 0.05)
+        with h5py.File(p("deflated.emd"), "a") as f:
+            f["signals/image"].create_dataset("huge", shape=(3000, 3000), dtype="<f8",
+                                              chunks=(64, 64), compression="gzip")
+            del f["signals/image/data"]
+            f["signals/image"].move("huge", "data")
+            f["signals/image/data"][0, 0] = 1.0
         emdfile.write_berkeley(p("cycle.emd"), "image", self.sim, 0.05)
         with h5py.File(p("cycle.emd"), "a") as f:
             f["signals/image/back"] = f["signals"]  # a hard link to its own ancestor
@@ -176,6 +188,10 @@ class Emd(unittest.TestCase):
             group.create_dataset("data", data=np.ones((64, 64), np.complex64))
         cases = [
             ("huge.emd", "The image is too large: 1000000 x 1000000 pixels"),
+            ("unwritten.emd", "Signal 1 of the EMD file claims 20000 x 20000 samples a frame, "
+                              "more than the file holds."),
+            ("deflated.emd", "Signal 1 of the EMD file claims 3000 x 3000 samples a frame, "
+                             "more than the file holds."),
             ("cycle.emd", "The HDF5 file's groups link in a cycle (at /signals/image/back)."),
             ("external.emd", "The EMD file holds no image in a known layout"),
             ("plain.emd", "The EMD file holds no image in a known layout"),
