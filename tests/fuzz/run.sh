@@ -29,8 +29,12 @@ for exe in "$build"/tests/fuzz/fuzz_*; do
     mkdir -p "$work/$area"
     seeds=()
     [ -d "$root/tests/fuzz/corpus/$area" ] && seeds=("$root/tests/fuzz/corpus/$area")
+    # A target's own flags: the lines of tests/fuzz/<name>.options that are not comments.
+    options=()
+    [ -f "$root/tests/fuzz/$name.options" ] &&
+        mapfile -t options < <(grep -v -e '^#' -e '^$' "$root/tests/fuzz/$name.options")
     echo "== $name: $seconds s"
-    if ! "$exe" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=30 \
+    if ! "$exe" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=30 "${options[@]}" \
             -artifact_prefix="$build/artifacts/$name-" -print_final_stats=1 \
             "$work/$area" "${seeds[@]}" 2>"$work/$name.log"; then
         tail -n 60 "$work/$name.log"

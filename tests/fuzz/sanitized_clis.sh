@@ -45,7 +45,7 @@ for f in "$root"/tests/fuzz/corpus/{tiff,png,mrc,dm}/*; do
     try "voralin00-cli filter $(basename "$f")" "$build/cli/voralin00-cli" filter "in.$ext" out.tif
 done
 # The microscope formats: info reads each whole, as Open would.
-for pair in tiff:tif png:png mrc:mrc dm:dm3; do
+for pair in tiff:tif png:png mrc:mrc dm:dm3 emd:emd; do
     area=${pair%%:*} ext=${pair#*:}
     [ -d "$root/tests/fuzz/corpus/$area" ] || continue
     for f in "$root/tests/fuzz/corpus/$area"/*; do
