@@ -92,6 +92,7 @@ struct LiveView {
     // The newest results, handed from the worker (under `lock`).
     std::optional<image::CurrentImage> picture;
     std::vector<double> magnitudes;  // of the spectrum the picture shows, for the readout
+    std::vector<double> spare;       // the ones shown before, to be filled again
     spectrum::Box pictureBox;
     std::optional<spectrum::SpotResult> spots;
     spectrum::Box spotsBox;
@@ -143,7 +144,13 @@ void work(LiveView* view) {
         image::CurrentImage like;
         like.dib.block = std::move(request.header);
         if (!spectrum::boxSpectrum(pixels, levels, whole, values)) continue;
-        std::vector<double> magnitudes(values.real.size());
+        // The buffer of the frame shown before: no allocation per frame.
+        std::vector<double> magnitudes;
+        {
+            std::lock_guard<std::mutex> hold(view->lock);
+            magnitudes.swap(view->spare);
+        }
+        magnitudes.resize(values.real.size());
         for (std::size_t i = 0; i < magnitudes.size(); ++i)
             magnitudes[i] = std::sqrt(values.real[i] * values.real[i] + values.imag[i] * values.imag[i]);
         if (spectrum::mapBoxSpectrum(std::move(values), request.display, like, picture, geometry) != 0)
@@ -419,6 +426,7 @@ void takeResults(LiveView& view) {
     std::lock_guard<std::mutex> hold(view.lock);
     if (view.picture) {
         view.shown = std::move(*view.picture);
+        view.spare.swap(view.shownMagnitudes);
         view.shownMagnitudes = std::move(view.magnitudes);
         view.picture.reset();
         if (!(view.pictureBox == view.shownBox) || view.paintedAt.empty())
