@@ -8,6 +8,8 @@
 # BUILD_WIN_DIR/e2e-artefacts. Prints "e2e: N passed, M failed" and exits non-zero on a failure.
 # A scenario with a line "# locale: NAME" runs under that locale (ja_JP.UTF-8: code page 932);
 # E2E_ONLY=PATTERN runs only the scenarios whose name matches the shell pattern.
+# A line "# timeout: SECONDS" raises the hard timeout; NAME.prepare (sourced, with $work set) makes
+# files only that scenario needs.
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
@@ -83,6 +85,8 @@ for scenario in "$here"/*.wt; do
   # shellcheck disable=SC2254
   case "$name" in ${E2E_ONLY:-*}) ;; *) continue ;; esac
   locale=$(sed -n 's/^# locale: *//p' "$scenario" | head -n 1)
+  # A scenario with a line "# timeout: SECONDS" gets longer than the default (a big image).
+  timeout_here=$(sed -n 's/^# timeout: *//p' "$scenario" | head -n 1)
   if [ -n "$locale" ] && ! locale -a 2>/dev/null | tr -d - | grep -qixF "$(tr -d - <<<"$locale")"; then
     failed=$((failed + 1)); echo "e2e: FAIL $name (locale $locale missing: ./run.sh test generates it)"; continue
   fi
@@ -101,11 +105,16 @@ for scenario in "$here"/*.wt; do
     [ -f "$pdf" ] && cp "$pdf" "$work/guides/"
   done
   cp "$scenario" "$work/script.wt"
+  # NAME.prepare makes files only that scenario needs, beside the program.
+  if [ -f "$here/$name.prepare" ]; then
+    ( set -e; . "$here/$name.prepare" ) > "$work/prepare.log" 2>&1 || {
+      failed=$((failed + 1)); echo "e2e: FAIL $name (prepare)"; sed 's/^/    /' "$work/prepare.log" | tail -20; continue; }
+  fi
   export WT_APP="$(winpath "$work/VORALIN00.EXE")" WT_WORK="$(winpath "$work")" WT_ART="$(winpath "$art")" \
     WT_KESTRAL="$(winpath "$work/KESTRAL.EXE")"
   start=$(date +%s)
   (cd "$work" && [ -n "$locale" ] && export LC_ALL="$locale"
-   timeout -k 5 "$scenario_timeout" "$wine" "$driver" "$(winpath "$work/script.wt")") \
+   timeout -k 5 "${timeout_here:-$scenario_timeout}" "$wine" "$driver" "$(winpath "$work/script.wt")") \
     > "$work/driver.log" 2>&1
   rc=$?
   import -window root "$art/$name-end.png" >/dev/null 2>&1 || true
