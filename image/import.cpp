@@ -481,6 +481,11 @@ std::string calibrationSourceName(CalibrationSource source) {
 }
 
 std::string describeImport(const GreyImage& image) {
+    const auto [first, second] = describeImportLines(image);
+    return first + second;
+}
+
+std::pair<std::string, std::string> describeImportLines(const GreyImage& image) {
     static constexpr core::Localized kLine{
         "%s, %s, %d x %d pixels, samples %.9g to %.9g",
         "%s、%s、%d x %d ピクセル、サンプル値 %.9g ～ %.9g"};
@@ -489,9 +494,10 @@ std::string describeImport(const GreyImage& image) {
     static constexpr core::Localized kNoPixel{", no pixel size", "、ピクセルサイズなし"};
     static constexpr core::Localized kFirst{", first of %d images", "、%d 枚中の 1 枚目"};
     static constexpr core::Localized kNth{", image %d of %d", "、%d 枚目（全 %d 枚）"};
-    std::string line = core::formatMessage(core::text(kLine), formatName(image.format),
-                                           sampleTypeName(image.type).c_str(), image.width,
-                                           image.height, image.minimum, image.maximum);
+    const std::string first = core::formatMessage(core::text(kLine), formatName(image.format),
+                                                  sampleTypeName(image.type).c_str(), image.width,
+                                                  image.height, image.minimum, image.maximum);
+    std::string line;
     static constexpr core::Localized kSource{" from the %s", "、%sによる"};
     static constexpr core::Localized kMagnification{", magnification %.6g x", "、倍率 %.6g 倍"};
     static constexpr core::Localized kHighTension{", high tension %.6g kV", "、加速電圧 %.6g kV"};
@@ -528,7 +534,7 @@ std::string describeImport(const GreyImage& image) {
         line += core::formatMessage(core::text(kNth), image.imageIndex + 1, image.imageCount);
     else if (image.imageCount > 1)
         line += core::formatMessage(core::text(kFirst), image.imageCount);
-    return line;
+    return {first, line};
 }
 
 }  // namespace image

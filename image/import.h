@@ -26,6 +26,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/message_sink.h"
@@ -207,5 +208,8 @@ std::string calibrationSourceName(CalibrationSource source);
 // One line describing the image: format, sample type, size, range and pixel size with its
 // source, then the magnification and high tension the file records.
 std::string describeImport(const GreyImage& image);
+// The same text in two parts for a two-line display: format, type, size and range; then the
+// rest (calibration, instrument, which image of a stack), both parts exactly as joined above.
+std::pair<std::string, std::string> describeImportLines(const GreyImage& image);
 
 }  // namespace image

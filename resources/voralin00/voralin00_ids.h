@@ -178,4 +178,15 @@
 #define IDM_NUDGEDOWN 0x5E0
 #define IDM_BINNINGMENU 0x5F0
 
+/* Readouts: the auto radius beside the lattice radii, the radial profile's cursor readout and
+   CSV, the standard filter's frequencies, the open dialog's second information line. */
+#define IDC_SPOTRADIUSNOTE 460
+#define IDC_LATRADIUSNOTE 461
+#define IDC_RADIALREADOUT 462
+#define IDC_RADIALSAVE 463
+#define IDC_WAFREQ 464
+#define IDC_WBFREQ 465
+#define IDC_IMAGEINFO2 466
+
 #endif
+

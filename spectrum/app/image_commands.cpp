@@ -5,6 +5,7 @@
 #include "spectrum/engine/display.h"
 #include "spectrum/engine/forward.h"
 #include "spectrum/engine/inverse.h"
+#include "spectrum/engine/lattice_mask.h"
 #include "spectrum/engine/overlays.h"
 
 namespace voralin {
@@ -88,9 +89,20 @@ void paintOverlays(AppState& app, HDC dc) {
         strokeSegments(dc, spectrum::crossMarkSegments(app.geometry, view));
     }
     usePen(colourOf(spectrum::kCircleColour));
-    if (!settings.filter.circles.empty()) {
+    // A lattice mask shows its discs as drawn circles do (not over the whole frame, whose
+    // picture is binned).
+    const bool latticeMask = (settings.filter.kind == spectrum::kLatticeKeep ||
+                              settings.filter.kind == spectrum::kLatticeRemove) &&
+                             !settings.display.wholeFrame && app.buffers.present();
+    const std::vector<spectrum::MaskCircle> circles =
+        !settings.filter.circles.empty() || !latticeMask
+            ? settings.filter.circles
+            : spectrum::latticeMaskCircles(settings.filter.lattice, app.buffers.n,
+                                           app.buffers.offsetX, app.buffers.offsetY,
+                                           app.geometry.width, app.geometry.height);
+    if (!circles.empty()) {
         HGDIOBJ oldBrush = SelectObject(dc, GetStockObject(NULL_BRUSH));
-        for (const auto& arc : spectrum::maskCircleArcs(settings.filter.circles, view)) {
+        for (const auto& arc : spectrum::maskCircleArcs(circles, view)) {
             if (arc.whole)
                 Ellipse(dc, arc.left, arc.top, arc.right, arc.bottom);
             else

@@ -17,6 +17,7 @@
 #include "spectrum/engine/forward.h"
 #include "spectrum/engine/lattice_mask.h"
 #include "spectrum/engine/radial.h"
+#include "spectrum/engine/readout.h"
 #include "spectrum/engine/spot_finder.h"
 
 namespace voralin {
@@ -86,6 +87,8 @@ void findSpotsCommand(AppState& app, HWND window) {
     }
     app.lattice.spots = result;
     app.lattice.spotsSource = app.buffers.source;
+    // The discs that cover the spots found, rather than a fixed size.
+    app.lattice.spotRadius = spectrum::autoLatticeRadius(result);
     frame::repaintPicture(window, true);
     spotsDialog(app, window);
     frame::repaintPicture(window, true);
@@ -163,6 +166,18 @@ bool spectrumShown(const AppState& app) {
 
 double centreX(const AppState& app) { return app.buffers.n / 2 - app.buffers.offsetX; }
 double centreY(const AppState& app) { return app.buffers.n / 2 - app.buffers.offsetY; }
+
+std::string autoRadiusNote(const AppState& app, const spectrum::SpotResult& spots) {
+    static constexpr core::Localized kPixels{"auto: %d px", "自動: %d 画素"};
+    static constexpr core::Localized kPerNm{"auto: %d px = %s 1/nm", "自動: %d 画素 = %s 1/nm"};
+    if (!spots.haveBasis || spots.n <= 0) return "";
+    const int radius = spectrum::autoLatticeRadius(spots);
+    const auto& size = app.settings.pixelSizeNm;
+    if (!size || !(size->x > 0.0)) return core::formatMessage(core::text(kPixels), radius);
+    return core::formatMessage(
+        core::text(kPerNm), radius,
+        spectrum::significantDigits(radius / (spots.n * size->x), 4).c_str());
+}
 
 double numberIn(HWND dialog, int id, bool& ok) {
     char text[64] = {};

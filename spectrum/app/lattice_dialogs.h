@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "core/localized.h"
 #include "spectrum/app/app_state.h"
 #include "spectrum/engine/radial.h"
@@ -30,6 +32,9 @@ bool spectrumShown(const AppState& app);
 // The zero frequency in picture pixels.
 double centreX(const AppState& app);
 double centreY(const AppState& app);
+// The auto radius of the spots found beside a radius box: "auto: 5 px", with "= 0.02441 1/nm"
+// when calibrated; "" without a basis.
+std::string autoRadiusNote(const AppState& app, const spectrum::SpotResult& spots);
 // A number typed in a dialog box; clears `ok` when the text is not one.
 double numberIn(HWND dialog, int id, bool& ok);
 void setNumber(HWND dialog, int id, double value);

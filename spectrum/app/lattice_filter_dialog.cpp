@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "frame/support/dialog_support.h"
+#include "frame/support/wide_text.h"
 #include "spectrum/app/lattice_dialogs.h"
 #include "spectrum/engine/filters.h"
 #include "spectrum/engine/lattice_mask.h"
@@ -32,11 +33,16 @@ void OnFilterInit(HWND dialog, const AppState& app) {
         choice = filter.kind - spectrum::kLatticeKeep + 1;
     for (int i = 0; i < 5; ++i) frame::setMark(dialog, kKindButtons[i], i == choice);
     spectrum::LatticeSettings lattice = filter.lattice;
-    if (lattice.g1 == spectrum::Vec2{} && app.lattice.spots.haveBasis &&
-        app.lattice.spotsSource == app.buffers.source) {
+    const bool spotsOfThisImage =
+        app.lattice.spots.haveBasis && app.lattice.spotsSource == app.buffers.source;
+    if (lattice.g1 == spectrum::Vec2{} && spotsOfThisImage) {
         lattice.g1 = app.lattice.spots.g1;
         lattice.g2 = app.lattice.spots.g2;
+        lattice.radius = spectrum::autoLatticeRadius(app.lattice.spots);
     }
+    SetDlgItemTextW(dialog, IDC_LATRADIUSNOTE,
+                    frame::wideText(spotsOfThisImage ? autoRadiusNote(app, app.lattice.spots) : "")
+                        .c_str());
     setNumber(dialog, IDC_G1X, lattice.g1.x);
     setNumber(dialog, IDC_G1Y, lattice.g1.y);
     setNumber(dialog, IDC_G2X, lattice.g2.x);

@@ -10,13 +10,14 @@
 #include "spectrum/app/lattice_dialogs.h"
 #include "spectrum/engine/filters.h"
 #include "spectrum/engine/lattice_mask.h"
+#include "spectrum/engine/readout.h"
 #include "spectrum/engine/spot_finder.h"
 
 namespace voralin {
 namespace {
 
-const core::Localized kBasisText{"Basis g1 = (%.2f, %.2f), g2 = (%.2f, %.2f)",
-                                 "基本ベクトル g1 = (%.2f, %.2f)、g2 = (%.2f, %.2f)"};
+const core::Localized kBasisText{"Basis g1 = (%s, %s), g2 = (%s, %s)",
+                                 "基本ベクトル g1 = (%s, %s)、g2 = (%s, %s)"};
 const core::Localized kListHeader{
     "  #  mate         x         y   |g| 1/px      d px     angle",
     "  #    対         x         y   |g| 1/px    d 画素      角度"};
@@ -34,21 +35,30 @@ void fillSpotList(HWND dialog, const AppState& app) {
     HWND list = GetDlgItem(dialog, IDC_SPOTLIST);
     SendMessageA(list, LB_RESETCONTENT, 0, 0);
     for (const spectrum::Spot& s : app.lattice.spots.spots) {
+        // d with four significant digits whatever its decade; no signed zeros (the mate of a
+        // spot on an axis).
         char line[160];
-        std::snprintf(line, sizeof line, "%3d  %4d  %8.2f  %8.2f  %9.5f  %8.3f  %8.2f", s.number,
-                      s.mate, s.position.x, s.position.y, s.g, s.d, s.angleDegrees);
+        std::snprintf(line, sizeof line, "%3d  %4d  %8s  %8s  %9.5f  %8s  %8s", s.number, s.mate,
+                      spectrum::fixedDecimals(s.position.x, 2).c_str(),
+                      spectrum::fixedDecimals(s.position.y, 2).c_str(), s.g,
+                      spectrum::significantDigits(s.d, 4).c_str(),
+                      spectrum::fixedDecimals(s.angleDegrees, 2).c_str());
         SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
     }
     const spectrum::SpotResult& r = app.lattice.spots;
     if (r.haveBasis) {
         char text[200];
-        std::snprintf(text, sizeof text, core::text(kBasisText), r.g1.x, r.g1.y, r.g2.x, r.g2.y);
+        const auto f2 = [](double v) { return spectrum::fixedDecimals(v, 2); };
+        std::snprintf(text, sizeof text, core::text(kBasisText), f2(r.g1.x).c_str(),
+                      f2(r.g1.y).c_str(), f2(r.g2.x).c_str(), f2(r.g2.y).c_str());
         SetDlgItemTextW(dialog, IDC_SPOTBASIS, frame::wideText(text).c_str());
     } else {
         SetDlgItemTextW(dialog, IDC_SPOTBASIS,
                         frame::wideText(core::text(spectrum::noBasisText())).c_str());
     }
     setNumber(dialog, IDC_SPOTRADIUS, app.lattice.spotRadius);
+    SetDlgItemTextW(dialog, IDC_SPOTRADIUSNOTE,
+                    frame::wideText(autoRadiusNote(app, r)).c_str());
 }
 
 // Circles at the chosen spots and their mates, in picture pixels.

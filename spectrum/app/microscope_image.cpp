@@ -17,8 +17,6 @@
 namespace voralin {
 namespace {
 
-constexpr int kStripHeight = 20;
-
 constexpr core::Localized kEnteredSize{"entered", "入力値"};
 
 // FNV-1a over the picture's bytes: the levels of a source are used only while the picture is
@@ -29,10 +27,15 @@ std::uint64_t fingerprint(const image::CurrentImage& image) {
     return h;
 }
 
+// Under the picture, but inside the client area when the picture fills its rows.
 RECT stripRect(const AppState& app) {
     const int reduction = app.image.viewReduction > 0 ? app.image.viewReduction : 1;
-    const int top = spectrum::kPictureTop + app.image.dib.height() / reduction;
-    return RECT{0, top, app.image.dib.width() / reduction + 400, top + kStripHeight};
+    RECT client{};
+    GetClientRect(app.frame.mainWindow, &client);
+    const spectrum::StripBox box =
+        spectrum::readoutStrip(client.right, client.bottom, app.image.dib.width() / reduction,
+                               app.image.dib.height() / reduction);
+    return RECT{box.left, box.top, box.right, box.bottom};
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 
 #include <commdlg.h>
 
+#include <algorithm>
+
 #include "core/disk.h"
 #include "core/localized.h"
 #include "frame/support/wide_text.h"
@@ -21,7 +23,8 @@ constexpr char kOpenTitle[] = "Select a bitmap file for FFT.";
 constexpr wchar_t kOpenTitleWide[] = L"Select a bitmap file for FFT.";
 constexpr int kPathChars = 258;
 
-// Widens the information line to the dialog's width and makes it read-only.
+// Widens the information lines to the dialog's width and makes them read-only. The second line
+// (a microscope image's calibration, instrument and place in a stack) sits under the first.
 void widenInformationBox(HWND child) {
     HWND dialog = nullptr;
     for (int i = 0; i < 100 && !dialog; ++i) {
@@ -29,15 +32,70 @@ void widenInformationBox(HWND child) {
         if (!dialog) Sleep(50);
     }
     if (!dialog) return;
-    HWND box = GetDlgItem(child, IDC_IMAGEINFO);
-    if (!box) return;
-    RECT d{}, b{};
+    for (const int id : {IDC_IMAGEINFO, IDC_IMAGEINFO2}) {
+        HWND box = GetDlgItem(child, id);
+        if (!box) continue;
+        RECT d{}, b{};
+        GetWindowRect(dialog, &d);
+        GetWindowRect(box, &b);
+        POINT at{b.left, b.top};
+        ScreenToClient(child, &at);
+        MoveWindow(box, at.x, at.y, d.right - 20 - b.left, b.bottom - b.top, TRUE);
+        SetWindowLongA(box, GWL_STYLE, GetWindowLongA(box, GWL_STYLE) | WS_VISIBLE | WS_DISABLED);
+    }
+}
+
+// Makes the information lines as wide as their longer text needs, widening the dialog with
+// them when it is narrower (never narrower than they are).
+void fitInformationLines(HWND child) {
+    HWND dialog = GetParent(child);
+    int need = 0, have = 0;
+    for (const int id : {IDC_IMAGEINFO, IDC_IMAGEINFO2}) {
+        HWND box = GetDlgItem(child, id);
+        if (!box) continue;
+        wchar_t text[1024] = {};
+        const int length = GetWindowTextW(box, text, 1024);
+        HDC dc = GetDC(box);
+        HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(box, WM_GETFONT, 0, 0)));
+        SIZE extent{};
+        GetTextExtentPoint32W(dc, text, length, &extent);
+        SelectObject(dc, old);
+        ReleaseDC(box, dc);
+        RECT inner{}, outer{};
+        SendMessageW(box, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&inner));
+        GetWindowRect(box, &outer);
+        // The box's border and margins around its formatting rectangle, and a caret's room.
+        const int frame = (outer.right - outer.left) - (inner.right - inner.left);
+        need = std::max(need, static_cast<int>(extent.cx) + frame + 2);
+        have = outer.right - outer.left;
+    }
+    if (need <= have) return;
+    const int grow = need - have;
+    RECT d{}, c{};
     GetWindowRect(dialog, &d);
-    GetWindowRect(box, &b);
-    POINT at{b.left, b.top};
-    ScreenToClient(child, &at);
-    MoveWindow(box, at.x, at.y, d.right - 20 - b.left, b.bottom - b.top, TRUE);
-    SetWindowLongA(box, GWL_STYLE, GetWindowLongA(box, GWL_STYLE) | WS_VISIBLE | WS_DISABLED);
+    GetWindowRect(child, &c);
+    SetWindowPos(dialog, nullptr, 0, 0, d.right - d.left + grow, d.bottom - d.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(child, nullptr, 0, 0, c.right - c.left + grow, c.bottom - c.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    for (const int id : {IDC_IMAGEINFO, IDC_IMAGEINFO2}) {
+        HWND box = GetDlgItem(child, id);
+        RECT b{};
+        GetWindowRect(box, &b);
+        SetWindowPos(box, nullptr, 0, 0, need, b.bottom - b.top,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+}
+
+// A microscope image's two lines; the second without the joining comma.
+void showMicroscopeLines(HWND child, const std::pair<std::string, std::string>& lines) {
+    std::string second = lines.second;
+    if (second.rfind(", ", 0) == 0)
+        second.erase(0, 2);
+    else if (second.rfind("\xE3\x80\x81", 0) == 0)  // the Japanese comma
+        second.erase(0, 3);
+    SetDlgItemTextW(child, IDC_IMAGEINFO, core::widePath(lines.first).c_str());
+    SetDlgItemTextW(child, IDC_IMAGEINFO2, core::widePath(second).c_str());
 }
 
 // The information line for a microscope image: format, sample type, size, range and pixel size,
@@ -47,19 +105,19 @@ class QuietSink final : public core::MessageSink {
     int ask(std::string_view, std::string_view, unsigned) override { return core::kAnswerOk; }
 };
 
-std::string describeMicroscopeFile(const std::string& path) {
+std::pair<std::string, std::string> describeMicroscopeFile(const std::string& path) {
     const auto format = image::formatOfPath(path);
-    if (!format || *format == image::ImageFormat::Bmp) return "";
+    if (!format || *format == image::ImageFormat::Bmp) return {};
     image::FileHandle file(image::fopenUtf8(path, "rb"));
     const auto size = file ? image::fileSize(file.get()) : std::nullopt;
     file.close();
-    if (!size) return "";
+    if (!size) return {};
     // A series is read one image at a time, so its size does not matter here.
     const bool oneImage = *format == image::ImageFormat::Ser;
-    if (!oneImage && *size > (std::uint64_t{64} << 20)) return image::formatName(*format);
+    if (!oneImage && *size > (std::uint64_t{64} << 20)) return {image::formatName(*format), ""};
     QuietSink quiet;
     const auto imported = image::importImageFile(path, *format, quiet);
-    return imported ? image::describeImport(*imported) : "";
+    return imported ? image::describeImportLines(*imported) : std::pair<std::string, std::string>{};
 }
 
 UINT_PTR openHook(HWND child, UINT message, WPARAM, LPARAM lParam) {
@@ -80,10 +138,11 @@ UINT_PTR openHook(HWND child, UINT message, WPARAM, LPARAM lParam) {
                 const auto text = image::describeBitmapFile(chosen);
                 if (text) {
                     SetDlgItemTextA(child, IDC_IMAGEINFO, text->c_str());
+                    SetDlgItemTextA(child, IDC_IMAGEINFO2, "");
                 } else {
-                    const std::string line = describeMicroscopeFile(chosen);
-                    SetDlgItemTextW(child, IDC_IMAGEINFO, core::widePath(line).c_str());
+                    showMicroscopeLines(child, describeMicroscopeFile(chosen));
                 }
+                fitInformationLines(child);
             }
             break;
         }
@@ -91,7 +150,10 @@ UINT_PTR openHook(HWND child, UINT message, WPARAM, LPARAM lParam) {
             wchar_t folder[kPathChars + 1] = {};
             const LRESULT length = SendMessageW(dialog, CDM_GETFOLDERPATH, kPathChars,
                                                 reinterpret_cast<LPARAM>(folder));
-            if (length > 0 && length <= kPathChars) SetDlgItemTextA(child, IDC_IMAGEINFO, "");
+            if (length > 0 && length <= kPathChars) {
+                SetDlgItemTextA(child, IDC_IMAGEINFO, "");
+                SetDlgItemTextA(child, IDC_IMAGEINFO2, "");
+            }
             break;
         }
         default:

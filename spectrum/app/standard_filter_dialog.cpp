@@ -1,6 +1,11 @@
 // "SETMASK_DLG": the standard filter (none, low-pass, high-pass, band-pass, band-cut) with its
-// live filter circles on the spectrum, its illustration and the brightness controls.
+// live filter circles on the spectrum, its illustration and the brightness controls. For a
+// calibrated image the dialog grows to the right, where the wa and wb entries' frequencies and
+// d-spacings follow the lists.
 #include "spectrum/app/filter_dialogs.h"
+
+#include <string>
+#include <utility>
 
 #include "frame/support/dialog_support.h"
 #include "spectrum/engine/filters.h"
@@ -48,6 +53,35 @@ void enableForType(HWND dialog, StandardDialog& d, bool first) {
     }
 }
 
+// The frequency and d-spacing of the fractions chosen, beside their lists.
+void showFractionFrequencies(HWND dialog, const AppState& app) {
+    const auto& f = app.settings.filter;
+    const int n = app.buffers.present() ? app.buffers.n : 0;
+    for (const auto& [id, value] : {std::pair{IDC_WAFREQ, f.wa}, std::pair{IDC_WBFREQ, f.wb}}) {
+        const std::string text = spectrum::fractionFrequencyText(
+            value, app.geometry.width, app.geometry.height, n, app.settings.pixelSizeNm);
+        SetDlgItemTextA(dialog, id, ("= " + text).c_str());
+    }
+}
+
+// Only a calibrated image's dialog is wider than the template, by the frequencies' column.
+void showFrequencyColumn(HWND dialog, const AppState& app) {
+    if (spectrum::fractionFrequencyText(1.0, app.geometry.width, app.geometry.height,
+                                        app.buffers.present() ? app.buffers.n : 0,
+                                        app.settings.pixelSizeNm)
+            .empty())
+        return;
+    RECT extra{0, 0, 128, 0};
+    MapDialogRect(dialog, &extra);
+    RECT window{};
+    GetWindowRect(dialog, &window);
+    SetWindowPos(dialog, nullptr, 0, 0, window.right - window.left + extra.right,
+                 window.bottom - window.top, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    ShowWindow(GetDlgItem(dialog, IDC_WAFREQ), SW_SHOWNA);
+    ShowWindow(GetDlgItem(dialog, IDC_WBFREQ), SW_SHOWNA);
+    showFractionFrequencies(dialog, app);
+}
+
 void OnStandardInit(HWND dialog, StandardDialog& d) {
     const auto& f = d.app->settings.filter;
     CheckRadioButton(dialog, IDC_NOFILTER, IDC_BANDCUT, IDC_NOFILTER + f.standardType);
@@ -61,6 +95,7 @@ void OnStandardInit(HWND dialog, StandardDialog& d) {
     d.appliedShow = f.showFilterCircles;
     d.appliedWa = f.wa;
     d.appliedWb = f.wb;
+    showFrequencyColumn(dialog, *d.app);
     frame::placeDialogTopRight(dialog, d.app->frame.dialogTopOffset);
 }
 
@@ -87,6 +122,7 @@ void OnStandardCommand(HWND dialog, StandardDialog& d, int id, int code) {
         value = index * 0.001;
         changed = value != applied;
         applied = value;
+        if (IsWindowVisible(GetDlgItem(dialog, IDC_WAFREQ))) showFractionFrequencies(dialog, app);
     } else if (id == IDC_SHOWCIRCLES) {
         f.showFilterCircles = !f.showFilterCircles;
         setMark(dialog, id, f.showFilterCircles);

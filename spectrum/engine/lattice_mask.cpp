@@ -1,5 +1,6 @@
 #include "spectrum/engine/lattice_mask.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <string>
@@ -83,6 +84,36 @@ double LatticeWeight::operator()(double fx, double fy) const {
         }
     }
     return softDisc(std::sqrt(best), radius_, sigma_);
+}
+
+std::vector<MaskCircle> latticeMaskCircles(const LatticeSettings& lattice, int n, int offsetX,
+                                           int offsetY, int width, int height) {
+    std::vector<MaskCircle> circles;
+    if (checkLattice(lattice, n) != LatticeCheck::kOk || width <= 0 || height <= 0) return circles;
+    Vec2 a = lattice.g1, b = lattice.g2;
+    reduceBasis(a, b);
+    const double cx = n / 2 - offsetX, cy = n / 2 - offsetY;
+    const double r = lattice.radius;
+    // The fractional coordinates of the picture's corners, widened by the radius, bound the
+    // lattice points whose discs can touch it.
+    const double det = a.x * b.y - a.y * b.x;
+    double loI = INFINITY, hiI = -INFINITY, loJ = INFINITY, hiJ = -INFINITY;
+    for (const double px : {-r - cx, width + r - cx})
+        for (const double py : {-r - cy, height + r - cy}) {
+            const double i = (px * b.y - py * b.x) / det, j = (a.x * py - a.y * px) / det;
+            loI = std::min(loI, i), hiI = std::max(hiI, i);
+            loJ = std::min(loJ, j), hiJ = std::max(hiJ, j);
+        }
+    const int radius = std::max(1, static_cast<int>(std::lround(r)));
+    for (long i = static_cast<long>(std::floor(loI)); i <= static_cast<long>(std::ceil(hiI)); ++i)
+        for (long j = static_cast<long>(std::floor(loJ)); j <= static_cast<long>(std::ceil(hiJ));
+             ++j) {
+            const double x = cx + i * a.x + j * b.x, y = cy + i * a.y + j * b.y;
+            if (x < -r || x > width + r || y < -r || y > height + r) continue;
+            circles.push_back({static_cast<int>(std::lround(x)), static_cast<int>(std::lround(y)),
+                               radius});
+        }
+    return circles;
 }
 
 MaskCircle symmetricMate(const MaskCircle& circle, int n, int offsetX, int offsetY) {

@@ -8,6 +8,7 @@
 
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "core/localized.h"
 #include "spectrum/engine/spectrum_state.h"
@@ -50,6 +51,13 @@ class LatticeWeight {
 // The centro-symmetric mate of a circle in picture pixels: the zero frequency lies at
 // (n/2 - offsetX, n/2 - offsetY) of the picture.
 MaskCircle symmetricMate(const MaskCircle& circle, int n, int offsetX, int offsetY);
+
+// The lattice mask's discs as circles to draw on the spectrum picture (picture pixels, whose
+// zero frequency lies at (n/2 - offsetX, n/2 - offsetY)): one per lattice point whose disc
+// touches the width x height picture, centres and radius rounded to whole pixels (radius at
+// least 1). Empty for a lattice that fails checkLattice.
+std::vector<MaskCircle> latticeMaskCircles(const LatticeSettings& lattice, int n, int offsetX,
+                                           int offsetY, int width, int height);
 
 // Reads "x1,y1;x2,y2" (two vectors in frame samples, each number within +-100000, blanks
 // around the numbers allowed) into g1 and g2; nothing when the text is anything else.

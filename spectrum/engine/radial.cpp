@@ -7,6 +7,7 @@
 
 #include "core/localized.h"
 #include "core/message_sink.h"
+#include "spectrum/engine/readout.h"
 
 namespace spectrum {
 
@@ -216,6 +217,22 @@ Plot plotRadialProfile(const RadialProfile& profile, int width, int height) {
         py = y;
     }
     return plot;
+}
+
+std::string radialReadoutText(const RadialProfile& profile, double bin, double nmPerPixel) {
+    if (profile.n <= 0 || !(bin >= 0.0) || bin > profile.n / 2.0 || profile.power.empty())
+        return "";
+    const std::size_t nearest =
+        std::min(profile.power.size() - 1, static_cast<std::size_t>(std::lround(bin)));
+    const bool nm = nmPerPixel > 0.0;
+    const double g = bin / profile.n / (nm ? nmPerPixel : 1.0);
+    const std::string d = g > 0.0 ? significantDigits(1.0 / g, 4) : "-";
+    static constexpr core::Localized kNm{"|g| %s 1/nm   d %s nm   power %.4g",
+                                         "|g| %s 1/nm   d %s nm   パワー %.4g"};
+    static constexpr core::Localized kPx{"|g| %s 1/pixel   d %s pixels   power %.4g",
+                                         "|g| %s 1/画素   d %s 画素   パワー %.4g"};
+    return core::formatMessage(core::text(nm ? kNm : kPx), significantDigits(g, 4).c_str(),
+                               d.c_str(), profile.power[nearest]);
 }
 
 }  // namespace spectrum

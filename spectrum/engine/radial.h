@@ -34,6 +34,11 @@ RadialProfile radialProfile(const SpectrumBuffers& buffers);
 // (and per nm when nmPerPixel > 0), mean power, count. CR LF line ends.
 std::string radialProfileCsv(const RadialProfile& profile, double nmPerPixel);
 
+// The cursor readout of the profile's plot at `bin` (a fractional bin, |g| = bin / n per pixel):
+// |g|, d (in nm when nmPerPixel > 0, else pixels) and the mean power of the nearest bin, in the
+// chosen language; "" outside 0 .. n/2.
+std::string radialReadoutText(const RadialProfile& profile, double bin, double nmPerPixel);
+
 // A rotational average in 1/nm needs square pixels. For a calibration whose pixels are not
 // square, the message saying the profile is given in 1/pixel only (in the chosen language);
 // "" for square pixels or no calibration.

@@ -109,6 +109,19 @@ bool saveCalibratedLineTo(const std::string& path, const SpectrumBuffers& buffer
     return true;
 }
 
+bool saveRadialCsvTo(const std::string& path, const std::string& csv, core::MessageSink& sink,
+                     core::DiskServices& disk) {
+    if (!mayOverwrite(path, sink, true)) return false;
+    if (!onFixedDrive(path, sink, disk)) return false;
+    if (!writeWhole(path, reinterpret_cast<const std::uint8_t*>(csv.data()), csv.size(), sink))
+        return false;
+    sink.ask(core::formatMessage(core::text({"Radial profile file\n%s\nhas been successfully saved.",
+                                             "動径プロファイルファイル\n%s\nを保存しました。"}),
+                                 path.c_str()),
+             "Information", core::kIconInformation);
+    return true;
+}
+
 bool saveFftDataTo(const std::string& path, const SpectrumBuffers& buffers,
                    const image::ImageGeometry& geometry, double angleDegrees,
                    core::MessageSink& sink, core::DiskServices& disk, bool askBeforeOverwrite) {

@@ -41,6 +41,11 @@ bool saveCalibratedLineTo(const std::string& path, const SpectrumBuffers& buffer
                           std::optional<image::PixelSize> pixelSizeNm, core::MessageSink& sink,
                           core::DiskServices& disk);
 
+// Writes the radial profile's CSV (radialProfileCsv, what voralin00-cli radial writes) after an
+// overwrite question, and says it was saved.
+bool saveRadialCsvTo(const std::string& path, const std::string& csv, core::MessageSink& sink,
+                     core::DiskServices& disk);
+
 // True when `path` ends in `extension` (".txt") in any letter case.
 bool hasExtension(const std::string& path, const char* extension);
 

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "spectrum/engine/readout.h"
+
 namespace spectrum {
 
 std::string formatEditNumber(double value) {
@@ -37,6 +39,16 @@ int frequencyEntryIndex(double value) {
     const long index = std::lround(value * 1000.0);
     if (!(index >= 0)) return 0;
     return index >= kFrequencyEntries ? kFrequencyEntries - 1 : static_cast<int>(index);
+}
+
+std::string fractionFrequencyText(double fraction, int width, int height, int n,
+                                  const std::optional<image::PixelSize>& pixelSizeNm) {
+    if (!pixelSizeNm || !(pixelSizeNm->x > 0.0) || n <= 0 || width <= 0 || height <= 0) return "";
+    const double radius = fraction * std::sqrt(double(width) * width + double(height) * height) / 2;
+    const double frequency = radius / (n * pixelSizeNm->x);
+    if (!(frequency > 0.0)) return "0 1/nm";
+    return significantDigits(frequency, 4) + " 1/nm, d = " + significantDigits(1.0 / frequency, 4) +
+           " nm";
 }
 
 ShownLevels levelsShownWhenKept(const BrightnessSettings& b, int imageMin, int imageMax) {

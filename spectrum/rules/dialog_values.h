@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "image/import.h"
 #include "spectrum/engine/overlays.h"
 #include "spectrum/engine/spectrum_state.h"
 
@@ -26,6 +27,13 @@ inline constexpr int kFrequencyEntries = 1001;
 std::string frequencyEntryText(int index);
 // The entry shown for a value (nearest thousandth, limited to the list).
 int frequencyEntryIndex(double value);
+
+// The spatial frequency and d-spacing of a filter fraction w of a calibrated image: the circle of
+// radius w x R frame samples (R half the image's diagonal) lies at w R / (n x pixel size) per nm
+// (the x size for pixels that are not square). "1.953 1/nm, d = 0.5120 nm", four significant
+// digits; "0 1/nm" for w = 0; "" without a calibration or a frame.
+std::string fractionFrequencyText(double fraction, int width, int height, int n,
+                                  const std::optional<image::PixelSize>& pixelSizeNm);
 
 // The lists of the line-wave settings and the brightness levels.
 inline constexpr int kAngleEntries = 181;     // -90 .. 90

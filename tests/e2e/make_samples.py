@@ -87,3 +87,12 @@ import tifffile  # noqa: E402
 grains16 = (grains.astype(np.uint16) * 150 + np.random.default_rng(2).integers(0, 90, grains.shape)).astype(np.uint16)
 tifffile.imwrite(out / "grains16.tif", grains16, imagej=True, resolution=(1 / 0.02, 1 / 0.02),
                  metadata={"unit": "nm"})
+
+# A picture nearly as tall as the main window's client area on a 1440 x 1080 screen (912 rows
+# shown whole below the icon bar), so the readout strip has no room under it.
+tall = Image.new("L", (256, 912))
+tp = tall.load()
+for y in range(912):
+    for x in range(256):
+        tp[x, y] = int(128 + 50 * math.cos(2 * math.pi * (x / 8.0 + y / 11.0)))
+tall.save(out / "tall.bmp")

@@ -110,6 +110,16 @@ for scenario in "$here"/*.wt; do
     ( set -e; . "$here/$name.prepare" ) > "$work/prepare.log" 2>&1 || {
       failed=$((failed + 1)); echo "e2e: FAIL $name (prepare)"; sed 's/^/    /' "$work/prepare.log" | tail -20; continue; }
   fi
+  # A scenario that names a screen size ("# screen: 1440x1080") gets its own X server of that size.
+  screen=$(sed -n 's/^# screen: *//p' "$scenario" | head -n 1)
+  shared_display=$DISPLAY own_xvfb=
+  if [ -n "$screen" ]; then
+    exec 6< <(Xvfb -displayfd 1 -screen 0 "${screen}x24" -nolisten tcp 2>/dev/null & echo "pid $!"; wait)
+    read -r _ own_xvfb <&6
+    read -r own_display <&6 || true
+    wineserver -k >/dev/null 2>&1 || true
+    export DISPLAY=":$own_display"
+  fi
   export WT_APP="$(winpath "$work/VORALIN00.EXE")" WT_WORK="$(winpath "$work")" WT_ART="$(winpath "$art")" \
     WT_KESTRAL="$(winpath "$work/KESTRAL.EXE")"
   start=$(date +%s)
@@ -119,6 +129,10 @@ for scenario in "$here"/*.wt; do
   rc=$?
   import -window root "$art/$name-end.png" >/dev/null 2>&1 || true
   wineserver -k >/dev/null 2>&1 || true
+  if [ -n "$own_xvfb" ]; then
+    kill "$own_xvfb" >/dev/null 2>&1 || true
+    export DISPLAY=$shared_display
+  fi
   for bmp in "$art"/*.bmp; do
     [ -f "$bmp" ] && convert "$bmp" "${bmp%.bmp}.png" >/dev/null 2>&1 && rm -f "$bmp"
   done

@@ -63,6 +63,12 @@
 //                                        (WM_DROPFILES with the name in the program's memory)
 //   expect-control-inside CLASS ID       a control of a top-level window lies in its client area
 //   wait-control-text CLASS ID TEXT TIMEOUT_MS   a control of a top-level window shows TEXT
+//   expect-text-fits ID TIMEOUT_MS       an edit box of the current dialog (at any depth, the
+//                                        child template of a file dialog too) shows a text that
+//                                        fits its width, measured by the box in its own font
+//   expect-readout-strip ROWS TIMEOUT_MS the current window shows a readout strip (ROWS rows of
+//                                        the button face at its left edge, with text) wholly
+//                                        inside its client area
 //   expect-no-window CLASS TITLE TIMEOUT_MS
 //   expect-window-count CLASS TITLE N
 //   close                                post WM_CLOSE to the current window
@@ -108,6 +114,7 @@
 #include <shobjidl.h>
 
 #include <cctype>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -348,6 +355,7 @@ class Driver {
             if (t.size() < n + 1)
                 throw Failure{op + ": expects " + std::to_string(n) + " arguments"};
         };
+        if (readoutStep(t)) return;
         if (op == "ids") {
             need(1);
             loadIds(t[1]);
@@ -477,6 +485,9 @@ class Driver {
             if (SendMessageA(control, CB_SETCURSEL, number(t[2]), 0) == CB_ERR)
                 throw Failure{"list " + t[1] + " has no entry " + t[2]};
             SendMessageA(dialog_, WM_COMMAND, MAKEWPARAM(number(t[1]), CBN_SELCHANGE),
+                         reinterpret_cast<LPARAM>(control));
+            // The list closing on the choice (a file dialog's file type follows this one).
+            SendMessageA(dialog_, WM_COMMAND, MAKEWPARAM(number(t[1]), CBN_SELENDOK),
                          reinterpret_cast<LPARAM>(control));
         } else if (op == "dialog-type") {
             need(2);
@@ -1076,6 +1087,96 @@ class Driver {
         in.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
         SendInput(1, &in, sizeof in);
         Sleep(20);
+    }
+
+    // The steps that measure what a window shows: false when `t` is none of them.
+    bool readoutStep(const std::vector<std::string>& t) {
+        if (t[0] != "expect-text-fits" && t[0] != "expect-readout-strip") return false;
+        if (t.size() < 3) throw Failure{t[0] + ": expects 2 arguments"};
+        std::string why;
+        auto check = [&]() -> HWND {
+            why.clear();
+            return t[0] == "expect-text-fits" ? textFits(number(t[1]), why)
+                                              : readoutStrip(number(t[1]), why);
+        };
+        if (!waitFor(check, number(t[2]))) throw Failure{why};
+        return true;
+    }
+
+    // The control `id` inside the current dialog when its text fits the width it has for text
+    // (an edit box's formatting rectangle), measured with the font it draws with.
+    HWND textFits(int id, std::string& why) {
+        if (!dialog_ || !IsWindow(dialog_)) throw Failure{"no current dialog"};
+        std::pair<int, HWND> search{id, nullptr};
+        EnumChildWindows(
+            dialog_,
+            [](HWND child, LPARAM param) -> BOOL {
+                auto* s = reinterpret_cast<std::pair<int, HWND>*>(param);
+                if (GetDlgCtrlID(child) != s->first) return TRUE;
+                s->second = child;
+                return FALSE;
+            },
+            reinterpret_cast<LPARAM>(&search));
+        HWND control = search.second;
+        if (!control) return why = "no control " + std::to_string(id), nullptr;
+        const std::wstring text = wide(unicodeText(control));
+        if (text.empty()) return why = "control " + std::to_string(id) + " shows no text", nullptr;
+        // Measured by the edit box itself, in its own font: where the text ends when it is
+        // scrolled to its start (a font handle of another program cannot be selected here).
+        if (classOf(control) != "Edit") throw Failure{"control " + std::to_string(id) + " is no edit box"};
+        RECT room{};
+        SendMessageW(control, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&room));
+        SendMessageW(control, EM_SETSEL, 0, 0);
+        SendMessageW(control, EM_SCROLLCARET, 0, 0);
+        // The character at the right edge of the room: past the last one when the text fits.
+        const LRESULT last = SendMessageW(control, EM_POSFROMCHAR, text.size() - 1, 0);
+        const LRESULT atEdge = SendMessageW(control, EM_CHARFROMPOS, 0,
+                                            MAKELPARAM(room.right - 1, (room.top + room.bottom) / 2));
+        const std::size_t shownUpTo = LOWORD(atEdge);
+        std::printf("text %d: last character at x %d, room to x %ld, %zu of %zu characters\n", id,
+                    static_cast<short>(LOWORD(last)), static_cast<long>(room.right), shownUpTo,
+                    text.size());
+        if (shownUpTo < text.size())
+            return why = "control " + std::to_string(id) + " shows " + std::to_string(shownUpTo) +
+                         " of its " + std::to_string(text.size()) + " characters",
+                   nullptr;
+        return control;
+    }
+
+    // The current window when its client area shows, at its left edge, `rows` rows of the
+    // button face over which some text is drawn (the status strip under the spectrum).
+    HWND readoutStrip(int rows, std::string& why) {
+        HWND window = requireCurrent();
+        RECT client{};
+        GetClientRect(window, &client);
+        const int width = std::min<int>(client.right, 400), height = client.bottom;
+        HDC screen = GetDC(window);
+        HDC memory = CreateCompatibleDC(screen);
+        HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+        HGDIOBJ old = SelectObject(memory, bitmap);
+        BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY);
+        const COLORREF face = GetSysColor(COLOR_BTNFACE);
+        int run = 0;
+        bool found = false;
+        for (int y = 0; y < height && !found; ++y) {
+            bool band = true;
+            for (int x = 0; x < 4 && band; ++x) band = GetPixel(memory, x, y) == face;
+            run = band ? run + 1 : 0;
+            if (run < rows) continue;
+            // Some text inside the band's rows.
+            for (int yy = y - rows + 1; yy <= y && !found; ++yy)
+                for (int x = 4; x < width && !found; ++x)
+                    found = GetPixel(memory, x, yy) == GetSysColor(COLOR_BTNTEXT);
+            if (found)
+                std::printf("readout strip: rows %d to %d of %d\n", y - rows + 1, y,
+                            static_cast<int>(height));
+        }
+        SelectObject(memory, old);
+        DeleteObject(bitmap);
+        DeleteDC(memory);
+        ReleaseDC(window, screen);
+        if (!found) why = "no readout strip inside the client area";
+        return found ? window : nullptr;
     }
 
     HWND requireControl(const std::string& id) {

@@ -80,5 +80,17 @@ TEST(ProfileGraph, DotFollowsTheSelectedPoint) {
     EXPECT_EQ(g.dotTop, 143);
 }
 
+// Beside the wa and wb lists of a calibrated image: the circle's frequency and d-spacing.
+TEST(DialogValues, FractionFrequencyOfACalibratedImage) {
+    // 400 x 300 pixels: R = 250 samples; w = 0.5 is 125 samples of a 1024 frame, at 0.2 nm per
+    // pixel 125 / 204.8 = 0.6104 per nm, d = 1.638 nm.
+    const image::PixelSize size{0.2, 0.2};
+    EXPECT_EQ(fractionFrequencyText(0.5, 400, 300, 1024, size), "0.6104 1/nm, d = 1.638 nm");
+    EXPECT_EQ(fractionFrequencyText(1.0, 400, 300, 1024, size), "1.221 1/nm, d = 0.8192 nm");
+    EXPECT_EQ(fractionFrequencyText(0.0, 400, 300, 1024, size), "0 1/nm");
+    EXPECT_EQ(fractionFrequencyText(0.5, 400, 300, 1024, std::nullopt), "");
+    EXPECT_EQ(fractionFrequencyText(0.5, 400, 300, 0, size), "");
+}
+
 }  // namespace
 }  // namespace spectrum

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 
@@ -80,6 +81,42 @@ TEST(Lattice, WeightIsThatOfTheNearestPointForSkewedBases) {
     EXPECT_NEAR(std::fabs(a.x * b.y - a.y * b.x), std::fabs(l.g1.x * l.g2.y - l.g1.y * l.g2.x),
                 1e-9);  // same cell area: the same lattice
     EXPECT_LE(std::hypot(b.x, b.y), std::hypot(l.g2.x, l.g2.y));
+}
+
+// The circles drawn for a lattice mask: every lattice point whose disc touches the picture, found
+// by brute force over a generous range of indices, whatever basis of the lattice is given.
+TEST(Lattice, MaskCirclesAreTheDiscsThatTouchThePicture) {
+    const int n = 512, offsetX = 106, offsetY = 136, w = 300, h = 240;
+    const LatticeSettings lattice{{31.3, -7.2}, {5.1, 27.7}, 4.6};
+    const LatticeSettings skewed{lattice.g1, {lattice.g2.x + 3 * lattice.g1.x,
+                                              lattice.g2.y + 3 * lattice.g1.y}, 4.6};
+    std::vector<std::pair<int, int>> expected;
+    const double cx = n / 2 - offsetX, cy = n / 2 - offsetY;
+    for (int i = -60; i <= 60; ++i)
+        for (int j = -60; j <= 60; ++j) {
+            const double x = cx + i * lattice.g1.x + j * lattice.g2.x;
+            const double y = cy + i * lattice.g1.y + j * lattice.g2.y;
+            if (x >= -4.6 && x <= w + 4.6 && y >= -4.6 && y <= h + 4.6)
+                expected.emplace_back(std::lround(x), std::lround(y));
+        }
+    std::sort(expected.begin(), expected.end());
+    for (const LatticeSettings& l : {lattice, skewed}) {
+        std::vector<std::pair<int, int>> got;
+        for (const MaskCircle& c : latticeMaskCircles(l, n, offsetX, offsetY, w, h)) {
+            EXPECT_EQ(c.radius, 5);
+            got.emplace_back(c.x, c.y);
+        }
+        // The same points; a centre on a half pixel may round either way after another sum.
+        ASSERT_EQ(got.size(), expected.size());
+        for (const auto& [x, y] : got)
+            EXPECT_TRUE(std::any_of(expected.begin(), expected.end(), [&](const auto& e) {
+                return std::abs(e.first - x) <= 1 && std::abs(e.second - y) <= 1;
+            })) << x << "," << y;
+    }
+    // The zero frequency is among them, at the picture's centre of the frame.
+    EXPECT_TRUE(std::binary_search(expected.begin(), expected.end(),
+                                   std::pair<int, int>{150, 120}));
+    EXPECT_TRUE(latticeMaskCircles({{1, 0}, {2, 0}, 3}, n, offsetX, offsetY, w, h).empty());
 }
 
 TEST(Lattice, SymmetricMateMirrorsAboutTheZeroFrequency) {
