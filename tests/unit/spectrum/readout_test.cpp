@@ -9,6 +9,7 @@
 #include "core/localized.h"
 #include "spectrum/engine/forward.h"
 #include "spectrum/engine/line_wave.h"
+#include "spectrum/engine/radial.h"
 #include "spectrum/engine/readout.h"
 #include "test_images.h"
 #include "tests/doubles/recording.h"
@@ -179,6 +180,24 @@ TEST(NumberText, SignificantDigitsAndUnsignedZeros) {
     EXPECT_EQ(fixedDecimals(-0.005001, 2), "-0.01");
     EXPECT_EQ(fixedDecimals(-106.8634, 2), "-106.86");
     EXPECT_EQ(fixedDecimals(3.5, 0), "4");
+}
+
+// The radial profile window's readout: |g| and d of the bin under the mouse, the power of the
+// nearest whole bin, nothing beyond the sampling limit.
+TEST(NumberText, RadialProfileReadout) {
+    RadialProfile profile;
+    profile.n = 1024;
+    profile.power = std::vector<double>(600, 1.0);
+    profile.power[200] = 12345.0;
+    // Bin 200.3 of a 1024 frame: 0.1956 per pixel, 5.112 pixels; at 0.2 nm per pixel 0.9780 per
+    // nm and 1.022 nm.
+    EXPECT_EQ(radialReadoutText(profile, 200.3, 0.0),
+              "|g| 0.1956 1/pixel   d 5.112 pixels   power 1.234e+04");
+    EXPECT_EQ(radialReadoutText(profile, 200.3, 0.2),
+              "|g| 0.9780 1/nm   d 1.022 nm   power 1.234e+04");
+    EXPECT_EQ(radialReadoutText(profile, 0.0, 0.2), "|g| 0.000 1/nm   d - nm   power 1");
+    EXPECT_EQ(radialReadoutText(profile, 512.5, 0.2), "");
+    EXPECT_EQ(radialReadoutText(profile, -1.0, 0.2), "");
 }
 
 }  // namespace
