@@ -453,12 +453,13 @@ py::object pictureCall(const std::string& command, const py::object& input, cons
         if (wantSpectrum) return py::make_tuple(shown, half);
         return shown;
     }
+    const int contrast = command == "adjust" ? o["contrast"].cast<int>() : 0;
+    const int brightness = command == "adjust" ? o["brightness"].cast<int>() : 0;
     {
         py::gil_scoped_release unlocked;
         openInput(c, in);
         if (command == "adjust")
-            spectrum::adjustContrastBrightness(c.image, c.geometry, o["contrast"].cast<int>(),
-                                               o["brightness"].cast<int>());
+            spectrum::adjustContrastBrightness(c.image, c.geometry, contrast, brightness);
         else if (command == "spectrum")
             forward(c);
     }
@@ -479,17 +480,22 @@ py::object pictureCall(const std::string& command, const py::object& input, cons
     return picture;
 }
 
+// The finder's options, read while the interpreter lock is held: the calls below run without it.
+spectrum::SpotOptions spotOptionsOf(const py::dict& o) {
+    spectrum::SpotOptions options;
+    options.pairs = o.contains("count") ? o["count"].cast<int>() : 8;
+    options.minRadius = o.contains("min_radius") ? o["min_radius"].cast<double>() : 0.0;
+    return options;
+}
+
 // The spot finder over the picture, or over the source's own levels above 8 bits.
-spectrum::SpotResult findSpots(Call& c, const py::dict& o) {
+spectrum::SpotResult findSpots(Call& c, spectrum::SpotOptions options) {
     spectrum::GreyPixels pixels;
     if (!spectrum::greyPixelsOf(c.image, c.geometry, pixels)) c.sink.fail("input");
     const spectrum::GridPlan plan = spectrum::planGrid(
         pixels.width, pixels.height, c.settings.useExpandedImage,
         [&] { return spectrum::edgesAreSeamless(pixels); }, c.settings.fullFrameLimit);
     if (plan.n == 0) throw EngineError{"too_large", core::text(kTooLarge)};
-    spectrum::SpotOptions options;
-    options.pairs = o.contains("count") ? o["count"].cast<int>() : 8;
-    options.minRadius = o.contains("min_radius") ? o["min_radius"].cast<double>() : 0.0;
     options.pixelSizeNm = c.settings.pixelSizeNm;
     spectrum::SpotResult result = spectrum::findSpots(pixels, c.precise.get(), plan.n, options);
     if (result.status == spectrum::SpotStatus::kNoMemory)
@@ -506,24 +512,23 @@ py::dict spotsCall(const py::object& input, const py::dict& o) {
     Input in = inputOf(input, o);
     applyCommonOptions(c.settings, o);
     spectrum::SpotResult result;
+    spectrum::SpotOptions options = spotOptionsOf(o);
+    const auto box = boxOf(o);
     {
         py::gil_scoped_release unlocked;
         openInput(c, in);
-        if (const auto box = boxOf(o)) {
+        if (box) {
             // The spots of the region alone, in the box's frame.
             checkBox(c, *box);
             spectrum::GreyPixels pixels;
             if (!spectrum::greyPixelsOf(c.image, c.geometry, pixels)) c.sink.fail("input");
-            spectrum::SpotOptions options;
-            options.pairs = o["count"].cast<int>();
-            options.minRadius = o["min_radius"].cast<double>();
             options.pixelSizeNm = c.settings.pixelSizeNm;
             result = spectrum::findBoxSpots(pixels, c.precise.get(), *box, options);
             if (result.status == spectrum::SpotStatus::kNoMemory ||
                 result.status == spectrum::SpotStatus::kBadImage)
                 throw EngineError{"input", core::text(spectrum::spotStatusText(result.status))};
         } else {
-            result = findSpots(c, o);
+            result = findSpots(c, options);
         }
     }
     const std::size_t count = result.spots.size();
@@ -745,13 +750,14 @@ py::dict filterCall(const py::object& input, const py::dict& o) {
     spectrum::RestoredImage restored;
     spectrum::InverseParts parts;
     std::unique_ptr<Picture> removed;
+    const spectrum::SpotOptions spotOptions = spotOptionsOf(o);
     {
         py::gil_scoped_release unlocked;
         openInput(c, in);
         // A lattice mask without a basis takes the finder's, found before the transform
         // replaces the picture with the spectrum.
         if (lattice && (!haveBasis || autoRadius)) {
-            const spectrum::SpotResult found = findSpots(c, o);
+            const spectrum::SpotResult found = findSpots(c, spotOptions);
             if (found.status != spectrum::SpotStatus::kFound || !found.haveBasis)
                 throw EngineError{
                     found.status == spectrum::SpotStatus::kFound ? "no_basis" : "no_spots",
