@@ -401,10 +401,10 @@ def write_cif(path, sites, group="", ops=(), a=4):
 
 
 class HostileCifsAreRefusedQuickly(unittest.TestCase):
-    """Files made to exhaust the import: each is refused (or read) in well under a second of
+    """Files made to exhaust the import: each is refused (or read) in under a second of
     CPU time under a 1 GiB address-space limit, with its reason."""
 
-    def check(self, path, code, text, cpu=0.5):
+    def check(self, path, code, text, cpu=0.8):
         for command in (("convert", path, path + ".txt"), ("layers", path, "--uvw", "0", "0", "1")):
             r, used = run_limited(*command)
             self.assertEqual(r.returncode, code, r.stderr[-500:])

@@ -230,8 +230,10 @@ class LatticeTools(unittest.TestCase):
         self.assertEqual(r.returncode, 0, r.stderr)
         print(f"\n4096 x 4096: spots {spots_time:.2f} s, {peak_kib / 1024:.0f} MiB; "
               f"spectrum {spectrum_time:.2f} s", file=sys.stderr)
-        # About one real-input transform: never much more than the whole spectrum command.
-        self.assertLess(spots_time, 2.0 * spectrum_time + 1.0)
+        # A few real-input transforms and passes over the frame: never far more than the whole
+        # spectrum command (the spectrum's two-thread transform is the faster of the two since
+        # its frames stopped paying for huge-page compaction; the finder's own is unchanged).
+        self.assertLess(spots_time, 3.0 * spectrum_time + 1.0)
 
     # --- frames and display ----------------------------------------------------------------
 
@@ -292,7 +294,8 @@ class LatticeTools(unittest.TestCase):
         self.assertLess(np.abs(got - want).max(), tolerance * scale)
 
     def test_auto_radius_covers_the_basis_spots_of_the_bundled_micrograph(self):
-        sample = os.path.join("tests", "data", "sample", "lattice.bmp")
+        sample = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "data", "sample",
+                              "lattice.bmp")
         pixels = np.asarray(Image.open(sample).convert("L"), dtype=float)
         h, w = pixels.shape
         r = run("spots", sample)
