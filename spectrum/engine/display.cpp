@@ -112,6 +112,16 @@ struct LevelRange {
     double vmin = 0, upperLevel = 0, lowerLevel = 0, logSpan = 0, logLower = 0;
 };
 
+// The smallest and largest of a row's values joined to those found so far (none when first).
+void widenExtremes(const double* row, int w, double& vmin, double& vmax, bool& first) {
+    for (int x = 0; x < w; ++x) {
+        const double v = row[x];
+        if (first || v < vmin) vmin = v;
+        if (first || v > vmax) vmax = v;
+        first = false;
+    }
+}
+
 // False when the values are all alike (nothing to show).
 bool levelRange(const ShownRows& shown, int h, const DisplaySettings& display, LevelRange& range) {
     const int w = shown.w;
@@ -122,13 +132,8 @@ bool levelRange(const ShownRows& shown, int h, const DisplaySettings& display, L
     std::vector<double> row(static_cast<std::size_t>(w));
     for (int y = 0; y < h; ++y) {
         shown(y, row.data());
-        for (int x = 0; x < w; ++x) {
-            const double v = row[x];
-            if (first || v < vmin) vmin = v;
-            if (first || v > vmax) vmax = v;
-            first = false;
-            sum += v;
-        }
+        widenExtremes(row.data(), w, vmin, vmax, first);
+        for (int x = 0; x < w; ++x) sum += row[x];
     }
     if (!(vmin < vmax)) return false;
     const double vavg = sum / (static_cast<double>(w) * h);
@@ -218,12 +223,7 @@ int checkSpectrum(const SpectrumBuffers& buffers, const image::ImageGeometry& ge
     std::vector<double> row(static_cast<std::size_t>(w));
     for (int y = 0; y < h; ++y) {
         shown(y, row.data());
-        for (int x = 0; x < w; ++x) {
-            const double v = row[x];
-            if (first || v < vmin) vmin = v;
-            if (first || v > vmax) vmax = v;
-            first = false;
-        }
+        widenExtremes(row.data(), w, vmin, vmax, first);
         if (vmin < vmax) return 0;
     }
     return 1;
