@@ -226,11 +226,7 @@ bool retransformBigGrid(SpectrumBuffers& buffers, int frame) {
 bool inverseBigGrid(image::CurrentImage& image, const image::ImageGeometry& geometry,
                      SpectrumSettings& settings, SpectrumBuffers& buffers, core::MessageSink& sink,
                      core::BusyIndicator& busy, InverseParts* parts, RestoredImage* restored) {
-    struct ClearCircles {
-        FilterSettings& filter;
-        ~ClearCircles() { filter.circles.clear(); }
-    } clearCircles{settings.filter};
-
+    // The circles are cleared by inverseTransform, the one caller, whichever way this ends.
     GreyPixels pixels;
     const bool fits = buffers.isHalf() && greyPixelsOf(image, geometry, pixels) &&
                       buffers.offsetX + geometry.width <= buffers.n &&

@@ -160,12 +160,12 @@ bool inverseTransform(image::CurrentImage& image, const image::ImageGeometry& ge
                       SpectrumSettings& settings, SpectrumBuffers& buffers,
                       core::MessageSink& sink, core::BusyIndicator& busy, InverseParts* parts,
                       RestoredImage* restored) {
-    if (buffers.isHalf())
-        return inverseBigGrid(image, geometry, settings, buffers, sink, busy, parts, restored);
     struct ClearCircles {
         FilterSettings& filter;
         ~ClearCircles() { filter.circles.clear(); }
     } clearCircles{settings.filter};
+    if (buffers.isHalf())
+        return inverseBigGrid(image, geometry, settings, buffers, sink, busy, parts, restored);
 
     GreyPixels pixels;
     const bool fits = buffers.present() && greyPixelsOf(image, geometry, pixels) &&
