@@ -8,9 +8,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <fstream>
 #include <vector>
 
 #include "image/emd.h"
+#include "image/hdf5_raw.h"
 #include "image/import_detail.h"
 #include "image/samples.h"
 
@@ -125,12 +127,19 @@ bool holdsFrame(const Signal& s) {
     return s.stored >= frame / ratio && s.stored > 0;
 }
 
-void quietHdf5() {
-    static const bool once = [] {
-        H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
-        return true;
-    }();
-    (void)once;
+// libhdf5 prints its error stack on every failure unless told not to; a hostile file is refused
+// with our own message instead. The setting is the calling thread's (the library is built
+// thread-safe) and may be another user's of the library in this process (h5py beside the Python
+// module), so it is restored after the read.
+template <class Read>
+std::optional<GreyImage> quietly(Read read) {
+    H5E_auto2_t before = nullptr;
+    void* beforeData = nullptr;
+    const bool saved = H5Eget_auto2(H5E_DEFAULT, &before, &beforeData) >= 0;
+    H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
+    std::optional<GreyImage> image = read();
+    if (saved) H5Eset_auto2(H5E_DEFAULT, before, beforeData);
+    return image;
 }
 
 // The sample type of an HDF5 type, or why it is not one.
@@ -166,37 +175,92 @@ void classify(hid_t type, Signal& s) {
     s.typeName = "HDF5 type class " + std::to_string(static_cast<int>(c));
 }
 
-// The first element of a string dataset or attribute (fixed or variable length), at most
-// `limit` bytes.
-std::optional<std::string> readString(hid_t object, bool attribute, std::size_t limit = 65536) {
-    Handle type(attribute ? H5Aget_type(object) : H5Dget_type(object), H5Tclose);
-    Handle space(attribute ? H5Aget_space(object) : H5Dget_space(object), H5Sclose);
-    if (!type || !space || H5Tget_class(type.get()) != H5T_STRING) return std::nullopt;
-    const hssize_t count = H5Sget_simple_extent_npoints(space.get());
-    if (count < 1) return std::nullopt;
-    if (H5Tis_variable_str(type.get()) > 0) {
-        Handle memType(H5Tcopy(H5T_C_S1), H5Tclose);
-        H5Tset_size(memType.get(), H5T_VARIABLE);
-        H5Tset_cset(memType.get(), H5Tget_cset(type.get()));  // no conversion between sets
-        std::vector<char*> texts(static_cast<std::size_t>(std::min<hssize_t>(count, 1 << 20)));
-        if (static_cast<hssize_t>(texts.size()) != count) return std::nullopt;
-        const herr_t ok = attribute ? H5Aread(object, memType.get(), texts.data())
-                                    : H5Dread(object, memType.get(), H5S_ALL, H5S_ALL,
-                                              H5P_DEFAULT, texts.data());
-        if (ok < 0) return std::nullopt;
-        std::string out = texts[0] ? std::string(texts[0], strnlen(texts[0], limit)) : "";
-        H5Dvlen_reclaim(memType.get(), space.get(), H5P_DEFAULT, texts.data());
-        return out;
+// What the string readers need besides libhdf5: the file's own bytes and address sizes.
+struct RawFile {
+    hdf5raw::ReadAt read;
+    hdf5raw::FileShape shape;
+};
+
+hdf5raw::FileShape fileShape(hid_t file) {
+    hdf5raw::FileShape shape;
+    Handle plist(H5Fget_create_plist(file), H5Pclose);
+    std::size_t offsetSize = 8, lengthSize = 8;
+    hsize_t userBlock = 0;
+    if (plist && H5Pget_sizes(plist.get(), &offsetSize, &lengthSize) >= 0 &&
+        H5Pget_userblock(plist.get(), &userBlock) >= 0 && offsetSize >= 2 && offsetSize <= 8 &&
+        lengthSize >= 2 && lengthSize <= 8) {
+        shape.offsetSize = static_cast<unsigned>(offsetSize);
+        shape.lengthSize = static_cast<unsigned>(lengthSize);
+        shape.base = userBlock;
     }
-    const std::size_t size = H5Tget_size(type.get());
+    return shape;
+}
+
+// The text of the first element of a variable-length string, read by our own code (see
+// hdf5_raw.h) from the element's bytes.
+std::optional<std::string> variableText(const RawFile& raw,
+                                        const std::optional<std::vector<std::uint8_t>>& element,
+                                        std::size_t limit) {
+    if (!element) return std::nullopt;
+    return hdf5raw::globalHeapString(raw.read, raw.shape, *element, limit);
+}
+
+// The first element of a fixed-length string dataset or attribute, at most `limit` bytes.
+std::optional<std::string> fixedText(hid_t object, hid_t type, hssize_t count, bool attribute,
+                                     std::size_t limit) {
+    const std::size_t size = H5Tget_size(type);
     if (size == 0 || size > limit || static_cast<std::uint64_t>(count) * size > (64u << 20))
         return std::nullopt;
     std::vector<char> bytes(static_cast<std::size_t>(count) * size);
-    const herr_t ok = attribute ? H5Aread(object, type.get(), bytes.data())
-                                : H5Dread(object, type.get(), H5S_ALL, H5S_ALL, H5P_DEFAULT,
+    const herr_t ok = attribute ? H5Aread(object, type, bytes.data())
+                                : H5Dread(object, type, H5S_ALL, H5S_ALL, H5P_DEFAULT,
                                           bytes.data());
     if (ok < 0) return std::nullopt;
     return std::string(bytes.data(), strnlen(bytes.data(), size));
+}
+
+// The first element of a string dataset (fixed or variable length), at most `limit` bytes.
+std::optional<std::string> datasetString(hid_t dataset, const RawFile& raw,
+                                         std::size_t limit = 65536) {
+    Handle type(H5Dget_type(dataset), H5Tclose);
+    Handle space(H5Dget_space(dataset), H5Sclose);
+    if (!type || !space || H5Tget_class(type.get()) != H5T_STRING) return std::nullopt;
+    const hssize_t count = H5Sget_simple_extent_npoints(space.get());
+    if (count < 1) return std::nullopt;
+    if (H5Tis_variable_str(type.get()) <= 0)
+        return fixedText(dataset, type.get(), count, false, limit);
+    const std::size_t elementSize = hdf5raw::vlenElementSize(raw.shape);
+    const haddr_t offset = H5Dget_offset(dataset);  // contiguous data only
+    if (offset != HADDR_UNDEF) {
+        std::vector<std::uint8_t> element(elementSize);
+        if (!raw.read(offset, element.size(), element.data())) return std::nullopt;
+        return variableText(raw, element, limit);
+    }
+    H5O_info_t info;
+    if (H5Oget_info2(dataset, &info, H5O_INFO_BASIC) < 0) return std::nullopt;
+    return variableText(raw, hdf5raw::compactData(raw.read, raw.shape, info.addr, elementSize),
+                        limit);
+}
+
+// The first element of the string attribute `name` of `object`, at most `limit` bytes.
+std::optional<std::string> attributeString(hid_t object, const char* name, const RawFile& raw,
+                                           std::size_t limit) {
+    if (H5Aexists(object, name) <= 0) return std::nullopt;
+    Handle attribute(H5Aopen(object, name, H5P_DEFAULT), H5Aclose);
+    if (!attribute) return std::nullopt;
+    Handle type(H5Aget_type(attribute.get()), H5Tclose);
+    Handle space(H5Aget_space(attribute.get()), H5Sclose);
+    if (!type || !space || H5Tget_class(type.get()) != H5T_STRING) return std::nullopt;
+    const hssize_t count = H5Sget_simple_extent_npoints(space.get());
+    if (count < 1) return std::nullopt;
+    if (H5Tis_variable_str(type.get()) <= 0)
+        return fixedText(attribute.get(), type.get(), count, true, limit);
+    H5O_info_t info;
+    if (H5Oget_info2(object, &info, H5O_INFO_BASIC) < 0) return std::nullopt;
+    return variableText(raw,
+                        hdf5raw::attributeData(raw.read, raw.shape, info.addr, name,
+                                               hdf5raw::vlenElementSize(raw.shape)),
+                        limit);
 }
 
 // The dataset's dimensions, when it has between `minRank` and `maxRank` of them.
@@ -255,11 +319,11 @@ VeloxMetadata veloxMetadata(hid_t group, std::uint64_t frame) {
     return parseVeloxMetadata(text);
 }
 
-bool isVelox(hid_t file) {
+bool isVelox(hid_t file, const RawFile& raw) {
     if (!linkExists(file, "Version")) return false;
     Handle version(H5Dopen2(file, "Version", H5P_DEFAULT), H5Dclose);
     if (!version) return false;
-    const auto text = readString(version.get(), false);
+    const auto text = datasetString(version.get(), raw);
     return text && isVeloxVersion(*text);
 }
 
@@ -368,7 +432,8 @@ class BerkeleyWalk {
 };
 
 // The spacing of an axis dataset (its first two values) and its "units" attribute.
-std::optional<std::pair<double, std::string>> berkeleyAxis(hid_t group, const char* name) {
+std::optional<std::pair<double, std::string>> berkeleyAxis(hid_t group, const char* name,
+                                                          const RawFile& raw) {
     if (!linkExists(group, name)) return std::nullopt;
     Handle axis(H5Dopen2(group, name, H5P_DEFAULT), H5Dclose);
     if (!axis) return std::nullopt;
@@ -385,11 +450,8 @@ std::optional<std::pair<double, std::string>> berkeleyAxis(hid_t group, const ch
     double values[2];
     if (H5Dread(axis.get(), H5T_NATIVE_DOUBLE, memory.get(), file.get(), H5P_DEFAULT, values) < 0)
         return std::nullopt;
-    std::string units;
-    if (H5Aexists(axis.get(), "units") > 0) {
-        Handle attribute(H5Aopen(axis.get(), "units", H5P_DEFAULT), H5Aclose);
-        if (attribute) units = berkeleyUnit(readString(attribute.get(), true, 256).value_or(""));
-    }
+    const std::string units =
+        berkeleyUnit(attributeString(axis.get(), "units", raw, 256).value_or(""));
     return std::pair{values[1] - values[0], units};
 }
 
@@ -470,10 +532,11 @@ bool readFrame(hid_t file, const Signal& s, std::uint64_t frame, GreyImage& imag
     return true;
 }
 
-std::optional<GreyImage> readEmdHandle(hid_t file, const ImportChoice& choice,
-                                       core::MessageSink& sink) {
+std::optional<GreyImage> readEmdHandle(hid_t file, const hdf5raw::ReadAt& read,
+                                       const ImportChoice& choice, core::MessageSink& sink) {
+    const RawFile raw{read, fileShape(file)};
     std::vector<Signal> signals;
-    const bool velox = isVelox(file);
+    const bool velox = isVelox(file, raw);
     if (velox) {
         veloxSignals(file, signals);
     } else {
@@ -547,10 +610,10 @@ std::optional<GreyImage> readEmdHandle(hid_t file, const ImportChoice& choice,
             unitY = meta.sizeY && !meta.unitY.empty() ? meta.unitY : unit;
             stated = true;
         }
-    } else if (const auto axis = berkeleyAxis(group.get(), "dim1")) {
+    } else if (const auto axis = berkeleyAxis(group.get(), "dim1", raw)) {
         size = axis->first;
         unit = axis->second;
-        const auto y = berkeleyAxis(group.get(), "dim2");
+        const auto y = berkeleyAxis(group.get(), "dim2", raw);
         sizeY = y ? y->first : size;
         unitY = y ? y->second : unit;
         stated = true;
@@ -587,21 +650,25 @@ std::optional<GreyImage> readEmdHandle(hid_t file, const ImportChoice& choice,
     return image;
 }
 
-}  // namespace
-
-std::optional<GreyImage> readEmdFile(const std::string& path, const ImportChoice& choice,
+std::optional<GreyImage> readEmdPath(const std::string& path, const ImportChoice& choice,
                                      core::MessageSink& sink) {
-    quietHdf5();
     const htri_t hdf5 = H5Fis_hdf5(path.c_str());
     if (hdf5 <= 0) return refuse(sink, hdf5 == 0 ? kNotHdf5 : kCannotOpen);
     Handle file(H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT), H5Fclose);
-    if (!file) return refuse(sink, kCannotOpen);
-    return readEmdHandle(file.get(), choice, sink);
+    std::ifstream in(path, std::ios::binary);
+    if (!file || !in) return refuse(sink, kCannotOpen);
+    const auto read = [&in](std::uint64_t offset, std::size_t size, std::uint8_t* out) {
+        if (offset > std::uint64_t{1} << 62) return false;
+        in.clear();
+        in.seekg(static_cast<std::streamoff>(offset));
+        in.read(reinterpret_cast<char*>(out), static_cast<std::streamsize>(size));
+        return in.gcount() == static_cast<std::streamsize>(size);
+    };
+    return readEmdHandle(file.get(), read, choice, sink);
 }
 
-std::optional<GreyImage> readEmd(std::span<const std::uint8_t> bytes, core::MessageSink& sink,
-                                 const ImportChoice& choice) {
-    quietHdf5();
+std::optional<GreyImage> readEmdBytes(std::span<const std::uint8_t> bytes,
+                                      core::MessageSink& sink, const ImportChoice& choice) {
     static constexpr std::uint8_t kSignature[8] = {0x89, 'H', 'D', 'F', '\r', '\n', 0x1A, '\n'};
     if (bytes.size() < 8 || std::memcmp(bytes.data(), kSignature, 8) != 0)
         return refuse(sink, kNotHdf5);
@@ -612,7 +679,24 @@ std::optional<GreyImage> readEmd(std::span<const std::uint8_t> bytes, core::Mess
         return refuse(sink, kCannotOpen);
     Handle file(H5Fopen("in-memory.emd", H5F_ACC_RDONLY, access.get()), H5Fclose);
     if (!file) return refuse(sink, kCannotOpen);
-    return readEmdHandle(file.get(), choice, sink);
+    const auto read = [bytes](std::uint64_t offset, std::size_t size, std::uint8_t* out) {
+        if (offset > bytes.size() || size > bytes.size() - offset) return false;
+        std::memcpy(out, bytes.data() + offset, size);
+        return true;
+    };
+    return readEmdHandle(file.get(), read, choice, sink);
+}
+
+}  // namespace
+
+std::optional<GreyImage> readEmdFile(const std::string& path, const ImportChoice& choice,
+                                     core::MessageSink& sink) {
+    return quietly([&] { return readEmdPath(path, choice, sink); });
+}
+
+std::optional<GreyImage> readEmd(std::span<const std::uint8_t> bytes, core::MessageSink& sink,
+                                 const ImportChoice& choice) {
+    return quietly([&] { return readEmdBytes(bytes, sink, choice); });
 }
 
 }  // namespace image

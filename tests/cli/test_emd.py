@@ -207,5 +207,143 @@ class Emd(unittest.TestCase):
             self.refused("two.emd", "The EMD file holds 3 signals: there is no signal 4.", "--signal", "4")
 
 
+def velox_version(f, text, compact=False):
+    """/Version as one variable-length UTF-8 string (h5py's str), contiguous or kept in the
+    dataset's header (the compact layout)."""
+    if not compact:
+        f.create_dataset("Version", data=text, dtype=h5py.string_dtype())
+        return
+    plist = h5py.h5p.create(h5py.h5p.DATASET_CREATE)
+    plist.set_layout(h5py.h5d.COMPACT)
+    space = h5py.h5s.create_simple((1,))
+    dataset = h5py.h5d.create(f.id, b"Version", h5py.h5t.py_create(h5py.string_dtype(), logical=True),
+                              space, dcpl=plist)
+    dataset.write(h5py.h5s.ALL, h5py.h5s.ALL, np.array([text], dtype=object))
+
+
+def patch_heap_objects(path, text, offset, value, size=8):
+    """Overwrites, in every global heap object holding exactly `text`, the field `offset` bytes
+    before the text (-8: the object's size; -16: its index) with `value`."""
+    data = bytearray(read_bytes(path))
+    start = 0
+    found = 0
+    while (at := data.find(text, start)) >= 0:
+        if data[at - 16:at].count(0) >= 8 and int.from_bytes(data[at - 8:at], "little") == len(text):
+            data[at + offset:at + offset + size] = value.to_bytes(size, "little")
+            found += 1
+        start = at + 1
+    assert found, text
+    with open(path, "wb") as out:
+        out.write(data)
+
+
+class VariableLengthStrings(unittest.TestCase):
+    """Variable-length strings (h5py's str: /Version, the axes' units) are read from the file by
+    our own code, whatever the object header's version, its continuation blocks, a user block or
+    the compact layout; a global heap that contradicts its strings costs the string, never the
+    process."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.mkdtemp(prefix="voralin00-vlen-")
+        cls.image = picture(72, 96, 4)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.tmp, ignore_errors=True)
+
+    def path(self, name):
+        return os.path.join(self.tmp, name)
+
+    def velox(self, name, compact=False, **file_options):
+        with h5py.File(self.path(name), "w", **file_options) as f:
+            velox_version(f, '{"format": "Velox", "version": "11"}', compact)
+            group = f.create_group("Data/Image/7f")
+            group.create_dataset("Data", data=self.image[:, :, None])
+            column = emdfile.metadata_column("HAADF", 2.5e-10, "m")
+            group.create_dataset("Metadata", data=column[:, None])
+        return self.path(name)
+
+    def berkeley(self, name, crowded=False, **file_options):
+        with h5py.File(self.path(name), "w", **file_options) as f:
+            f.attrs["version_major"] = 0
+            group = f.create_group("signals/image")
+            group.attrs["emd_group_type"] = 1
+            group.create_dataset("data", data=self.image.T)
+            for dim, length, step in ((1, 96, 0.125), (2, 72, 0.25)):
+                axis = group.create_dataset(f"dim{dim}", data=np.arange(length) * step)
+                if crowded:  # the header overflows into continuation blocks
+                    for k in range(40):
+                        axis.attrs[f"note{k:02d}"] = "x" * (20 + k)
+                axis.attrs["units"] = "[n_m]"
+        return self.path(name)
+
+    def info(self, path):
+        result = run("info", path)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        return result.stdout
+
+    def test_every_header_layout_gives_the_calibration(self):
+        files = {
+            "velox": self.velox("v.emd"),
+            "velox, user block": self.velox("vu.emd", userblock_size=512),
+            "velox, compact Version": self.velox("vc.emd", compact=True),
+            "velox, newest format": self.velox("vl.emd", libver="latest"),
+            "berkeley": self.berkeley("b.emd"),
+            "berkeley, user block": self.berkeley("bu.emd", userblock_size=1024),
+            "berkeley, newest format": self.berkeley("bl.emd", libver="latest"),
+            "berkeley, continuation blocks": self.berkeley("bc.emd", crowded=True),
+        }
+        for what, path in files.items():
+            with self.subTest(what):
+                with h5py.File(path, "r") as f:  # what h5py itself reads
+                    if "velox" in what:
+                        version = np.ravel(f["Version"][()])[0]
+                        self.assertIn("Velox", version.decode())
+                    else:
+                        self.assertEqual(f["signals/image/dim1"].attrs["units"], "[n_m]")
+                text = self.info(path)
+                if "velox" in what:
+                    self.assertIn("pixel size 0.25 nm", text)
+                    self.assertIn("BinaryResult.PixelSize", text)
+                else:
+                    self.assertIn("pixel size 0.125 x 0.25 nm", text)
+                    self.assertIn('units "nm"', text)
+
+    def test_a_heap_contradicting_its_strings_costs_the_string_only(self):
+        # Each object's size grows past its collection (libhdf5 1.10 copies that many bytes into
+        # a buffer of the string's length); an index no object has; a size below the string's.
+        cases = [("size beyond the collection", -8, 1 << 28, 8),
+                 ("index of no object", -16, 999, 2),
+                 ("size below the string", -8, 2, 8)]
+        for what, offset, value, size in cases:
+            with self.subTest(what):
+                berkeley = self.berkeley("hb.emd")
+                patch_heap_objects(berkeley, b"[n_m]", offset, value, size)
+                text = self.info(berkeley)
+                self.assertIn("EMD, 16-bit unsigned integer, 96 x 72 pixels", text)
+                self.assertIn("no pixel size", text)
+                velox = self.velox("hv.emd")
+                patch_heap_objects(velox, b'{"format": "Velox", "version": "11"}', offset, value, size)
+                result = run("info", velox)
+                self.assertEqual(result.returncode, 1, result.stdout)
+                self.assertIn("The EMD file holds no image in a known layout", result.stderr)
+
+    def test_files_that_broke_libhdf5_are_refused_at_once(self):
+        # Found by the fuzzer: before, libhdf5 overflowed a heap buffer on the first two and
+        # looped without end on the others, reading /Version.
+        corpus = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fuzz", "corpus",
+                              "emd")
+        names = sorted(n for n in os.listdir(corpus) if n.startswith("hdf5_"))
+        self.assertEqual(len(names), 6)
+        for name in names:
+            with self.subTest(name):
+                out = self.path(name + ".bmp")
+                result = run("normalise", os.path.join(corpus, name), out)
+                self.assertEqual(result.returncode, 1, result.stdout)
+                self.assertRegex(result.stderr, "link in a cycle|no image in a known layout")
+                self.assertFalse(os.path.exists(out))
+
+
 if __name__ == "__main__":
     unittest.main()

@@ -5,9 +5,9 @@
 #include "tests/fuzz/import_fuzz_checks.h"
 
 // Two faults of Debian's libhdf5 1.10, not of the reader, which this target lets pass:
-// - it sizes (and zero-fills) the buffer of a variable-length string from the length the file
-//   states, up to 4 GiB, before reading the string; here a request above 1 GiB fails, and
-//   libhdf5 then refuses the file, as it does when memory runs out;
+// - it sizes some buffers from lengths a damaged file states, up to gigabytes, before reading
+//   them; here a request above 1 GiB fails, and libhdf5 then refuses the file, as it does when
+//   memory runs out;
 // - a file it fails to open leaves a few blocks of its metadata cache behind.
 // Our own allocations stay checked: a failed operator new is still reported.
 extern "C" const char* __asan_default_options() {

@@ -490,6 +490,39 @@ class Threads(unittest.TestCase):
         for k in range(4):
             np.testing.assert_array_equal(results[k], serial[k])
 
+    def test_four_threads_open_emd_files_side_by_side(self):
+        # The EMD reader goes through libhdf5, whose state is shared by every thread.
+        sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "cli"))
+        import emdfile
+        with tempfile.TemporaryDirectory() as d:
+            paths, pictures = [], []
+            for k in range(4):
+                pictures.append(lattice(640 + 8 * k, 480, 30 + k).astype(np.float32))
+                paths.append(os.path.join(d, "s%d.emd" % k))
+                if k % 2:
+                    emdfile.write_berkeley(paths[-1], "image", pictures[-1], 0.05 * (k + 1))
+                else:
+                    emdfile.write_velox(paths[-1], [("HAADF", pictures[-1], 1e-10 * (k + 1), "m")])
+            errors = []
+
+            def work(k):
+                try:
+                    for _ in range(25):
+                        data, meta = ts.open(paths[k])
+                        if not np.array_equal(data, pictures[k]):
+                            errors.append("samples of %d" % k)
+                        if abs(meta["pixel_size"] - 0.05 * (k + 1) * (1 if k % 2 else 2)) > 1e-9:
+                            errors.append("pixel size of %d: %r" % (k, meta["pixel_size"]))
+                except Exception as e:  # a failure in a thread must fail the test
+                    errors.append(repr(e))
+
+            threads = [threading.Thread(target=work, args=(k,)) for k in range(4)]
+            for t in threads:
+                t.start()
+            for t in threads:
+                t.join()
+            self.assertEqual(errors, [])
+
     def test_the_lock_is_released_while_the_engines_work(self):
         image = lattice(2000, 2000, 4).astype(np.float32)
         ticks = []
