@@ -175,6 +175,67 @@ void classify(hid_t type, Signal& s) {
     s.typeName = "HDF5 type class " + std::to_string(static_cast<int>(c));
 }
 
+// The dataset's dimensions, when it has between `minRank` and `maxRank` of them.
+std::optional<std::vector<hsize_t>> dimensionsOf(hid_t dataset, int minRank, int maxRank) {
+    Handle space(H5Dget_space(dataset), H5Sclose);
+    if (!space) return std::nullopt;
+    const int rank = H5Sget_simple_extent_ndims(space.get());
+    if (rank < minRank || rank > maxRank) return std::nullopt;
+    std::vector<hsize_t> dims(static_cast<std::size_t>(rank));
+    if (H5Sget_simple_extent_dims(space.get(), dims.data(), nullptr) < 0) return std::nullopt;
+    return dims;
+}
+
+// Whether a dataset's stored bytes hold all it claims. libhdf5 1.10 copies a compact dataset's
+// selection out of the buffer its header gives, unchecked against the dataspace (a heap overflow
+// on a damaged file), so a compact dataset is read only when the two agree.
+bool storageIsWhole(hid_t dataset) {
+    Handle plist(H5Dget_create_plist(dataset), H5Pclose);
+    if (!plist) return false;
+    if (H5Pget_layout(plist.get()) != H5D_COMPACT) return true;
+    Handle type(H5Dget_type(dataset), H5Tclose);
+    Handle space(H5Dget_space(dataset), H5Sclose);
+    if (!type || !space) return false;
+    const hssize_t points = H5Sget_simple_extent_npoints(space.get());
+    const std::size_t size = H5Tget_size(type.get());
+    if (points < 0 || size == 0 || static_cast<std::uint64_t>(points) > (1ULL << 40) / size)
+        return false;
+    return H5Dget_storage_size(dataset) >= static_cast<std::uint64_t>(points) * size;
+}
+
+// Whether the chunks of frame `frame` (along the third axis, when there is one) each hold a whole
+// chunk. libhdf5 1.10 copies an unfiltered chunk by the chunk's size, whatever size its index
+// gives the stored chunk (a heap overflow on a damaged file).
+bool chunksAreWhole(hid_t dataset, std::uint64_t frame) {
+    Handle plist(H5Dget_create_plist(dataset), H5Pclose);
+    if (!plist) return false;
+    if (H5Pget_layout(plist.get()) != H5D_CHUNKED || H5Pget_nfilters(plist.get()) != 0)
+        return true;
+    const auto dims = dimensionsOf(dataset, 2, 3);
+    Handle type(H5Dget_type(dataset), H5Tclose);
+    if (!dims || !type) return false;
+    const int rank = static_cast<int>(dims->size());
+    hsize_t chunk[3] = {0, 0, 1};
+    if (H5Pget_chunk(plist.get(), rank, chunk) != rank || chunk[0] == 0 || chunk[1] == 0 ||
+        chunk[2] == 0)
+        return false;
+    const std::uint64_t count0 = ((*dims)[0] + chunk[0] - 1) / chunk[0];
+    const std::uint64_t count1 = ((*dims)[1] + chunk[1] - 1) / chunk[1];
+    if (count0 * count1 > (1u << 22) || chunk[0] * chunk[1] > (1ULL << 40) / chunk[2]) return false;
+    const std::uint64_t bytes = chunk[0] * chunk[1] * chunk[2] * H5Tget_size(type.get());
+    for (std::uint64_t i = 0; i < count0; ++i)
+        for (std::uint64_t j = 0; j < count1; ++j) {
+            const hsize_t offset[3] = {i * chunk[0], j * chunk[1], frame / chunk[2] * chunk[2]};
+            unsigned mask = 0;
+            haddr_t address = HADDR_UNDEF;
+            hsize_t size = 0;
+            if (H5Dget_chunk_info_by_coord(dataset, offset, &mask, &address, &size) < 0)
+                return false;
+            if (address != HADDR_UNDEF && size != bytes) return false;
+        }
+    return true;
+}
+
 // What the string readers need besides libhdf5: the file's own bytes and address sizes.
 struct RawFile {
     hdf5raw::ReadAt read;
@@ -212,6 +273,7 @@ std::optional<std::string> fixedText(hid_t object, hid_t type, hssize_t count, b
     if (size == 0 || size > limit || static_cast<std::uint64_t>(count) * size > (64u << 20))
         return std::nullopt;
     std::vector<char> bytes(static_cast<std::size_t>(count) * size);
+    if (!attribute && !storageIsWhole(object)) return std::nullopt;
     const herr_t ok = attribute ? H5Aread(object, type, bytes.data())
                                 : H5Dread(object, type, H5S_ALL, H5S_ALL, H5P_DEFAULT,
                                           bytes.data());
@@ -263,17 +325,6 @@ std::optional<std::string> attributeString(hid_t object, const char* name, const
                         limit);
 }
 
-// The dataset's dimensions, when it has between `minRank` and `maxRank` of them.
-std::optional<std::vector<hsize_t>> dimensionsOf(hid_t dataset, int minRank, int maxRank) {
-    Handle space(H5Dget_space(dataset), H5Sclose);
-    if (!space) return std::nullopt;
-    const int rank = H5Sget_simple_extent_ndims(space.get());
-    if (rank < minRank || rank > maxRank) return std::nullopt;
-    std::vector<hsize_t> dims(static_cast<std::size_t>(rank));
-    if (H5Sget_simple_extent_dims(space.get(), dims.data(), nullptr) < 0) return std::nullopt;
-    return dims;
-}
-
 bool linkExists(hid_t location, const char* name) {
     return H5Lexists(location, name, H5P_DEFAULT) > 0;
 }
@@ -300,7 +351,7 @@ std::vector<std::string> hardLinks(hid_t group, std::size_t limit) {
 VeloxMetadata veloxMetadata(hid_t group, std::uint64_t frame) {
     if (!linkExists(group, "Metadata")) return {};
     Handle dataset(H5Dopen2(group, "Metadata", H5P_DEFAULT), H5Dclose);
-    if (!dataset) return {};
+    if (!dataset || !storageIsWhole(dataset.get())) return {};
     const auto dims = dimensionsOf(dataset.get(), 1, 2);
     if (!dims || (*dims)[0] == 0 || (*dims)[0] > kMaxMetadataBytes) return {};
     const hsize_t columns = dims->size() == 2 ? (*dims)[1] : 1;
@@ -441,7 +492,7 @@ std::optional<std::pair<double, std::string>> berkeleyAxis(hid_t group, const ch
     if (!dims || (*dims)[0] < 2) return std::nullopt;
     Handle type(H5Dget_type(axis.get()), H5Tclose);
     const H5T_class_t c = H5Tget_class(type.get());
-    if (c != H5T_INTEGER && c != H5T_FLOAT) return std::nullopt;
+    if ((c != H5T_INTEGER && c != H5T_FLOAT) || !storageIsWhole(axis.get())) return std::nullopt;
     Handle file(H5Dget_space(axis.get()), H5Sclose);
     const hsize_t start = 0, count = 2;
     if (H5Sselect_hyperslab(file.get(), H5S_SELECT_SET, &start, nullptr, &count, nullptr) < 0)
@@ -496,7 +547,8 @@ bool readFrame(hid_t file, const Signal& s, std::uint64_t frame, GreyImage& imag
     Handle data(H5Dopen2(group.get(), s.layout == Layout::Velox ? "Data" : "data", H5P_DEFAULT),
                 H5Dclose);
     Handle space(data ? H5Dget_space(data.get()) : -1, H5Sclose);
-    if (!data || !space) return false;
+    if (!data || !space || !storageIsWhole(data.get()) || !chunksAreWhole(data.get(), frame))
+        return false;
     const std::size_t width = static_cast<std::size_t>(s.width);
     const std::size_t height = static_cast<std::size_t>(s.height);
     image.samples.resize(width * height);
