@@ -83,7 +83,8 @@ std::uint64_t bigGridNeed(int n, bool single, int width, int height) {
 }
 
 bool chooseBigGridStorage(int n, int width, int height, Precision precision,
-                           std::optional<std::uint64_t> available, bool& single) {
+                           std::optional<std::uint64_t> available, std::uint64_t held,
+                           bool& single) {
     auto fits = [&](bool s) { return !available || bigGridNeed(n, s, width, height) <= *available; };
     switch (precision) {
         case Precision::Double:
@@ -95,7 +96,7 @@ bool chooseBigGridStorage(int n, int width, int height, Precision precision,
             single = true;
             return true;
         default:
-            if (fits(false)) {
+            if (fits(false) && held + bigGridNeed(n, false, width, height) <= kBigGridDoubleBudget) {
                 single = false;
                 return true;
             }
@@ -157,7 +158,11 @@ bool forwardBigGrid(image::CurrentImage& image, const image::ImageGeometry& geom
                  "Memory Error", core::kIconError);
         return false;
     };
-    if (!chooseBigGridStorage(n, w, h, settings.precision, available, single))
+    // The 8-bit picture and, for a full-precision source, its levels in doubles.
+    const std::uint64_t held =
+        static_cast<std::uint64_t>(pixels.stride) * static_cast<std::uint64_t>(h) +
+        (precise ? precise->levels.size() * sizeof(double) : 0);
+    if (!chooseBigGridStorage(n, w, h, settings.precision, available, held, single))
         return refuse(settings.precision == Precision::Single ||
                       settings.precision == Precision::Automatic);
     const std::size_t elements = static_cast<std::size_t>(n) * (static_cast<std::size_t>(n) + 2);

@@ -30,10 +30,17 @@ namespace spectrum {
 // image already held.
 std::uint64_t bigGridNeed(int n, bool single, int width, int height);
 
+// Without a stated precision, double is kept only while the whole job (what the image already
+// holds, `held` bytes, plus the transform's need) stays within this: above it a 32768 frame of a
+// full-precision image would take about 15 GiB in double, 10 in single.
+constexpr std::uint64_t kBigGridDoubleBudget = std::uint64_t{12} << 30;
+
 // The storage for the frame: false with `single` untouched when even the allowed storage does
-// not fit `available` (no answer: double unless single is forced).
+// not fit `available` (no answer: double when it fits `available` and the budget above, else
+// single).
 bool chooseBigGridStorage(int n, int width, int height, Precision precision,
-                           std::optional<std::uint64_t> available, bool& single);
+                           std::optional<std::uint64_t> available, std::uint64_t held,
+                           bool& single);
 
 // The refusal when the memory is short: "... needs X MiB, Y MiB are available ... bin by 2".
 std::string bigGridMemoryText(int n, std::uint64_t need, std::uint64_t available);

@@ -1,4 +1,5 @@
 #include "spectrum/engine/forward.h"
+#include "spectrum/engine/big_grid.h"
 
 #include <gtest/gtest.h>
 
@@ -242,6 +243,36 @@ TEST(ForwardTransform, HalfSpectrumShowsWhatTheWholeFrameShows) {
         whole = makePicture(200, 150, pattern);
         half = makePicture(200, 150, pattern);
     }
+}
+
+TEST(BigGridStorage, DoubleOnlyWhileTheWholeJobStaysWithinTheBudget) {
+    constexpr std::uint64_t GiB = std::uint64_t{1} << 30;
+    bool single = false;
+    // A 32768 x 16384 16-bit montage: 0.5 GiB of 8-bit picture and 4 GiB of levels held; double
+    // would add 10.6 GiB, past 12 GiB although 20 GiB are free.
+    const std::uint64_t montage = 32768ull * 16384 * 9;
+    ASSERT_TRUE(chooseBigGridStorage(32768, 32768, 16384, Precision::Automatic, 20 * GiB,
+                                     montage, single));
+    EXPECT_TRUE(single);
+    // The same frame of an 8-bit picture fits the budget in double.
+    ASSERT_TRUE(chooseBigGridStorage(32768, 32768, 16384, Precision::Automatic, 20 * GiB,
+                                     32768ull * 16384, single));
+    EXPECT_FALSE(single);
+    // A super-resolution frame (16384) stays in double; so does a stated double past the budget.
+    ASSERT_TRUE(chooseBigGridStorage(16384, 11520, 8184, Precision::Automatic, 20 * GiB,
+                                     11520ull * 8184 * 9, single));
+    EXPECT_FALSE(single);
+    single = true;
+    ASSERT_TRUE(chooseBigGridStorage(32768, 32768, 16384, Precision::Double, 20 * GiB, montage,
+                                     single));
+    EXPECT_FALSE(single);
+    // Short of memory: single where it fits, nothing where even single does not.
+    ASSERT_TRUE(chooseBigGridStorage(16384, 11520, 8184, Precision::Automatic, 2 * GiB, 0, single));
+    EXPECT_TRUE(single);
+    single = false;
+    EXPECT_FALSE(chooseBigGridStorage(32768, 32768, 16384, Precision::Automatic, 2 * GiB, 0,
+                                      single));
+    EXPECT_FALSE(single);
 }
 
 }  // namespace
