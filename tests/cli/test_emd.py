@@ -310,6 +310,19 @@ class VariableLengthStrings(unittest.TestCase):
                     self.assertIn("pixel size 0.125 x 0.25 nm", text)
                     self.assertIn('units "nm"', text)
 
+    def test_hyperspy_written_files_give_their_calibration(self):
+        if hs is None:
+            self.skipTest("HyperSpy is not installed")
+        signal = hs.signals.Signal2D(self.image.astype(np.float32))
+        for axis, scale in zip(signal.axes_manager.signal_axes, (0.0125, 0.025)):
+            axis.scale, axis.units = scale, "nm"
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore")
+            signal.save(self.path("hs.emd"), overwrite=True)
+        text = self.info(self.path("hs.emd"))
+        self.assertIn("EMD, 32-bit float, 96 x 72 pixels", text)
+        self.assertIn("pixel size 0.0125 x 0.025 nm", text)
+
     def test_a_heap_contradicting_its_strings_costs_the_string_only(self):
         # Each object's size grows past its collection (libhdf5 1.10 copies that many bytes into
         # a buffer of the string's length); an index no object has; a size below the string's.
