@@ -457,6 +457,21 @@ class OptionWalk(unittest.TestCase):
                 self.assertIn(keyword, parameters, f"{command}: {keyword}")
 
 
+def run_in_threads(work, errors, count=4):
+    """work(0) ... work(count - 1) side by side; an exception in one lands in `errors`."""
+    def guarded(k):
+        try:
+            work(k)
+        except Exception as e:  # a failure in a thread must fail the test
+            errors.append(repr(e))
+
+    threads = [threading.Thread(target=guarded, args=(k,)) for k in range(count)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+
+
 class Threads(unittest.TestCase):
     """Calls run side by side: the interpreter lock is released while the engines work, and four
     threads filtering four different images get the serial results."""
@@ -472,20 +487,13 @@ class Threads(unittest.TestCase):
         errors = []
 
         def work(k):
-            try:
-                for _ in range(3):
-                    got = ts.filter(images[k], return_values=True, **calls[k])["values"]
-                    if results[k] is not None and not np.array_equal(results[k], got):
-                        errors.append(k)
-                    results[k] = got
-            except Exception as e:  # a failure in a thread must fail the test
-                errors.append(repr(e))
+            for _ in range(3):
+                got = ts.filter(images[k], return_values=True, **calls[k])["values"]
+                if results[k] is not None and not np.array_equal(results[k], got):
+                    errors.append(k)
+                results[k] = got
 
-        threads = [threading.Thread(target=work, args=(k,)) for k in range(4)]
-        for t in threads:
-            t.start()
-        for t in threads:
-            t.join()
+        run_in_threads(work, errors)
         self.assertEqual(errors, [])
         for k in range(4):
             np.testing.assert_array_equal(results[k], serial[k])
@@ -506,21 +514,14 @@ class Threads(unittest.TestCase):
             errors = []
 
             def work(k):
-                try:
-                    for _ in range(25):
-                        data, meta = ts.open(paths[k])
-                        if not np.array_equal(data, pictures[k]):
-                            errors.append("samples of %d" % k)
-                        if abs(meta["pixel_size"] - 0.05 * (k + 1) * (1 if k % 2 else 2)) > 1e-9:
-                            errors.append("pixel size of %d: %r" % (k, meta["pixel_size"]))
-                except Exception as e:  # a failure in a thread must fail the test
-                    errors.append(repr(e))
+                for _ in range(25):
+                    data, meta = ts.open(paths[k])
+                    if not np.array_equal(data, pictures[k]):
+                        errors.append("samples of %d" % k)
+                    if abs(meta["pixel_size"] - 0.05 * (k + 1) * (1 if k % 2 else 2)) > 1e-9:
+                        errors.append("pixel size of %d: %r" % (k, meta["pixel_size"]))
 
-            threads = [threading.Thread(target=work, args=(k,)) for k in range(4)]
-            for t in threads:
-                t.start()
-            for t in threads:
-                t.join()
+            run_in_threads(work, errors)
             self.assertEqual(errors, [])
 
     def test_the_lock_is_released_while_the_engines_work(self):

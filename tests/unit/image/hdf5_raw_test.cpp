@@ -138,21 +138,27 @@ Bytes continuation(std::uint64_t address, std::uint64_t length) {
     return c;
 }
 
+// A version-1 object header at 0 holding `count` messages: version, reserved, the count, the
+// reference count, the messages' size, padding, then the messages.
+Bytes objectHeaderV1(const Bytes& messages, unsigned count) {
+    Bytes file;
+    put(file, 1, 1);
+    put(file, 0, 1);
+    put(file, count, 2);
+    put(file, 1, 4);
+    put(file, messages.size(), 4);
+    put(file, 0, 4);
+    file.insert(file.end(), messages.begin(), messages.end());
+    return file;
+}
+
 // A version-1 header at 0: a name attribute, a continuation to `next`, whose block holds the
 // units attribute.
 Bytes headerV1(std::uint64_t next, std::uint64_t nextLength) {
     Bytes chunk;
     messageV1(chunk, 0x0C, attribute(1, "name", {'x', 0}));
     messageV1(chunk, 0x10, continuation(next, nextLength));
-    Bytes file;
-    put(file, 1, 1);
-    put(file, 0, 1);
-    put(file, 3, 2);
-    put(file, 1, 4);
-    put(file, chunk.size(), 4);
-    put(file, 0, 4);
-    file.insert(file.end(), chunk.begin(), chunk.end());
-    return file;
+    return objectHeaderV1(chunk, 3);
 }
 
 TEST(AttributeData, FoundThroughContinuationBlocksOfVersion1Headers) {
@@ -212,14 +218,7 @@ TEST(CompactData, TheLayoutMessagesData) {
     layout.insert(layout.end(), data.begin(), data.end());
     Bytes chunk;
     messageV1(chunk, 0x08, layout);
-    Bytes file;
-    put(file, 1, 1);
-    put(file, 0, 1);
-    put(file, 1, 2);
-    put(file, 1, 4);
-    put(file, chunk.size(), 4);
-    put(file, 0, 4);
-    file.insert(file.end(), chunk.begin(), chunk.end());
+    Bytes file = objectHeaderV1(chunk, 1);
     EXPECT_EQ(compactData(over(file), FileShape{}, 0, 16), data);
     file[16 + 8 + 1] = 1;  // contiguous: no data in the header
     EXPECT_EQ(compactData(over(file), FileShape{}, 0, 16), std::nullopt);
