@@ -142,6 +142,7 @@ Bytes continuation(std::uint64_t address, std::uint64_t length) {
 // reference count, the messages' size, padding, then the messages.
 Bytes objectHeaderV1(const Bytes& messages, unsigned count) {
     Bytes file;
+    file.reserve(16 + messages.size());
     put(file, 1, 1);
     put(file, 0, 1);
     put(file, count, 2);
@@ -215,7 +216,7 @@ TEST(CompactData, TheLayoutMessagesData) {
     put(layout, 0, 1);  // compact
     put(layout, 16, 2);
     const Bytes data = element(4, 800, 1);
-    layout.insert(layout.end(), data.begin(), data.end());
+    for (const std::uint8_t b : data) layout.push_back(b);
     Bytes chunk;
     messageV1(chunk, 0x08, layout);
     Bytes file = objectHeaderV1(chunk, 1);
