@@ -24,8 +24,13 @@ check() {  # check NAME OUTPUT COMMAND ARGS...
     if ! "$native/cli/$1" "${@:2}" "native-$out" 2>/dev/null; then
         echo "FAIL $name: native run failed"; failed=$((failed + 1)); return
     fi
-    if ! timeout 300 wine "$windows/cli/$1.exe" "${@:2}" "wine-$out" >/dev/null 2>&1; then
-        echo "FAIL $name: the Windows build failed under Wine"; failed=$((failed + 1)); return
+    local status=0
+    timeout 300 wine "$windows/cli/$1.exe" "${@:2}" "wine-$out" >wine-run.log 2>&1 || status=$?
+    if [ $status -ne 0 ]; then
+        # What Wine or the tool said, to tell a fault of ours from one of Wine's.
+        echo "FAIL $name: the Windows build failed under Wine (status $status)"
+        tail -n 5 wine-run.log | tr -d '\r' | sed 's/^/     /'
+        failed=$((failed + 1)); return
     fi
     if cmp -s "native-$out" "wine-$out"; then
         echo "ok   $name"; passed=$((passed + 1))
