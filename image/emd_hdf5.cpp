@@ -281,13 +281,19 @@ std::optional<std::string> fixedText(hid_t object, hid_t type, hssize_t count, b
     return std::string(bytes.data(), strnlen(bytes.data(), size));
 }
 
+// How many strings a string dataset or attribute of this type and dataspace holds; 0 when it is
+// not one.
+hssize_t stringCount(hid_t type, hid_t space) {
+    if (type < 0 || space < 0 || H5Tget_class(type) != H5T_STRING) return 0;
+    return std::max<hssize_t>(H5Sget_simple_extent_npoints(space), 0);
+}
+
 // The first element of a string dataset (fixed or variable length), at most `limit` bytes.
 std::optional<std::string> datasetString(hid_t dataset, const RawFile& raw,
                                          std::size_t limit = 65536) {
     Handle type(H5Dget_type(dataset), H5Tclose);
     Handle space(H5Dget_space(dataset), H5Sclose);
-    if (!type || !space || H5Tget_class(type.get()) != H5T_STRING) return std::nullopt;
-    const hssize_t count = H5Sget_simple_extent_npoints(space.get());
+    const hssize_t count = stringCount(type.get(), space.get());
     if (count < 1) return std::nullopt;
     if (H5Tis_variable_str(type.get()) <= 0)
         return fixedText(dataset, type.get(), count, false, limit);
@@ -312,8 +318,7 @@ std::optional<std::string> attributeString(hid_t object, const char* name, const
     if (!attribute) return std::nullopt;
     Handle type(H5Aget_type(attribute.get()), H5Tclose);
     Handle space(H5Aget_space(attribute.get()), H5Sclose);
-    if (!type || !space || H5Tget_class(type.get()) != H5T_STRING) return std::nullopt;
-    const hssize_t count = H5Sget_simple_extent_npoints(space.get());
+    const hssize_t count = stringCount(type.get(), space.get());
     if (count < 1) return std::nullopt;
     if (H5Tis_variable_str(type.get()) <= 0)
         return fixedText(attribute.get(), type.get(), count, true, limit);
